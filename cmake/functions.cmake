@@ -1,0 +1,28 @@
+# rovend_embed(<target> <input> <symbol> <namespace>): compiles <input> into
+# <target> as a byte array <namespace>::<symbol> of size <symbol>_size.
+function(rovend_embed target input symbol namespace)
+  get_filename_component(abs "${input}" ABSOLUTE)
+  set(out "${CMAKE_CURRENT_BINARY_DIR}/embed_${symbol}.cpp")
+  add_custom_command(OUTPUT "${out}"
+    COMMAND ${CMAKE_COMMAND} -DINPUT=${abs} -DOUTPUT=${out} -DSYMBOL=${symbol}
+            -DNAMESPACE=${namespace} -P ${PROJECT_SOURCE_DIR}/cmake/embed.cmake
+    DEPENDS "${abs}" ${PROJECT_SOURCE_DIR}/cmake/embed.cmake
+    VERBATIM)
+  target_sources(${target} PRIVATE "${out}")
+endfunction()
+
+# rovend_gtest(<name> SOURCES ... LIBS ...): a native GoogleTest executable
+# registered with ctest under its own name.
+function(rovend_gtest name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+  if(ROVEND_WINDOWS)
+    # Windows test executables run under Wine; see tests/CMakeLists.txt.
+    return()
+  endif()
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES
+    ENVIRONMENT "ROVEND_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+    LABELS "native;${T_LABELS}")
+endfunction()

@@ -1,0 +1,25 @@
+#pragma once
+// Narrow text helpers shared by the backends.
+//
+// Paths and texts handed between the window and the system services are
+// narrow strings in the platform's own encoding: the ANSI code page on
+// Windows (passed to the A forms of the API), UTF-8 on POSIX.
+#include <string>
+#include <string_view>
+
+namespace sys {
+
+// Compares ignoring the case of the letters A to Z only, as the process
+// watch does; every other character, and the lengths, must be equal.
+bool EqualsAsciiNoCase(std::string_view a, std::string_view b);
+
+// The part after the last backslash, slash or colon: a process list entry
+// may be a bare file name or a full module path.
+std::string_view FileNamePart(std::string_view path);
+
+// Native narrow text (see above) to UTF-8 and back, for texts that reach the
+// window toolkit, which speaks UTF-8 on every backend.
+std::string NativeToUtf8(std::string_view text);
+std::string Utf8ToNative(std::string_view text);
+
+}  // namespace sys
