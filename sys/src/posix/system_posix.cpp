@@ -1,0 +1,130 @@
+// The POSIX stand-in for the Windows system services: shell folders from the
+// environment (XDG), administrators = effective uid 0, processes from /proc,
+// folders through the file system.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "path_posix.h"
+#include "sys/system.h"
+
+namespace sys {
+namespace {
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? std::string(value) : std::string();
+}
+
+// $XDG_<name> if set and absolute, else $HOME/<fallback>.
+std::string XdgFolder(const char* variable, const char* fallback) {
+  std::string value = Env(variable);
+  if (!value.empty() && value.front() == '/') return value;
+  std::string home = Env("HOME");
+  if (home.empty()) return {};
+  return home + "/" + fallback;
+}
+
+std::string StripTrailingSeparators(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+class PosixSystem final : public System {
+ public:
+  std::string GetSpecialFolder(int folder) override {
+    std::string path;
+    switch (folder) {
+      case 26:  // application data
+        path = XdgFolder("XDG_DATA_HOME", ".local/share");
+        break;
+      case 28:  // local application data
+        path = XdgFolder("XDG_CACHE_HOME", ".cache");
+        break;
+      case 5:  // documents
+        path = XdgFolder("XDG_DOCUMENTS_DIR", "Documents");
+        break;
+      case 16:  // desktop
+        path = XdgFolder("XDG_DESKTOP_DIR", "Desktop");
+        break;
+      case 40:  // profile
+        path = Env("HOME");
+        break;
+      case 36:  // the Windows folder: only where the environment names one
+        path = Env("WINDIR");
+        break;
+      case 37:  // the system folder
+        path = Env("WINDIR");
+        if (!path.empty()) path += "/system32";
+        break;
+      default:
+        return {};
+    }
+    path = StripTrailingSeparators(posix::ToPosixPath(path));
+    // The shell's buffer holds 260 characters and a NUL.
+    if (path.size() > 261) path.resize(261);
+    return path;
+  }
+
+  bool IsUserAnAdmin() override { return geteuid() == 0; }
+
+  void FillProcessList(ProcessList* list) override {
+    if (!list) return;
+    DIR* proc = opendir("/proc");
+    if (!proc) return;
+    std::vector<long> pids;
+    while (dirent* entry = readdir(proc)) {
+      char* end = nullptr;
+      long pid = std::strtol(entry->d_name, &end, 10);
+      if (end != entry->d_name && *end == '\0' && pid > 0) pids.push_back(pid);
+    }
+    closedir(proc);
+    std::sort(pids.begin(), pids.end());
+    // Like the process-status route: the full path of the main module, and a
+    // process whose module cannot be read (another user's) is left out.
+    for (long pid : pids) {
+      std::string link = "/proc/" + std::to_string(pid) + "/exe";
+      char buffer[4096];
+      ssize_t n = readlink(link.c_str(), buffer, sizeof buffer);
+      if (n <= 0 || static_cast<size_t>(n) >= sizeof buffer) continue;
+      list->emplace_back(buffer, static_cast<size_t>(n));
+    }
+  }
+
+  std::uint32_t GetTickCount() override {
+    auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<std::uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+  }
+
+  bool DeleteFolder(const std::string& path) override {
+    std::string target = StripTrailingSeparators(posix::ToPosixPath(path));
+    if (target.empty() || target == "/") return false;
+    struct stat st;
+    if (lstat(target.c_str(), &st) != 0) return false;
+    std::error_code error;
+    std::filesystem::remove_all(target, error);  // does not follow symbolic links
+    return !error;
+  }
+
+  bool CreateFolder(const std::string& path) override {
+    std::string target = StripTrailingSeparators(posix::ToPosixPath(path));
+    return !target.empty() && mkdir(target.c_str(), 0777) == 0;
+  }
+};
+
+}  // namespace
+
+System& Platform() {
+  static PosixSystem system;
+  return system;
+}
+
+}  // namespace sys
