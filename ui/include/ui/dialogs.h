@@ -1,0 +1,23 @@
+#pragma once
+// Modal message boxes.
+#include <string>
+
+namespace ui {
+
+enum class DialogIcon { None, Error, Warning, Information, Question };
+enum class DialogButtons { Ok, OkCancel, YesNo, YesNoCancel, AbortRetryIgnore, RetryCancel };
+enum class DialogResult { Ok, Cancel, Yes, No, Abort, Retry, Ignore };
+
+struct MessageBoxOptions {
+  DialogIcon icon = DialogIcon::None;
+  DialogButtons buttons = DialogButtons::Ok;
+  // Centred on the screen rather than over the active window.
+  bool centerOnScreen = false;
+};
+
+// Shows a modal box over the active form and waits for the answer. Texts
+// are UTF-8.
+DialogResult ShowMessageBox(const std::string& text, const std::string& caption,
+                            const MessageBoxOptions& options = {});
+
+}  // namespace ui

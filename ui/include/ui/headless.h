@@ -1,0 +1,30 @@
+#pragma once
+// Test driver of the headless backend: it plays the user and the window
+// system (activation, clicks, timer ticks, closing) and answers message boxes.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ui/controls.h"
+#include "ui/dialogs.h"
+
+namespace ui::headless {
+
+struct DialogRecord {
+  std::string text;
+  std::string caption;
+  MessageBoxOptions options;
+};
+
+// Every box shown since the last Reset, in order.
+const std::vector<DialogRecord>& ShownDialogs();
+// Answers the boxes; without a responder every box answers Ok (or the first
+// button of its set).
+void SetDialogResponder(std::function<DialogResult(const DialogRecord&)> responder);
+// Forgets shown boxes, the responder and pending calls.
+void Reset();
+
+// How many times each form was painted through Repaint.
+int RepaintCount(const Form& form);
+
+}  // namespace ui::headless

@@ -1,0 +1,197 @@
+// The headless backend: no windows, only the model. Timers fire from the
+// message loop when their interval has passed, calls posted from other
+// threads run there too, and message boxes are recorded and answered by the
+// test's responder.
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <set>
+
+#include "backend.h"
+#include "ui/application.h"
+#include "ui/headless.h"
+
+namespace ui {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct State {
+  std::mutex lock;
+  std::condition_variable wake;
+  std::deque<std::function<void()>> posted;
+  std::map<Timer*, Clock::time_point> timers;  // enabled timers and their next tick
+  std::vector<headless::DialogRecord> dialogs;
+  std::function<DialogResult(const headless::DialogRecord&)> responder;
+  std::map<const Form*, int> repaints;
+  bool quit = false;
+};
+
+State& S() {
+  static State state;
+  return state;
+}
+
+DialogResult FirstButton(DialogButtons buttons) {
+  switch (buttons) {
+    case DialogButtons::Ok:
+    case DialogButtons::OkCancel: return DialogResult::Ok;
+    case DialogButtons::YesNo:
+    case DialogButtons::YesNoCancel: return DialogResult::Yes;
+    case DialogButtons::AbortRetryIgnore: return DialogResult::Abort;
+    case DialogButtons::RetryCancel: return DialogResult::Retry;
+  }
+  return DialogResult::Ok;
+}
+
+// Runs what is due: posted calls first, then timers whose time has come.
+void RunPending() {
+  State& s = S();
+  std::deque<std::function<void()>> calls;
+  std::vector<Timer*> due;
+  {
+    std::lock_guard guard(s.lock);
+    calls.swap(s.posted);
+    const auto now = Clock::now();
+    for (auto& [timer, next] : s.timers) {
+      if (next <= now) {
+        due.push_back(timer);
+        next = now + std::chrono::milliseconds(timer->Interval());
+      }
+    }
+  }
+  for (auto& call : calls) call();
+  for (Timer* timer : due) {
+    bool still;
+    {
+      std::lock_guard guard(s.lock);
+      still = s.timers.count(timer) != 0;
+    }
+    if (still) timer->Fire();
+  }
+}
+
+}  // namespace
+
+namespace backend {
+
+void ControlChanged(Control&, Change) {}
+void ControlDestroyed(Control&) {}
+
+void TimerChanged(Timer& timer) {
+  State& s = S();
+  std::lock_guard guard(s.lock);
+  if (timer.Enabled() && timer.Interval() > 0)
+    s.timers[&timer] = Clock::now() + std::chrono::milliseconds(timer.Interval());
+  else
+    s.timers.erase(&timer);
+}
+
+void TimerDestroyed(Timer& timer) {
+  State& s = S();
+  std::lock_guard guard(s.lock);
+  s.timers.erase(&timer);
+}
+
+void ShowForm(Form& form) {
+  form.native = &form;  // a form counts as made once shown
+  form.Activated();
+}
+
+void RepaintForm(Form& form) {
+  State& s = S();
+  std::lock_guard guard(s.lock);
+  ++s.repaints[&form];
+}
+
+void BringToFront(Form&) {}
+
+void DestroyForm(Form& form) { form.native = nullptr; }
+
+void TitleChanged(const std::string&) {}
+
+void RunMessageLoop(Form& mainForm) {
+  State& s = S();
+  {
+    std::lock_guard guard(s.lock);
+    s.quit = false;
+  }
+  for (;;) {
+    RunPending();
+    std::unique_lock wait(s.lock);
+    if (s.quit) return;
+    s.wake.wait_for(wait, std::chrono::milliseconds(5));
+    if (s.quit) return;
+  }
+}
+
+void ProcessMessages() { RunPending(); }
+
+void WaitForMessages(std::uint32_t ms) {
+  State& s = S();
+  std::unique_lock wait(s.lock);
+  auto until = Clock::now() + std::chrono::milliseconds(ms);
+  for (const auto& [timer, next] : s.timers) until = std::min(until, next);
+  if (!s.posted.empty()) return;
+  s.wake.wait_until(wait, until);
+}
+
+void QuitMessageLoop() {
+  State& s = S();
+  std::lock_guard guard(s.lock);
+  s.quit = true;
+  s.wake.notify_all();
+}
+
+void PostToUiThread(std::function<void()> call) {
+  State& s = S();
+  std::lock_guard guard(s.lock);
+  s.posted.push_back(std::move(call));
+  s.wake.notify_all();
+}
+
+DialogResult ShowMessageBox(const std::string& text, const std::string& caption,
+                            const MessageBoxOptions& options) {
+  State& s = S();
+  headless::DialogRecord record{text, caption, options};
+  std::function<DialogResult(const headless::DialogRecord&)> responder;
+  {
+    std::lock_guard guard(s.lock);
+    s.dialogs.push_back(record);
+    responder = s.responder;
+  }
+  return responder ? responder(record) : FirstButton(options.buttons);
+}
+
+}  // namespace backend
+
+namespace headless {
+
+const std::vector<DialogRecord>& ShownDialogs() { return S().dialogs; }
+
+void SetDialogResponder(std::function<DialogResult(const DialogRecord&)> responder) {
+  std::lock_guard guard(S().lock);
+  S().responder = std::move(responder);
+}
+
+void Reset() {
+  State& s = S();
+  std::lock_guard guard(s.lock);
+  s.dialogs.clear();
+  s.responder = nullptr;
+  s.posted.clear();
+  s.repaints.clear();
+  s.quit = false;
+}
+
+int RepaintCount(const Form& form) {
+  State& s = S();
+  std::lock_guard guard(s.lock);
+  auto it = s.repaints.find(&form);
+  return it == s.repaints.end() ? 0 : it->second;
+}
+
+}  // namespace headless
+}  // namespace ui
