@@ -2,6 +2,7 @@
 // 32-bit pictures and the surface they are drawn on, shared by every backend.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "ui/geometry.h"
@@ -35,19 +36,31 @@ class Canvas {
   virtual void DrawBitmap(int x, int y, const Bitmap32& bitmap) = 0;
 };
 
-// A canvas over a Bitmap32 of its own: the headless backend's surface, and a
-// back buffer for the Win32 one.
-class MemoryCanvas final : public Canvas {
+// A canvas over 32-bit pixel rows that someone else holds: a Bitmap32, or
+// the back buffer of a native window.
+class PixelCanvas : public Canvas {
  public:
-  MemoryCanvas(int width, int height, std::uint32_t fill);
+  PixelCanvas(std::uint32_t* pixels, int width, int height);
   Rect ClipRect() const override { return clip_; }
+  // Narrows drawing to `clip` within the surface.
   void SetClipRect(Rect clip);
   void DrawBitmap(int x, int y, const Bitmap32& bitmap) override;
-  const Bitmap32& Surface() const { return surface_; }
 
  private:
-  Bitmap32 surface_;
+  std::uint32_t* pixels_;
+  int width_, height_;
   Rect clip_;
+};
+
+// A canvas with a surface of its own: the headless backend's, and tests'.
+class MemoryCanvas final : public PixelCanvas {
+ public:
+  MemoryCanvas(int width, int height, std::uint32_t fill);
+  const Bitmap32& Surface() const { return *surface_; }
+
+ private:
+  MemoryCanvas(std::unique_ptr<Bitmap32> surface);
+  std::unique_ptr<Bitmap32> surface_;
 };
 
 }  // namespace ui

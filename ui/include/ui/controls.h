@@ -178,6 +178,8 @@ class Timer final : public Component {
   bool Enabled() const { return enabled_; }
   void SetEnabled(bool enabled);
   std::function<void()> onTimer;
+  // Starts ticking as stored, once the form that owns it has been made.
+  void Loaded() { Changed(); }
   // A tick as the message loop delivers it: onTimer through the
   // application's exception handler, only while enabled.
   void Fire();

@@ -223,6 +223,7 @@ class Builder {
         else if (name == "OnTimer") timer.onTimer = Handler(value);
         else Unknown(d, name);
       }
+      timer.Loaded();
     } else {
       auto it = bindings_.componentClasses.find(cls);
       if (it == bindings_.componentClasses.end()) Fail("class " + cls + " not found");
