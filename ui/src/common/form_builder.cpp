@@ -116,6 +116,7 @@ class Builder {
     else if (name == "TabOrder") c.tabOrder = Int(name, v);
     else if (name == "Hint") c.hint = Text(name, v);
     else if (name == "ShowHint") c.showHint = Bool(name, v);
+    else if (name == "ParentShowHint") Bool(name, v);  // hints show per control
     else if (name == "ParentFont") {
       if (!Bool(name, v)) c.SetFont(c.GetFont());
     } else if (name.rfind("Font.", 0) == 0) {

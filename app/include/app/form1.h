@@ -1,0 +1,87 @@
+#pragma once
+// The setup window: its controls, its state and its four event handlers.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "ui/controls.h"
+#include "ui/form_description.h"
+
+namespace sys {
+class System;
+}
+
+namespace app {
+
+// A component of the description that the window keeps with its stored
+// values; the archive component is made from it when the payload is opened.
+class StoredComponent final : public ui::Component {
+ public:
+  explicit StoredComponent(const ui::ObjectDescription& description)
+      : ui::Component(description.name), description_(description) {}
+  const ui::ObjectDescription& Description() const { return description_; }
+
+ private:
+  ui::ObjectDescription description_;
+};
+
+class TForm1 {
+ public:
+  // Makes the window from the stored description; the services are those of
+  // the platform, or a test's fake.
+  explicit TForm1(sys::System& system);
+  TForm1(sys::System& system, std::string_view description);
+  ~TForm1();
+
+  ui::Form& Form() { return *form_; }
+
+  // Components, in declared order.
+  ui::Button* Button1;
+  ui::CheckBox* CheckBox1;
+  ui::CheckBox* CheckBox2;
+  ui::CheckBox* CheckBox3;
+  StoredComponent* ZipArchiver1;
+  ui::Panel* Panel1;
+  ui::Timer* Timer1;
+  ui::Image* Image1;
+  ui::Bevel* Bevel1;
+  ui::Bevel* Bevel2;
+  ui::Bevel* Bevel3;
+  ui::Bevel* Bevel4;
+  ui::Image* Image2;
+  ui::Image* Image3;
+  ui::Image* Image4;
+  ui::Image* Image5;
+  ui::Label* Label1;
+
+  // State.
+  std::string WindowsPath;
+  std::string AppDataPath;
+  std::int32_t InstallerResult = 0;
+
+  // Handlers.
+  void FormActivate();
+  void Button1Click();
+  void Timer1Timer();
+  void FormClose();
+
+  // The working folder: the application-data folder followed by "\tempEE\".
+  std::string WorkingFolder() const;
+
+ private:
+  void UnpackPayload(const std::string& appDataPath);
+
+  sys::System& system_;
+  std::unique_ptr<ui::Form> form_;
+  // The start-up sequence runs once: the window is activated again each time
+  // one of its own message boxes closes.
+  bool startupStarted_ = false;
+  // Set once the start-up sequence has set up the working folder under a
+  // known application-data folder; only then does closing delete it.
+  bool workingFolderSetUp_ = false;
+};
+
+// The administrator warning, shown at start-up to other users.
+extern const char kAdministratorWarning[];
+
+}  // namespace app

@@ -1,0 +1,121 @@
+#include "app/form1.h"
+
+#include <cstddef>
+#include <cstdint>
+
+#include "sys/system.h"
+#include "ui/application.h"
+#include "ui/dialogs.h"
+
+namespace app {
+namespace resources {
+extern const std::uint8_t form1_dfm[];
+extern const std::size_t form1_dfm_size;
+}  // namespace resources
+
+const char kAdministratorWarning[] =
+    "Корневые сертификаты не будут установлены.\r\nЗапустите программу от имени администратора.";
+
+namespace {
+
+template <typename T>
+T* Require(ui::Form& form, const char* name) {
+  T* component = form.Find<T>(name);
+  if (!component) throw ui::DescriptionError(std::string("Window description: ") + name + " is missing");
+  return component;
+}
+
+std::string_view StoredDescription() {
+  return {reinterpret_cast<const char*>(resources::form1_dfm), resources::form1_dfm_size};
+}
+
+}  // namespace
+
+TForm1::TForm1(sys::System& system) : TForm1(system, StoredDescription()) {}
+
+TForm1::TForm1(sys::System& system, std::string_view description) : system_(system) {
+  ui::FormBindings bindings;
+  bindings.handlers = {
+      {"FormActivate", [this] { FormActivate(); }},
+      {"FormClose", [this] { FormClose(); }},
+      {"Button1Click", [this] { Button1Click(); }},
+      {"Timer1Timer", [this] { Timer1Timer(); }},
+  };
+  bindings.componentClasses["TZipArchiver"] = [](const ui::ObjectDescription& d) {
+    return std::make_unique<StoredComponent>(d);
+  };
+  form_ = ui::BuildForm(ui::ParseDescription(description), bindings);
+  ui::Form& f = *form_;
+  Button1 = Require<ui::Button>(f, "Button1");
+  CheckBox1 = Require<ui::CheckBox>(f, "CheckBox1");
+  CheckBox2 = Require<ui::CheckBox>(f, "CheckBox2");
+  CheckBox3 = Require<ui::CheckBox>(f, "CheckBox3");
+  ZipArchiver1 = Require<StoredComponent>(f, "ZipArchiver1");
+  Panel1 = Require<ui::Panel>(f, "Panel1");
+  Timer1 = Require<ui::Timer>(f, "Timer1");
+  Image1 = Require<ui::Image>(f, "Image1");
+  Bevel1 = Require<ui::Bevel>(f, "Bevel1");
+  Bevel2 = Require<ui::Bevel>(f, "Bevel2");
+  Bevel3 = Require<ui::Bevel>(f, "Bevel3");
+  Bevel4 = Require<ui::Bevel>(f, "Bevel4");
+  Image2 = Require<ui::Image>(f, "Image2");
+  Image3 = Require<ui::Image>(f, "Image3");
+  Image4 = Require<ui::Image>(f, "Image4");
+  Image5 = Require<ui::Image>(f, "Image5");
+  Label1 = Require<ui::Label>(f, "Label1");
+}
+
+TForm1::~TForm1() = default;
+
+std::string TForm1::WorkingFolder() const { return AppDataPath + "\\tempEE\\"; }
+
+void TForm1::FormActivate() {
+  if (startupStarted_) return;
+  startupStarted_ = true;
+  AppDataPath = system_.GetSpecialFolder(sys::kFolderAppData);
+  WindowsPath = system_.GetSpecialFolder(sys::kFolderWindows);
+  if (!system_.IsUserAnAdmin())
+    ui::ShowMessageBox(kAdministratorWarning, ui::Application::Instance().Title(),
+                       {ui::DialogIcon::None, ui::DialogButtons::Ok});
+  Panel1->Show();
+  form_->Repaint();
+  UnpackPayload(AppDataPath);
+  Panel1->Hide();
+}
+
+void TForm1::UnpackPayload(const std::string& appDataPath) {
+  // Without an application-data folder the working folder would be
+  // "\tempEE\" in the root of the current drive, which is not ours to delete.
+  workingFolderSetUp_ = !appDataPath.empty();
+  system_.CreateFolder(appDataPath + "\\tempEE\\");
+  // Saving the payload archive and extracting it land here.
+}
+
+void TForm1::Button1Click() {
+  InstallerResult = 0;
+  Image1->Hide();
+  Image2->Hide();
+  Image3->Hide();
+  Image4->Hide();
+  Timer1->SetEnabled(false);
+}
+
+void TForm1::Timer1Timer() {
+  if (system_.IsProcessRunning("msiexec.exe", false)) {
+    Image4->Show();
+    Image2->Hide();
+    return;
+  }
+  Image4->Hide();
+  // More than 32: the shell reported a successful launch of the installer.
+  if (InstallerResult > 32)
+    Image2->Show();
+  else
+    Image2->Hide();
+}
+
+void TForm1::FormClose() {
+  if (workingFolderSetUp_) system_.DeleteFolder(WorkingFolder());
+}
+
+}  // namespace app

@@ -1,0 +1,5 @@
+#include <windows.h>
+
+#include "app/setup.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return app::RunSetup(); }
