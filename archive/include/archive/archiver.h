@@ -1,0 +1,247 @@
+#pragma once
+// The archive component: TZABaseArchiver with its published
+// properties, events and the operations OpenArchive and CloseArchive, and
+// TZipArchiver on top of it. The writing side of the component is left out:
+// a new archive is only ever an empty one.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "archive/dir_manager.h"
+#include "archive/errors.h"
+#include "archive/items.h"
+#include "archive/stream.h"
+#include "archive/types.h"
+
+namespace za {
+
+class TZABaseArchiver;
+
+using TZAWideStrings = std::vector<std::u16string>;
+
+struct TZAOptions {
+  bool Recurse = true;
+  TZAStorePathMode StorePath = spRelativePath;
+  TZAFileShareMode ShareMode = smShareDenyNone;
+  TZAOverwriteMode OverwriteMode = omAlways;
+  bool CreateDirs = true;
+  bool ReplaceReadOnly = true;
+  bool SetAttributes = true;
+  std::int32_t SearchAttr = 10431;  // 0x28BF
+  bool FlushBuffers = true;
+  bool OEMFileNames = true;
+};
+
+class TZASpanningOptions {
+ public:
+  bool AdvancedNaming = false;
+  std::int64_t FirstVolumeSize = 0;
+  TZAVolumeSize VolumeSize = vsAutoDetect;
+  std::int64_t CustomVolumeSize() const { return customVolumeSize_; }
+  void SetCustomVolumeSize(std::int64_t size) { customVolumeSize_ = size < 65536 ? 65536 : size; }
+  // The size of a volume in bytes (-1: detect the free space).
+  std::int64_t VolumeSizeBytes() const;
+
+ private:
+  std::int64_t customVolumeSize_ = 0;
+};
+
+// Events (the sender is the archiver; answers come back by reference).
+using TNotifyEvent = std::function<void(TZABaseArchiver* Sender)>;
+using TZAFileProgressEvent =
+    std::function<void(TZABaseArchiver* Sender, const std::u16string& FileName, double Progress,
+                       TZAProcessOperation Operation, TZAProgressPhase ProgressPhase, bool& Cancel)>;
+using TZAProgressEvent = std::function<void(TZABaseArchiver* Sender, double Progress, TZAProcessOperation Operation,
+                                            TZAProgressPhase ProgressPhase, bool& Cancel)>;
+using TZACopyTempFileProgressEvent =
+    std::function<void(TZABaseArchiver* Sender, double Progress, TZAProgressPhase ProgressPhase, bool& Cancel)>;
+using TZAConfirmOverwriteEvent = std::function<void(TZABaseArchiver* Sender, const std::u16string& SourceFileName,
+                                                    std::u16string& DestFileName, bool& Confirm)>;
+using TZAConfirmProcessFileEvent = std::function<void(TZABaseArchiver* Sender, const std::u16string& FileName,
+                                                      TZAProcessOperation Operation, bool& Confirm)>;
+using TZAOnPasswordEvent = std::function<void(TZABaseArchiver* Sender, const std::u16string& FileName,
+                                              std::string& NewPassword, bool& SkipFile)>;
+using TZAProcessFileFailureEvent =
+    std::function<void(TZABaseArchiver* Sender, const std::u16string& FileName, TZAProcessOperation Operation,
+                       std::int32_t NativeError, std::int32_t ErrorCode, const std::u16string& ErrorMessage,
+                       TZAAction& Action)>;
+using TZAOnRequestBlankVolumeEvent = std::function<void(TZABaseArchiver* Sender, std::int32_t VolumeNumber,
+                                                        std::u16string& VolumeFileName, bool& Cancel)>;
+using TZAOnRequestFirstVolumeEvent =
+    std::function<void(TZABaseArchiver* Sender, std::u16string& VolumeFileName, bool& Cancel)>;
+using TZAOnRequestLastVolumeEvent =
+    std::function<void(TZABaseArchiver* Sender, std::u16string& VolumeFileName, bool& Cancel)>;
+using TZAOnRequestMiddleVolumeEvent = std::function<void(TZABaseArchiver* Sender, std::int32_t VolumeNumber,
+                                                         std::u16string& VolumeFileName, bool& Cancel)>;
+using TZAOnDiskFullEvent = std::function<void(TZABaseArchiver* Sender, std::int32_t VolumeNumber,
+                                              const std::u16string& VolumeFileName, bool& Cancel)>;
+using TZAOnStoreFileEvent = std::function<void(TZABaseArchiver* Sender, std::u16string& FileName,
+                                               std::uint32_t& FileAttr, std::string& Comment,
+                                               const std::u16string& OriginalFileName)>;
+using TZAOnExtractFileEvent = std::function<void(TZABaseArchiver* Sender, std::u16string& FileName,
+                                                 std::uint32_t& FileAttr, const std::string& Comment)>;
+
+// Open modes of the component.
+constexpr std::uint16_t kZAModeCreate = 0xFFFF;
+constexpr std::uint16_t kZAModeReadWrite = fmOpenReadWrite | fmShareDenyWrite;  // 0x22
+constexpr std::uint16_t kZAModeReadOnly = fmOpenRead | fmShareDenyNone;         // 0x40
+
+class TZABaseArchiver {
+ public:
+  TZABaseArchiver();
+  virtual ~TZABaseArchiver();
+  TZABaseArchiver(const TZABaseArchiver&) = delete;
+  TZABaseArchiver& operator=(const TZABaseArchiver&) = delete;
+
+  // The component name (the name given on a form); prefixes messages.
+  const std::u16string& Name() const { return name_; }
+  void SetName(std::u16string_view name) { name_ = name; }
+
+  // ---- published properties, in declaration order
+  bool ExtractCorruptedFiles() const { return extractCorruptedFiles_; }
+  void SetExtractCorruptedFiles(bool value) { extractCorruptedFiles_ = value; }
+  TZACompressionLevel CompressionLevel() const { return compressionLevel_; }
+  void SetCompressionLevel(TZACompressionLevel level);
+  std::uint8_t CompressionMode() const { return compressionMode_; }
+  void SetCompressionMode(std::uint8_t mode);  // above 9: native error 5
+  std::u16string CurrentVersion() const;       // "5.01 "
+  void SetCurrentVersion(std::u16string_view) {}  // accepted and ignored
+  const std::string& Password() const { return password_; }
+  virtual void SetPassword(std::string_view password) { password_ = password; }
+  const std::u16string& FileName() const { return fileName_; }
+  void SetFileName(std::u16string_view name) { fileName_ = name; }
+  const std::u16string& BaseDir() const { return baseDir_; }
+  void SetBaseDir(std::u16string_view dir) { baseDir_ = dir; }
+  const std::u16string& TempDir() const { return tempDir_; }
+  void SetTempDir(std::u16string_view dir) { tempDir_ = dir; }
+  TZASpanningMode SpanningMode() const { return spanningMode_; }
+  void SetSpanningMode(TZASpanningMode mode);  // refused while open
+  TZASpanningOptions& SpanningOptions() { return spanningOptions_; }
+  const TZASpanningOptions& SpanningOptions() const { return spanningOptions_; }
+  const std::u16string& SFXStub() const { return sfxStub_; }
+  void SetSFXStub(std::u16string_view stub) { sfxStub_ = stub; }
+  TZAOptions& Options() { return options_; }
+  const TZAOptions& Options() const { return options_; }
+  const TZAWideStrings& FileMasks() const { return fileMasks_; }
+  void SetFileMasks(const TZAWideStrings& masks) { fileMasks_ = masks; }
+  const TZAWideStrings& ExclusionMasks() const { return exclusionMasks_; }
+  void SetExclusionMasks(const TZAWideStrings& masks) { exclusionMasks_ = masks; }
+  const TZAWideStrings& NoCompressionMasks() const { return noCompressionMasks_; }
+  void SetNoCompressionMasks(const TZAWideStrings& masks) { noCompressionMasks_ = masks; }
+  bool InMemory() const { return inMemory_; }
+  void SetInMemory(bool value);
+
+  TZAFileProgressEvent OnFileProgress;
+  TZAProgressEvent OnOverallProgress;
+  TZACopyTempFileProgressEvent OnCopyTempFileProgress;
+  TZAConfirmOverwriteEvent OnConfirmOverwrite;
+  TZAConfirmProcessFileEvent OnConfirmProcessFile;
+  TNotifyEvent AfterOpen;
+  TZAOnPasswordEvent OnPassword;
+  TZAProcessFileFailureEvent OnProcessFileFailure;
+  TZAOnRequestBlankVolumeEvent OnRequestBlankVolume;
+  TZAOnRequestFirstVolumeEvent OnRequestFirstVolume;
+  TZAOnRequestLastVolumeEvent OnRequestLastVolume;
+  TZAOnRequestMiddleVolumeEvent OnRequestMiddleVolume;
+  TZAOnDiskFullEvent OnDiskFull;
+  TZAOnStoreFileEvent OnStoreFile;
+  TZAOnExtractFileEvent OnExtractFile;
+
+  // Sets a published property from the text of a stored window description
+  // ("Options.OEMFileNames" = "True", "CompressionLevel" = "clFastest", ...).
+  // False when the name is unknown or the value does not fit.
+  bool SetPublishedProperty(std::string_view name, std::string_view value);
+
+  // ---- operations
+  void OpenArchive();                     // chooses the mode from the file
+  void OpenArchive(std::uint16_t mode);   // kZAModeCreate, kZAModeReadWrite, kZAModeReadOnly, ...
+  // An archive in a stream that stays the caller's: read it, or start a new
+  // empty one in it when `create` is set.
+  void OpenArchive(TZAStream& stream, bool create = false);
+  void CloseArchive();
+
+  bool Active() const { return open_; }
+  std::uint16_t OpenMode() const { return openMode_; }
+  TZADirManager* DirManager() const { return dirManager_.get(); }
+  TZAStream* ArchiveStream() const { return stream_; }
+  // Entries of the open archive (0 when none is open).
+  std::int32_t Count() const { return dirManager_ ? dirManager_->Items.Count() : 0; }
+  const TDirItem& Item(std::int32_t index) const;  // native error 2 out of range; 13 when not open
+  std::int32_t UpdateLevel() const { return updateLevel_; }
+  std::uint16_t CompressionMethod() const { return compressionMethod_; }
+
+  // The repair switch: on from construction; lets opening go on with a
+  // damaged directory.
+  bool RepairEnabled() const { return repair_; }
+  void SetRepairEnabled(bool value) { repair_ = value; }
+  // Multi-volume archives are not supported: asked for another volume, the
+  // component refuses with native error 45.
+  virtual TZAStream* SwitchVolume(std::int32_t number);
+
+ protected:
+  virtual void UpdateCompressionMethod();
+  void ReleaseArchive();
+  void OpenExisting();
+
+  TZip64Mode zip64Mode_ = zmAuto;
+  bool unicodeFilenames_ = true;
+  TZACryptoAlgorithm encryptionMethod_ = caPkzipClassic;
+  bool useEncryptionMethod_ = false;
+  std::uint16_t compressionMethod_ = 8;
+
+ private:
+  std::u16string name_;
+  bool extractCorruptedFiles_ = false;
+  TZACompressionLevel compressionLevel_ = clFastest;
+  std::uint8_t compressionMode_ = 1;
+  std::string password_;
+  std::u16string fileName_, baseDir_, tempDir_, sfxStub_;
+  TZASpanningMode spanningMode_ = smNone;
+  TZASpanningOptions spanningOptions_;
+  TZAOptions options_;
+  TZAWideStrings fileMasks_, exclusionMasks_, noCompressionMasks_;
+  bool inMemory_ = false;
+
+  bool open_ = false;
+  std::uint16_t openMode_ = 0;
+  TZAStream* stream_ = nullptr;
+  bool ownsStream_ = true;
+  std::unique_ptr<TZADirManager> dirManager_;
+  std::int32_t updateLevel_ = 0;
+  bool repair_ = true;
+  TZAVolumeNumberInfo volumeInfo_;
+};
+
+class TZipArchiver : public TZABaseArchiver {
+ public:
+  TZipArchiver();
+  TZip64Mode Zip64Mode() const { return zip64Mode_; }
+  void SetZip64Mode(TZip64Mode mode) { zip64Mode_ = mode; }
+  bool UnicodeFilenames() const { return unicodeFilenames_; }
+  void SetUnicodeFilenames(bool value) { unicodeFilenames_ = value; }
+  TZACryptoAlgorithm EncryptionMethod() const { return encryptionMethod_; }
+  void SetEncryptionMethod(TZACryptoAlgorithm method) { encryptionMethod_ = method; }
+  void SetPassword(std::string_view password) override;
+
+ protected:
+  void UpdateCompressionMethod() override;
+};
+
+// The property values stored for ZipArchiver1 in the window description
+//, in the order they are applied, and a helper that names the
+// component and applies them.
+struct TZAStoredProperty {
+  const char* Name;
+  const char* Value;
+};
+extern const TZAStoredProperty kZipArchiver1StoredProperties[];
+extern const std::size_t kZipArchiver1StoredPropertyCount;
+void ApplyZipArchiver1StoredProperties(TZipArchiver& archiver);
+
+// The text after the last backslash, slash or colon.
+std::u16string_view ZAFileNamePart(std::u16string_view path);
+
+}  // namespace za

@@ -1,0 +1,83 @@
+#pragma once
+// Directory loading: TZADirManager finds the end of the central
+// directory, follows the Zip64 end structures, reads every central header
+// into its TZADirArray, detects a prefix (a self-extractor stub) and, when
+// the directory cannot be read, rebuilds it from the local headers.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "archive/items.h"
+#include "archive/records.h"
+#include "archive/types.h"
+
+namespace za {
+
+class TZABaseArchiver;
+class TZAStream;
+
+struct TZAVolumeNumberInfo {
+  enum Kind : std::uint8_t { vnFirst, vnLast, vnNumbered, vnUndetermined };
+  Kind VolumeKind = vnUndetermined;
+  std::int32_t VolumeNumber = -1;
+  std::int32_t LastVolumeNumber = -1;
+};
+
+class TZADirManager {
+ public:
+  // `owner` supplies Options.OEMFileNames, SpanningMode and the repair
+  // switch; without one the defaults apply (OEM names, no spanning, repair).
+  TZADirManager(TZAStream* archiveStream, TZABaseArchiver* owner, bool createMode, bool isCustomStream = false);
+
+  void LoadDirectory();
+  bool CheckEndRecord();
+  // Backward search of the record with `signature` that ends, with its
+  // comment, exactly at the end of the stream.
+  bool FindEndRecord(std::uint32_t signature, std::int64_t& position, EndOfCentralDirectory& record,
+                     std::string& comment);
+  void RebuildFromLocalHeaders();
+  void DetectPrefix(std::int64_t position);
+  void ApplyPrefixOffset();
+  // Forward searches; -1 when there is none. The stream position stays.
+  std::int64_t SearchSignature(std::uint32_t signature, std::int64_t from);
+  std::int64_t FindLocalHeader(std::int64_t from);
+  bool FindDataDescriptor(std::int64_t from, DataDescriptor& descriptor);
+  void ResetEndRecord();
+
+  TZAStream* ArchiveStream;
+  bool CreateMode;
+  bool IsCustomStream;
+  TZABaseArchiver* Owner;
+  TZADirArray SavedItems;
+  TZADirArray Items;
+  std::string ZipComment;
+  Zip64EndOfCentralDirectoryLocator Zip64Locator;
+  Zip64EndOfCentralDirectory Zip64EndRecord;
+  EndOfCentralDirectory EndRecord;
+  std::int64_t PrefixLength = 0;
+  bool HasZip64End = false;
+  std::int64_t DirectoryStart = 0;
+  TZAVolumeNumberInfo VolumeInfo;
+  bool Modified = false;  // the further flag member; unused by reading
+  // Whether the last LoadDirectory had to rebuild from local headers.
+  bool Rebuilt = false;
+
+ private:
+  bool OemNames() const;
+  bool Spanning() const;
+  bool Repair() const;
+  // One entry's name rule and block walk over bytes in memory.
+  void DecodeStoredName(std::int32_t index, const std::uint8_t* name, std::size_t length);
+  void WalkExtraField(std::int32_t index, const std::uint8_t* extra, std::size_t length);
+  void ReadCentralDirectory(std::int64_t start, std::uint32_t count);
+  std::int64_t ScanForward(std::uint32_t signature, std::int64_t from);
+  bool ReadAt(std::int64_t position, void* buffer, std::size_t count);
+
+  std::vector<char> nameBuffer_;
+  std::u16string wideName_;
+  // Cached block of the forward searches.
+  std::vector<std::uint8_t> scan_;
+  std::int64_t scanStart_ = -1;
+};
+
+}  // namespace za

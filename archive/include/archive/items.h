@@ -1,0 +1,277 @@
+#pragma once
+// Archive items: TDirItem, its extra blocks, the item array
+// TZADirArray with its lower-case name index, and the public search record.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "archive/records.h"
+#include "archive/types.h"
+
+namespace za {
+
+class TZAStream;
+
+// A string that costs one pointer while empty (writing-path members that
+// reading leaves empty). Copies are deep.
+template <class Ch>
+class TZALazyString {
+ public:
+  using String = std::basic_string<Ch>;
+  using View = std::basic_string_view<Ch>;
+  TZALazyString() = default;
+  TZALazyString(View v) { Assign(v); }
+  TZALazyString(const TZALazyString& o) { Assign(o.view()); }
+  TZALazyString(TZALazyString&&) noexcept = default;
+  TZALazyString& operator=(const TZALazyString& o) {
+    if (this != &o) Assign(o.view());
+    return *this;
+  }
+  TZALazyString& operator=(TZALazyString&&) noexcept = default;
+  TZALazyString& operator=(View v) {
+    Assign(v);
+    return *this;
+  }
+  View view() const { return p_ ? View(*p_) : View(); }
+  String str() const { return String(view()); }
+  operator View() const { return view(); }
+  bool empty() const { return !p_ || p_->empty(); }
+  bool operator==(View v) const { return view() == v; }
+
+ private:
+  void Assign(View v) {
+    if (v.empty())
+      p_.reset();
+    else
+      p_ = std::make_unique<String>(v);
+  }
+  std::unique_ptr<String> p_;
+};
+
+// One extra-field block: tag, the number of data bytes stored, the data
+// (none when Size is 0). The data belongs to the entry that holds it.
+struct ExtraBlock {
+  std::uint16_t Tag = 0;
+  std::uint16_t Size = 0;
+  const std::uint8_t* Data = nullptr;
+};
+
+// The extra-field blocks of one entry, in file order, in one allocation
+// owned by the entry (tag, size and data of each block, sizes as cut).
+class TZAExtraFields {
+ public:
+  TZAExtraFields() = default;
+  TZAExtraFields(const TZAExtraFields& o);
+  TZAExtraFields& operator=(const TZAExtraFields& o);
+  TZAExtraFields(TZAExtraFields&&) noexcept = default;
+  TZAExtraFields& operator=(TZAExtraFields&&) noexcept = default;
+
+  class Iterator {
+   public:
+    Iterator(const std::uint8_t* p) : p_(p) {}
+    ExtraBlock operator*() const {
+      ExtraBlock b;
+      b.Tag = GetU16(p_);
+      b.Size = GetU16(p_ + 2);
+      b.Data = b.Size ? p_ + 4 : nullptr;
+      return b;
+    }
+    Iterator& operator++() {
+      p_ += 4 + GetU16(p_ + 2);
+      return *this;
+    }
+    bool operator!=(const Iterator& o) const { return p_ != o.p_; }
+
+   private:
+    const std::uint8_t* p_;
+  };
+  Iterator begin() const { return Iterator(data_.get()); }
+  Iterator end() const { return Iterator(data_.get() + bytes_); }
+
+  std::size_t Count() const;
+  bool Empty() const { return bytes_ == 0; }
+  ExtraBlock operator[](std::size_t index) const;  // index < Count()
+  // The first block with the tag; Tag 0 and no data when there is none.
+  ExtraBlock Find(std::uint16_t tag, bool* found = nullptr) const;
+  void Add(std::uint16_t tag, const std::uint8_t* data, std::uint16_t size);
+  void Clear();
+  // Reserves room for blocks of `bytes` in total (tags, sizes, data).
+  void Reserve(std::size_t bytes);
+  std::size_t Bytes() const { return bytes_; }
+
+ private:
+  std::unique_ptr<std::uint8_t[]> data_;
+  std::uint32_t bytes_ = 0, capacity_ = 0;
+};
+
+// One archive entry.
+struct TDirItem {
+  CentralDirectoryHeader Header;
+  std::u16string EntryName;
+  TZALazyString<char16_t> NewEntryName;  // the second UTF-16 string: a rename target on the writing path
+  std::string Comment;
+  TZAExtraFields ExtraFields;
+  TZACryptoAlgorithm CryptoAlgorithm = caPkzipClassic;
+  bool HasZip64Info = false;
+  std::uint64_t Zip64UncompressedSize = 0;
+  std::uint64_t Zip64CompressedSize = 0;
+  std::uint64_t Zip64LocalHeaderOffset = 0;
+  std::uint32_t Zip64DiskStart = 0;
+  bool IsNew = false;
+  TZALazyString<char> EntryPassword;
+  TZAStream* SourceStream = nullptr;
+  bool OwnsSourceStream = false;
+  std::int32_t SourceStart = 0;
+  bool Selected = false;  // the selected flag
+  TZALazyString<char16_t> SourceFileName;
+  std::uint16_t ActualMethod = 0;
+  std::uint8_t CompressionSetting = 0;
+  TZAProcessOperation PendingOperation = poAdd;
+  std::uint8_t PendingFlags = 0;  // the further byte after PendingOperation; unused by reading
+
+  // Sizes and offset with their Zip64 values where the header holds all ones.
+  std::uint64_t PackedSize() const {
+    return Header.CompressedSize == 0xFFFFFFFF ? Zip64CompressedSize : Header.CompressedSize;
+  }
+  std::uint64_t UnpackedSize() const {
+    return Header.UncompressedSize == 0xFFFFFFFF ? Zip64UncompressedSize : Header.UncompressedSize;
+  }
+  std::uint64_t LocalOffset() const {
+    return Header.LocalHeaderOffset == 0xFFFFFFFF ? Zip64LocalHeaderOffset : Header.LocalHeaderOffset;
+  }
+};
+
+// Parses one Unicode name block ("NUCX").
+class TUnicodeExtendedInfo {
+ public:
+  // True when the block is a complete Unicode name block; Name then holds it.
+  bool ParseBlock(const std::uint8_t* data, std::size_t size);
+  std::u16string Name;
+  std::uint32_t Signature = 0;
+};
+
+// Chained hash from UTF-16 keys to signed 32-bit values; new nodes go to the
+// head of their chain, so the latest of equal keys is found first. Keys are
+// copied into the hash's own storage.
+class TZAStringHash {
+ public:
+  explicit TZAStringHash(std::uint32_t buckets);
+  void Insert(std::u16string_view key, std::int32_t value);
+  std::int32_t Lookup(std::u16string_view key) const;  // -1 when absent
+  void Erase(std::u16string_view key);
+  void Reset();
+  std::uint32_t BucketCount() const { return static_cast<std::uint32_t>(buckets_.size()); }
+  // The key hash: h := rotl(h, 2) xor c for every code unit.
+  static std::uint32_t KeyHash(std::u16string_view key);
+
+ private:
+  struct Node {
+    std::int32_t next;
+    std::int32_t value;
+    std::uint32_t keyOffset;
+    std::uint32_t keyLength;
+    std::uint32_t hash;
+  };
+  std::uint32_t Placement(std::u16string_view key) const;
+  std::vector<std::int32_t> buckets_;
+  std::vector<Node> nodes_;
+  std::vector<char16_t> keys_;
+  std::int32_t free_ = -1;
+  std::uint64_t seed_;
+};
+
+// A list of UTF-16 strings with a lazily built value hash.
+class TZAHashedStringList {
+ public:
+  explicit TZAHashedStringList(bool caseSensitive = false) : caseSensitive_(caseSensitive) {}
+  std::int32_t Count() const { return static_cast<std::int32_t>(strings_.size()); }
+  std::u16string_view operator[](std::int32_t index) const;
+  std::int32_t Add(std::u16string_view s);
+  std::int32_t IndexOf(std::u16string_view s);
+  void Replace(std::int32_t index, std::u16string_view s);
+  void Delete(std::int32_t index);
+  void Clear();
+  bool CaseSensitive() const { return caseSensitive_; }
+  bool HashValid() const { return hash_ && hashValid_; }
+  const TZAStringHash* Hash() const { return hash_.get(); }
+
+ private:
+  struct Span {
+    std::uint32_t offset, length;
+  };
+  std::u16string_view Key(std::u16string_view s);  // in keyScratch_
+  bool caseSensitive_;
+  std::vector<char16_t> chars_;
+  std::vector<Span> strings_;
+  std::unique_ptr<TZAStringHash> hash_;
+  bool hashValid_ = false;
+  std::u16string keyScratch_;
+};
+
+// The entries of one directory.
+class TZADirArray {
+ public:
+  static constexpr std::int32_t kInitialGrowStep = 500;
+  static constexpr std::int32_t MaxGrowStep = 10000;
+
+  TZADirArray() = default;
+  ~TZADirArray();
+  TZADirArray(const TZADirArray&) = delete;
+  TZADirArray& operator=(const TZADirArray&) = delete;
+
+  std::int32_t Count() const { return count_; }
+  void SetCount(std::int32_t n);
+  const TDirItem& GetItem(std::int32_t i) const;  // native error 2
+  TDirItem& ItemAt(std::int32_t i);               // native error 3
+  void SetItem(std::int32_t i, const TDirItem& item);  // native errors 1, 58
+  void SetName(std::int32_t i, std::u16string_view name);  // native error 59
+  void Delete(std::int32_t i);  // native error 4
+  void Assign(const TZADirArray& other);
+  void Clear();
+  void ClearSelection();
+
+  TZAHashedStringList& NameIndex() { return nameIndex_; }
+  const TZAHashedStringList& NameIndex() const { return nameIndex_; }
+  std::int32_t GrowStep() const { return growStep_; }
+  std::int32_t Capacity() const { return capacity_; }
+  // Index of the entry whose lower-case name equals lower(name), -1 if none.
+  std::int32_t IndexOfName(std::u16string_view name);
+
+ private:
+  void FreeEntry(TDirItem& item);
+  std::unique_ptr<TDirItem[]> entries_;
+  std::int32_t capacity_ = 0, count_ = 0, growStep_ = kInitialGrowStep;
+  TZAHashedStringList nameIndex_{false};
+  std::u16string lower_;
+};
+
+// The search state of FindFirst/FindNext.
+struct TInternalSearchRec {
+  std::int32_t Index = -1;
+  std::u16string FileMask;
+  std::u16string ExclusionMask;
+  std::uint32_t SearchAttr = 0;
+};
+
+// The public item record that the entry search fills.
+struct TZAArchiveItem {
+  std::u16string ItemName;
+  std::u16string ItemPath;
+  std::uint64_t PackedSize = 0;
+  std::uint64_t UnpackedSize = 0;
+  double Ratio = 0;
+  bool IsEncrypted = false;
+  std::uint16_t DosDate = 0;
+  std::uint16_t DosTime = 0;
+  std::uint32_t Checksum = 0;
+  std::uint32_t Attributes = 0;
+  std::string ItemComment;
+  TInternalSearchRec SearchState;
+};
+
+// Fills the public fields of `out` from an entry; SearchState stays.
+void FillArchiveItem(const TDirItem& item, TZAArchiveItem& out);
+
+}  // namespace za

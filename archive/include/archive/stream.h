@@ -1,0 +1,102 @@
+#pragma once
+// Streams of the archive engine, in the manner of the runtime's TStream:
+// Read and Write move fewer bytes at the end, ReadBuffer and WriteBuffer
+// raise EReadError and EWriteError instead.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sys/wide_file.h"
+
+namespace za {
+
+// File-open modes (16-bit, as the runtime's fmXXX constants).
+constexpr std::uint16_t fmCreate = 0xFFFF;
+constexpr std::uint16_t fmOpenRead = 0x0000;
+constexpr std::uint16_t fmOpenWrite = 0x0001;
+constexpr std::uint16_t fmOpenReadWrite = 0x0002;
+constexpr std::uint16_t fmShareCompat = 0x0000;
+constexpr std::uint16_t fmShareExclusive = 0x0010;
+constexpr std::uint16_t fmShareDenyWrite = 0x0020;
+constexpr std::uint16_t fmShareDenyRead = 0x0030;
+constexpr std::uint16_t fmShareDenyNone = 0x0040;
+
+enum class TZASeekOrigin { soBeginning, soCurrent, soEnd };
+
+class TZAStream {
+ public:
+  virtual ~TZAStream() = default;
+  virtual std::int64_t Read(void* buffer, std::int64_t count) = 0;
+  virtual std::int64_t Write(const void* buffer, std::int64_t count) = 0;
+  // The new position; seeking past the end is allowed, before 0 is not
+  // (the position then stays and -1 comes back).
+  virtual std::int64_t Seek(std::int64_t offset, TZASeekOrigin origin) = 0;
+  virtual std::int64_t Size();
+  virtual void SetSize(std::int64_t size) = 0;
+
+  std::int64_t Position() { return Seek(0, TZASeekOrigin::soCurrent); }
+  void SetPosition(std::int64_t position) { Seek(position, TZASeekOrigin::soBeginning); }
+  void ReadBuffer(void* buffer, std::int64_t count);         // EReadError when short
+  void WriteBuffer(const void* buffer, std::int64_t count);  // EWriteError when short
+  // Copies count bytes (all from the start when count is 0); the bytes copied.
+  std::int64_t CopyFrom(TZAStream& source, std::int64_t count);
+};
+
+// A growable stream in memory.
+class TZAMemoryStream : public TZAStream {
+ public:
+  std::int64_t Read(void* buffer, std::int64_t count) override;
+  std::int64_t Write(const void* buffer, std::int64_t count) override;
+  std::int64_t Seek(std::int64_t offset, TZASeekOrigin origin) override;
+  std::int64_t Size() override { return static_cast<std::int64_t>(data_.size()); }
+  void SetSize(std::int64_t size) override;
+  const std::vector<std::uint8_t>& Data() const { return data_; }
+  std::vector<std::uint8_t>& Data() { return data_; }
+
+ private:
+  std::vector<std::uint8_t> data_;
+  std::int64_t position_ = 0;
+};
+
+// A read-only view of bytes that the caller keeps alive.
+class TZABufferStream : public TZAStream {
+ public:
+  TZABufferStream(const void* data, std::size_t size) : data_(static_cast<const std::uint8_t*>(data)), size_(size) {}
+  std::int64_t Read(void* buffer, std::int64_t count) override;
+  std::int64_t Write(const void*, std::int64_t) override { return 0; }
+  std::int64_t Seek(std::int64_t offset, TZASeekOrigin origin) override;
+  std::int64_t Size() override { return static_cast<std::int64_t>(size_); }
+  void SetSize(std::int64_t) override;
+
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+  std::int64_t position_ = 0;
+};
+
+// A file by wide name. `mode` is fmCreate or an access mode combined with a
+// share mode; failure raises EFCreateError or EFOpenError.
+class TZAFileStream : public TZAStream {
+ public:
+  TZAFileStream(std::u16string_view fileName, std::uint16_t mode);
+  std::int64_t Read(void* buffer, std::int64_t count) override;
+  std::int64_t Write(const void* buffer, std::int64_t count) override;
+  std::int64_t Seek(std::int64_t offset, TZASeekOrigin origin) override;
+  std::int64_t Size() override;
+  void SetSize(std::int64_t size) override;
+  const std::u16string& FileName() const { return fileName_; }
+  sys::WideFile& File() { return file_; }
+
+ private:
+  sys::WideFile file_;
+  std::u16string fileName_;
+  std::int64_t position_ = 0;
+  std::int64_t size_ = -1;  // cached while only read
+};
+
+// Opens a file with a runtime open mode; false when it cannot be opened.
+bool ZAOpenFile(sys::WideFile& file, std::u16string_view fileName, std::uint16_t mode);
+
+}  // namespace za

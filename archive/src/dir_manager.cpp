@@ -1,0 +1,476 @@
+#include "archive/dir_manager.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "archive/archiver.h"
+#include "archive/byte_reader.h"
+#include "archive/errors.h"
+#include "archive/stream.h"
+#include "sys/codepage.h"
+
+namespace za {
+
+namespace {
+
+constexpr std::int64_t kEndSearchWindow = 65600;  // 0x10040
+constexpr std::size_t kScanBlock = 65536;
+constexpr std::size_t kDirectoryWindow = 4u << 20;  // bulk read of the central directory
+
+// Sequential reader over [start, end) of a stream through one bulk buffer,
+// refilled only when a directory is larger than the window. Take(n) gives n
+// contiguous bytes or raises EReadError, as a read past the end would.
+class TZAReadWindow {
+ public:
+  TZAReadWindow(TZAStream& stream, std::int64_t start, std::int64_t end)
+      : stream_(stream), bufStart_(start), end_(end) {
+    std::int64_t region = end - start;
+    buf_.resize(static_cast<std::size_t>(std::min<std::int64_t>(std::max<std::int64_t>(region, 0), kDirectoryWindow)));
+    Fill();
+  }
+  const std::uint8_t* Take(std::size_t n) {
+    if (len_ - cur_ >= n) {
+      const std::uint8_t* p = buf_.data() + cur_;
+      cur_ += n;
+      return p;
+    }
+    if (static_cast<std::uint64_t>(end_ - Position()) < n) throw EReadError();
+    // Move what is left to the front and read on.
+    std::memmove(buf_.data(), buf_.data() + cur_, len_ - cur_);
+    bufStart_ += static_cast<std::int64_t>(cur_);
+    len_ -= cur_;
+    cur_ = 0;
+    if (buf_.size() < n) buf_.resize(n);
+    Fill();
+    if (len_ < n) throw EReadError();
+    cur_ = n;
+    return buf_.data();
+  }
+  std::int64_t Position() const { return bufStart_ + static_cast<std::int64_t>(cur_); }
+
+ private:
+  void Fill() {
+    std::int64_t from = bufStart_ + static_cast<std::int64_t>(len_);
+    std::size_t want = static_cast<std::size_t>(
+        std::min<std::int64_t>(static_cast<std::int64_t>(buf_.size() - len_), end_ - from));
+    if (want == 0) return;
+    if (stream_.Seek(from, TZASeekOrigin::soBeginning) != from) throw EReadError();
+    stream_.ReadBuffer(buf_.data() + len_, static_cast<std::int64_t>(want));
+    len_ += want;
+  }
+  TZAStream& stream_;
+  std::vector<std::uint8_t> buf_;
+  std::int64_t bufStart_;
+  std::int64_t end_;
+  std::size_t cur_ = 0, len_ = 0;
+};
+
+// Keeps the stream position of a search.
+class PositionGuard {
+ public:
+  explicit PositionGuard(TZAStream& s) : s_(s), pos_(s.Position()) {}
+  ~PositionGuard() { s_.Seek(pos_, TZASeekOrigin::soBeginning); }
+
+ private:
+  TZAStream& s_;
+  std::int64_t pos_;
+};
+
+}  // namespace
+
+TZADirManager::TZADirManager(TZAStream* archiveStream, TZABaseArchiver* owner, bool createMode, bool isCustomStream)
+    : ArchiveStream(archiveStream), CreateMode(createMode), IsCustomStream(isCustomStream), Owner(owner) {
+  ResetEndRecord();
+  if (createMode) {
+    VolumeInfo.VolumeKind = TZAVolumeNumberInfo::vnFirst;
+    VolumeInfo.VolumeNumber = 0;
+  }
+}
+
+bool TZADirManager::OemNames() const { return Owner ? Owner->Options().OEMFileNames : true; }
+bool TZADirManager::Spanning() const { return Owner ? Owner->SpanningMode() != smNone : false; }
+bool TZADirManager::Repair() const { return Owner ? Owner->RepairEnabled() : true; }
+
+void TZADirManager::ResetEndRecord() {
+  Items.SetCount(0);
+  EndRecord = EndOfCentralDirectory{};
+  EndRecord.Signature = kEndRecordSignature;
+}
+
+bool TZADirManager::ReadAt(std::int64_t position, void* buffer, std::size_t count) {
+  if (position < 0 || ArchiveStream->Seek(position, TZASeekOrigin::soBeginning) != position) return false;
+  return ArchiveStream->Read(buffer, static_cast<std::int64_t>(count)) == static_cast<std::int64_t>(count);
+}
+
+bool TZADirManager::FindEndRecord(std::uint32_t signature, std::int64_t& position, EndOfCentralDirectory& record,
+                                  std::string& comment) {
+  comment.clear();
+  record = EndOfCentralDirectory{};
+  position = -1;
+  PositionGuard guard(*ArchiveStream);
+  std::int64_t size = ArchiveStream->Size();
+  std::int64_t window = std::min(size, kEndSearchWindow);
+  if (window < 4) return false;
+  std::vector<std::uint8_t> buf(static_cast<std::size_t>(window));
+  std::int64_t base = size - window;
+  if (!ReadAt(base, buf.data(), buf.size())) throw EReadError();
+  std::uint8_t sig[4];
+  PutU32(sig, signature);
+  for (std::int64_t c = window - 4; c >= 0; --c) {
+    const std::uint8_t* p = buf.data() + c;
+    if (p[0] != sig[0] || std::memcmp(p, sig, 4) != 0) continue;
+    std::int64_t after = window - c;  // bytes from the candidate on
+    if (after < static_cast<std::int64_t>(EndOfCentralDirectory::kSize)) continue;
+    if (GetU16(p + 20) != after - static_cast<std::int64_t>(EndOfCentralDirectory::kSize)) continue;
+    record.Parse(p);
+    position = base + c;
+    if (record.CommentLength)
+      comment.assign(reinterpret_cast<const char*>(p + EndOfCentralDirectory::kSize), record.CommentLength);
+    return true;
+  }
+  return false;
+}
+
+bool TZADirManager::CheckEndRecord() {
+  scanStart_ = -1;
+  std::int64_t position;
+  bool found = FindEndRecord(kEndRecordSignature, position, EndRecord, ZipComment);
+  return Repair() ? true : found;
+}
+
+std::int64_t TZADirManager::ScanForward(std::uint32_t signature, std::int64_t from) {
+  std::int64_t size = ArchiveStream->Size();
+  std::int64_t pos = std::max<std::int64_t>(from, 0);
+  const std::uint8_t s0 = static_cast<std::uint8_t>(signature);
+  while (pos <= size - 4) {
+    std::int64_t scanEnd = scanStart_ + static_cast<std::int64_t>(scan_.size());
+    if (scanStart_ < 0 || pos < scanStart_ || pos + 4 > scanEnd) {
+      std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(kScanBlock, size - pos));
+      scan_.resize(n);
+      if (!ReadAt(pos, scan_.data(), n)) {
+        scanStart_ = -1;
+        throw EReadError();
+      }
+      scanStart_ = pos;
+      scanEnd = pos + static_cast<std::int64_t>(n);
+    }
+    const std::uint8_t* begin = scan_.data() + (pos - scanStart_);
+    const std::uint8_t* last = scan_.data() + scan_.size() - 4;  // last start that fits
+    for (const std::uint8_t* p = begin; p <= last;) {
+      const void* hit = std::memchr(p, s0, static_cast<std::size_t>(last - p) + 1);
+      if (!hit) break;
+      p = static_cast<const std::uint8_t*>(hit);
+      if (GetU32(p) == signature) return scanStart_ + (p - scan_.data());
+      ++p;
+    }
+    pos = scanEnd - 3;  // the next block overlaps the last three bytes
+  }
+  return -1;
+}
+
+std::int64_t TZADirManager::SearchSignature(std::uint32_t signature, std::int64_t from) {
+  PositionGuard guard(*ArchiveStream);
+  return ScanForward(signature, from);
+}
+
+std::int64_t TZADirManager::FindLocalHeader(std::int64_t from) {
+  PositionGuard guard(*ArchiveStream);
+  std::int64_t q = ScanForward(kLocalHeaderSignature, from);
+  if (q >= 0 && ArchiveStream->Size() - q < static_cast<std::int64_t>(LocalFileHeader::kSize)) return -1;
+  return q;
+}
+
+bool TZADirManager::FindDataDescriptor(std::int64_t from, DataDescriptor& descriptor) {
+  PositionGuard guard(*ArchiveStream);
+  std::int64_t q = ScanForward(kDataDescriptorSignature, from);
+  if (q < 0 || ArchiveStream->Size() - q < static_cast<std::int64_t>(DataDescriptor::kSize)) return false;
+  std::uint8_t buf[DataDescriptor::kSize];
+  if (!ReadAt(q, buf, sizeof buf)) return false;
+  descriptor.Parse(buf);
+  return true;
+}
+
+void TZADirManager::DecodeStoredName(std::int32_t index, const std::uint8_t* name, std::size_t length) {
+  if (length == 0) {
+    Items.SetName(index, std::u16string_view());
+    return;
+  }
+  nameBuffer_.assign(reinterpret_cast<const char*>(name), reinterpret_cast<const char*>(name) + length);
+  nameBuffer_.push_back('\0');
+  if (OemNames()) sys::OemToAnsiInPlace(nameBuffer_.data(), length);
+  std::size_t n = std::strlen(nameBuffer_.data());  // an embedded zero byte ends the name
+  sys::AnsiToWide(std::string_view(nameBuffer_.data(), n), wideName_);
+  Items.SetName(index, wideName_);
+}
+
+void TZADirManager::WalkExtraField(std::int32_t index, const std::uint8_t* extra, std::size_t length) {
+  if (length == 0) return;
+  TDirItem& item = Items.ItemAt(index);
+  item.HasZip64Info = false;
+  item.ExtraFields.Clear();
+  item.ExtraFields.Reserve(length);
+  ByteReader field(extra, length);
+  // A trailing fragment shorter than a block header is dropped.
+  while (field.Remaining() >= 4) {
+    std::uint16_t tag = field.U16();
+    std::size_t size = field.U16();
+    if (size > field.Remaining()) size = field.Remaining();  // cut to what the field holds
+    const std::uint8_t* data = field.Bytes(size);
+    item.ExtraFields.Add(tag, data, static_cast<std::uint16_t>(size));
+    ByteReader block(data, size);
+    if (tag == kZip64ExtraTag) {
+      // Values are present only for the fixed fields that hold all ones; one
+      // cut by the end of the block is not taken, nor any after it.
+      auto take = [&block](std::uint64_t& out, std::size_t bytes) {
+        if (block.Remaining() == 0) return;
+        std::uint64_t v = bytes == 8 ? block.U64() : block.U16();
+        if (block.Ok()) out = v;
+      };
+      if (item.Header.UncompressedSize == 0xFFFFFFFF) take(item.Zip64UncompressedSize, 8);
+      if (item.Header.CompressedSize == 0xFFFFFFFF) take(item.Zip64CompressedSize, 8);
+      if (item.Header.LocalHeaderOffset == 0xFFFFFFFF) take(item.Zip64LocalHeaderOffset, 8);
+      if (item.Header.DiskNumberStart == 0xFFFF) {
+        std::uint64_t disk = item.Zip64DiskStart;
+        take(disk, 2);  // the low half of the 4-byte field
+        item.Zip64DiskStart = static_cast<std::uint32_t>(disk);
+      }
+      item.HasZip64Info = true;
+    } else if (tag == kUnicodeNameExtraTag) {
+      TUnicodeExtendedInfo info;
+      if (info.ParseBlock(data, size)) Items.SetName(index, info.Name);
+    } else if (tag == kAesExtraTag && item.Header.VersionNeeded < kNoAesVersion) {
+      block.U16();  // vendor version
+      block.U16();  // vendor identifier
+      std::uint8_t strength = block.U8();
+      std::uint16_t method = block.U16();
+      if (block.Ok()) {
+        if (strength == 1) item.CryptoAlgorithm = caAES_128;
+        if (strength == 2) item.CryptoAlgorithm = caAES_192;
+        if (strength == 3) item.CryptoAlgorithm = caAES_256;
+        item.ActualMethod = method;
+      }
+    }
+  }
+}
+
+void TZADirManager::ReadCentralDirectory(std::int64_t start, std::uint32_t count) {
+  Items.SetCount(static_cast<std::int32_t>(count));
+  TZAReadWindow window(*ArchiveStream, start, ArchiveStream->Size());
+  for (std::uint32_t k = 0; k < count; ++k) {
+    std::int32_t i = static_cast<std::int32_t>(k);
+    if (i == 0) DirectoryStart = window.Position();
+    TDirItem& item = Items.ItemAt(i);
+    item.Header.Parse(window.Take(CentralDirectoryHeader::kSize));
+    item.ActualMethod = item.Header.Method;
+    if ((item.Header.Flags & 1) && item.Header.VersionNeeded < kNoAesVersion) item.CryptoAlgorithm = caPkzipClassic;
+    DecodeStoredName(i, window.Take(item.Header.NameLength), item.Header.NameLength);
+    WalkExtraField(i, window.Take(item.Header.ExtraLength), item.Header.ExtraLength);
+    if (item.Header.CommentLength)
+      item.Comment.assign(reinterpret_cast<const char*>(window.Take(item.Header.CommentLength)),
+                          item.Header.CommentLength);
+  }
+}
+
+void TZADirManager::LoadDirectory() {
+  VolumeInfo = TZAVolumeNumberInfo{};
+  ResetEndRecord();
+  PrefixLength = 0;
+  HasZip64End = false;
+  Rebuilt = false;
+  DirectoryStart = 0;
+  Zip64Locator = Zip64EndOfCentralDirectoryLocator{};
+  Zip64EndRecord = Zip64EndOfCentralDirectory{};
+  scanStart_ = -1;
+
+  std::int64_t p;
+  EndOfCentralDirectory found;
+  if (!FindEndRecord(kEndRecordSignature, p, found, ZipComment)) {
+    RebuildFromLocalHeaders();
+    return;
+  }
+  EndRecord = found;
+
+  if (p > static_cast<std::int64_t>(Zip64EndOfCentralDirectoryLocator::kSize)) {
+    std::uint8_t buf[Zip64EndOfCentralDirectoryLocator::kSize];
+    if (!ReadAt(p - static_cast<std::int64_t>(Zip64EndOfCentralDirectoryLocator::kSize), buf, sizeof buf)) throw EReadError();
+    Zip64Locator.Parse(buf);
+    if (Zip64Locator.Signature == kZip64LocatorSignature) {
+      HasZip64End = true;
+      p -= static_cast<std::int64_t>(Zip64EndOfCentralDirectoryLocator::kSize);
+    }
+  }
+  if (HasZip64End) {
+    if (!(p > static_cast<std::int64_t>(Zip64EndOfCentralDirectory::kSize))) throw EZAException(40, nullptr);
+    std::uint8_t buf[Zip64EndOfCentralDirectory::kSize];
+    std::uint64_t at = Zip64Locator.EndRecordOffset;
+    if (at > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) ||
+        !ReadAt(static_cast<std::int64_t>(at), buf, sizeof buf))
+      throw EReadError();
+    Zip64EndRecord.Parse(buf);
+    if (Zip64EndRecord.Signature != kZip64EndRecordSignature) throw EZAException(40, nullptr);
+    p -= static_cast<std::int64_t>(Zip64EndOfCentralDirectory::kSize);
+  }
+  if (!HasZip64End && EndRecord.EntriesTotal == 0xFFFF) {
+    RebuildFromLocalHeaders();
+    return;
+  }
+
+  std::int64_t dirVolume = EndRecord.StartDiskNumber != 0xFFFF ? EndRecord.StartDiskNumber
+                           : HasZip64End                        ? Zip64EndRecord.StartDiskNumber
+                                                                : 0;
+  std::int64_t lastVolume = EndRecord.DiskNumber != 0xFFFF ? EndRecord.DiskNumber
+                            : HasZip64End                   ? static_cast<std::int64_t>(Zip64Locator.TotalDisks) - 1
+                                                            : 0;
+  VolumeInfo.VolumeNumber = static_cast<std::int32_t>(dirVolume);
+  VolumeInfo.LastVolumeNumber = static_cast<std::int32_t>(lastVolume);
+  if (Spanning() && !IsCustomStream && Owner)
+    ArchiveStream = Owner->SwitchVolume(VolumeInfo.VolumeNumber);
+
+  // Where the central directory starts and how many headers it holds. A
+  // count that cannot fit in the bytes in front of the end structures makes
+  // the directory unreadable; nothing is allocated for it.
+  std::uint64_t dirSize = HasZip64End ? Zip64EndRecord.CentralDirSize : EndRecord.CentralDirSize;
+  std::uint64_t dirOffset = HasZip64End ? Zip64EndRecord.CentralDirOffset : EndRecord.CentralDirOffset;
+  std::uint64_t count = HasZip64End ? static_cast<std::uint32_t>(Zip64EndRecord.EntriesTotal) : EndRecord.EntriesTotal;
+  std::int64_t size = ArchiveStream->Size();
+  std::int64_t start = -1, room = -1;
+  if (Spanning()) {
+    if (dirOffset <= static_cast<std::uint64_t>(size)) {
+      start = static_cast<std::int64_t>(dirOffset);
+      room = size - start;
+    }
+  } else if (dirSize <= static_cast<std::uint64_t>(p)) {
+    start = p - static_cast<std::int64_t>(dirSize);
+    room = p - start;
+  }
+  if (start < 0 || count > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()) ||
+      count * CentralDirectoryHeader::kSize > static_cast<std::uint64_t>(room)) {
+    RebuildFromLocalHeaders();
+    return;
+  }
+
+  try {
+    ReadCentralDirectory(start, static_cast<std::uint32_t>(count));
+  } catch (const std::exception&) {
+    Items.Clear();
+    RebuildFromLocalHeaders();
+    return;
+  }
+
+  if (VolumeInfo.LastVolumeNumber == 0) {
+    DetectPrefix(p);
+    for (std::int32_t i = 0; i < Items.Count(); ++i) {
+      const TDirItem& item = Items.GetItem(i);
+      if (item.Header.CompressedSize == 0) continue;
+      if (item.Header.LocalHeaderOffset < static_cast<std::uint32_t>(PrefixLength)) ApplyPrefixOffset();
+      break;
+    }
+  }
+}
+
+void TZADirManager::DetectPrefix(std::int64_t position) {
+  if (EndRecord.EntriesTotal == 0 || Items.Count() == 0) {
+    PrefixLength = position;
+    return;
+  }
+  const CentralDirectoryHeader& t = Items.GetItem(0).Header;
+  std::uint64_t first = t.LocalHeaderOffset == 0xFFFFFFFF ? Items.GetItem(0).Zip64LocalHeaderOffset : t.LocalHeaderOffset;
+  std::int64_t size = ArchiveStream->Size();
+  if (first >= static_cast<std::uint64_t>(size)) return;
+  std::int64_t candidate = static_cast<std::int64_t>(first);
+  PositionGuard guard(*ArchiveStream);
+  while (candidate < size) {
+    std::int64_t q = ScanForward(kLocalHeaderSignature, candidate);
+    if (q < 0) return;
+    std::uint8_t buf[LocalFileHeader::kSize];
+    if (size - q >= static_cast<std::int64_t>(sizeof buf) && ReadAt(q, buf, sizeof buf)) {
+      LocalFileHeader h;
+      h.Parse(buf);
+      bool nameReadable = size - q - static_cast<std::int64_t>(sizeof buf) >= h.NameLength;
+      if (nameReadable &&
+          (q == 0 || (h.VersionNeeded == t.VersionNeeded && h.Method == t.Method && h.ModTime == t.ModTime &&
+                      h.ModDate == t.ModDate && h.Crc32 == t.Crc32 && h.CompressedSize == t.CompressedSize &&
+                      h.UncompressedSize == t.UncompressedSize))) {
+        PrefixLength = q;
+        return;
+      }
+    }
+    candidate = q + 1;
+  }
+}
+
+void TZADirManager::ApplyPrefixOffset() {
+  std::uint32_t prefix = static_cast<std::uint32_t>(PrefixLength);
+  for (std::int32_t i = 0; i < Items.Count(); ++i) {
+    TDirItem& item = Items.ItemAt(i);
+    if (!(item.Header.ExternalAttributes & 0x10)) item.Header.LocalHeaderOffset += prefix;
+  }
+}
+
+void TZADirManager::RebuildFromLocalHeaders() {
+  Rebuilt = true;
+  Items.Clear();
+  if (Spanning()) throw EZAException(44, nullptr);
+  std::int64_t size = ArchiveStream->Size();
+  std::int64_t q = FindLocalHeader(0);
+  if (q < 0) throw EZAException(35, nullptr);
+  std::vector<std::uint8_t> bytes;
+  while (q >= 0) {
+    std::uint8_t buf[LocalFileHeader::kSize];
+    if (!ReadAt(q, buf, sizeof buf)) throw EReadError();
+    LocalFileHeader lh;
+    lh.Parse(buf);
+    if (static_cast<std::int64_t>(lh.CompressedSize) < size && lh.NameLength <= 260) {
+      std::int32_t i = Items.Count();
+      Items.SetCount(i + 1);
+      TDirItem& item = Items.ItemAt(i);
+      item = TDirItem{};
+      CentralDirectoryHeader& h = item.Header;
+      h.Signature = lh.Signature;
+      h.VersionMadeBy = lh.VersionNeeded;
+      h.VersionNeeded = lh.VersionNeeded;
+      h.Flags = lh.Flags;
+      h.Method = lh.Method;
+      h.ModTime = lh.ModTime;
+      h.ModDate = lh.ModDate;
+      h.Crc32 = lh.Crc32;
+      h.CompressedSize = lh.CompressedSize;
+      h.UncompressedSize = lh.UncompressedSize;
+      h.NameLength = lh.NameLength;
+      h.ExtraLength = lh.ExtraLength;
+      h.ExternalAttributes = (lh.UncompressedSize == 0 && !(lh.Flags & 8)) ? 0x10 : 0x20;
+      h.LocalHeaderOffset = static_cast<std::uint32_t>(q);
+      item.ActualMethod = lh.Method;
+      if ((h.Flags & 1) && h.VersionNeeded < kNoAesVersion) item.CryptoAlgorithm = caPkzipClassic;
+      std::int64_t nameAt = q + static_cast<std::int64_t>(sizeof buf);
+      if (size - nameAt < lh.NameLength) {
+        // The name is cut off by the end of the stream: an empty name, and
+        // nothing further is read for the entry.
+        Items.SetName(i, std::u16string_view());
+      } else {
+        bytes.resize(lh.NameLength);
+        if (lh.NameLength && !ReadAt(nameAt, bytes.data(), bytes.size())) throw EReadError();
+        DecodeStoredName(i, bytes.data(), bytes.size());
+        if (lh.ExtraLength) {
+          bytes.resize(lh.ExtraLength);
+          if (!ReadAt(nameAt + lh.NameLength, bytes.data(), bytes.size())) throw EReadError();
+          WalkExtraField(i, bytes.data(), bytes.size());
+        }
+      }
+      if (lh.Flags & 8) {
+        DataDescriptor dd;
+        if (FindDataDescriptor(q, dd)) {
+          TDirItem& again = Items.ItemAt(i);
+          again.Header.Crc32 = dd.Crc32;
+          again.Header.CompressedSize = dd.CompressedSize;
+          again.Header.UncompressedSize = dd.UncompressedSize;
+        }
+      }
+    }
+    q = FindLocalHeader(q + 4);
+  }
+  DirectoryStart = size;
+}
+
+}  // namespace za

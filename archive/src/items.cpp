@@ -1,0 +1,402 @@
+#include "archive/items.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <random>
+#include <stdexcept>
+
+#include "archive/byte_reader.h"
+#include "archive/errors.h"
+#include "archive/stream.h"
+#include "sys/codepage.h"
+
+namespace za {
+
+// ---- TZAExtraFields
+
+TZAExtraFields::TZAExtraFields(const TZAExtraFields& o) { *this = o; }
+
+TZAExtraFields& TZAExtraFields::operator=(const TZAExtraFields& o) {
+  if (this == &o) return *this;
+  if (o.bytes_ == 0) {
+    Clear();
+    return *this;
+  }
+  auto copy = std::make_unique<std::uint8_t[]>(o.bytes_);
+  std::memcpy(copy.get(), o.data_.get(), o.bytes_);
+  data_ = std::move(copy);
+  bytes_ = capacity_ = o.bytes_;
+  return *this;
+}
+
+std::size_t TZAExtraFields::Count() const {
+  std::size_t n = 0;
+  for (auto it = begin(); it != end(); ++it) ++n;
+  return n;
+}
+
+ExtraBlock TZAExtraFields::operator[](std::size_t index) const {
+  auto it = begin();
+  for (std::size_t i = 0; i < index && it != end(); ++i) ++it;
+  if (!(it != end())) return ExtraBlock{};
+  return *it;
+}
+
+ExtraBlock TZAExtraFields::Find(std::uint16_t tag, bool* found) const {
+  for (ExtraBlock b : *this)
+    if (b.Tag == tag) {
+      if (found) *found = true;
+      return b;
+    }
+  if (found) *found = false;
+  return ExtraBlock{};
+}
+
+void TZAExtraFields::Reserve(std::size_t bytes) {
+  if (bytes <= capacity_) return;
+  if (bytes > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
+  auto grown = std::make_unique<std::uint8_t[]>(bytes);
+  if (bytes_) std::memcpy(grown.get(), data_.get(), bytes_);
+  data_ = std::move(grown);
+  capacity_ = static_cast<std::uint32_t>(bytes);
+}
+
+void TZAExtraFields::Add(std::uint16_t tag, const std::uint8_t* data, std::uint16_t size) {
+  std::size_t need = static_cast<std::size_t>(bytes_) + 4 + size;
+  if (need > capacity_) Reserve(std::max<std::size_t>(need, static_cast<std::size_t>(capacity_) * 2));
+  std::uint8_t* p = data_.get() + bytes_;
+  PutU16(p, tag);
+  PutU16(p + 2, size);
+  if (size) std::memcpy(p + 4, data, size);
+  bytes_ = static_cast<std::uint32_t>(need);
+}
+
+void TZAExtraFields::Clear() {
+  data_.reset();
+  bytes_ = capacity_ = 0;
+}
+
+// ---- TUnicodeExtendedInfo
+
+bool TUnicodeExtendedInfo::ParseBlock(const std::uint8_t* data, std::size_t size) {
+  Name.clear();
+  ByteReader r(data, size);
+  Signature = r.U32();
+  if (!r.Ok() || Signature != kUnicodeNameSignature) return false;
+  std::int32_t length = static_cast<std::int32_t>(r.U32());
+  if (!r.Ok() || length < 0 || static_cast<std::uint64_t>(length) * 2 > r.Remaining()) return false;
+  Name.resize(static_cast<std::size_t>(length));
+  for (char16_t& c : Name) c = static_cast<char16_t>(r.U16());
+  return true;
+}
+
+// ---- TZAStringHash
+
+namespace {
+std::uint64_t ProcessSeed() {
+  static const std::uint64_t seed = [] {
+    std::random_device rd;
+    return (static_cast<std::uint64_t>(rd()) << 32) ^ rd() ^ 0x9E3779B97F4A7C15ull;
+  }();
+  return seed;
+}
+}  // namespace
+
+TZAStringHash::TZAStringHash(std::uint32_t buckets) : buckets_(std::max<std::uint32_t>(buckets, 1), -1), seed_(ProcessSeed()) {}
+
+std::uint32_t TZAStringHash::KeyHash(std::u16string_view key) {
+  std::uint32_t h = 0;
+  for (char16_t c : key) h = ((h << 2) | (h >> 30)) ^ c;
+  return h;
+}
+
+// Chains are placed by a seeded hash of the key rather than by KeyHash, so
+// that names made to collide under KeyHash cannot turn lookups quadratic.
+// Lookup results are the same either way.
+std::uint32_t TZAStringHash::Placement(std::u16string_view key) const {
+  std::uint64_t h = seed_ ^ (key.size() * 0x9E3779B97F4A7C15ull);
+  for (char16_t c : key) h = (h ^ c) * 0x100000001B3ull;
+  h ^= h >> 29;
+  h *= 0xBF58476D1CE4E5B9ull;
+  h ^= h >> 32;
+  return static_cast<std::uint32_t>(h);
+}
+
+void TZAStringHash::Insert(std::u16string_view key, std::int32_t value) {
+  if (keys_.size() + key.size() > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
+  std::uint32_t h = Placement(key);
+  Node node{0, value, static_cast<std::uint32_t>(keys_.size()), static_cast<std::uint32_t>(key.size()), h};
+  keys_.insert(keys_.end(), key.begin(), key.end());
+  std::int32_t index;
+  if (free_ >= 0) {
+    index = free_;
+    free_ = nodes_[static_cast<std::size_t>(index)].next;
+    nodes_[static_cast<std::size_t>(index)] = node;
+  } else {
+    index = static_cast<std::int32_t>(nodes_.size());
+    nodes_.push_back(node);
+  }
+  std::int32_t& head = buckets_[h % buckets_.size()];
+  nodes_[static_cast<std::size_t>(index)].next = head;
+  head = index;
+}
+
+std::int32_t TZAStringHash::Lookup(std::u16string_view key) const {
+  std::uint32_t h = Placement(key);
+  for (std::int32_t n = buckets_[h % buckets_.size()]; n >= 0;) {
+    const Node& node = nodes_[static_cast<std::size_t>(n)];
+    if (node.hash == h && node.keyLength == key.size() &&
+        std::equal(key.begin(), key.end(), keys_.begin() + node.keyOffset))
+      return node.value;
+    n = node.next;
+  }
+  return -1;
+}
+
+void TZAStringHash::Erase(std::u16string_view key) {
+  std::uint32_t h = Placement(key);
+  std::int32_t* link = &buckets_[h % buckets_.size()];
+  while (*link >= 0) {
+    Node& node = nodes_[static_cast<std::size_t>(*link)];
+    if (node.hash == h && node.keyLength == key.size() &&
+        std::equal(key.begin(), key.end(), keys_.begin() + node.keyOffset)) {
+      std::int32_t gone = *link;
+      *link = node.next;
+      node.next = free_;
+      free_ = gone;
+      return;
+    }
+    link = &node.next;
+  }
+}
+
+void TZAStringHash::Reset() {
+  std::fill(buckets_.begin(), buckets_.end(), -1);
+  nodes_.clear();
+  keys_.clear();
+  free_ = -1;
+}
+
+// ---- TZAHashedStringList
+
+std::u16string_view TZAHashedStringList::operator[](std::int32_t index) const {
+  const Span& s = strings_.at(static_cast<std::size_t>(index));
+  return std::u16string_view(chars_.data() + s.offset, s.length);
+}
+
+std::u16string_view TZAHashedStringList::Key(std::u16string_view s) {
+  if (caseSensitive_) return s;
+  keyScratch_.assign(s);
+  sys::WideLowerInPlace(keyScratch_);
+  return keyScratch_;
+}
+
+std::int32_t TZAHashedStringList::Add(std::u16string_view s) {
+  std::u16string alias;
+  if (!chars_.empty() && s.data() >= chars_.data() && s.data() < chars_.data() + chars_.size()) {
+    alias.assign(s);
+    s = alias;
+  }
+  if (chars_.size() + s.size() > std::numeric_limits<std::uint32_t>::max() ||
+      strings_.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+    throw std::bad_alloc();
+  Span span{static_cast<std::uint32_t>(chars_.size()), static_cast<std::uint32_t>(s.size())};
+  chars_.insert(chars_.end(), s.begin(), s.end());
+  strings_.push_back(span);
+  std::int32_t index = Count() - 1;
+  if (hash_ && hashValid_) {
+    hash_->Insert(Key(s), index);
+    if (static_cast<std::uint64_t>(Count()) > 5ull * hash_->BucketCount()) {
+      hash_.reset();
+      hashValid_ = false;
+    }
+  }
+  return index;
+}
+
+std::int32_t TZAHashedStringList::IndexOf(std::u16string_view s) {
+  if (!hash_) {
+    hash_ = std::make_unique<TZAStringHash>(static_cast<std::uint32_t>(std::max<std::int32_t>(Count(), 1000)));
+    hashValid_ = false;
+  }
+  if (!hashValid_) {
+    hash_->Reset();
+    for (std::int32_t i = 0; i < Count(); ++i) hash_->Insert(Key((*this)[i]), i);
+    hashValid_ = true;
+  }
+  return hash_->Lookup(Key(s));
+}
+
+void TZAHashedStringList::Replace(std::int32_t index, std::u16string_view s) {
+  if (index < 0 || index >= Count()) throw EZAException(1, nullptr);
+  std::u16string alias;
+  if (!chars_.empty() && s.data() >= chars_.data() && s.data() < chars_.data() + chars_.size()) {
+    alias.assign(s);
+    s = alias;
+  }
+  if (hash_) hash_->Erase(Key((*this)[index]));
+  if (chars_.size() + s.size() > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
+  Span span{static_cast<std::uint32_t>(chars_.size()), static_cast<std::uint32_t>(s.size())};
+  chars_.insert(chars_.end(), s.begin(), s.end());
+  strings_[static_cast<std::size_t>(index)] = span;
+  if (hash_) hash_->Insert(Key(s), index);
+}
+
+void TZAHashedStringList::Delete(std::int32_t index) {
+  if (index < 0 || index >= Count()) throw EZAException(1, nullptr);
+  strings_.erase(strings_.begin() + index);
+  hashValid_ = false;
+}
+
+void TZAHashedStringList::Clear() {
+  strings_.clear();
+  chars_.clear();
+  chars_.shrink_to_fit();
+  strings_.shrink_to_fit();
+  if (hash_) hash_->Reset();
+}
+
+// ---- TZADirArray
+
+TZADirArray::~TZADirArray() {
+  for (std::int32_t i = 0; i < capacity_; ++i) FreeEntry(entries_[static_cast<std::size_t>(i)]);
+}
+
+void TZADirArray::FreeEntry(TDirItem& item) {
+  item.ExtraFields.Clear();
+  if (item.OwnsSourceStream && item.SourceStream) delete item.SourceStream;
+  item.SourceStream = nullptr;
+  item.OwnsSourceStream = false;
+}
+
+void TZADirArray::SetCount(std::int32_t n) {
+  if (n < 0) throw EZAException(1, nullptr);
+  if (n > capacity_) {
+    growStep_ = std::min(2 * growStep_, MaxGrowStep);
+    std::int64_t cap = static_cast<std::int64_t>(capacity_) + growStep_;
+    if (cap <= n) cap = n;
+    auto grown = std::make_unique<TDirItem[]>(static_cast<std::size_t>(cap));
+    for (std::int32_t i = 0; i < capacity_; ++i) grown[static_cast<std::size_t>(i)] = std::move(entries_[static_cast<std::size_t>(i)]);
+    entries_ = std::move(grown);
+    capacity_ = static_cast<std::int32_t>(cap);
+  } else if (n == 0) {
+    for (std::int32_t i = 0; i < capacity_; ++i) FreeEntry(entries_[static_cast<std::size_t>(i)]);
+    entries_.reset();
+    capacity_ = 0;
+  }
+  count_ = n;
+}
+
+const TDirItem& TZADirArray::GetItem(std::int32_t i) const {
+  if (i < 0 || i >= count_) throw EZAException(2, nullptr);
+  return entries_[static_cast<std::size_t>(i)];
+}
+
+TDirItem& TZADirArray::ItemAt(std::int32_t i) {
+  if (i < 0 || i >= count_) throw EZAException(3, nullptr);
+  return entries_[static_cast<std::size_t>(i)];
+}
+
+void TZADirArray::SetItem(std::int32_t i, const TDirItem& item) {
+  if (i < 0 || i >= count_) throw EZAException(1, nullptr);
+  TDirItem& slot = entries_[static_cast<std::size_t>(i)];
+  if (&slot != &item) {
+    FreeEntry(slot);
+    slot = item;  // deep copy: new buffers for the extra blocks
+  }
+  lower_.assign(slot.EntryName);
+  sys::WideLowerInPlace(lower_);
+  if (nameIndex_.Count() > i)
+    nameIndex_.Replace(i, lower_);
+  else if (nameIndex_.Count() == i)
+    nameIndex_.Add(lower_);
+  else
+    throw EZAException(58, nullptr);
+}
+
+void TZADirArray::SetName(std::int32_t i, std::u16string_view name) {
+  TDirItem& item = ItemAt(i);
+  lower_.assign(item.EntryName);
+  sys::WideLowerInPlace(lower_);
+  std::int32_t j = nameIndex_.IndexOf(lower_);
+  lower_.assign(name);
+  sys::WideLowerInPlace(lower_);
+  if (j < 0)
+    nameIndex_.Add(lower_);
+  else if (j == i)
+    nameIndex_.Replace(i, lower_);
+  else
+    throw EZAException(59, nullptr);
+  item.EntryName.assign(name);
+}
+
+std::int32_t TZADirArray::IndexOfName(std::u16string_view name) {
+  lower_.assign(name);
+  sys::WideLowerInPlace(lower_);
+  return nameIndex_.IndexOf(lower_);
+}
+
+void TZADirArray::Delete(std::int32_t i) {
+  if (i < 0 || i >= count_) throw EZAException(4, nullptr);
+  TDirItem& item = entries_[static_cast<std::size_t>(i)];
+  FreeEntry(item);
+  std::int32_t k = IndexOfName(item.EntryName);
+  if (k >= 0) nameIndex_.Delete(k);
+  for (std::int32_t j = i; j + 1 < count_; ++j)
+    entries_[static_cast<std::size_t>(j)] = std::move(entries_[static_cast<std::size_t>(j + 1)]);
+  entries_[static_cast<std::size_t>(count_ - 1)] = TDirItem{};
+  --count_;
+}
+
+void TZADirArray::Assign(const TZADirArray& other) {
+  if (&other == this) return;
+  Clear();
+  SetCount(other.Count());
+  for (std::int32_t i = 0; i < other.Count(); ++i) SetItem(i, other.GetItem(i));
+}
+
+void TZADirArray::Clear() {
+  for (std::int32_t i = 0; i < count_; ++i) entries_[static_cast<std::size_t>(i)].ExtraFields.Clear();
+  count_ = 0;
+  nameIndex_.Clear();
+}
+
+void TZADirArray::ClearSelection() {
+  for (std::int32_t i = 0; i < count_; ++i) entries_[static_cast<std::size_t>(i)].Selected = false;
+}
+
+// ---- TZAArchiveItem
+
+void FillArchiveItem(const TDirItem& item, TZAArchiveItem& out) {
+  std::u16string name = item.EntryName;
+  std::replace(name.begin(), name.end(), u'/', u'\\');
+  std::string ansi = sys::WideToAnsi(name);
+  if (!ansi.empty() && ansi.back() == '\\') ansi.pop_back();
+  name = sys::AnsiToWide(ansi);
+  std::size_t cut = name.find_last_of(u"\\:");
+  if (cut == std::u16string::npos) {
+    out.ItemName = name;
+    out.ItemPath.clear();
+  } else {
+    out.ItemName = name.substr(cut + 1);
+    out.ItemPath = name.substr(0, cut + 1);
+  }
+  out.PackedSize = item.PackedSize();
+  out.UnpackedSize = item.UnpackedSize();
+  if (out.UnpackedSize > 0) {
+    out.Ratio = (1.0 - static_cast<double>(out.PackedSize) / static_cast<double>(out.UnpackedSize)) * 100.0;
+    if (out.Ratio < 0) out.Ratio = 0;
+  } else {
+    out.Ratio = 100;
+  }
+  out.IsEncrypted = (item.Header.Flags & 1) != 0;
+  out.DosDate = item.Header.ModDate;
+  out.DosTime = item.Header.ModTime;
+  out.Checksum = item.Header.Crc32;
+  out.Attributes = item.Header.ExternalAttributes;
+  out.ItemComment = item.Comment;
+}
+
+}  // namespace za

@@ -1,0 +1,156 @@
+#include "archive/stream.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "archive/errors.h"
+
+namespace za {
+
+std::int64_t TZAStream::Size() {
+  std::int64_t pos = Seek(0, TZASeekOrigin::soCurrent);
+  std::int64_t size = Seek(0, TZASeekOrigin::soEnd);
+  Seek(pos, TZASeekOrigin::soBeginning);
+  return size;
+}
+
+void TZAStream::ReadBuffer(void* buffer, std::int64_t count) {
+  if (count < 0 || (count != 0 && Read(buffer, count) != count)) throw EReadError();
+}
+
+void TZAStream::WriteBuffer(const void* buffer, std::int64_t count) {
+  if (count < 0 || (count != 0 && Write(buffer, count) != count)) throw EWriteError();
+}
+
+std::int64_t TZAStream::CopyFrom(TZAStream& source, std::int64_t count) {
+  if (count == 0) {
+    source.SetPosition(0);
+    count = source.Size();
+  }
+  std::vector<std::uint8_t> buf(static_cast<std::size_t>(std::min<std::int64_t>(count, 1 << 20)) + 1);
+  std::int64_t done = 0;
+  while (done < count) {
+    std::int64_t n = std::min<std::int64_t>(count - done, static_cast<std::int64_t>(buf.size()));
+    source.ReadBuffer(buf.data(), n);
+    WriteBuffer(buf.data(), n);
+    done += n;
+  }
+  return done;
+}
+
+// ---- memory
+
+std::int64_t TZAMemoryStream::Read(void* buffer, std::int64_t count) {
+  std::int64_t size = Size();
+  if (count <= 0 || position_ >= size) return 0;
+  std::int64_t n = std::min(count, size - position_);
+  std::memcpy(buffer, data_.data() + position_, static_cast<std::size_t>(n));
+  position_ += n;
+  return n;
+}
+
+std::int64_t TZAMemoryStream::Write(const void* buffer, std::int64_t count) {
+  if (count <= 0) return 0;
+  std::int64_t end = position_ + count;
+  if (end > Size()) data_.resize(static_cast<std::size_t>(end));
+  std::memcpy(data_.data() + position_, buffer, static_cast<std::size_t>(count));
+  position_ = end;
+  return count;
+}
+
+std::int64_t TZAMemoryStream::Seek(std::int64_t offset, TZASeekOrigin origin) {
+  std::int64_t base = origin == TZASeekOrigin::soBeginning ? 0 : origin == TZASeekOrigin::soCurrent ? position_ : Size();
+  if (offset < -base) return -1;
+  position_ = base + offset;
+  return position_;
+}
+
+void TZAMemoryStream::SetSize(std::int64_t size) {
+  data_.resize(static_cast<std::size_t>(std::max<std::int64_t>(size, 0)));
+  if (position_ > size) position_ = size;
+}
+
+// ---- buffer view
+
+std::int64_t TZABufferStream::Read(void* buffer, std::int64_t count) {
+  std::int64_t size = Size();
+  if (count <= 0 || position_ >= size) return 0;
+  std::int64_t n = std::min(count, size - position_);
+  std::memcpy(buffer, data_ + position_, static_cast<std::size_t>(n));
+  position_ += n;
+  return n;
+}
+
+std::int64_t TZABufferStream::Seek(std::int64_t offset, TZASeekOrigin origin) {
+  std::int64_t base = origin == TZASeekOrigin::soBeginning ? 0 : origin == TZASeekOrigin::soCurrent ? position_ : Size();
+  if (offset < -base) return -1;
+  position_ = base + offset;
+  return position_;
+}
+
+void TZABufferStream::SetSize(std::int64_t) { throw EWriteError(); }
+
+// ---- file
+
+bool ZAOpenFile(sys::WideFile& file, std::u16string_view fileName, std::uint16_t mode) {
+  if (mode == fmCreate) return file.Create(fileName, sys::FileShare::Exclusive);
+  sys::FileAccess access = (mode & 3) == fmOpenWrite       ? sys::FileAccess::Write
+                           : (mode & 3) == fmOpenReadWrite ? sys::FileAccess::ReadWrite
+                                                           : sys::FileAccess::Read;
+  sys::FileShare share;
+  switch (mode & 0xF0) {
+    case fmShareExclusive: share = sys::FileShare::Exclusive; break;
+    case fmShareDenyWrite: share = sys::FileShare::DenyWrite; break;
+    case fmShareDenyRead: share = sys::FileShare::DenyRead; break;
+    case fmShareDenyNone: share = sys::FileShare::DenyNone; break;
+    default: share = sys::FileShare::Exclusive; break;  // compatibility mode
+  }
+  return file.Open(fileName, access, share);
+}
+
+TZAFileStream::TZAFileStream(std::u16string_view fileName, std::uint16_t mode) : fileName_(fileName) {
+  if (!ZAOpenFile(file_, fileName, mode)) {
+    std::u16string name(fileName);
+    if (mode == fmCreate) throw EFCreateError(u"Cannot create file \"" + name + u"\"");
+    throw EFOpenError(u"Cannot open file \"" + name + u"\"");
+  }
+}
+
+std::int64_t TZAFileStream::Read(void* buffer, std::int64_t count) {
+  if (count <= 0) return 0;
+  if (file_.Seek(position_, sys::SeekOrigin::Begin) < 0) return 0;
+  std::int64_t n = file_.Read(buffer, count);
+  if (n < 0) return 0;
+  position_ += n;
+  return n;
+}
+
+std::int64_t TZAFileStream::Write(const void* buffer, std::int64_t count) {
+  if (count <= 0) return 0;
+  size_ = -1;
+  if (file_.Seek(position_, sys::SeekOrigin::Begin) < 0) return 0;
+  std::int64_t n = file_.Write(buffer, count);
+  if (n < 0) return 0;
+  position_ += n;
+  return n;
+}
+
+std::int64_t TZAFileStream::Seek(std::int64_t offset, TZASeekOrigin origin) {
+  std::int64_t base = origin == TZASeekOrigin::soBeginning ? 0 : origin == TZASeekOrigin::soCurrent ? position_ : Size();
+  if (base < 0 || offset < -base) return -1;
+  position_ = base + offset;
+  return position_;
+}
+
+std::int64_t TZAFileStream::Size() {
+  if (size_ < 0) size_ = file_.Size();
+  return size_;
+}
+
+void TZAFileStream::SetSize(std::int64_t size) {
+  size_ = -1;
+  if (!file_.Truncate(size)) throw EWriteError();
+  if (position_ > size) position_ = size;
+}
+
+}  // namespace za

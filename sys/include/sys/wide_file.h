@@ -1,0 +1,74 @@
+#pragma once
+// Files by wide (UTF-16) names, for the archive engine.
+//
+// Names may use "\" or "/" as separators; the POSIX backend turns "\" into
+// "/" and the UTF-16 into UTF-8. File attributes are Windows' bits
+// (0x01 read-only, 0x02 hidden, 0x04 system, 0x10 directory, 0x20 archive);
+// on POSIX a file without any write permission bit counts as read-only and
+// refuses to be opened for writing, also for root, as a read-only file does
+// on Windows. Times are MS-DOS date and time packed into 32 bits (date in the
+// upper half), in local time.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace sys {
+
+enum class FileAccess { Read, Write, ReadWrite };
+// The sharing of Windows' CreateFile (ignored on POSIX).
+enum class FileShare { Exclusive, DenyWrite, DenyRead, DenyNone };
+enum class SeekOrigin { Begin, Current, End };
+
+constexpr std::uint32_t kInvalidAttributes = 0xFFFFFFFF;
+
+class WideFile {
+ public:
+  WideFile() = default;
+  ~WideFile();
+  WideFile(const WideFile&) = delete;
+  WideFile& operator=(const WideFile&) = delete;
+  WideFile(WideFile&& other) noexcept;
+  WideFile& operator=(WideFile&& other) noexcept;
+
+  // Opens an existing file (not a directory). False on failure.
+  bool Open(std::u16string_view name, FileAccess access, FileShare share);
+  // Creates the file, or truncates an existing one; read and write access.
+  bool Create(std::u16string_view name, FileShare share = FileShare::Exclusive);
+  bool IsOpen() const { return handle_ != kNoHandle; }
+  void Close();
+
+  // Bytes transferred (fewer at the end of the file), or -1 on an error.
+  std::int64_t Read(void* buffer, std::int64_t count);
+  std::int64_t Write(const void* buffer, std::int64_t count);
+  // The new position, or -1 on an error. Positions past the end are allowed.
+  std::int64_t Seek(std::int64_t offset, SeekOrigin origin);
+  std::int64_t Size();  // -1 on an error
+  bool Truncate(std::int64_t size);
+  bool Flush();
+  // Last-write time from a local MS-DOS date and time.
+  bool SetDosDateTime(std::uint32_t dosDateTime);
+
+  // System error of the last failed call (errno or GetLastError()).
+  int LastError() const { return lastError_; }
+
+ private:
+  static constexpr std::intptr_t kNoHandle = -1;
+  std::intptr_t handle_ = kNoHandle;
+  int lastError_ = 0;
+};
+
+bool WideFileExists(std::u16string_view name);       // a directory does not count
+bool WideDirectoryExists(std::u16string_view name);
+bool WideCreateDirectory(std::u16string_view name);  // one level; false if it fails
+bool WideRemoveDirectory(std::u16string_view name);  // an empty one
+bool WideDeleteFile(std::u16string_view name);
+std::uint32_t WideGetAttributes(std::u16string_view name);  // kInvalidAttributes on failure
+bool WideSetAttributes(std::u16string_view name, std::uint32_t attributes);
+// Last-write time as a local MS-DOS date and time; -1 when it cannot be read.
+std::int32_t WideGetDosDateTime(std::u16string_view name);
+// Whether the drive that holds `path` is removable ("A:", "B:", or so
+// reported by the system; never on POSIX).
+bool WideIsRemovableDrive(std::u16string_view path);
+std::u16string WideCurrentDirectory();
+
+}  // namespace sys

@@ -1,0 +1,264 @@
+// POSIX stand-in for files by wide names: UTF-16 -> UTF-8, "\" -> "/".
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+
+#include "sys/codepage.h"
+#include "sys/wide_file.h"
+
+namespace sys {
+
+namespace {
+
+std::string NativeName(std::u16string_view name) {
+  std::string path = WideToUtf8(name);
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  return path;
+}
+
+int Fd(std::intptr_t h) { return static_cast<int>(h); }
+
+bool NoWriteBits(const struct stat& st) { return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
+
+std::uint32_t DosFromTime(time_t t) {
+  struct tm tm;
+  if (!localtime_r(&t, &tm)) return 0;
+  int year = tm.tm_year + 1900;
+  if (year < 1980 || year > 2107) return 0;
+  std::uint32_t date = static_cast<std::uint32_t>(((year - 1980) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
+  std::uint32_t time = static_cast<std::uint32_t>((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
+  return (date << 16) | time;
+}
+
+}  // namespace
+
+WideFile::~WideFile() { Close(); }
+
+WideFile::WideFile(WideFile&& other) noexcept : handle_(other.handle_), lastError_(other.lastError_) {
+  other.handle_ = kNoHandle;
+}
+
+WideFile& WideFile::operator=(WideFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    lastError_ = other.lastError_;
+    other.handle_ = kNoHandle;
+  }
+  return *this;
+}
+
+bool WideFile::Open(std::u16string_view name, FileAccess access, FileShare) {
+  Close();
+  std::string path = NativeName(name);
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    lastError_ = errno;
+    return false;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    lastError_ = EISDIR;
+    return false;
+  }
+  if (access != FileAccess::Read && NoWriteBits(st)) {
+    lastError_ = EACCES;  // a read-only file, as on Windows
+    return false;
+  }
+  int flags = access == FileAccess::Read ? O_RDONLY : access == FileAccess::Write ? O_WRONLY : O_RDWR;
+  int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+  if (fd < 0) {
+    lastError_ = errno;
+    return false;
+  }
+  handle_ = fd;
+  return true;
+}
+
+bool WideFile::Create(std::u16string_view name, FileShare) {
+  Close();
+  std::string path = NativeName(name);
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || NoWriteBits(st))) {
+    lastError_ = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
+    return false;
+  }
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    lastError_ = errno;
+    return false;
+  }
+  handle_ = fd;
+  return true;
+}
+
+void WideFile::Close() {
+  if (handle_ != kNoHandle) {
+    ::close(Fd(handle_));
+    handle_ = kNoHandle;
+  }
+}
+
+std::int64_t WideFile::Read(void* buffer, std::int64_t count) {
+  auto* p = static_cast<char*>(buffer);
+  std::int64_t done = 0;
+  while (done < count) {
+    ssize_t r = ::read(Fd(handle_), p + done, static_cast<size_t>(count - done));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      lastError_ = errno;
+      return done > 0 ? done : -1;
+    }
+    if (r == 0) break;
+    done += r;
+  }
+  return done;
+}
+
+std::int64_t WideFile::Write(const void* buffer, std::int64_t count) {
+  const auto* p = static_cast<const char*>(buffer);
+  std::int64_t done = 0;
+  while (done < count) {
+    ssize_t r = ::write(Fd(handle_), p + done, static_cast<size_t>(count - done));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      lastError_ = errno;
+      return done > 0 ? done : -1;
+    }
+    if (r == 0) break;
+    done += r;
+  }
+  return done;
+}
+
+std::int64_t WideFile::Seek(std::int64_t offset, SeekOrigin origin) {
+  int whence = origin == SeekOrigin::Begin ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
+  off_t r = ::lseek(Fd(handle_), static_cast<off_t>(offset), whence);
+  if (r < 0) {
+    lastError_ = errno;
+    return -1;
+  }
+  return r;
+}
+
+std::int64_t WideFile::Size() {
+  struct stat st;
+  if (fstat(Fd(handle_), &st) != 0) {
+    lastError_ = errno;
+    return -1;
+  }
+  return st.st_size;
+}
+
+bool WideFile::Truncate(std::int64_t size) {
+  if (ftruncate(Fd(handle_), static_cast<off_t>(size)) != 0) {
+    lastError_ = errno;
+    return false;
+  }
+  return true;
+}
+
+bool WideFile::Flush() {
+  if (fsync(Fd(handle_)) != 0) {
+    lastError_ = errno;
+    return false;
+  }
+  return true;
+}
+
+bool WideFile::SetDosDateTime(std::uint32_t dosDateTime) {
+  std::uint32_t date = dosDateTime >> 16, time = dosDateTime & 0xFFFF;
+  struct tm tm {};
+  tm.tm_year = static_cast<int>((date >> 9) + 80);
+  tm.tm_mon = static_cast<int>(((date >> 5) & 15)) - 1;
+  tm.tm_mday = static_cast<int>(date & 31);
+  tm.tm_hour = static_cast<int>(time >> 11);
+  tm.tm_min = static_cast<int>((time >> 5) & 63);
+  tm.tm_sec = static_cast<int>((time & 31) * 2);
+  tm.tm_isdst = -1;
+  if (tm.tm_mon < 0 || tm.tm_mon > 11 || tm.tm_mday < 1 || tm.tm_hour > 23 || tm.tm_min > 59 || tm.tm_sec > 59) {
+    lastError_ = EINVAL;  // FileSetDate refuses an invalid date too
+    return false;
+  }
+  time_t t = mktime(&tm);
+  if (t == static_cast<time_t>(-1)) {
+    lastError_ = EINVAL;
+    return false;
+  }
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;  // last access stays
+  times[1].tv_sec = t;
+  times[1].tv_nsec = 0;
+  if (futimens(Fd(handle_), times) != 0) {
+    lastError_ = errno;
+    return false;
+  }
+  return true;
+}
+
+bool WideFileExists(std::u16string_view name) {
+  struct stat st;
+  return stat(NativeName(name).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool WideDirectoryExists(std::u16string_view name) {
+  struct stat st;
+  return stat(NativeName(name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool WideCreateDirectory(std::u16string_view name) { return ::mkdir(NativeName(name).c_str(), 0777) == 0; }
+
+bool WideRemoveDirectory(std::u16string_view name) { return ::rmdir(NativeName(name).c_str()) == 0; }
+
+bool WideDeleteFile(std::u16string_view name) {
+  std::string path = NativeName(name);
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  return ::unlink(path.c_str()) == 0;
+}
+
+std::uint32_t WideGetAttributes(std::u16string_view name) {
+  struct stat st;
+  std::string path = NativeName(name);
+  if (stat(path.c_str(), &st) != 0) return kInvalidAttributes;
+  std::uint32_t attr = S_ISDIR(st.st_mode) ? 0x10 : 0x20;
+  if (NoWriteBits(st)) attr |= 0x01;
+  std::size_t slash = path.find_last_of('/');
+  std::string_view base = slash == std::string::npos ? std::string_view(path) : std::string_view(path).substr(slash + 1);
+  if (!base.empty() && base[0] == '.' && base != "." && base != "..") attr |= 0x02;
+  return attr;
+}
+
+bool WideSetAttributes(std::u16string_view name, std::uint32_t attributes) {
+  std::string path = NativeName(name);
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return false;
+  mode_t mode = st.st_mode & 07777;
+  if (attributes & 0x01)
+    mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
+  else if (NoWriteBits(st))
+    mode |= S_IWUSR;
+  return chmod(path.c_str(), mode) == 0;
+}
+
+std::int32_t WideGetDosDateTime(std::u16string_view name) {
+  struct stat st;
+  if (stat(NativeName(name).c_str(), &st) != 0) return -1;
+  std::uint32_t v = DosFromTime(st.st_mtime);
+  return v == 0 ? -1 : static_cast<std::int32_t>(v);
+}
+
+bool WideIsRemovableDrive(std::u16string_view) { return false; }
+
+std::u16string WideCurrentDirectory() {
+  char buf[4096];
+  if (!getcwd(buf, sizeof buf)) return {};
+  return Utf8ToWide(buf);
+}
+
+}  // namespace sys

@@ -1,0 +1,210 @@
+// Windows files by wide names: the W forms of the file API.
+#include <windows.h>
+
+#include <cwctype>
+
+#include "sys/wide_file.h"
+
+namespace sys {
+
+namespace {
+
+std::wstring Native(std::u16string_view name) {
+  std::wstring w(name.begin(), name.end());
+  for (wchar_t& c : w)
+    if (c == L'/') c = L'\\';
+  return w;
+}
+
+HANDLE H(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+
+DWORD ShareBits(FileShare share) {
+  switch (share) {
+    case FileShare::Exclusive: return 0;
+    case FileShare::DenyWrite: return FILE_SHARE_READ;
+    case FileShare::DenyRead: return FILE_SHARE_WRITE;
+    case FileShare::DenyNone: return FILE_SHARE_READ | FILE_SHARE_WRITE;
+  }
+  return 0;
+}
+
+}  // namespace
+
+WideFile::~WideFile() { Close(); }
+
+WideFile::WideFile(WideFile&& other) noexcept : handle_(other.handle_), lastError_(other.lastError_) {
+  other.handle_ = kNoHandle;
+}
+
+WideFile& WideFile::operator=(WideFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    lastError_ = other.lastError_;
+    other.handle_ = kNoHandle;
+  }
+  return *this;
+}
+
+bool WideFile::Open(std::u16string_view name, FileAccess access, FileShare share) {
+  Close();
+  DWORD rights = access == FileAccess::Read    ? GENERIC_READ
+                 : access == FileAccess::Write ? GENERIC_WRITE
+                                               : GENERIC_READ | GENERIC_WRITE;
+  HANDLE h = CreateFileW(Native(name).c_str(), rights, ShareBits(share), nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    lastError_ = static_cast<int>(GetLastError());
+    return false;
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(h);
+  return true;
+}
+
+bool WideFile::Create(std::u16string_view name, FileShare share) {
+  Close();
+  HANDLE h = CreateFileW(Native(name).c_str(), GENERIC_READ | GENERIC_WRITE, ShareBits(share), nullptr,
+                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    lastError_ = static_cast<int>(GetLastError());
+    return false;
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(h);
+  return true;
+}
+
+void WideFile::Close() {
+  if (handle_ != kNoHandle) {
+    CloseHandle(H(handle_));
+    handle_ = kNoHandle;
+  }
+}
+
+std::int64_t WideFile::Read(void* buffer, std::int64_t count) {
+  auto* p = static_cast<char*>(buffer);
+  std::int64_t done = 0;
+  while (done < count) {
+    DWORD chunk = static_cast<DWORD>(count - done > 0x40000000 ? 0x40000000 : count - done), got = 0;
+    if (!ReadFile(H(handle_), p + done, chunk, &got, nullptr)) {
+      lastError_ = static_cast<int>(GetLastError());
+      return done > 0 ? done : -1;
+    }
+    if (got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
+std::int64_t WideFile::Write(const void* buffer, std::int64_t count) {
+  const auto* p = static_cast<const char*>(buffer);
+  std::int64_t done = 0;
+  while (done < count) {
+    DWORD chunk = static_cast<DWORD>(count - done > 0x40000000 ? 0x40000000 : count - done), put = 0;
+    if (!WriteFile(H(handle_), p + done, chunk, &put, nullptr)) {
+      lastError_ = static_cast<int>(GetLastError());
+      return done > 0 ? done : -1;
+    }
+    if (put == 0) break;
+    done += put;
+  }
+  return done;
+}
+
+std::int64_t WideFile::Seek(std::int64_t offset, SeekOrigin origin) {
+  LARGE_INTEGER dist, pos;
+  dist.QuadPart = offset;
+  DWORD method = origin == SeekOrigin::Begin ? FILE_BEGIN : origin == SeekOrigin::Current ? FILE_CURRENT : FILE_END;
+  if (!SetFilePointerEx(H(handle_), dist, &pos, method)) {
+    lastError_ = static_cast<int>(GetLastError());
+    return -1;
+  }
+  return pos.QuadPart;
+}
+
+std::int64_t WideFile::Size() {
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(H(handle_), &size)) {
+    lastError_ = static_cast<int>(GetLastError());
+    return -1;
+  }
+  return size.QuadPart;
+}
+
+bool WideFile::Truncate(std::int64_t size) {
+  if (Seek(size, SeekOrigin::Begin) < 0) return false;
+  if (!SetEndOfFile(H(handle_))) {
+    lastError_ = static_cast<int>(GetLastError());
+    return false;
+  }
+  return true;
+}
+
+bool WideFile::Flush() {
+  if (!FlushFileBuffers(H(handle_))) {
+    lastError_ = static_cast<int>(GetLastError());
+    return false;
+  }
+  return true;
+}
+
+bool WideFile::SetDosDateTime(std::uint32_t dosDateTime) {
+  FILETIME local, utc;
+  if (!DosDateTimeToFileTime(static_cast<WORD>(dosDateTime >> 16), static_cast<WORD>(dosDateTime & 0xFFFF), &local) ||
+      !LocalFileTimeToFileTime(&local, &utc) || !SetFileTime(H(handle_), nullptr, nullptr, &utc)) {
+    lastError_ = static_cast<int>(GetLastError());
+    return false;
+  }
+  return true;
+}
+
+bool WideFileExists(std::u16string_view name) {
+  DWORD a = GetFileAttributesW(Native(name).c_str());
+  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool WideDirectoryExists(std::u16string_view name) {
+  DWORD a = GetFileAttributesW(Native(name).c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool WideCreateDirectory(std::u16string_view name) { return CreateDirectoryW(Native(name).c_str(), nullptr) != 0; }
+
+bool WideRemoveDirectory(std::u16string_view name) { return RemoveDirectoryW(Native(name).c_str()) != 0; }
+
+bool WideDeleteFile(std::u16string_view name) { return DeleteFileW(Native(name).c_str()) != 0; }
+
+std::uint32_t WideGetAttributes(std::u16string_view name) { return GetFileAttributesW(Native(name).c_str()); }
+
+bool WideSetAttributes(std::u16string_view name, std::uint32_t attributes) {
+  return SetFileAttributesW(Native(name).c_str(), attributes) != 0;
+}
+
+std::int32_t WideGetDosDateTime(std::u16string_view name) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(Native(name).c_str(), GetFileExInfoStandard, &data)) return -1;
+  FILETIME local;
+  WORD date, time;
+  if (!FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) || !FileTimeToDosDateTime(&local, &date, &time))
+    return -1;
+  return static_cast<std::int32_t>((static_cast<std::uint32_t>(date) << 16) | time);
+}
+
+bool WideIsRemovableDrive(std::u16string_view path) {
+  std::wstring p = Native(path);
+  if (p.size() < 2 || p[1] != L':') return false;
+  wchar_t letter = static_cast<wchar_t>(std::towupper(p[0]));
+  if (letter == L'A' || letter == L'B') return true;
+  wchar_t root[4] = {letter, L':', L'\\', 0};
+  return GetDriveTypeW(root) == DRIVE_REMOVABLE;
+}
+
+std::u16string WideCurrentDirectory() {
+  DWORD n = GetCurrentDirectoryW(0, nullptr);
+  if (n == 0) return {};
+  std::wstring buf(n, L'\0');
+  n = GetCurrentDirectoryW(n, buf.data());
+  buf.resize(n);
+  return std::u16string(buf.begin(), buf.end());
+}
+
+}  // namespace sys

@@ -1,0 +1,190 @@
+// zarc: lists zip archives through the archive engine (TZipArchiver).
+//
+//   zarc list [--no-oem] [--oem-cp N] [--ansi-cp N] ARCHIVE
+//
+// One line per entry (length, method, size, ratio, date, time, CRC-32,
+// attributes, encryption, name) and a summary, in the manner of `unzip -v`.
+// Exit status 0 on success; on failure the engine's composed message goes to
+// stderr and the status is 1 (2 for a usage error).
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "archive/archiver.h"
+#include "sys/codepage.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: zarc list [options] ARCHIVE\n"
+    "  --no-oem      stored names are in the ANSI code page (Options.OEMFileNames off)\n"
+    "  --oem-cp N    OEM code page of stored names (POSIX default 866)\n"
+    "  --ansi-cp N   ANSI code page (POSIX default 1251; 65001 for UTF-8 names)\n";
+
+std::string MethodName(const za::TDirItem& item) {
+  unsigned m = item.ActualMethod;
+  switch (m) {
+    case 0: return "Stored";
+    case 8: {
+      static const char* const kinds[] = {"Defl:N", "Defl:X", "Defl:F", "Defl:S"};
+      return kinds[(item.Header.Flags >> 1) & 3];
+    }
+    case 9: return "Def64";
+    case 12: return "BZip2";
+    case 14: return "LZMA";
+    case 93: return "Zstd";
+    case 95: return "XZ";
+    case 98: return "PPMd";
+    case 99: return "AES";
+    default: {
+      char buf[16];
+      std::snprintf(buf, sizeof buf, "Unk:%03u", m);
+      return buf;
+    }
+  }
+}
+
+std::string Attributes(std::uint32_t a) {
+  std::string s = ".....";
+  if (a & 0x01) s[0] = 'R';
+  if (a & 0x02) s[1] = 'H';
+  if (a & 0x04) s[2] = 'S';
+  if (a & 0x10) s[3] = 'D';
+  if (a & 0x20) s[4] = 'A';
+  return s;
+}
+
+// The name for a terminal: UTF-8, control characters shown as ^X.
+std::string PrintableName(const std::u16string& name) {
+  std::string out;
+  for (char c : sys::WideToUtf8(name)) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) {
+      out.push_back('^');
+      out.push_back(static_cast<char>(u ^ 0x40));
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+std::string Percent(double ratio) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%3.0f%%", ratio);
+  return buf;
+}
+
+int List(za::TZipArchiver& zip, const std::u16string& fileName) {
+  zip.SetFileName(fileName);
+  zip.OpenArchive(za::kZAModeReadOnly);  // never creates a file
+  const za::TZADirManager& dir = *zip.DirManager();
+  if (dir.Rebuilt) std::fprintf(stderr, "zarc: warning: no usable central directory; entries found from local headers\n");
+  std::printf("Archive:  %s\n", sys::WideToUtf8(fileName).c_str());
+  std::printf("    Length  Method       Size Cmpr    Date     Time     CRC-32  Attr  Enc  Name\n");
+  std::printf("----------  ------ ---------- ---- ---------- -------- --------  ----- ---  ----\n");
+  std::uint64_t totalLength = 0, totalSize = 0;
+  std::string line;
+  za::TZAArchiveItem info;
+  for (std::int32_t i = 0; i < zip.Count(); ++i) {
+    const za::TDirItem& item = zip.Item(i);
+    za::FillArchiveItem(item, info);
+    std::uint16_t d = item.Header.ModDate, t = item.Header.ModTime;
+    std::printf("%10" PRIu64 "  %-6s %10" PRIu64 " %s %04u-%02u-%02u %02u:%02u:%02u %08" PRIx32 "  %s %s  %s\n",
+                info.UnpackedSize, MethodName(item).c_str(), info.PackedSize,
+                Percent(info.UnpackedSize ? info.Ratio : 0).c_str(),
+                (d >> 9) + 1980u, (d >> 5) & 15u, d & 31u, t >> 11u, (t >> 5) & 63u, (t & 31u) * 2u,
+                item.Header.Crc32, Attributes(item.Header.ExternalAttributes).c_str(),
+                info.IsEncrypted ? "Yes" : "No ", PrintableName(item.EntryName).c_str());
+    totalLength += info.UnpackedSize;
+    totalSize += info.PackedSize;
+  }
+  double ratio = totalLength ? (1.0 - static_cast<double>(totalSize) / static_cast<double>(totalLength)) * 100.0 : 0;
+  if (ratio < 0) ratio = 0;
+  std::printf("----------         ---------- ----                                           -------\n");
+  std::printf("%10" PRIu64 "         %10" PRIu64 " %s                                           %d %s\n", totalLength,
+              totalSize, Percent(ratio).c_str(), zip.Count(), zip.Count() == 1 ? "file" : "files");
+  zip.CloseArchive();
+  return 0;
+}
+
+int Run(const std::vector<std::u16string>& args) {
+  if (args.empty() || args[0] == u"-h" || args[0] == u"--help") {
+    std::fputs(kUsage, args.empty() ? stderr : stdout);
+    return args.empty() ? 2 : 0;
+  }
+  if (args[0] != u"list") {
+    std::fprintf(stderr, "zarc: unknown command '%s'\n%s", sys::WideToUtf8(args[0]).c_str(), kUsage);
+    return 2;
+  }
+  za::TZipArchiver zip;
+  zip.SetName(u"zarc");
+  std::u16string archive;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::u16string& a = args[i];
+    if (a == u"--no-oem") {
+      zip.Options().OEMFileNames = false;
+    } else if ((a == u"--oem-cp" || a == u"--ansi-cp") && i + 1 < args.size()) {
+      unsigned cp = static_cast<unsigned>(std::strtoul(sys::WideToUtf8(args[++i]).c_str(), nullptr, 10));
+      if (cp == 0) {
+        std::fprintf(stderr, "zarc: bad code page\n");
+        return 2;
+      }
+      if (a == u"--oem-cp")
+        sys::SetOemCodePage(cp);
+      else
+        sys::SetAnsiCodePage(cp);
+    } else if (a.size() > 1 && a[0] == u'-') {
+      std::fprintf(stderr, "zarc: unknown option '%s'\n%s", sys::WideToUtf8(a).c_str(), kUsage);
+      return 2;
+    } else if (archive.empty()) {
+      archive = a;
+    } else {
+      std::fprintf(stderr, "zarc: one archive at a time\n%s", kUsage);
+      return 2;
+    }
+  }
+  if (archive.empty()) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  return List(zip, archive);
+}
+
+int Main(const std::vector<std::u16string>& args) {
+  try {
+    return Run(args);
+  } catch (const za::Exception& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", e.what());
+  } catch (const std::bad_alloc&) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "zarc: Out of memory\n");
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "zarc: %s\n", e.what());
+  }
+  return 1;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::u16string> args;
+  for (int i = 1; i < argc; ++i) {
+    std::wstring w(argv[i]);
+    args.emplace_back(w.begin(), w.end());
+  }
+  return Main(args);
+}
+#else
+int main(int argc, char** argv) {
+  std::vector<std::u16string> args;
+  for (int i = 1; i < argc; ++i) args.push_back(sys::Utf8ToWide(argv[i]));
+  return Main(args);
+}
+#endif
