@@ -99,9 +99,7 @@ void Label::SetCaption(std::string caption) {
   Changed(Change::Caption);
 }
 
-Timer::~Timer() {
-  if (native) backend::TimerDestroyed(*this);
-}
+Timer::~Timer() { backend::TimerDestroyed(*this); }
 
 void Timer::SetInterval(unsigned ms) {
   if (interval_ == ms) return;

@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "sys/system.h"
+
+namespace sys {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old, had_ = true;
+    if (value)
+      setenv(name, value, 1);
+    else
+      unsetenv(name);
+  }
+  ~ScopedEnv() {
+    if (had_)
+      setenv(name_, old_.c_str(), 1);
+    else
+      unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::string old_;
+  bool had_ = false;
+};
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "rovend-sys-XXXXXX").string();
+    path_ = mkdtemp(pattern.data());
+  }
+  ~TempDir() { fs::remove_all(path_); }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+TEST(PosixSystem, SpecialFoldersComeFromTheEnvironment) {
+  System& s = Platform();
+  {
+    ScopedEnv data("XDG_DATA_HOME", "/data/home//");
+    ScopedEnv windir("WINDIR", "/opt/windows");
+    EXPECT_EQ(s.GetSpecialFolder(kFolderAppData), "/data/home");
+    EXPECT_EQ(s.GetSpecialFolder(kFolderWindows), "/opt/windows");
+  }
+  {
+    ScopedEnv data("XDG_DATA_HOME", nullptr);
+    ScopedEnv home("HOME", "/home/someone");
+    ScopedEnv windir("WINDIR", nullptr);
+    EXPECT_EQ(s.GetSpecialFolder(kFolderAppData), "/home/someone/.local/share");
+    EXPECT_EQ(s.GetSpecialFolder(kFolderWindows), "");
+  }
+  {
+    // Relative XDG values are to be ignored.
+    ScopedEnv data("XDG_DATA_HOME", "relative");
+    ScopedEnv home("HOME", "/h");
+    EXPECT_EQ(s.GetSpecialFolder(kFolderAppData), "/h/.local/share");
+  }
+  EXPECT_EQ(s.GetSpecialFolder(0x7FFF), "");
+  std::string longPath(400, 'x');
+  longPath[0] = '/';
+  ScopedEnv data("XDG_DATA_HOME", longPath.c_str());
+  EXPECT_EQ(s.GetSpecialFolder(kFolderAppData).size(), 261u);
+}
+
+TEST(PosixSystem, AdministratorIsTheSuperUser) { EXPECT_EQ(Platform().IsUserAnAdmin(), geteuid() == 0); }
+
+TEST(PosixSystem, ProcessListHoldsModulePathsAndSeesAnInstaller) {
+  System& s = Platform();
+  ProcessList list;
+  s.FillProcessList(&list);
+  const std::string self = fs::read_symlink("/proc/self/exe").string();
+  EXPECT_NE(std::find(list.begin(), list.end(), self), list.end());
+  s.FillProcessList(nullptr);  // absent list: nothing happens
+
+  TempDir dir;
+  fs::path installer = dir.path() / "MsiExec.EXE";
+  fs::copy_file("/bin/sleep", installer);
+  EXPECT_FALSE(s.IsProcessRunning("msiexec.exe", false));
+  pid_t child = fork();
+  if (child == 0) {
+    execl(installer.c_str(), "MsiExec.EXE", "30", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  bool seen = false;
+  for (int i = 0; i < 100 && !seen; ++i) {
+    seen = s.IsProcessRunning("msiexec.exe", false);
+    if (!seen) usleep(20000);
+  }
+  EXPECT_TRUE(seen);
+  EXPECT_TRUE(s.IsProcessRunning(installer.string(), true));
+  EXPECT_FALSE(s.IsProcessRunning("msiexec", false));
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  EXPECT_FALSE(s.IsProcessRunning("msiexec.exe", false));
+}
+
+TEST(PosixSystem, DelayWaitsAtLeastTheTimeWhileMessagesFlow) {
+  System& s = Platform();
+  int passes = 0;
+  auto start = std::chrono::steady_clock::now();
+  s.Delay(30, {[&] { ++passes; }, [](std::uint32_t ms) { usleep(ms * 1000 / 4); }});
+  // The tick count has whole milliseconds, so the wait may be short by less than one.
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(29));
+  EXPECT_GE(passes, 2);
+}
+
+TEST(PosixSystem, FoldersAreMadeAndDeletedTheWindowsWay) {
+  System& s = Platform();
+  TempDir dir;
+  const std::string base = dir.path().string();
+  // The program builds paths with backslashes and a trailing separator.
+  EXPECT_TRUE(s.CreateFolder(base + "\\tempEE\\"));
+  EXPECT_FALSE(s.CreateFolder(base + "\\tempEE\\"));  // exists
+  EXPECT_FALSE(s.CreateFolder(base + "\\missing\\tempEE"));
+  fs::create_directories(base + "/tempEE/sub");
+  std::ofstream(base + "/tempEE/sub/file.txt") << "x";
+  // A link inside the folder must not take its target with it.
+  fs::create_directory(base + "/outside");
+  std::ofstream(base + "/outside/keep.txt") << "x";
+  fs::create_directory_symlink(base + "/outside", base + "/tempEE/link");
+
+  EXPECT_TRUE(s.DeleteFolder(base + "\\tempEE\\"));
+  EXPECT_FALSE(fs::exists(base + "/tempEE"));
+  EXPECT_TRUE(fs::exists(base + "/outside/keep.txt"));
+  EXPECT_FALSE(s.DeleteFolder(base + "\\tempEE\\"));  // gone: nothing to delete
+  EXPECT_FALSE(s.DeleteFolder(""));
+}
+
+}  // namespace
+}  // namespace sys

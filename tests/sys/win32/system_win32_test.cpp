@@ -1,0 +1,85 @@
+// The Windows backend, run under Wine by the native test tree.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "admin_win32.h"
+#include "processes_win32.h"
+#include "sys/system.h"
+
+namespace sys {
+namespace {
+
+std::string ModulePath() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return path;
+}
+
+TEST(Win32System, SpecialFoldersHaveNoTrailingBackslash) {
+  System& s = Platform();
+  std::string appData = s.GetSpecialFolder(kFolderAppData);
+  std::string windows = s.GetSpecialFolder(kFolderWindows);
+  ASSERT_FALSE(appData.empty());
+  ASSERT_FALSE(windows.empty());
+  EXPECT_NE(appData.back(), '\\');
+  EXPECT_NE(windows.back(), '\\');
+  EXPECT_EQ(GetFileAttributesA(windows.c_str()) & FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(s.GetSpecialFolder(0x7FFF), "");
+}
+
+TEST(Win32System, AdministratorRoutesAgree) {
+  const bool answer = Platform().IsUserAnAdmin();
+  EXPECT_EQ(win32::IsAdministratorsMember(nullptr), answer);
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  PSID sid = nullptr;
+  ASSERT_TRUE(AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0,
+                                       0, 0, &sid));
+  BOOL member = FALSE;
+  BOOL ok = win32::EmulateCheckTokenMembership(nullptr, sid, &member);
+  FreeSid(sid);
+  if (ok) EXPECT_EQ(member != FALSE, answer);
+}
+
+TEST(Win32System, ProcessListSeesThisProgram) {
+  ProcessList list;
+  Platform().FillProcessList(&list);
+  ASSERT_FALSE(list.empty());
+  EXPECT_TRUE(Platform().IsProcessRunning("SYS_TESTS.EXE", false));
+  EXPECT_TRUE(Platform().IsProcessRunning(ModulePath(), true));
+  EXPECT_FALSE(Platform().IsProcessRunning("no-such-program.exe", false));
+  ProcessList byToolHelp;
+  win32::FillByToolHelp(byToolHelp);
+  bool found = false;
+  for (const auto& name : byToolHelp) found |= _stricmp(name.c_str(), "sys_tests.exe") == 0;
+  EXPECT_TRUE(found);
+}
+
+TEST(Win32System, DeleteFolderRemovesATreeGivenWithATrailingBackslash) {
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  std::string base = std::string(temp) + "rovend-sys-test";
+  Platform().DeleteFolder(base);
+  ASSERT_TRUE(Platform().CreateFolder(base + "\\"));
+  EXPECT_FALSE(Platform().CreateFolder(base));
+  ASSERT_TRUE(CreateDirectoryA((base + "\\sub").c_str(), nullptr));
+  HANDLE f = CreateFileA((base + "\\sub\\file.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(f, INVALID_HANDLE_VALUE);
+  CloseHandle(f);
+  EXPECT_TRUE(Platform().DeleteFolder(base + "\\"));
+  EXPECT_EQ(GetFileAttributesA(base.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_FALSE(Platform().DeleteFolder(base + "\\"));
+}
+
+TEST(Win32System, DelayWaitsWithoutSpinning) {
+  DWORD start = GetTickCount();
+  int passes = 0;
+  Platform().Delay(100, {[&] { ++passes; }, [](std::uint32_t ms) {
+                           MsgWaitForMultipleObjectsEx(0, nullptr, ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+                         }});
+  EXPECT_GE(GetTickCount() - start, 100u);
+  EXPECT_LT(passes, 50);
+}
+
+}  // namespace
+}  // namespace sys
