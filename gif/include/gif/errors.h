@@ -1,0 +1,50 @@
+#pragma once
+// Errors of the GIF engine and the texts it reports. The texts are part of the
+// engine's behaviour (callers show them to users), so they live in one place.
+#include <stdexcept>
+#include <string>
+
+namespace rovend::gif {
+
+// Base for every failure to understand picture data, whatever the format.
+class EInvalidGraphic : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class EGIFError : public EInvalidGraphic {
+ public:
+  using EInvalidGraphic::EInvalidGraphic;
+};
+
+// A stream that cannot be opened.
+class EFOpenError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+namespace messages {
+inline constexpr const char* PrematureEnd = "Premature end of data";
+inline constexpr const char* BadSignature = "Invalid GIF signature";
+inline constexpr const char* UnknownBlock = "Unknown GIF block type";
+inline constexpr const char* BadExtensionIntroducer = "Invalid extension introducer";
+inline constexpr const char* UnknownExtension = "Unknown extension type";
+inline constexpr const char* ExtensionMismatch =
+    "Internal error: Extension Instance does not match Extension Label";
+inline constexpr const char* BadAppBlockSize = "Unsupported Application Extension block size";
+inline constexpr const char* BadData = "Invalid GIF data";
+inline constexpr const char* ImageExceedsScreen = "Image exceeds Logical Screen size";
+inline constexpr const char* BadTrailer = "Invalid Image trailer";
+inline constexpr const char* BadColorIndex = "Invalid color index";
+inline constexpr const char* EmptyColorTable = "Color table is empty";
+inline constexpr const char* ColorTableOverflow = "Color table overflow";
+inline constexpr const char* CircularTable = "Circular decoder table entry";
+inline constexpr const char* BitBufferUnderrun = "Decoder bit buffer under-run";
+inline constexpr const char* FrameTooLarge =
+    "Image too large: a frame may hold at most 268435456 pixels";
+inline constexpr const char* PictureTooLarge =
+    "Image too large: the frames of a picture may hold at most 1073741824 pixels in all";
+inline constexpr const char* Loading = "Loading...";
+}  // namespace messages
+
+}  // namespace rovend::gif

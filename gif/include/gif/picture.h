@@ -1,0 +1,214 @@
+#pragma once
+// The picture's object model: a header with the logical screen and the global
+// colour map, then the frames in stream order, each with the extension blocks
+// read before it and its fully decoded colour indices.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "gif/colormap.h"
+#include "gif/errors.h"
+#include "gif/extensions.h"
+#include "gif/item.h"
+#include "gif/stream.h"
+
+namespace rovend::gif {
+
+// Sizes above these fail the load instead of exhausting memory. A frame's
+// 16-bit fields allow 65535 x 65535 (4 GiB of indices); no real picture needs
+// more than a quarter gigapixel per frame or a gigapixel for all its frames.
+inline constexpr uint64_t MaxFramePixels = uint64_t{1} << 28;
+inline constexpr uint64_t MaxPicturePixels = uint64_t{1} << 30;
+
+// The 16-bit sizes as read; widened so that a logical screen adjusted to
+// cover its frames can pass 65535.
+struct LogicalScreenDescriptor {
+  uint32_t ScreenWidth = 0;
+  uint32_t ScreenHeight = 0;
+  uint8_t PackedFields = 0;  // bit 7 global map, 4-6 colour resolution - 1, 3 sorted, 0-2 size
+  uint8_t BackgroundColorIndex = 0;
+  uint8_t AspectRatio = 0;
+};
+
+class TGIFHeader final : public TGIFItem {
+ public:
+  explicit TGIFHeader(TGIFPicture& image);
+
+  void LoadFromStream(TStream& stream) override;
+  void Clear();
+
+  int Width() const { return static_cast<int>(Descriptor.ScreenWidth); }
+  int Height() const { return static_cast<int>(Descriptor.ScreenHeight); }
+  uint8_t BackgroundColorIndex() const { return Descriptor.BackgroundColorIndex; }
+  uint8_t AspectRatio() const { return Descriptor.AspectRatio; }
+  int ColorResolution() const { return ((Descriptor.PackedFields >> 4) & 0x07) + 1; }
+  TGIFGlobalColorMap& ColorMap() { return colorMap_; }
+  const TGIFGlobalColorMap& ColorMap() const { return colorMap_; }
+
+  std::array<char, 6> Signature{};  // "GIF" and the version, as read
+  LogicalScreenDescriptor Descriptor;
+
+ private:
+  TGIFGlobalColorMap colorMap_;
+};
+
+// Owning list of items; deleting an entry frees it.
+template <class T>
+class TGIFList : public TPersistent {
+ public:
+  explicit TGIFList(TGIFPicture& image) : image_(&image) {}
+  TGIFList(const TGIFList&) = delete;
+  TGIFList& operator=(const TGIFList&) = delete;
+
+  TGIFPicture& Image() const { return *image_; }
+  int Count() const { return static_cast<int>(items_.size()); }
+  bool Empty() const { return items_.empty(); }
+  T& operator[](int index) const { return *items_.at(static_cast<size_t>(index)); }
+  T& Add(std::unique_ptr<T> item) { return *items_.emplace_back(std::move(item)); }
+  void Delete(int index) { items_.erase(items_.begin() + index); }
+  void Clear() { items_.clear(); }
+  auto begin() const { return items_.begin(); }
+  auto end() const { return items_.end(); }
+  void ReportWarning(int severity, const std::string& message) const;
+
+ protected:
+  std::vector<std::unique_ptr<T>> items_;
+
+ private:
+  TGIFPicture* image_;
+};
+
+class TGIFExtensionList final : public TGIFList<TGIFExtension> {
+ public:
+  using TGIFList::TGIFList;
+  // Reads the extension blocks up to the frame's image descriptor.
+  void LoadFromStream(TStream& stream, TGIFFrame& parent);
+  void Delete(int index);
+};
+
+struct ImageDescriptor {
+  uint8_t Separator = 0x2C;
+  uint16_t Left = 0, Top = 0, Width = 0, Height = 0;
+  uint8_t PackedFields = 0;  // bit 7 local map, 6 interlaced, 5 sorted, 0-2 size
+};
+
+class TGIFFrame final : public TGIFItem {
+ public:
+  explicit TGIFFrame(TGIFPicture& image);
+  ~TGIFFrame() override;
+
+  // Reads the extensions, the image descriptor, the local map and the raster.
+  void LoadFromStream(TStream& stream) override;
+  void Clear();
+
+  int Left() const { return Descriptor.Left; }
+  int Top() const { return Descriptor.Top; }
+  int Width() const { return Descriptor.Width; }
+  int Height() const { return Descriptor.Height; }
+  bool Interlaced() const { return (Descriptor.PackedFields & 0x40) != 0; }
+  // No pixels: the frame may carry extensions only.
+  bool Empty() const { return pixelCount_ == 0 || Width() == 0 || Height() == 0; }
+
+  TGIFLocalColorMap& ColorMap() { return colorMap_; }
+  const TGIFLocalColorMap& ColorMap() const { return colorMap_; }
+  // The local map when it has entries, else the global one when that has
+  // entries, else the (empty) local map.
+  const TGIFColorMap& ActiveColorMap() const;
+  TGIFExtensionList& Extensions() { return extensions_; }
+  const TGIFExtensionList& Extensions() const { return extensions_; }
+
+  // Set by every graphic control extension of the frame with its transparency
+  // bit; delay and transparent index come from the first one read.
+  bool Transparent = false;
+  TGIFGraphicControlExtension* GraphicControlExtension = nullptr;
+  uint8_t TransparentColorIndex() const;
+
+  // Colour indices, rows top to bottom, width x height bytes.
+  std::span<const uint8_t> Pixels() const { return {pixels_.get(), pixelCount_}; }
+  uint8_t* Data() { return pixels_.get(); }
+  // Replaces the pixel buffer with an uninitialised one of width x height
+  // bytes (plus a few bytes of slack the decoder may scribble on), within the
+  // picture's size limits.
+  uint8_t* AllocatePixels();
+
+  ImageDescriptor Descriptor;
+
+ private:
+  void ReleasePixels();
+
+  TGIFLocalColorMap colorMap_;
+  TGIFExtensionList extensions_;
+  std::unique_ptr<uint8_t[]> pixels_;
+  size_t pixelCount_ = 0;
+};
+
+class TGIFFrameList final : public TGIFList<TGIFFrame> {
+ public:
+  using TGIFList::TGIFList;
+  // Reads frames up to the trailer byte, which it leaves for the trailer.
+  void LoadFromStream(TStream& stream, TGIFPicture& parent);
+};
+
+// The terminating 0x3B.
+class TGIFTrailer final : public TGIFItem {
+ public:
+  using TGIFItem::TGIFItem;
+  void LoadFromStream(TStream& stream) override;
+};
+
+enum class TProgressStage { psStarting, psRunning, psEnding };
+
+class TGIFPicture : public TPersistent {
+ public:
+  using TParseWarningEvent =
+      std::function<void(const TPersistent* sender, int severity, const std::string& message)>;
+  using TProgressEvent =
+      std::function<void(TGIFPicture& sender, TProgressStage stage, int percent, const std::string& message)>;
+
+  TGIFPicture();
+  ~TGIFPicture() override;
+  TGIFPicture(const TGIFPicture&) = delete;
+  TGIFPicture& operator=(const TGIFPicture&) = delete;
+
+  // Replaces the content with the GIF read from the stream's position. On
+  // failure raises EGIFError, keeps the frames read before the failing one and
+  // puts the stream back where reading began.
+  void LoadFromStream(TStream& stream);
+  void LoadFromFile(const std::string& name);
+  void Clear();
+  // Widens the logical screen to cover every frame.
+  void AdjustLogicalScreen();
+
+  bool Empty() const { return images_.Empty(); }
+  int Width() const { return header_.Width(); }
+  int Height() const { return header_.Height(); }
+  TGIFHeader& Header() { return header_; }
+  const TGIFHeader& Header() const { return header_; }
+  TGIFFrameList& Images() { return images_; }
+  const TGIFFrameList& Images() const { return images_; }
+
+  // Tolerable defects; without a handler they are dropped.
+  TParseWarningEvent OnParseWarning;
+  TProgressEvent OnProgress;
+  void Warning(const TPersistent* sender, int severity, const std::string& message) const;
+
+ private:
+  friend class TGIFFrame;
+  friend class TGIFFrameList;
+  void Progress(TProgressStage stage, int percent);
+
+  uint64_t pixelsInUse_ = 0;  // all frames' pixel buffers, against MaxPicturePixels
+  TGIFHeader header_;
+  TGIFFrameList images_;
+};
+
+template <class T>
+void TGIFList<T>::ReportWarning(int severity, const std::string& message) const {
+  image_->Warning(this, severity, message);
+}
+
+}  // namespace rovend::gif

@@ -1,0 +1,141 @@
+#include <cstring>
+
+#include "gif/lzw.h"
+#include "gif/picture.h"
+#include "reader.h"
+
+namespace rovend::gif {
+
+namespace {
+constexpr uint8_t kIntroducer = 0x21;
+constexpr uint8_t kSeparator = 0x2C;
+constexpr uint8_t kTrailer = 0x3B;
+}  // namespace
+
+TGIFFrame::TGIFFrame(TGIFPicture& image) : TGIFItem(image), colorMap_(image), extensions_(image) {}
+
+TGIFFrame::~TGIFFrame() { ReleasePixels(); }
+
+void TGIFFrame::ReleasePixels() {
+  Image().pixelsInUse_ -= pixelCount_;
+  pixels_.reset();
+  pixelCount_ = 0;
+}
+
+uint8_t* TGIFFrame::AllocatePixels() {
+  ReleasePixels();
+  const uint64_t count = uint64_t{Descriptor.Width} * Descriptor.Height;
+  if (count > MaxFramePixels) throw EGIFError(messages::FrameTooLarge);
+  if (count > MaxPicturePixels - Image().pixelsInUse_) throw EGIFError(messages::PictureTooLarge);
+  if (count == 0) return nullptr;
+  pixels_ = std::make_unique_for_overwrite<uint8_t[]>(count + detail::PixelSlack);
+  pixelCount_ = static_cast<size_t>(count);
+  Image().pixelsInUse_ += count;
+  return pixels_.get();
+}
+
+void TGIFFrame::Clear() {
+  extensions_.Clear();
+  colorMap_.Clear();
+  ReleasePixels();
+  Transparent = false;
+  GraphicControlExtension = nullptr;
+  Descriptor = {};
+}
+
+const TGIFColorMap& TGIFFrame::ActiveColorMap() const {
+  if (!colorMap_.Empty()) return colorMap_;
+  if (!Image().Header().ColorMap().Empty()) return Image().Header().ColorMap();
+  return colorMap_;
+}
+
+uint8_t TGIFFrame::TransparentColorIndex() const {
+  return GraphicControlExtension ? GraphicControlExtension->TransparentColorIndex() : 0;
+}
+
+void TGIFFrame::LoadFromStream(TStream& stream) {
+  Clear();
+  extensions_.LoadFromStream(stream, *this);
+  const int next = detail::PeekByte(stream);
+  if (next < 0 || next == kTrailer || next == 0) return;
+
+  uint8_t d[10];
+  detail::ReadExact(stream, d);
+  Descriptor = {d[0], detail::GetU16(d + 1), detail::GetU16(d + 3), detail::GetU16(d + 5),
+                detail::GetU16(d + 7), d[9]};
+  if (Descriptor.Width == 0 || Descriptor.Height == 0) {
+    // The logical screen has not been widened yet, so its size fits 16 bits.
+    Descriptor.Width = static_cast<uint16_t>(Image().Header().Width());
+    Descriptor.Height = static_cast<uint16_t>(Image().Header().Height());
+    ReportWarning(WarningSeverity, messages::ImageExceedsScreen);
+  }
+  if (Descriptor.PackedFields & 0x80)
+    colorMap_.LoadFromStream(stream, 2 << (Descriptor.PackedFields & 0x07));
+  DecodeRaster(*this, stream);
+}
+
+void TGIFExtensionList::LoadFromStream(TStream& stream, TGIFFrame& parent) {
+  uint8_t b;
+  if (!detail::ReadByte(stream, b)) return;
+  while (b != kSeparator && b != kTrailer) {
+    if (b != kIntroducer) {
+      ReportWarning(WarningSeverity, messages::BadExtensionIntroducer);
+      break;
+    }
+    const TGIFExtensionClass* cls = FindExtensionClass(stream);
+    if (!cls) throw EGIFError(messages::UnknownExtension);
+    detail::StepBack(stream);
+    std::unique_ptr<TGIFExtension> extension = cls->Create(parent);
+    extension->LoadFromStream(stream);
+    Add(std::move(extension));
+    if (!detail::ReadByte(stream, b)) return;
+  }
+  detail::StepBack(stream);
+}
+
+void TGIFExtensionList::Delete(int index) {
+  TGIFFrame& frame = (*this)[index].Frame();
+  const bool wasReference = &(*this)[index] == frame.GraphicControlExtension;
+  TGIFList::Delete(index);
+  if (!wasReference) return;
+  frame.GraphicControlExtension = nullptr;
+  for (const auto& extension : items_)
+    if (auto* gce = dynamic_cast<TGIFGraphicControlExtension*>(extension.get())) {
+      frame.GraphicControlExtension = gce;
+      break;
+    }
+}
+
+void TGIFFrameList::LoadFromStream(TStream& stream, TGIFPicture& parent) {
+  // Zero bytes between blocks are padding some writers leave; skip them.
+  const auto nextBlock = [&stream](uint8_t& b) {
+    do {
+      if (!detail::ReadByte(stream, b)) return false;
+    } while (b == 0);
+    return true;
+  };
+  uint8_t b;
+  if (!nextBlock(b)) return;
+  while (b != kTrailer) {
+    detail::StepBack(stream);
+    if (b != kIntroducer && b != kSeparator) {
+      ReportWarning(WarningSeverity, messages::UnknownBlock);
+      return;
+    }
+    auto frame = std::make_unique<TGIFFrame>(parent);
+    frame->LoadFromStream(stream);
+    Add(std::move(frame));
+    const int64_t size = stream.Size();
+    parent.Progress(TProgressStage::psRunning,
+                    size > 0 ? static_cast<int>(stream.Position() * 100 / size) : 100);
+    if (!nextBlock(b)) return;
+  }
+  detail::StepBack(stream);
+}
+
+void TGIFTrailer::LoadFromStream(TStream& stream) {
+  uint8_t b;
+  if (detail::ReadByte(stream, b) && b != kTrailer) ReportWarning(WarningSeverity, messages::BadTrailer);
+}
+
+}  // namespace rovend::gif
