@@ -1,0 +1,81 @@
+#!/usr/bin/env python3
+"""Writes the fuzzer's seed archives into fuzz/corpus/archive/ (run once;
+the seeds are committed)."""
+import io
+import os
+import struct
+import zipfile
+
+out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "corpus", "archive")
+os.makedirs(out, exist_ok=True)
+
+
+def save(name, data):
+    with open(os.path.join(out, name), "wb") as f:
+        f.write(data)
+
+
+def build(entries, comment=b"", **kw):
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w", **kw) as z:
+        for name, data, method in entries:
+            info = zipfile.ZipInfo(name, (2021, 3, 4, 5, 6, 8))
+            info.compress_type = method
+            z.writestr(info, data)
+        z.comment = comment
+    return buf.getvalue()
+
+
+D, S = zipfile.ZIP_DEFLATED, zipfile.ZIP_STORED
+plain = build([("a.txt", b"alpha" * 20, D), ("dir/", b"", S), ("dir/b.bin", bytes(range(64)), S)])
+save("plain.zip", plain)
+save("comment.zip", build([("c", b"c", S)], comment=b"archive comment"))
+save("empty.zip", build([]))
+save("prefixed.zip", b"MZ" + b"\0" * 60 + plain)
+save("trailing.zip", plain + b"junk")
+
+# Data descriptors (written to an unseekable stream).
+class Unseekable(io.RawIOBase):
+    def __init__(self, f):
+        self.f = f
+
+    def writable(self):
+        return True
+
+    def write(self, b):
+        return self.f.write(b)
+
+
+raw = io.BytesIO()
+with zipfile.ZipFile(Unseekable(raw), "w") as z:
+    z.writestr("streamed.txt", b"streamed" * 8)
+    with z.open("forced64", "w", force_zip64=True) as f:
+        f.write(b"64" * 10)
+save("descriptors.zip", raw.getvalue())
+
+# Zip64 end structures, made small by hand: one entry, Zip64 block, locator.
+name = b"z64"
+local = struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, 0, 0, 0, 0x5A21, 0, 0xFFFFFFFF, 0xFFFFFFFF, len(name), 20)
+local += name + struct.pack("<HHQQ", 1, 16, 0, 0)
+central = struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 45, 45, 0, 0, 0, 0x5A21, 0, 0xFFFFFFFF, 0xFFFFFFFF,
+                      len(name), 28, 0, 0, 0, 0x20, 0xFFFFFFFF)
+central += name + struct.pack("<HHQQQ", 1, 24, 0, 0, 0)
+end64_at = len(local) + len(central)
+end64 = struct.pack("<IQHHIIQQQQ", 0x06064B50, 44, 45, 45, 0, 0, 1, 1, len(central), len(local))
+locator = struct.pack("<IIQI", 0x07064B50, 0, end64_at, 1)
+end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0)
+save("zip64.zip", local + central + end64 + locator + end)
+
+# Unicode name and AES blocks in the central directory.
+def with_extra(extra, name=b"x.txt", method=0, flags=0):
+    local = struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, flags, method, 0, 0x5A21, 0, 1, 1, len(name), 0) + name + b"!"
+    central = struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, flags, method, 0, 0x5A21, 0, 1, 1, len(name),
+                          len(extra), 0, 0, 0, 0x20, 0) + name + extra
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 1, 1, len(central), len(local), 0)
+    return local + central + end
+
+
+uname = "имя.txt".encode("utf-16-le")
+save("unicode.zip", with_extra(struct.pack("<HH4sI", 0x554E, 8 + len(uname), b"NUCX", len(uname) // 2) + uname,
+                               name="\xa8\xac\xef.txt".encode("latin-1")))
+save("aes.zip", with_extra(struct.pack("<HHH2sBH", 0x9901, 7, 2, b"AE", 3, 8), method=99, flags=1))

@@ -1,0 +1,180 @@
+#include "archive/items.h"
+
+#include <gtest/gtest.h>
+
+#include "archive/errors.h"
+
+using za::TDirItem;
+using za::TZADirArray;
+
+namespace {
+
+int NativeErrorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const za::EZAException& e) {
+    return e.NativeError;
+  }
+  return -1;
+}
+
+TEST(DirArrayTest, GrowsByDoublingStepsUpToTenThousand) {
+  TZADirArray a;
+  a.SetCount(1);
+  EXPECT_EQ(a.Capacity(), 1000);
+  std::vector<int> reallocatedAt;
+  int last = a.Capacity();
+  for (int n = 2; n <= 30000; ++n) {
+    a.SetCount(n);
+    if (a.Capacity() != last) reallocatedAt.push_back(n), last = a.Capacity();
+  }
+  EXPECT_EQ(reallocatedAt, (std::vector<int>{1001, 3001, 7001, 15001, 25001}));
+  EXPECT_EQ(a.Capacity(), 35000);
+  a.SetCount(0);
+  EXPECT_EQ(a.Capacity(), 0);
+
+  TZADirArray b;
+  b.SetCount(5000);  // one step that does not reach the count takes the count
+  EXPECT_EQ(b.Capacity(), 5000);
+}
+
+TEST(DirArrayTest, IndexChecksRaiseTheirOwnNumbers) {
+  TZADirArray a;
+  a.SetCount(2);
+  a.SetName(0, u"a");
+  a.SetName(1, u"b");
+  EXPECT_EQ(NativeErrorOf([&] { a.GetItem(2); }), 2);
+  EXPECT_EQ(NativeErrorOf([&] { a.ItemAt(-1); }), 3);
+  EXPECT_EQ(NativeErrorOf([&] { a.SetItem(2, TDirItem{}); }), 1);
+  EXPECT_EQ(NativeErrorOf([&] { a.Delete(5); }), 4);
+}
+
+TEST(DirArrayTest, NameIndexFollowsNamesCaseInsensitively) {
+  TZADirArray a;
+  a.SetCount(3);
+  a.SetName(0, u"Readme.TXT");
+  a.SetName(1, u"README.txt");  // differs only in case: both stay
+  a.SetName(2, u"Папка/Файл");
+  EXPECT_EQ(a.NameIndex().Count(), 3);
+  EXPECT_EQ(a.NameIndex()[2], u"папка/файл");
+  EXPECT_EQ(a.IndexOfName(u"readme.txt"), 1);  // the later of equal keys
+  EXPECT_EQ(a.IndexOfName(u"ПАПКА/ФАЙЛ"), 2);
+  a.SetName(1, u"other");  // renaming keeps its slot
+  EXPECT_EQ(a.IndexOfName(u"README.TXT"), 0);
+  EXPECT_EQ(a.IndexOfName(u"OTHER"), 1);
+  a.Delete(0);
+  EXPECT_EQ(a.Count(), 2);
+  EXPECT_EQ(a.GetItem(0).EntryName, u"other");
+  EXPECT_EQ(a.IndexOfName(u"other"), 0);
+  EXPECT_EQ(a.IndexOfName(u"readme.txt"), -1);
+}
+
+TEST(DirArrayTest, OutOfStepIndexIsReported) {
+  TZADirArray a;
+  a.SetCount(2);
+  a.SetName(0, u"");
+  // The fresh entry's empty key is found at entry 0.
+  EXPECT_EQ(NativeErrorOf([&] { a.SetName(1, u"b"); }), 59);
+  TZADirArray b;
+  b.SetCount(3);
+  b.SetName(0, u"a");
+  TDirItem item;
+  item.EntryName = u"c";
+  EXPECT_EQ(NativeErrorOf([&] { b.SetItem(2, item); }), 58);
+}
+
+TEST(DirArrayTest, AssignCopiesBlocksDeeply) {
+  TZADirArray a;
+  a.SetCount(1);
+  TDirItem item;
+  item.EntryName = u"x";
+  const std::uint8_t data[] = {1, 2, 3};
+  item.ExtraFields.Add(0x000A, data, 3);
+  a.SetItem(0, item);
+  TZADirArray b;
+  b.Assign(a);
+  a.ItemAt(0).ExtraFields.Clear();
+  ASSERT_EQ(b.GetItem(0).ExtraFields.Count(), 1u);
+  za::ExtraBlock block = b.GetItem(0).ExtraFields[0];
+  EXPECT_EQ(block.Tag, 0x000A);
+  EXPECT_EQ(block.Size, 3);
+  EXPECT_EQ(block.Data[2], 3);
+  EXPECT_EQ(b.IndexOfName(u"X"), 0);
+}
+
+TEST(StringHashTest, KeyHashRotatesAndXors) {
+  EXPECT_EQ(za::TZAStringHash::KeyHash(u""), 0u);
+  EXPECT_EQ(za::TZAStringHash::KeyHash(u"ab"), ((0x61u << 2) ^ 0x62u));
+  EXPECT_EQ(za::TZAStringHash::KeyHash(u"abc"), 0x7FBu);
+  // Bits leaving at the top come back at the bottom.
+  EXPECT_EQ(za::TZAStringHash::KeyHash(u"\xC000" + std::u16string(15, u'\0')), 0x3000u);
+}
+
+TEST(StringHashTest, LatestOfEqualKeysWinsAndEraseTakesIt) {
+  za::TZAStringHash h(7);
+  h.Insert(u"k", 1);
+  h.Insert(u"k", 2);
+  h.Insert(u"other", 3);
+  EXPECT_EQ(h.Lookup(u"k"), 2);
+  h.Erase(u"k");
+  EXPECT_EQ(h.Lookup(u"k"), 1);
+  EXPECT_EQ(h.Lookup(u"K"), -1);
+  h.Reset();
+  EXPECT_EQ(h.Lookup(u"other"), -1);
+}
+
+TEST(HashedStringListTest, HashIsBuiltLazilyAndRegrown) {
+  za::TZAHashedStringList list;
+  for (int i = 0; i < 5000; ++i) list.Add(u"n" + std::u16string(1, static_cast<char16_t>(u'A' + i % 26)) + std::u16string(i / 26 + 1, u'x'));
+  EXPECT_FALSE(list.HashValid());
+  EXPECT_EQ(list.IndexOf(u"NA" + std::u16string(1, u'X')), 0);
+  EXPECT_EQ(list.Hash()->BucketCount(), 5000u);
+  for (int i = 0; i < 20001; ++i) list.Add(u"more" + std::u16string(1, static_cast<char16_t>(i)));
+  EXPECT_FALSE(list.Hash());  // over five strings per bucket: dropped
+  EXPECT_EQ(list.IndexOf(u"MORE" + std::u16string(1, static_cast<char16_t>(20000))), 25000);
+  list.Delete(0);
+  EXPECT_FALSE(list.HashValid());
+  EXPECT_EQ(list.IndexOf(u"more" + std::u16string(1, static_cast<char16_t>(20000))), 24999);
+}
+
+TEST(UnicodeExtendedInfoTest, ParsesOnlyCompleteNucxBlocks) {
+  za::TUnicodeExtendedInfo info;
+  const std::uint8_t good[] = {'N', 'U', 'C', 'X', 2, 0, 0, 0, 0x1F, 0x04, 0x3B, 0x04};
+  ASSERT_TRUE(info.ParseBlock(good, sizeof good));
+  EXPECT_EQ(info.Name, u"Пл");
+  EXPECT_FALSE(info.ParseBlock(good, sizeof good - 1));  // shorter than 8 + 2L
+  const std::uint8_t negative[] = {'N', 'U', 'C', 'X', 0xFF, 0xFF, 0xFF, 0xFF};
+  EXPECT_FALSE(info.ParseBlock(negative, sizeof negative));
+  const std::uint8_t other[] = {'u', 'p', 'x', 'x', 0, 0, 0, 0};
+  EXPECT_FALSE(info.ParseBlock(other, sizeof other));
+}
+
+TEST(ArchiveItemTest, SplitsNameAndPathAndComputesRatio) {
+  TDirItem item;
+  item.EntryName = u"dir/sub/file.txt";
+  item.Header.CompressedSize = 25;
+  item.Header.UncompressedSize = 100;
+  item.Header.Flags = 1;
+  za::TZAArchiveItem out;
+  za::FillArchiveItem(item, out);
+  EXPECT_EQ(out.ItemName, u"file.txt");
+  EXPECT_EQ(out.ItemPath, u"dir\\sub\\");
+  EXPECT_DOUBLE_EQ(out.Ratio, 75.0);
+  EXPECT_TRUE(out.IsEncrypted);
+
+  item.EntryName = u"folder/";
+  item.Header.CompressedSize = item.Header.UncompressedSize = 0xFFFFFFFF;
+  item.Zip64CompressedSize = 6000000000ull;
+  item.Zip64UncompressedSize = 5000000000ull;
+  za::FillArchiveItem(item, out);
+  EXPECT_EQ(out.ItemName, u"folder");
+  EXPECT_EQ(out.ItemPath, u"");
+  EXPECT_EQ(out.PackedSize, 6000000000ull);
+  EXPECT_DOUBLE_EQ(out.Ratio, 0.0);  // a negative ratio becomes 0
+
+  item.Header.UncompressedSize = 0;
+  za::FillArchiveItem(item, out);
+  EXPECT_DOUBLE_EQ(out.Ratio, 100.0);
+}
+
+}  // namespace

@@ -1,0 +1,176 @@
+#!/usr/bin/env python3
+"""Archives made by real tools, listed by zarc and compared with Python's
+zipfile on names, sizes, CRC-32 and times.
+
+usage: tools_test.py ZARC
+"""
+import io
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+import zipfile
+
+ZARC = None
+
+
+def zarc(*args):
+    return subprocess.run([ZARC, *args], capture_output=True, text=True, encoding="utf-8")
+
+
+def parse_listing(out):
+    """Entries of a zarc listing: the lines between the two rules."""
+    lines = out.splitlines()
+    rules = [i for i, line in enumerate(lines) if line.startswith("----------")]
+    assert len(rules) == 2, out
+    entries = []
+    for line in lines[rules[0] + 1:rules[1]]:
+        length, method, size, ratio, date, time, crc, attr, enc, name = line.split(None, 9)
+        entries.append(dict(name=name, length=int(length), size=int(size), method=method, date=date,
+                            time=time, crc=int(crc, 16), attr=attr, encrypted=enc == "Yes"))
+    return entries
+
+
+def expected(path):
+    with zipfile.ZipFile(path) as z:
+        return [dict(name=i.filename, length=i.file_size, size=i.compress_size, crc=i.CRC,
+                     date="%04d-%02d-%02d" % i.date_time[:3], time="%02d:%02d:%02d" % i.date_time[3:],
+                     encrypted=bool(i.flag_bits & 1))
+                for i in z.infolist()]
+
+
+def require(tool):
+    path = shutil.which(tool)
+    if not path:
+        raise AssertionError(f"{tool} is missing (scripts/packages.txt installs it)")
+    return path
+
+
+class ToolsTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="zarc-tools-")
+        self.src = os.path.join(self.tmp, "src")
+        os.makedirs(os.path.join(self.src, "docs", "deep", "er"))
+        os.makedirs(os.path.join(self.src, "empty-folder"))
+        files = {
+            "readme.txt": b"hello\n" * 3,
+            "empty.txt": b"",
+            "docs/text.txt": b"The quick brown fox jumps over the lazy dog.\n" * 400,
+            "docs/deep/er/random.bin": os.urandom(70000),
+            "docs/with space.dat": bytes(range(256)) * 20,
+        }
+        for name, data in files.items():
+            with open(os.path.join(self.src, name), "wb") as f:
+                f.write(data)
+            # Even seconds: DOS times keep two-second steps, and tools round differently.
+            os.utime(os.path.join(self.src, name), (1700000000, 1700000000))
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def check(self, archive, *options):
+        result = zarc("list", *options, archive)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        got = parse_listing(result.stdout)
+        want = expected(archive)
+        self.assertEqual(len(got), len(want))
+        for g, w in zip(got, want):
+            for key in ("name", "length", "size", "crc", "date", "time", "encrypted"):
+                self.assertEqual(g[key], w[key], f"{key} of {w['name']} in {os.path.basename(archive)}")
+        summary = result.stdout.splitlines()[-1].split()
+        self.assertEqual(int(summary[0]), sum(w["length"] for w in want))
+        self.assertEqual(int(summary[-2]), len(want))
+        return got
+
+    def out(self, name):
+        return os.path.join(self.tmp, name)
+
+    def test_info_zip(self):
+        require("zip")
+        archive = self.out("infozip.zip")
+        subprocess.run(["zip", "-q", "-r", archive, "."], cwd=self.src, check=True)
+        got = self.check(archive)
+        self.assertIn("empty-folder/", [g["name"] for g in got])
+        # unzip agrees on the names too.
+        names = subprocess.run([require("unzip"), "-Z1", archive], capture_output=True, text=True,
+                               check=True).stdout.split("\n")
+        self.assertEqual([g["name"] for g in got], [n for n in names if n])
+
+    def test_7z(self):
+        archive = self.out("7z.zip")
+        subprocess.run([require("7z"), "a", "-tzip", "-bd", "-bso0", archive, "."], cwd=self.src, check=True)
+        self.check(archive)
+
+    def test_bsdtar(self):
+        archive = self.out("bsdtar.zip")
+        subprocess.run([require("bsdtar"), "--format", "zip", "-cf", archive, "."], cwd=self.src, check=True)
+        self.check(archive)
+        # Streamed to a pipe, every entry carries a data descriptor.
+        piped = self.out("bsdtar-piped.zip")
+        with open(piped, "wb") as f:
+            p = subprocess.Popen([require("bsdtar"), "--format", "zip", "-cf", "-", "."], cwd=self.src,
+                                 stdout=subprocess.PIPE)
+            shutil.copyfileobj(p.stdout, f)
+            p.stdout.close()
+            self.assertEqual(p.wait(), 0)
+        self.check(piped)
+
+    def test_python_zip64_descriptors_and_utf8_names(self):
+        class Unseekable(io.RawIOBase):
+            def __init__(self, f):
+                self.f = f
+
+            def writable(self):
+                return True
+
+            def write(self, b):
+                return self.f.write(b)
+
+        archive = self.out("python.zip")
+        with open(archive, "wb") as raw, zipfile.ZipFile(Unseekable(raw), "w") as z:
+            z.writestr(zipfile.ZipInfo("stored.txt", (2020, 2, 29, 23, 59, 58)), b"stored" * 10)
+            info = zipfile.ZipInfo("deflated.txt", (1999, 12, 31, 1, 2, 4))
+            info.compress_type = zipfile.ZIP_DEFLATED
+            z.writestr(info, b"deflate me " * 1000)
+            with z.open(zipfile.ZipInfo("forced64.bin", (2024, 5, 6, 7, 8, 10)), "w", force_zip64=True) as f:
+                f.write(os.urandom(5000))
+        got = self.check(archive)
+        self.assertTrue(all(g["method"] in ("Stored", "Defl:N") for g in got))
+
+        utf8 = self.out("python-utf8.zip")
+        with zipfile.ZipFile(utf8, "w", zipfile.ZIP_DEFLATED) as z:
+            z.writestr("папка/файл.txt", b"cyrillic")
+            z.writestr("ελληνικά €.txt", b"greek")
+        # Stored UTF-8 names are decoded by the ANSI code page: UTF-8 here.
+        self.check(utf8, "--no-oem", "--ansi-cp", "65001")
+        plain = parse_listing(zarc("list", utf8).stdout)
+        self.assertNotEqual(plain[0]["name"], "папка/файл.txt")  # the flag alone changes nothing
+
+    def test_python_zip64_end_record_for_many_entries(self):
+        archive = self.out("many.zip")
+        with zipfile.ZipFile(archive, "w") as z:
+            for i in range(70000):
+                z.writestr(zipfile.ZipInfo(f"f{i:05}", (2001, 1, 1, 0, 0, 0)), b"")
+        got = self.check(archive)
+        self.assertEqual(got[-1]["name"], "f69999")
+
+    def test_failures_exit_non_zero_with_the_message(self):
+        result = zarc("list", self.out("absent.zip"))
+        self.assertEqual(result.returncode, 1)
+        self.assertIn('File "' + self.out("absent.zip") + '" not found - Native error: 00012', result.stderr)
+        self.assertFalse(os.path.exists(self.out("absent.zip")))
+        text = self.out("text.zip")
+        with open(text, "w") as f:
+            f.write("not a zip\n")
+        result = zarc("list", text)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("Invalid archive file. - Native error: 00035", result.stderr)
+        self.assertEqual(zarc().returncode, 2)
+        self.assertEqual(zarc("frobnicate", text).returncode, 2)
+
+
+if __name__ == "__main__":
+    ZARC = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)

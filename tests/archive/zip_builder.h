@@ -1,0 +1,162 @@
+#pragma once
+// Writes small zip archives byte by byte, so that tests can build exactly the
+// structures (and the damage) they are about.
+#include <zlib.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zatest {
+
+inline void Put16(std::string& s, std::uint32_t v) {
+  s.push_back(static_cast<char>(v & 0xFF));
+  s.push_back(static_cast<char>((v >> 8) & 0xFF));
+}
+inline void Put32(std::string& s, std::uint32_t v) {
+  Put16(s, v & 0xFFFF);
+  Put16(s, v >> 16);
+}
+inline void Put64(std::string& s, std::uint64_t v) {
+  Put32(s, static_cast<std::uint32_t>(v));
+  Put32(s, static_cast<std::uint32_t>(v >> 32));
+}
+
+// One extra-field block.
+inline std::string Block(std::uint16_t tag, const std::string& data) {
+  std::string s;
+  Put16(s, tag);
+  Put16(s, static_cast<std::uint32_t>(data.size()));
+  return s + data;
+}
+
+// A "NUCX" Unicode name block.
+inline std::string UnicodeNameBlock(const std::u16string& name) {
+  std::string d = "NUCX";
+  Put32(d, static_cast<std::uint32_t>(name.size()));
+  for (char16_t c : name) Put16(d, c);
+  return Block(0x554E, d);
+}
+
+inline std::uint32_t Crc(const std::string& data) {
+  return static_cast<std::uint32_t>(
+      crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+}
+
+struct Entry {
+  Entry(std::string n, std::string d, std::uint16_t m = 0, std::uint16_t f = 0, std::uint16_t v = 20)
+      : name(std::move(n)), data(std::move(d)), method(m), flags(f), versionNeeded(v) {}
+  std::string name;
+  std::string data;  // stored as is (method 0 unless `method` says otherwise)
+  std::uint16_t method = 0;
+  std::uint16_t flags = 0;
+  std::uint16_t versionNeeded = 20;
+  std::uint16_t time = 0x6000;  // 12:00:00
+  std::uint16_t date = 0x5A21;  // 2025-01-01
+  std::uint32_t attributes = 0x20;
+  std::string localExtra, centralExtra, comment;
+  bool zip64 = false;  // all-ones sizes and offset, real values in a Zip64 block
+  // Overrides of the central header, when set.
+  std::int64_t crcOverride = -1;
+};
+
+struct Archive {
+  std::vector<Entry> entries;
+  std::string comment;
+  std::string prefix;           // bytes in front of the zip data
+  bool prefixInOffsets = true;  // offsets count the prefix (a proper self-extractor)
+  bool zip64End = false;        // Zip64 end record and locator in front of the end record
+  std::string trailing;         // bytes after the end record and its comment
+  std::int64_t totalOverride = -1;  // total entries in the end record
+
+  std::string Build() const {
+    std::string out = prefix;
+    std::uint64_t base = prefixInOffsets ? 0 : prefix.size();
+    std::vector<std::uint64_t> offsets;
+    for (const Entry& e : entries) {
+      offsets.push_back(out.size() - base);
+      std::uint32_t crc = Crc(e.data);
+      Put32(out, 0x04034B50);
+      Put16(out, e.versionNeeded);
+      Put16(out, e.flags);
+      Put16(out, e.method);
+      Put16(out, e.time);
+      Put16(out, e.date);
+      bool dd = e.flags & 8;
+      Put32(out, dd ? 0 : crc);
+      Put32(out, dd ? 0 : (e.zip64 ? 0xFFFFFFFF : static_cast<std::uint32_t>(e.data.size())));
+      Put32(out, dd ? 0 : (e.zip64 ? 0xFFFFFFFF : static_cast<std::uint32_t>(e.data.size())));
+      Put16(out, static_cast<std::uint32_t>(e.name.size()));
+      Put16(out, static_cast<std::uint32_t>(e.localExtra.size()));
+      out += e.name + e.localExtra + e.data;
+      if (dd) {
+        Put32(out, 0x08074B50);
+        Put32(out, crc);
+        Put32(out, static_cast<std::uint32_t>(e.data.size()));
+        Put32(out, static_cast<std::uint32_t>(e.data.size()));
+      }
+    }
+    std::uint64_t dirStart = out.size();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      const Entry& e = entries[i];
+      std::string extra = e.centralExtra;
+      if (e.zip64) {
+        std::string z;
+        Put64(z, e.data.size());
+        Put64(z, e.data.size());
+        Put64(z, offsets[i]);
+        extra = Block(0x0001, z) + extra;
+      }
+      Put32(out, 0x02014B50);
+      Put16(out, 20);
+      Put16(out, e.versionNeeded);
+      Put16(out, e.flags);
+      Put16(out, e.method);
+      Put16(out, e.time);
+      Put16(out, e.date);
+      Put32(out, e.crcOverride >= 0 ? static_cast<std::uint32_t>(e.crcOverride) : Crc(e.data));
+      Put32(out, e.zip64 ? 0xFFFFFFFF : static_cast<std::uint32_t>(e.data.size()));
+      Put32(out, e.zip64 ? 0xFFFFFFFF : static_cast<std::uint32_t>(e.data.size()));
+      Put16(out, static_cast<std::uint32_t>(e.name.size()));
+      Put16(out, static_cast<std::uint32_t>(extra.size()));
+      Put16(out, static_cast<std::uint32_t>(e.comment.size()));
+      Put16(out, 0);
+      Put16(out, 0);
+      Put32(out, e.attributes);
+      Put32(out, e.zip64 ? 0xFFFFFFFF : static_cast<std::uint32_t>(offsets[i]));
+      out += e.name + extra + e.comment;
+    }
+    std::uint64_t dirSize = out.size() - dirStart;
+    std::uint64_t total = totalOverride >= 0 ? static_cast<std::uint64_t>(totalOverride) : entries.size();
+    if (zip64End) {
+      std::uint64_t at = out.size() - base;
+      Put32(out, 0x06064B50);
+      Put64(out, 44);
+      Put16(out, 45);
+      Put16(out, 45);
+      Put32(out, 0);
+      Put32(out, 0);
+      Put64(out, total);
+      Put64(out, total);
+      Put64(out, dirSize);
+      Put64(out, dirStart - base);
+      Put32(out, 0x07064B50);
+      Put32(out, 0);
+      Put64(out, at);
+      Put32(out, 1);
+    }
+    Put32(out, 0x06054B50);
+    Put16(out, 0);
+    Put16(out, 0);
+    std::uint32_t shown = zip64End ? 0xFFFF : static_cast<std::uint32_t>(total);
+    Put16(out, shown);
+    Put16(out, shown);
+    Put32(out, zip64End ? 0xFFFFFFFF : static_cast<std::uint32_t>(dirSize));
+    Put32(out, zip64End ? 0xFFFFFFFF : static_cast<std::uint32_t>(dirStart - base));
+    Put16(out, static_cast<std::uint32_t>(comment.size()));
+    out += comment + trailing;
+    return out;
+  }
+};
+
+}  // namespace zatest
