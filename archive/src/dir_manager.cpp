@@ -16,7 +16,9 @@ namespace {
 
 constexpr std::int64_t kEndSearchWindow = 65600;  // 0x10040
 constexpr std::size_t kScanBlock = 65536;
-constexpr std::size_t kDirectoryWindow = 4u << 20;  // bulk read of the central directory
+// The central directory is read in bulk, a window at a time: one read for
+// any directory of up to some 15,000 entries, bounded memory for larger ones.
+constexpr std::size_t kDirectoryWindow = 1u << 20;
 
 // Sequential reader over [start, end) of a stream through one bulk buffer,
 // refilled only when a directory is larger than the window. Take(n) gives n
@@ -256,6 +258,7 @@ void TZADirManager::WalkExtraField(std::int32_t index, const std::uint8_t* extra
 
 void TZADirManager::ReadCentralDirectory(std::int64_t start, std::uint32_t count) {
   Items.SetCount(static_cast<std::int32_t>(count));
+  Items.NameIndex().Reserve(count, 0);
   TZAReadWindow window(*ArchiveStream, start, ArchiveStream->Size());
   for (std::uint32_t k = 0; k < count; ++k) {
     std::int32_t i = static_cast<std::int32_t>(k);
@@ -267,8 +270,8 @@ void TZADirManager::ReadCentralDirectory(std::int64_t start, std::uint32_t count
     DecodeStoredName(i, window.Take(item.Header.NameLength), item.Header.NameLength);
     WalkExtraField(i, window.Take(item.Header.ExtraLength), item.Header.ExtraLength);
     if (item.Header.CommentLength)
-      item.Comment.assign(reinterpret_cast<const char*>(window.Take(item.Header.CommentLength)),
-                          item.Header.CommentLength);
+      item.Comment = std::string_view(reinterpret_cast<const char*>(window.Take(item.Header.CommentLength)),
+                                      item.Header.CommentLength);
   }
 }
 

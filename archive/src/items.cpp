@@ -20,14 +20,16 @@ TZAExtraFields::TZAExtraFields(const TZAExtraFields& o) { *this = o; }
 
 TZAExtraFields& TZAExtraFields::operator=(const TZAExtraFields& o) {
   if (this == &o) return *this;
-  if (o.bytes_ == 0) {
+  if (o.Bytes() == 0) {
     Clear();
     return *this;
   }
-  auto copy = std::make_unique<std::uint8_t[]>(o.bytes_);
-  std::memcpy(copy.get(), o.data_.get(), o.bytes_);
+  std::size_t n = o.Bytes();
+  auto copy = std::make_unique<std::uint8_t[]>(kHead + n);
+  PutU32(copy.get(), static_cast<std::uint32_t>(n));
+  PutU32(copy.get() + 4, static_cast<std::uint32_t>(n));
+  std::memcpy(copy.get() + kHead, o.Blocks(), n);
   data_ = std::move(copy);
-  bytes_ = capacity_ = o.bytes_;
   return *this;
 }
 
@@ -55,28 +57,28 @@ ExtraBlock TZAExtraFields::Find(std::uint16_t tag, bool* found) const {
 }
 
 void TZAExtraFields::Reserve(std::size_t bytes) {
-  if (bytes <= capacity_) return;
-  if (bytes > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
-  auto grown = std::make_unique<std::uint8_t[]>(bytes);
-  if (bytes_) std::memcpy(grown.get(), data_.get(), bytes_);
+  if (bytes <= Capacity()) return;
+  if (bytes > std::numeric_limits<std::uint32_t>::max() - kHead) throw std::bad_alloc();
+  auto grown = std::make_unique<std::uint8_t[]>(kHead + bytes);
+  std::size_t used = Bytes();
+  if (used) std::memcpy(grown.get() + kHead, Blocks(), used);
+  PutU32(grown.get(), static_cast<std::uint32_t>(used));
+  PutU32(grown.get() + 4, static_cast<std::uint32_t>(bytes));
   data_ = std::move(grown);
-  capacity_ = static_cast<std::uint32_t>(bytes);
 }
 
 void TZAExtraFields::Add(std::uint16_t tag, const std::uint8_t* data, std::uint16_t size) {
-  std::size_t need = static_cast<std::size_t>(bytes_) + 4 + size;
-  if (need > capacity_) Reserve(std::max<std::size_t>(need, static_cast<std::size_t>(capacity_) * 2));
-  std::uint8_t* p = data_.get() + bytes_;
+  std::size_t used = Bytes();
+  std::size_t need = used + 4 + size;
+  if (need > Capacity()) Reserve(std::max<std::size_t>(need, Capacity() * 2));
+  std::uint8_t* p = data_.get() + kHead + used;
   PutU16(p, tag);
   PutU16(p + 2, size);
   if (size) std::memcpy(p + 4, data, size);
-  bytes_ = static_cast<std::uint32_t>(need);
+  PutU32(data_.get(), static_cast<std::uint32_t>(need));
 }
 
-void TZAExtraFields::Clear() {
-  data_.reset();
-  bytes_ = capacity_ = 0;
-}
+void TZAExtraFields::Clear() { data_.reset(); }
 
 // ---- TUnicodeExtendedInfo
 
@@ -104,7 +106,13 @@ std::uint64_t ProcessSeed() {
 }
 }  // namespace
 
-TZAStringHash::TZAStringHash(std::uint32_t buckets) : buckets_(std::max<std::uint32_t>(buckets, 1), -1), seed_(ProcessSeed()) {}
+TZAStringHash::TZAStringHash(std::uint32_t buckets, const std::vector<char16_t>* sharedKeys)
+    : shared_(sharedKeys), buckets_(std::max<std::uint32_t>(buckets, 1), -1), seed_(ProcessSeed()) {}
+
+std::u16string_view TZAStringHash::KeyOf(const Node& node) const {
+  if (node.keyLength & kShared) return std::u16string_view(shared_->data() + node.keyOffset, node.keyLength & ~kShared);
+  return std::u16string_view(keys_.data() + node.keyOffset, node.keyLength);
+}
 
 std::uint32_t TZAStringHash::KeyHash(std::u16string_view key) {
   std::uint32_t h = 0;
@@ -124,32 +132,41 @@ std::uint32_t TZAStringHash::Placement(std::u16string_view key) const {
   return static_cast<std::uint32_t>(h);
 }
 
-void TZAStringHash::Insert(std::u16string_view key, std::int32_t value) {
-  if (keys_.size() + key.size() > std::numeric_limits<std::uint32_t>::max()) throw std::bad_alloc();
-  std::uint32_t h = Placement(key);
-  Node node{0, value, static_cast<std::uint32_t>(keys_.size()), static_cast<std::uint32_t>(key.size()), h};
-  keys_.insert(keys_.end(), key.begin(), key.end());
+void TZAStringHash::Link(Node node) {
   std::int32_t index;
   if (free_ >= 0) {
     index = free_;
     free_ = nodes_[static_cast<std::size_t>(index)].next;
     nodes_[static_cast<std::size_t>(index)] = node;
   } else {
+    if (nodes_.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) throw std::bad_alloc();
     index = static_cast<std::int32_t>(nodes_.size());
     nodes_.push_back(node);
   }
-  std::int32_t& head = buckets_[h % buckets_.size()];
+  std::int32_t& head = buckets_[node.hash % buckets_.size()];
   nodes_[static_cast<std::size_t>(index)].next = head;
   head = index;
+}
+
+void TZAStringHash::Insert(std::u16string_view key, std::int32_t value) {
+  if (key.size() >= kShared || keys_.size() + key.size() > std::numeric_limits<std::uint32_t>::max())
+    throw std::bad_alloc();
+  Node node{-1, value, static_cast<std::uint32_t>(keys_.size()), static_cast<std::uint32_t>(key.size()), Placement(key)};
+  keys_.insert(keys_.end(), key.begin(), key.end());
+  Link(node);
+}
+
+void TZAStringHash::InsertShared(std::uint32_t offset, std::uint32_t length, std::int32_t value) {
+  if (!shared_ || length >= kShared) throw std::logic_error("no shared keys");
+  std::u16string_view key(shared_->data() + offset, length);
+  Link(Node{-1, value, offset, length | kShared, Placement(key)});
 }
 
 std::int32_t TZAStringHash::Lookup(std::u16string_view key) const {
   std::uint32_t h = Placement(key);
   for (std::int32_t n = buckets_[h % buckets_.size()]; n >= 0;) {
     const Node& node = nodes_[static_cast<std::size_t>(n)];
-    if (node.hash == h && node.keyLength == key.size() &&
-        std::equal(key.begin(), key.end(), keys_.begin() + node.keyOffset))
-      return node.value;
+    if (node.hash == h && KeyOf(node) == key) return node.value;
     n = node.next;
   }
   return -1;
@@ -160,8 +177,7 @@ void TZAStringHash::Erase(std::u16string_view key) {
   std::int32_t* link = &buckets_[h % buckets_.size()];
   while (*link >= 0) {
     Node& node = nodes_[static_cast<std::size_t>(*link)];
-    if (node.hash == h && node.keyLength == key.size() &&
-        std::equal(key.begin(), key.end(), keys_.begin() + node.keyOffset)) {
+    if (node.hash == h && KeyOf(node) == key) {
       std::int32_t gone = *link;
       *link = node.next;
       node.next = free_;
@@ -207,7 +223,7 @@ std::int32_t TZAHashedStringList::Add(std::u16string_view s) {
   strings_.push_back(span);
   std::int32_t index = Count() - 1;
   if (hash_ && hashValid_) {
-    hash_->Insert(Key(s), index);
+    HashString(index);
     if (static_cast<std::uint64_t>(Count()) > 5ull * hash_->BucketCount()) {
       hash_.reset();
       hashValid_ = false;
@@ -216,14 +232,32 @@ std::int32_t TZAHashedStringList::Add(std::u16string_view s) {
   return index;
 }
 
+// A key equal to its stored string (always so for a case-sensitive list, and
+// for the lower-cased names of the name index) is not copied: the hash
+// refers to the list's own characters, which are only ever appended to.
+void TZAHashedStringList::HashString(std::int32_t index) {
+  const Span& span = strings_[static_cast<std::size_t>(index)];
+  std::u16string_view s = (*this)[index];
+  std::u16string_view key = Key(s);
+  if (key == s)
+    hash_->InsertShared(span.offset, span.length, index);
+  else
+    hash_->Insert(key, index);
+}
+
+void TZAHashedStringList::Reserve(std::size_t strings, std::size_t chars) {
+  strings_.reserve(strings);
+  chars_.reserve(chars);
+}
+
 std::int32_t TZAHashedStringList::IndexOf(std::u16string_view s) {
   if (!hash_) {
-    hash_ = std::make_unique<TZAStringHash>(static_cast<std::uint32_t>(std::max<std::int32_t>(Count(), 1000)));
+    hash_ = std::make_unique<TZAStringHash>(static_cast<std::uint32_t>(std::max<std::int32_t>(Count(), 1000)), &chars_);
     hashValid_ = false;
   }
   if (!hashValid_) {
     hash_->Reset();
-    for (std::int32_t i = 0; i < Count(); ++i) hash_->Insert(Key((*this)[i]), i);
+    for (std::int32_t i = 0; i < Count(); ++i) HashString(i);
     hashValid_ = true;
   }
   return hash_->Lookup(Key(s));
@@ -241,7 +275,7 @@ void TZAHashedStringList::Replace(std::int32_t index, std::u16string_view s) {
   Span span{static_cast<std::uint32_t>(chars_.size()), static_cast<std::uint32_t>(s.size())};
   chars_.insert(chars_.end(), s.begin(), s.end());
   strings_[static_cast<std::size_t>(index)] = span;
-  if (hash_) hash_->Insert(Key(s), index);
+  if (hash_) HashString(index);
 }
 
 void TZAHashedStringList::Delete(std::int32_t index) {
@@ -396,7 +430,7 @@ void FillArchiveItem(const TDirItem& item, TZAArchiveItem& out) {
   out.DosTime = item.Header.ModTime;
   out.Checksum = item.Header.Crc32;
   out.Attributes = item.Header.ExternalAttributes;
-  out.ItemComment = item.Comment;
+  out.ItemComment = item.Comment.str();
 }
 
 }  // namespace za

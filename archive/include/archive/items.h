@@ -38,6 +38,7 @@ class TZALazyString {
   String str() const { return String(view()); }
   operator View() const { return view(); }
   bool empty() const { return !p_ || p_->empty(); }
+  std::size_t size() const { return p_ ? p_->size() : 0; }
   bool operator==(View v) const { return view() == v; }
 
  private:
@@ -87,11 +88,11 @@ class TZAExtraFields {
    private:
     const std::uint8_t* p_;
   };
-  Iterator begin() const { return Iterator(data_.get()); }
-  Iterator end() const { return Iterator(data_.get() + bytes_); }
+  Iterator begin() const { return Iterator(Blocks()); }
+  Iterator end() const { return Iterator(Blocks() + Bytes()); }
 
   std::size_t Count() const;
-  bool Empty() const { return bytes_ == 0; }
+  bool Empty() const { return Bytes() == 0; }
   ExtraBlock operator[](std::size_t index) const;  // index < Count()
   // The first block with the tag; Tag 0 and no data when there is none.
   ExtraBlock Find(std::uint16_t tag, bool* found = nullptr) const;
@@ -99,35 +100,39 @@ class TZAExtraFields {
   void Clear();
   // Reserves room for blocks of `bytes` in total (tags, sizes, data).
   void Reserve(std::size_t bytes);
-  std::size_t Bytes() const { return bytes_; }
+  std::size_t Bytes() const { return data_ ? GetU32(data_.get()) : 0; }
 
  private:
+  // One allocation: used bytes (4), capacity (4), then the blocks.
+  static constexpr std::size_t kHead = 8;
+  const std::uint8_t* Blocks() const { return data_ ? data_.get() + kHead : nullptr; }
+  std::size_t Capacity() const { return data_ ? GetU32(data_.get() + 4) : 0; }
   std::unique_ptr<std::uint8_t[]> data_;
-  std::uint32_t bytes_ = 0, capacity_ = 0;
 };
 
-// One archive entry.
+// One archive entry. Members are grouped to keep the record small: a
+// directory of many entries holds one of these per entry.
 struct TDirItem {
   CentralDirectoryHeader Header;
   std::u16string EntryName;
   TZALazyString<char16_t> NewEntryName;  // the second UTF-16 string: a rename target on the writing path
-  std::string Comment;
+  TZALazyString<char> Comment;
   TZAExtraFields ExtraFields;
-  TZACryptoAlgorithm CryptoAlgorithm = caPkzipClassic;
-  bool HasZip64Info = false;
   std::uint64_t Zip64UncompressedSize = 0;
   std::uint64_t Zip64CompressedSize = 0;
   std::uint64_t Zip64LocalHeaderOffset = 0;
   std::uint32_t Zip64DiskStart = 0;
-  bool IsNew = false;
+  std::int32_t SourceStart = 0;
   TZALazyString<char> EntryPassword;
   TZAStream* SourceStream = nullptr;
-  bool OwnsSourceStream = false;
-  std::int32_t SourceStart = 0;
-  bool Selected = false;  // the selected flag
   TZALazyString<char16_t> SourceFileName;
-  std::uint16_t ActualMethod = 0;
+  TZACryptoAlgorithm CryptoAlgorithm = caPkzipClassic;
+  bool HasZip64Info = false;
+  bool IsNew = false;
+  bool OwnsSourceStream = false;
+  bool Selected = false;  // the selected flag
   std::uint8_t CompressionSetting = 0;
+  std::uint16_t ActualMethod = 0;
   TZAProcessOperation PendingOperation = poAdd;
   std::uint8_t PendingFlags = 0;  // the further byte after PendingOperation; unused by reading
 
@@ -157,8 +162,11 @@ class TUnicodeExtendedInfo {
 // copied into the hash's own storage.
 class TZAStringHash {
  public:
-  explicit TZAStringHash(std::uint32_t buckets);
+  // `sharedKeys`, when given, is an append-only store of characters that
+  // InsertShared may refer to instead of copying a key.
+  explicit TZAStringHash(std::uint32_t buckets, const std::vector<char16_t>* sharedKeys = nullptr);
   void Insert(std::u16string_view key, std::int32_t value);
+  void InsertShared(std::uint32_t offset, std::uint32_t length, std::int32_t value);
   std::int32_t Lookup(std::u16string_view key) const;  // -1 when absent
   void Erase(std::u16string_view key);
   void Reset();
@@ -174,7 +182,11 @@ class TZAStringHash {
     std::uint32_t keyLength;
     std::uint32_t hash;
   };
+  static constexpr std::uint32_t kShared = 0x80000000u;  // in keyLength: the key is in sharedKeys
   std::uint32_t Placement(std::u16string_view key) const;
+  std::u16string_view KeyOf(const Node& node) const;
+  void Link(Node node);
+  const std::vector<char16_t>* shared_;
   std::vector<std::int32_t> buckets_;
   std::vector<Node> nodes_;
   std::vector<char16_t> keys_;
@@ -194,6 +206,7 @@ class TZAHashedStringList {
   void Delete(std::int32_t index);
   void Clear();
   bool CaseSensitive() const { return caseSensitive_; }
+  void Reserve(std::size_t strings, std::size_t chars);
   bool HashValid() const { return hash_ && hashValid_; }
   const TZAStringHash* Hash() const { return hash_.get(); }
 
@@ -202,6 +215,7 @@ class TZAHashedStringList {
     std::uint32_t offset, length;
   };
   std::u16string_view Key(std::u16string_view s);  // in keyScratch_
+  void HashString(std::int32_t index);
   bool caseSensitive_;
   std::vector<char16_t> chars_;
   std::vector<Span> strings_;
