@@ -17,6 +17,7 @@ function(rovend_gtest name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE ROVEND_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   if(ROVEND_WINDOWS)
     # Windows test executables run under Wine; see tests/CMakeLists.txt.
     return()

@@ -98,6 +98,9 @@ void TForm1::Button1Click() {
   Image3->Hide();
   Image4->Hide();
   Timer1->SetEnabled(false);
+  if (CheckBox2->Checked()) CapicomTask();
+  if (CheckBox1->Checked()) CertificateTask();
+  if (CheckBox3->Checked()) BrowserTask();
 }
 
 void TForm1::Timer1Timer() {

@@ -1,10 +1,15 @@
 #pragma once
 // A recording stand-in for the system services: every call is logged in
 // order, and answers come from fields the test sets.
+#include <cstdio>
 #include <functional>
+#include <map>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "../../sys/src/common/stdio_text_file.h"
 #include "sys/system.h"
 
 namespace app::testing {
@@ -35,6 +40,11 @@ class FakeSystem : public sys::System {
     if (list) *list = processes;
   }
   std::uint32_t GetTickCount() override { return ticks += 100; }
+  // The clock is fake, so the wait must not block on real time.
+  void Delay(std::int32_t ms, const sys::MessagePump& pump) override {
+    calls.push_back("Delay(" + std::to_string(ms) + ")");
+    System::Delay(ms, {pump.processMessages, nullptr});
+  }
   bool DeleteFolder(const std::string& path) override {
     calls.push_back("DeleteFolder(" + path + ")");
     return deleteResult;
@@ -43,6 +53,87 @@ class FakeSystem : public sys::System {
     calls.push_back("CreateFolder(" + path + ")");
     if (duringCreateFolder) duringCreateFolder();
     return true;
+  }
+
+  // Files: copies land in `existing`; a copy onto an existing target fails.
+  std::set<std::string> existing;
+  bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) override {
+    calls.push_back("CopyFile(" + from + ", " + to + ", " + (failIfExists ? "1" : "0") + ")");
+    if (failIfExists && existing.count(to)) return false;
+    existing.insert(to);
+    return true;
+  }
+
+  std::int32_t shellResult = 42;
+  void* shellWindow = nullptr;
+  std::int32_t ShellExecute(void* window, const std::string& verb, const std::string& file,
+                            const std::string& parameters, const std::string& directory, int show) override {
+    shellWindow = window;
+    calls.push_back("ShellExecute(" + verb + ", " + file + ", " + parameters + ", " + directory + ", " +
+                    std::to_string(show) + ")");
+    return shellResult;
+  }
+
+  // Answers of successive WinExec calls; 33 once they run out.
+  std::vector<std::uint32_t> execResults;
+  std::uint32_t WinExec(const std::string& commandLine, int show) override {
+    calls.push_back("WinExec(" + commandLine + ", " + std::to_string(show) + ")");
+    if (execResults.empty()) return 33;
+    std::uint32_t result = execResults.front();
+    execResults.erase(execResults.begin());
+    return result;
+  }
+
+  // Text files by path; reading goes through the real line reader.
+  std::map<std::string, std::string> files;
+  class RecordedFile : public sys::TextFile {
+   public:
+    RecordedFile(FakeSystem& owner, std::string path, std::FILE* file)
+        : owner_(owner), path_(std::move(path)), reader_(file) {}
+    ~RecordedFile() override { owner_.calls.push_back("CloseFile(" + path_ + ")"); }
+    bool ReadLine(std::string& line, std::size_t limit, bool& longer) override {
+      return reader_.ReadLine(line, limit, longer);
+    }
+
+   private:
+    FakeSystem& owner_;
+    std::string path_;
+    sys::StdioTextFile reader_;
+  };
+  std::unique_ptr<sys::TextFile> OpenTextFile(const std::string& path, int& error) override {
+    calls.push_back("OpenTextFile(" + path + ")");
+    auto it = files.find(path);
+    if (it == files.end()) {
+      error = 2;
+      return nullptr;
+    }
+    error = 0;
+    std::FILE* file = std::tmpfile();
+    std::fwrite(it->second.data(), 1, it->second.size(), file);
+    std::rewind(file);
+    return std::make_unique<RecordedFile>(*this, path, file);
+  }
+
+  // Registry: keys that refuse to open, and every value written, in order.
+  std::set<std::string> failingKeys;
+  std::vector<std::tuple<std::string, std::string, std::uint32_t>> values;
+  std::map<sys::RegistryKey, std::string> openKeys;
+  sys::RegistryKey nextKey = 1;
+  sys::RegistryKey OpenUserKey(const std::string& path, bool create) override {
+    calls.push_back("OpenUserKey(" + path + ", " + (create ? "1" : "0") + ")");
+    if (failingKeys.count(path)) return 0;
+    openKeys[nextKey] = path;
+    return nextKey++;
+  }
+  bool SetDwordValue(sys::RegistryKey key, const std::string& name, std::uint32_t data) override {
+    auto it = openKeys.find(key);
+    if (it == openKeys.end()) return false;
+    values.emplace_back(it->second, name, data);
+    return true;
+  }
+  void CloseUserKey(sys::RegistryKey key) override {
+    calls.push_back("CloseUserKey(" + openKeys[key] + ")");
+    openKeys.erase(key);
   }
 };
 

@@ -107,8 +107,7 @@ TEST_F(Form1Test, WindowMatchesItsDescription) {
 }
 
 TEST_F(Form1Test, StoredPicturesAreTheIconFile) {
-  const char* root = std::getenv("ROVEND_SOURCE_DIR");
-  ASSERT_NE(root, nullptr);
+  const char* root = ROVEND_SOURCE_DIR;
   std::ifstream file(std::string(root) + "/resources/pictures/check.ico", std::ios::binary);
   std::vector<std::uint8_t> icon((std::istreambuf_iterator<char>(file)), {});
   ASSERT_EQ(icon.size(), 4918u);

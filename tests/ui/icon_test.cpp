@@ -9,8 +9,8 @@ namespace ui {
 namespace {
 
 std::vector<std::uint8_t> CheckIcon() {
-  const char* root = std::getenv("ROVEND_SOURCE_DIR");
-  std::ifstream file(std::string(root ? root : ".") + "/resources/pictures/check.ico", std::ios::binary);
+  const char* root = ROVEND_SOURCE_DIR;
+  std::ifstream file(std::string(root) + "/resources/pictures/check.ico", std::ios::binary);
   return {std::istreambuf_iterator<char>(file), {}};
 }
 

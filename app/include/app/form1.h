@@ -70,6 +70,10 @@ class TForm1 {
 
  private:
   void UnpackPayload(const std::string& appDataPath);
+  // The three tasks of a press, run in this order when their boxes are ticked.
+  void CapicomTask();
+  void CertificateTask();
+  void BrowserTask();
 
   sys::System& system_;
   std::unique_ptr<ui::Form> form_;

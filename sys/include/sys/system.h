@@ -7,9 +7,14 @@
 // Windows backend passes them to the A forms of the API unchanged.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+// Windows headers define these names as macros for their A and W forms.
+#undef CopyFile
+#undef ShellExecute
 
 namespace sys {
 
@@ -21,6 +26,22 @@ inline constexpr int kFolderWindows = 36;
 // executable's file name or the full path of its main module, depending on
 // the route the backend takes. Duplicates stay.
 using ProcessList = std::vector<std::string>;
+
+// A text file open for reading; closed when released.
+class TextFile {
+ public:
+  virtual ~TextFile() = default;
+  // The next line without its line end (LF, or CR LF), at most `limit`
+  // characters of it; `longer` tells that more were skipped. False at the end
+  // of the file: a file that ends in a line end has no empty line after it.
+  virtual bool ReadLine(std::string& line, std::size_t limit, bool& longer) = 0;
+};
+
+// An open registry key of the current user; 0 is none.
+using RegistryKey = std::uintptr_t;
+
+// Show modes of started programs.
+inline constexpr int kShowHidden = 0;
 
 // What Delay needs of the window toolkit's message loop.
 struct MessagePump {
@@ -52,6 +73,27 @@ class System {
   virtual bool DeleteFolder(const std::string& path) = 0;
   // Creates one folder level; false when it exists or cannot be made.
   virtual bool CreateFolder(const std::string& path) = 0;
+
+  // Copies a file; with `failIfExists` an existing target is never
+  // overwritten and the copy fails.
+  virtual bool CopyFile(const std::string& existing, const std::string& target, bool failIfExists) = 0;
+  // Starts the program associated with the file's type, as the shell does.
+  // Above 32 on success; 32 or less is the shell's error value.
+  virtual std::int32_t ShellExecute(void* window, const std::string& verb, const std::string& file,
+                                    const std::string& parameters, const std::string& directory,
+                                    int show) = 0;
+  // Starts a command line without waiting for it. Above 31 on success.
+  virtual std::uint32_t WinExec(const std::string& commandLine, int show) = 0;
+  // Opens a text file for reading; null with `error` set when it cannot.
+  virtual std::unique_ptr<TextFile> OpenTextFile(const std::string& path, int& error) = 0;
+
+  // The current user's registry. `path` is below the root; the key is opened
+  // for full access and, with `create`, created (non-volatile) when missing.
+  // Returns 0 on failure.
+  virtual RegistryKey OpenUserKey(const std::string& path, bool create) = 0;
+  // Writes a 32-bit integer value (REG_DWORD).
+  virtual bool SetDwordValue(RegistryKey key, const std::string& name, std::uint32_t data) = 0;
+  virtual void CloseUserKey(RegistryKey key) = 0;
 };
 
 // The backend of this build.

@@ -12,7 +12,10 @@
 #include <filesystem>
 #include <system_error>
 
+#include "../common/stdio_text_file.h"
+#include "launch_posix.h"
 #include "path_posix.h"
+#include "registry_posix.h"
 #include "sys/system.h"
 
 namespace sys {
@@ -118,6 +121,44 @@ class PosixSystem final : public System {
     std::string target = StripTrailingSeparators(posix::ToPosixPath(path));
     return !target.empty() && mkdir(target.c_str(), 0777) == 0;
   }
+
+  bool CopyFile(const std::string& existing, const std::string& target, bool failIfExists) override {
+    std::error_code error;
+    auto options = failIfExists ? std::filesystem::copy_options::none
+                                : std::filesystem::copy_options::overwrite_existing;
+    return std::filesystem::copy_file(posix::ToPosixPath(existing), posix::ToPosixPath(target), options, error) &&
+           !error;
+  }
+
+  std::int32_t ShellExecute(void*, const std::string& verb, const std::string& file,
+                            const std::string& parameters, const std::string& directory, int) override {
+    return posix::ShellExecute(verb, file, parameters, directory);
+  }
+
+  std::uint32_t WinExec(const std::string& commandLine, int) override { return posix::WinExec(commandLine); }
+
+  std::unique_ptr<TextFile> OpenTextFile(const std::string& path, int& error) override {
+    std::FILE* file = std::fopen(posix::ToPosixPath(path).c_str(), "rb");
+    error = file ? 0 : errno;
+    if (file) {
+      struct stat st;
+      if (fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode)) {
+        std::fclose(file);
+        error = EISDIR;
+        return nullptr;
+      }
+    }
+    return file ? std::make_unique<StdioTextFile>(file) : nullptr;
+  }
+
+  RegistryKey OpenUserKey(const std::string& path, bool create) override { return registry_.Open(path, create); }
+  bool SetDwordValue(RegistryKey key, const std::string& name, std::uint32_t data) override {
+    return registry_.SetDword(key, name, data);
+  }
+  void CloseUserKey(RegistryKey key) override { registry_.Close(key); }
+
+ private:
+  posix::FileRegistry registry_;
 };
 
 }  // namespace

@@ -2,8 +2,11 @@
 #include <shlobj.h>
 #include <shellapi.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
+#include "../common/stdio_text_file.h"
 #include "admin_win32.h"
 #include "processes_win32.h"
 #include "sys/system.h"
@@ -39,6 +42,44 @@ class Win32System final : public System {
   bool CreateFolder(const std::string& path) override {
     return CreateDirectoryA(path.c_str(), nullptr) != FALSE;
   }
+
+  bool CopyFile(const std::string& existing, const std::string& target, bool failIfExists) override {
+    return ::CopyFileA(existing.c_str(), target.c_str(), failIfExists) != FALSE;
+  }
+
+  std::int32_t ShellExecute(void* window, const std::string& verb, const std::string& file,
+                            const std::string& parameters, const std::string& directory, int show) override {
+    HINSTANCE result = ::ShellExecuteA(static_cast<HWND>(window), verb.empty() ? nullptr : verb.c_str(), file.c_str(),
+                                     parameters.empty() ? nullptr : parameters.c_str(),
+                                     directory.empty() ? nullptr : directory.c_str(), show);
+    return static_cast<std::int32_t>(reinterpret_cast<INT_PTR>(result));
+  }
+
+  std::uint32_t WinExec(const std::string& commandLine, int show) override {
+    return ::WinExec(commandLine.c_str(), static_cast<UINT>(show));
+  }
+
+  std::unique_ptr<TextFile> OpenTextFile(const std::string& path, int& error) override {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    error = file ? 0 : (errno ? errno : EIO);
+    return file ? std::make_unique<StdioTextFile>(file) : nullptr;
+  }
+
+  RegistryKey OpenUserKey(const std::string& path, bool create) override {
+    HKEY key = nullptr;
+    LONG status = create ? RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                           KEY_ALL_ACCESS, nullptr, &key, nullptr)
+                         : RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_ALL_ACCESS, &key);
+    return status == ERROR_SUCCESS ? reinterpret_cast<RegistryKey>(key) : 0;
+  }
+
+  bool SetDwordValue(RegistryKey key, const std::string& name, std::uint32_t data) override {
+    DWORD value = data;
+    return RegSetValueExA(reinterpret_cast<HKEY>(key), name.c_str(), 0, REG_DWORD,
+                          reinterpret_cast<const BYTE*>(&value), sizeof value) == ERROR_SUCCESS;
+  }
+
+  void CloseUserKey(RegistryKey key) override { RegCloseKey(reinterpret_cast<HKEY>(key)); }
 };
 
 }  // namespace

@@ -1,0 +1,66 @@
+// The browser task: Trusted sites zone policies and one zone entry per host
+// of the host list, in the current user's registry.
+#include <cstdint>
+#include <utility>
+
+#include "app/form1.h"
+#include "sys/registry.h"
+#include "sys/system.h"
+#include "sys/text.h"
+#include "ui/dialogs.h"
+
+namespace app {
+namespace {
+
+constexpr char kZoneKey[] = "\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Zones\\2";
+constexpr char kDomainsKey[] =
+    "\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\ZoneMap\\Domains\\";
+
+// URL actions of the zone: 0 enables, 3 disables.
+constexpr std::pair<const char*, std::int32_t> kZonePolicies[] = {
+    {"1001", 0}, {"1004", 0}, {"1200", 0}, {"1201", 0}, {"1208", 0}, {"1209", 0},
+    {"120A", 0}, {"120B", 3}, {"1405", 0}, {"2000", 0}, {"2201", 0},
+};
+
+constexpr std::int32_t kTrustedSitesZone = 2;
+constexpr std::size_t kMaxHostLength = 80;
+
+// A line that is empty would aim the values at the Domains key itself, one
+// with a backslash would make nested keys, and one longer than the limit
+// would put a cut host name into the zone: such lines write nothing.
+bool UsableHost(const std::string& line, bool longer) {
+  return !line.empty() && !longer && line.find('\\') == std::string::npos;
+}
+
+}  // namespace
+
+void TForm1::BrowserTask() {
+  {
+    sys::Registry registry(system_);
+    registry.OpenKey(kZoneKey, true);
+    for (const auto& [name, data] : kZonePolicies) registry.WriteInteger(name, data);
+  }
+
+  const std::string hostList = WorkingFolder() + "url.txt";
+  int error = 0;
+  // Released, and so closed, on every way out, a raised registry error too.
+  std::unique_ptr<sys::TextFile> file = system_.OpenTextFile(hostList, error);
+  if (!file || error != 0) {
+    ui::ShowMessageBox("Ошибка доступа к файлу " + sys::NativeToUtf8(hostList), "Error",
+                       {ui::DialogIcon::Error, ui::DialogButtons::Ok, true});
+    return;
+  }
+  std::string host;
+  bool longer = false;
+  while (file->ReadLine(host, kMaxHostLength, longer)) {
+    if (!UsableHost(host, longer)) continue;
+    sys::Registry registry(system_);
+    const bool opened = registry.OpenKey(kDomainsKey + host, true);
+    registry.WriteInteger("http", kTrustedSitesZone);
+    registry.WriteInteger("https", kTrustedSitesZone);
+    registry.CloseKey();
+    if (opened) Image3->Show();
+  }
+}
+
+}  // namespace app

@@ -1,0 +1,272 @@
+// The three tasks of a press, on the headless window with recording
+// system services.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/form1.h"
+#include "fake_system.h"
+#include "ui/application.h"
+#include "ui/headless.h"
+
+namespace app {
+namespace {
+
+using testing::FakeSystem;
+using Calls = std::vector<std::string>;
+using Value = std::tuple<std::string, std::string, std::uint32_t>;
+
+const std::string kAppData = "C:\\Users\\Test\\AppData\\Roaming";
+const std::string kWork = kAppData + "\\tempEE\\";
+const std::string kZone = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Zones\\2";
+const std::string kDomains = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\ZoneMap\\Domains\\";
+
+class TasksTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ui::headless::Reset();
+    ui::Application::Instance().SetTitle("Настройка");
+    system.files[kWork + "url.txt"] = "torgi.rovend.ru\r\nedo.rovend.ru";
+    form.Form().Activated();
+    system.calls.clear();
+  }
+  void Tick(bool box1, bool box2, bool box3) {
+    form.CheckBox1->SetChecked(box1);
+    form.CheckBox2->SetChecked(box2);
+    form.CheckBox3->SetChecked(box3);
+  }
+  // Calls of one kind, in order.
+  Calls Only(const std::string& prefix) const {
+    Calls out;
+    for (const auto& c : system.calls)
+      if (c.rfind(prefix, 0) == 0) out.push_back(c);
+    return out;
+  }
+  std::vector<Value> HostValues() const {
+    std::vector<Value> out;
+    for (const auto& v : system.values)
+      if (std::get<0>(v).rfind(kDomains, 0) == 0) out.push_back(v);
+    return out;
+  }
+
+  FakeSystem system;
+  TForm1 form{system};
+};
+
+std::vector<Value> ZoneValues() {
+  std::vector<Value> out;
+  for (const char* name : {"1001", "1004", "1200", "1201", "1208", "1209", "120A"}) out.emplace_back(kZone, name, 0);
+  out.emplace_back(kZone, "120B", 3);
+  for (const char* name : {"1405", "2000", "2201"}) out.emplace_back(kZone, name, 0);
+  return out;
+}
+
+TEST_F(TasksTest, AllThreeTasksRunInOrderWithTheirExactCommands) {
+  form.Button1->Click();
+  const Calls expected = {
+      "CopyFile(" + kWork + "capicom.inf, C:\\Windows\\syswow64\\capicom.inf, 1)",
+      "CopyFile(" + kWork + "capicom.dll, C:\\Windows\\syswow64\\capicom.dll, 1)",
+      "ShellExecute(open, " + kWork + "capicom2.msi, /qb-! INSTALLDIR=\"C:\\Windows\\system32\", , 0)",
+      "Delay(1500)",
+      "WinExec(\"" + kWork + "certmgr.exe\" /add /all /c \"" + kWork + "rootsert.sst\" -s Root -r localMachine, 0)",
+      "WinExec(\"" + kWork + "certmgr.exe\" /add /all /c \"" + kWork + "casert.sst\" -s CA -r localMachine, 0)",
+      "OpenUserKey(" + kZone + ", 1)",
+      "CloseUserKey(" + kZone + ")",
+      "OpenTextFile(" + kWork + "url.txt)",
+      "OpenUserKey(" + kDomains + "torgi.rovend.ru, 1)",
+      "CloseUserKey(" + kDomains + "torgi.rovend.ru)",
+      "OpenUserKey(" + kDomains + "edo.rovend.ru, 1)",
+      "CloseUserKey(" + kDomains + "edo.rovend.ru)",
+      "CloseFile(" + kWork + "url.txt)",
+  };
+  EXPECT_EQ(system.calls, expected);
+  EXPECT_EQ(system.shellWindow, form.Form().native);
+
+  std::vector<Value> values = ZoneValues();
+  for (const char* host : {"torgi.rovend.ru", "edo.rovend.ru"}) {
+    values.emplace_back(kDomains + host, "http", 2);
+    values.emplace_back(kDomains + host, "https", 2);
+  }
+  EXPECT_EQ(system.values, values);
+  EXPECT_EQ(form.InstallerResult, 42);
+  EXPECT_TRUE(form.Timer1->Enabled());
+  EXPECT_TRUE(form.Image1->Visible());
+  EXPECT_TRUE(form.Image3->Visible());
+  EXPECT_FALSE(form.Image2->Visible());  // the watch decides it
+
+  form.Timer1->Fire();
+  EXPECT_TRUE(form.Image2->Visible());
+  EXPECT_FALSE(form.Image4->Visible());
+}
+
+TEST_F(TasksTest, EachCombinationOfBoxesRunsItsTasksOnly) {
+  for (int mask = 0; mask < 8; ++mask) {
+    const bool box1 = mask & 1, box2 = mask & 2, box3 = mask & 4;
+    Tick(box1, box2, box3);
+    system.calls.clear();
+    form.Button1->Click();
+    SCOPED_TRACE("boxes " + std::to_string(mask));
+    EXPECT_EQ(!Only("ShellExecute").empty(), box2);
+    EXPECT_EQ(Only("WinExec").size(), box1 ? 2u : 0u);
+    EXPECT_EQ(!Only("OpenTextFile").empty(), box3);
+    EXPECT_EQ(form.Timer1->Enabled(), box2);
+    EXPECT_EQ(form.InstallerResult, box2 ? 42 : 0);
+    EXPECT_EQ(form.Image1->Visible(), box1);
+    EXPECT_EQ(form.Image3->Visible(), box3);
+    form.Timer1->Fire();
+    EXPECT_EQ(form.Image2->Visible(), box2);
+    EXPECT_FALSE(form.Image4->Visible());
+    // The CAPICOM task runs first, then certificates, then the browser.
+    auto pos = [&](const std::string& prefix) {
+      auto it = std::find_if(system.calls.begin(), system.calls.end(),
+                             [&](const std::string& c) { return c.rfind(prefix, 0) == 0; });
+      return it - system.calls.begin();
+    };
+    if (box1 && box2) EXPECT_LT(pos("ShellExecute"), pos("WinExec"));
+    if (box1 && box3) EXPECT_LT(pos("WinExec"), pos("OpenTextFile"));
+  }
+}
+
+TEST_F(TasksTest, PathsWithBlanksReachTheCertificateToolWhole) {
+  system.appData = "C:\\Documents and Settings\\Пользователь\\Application Data";
+  TForm1 other(system);
+  other.Form().Activated();
+  other.CheckBox2->SetChecked(false);
+  other.CheckBox3->SetChecked(false);
+  system.calls.clear();
+  other.Button1->Click();
+  const std::string work = system.appData + "\\tempEE\\";
+  EXPECT_EQ(Only("WinExec"),
+            (Calls{"WinExec(\"" + work + "certmgr.exe\" /add /all /c \"" + work +
+                       "rootsert.sst\" -s Root -r localMachine, 0)",
+                   "WinExec(\"" + work + "certmgr.exe\" /add /all /c \"" + work +
+                       "casert.sst\" -s CA -r localMachine, 0)"}));
+}
+
+TEST_F(TasksTest, CertificateMarkFollowsTheSecondCommandOnly) {
+  Tick(true, false, false);
+  system.execResults = {2, 33};  // the first fails to start, the second starts
+  form.Button1->Click();
+  EXPECT_TRUE(form.Image1->Visible());
+  system.execResults = {33, 31};
+  form.Button1->Click();
+  EXPECT_FALSE(form.Image1->Visible());
+  EXPECT_EQ(Only("WinExec").size(), 4u);
+}
+
+TEST_F(TasksTest, FailedInstallerLaunchLeavesBothCapicomMarksHidden) {
+  Tick(false, true, false);
+  system.shellResult = 2;  // file not found
+  form.Button1->Click();
+  EXPECT_EQ(form.InstallerResult, 2);
+  form.Timer1->Fire();
+  EXPECT_FALSE(form.Image2->Visible());
+  EXPECT_FALSE(form.Image4->Visible());
+  // ...unless some installer runs, which shows the spinner.
+  system.processes = {"C:\\Windows\\System32\\msiexec.exe"};
+  form.Timer1->Fire();
+  EXPECT_TRUE(form.Image4->Visible());
+}
+
+TEST_F(TasksTest, SecondCapicomRunNeverOverwritesAndLaunchesAgain) {
+  Tick(false, true, false);
+  form.Button1->Click();
+  form.InstallerResult = 7;
+  form.Button1->Click();
+  EXPECT_EQ(form.InstallerResult, 42);
+  EXPECT_EQ(Only("ShellExecute").size(), 2u);
+  EXPECT_EQ(Only("CopyFile").size(), 4u);
+  for (const auto& c : Only("CopyFile")) EXPECT_EQ(c.substr(c.size() - 4), ", 1)") << c;
+}
+
+TEST_F(TasksTest, TheWaitKeepsTheWindowAlive) {
+  Tick(false, true, false);
+  int ticks = 0;
+  form.Timer1->onTimer = [&] { ++ticks; };
+  // The fake clock runs 100 ms per reading, so 1.5 s pass in 15 passes; a
+  // call posted meanwhile must run inside the wait.
+  bool ran = false;
+  std::thread poster([&] { ui::Application::Instance().RunOnUiThread([&] { ran = true; }); });
+  while (!ran) {
+    form.Button1->Click();
+  }
+  poster.join();
+  EXPECT_TRUE(ran);
+}
+
+TEST_F(TasksTest, HostListLinesThatWouldMisplaceKeysWriteNothing) {
+  Tick(false, false, true);
+  const std::string eighty(80, 'a');
+  const std::string eightyOne(81, 'b');
+  system.files[kWork + "url.txt"] = "first.example\r\n"
+                                    "\r\n"
+                                    "sub\\nested.example\r\n" +
+                                    eightyOne + "\r\n" + eighty + "\r\n" +
+                                    " spaced.example \n"
+                                    "last.example\r\n";
+  form.Button1->Click();
+  std::vector<Value> expected;
+  for (const std::string& host : {std::string("first.example"), eighty, std::string(" spaced.example "),
+                                  std::string("last.example")}) {
+    expected.emplace_back(kDomains + host, "http", 2);
+    expected.emplace_back(kDomains + host, "https", 2);
+  }
+  EXPECT_EQ(HostValues(), expected);
+  for (const auto& c : Only("OpenUserKey")) {
+    EXPECT_EQ(c.find("\\\\"), std::string::npos) << c;
+    EXPECT_EQ(c.find("nested"), std::string::npos) << c;
+    EXPECT_NE(c, "OpenUserKey(" + kDomains + ", 1)");
+  }
+  EXPECT_TRUE(form.Image3->Visible());
+}
+
+TEST_F(TasksTest, EmptyHostListWritesOnlyTheZonePolicies) {
+  Tick(false, false, true);
+  system.files[kWork + "url.txt"] = "";
+  form.Button1->Click();
+  EXPECT_EQ(system.values, ZoneValues());
+  EXPECT_FALSE(form.Image3->Visible());
+  EXPECT_EQ(Only("CloseFile").size(), 1u);
+}
+
+TEST_F(TasksTest, MissingHostListShowsTheFileErrorAfterThePolicies) {
+  Tick(false, false, true);
+  system.files.clear();
+  form.Button1->Click();
+  EXPECT_EQ(system.values, ZoneValues());
+  ASSERT_EQ(ui::headless::ShownDialogs().size(), 1u);
+  const auto& box = ui::headless::ShownDialogs()[0];
+  EXPECT_EQ(box.text, "Ошибка доступа к файлу " + kWork + "url.txt");
+  EXPECT_EQ(box.caption, "Error");
+  EXPECT_EQ(box.options.icon, ui::DialogIcon::Error);
+  EXPECT_EQ(box.options.buttons, ui::DialogButtons::Ok);
+  EXPECT_TRUE(box.options.centerOnScreen);
+  EXPECT_FALSE(form.Image3->Visible());
+}
+
+TEST_F(TasksTest, RegistryFailureReachesTheDefaultBoxAndTheListIsClosed) {
+  Tick(false, false, true);
+  system.files[kWork + "url.txt"] = "ok.example\r\nbroken.example\r\nnever.example\r\n";
+  system.failingKeys.insert(kDomains + "broken.example");
+  form.Button1->Click();
+  ASSERT_EQ(ui::headless::ShownDialogs().size(), 1u);
+  const auto& box = ui::headless::ShownDialogs()[0];
+  EXPECT_EQ(box.text, "Failed to set data for 'http'");  // a quote sorts before the full stop
+  EXPECT_EQ(box.caption, "Настройка");
+  EXPECT_EQ(box.options.icon, ui::DialogIcon::Error);
+  EXPECT_EQ(Only("CloseFile"), (Calls{"CloseFile(" + kWork + "url.txt)"}));
+  for (const auto& c : system.calls) EXPECT_EQ(c.find("never.example"), std::string::npos) << c;
+  EXPECT_TRUE(form.Image3->Visible());  // the first host went in
+
+  // A failed zone key stops the task before the host list is opened.
+  ui::headless::Reset();
+  system.calls.clear();
+  system.failingKeys.insert(kZone);
+  form.Button1->Click();
+  ASSERT_EQ(ui::headless::ShownDialogs().size(), 1u);
+  EXPECT_EQ(ui::headless::ShownDialogs()[0].text, "Failed to set data for '1001'");
+  EXPECT_TRUE(Only("OpenTextFile").empty());
+}
+
+}  // namespace
+}  // namespace app
