@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../../sys/src/common/command_line.h"
 #include "sys/system.h"
 
 namespace sys {
@@ -41,6 +42,19 @@ class ListSystem : public System {
   std::uint32_t GetTickCount() override { return tick += step; }
   bool DeleteFolder(const std::string&) override { return false; }
   bool CreateFolder(const std::string&) override { return false; }
+  bool CopyFile(const std::string&, const std::string&, bool) override { return false; }
+  std::int32_t ShellExecute(void*, const std::string&, const std::string&, const std::string&, const std::string&,
+                            int) override {
+    return 0;
+  }
+  std::uint32_t WinExec(const std::string&, int) override { return 0; }
+  std::unique_ptr<TextFile> OpenTextFile(const std::string&, int& error) override {
+    error = 2;
+    return nullptr;
+  }
+  RegistryKey OpenUserKey(const std::string&, bool) override { return 0; }
+  bool SetDwordValue(RegistryKey, const std::string&, std::uint32_t) override { return false; }
+  void CloseUserKey(RegistryKey) override {}
 };
 
 TEST(System, IsProcessRunningComparesFileNamesOrWholeEntries) {
@@ -71,6 +85,21 @@ TEST(System, DelayPumpsAtLeastOnceAndSurvivesTheTickWrap) {
   MessagePump waiting{[] {}, [&](std::uint32_t ms) { waited = ms; }};
   s.Delay(10, waiting);
   EXPECT_EQ(waited, 3u);  // 10 - 7 left after the first pass
+}
+
+TEST(CommandLine, SplitsArgumentsAsTheWindowsRuntimeDoes) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(SplitArguments(""), V{});
+  EXPECT_EQ(SplitArguments("  a  b\tc "), (V{"a", "b", "c"}));
+  EXPECT_EQ(SplitArguments("/qb-! INSTALLDIR=\"C:\\Windows\\system32\""),
+            (V{"/qb-!", "INSTALLDIR=C:\\Windows\\system32"}));
+  EXPECT_EQ(SplitArguments("\"C:\\Documents and Settings\\x.sst\" -s Root"),
+            (V{"C:\\Documents and Settings\\x.sst", "-s", "Root"}));
+  EXPECT_EQ(SplitArguments("a\\\\\"b c\" d"), (V{"a\\b c", "d"}));  // 2n backslashes: n, quote toggles
+  EXPECT_EQ(SplitArguments("a\\\"b"), (V{"a\"b"}));                    // 2n+1: n and a literal quote
+  EXPECT_EQ(SplitArguments("a\\b\\ c"), (V{"a\\b\\", "c"}));       // not before a quote: as they are
+  EXPECT_EQ(SplitArguments("\"a\"\"b\""), (V{"a\"b"}));
+  EXPECT_EQ(SplitArguments("\"\""), (V{""}));
 }
 
 }  // namespace

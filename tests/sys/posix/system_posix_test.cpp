@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "sys/system.h"
+#include "temp_dir.h"
 
 namespace sys {
 namespace {
@@ -37,18 +38,7 @@ class ScopedEnv {
   bool had_ = false;
 };
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "rovend-sys-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using testing::TempDir;
 
 TEST(PosixSystem, SpecialFoldersComeFromTheEnvironment) {
   System& s = Platform();
@@ -140,6 +130,54 @@ TEST(PosixSystem, FoldersAreMadeAndDeletedTheWindowsWay) {
   EXPECT_TRUE(fs::exists(base + "/outside/keep.txt"));
   EXPECT_FALSE(s.DeleteFolder(base + "\\tempEE\\"));  // gone: nothing to delete
   EXPECT_FALSE(s.DeleteFolder(""));
+}
+
+TEST(PosixSystem, CopyNeverOverwritesWhenAskedNotTo) {
+  TempDir dir;
+  const std::string base = dir.str();
+  std::ofstream(base + "/a.dll") << "new";
+  std::ofstream(base + "/b.dll") << "old";
+  EXPECT_FALSE(Platform().CopyFile(base + "\\a.dll", base + "\\b.dll", true));
+  std::ifstream kept(base + "/b.dll");
+  std::string text;
+  kept >> text;
+  EXPECT_EQ(text, "old");
+  EXPECT_TRUE(Platform().CopyFile(base + "\\a.dll", base + "\\c.dll", true));
+  EXPECT_TRUE(fs::exists(base + "/c.dll"));
+  EXPECT_TRUE(Platform().CopyFile(base + "\\a.dll", base + "\\b.dll", false));
+  EXPECT_FALSE(Platform().CopyFile(base + "\\missing.dll", base + "\\d.dll", true));
+  EXPECT_FALSE(Platform().CopyFile(base + "\\a.dll", base + "\\no-folder\\a.dll", true));
+}
+
+std::vector<std::pair<std::string, bool>> Lines(const std::string& content, size_t limit) {
+  TempDir dir;
+  std::ofstream(dir.str() + "/url.txt", std::ios::binary) << content;
+  int error = -1;
+  auto file = Platform().OpenTextFile(dir.str() + "\\url.txt", error);
+  EXPECT_EQ(error, 0);
+  std::vector<std::pair<std::string, bool>> out;
+  std::string line;
+  bool longer = false;
+  while (file && file->ReadLine(line, limit, longer)) out.emplace_back(line, longer);
+  return out;
+}
+
+TEST(PosixSystem, TextFilesReadLineByLineWithinALimit) {
+  using L = std::vector<std::pair<std::string, bool>>;
+  EXPECT_EQ(Lines("", 80), L{});
+  EXPECT_EQ(Lines("a\r\nb", 80), (L{{"a", false}, {"b", false}}));
+  EXPECT_EQ(Lines("a\r\nb\r\n", 80), (L{{"a", false}, {"b", false}}));  // no empty line after the last end
+  EXPECT_EQ(Lines("a\n\nb\n", 80), (L{{"a", false}, {"", false}, {"b", false}}));
+  EXPECT_EQ(Lines("a\rb\r\n", 80), (L{{"a\rb", false}}));                // a lone CR is text
+  EXPECT_EQ(Lines("abcd\r\nabcde\r\nab", 4), (L{{"abcd", false}, {"abcd", true}, {"ab", false}}));
+  EXPECT_EQ(Lines("abcd\r", 4), (L{{"abcd", false}}));
+
+  int error = 0;
+  EXPECT_EQ(Platform().OpenTextFile("/no/such/dir\\url.txt", error), nullptr);
+  EXPECT_NE(error, 0);
+  TempDir dir;
+  EXPECT_EQ(Platform().OpenTextFile(dir.str(), error), nullptr);  // a folder is no text file
+  EXPECT_NE(error, 0);
 }
 
 }  // namespace
