@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "gif/lzw.h"
 #include "gif/picture.h"
@@ -26,7 +28,9 @@ uint8_t* TGIFFrame::AllocatePixels() {
   ReleasePixels();
   const uint64_t count = uint64_t{Descriptor.Width} * Descriptor.Height;
   if (count > MaxFramePixels) throw EGIFError(messages::FrameTooLarge);
-  if (count > MaxPicturePixels - Image().pixelsInUse_) throw EGIFError(messages::PictureTooLarge);
+  const uint64_t limit = Image().PixelLimit;
+  if (count > limit - std::min(limit, Image().pixelsInUse_))
+    throw EGIFError(messages::PictureTooLarge + std::to_string(limit) + " pixels in all");
   if (count == 0) return nullptr;
   pixels_ = std::make_unique_for_overwrite<uint8_t[]>(count + detail::PixelSlack);
   pixelCount_ = static_cast<size_t>(count);

@@ -164,6 +164,11 @@ void TLzwDecoder::SkipRest() {
   } while (false)
 
 size_t TLzwDecoder::Run(uint8_t* out, size_t n) {
+  if (n == 0) {
+    // A frame of width 0 in a logical screen of width 0: nothing to decode.
+    SkipRest();
+    return 0;
+  }
   uint64_t acc = 0;
   unsigned count = 0;
   const uint8_t* p = nullptr;

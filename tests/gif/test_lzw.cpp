@@ -232,6 +232,19 @@ TEST(GifLzw, SizeLimits) {
   r = Load(many.Bytes_());
   EXPECT_EQ(r.error, "Image too large: the frames of a picture may hold at most 1073741824 pixels in all");
   EXPECT_EQ(r.picture->Images().Count(), 4);
+  // A caller may lower the limit for the whole picture.
+  TGIFPicture small;
+  small.PixelLimit = 100;
+  TGifBuilder two;
+  two.Header(10, 10).Descriptor(0, 0, 10, 10, 0).Raw({8, 0}).Descriptor(0, 0, 1, 1, 0).Raw({8, 0});
+  TMemoryStream stream(two.Bytes_());
+  try {
+    small.LoadFromStream(stream);
+    FAIL();
+  } catch (const EGIFError& e) {
+    EXPECT_STREQ(e.what(), "Image too large: the frames of a picture may hold at most 100 pixels in all");
+  }
+  EXPECT_EQ(small.Images().Count(), 1);
 }
 
 }  // namespace

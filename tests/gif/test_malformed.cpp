@@ -30,6 +30,7 @@ const std::map<std::string, TExpected>& Expectations() {
       {"gif_end_code_first.gif", {"", 2, {}}},
       {"gif_frame_past_16bit_screen.gif", {"", 1, {}}},
       {"gif_code_beyond_next_entry.gif", {"", 1, {}}},
+      {"gif_zero_sized_screen_and_frame.gif", {"", 2, {"Image exceeds Logical Screen size"}}},
   };
   return expected;
 }
@@ -61,6 +62,9 @@ TEST(GifMalformed, RepairedFaultsDecodeTheRightPixels) {
   EXPECT_EQ(FramePixels(r.picture->Images()[1]), (Bytes{1, 2}));
   r = Load(ReadFile(folder / "gif_end_code_first.gif"));
   EXPECT_EQ(FramePixels(r.picture->Images()[0]), (Bytes{0, 0}));
+  r = Load(ReadFile(folder / "gif_zero_sized_screen_and_frame.gif"));
+  EXPECT_TRUE(r.picture->Images()[0].Empty());
+  EXPECT_EQ(r.picture->Width(), 2);
   r = Load(ReadFile(folder / "gif_frame_past_16bit_screen.gif"));
   EXPECT_EQ(r.picture->Width(), 65537);
 }

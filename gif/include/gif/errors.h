@@ -42,8 +42,8 @@ inline constexpr const char* CircularTable = "Circular decoder table entry";
 inline constexpr const char* BitBufferUnderrun = "Decoder bit buffer under-run";
 inline constexpr const char* FrameTooLarge =
     "Image too large: a frame may hold at most 268435456 pixels";
-inline constexpr const char* PictureTooLarge =
-    "Image too large: the frames of a picture may hold at most 1073741824 pixels in all";
+// Followed by the limit and " pixels in all".
+inline constexpr const char* PictureTooLarge = "Image too large: the frames of a picture may hold at most ";
 inline constexpr const char* Loading = "Loading...";
 }  // namespace messages
 

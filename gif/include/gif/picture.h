@@ -191,6 +191,10 @@ class TGIFPicture : public TPersistent {
   TGIFFrameList& Images() { return images_; }
   const TGIFFrameList& Images() const { return images_; }
 
+  // Pixels all frames may hold together; a caller that knows its pictures are
+  // small may lower it. A frame never holds more than MaxFramePixels.
+  uint64_t PixelLimit = MaxPicturePixels;
+
   // Tolerable defects; without a handler they are dropped.
   TParseWarningEvent OnParseWarning;
   TProgressEvent OnProgress;
