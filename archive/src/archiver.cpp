@@ -14,6 +14,20 @@ std::u16string_view ZAFileNamePart(std::u16string_view path) {
   return cut == std::u16string_view::npos ? path : path.substr(cut + 1);
 }
 
+namespace {
+
+// What closing a new archive leaves: an end record and nothing else.
+void WriteEmptyDirectory(TZAStream& stream) {
+  std::uint8_t bytes[EndOfCentralDirectory::kSize];
+  EndOfCentralDirectory end;
+  end.Signature = kEndRecordSignature;
+  end.Store(bytes);
+  stream.SetPosition(0);
+  stream.WriteBuffer(bytes, sizeof bytes);
+}
+
+}  // namespace
+
 std::int64_t TZASpanningOptions::VolumeSizeBytes() const {
   switch (VolumeSize) {
     case vsAutoDetect: return -1;
@@ -173,14 +187,7 @@ void TZABaseArchiver::CloseArchive() {
   if (open_) {
     // No update can be pending: the writing side is not part of this engine.
     try {
-      if (stream_ && stream_->Size() == 0) {
-        std::uint8_t empty[EndOfCentralDirectory::kSize];
-        EndOfCentralDirectory end;
-        end.Signature = kEndRecordSignature;
-        end.Store(empty);
-        stream_->SetPosition(0);
-        stream_->WriteBuffer(empty, sizeof empty);
-      }
+      if (stream_ && stream_->Size() == 0) WriteEmptyDirectory(*stream_);
     } catch (...) {
     }
     open_ = false;
@@ -194,14 +201,7 @@ void TZABaseArchiver::SetInMemory(bool value) {
     if (inMemory_) {
       if (ZAFileNamePart(fileName_).empty()) throw EZAException(29, this);
       {
-        if (stream_->Size() == 0) {
-          std::uint8_t empty[EndOfCentralDirectory::kSize];
-          EndOfCentralDirectory end;
-          end.Signature = kEndRecordSignature;
-          end.Store(empty);
-          stream_->SetPosition(0);
-          stream_->WriteBuffer(empty, sizeof empty);
-        }
+        if (stream_->Size() == 0) WriteEmptyDirectory(*stream_);
         TZAFileStream file(fileName_, fmCreate);
         file.CopyFrom(*stream_, 0);
       }

@@ -7,6 +7,26 @@
 
 namespace za {
 
+namespace {
+
+std::int64_t SeekTo(std::int64_t& position, std::int64_t offset, TZASeekOrigin origin, std::int64_t size) {
+  std::int64_t base = origin == TZASeekOrigin::soBeginning ? 0 : origin == TZASeekOrigin::soCurrent ? position : size;
+  if (base < 0 || offset < -base) return -1;
+  position = base + offset;
+  return position;
+}
+
+std::int64_t ReadSpan(const std::uint8_t* data, std::int64_t size, std::int64_t& position, void* buffer,
+                      std::int64_t count) {
+  if (count <= 0 || position >= size) return 0;
+  std::int64_t n = std::min(count, size - position);
+  std::memcpy(buffer, data + position, static_cast<std::size_t>(n));
+  position += n;
+  return n;
+}
+
+}  // namespace
+
 std::int64_t TZAStream::Size() {
   std::int64_t pos = Seek(0, TZASeekOrigin::soCurrent);
   std::int64_t size = Seek(0, TZASeekOrigin::soEnd);
@@ -41,12 +61,7 @@ std::int64_t TZAStream::CopyFrom(TZAStream& source, std::int64_t count) {
 // ---- memory
 
 std::int64_t TZAMemoryStream::Read(void* buffer, std::int64_t count) {
-  std::int64_t size = Size();
-  if (count <= 0 || position_ >= size) return 0;
-  std::int64_t n = std::min(count, size - position_);
-  std::memcpy(buffer, data_.data() + position_, static_cast<std::size_t>(n));
-  position_ += n;
-  return n;
+  return ReadSpan(data_.data(), Size(), position_, buffer, count);
 }
 
 std::int64_t TZAMemoryStream::Write(const void* buffer, std::int64_t count) {
@@ -59,10 +74,7 @@ std::int64_t TZAMemoryStream::Write(const void* buffer, std::int64_t count) {
 }
 
 std::int64_t TZAMemoryStream::Seek(std::int64_t offset, TZASeekOrigin origin) {
-  std::int64_t base = origin == TZASeekOrigin::soBeginning ? 0 : origin == TZASeekOrigin::soCurrent ? position_ : Size();
-  if (offset < -base) return -1;
-  position_ = base + offset;
-  return position_;
+  return SeekTo(position_, offset, origin, Size());
 }
 
 void TZAMemoryStream::SetSize(std::int64_t size) {
@@ -73,19 +85,11 @@ void TZAMemoryStream::SetSize(std::int64_t size) {
 // ---- buffer view
 
 std::int64_t TZABufferStream::Read(void* buffer, std::int64_t count) {
-  std::int64_t size = Size();
-  if (count <= 0 || position_ >= size) return 0;
-  std::int64_t n = std::min(count, size - position_);
-  std::memcpy(buffer, data_ + position_, static_cast<std::size_t>(n));
-  position_ += n;
-  return n;
+  return ReadSpan(data_, Size(), position_, buffer, count);
 }
 
 std::int64_t TZABufferStream::Seek(std::int64_t offset, TZASeekOrigin origin) {
-  std::int64_t base = origin == TZASeekOrigin::soBeginning ? 0 : origin == TZASeekOrigin::soCurrent ? position_ : Size();
-  if (offset < -base) return -1;
-  position_ = base + offset;
-  return position_;
+  return SeekTo(position_, offset, origin, Size());
 }
 
 void TZABufferStream::SetSize(std::int64_t) { throw EWriteError(); }
@@ -136,10 +140,7 @@ std::int64_t TZAFileStream::Write(const void* buffer, std::int64_t count) {
 }
 
 std::int64_t TZAFileStream::Seek(std::int64_t offset, TZASeekOrigin origin) {
-  std::int64_t base = origin == TZASeekOrigin::soBeginning ? 0 : origin == TZASeekOrigin::soCurrent ? position_ : Size();
-  if (base < 0 || offset < -base) return -1;
-  position_ = base + offset;
-  return position_;
+  return SeekTo(position_, offset, origin, origin == TZASeekOrigin::soEnd ? Size() : 0);
 }
 
 std::int64_t TZAFileStream::Size() {

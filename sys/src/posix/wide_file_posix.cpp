@@ -37,22 +37,6 @@ std::uint32_t DosFromTime(time_t t) {
 
 }  // namespace
 
-WideFile::~WideFile() { Close(); }
-
-WideFile::WideFile(WideFile&& other) noexcept : handle_(other.handle_), lastError_(other.lastError_) {
-  other.handle_ = kNoHandle;
-}
-
-WideFile& WideFile::operator=(WideFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    lastError_ = other.lastError_;
-    other.handle_ = kNoHandle;
-  }
-  return *this;
-}
-
 bool WideFile::Open(std::u16string_view name, FileAccess access, FileShare) {
   Close();
   std::string path = NativeName(name);
