@@ -22,23 +22,11 @@ fi
 trap wine_stop EXIT
 wine_x_server
 wine_prefix
-"$WINE" "$exe" &
-pid=$!
-window=""
-for _ in $(seq 150); do
-  window=$(xdotool search --name '^Ровенд настройка$' 2>/dev/null | head -1 || true)
-  [[ -n $window ]] && break
-  sleep 0.2
-done
-[[ -n $window ]] || { echo "the window did not appear" >&2; exit 1; }
+wine_start_setup "$exe"
 sleep 1.5
-eval "$(xdotool getwindowgeometry --shell "$window")"
 shot=$BUILD/run-screenshot.png
 margin=40
 import -window root -crop "$((WIDTH + 2 * margin))x$((HEIGHT + 2 * margin))+$((X - margin))+$((Y - margin))" "$shot"
-xdotool windowfocus "$window" 2>/dev/null || true
-sleep 0.3
-xdotool key alt+F4
-for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+wine_close_setup || echo "the program did not end after its window was closed" >&2
 echo "The window ran under a virtual X server and is closed now."
 echo "Screenshot: $shot"

@@ -13,21 +13,9 @@ wine_prefix
 appdata=$(wine_appdata)
 work="$appdata/tempEE"
 rm -rf "$work"
-failures=0
-check() {  # check DESCRIPTION COMMAND...
-  if "${@:2}"; then echo "ok: $1"; else echo "FAILED: $1"; failures=$((failures + 1)); fi
-}
 
-"$WINE" "$exe" &
-pid=$!
-window=""
-for _ in $(seq 150); do
-  window=$(xdotool search --name '^Ровенд настройка$' 2>/dev/null | head -1 || true)
-  [[ -n $window ]] && break
-  sleep 0.2
-done
-[[ -n $window ]] || { echo "FAILED: no window captioned Ровенд настройка"; exit 1; }
-eval "$(xdotool getwindowgeometry --shell "$window")"
+wine_start_setup "$exe" || exit 1
+window=$SETUP_WINDOW
 check "client area is 354 x 185 (got ${WIDTH} x ${HEIGHT})" test "$WIDTH" = 354 -a "$HEIGHT" = 185
 
 # The unpacking screen comes and goes; wait for it to go.
@@ -55,14 +43,6 @@ sleep 0.5
 import -window root "$out/setup-window.png" 2>/dev/null || xwd -root -silent > "$out/setup-window.xwd"
 echo "screenshot: $out/setup-window.png"
 
-xdotool windowfocus "$window" 2>/dev/null || true
-sleep 0.3
-xdotool key alt+F4
-for _ in $(seq 100); do
-  kill -0 "$pid" 2>/dev/null || break
-  sleep 0.1
-done
-check "program ended after the close" bash -c "! kill -0 $pid 2>/dev/null"
+check "program ended after the close" wine_close_setup
 check "working folder deleted" test ! -e "$work"
-echo "$failures failed"
-exit $((failures > 0))
+check_summary

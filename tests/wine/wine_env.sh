@@ -46,3 +46,49 @@ wine_stop() {
 wine_appdata() {
   echo "$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming"
 }
+
+# wine_start_setup EXE: starts the setup program and waits for its window;
+# sets SETUP_PID, SETUP_WINDOW and the window's X, Y, WIDTH, HEIGHT.
+wine_start_setup() {
+  "$WINE" "$1" &
+  SETUP_PID=$!
+  SETUP_WINDOW=""
+  local _
+  for _ in $(seq 150); do
+    SETUP_WINDOW=$(xdotool search --name '^Ровенд настройка$' 2>/dev/null | head -1 || true)
+    [[ -n $SETUP_WINDOW ]] && break
+    sleep 0.2
+  done
+  [[ -n $SETUP_WINDOW ]] || { echo "no window captioned Ровенд настройка" >&2; return 1; }
+  eval "$(xdotool getwindowgeometry --shell "$SETUP_WINDOW")"
+}
+
+# wine_close_setup: closes the window as a user would (Alt+F4) and waits for
+# the program to end; fails when it does not.
+wine_close_setup() {
+  xdotool windowfocus "$SETUP_WINDOW" 2>/dev/null || true
+  sleep 0.3
+  xdotool key alt+F4
+  local _
+  for _ in $(seq 100); do
+    kill -0 "$SETUP_PID" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# wine_pixel X Y: the screen's colour there as "R G B".
+wine_pixel() {
+  import -window root -crop "1x1+$1+$2" -depth 8 rgb:- 2>/dev/null | od -An -tu1 | xargs
+}
+
+# check DESCRIPTION COMMAND...: one verdict line per check; check_summary
+# ends the script with the count.
+failures=0
+check() {
+  if "${@:2}"; then echo "ok: $1"; else echo "FAILED: $1"; failures=$((failures + 1)); fi
+}
+check_summary() {
+  echo "$failures failed"
+  exit $((failures > 0))
+}
