@@ -1,0 +1,11 @@
+#pragma once
+#include <string>
+
+#include "compose.h"
+
+namespace rovend::gifx {
+
+// Writes the canvas as an 8-bit RGBA PNG; answers an error text or "".
+std::string WritePng(const std::string& path, const TCanvas& canvas);
+
+}  // namespace rovend::gifx
