@@ -85,13 +85,14 @@ class TLzwDecoder {
   bool streamEnded_ = false;
 
   // Every table entry is the previous string plus one pixel, so it already
-  // stands in the output: where, and how long. Prefix and suffix are kept too
-  // for the exact fallback on damaged data.
+  // stands in the output: where, and how long. The exact fallback for damaged
+  // data adds its own entries as prefix and suffix.
   uint32_t offset_[kTableSize];
   uint16_t length_[kTableSize];
   uint16_t prefix_[kTableSize];
   uint16_t suffix_[kTableSize];
-  uint16_t stack_[2 * kTableSize];
+  // One string of the output plus a chain through every fallback entry.
+  uint16_t stack_[2 * kTableSize + 2];
   uint8_t block_[255 + 8];  // the current sub-block, padded for 8-byte loads
 };
 
@@ -180,8 +181,6 @@ size_t TLzwDecoder::Run(uint8_t* out, size_t n) {
   unsigned prev = 0, prevLen = 0;
   uint32_t* const offsets = offset_;
   uint16_t* const lengths = length_;
-  uint16_t* const prefixes = prefix_;
-  uint16_t* const suffixes = suffix_;
 
   // The rare way out to the exact fallback: hand the state over and back.
   const auto fallback = [&](int code, bool afterClear) {
@@ -249,8 +248,6 @@ size_t TLzwDecoder::Run(uint8_t* out, size_t n) {
       if (next < kTableSize) {
         offsets[next] = static_cast<uint32_t>(prevPos);
         lengths[next] = static_cast<uint16_t>(prevLen + 1);
-        prefixes[next] = static_cast<uint16_t>(prev);
-        suffixes[next] = out[pos];
         if (++next >= limit && limit < kTableSize) {
           limit <<= 1;
           ++width;
@@ -280,12 +277,12 @@ size_t TLzwDecoder::Run(uint8_t* out, size_t n) {
 // entry, as a prefix chain, with a guard against chains that loop.
 TLzwDecoder::TStop TLzwDecoder::Fallback(TState& s, TBits& bits, int code, bool afterClear, uint8_t* out,
                                          size_t n) {
-  for (unsigned i = 0; i < clear_; ++i) {
-    prefix_[i] = 0;
-    suffix_[i] = static_cast<uint16_t>(i);
-  }
+  // Entries below `walked` were made by the fast loop and are read from the
+  // output; the others are walked. Entries not defined yet read as pixel 0
+  // with prefix 0.
+  const unsigned walked = s.next;
   for (unsigned i = clear_; i < clear_ + 2; ++i) prefix_[i] = suffix_[i] = 0;
-  for (unsigned i = s.next; i < kTableSize; ++i) prefix_[i] = suffix_[i] = 0;
+  for (unsigned i = walked; i < kTableSize; ++i) prefix_[i] = suffix_[i] = 0;
 
   unsigned old, first;
   if (afterClear) {
@@ -312,12 +309,19 @@ TLzwDecoder::TStop TLzwDecoder::Fallback(TState& s, TBits& bits, int code, bool 
       stack_[sp++] = static_cast<uint16_t>(first);
       c = old;
     }
-    for (int steps = 0; c >= clear_; ++steps) {
+    // The clear and end codes have no string; they read as undefined entries.
+    for (int steps = 0; c >= walked || c == clear_ || c == eoi_; ++steps) {
       if (prefix_[c] == c || steps >= kMaxChain) throw EGIFError(messages::CircularTable);
       stack_[sp++] = suffix_[c];
       c = prefix_[c];
     }
-    first = suffix_[c];
+    if (c < clear_) {
+      first = c;
+    } else {
+      const uint8_t* string = out + offset_[c];
+      for (unsigned i = length_[c]; i-- > 1;) stack_[sp++] = string[i];
+      first = string[0];
+    }
     stack_[sp++] = static_cast<uint16_t>(first);
     if (s.next < kTableSize) {
       prefix_[s.next] = static_cast<uint16_t>(old);
