@@ -11,10 +11,14 @@ function(rovend_embed target input symbol namespace)
   target_sources(${target} PRIVATE "${out}")
 endfunction()
 
-# rovend_gtest(<name> SOURCES ... LIBS ...): a native GoogleTest executable
-# registered with ctest under its own name.
+# rovend_gtest(<name> SOURCES ... LIBS ... [WINDOWS]): a GoogleTest
+# executable registered with ctest under its own name. Windows trees build
+# only those marked WINDOWS, which the native tree runs under Wine.
 function(rovend_gtest name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "WINDOWS" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(ROVEND_WINDOWS AND NOT T_WINDOWS)
+    return()
+  endif()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE ROVEND_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
