@@ -94,6 +94,19 @@ std::int64_t TZABufferStream::Seek(std::int64_t offset, TZASeekOrigin origin) {
 
 void TZABufferStream::SetSize(std::int64_t) { throw EWriteError(); }
 
+// ---- null
+
+std::int64_t TNullStream::Write(const void*, std::int64_t count) {
+  if (count <= 0) return 0;
+  position_ += count;
+  if (position_ > size_) size_ = position_;
+  return count;
+}
+
+std::int64_t TNullStream::Seek(std::int64_t offset, TZASeekOrigin origin) {
+  return SeekTo(position_, offset, origin, size_);
+}
+
 // ---- file
 
 bool ZAOpenFile(sys::WideFile& file, std::u16string_view fileName, std::uint16_t mode) {

@@ -1,11 +1,16 @@
-// zarc: lists zip archives through the archive engine (TZipArchiver).
+// zarc: lists, tests and extracts zip archives through the archive engine
+// (TZipArchiver).
 //
-//   zarc list [--no-oem] [--oem-cp N] [--ansi-cp N] ARCHIVE
+//   zarc list [options] ARCHIVE
+//   zarc test [options] ARCHIVE [MASK...] [-x EXCLUDE]...
+//   zarc extract [options] ARCHIVE [-d DIR] [MASK...] [-x EXCLUDE]... [-n]
 //
-// One line per entry (length, method, size, ratio, date, time, CRC-32,
+// list: one line per entry (length, method, size, ratio, date, time, CRC-32,
 // attributes, encryption, name) and a summary, in the manner of `unzip -v`.
-// Exit status 0 on success; on failure the engine's composed message goes to
-// stderr and the status is 1 (2 for a usage error).
+// test and extract: a progress bar on a terminal for long work, one line per
+// failed entry. Exit status 0 on success, 1 when the archive cannot be opened
+// (the engine's message on stderr) or any entry failed, 2 for a usage error.
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -16,13 +21,57 @@
 #include "archive/archiver.h"
 #include "sys/codepage.h"
 
+#ifdef _WIN32
+#include <io.h>
+#define ZARC_ISATTY _isatty
+#else
+#include <unistd.h>
+#define ZARC_ISATTY isatty
+#endif
+
 namespace {
 
 const char kUsage[] =
-    "usage: zarc list [options] ARCHIVE\n"
+    "usage: zarc list    [options] ARCHIVE\n"
+    "       zarc test    [options] ARCHIVE [MASK...] [-x EXCLUDE]...\n"
+    "       zarc extract [options] ARCHIVE [-d DIR] [MASK...] [-x EXCLUDE]... [-n]\n"
+    "  -d DIR        extract into DIR (default: the current folder)\n"
+    "  -x MASK       leave out entries whose stored name matches MASK\n"
+    "  -n            never replace an existing file (default: replace)\n"
+    "  -q            no progress bar\n"
     "  --no-oem      stored names are in the ANSI code page (Options.OEMFileNames off)\n"
     "  --oem-cp N    OEM code page of stored names (POSIX default 866)\n"
     "  --ansi-cp N   ANSI code page (POSIX default 1251; 65001 for UTF-8 names)\n";
+
+// A one-line bar on stderr, drawn once the work has taken half a second.
+class ProgressBar {
+ public:
+  explicit ProgressBar(bool enabled) : enabled_(enabled), start_(Clock::now()) {}
+  void Update(double percent) {
+    if (!enabled_) return;
+    auto now = Clock::now();
+    if (now - start_ < std::chrono::milliseconds(500)) return;
+    int whole = static_cast<int>(percent);
+    if (shown_ && whole == last_ && now - drawn_ < std::chrono::milliseconds(200)) return;
+    int filled = whole / 4;
+    std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "#########################", 25 - filled, "", whole);
+    std::fflush(stderr);
+    shown_ = true;
+    last_ = whole;
+    drawn_ = now;
+  }
+  void Clear() {
+    if (!shown_) return;
+    std::fprintf(stderr, "\r%*s\r", 40, "");
+    shown_ = false;
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  bool enabled_, shown_ = false;
+  int last_ = -1;
+  Clock::time_point start_, drawn_;
+};
 
 std::string MethodName(const za::TDirItem& item) {
   unsigned m = item.ActualMethod;
@@ -111,21 +160,72 @@ int List(za::TZipArchiver& zip, const std::u16string& fileName) {
   return 0;
 }
 
+// test and extract: the selected entries through the per-entry loop.
+int Process(za::TZipArchiver& zip, const std::u16string& fileName, bool extract, bool progress) {
+  zip.SetFileName(fileName);
+  zip.OpenArchive(za::kZAModeReadOnly);
+  if (zip.DirManager()->Rebuilt)
+    std::fprintf(stderr, "zarc: warning: no usable central directory; entries found from local headers\n");
+  ProgressBar bar(progress && ZARC_ISATTY(2));
+  int done = 0, failed = 0;
+  zip.OnOverallProgress = [&](za::TZABaseArchiver*, double percent, za::TZAProcessOperation, za::TZAProgressPhase,
+                              bool&) { bar.Update(percent); };
+  zip.OnFileProgress = [&](za::TZABaseArchiver*, const std::u16string&, double, za::TZAProcessOperation,
+                           za::TZAProgressPhase phase, bool& cancel) {
+    if (phase == za::ppEnd && !cancel) ++done;
+  };
+  zip.OnProcessFileFailure = [&](za::TZABaseArchiver*, const std::u16string& name, za::TZAProcessOperation,
+                                 std::int32_t, std::int32_t, const std::u16string& message, za::TZAAction& action) {
+    bar.Clear();
+    std::fprintf(stderr, "zarc: %s: %s\n", PrintableName(name).c_str(), sys::WideToUtf8(message).c_str());
+    ++failed;
+    action = za::fxaIgnore;
+  };
+  zip.OnPassword = [&](za::TZABaseArchiver*, const std::u16string& name, std::string&, bool& skip) {
+    bar.Clear();
+    std::fprintf(stderr, "zarc: %s: encrypted, skipped\n", PrintableName(name).c_str());
+    ++failed;
+    skip = true;
+  };
+  if (extract)
+    zip.ExtractFiles();
+  else
+    zip.TestFiles();
+  bar.Clear();
+  zip.CloseArchive();
+  std::printf("%s: %d %s %s, %d failed\n", sys::WideToUtf8(fileName).c_str(), done, done == 1 ? "entry" : "entries",
+              extract ? "extracted" : "tested", failed);
+  return failed ? 1 : 0;
+}
+
 int Run(const std::vector<std::u16string>& args) {
   if (args.empty() || args[0] == u"-h" || args[0] == u"--help") {
     std::fputs(kUsage, args.empty() ? stderr : stdout);
     return args.empty() ? 2 : 0;
   }
-  if (args[0] != u"list") {
-    std::fprintf(stderr, "zarc: unknown command '%s'\n%s", sys::WideToUtf8(args[0]).c_str(), kUsage);
+  const std::u16string& command = args[0];
+  if (command != u"list" && command != u"test" && command != u"extract") {
+    std::fprintf(stderr, "zarc: unknown command '%s'\n%s", sys::WideToUtf8(command).c_str(), kUsage);
     return 2;
   }
+  bool list = command == u"list", extract = command == u"extract";
   za::TZipArchiver zip;
   zip.SetName(u"zarc");
   std::u16string archive;
+  za::TZAWideStrings masks, exclusions;
+  bool progress = true;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::u16string& a = args[i];
-    if (a == u"--no-oem") {
+    bool more = i + 1 < args.size();
+    if (!list && a == u"-x" && more) {
+      exclusions.push_back(args[++i]);
+    } else if (extract && a == u"-d" && more) {
+      zip.SetBaseDir(args[++i]);
+    } else if (extract && a == u"-n") {
+      zip.Options().OverwriteMode = za::omNever;
+    } else if (!list && a == u"-q") {
+      progress = false;
+    } else if (a == u"--no-oem") {
       zip.Options().OEMFileNames = false;
     } else if ((a == u"--oem-cp" || a == u"--ansi-cp") && i + 1 < args.size()) {
       unsigned cp = static_cast<unsigned>(std::strtoul(sys::WideToUtf8(args[++i]).c_str(), nullptr, 10));
@@ -142,6 +242,8 @@ int Run(const std::vector<std::u16string>& args) {
       return 2;
     } else if (archive.empty()) {
       archive = a;
+    } else if (!list) {
+      masks.push_back(a);
     } else {
       std::fprintf(stderr, "zarc: one archive at a time\n%s", kUsage);
       return 2;
@@ -151,7 +253,11 @@ int Run(const std::vector<std::u16string>& args) {
     std::fputs(kUsage, stderr);
     return 2;
   }
-  return List(zip, archive);
+  if (list) return List(zip, archive);
+  if (masks.empty()) masks.push_back(u"*.*");
+  zip.SetFileMasks(masks);
+  zip.SetExclusionMasks(exclusions);
+  return Process(zip, archive, extract, progress);
 }
 
 int Main(const std::vector<std::u16string>& args) {

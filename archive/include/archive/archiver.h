@@ -6,10 +6,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "archive/cipher.h"
+#include "archive/dialogs.h"
 #include "archive/dir_manager.h"
 #include "archive/errors.h"
 #include "archive/items.h"
@@ -163,6 +166,27 @@ class TZABaseArchiver {
   void OpenArchive(TZAStream& stream, bool create = false);
   void CloseArchive();
 
+  // Extracts every entry that the mask selects into BaseDir (the current
+  // folder when BaseDir is empty); per-entry failures go to
+  // OnProcessFileFailure. Without arguments: the entries that match any of
+  // FileMasks and none of ExclusionMasks, with Options.SearchAttr.
+  void ExtractFiles(std::u16string_view fileMask, std::int32_t searchAttr, std::u16string_view exclusionMask);
+  void ExtractFiles();
+  // Decodes the selected entries into nothing, checking sizes and CRC-32.
+  void TestFiles(std::u16string_view fileMask, std::int32_t searchAttr, std::u16string_view exclusionMask);
+  void TestFiles();
+  bool FindFirst(std::u16string_view fileMask, TZAArchiveItem& rec, std::u16string_view exclusionMask,
+                 std::int32_t searchAttr);
+  bool FindNext(TZAArchiveItem& rec);
+  // Decodes entry `index` into `stream`; native error 16 for a bad index,
+  // 8 when the entry does not decode (unless ExtractCorruptedFiles).
+  void ExtractItemToStream(std::int32_t index, TZAStream& stream);
+
+  // The dialogs that answer events without a handler (nullptr: the
+  // process-wide default).
+  void SetDialogs(TZAUserDialogs* dialogs) { dialogs_ = dialogs; }
+  TZAUserDialogs& Dialogs() const { return dialogs_ ? *dialogs_ : ZADefaultDialogs(); }
+
   bool Active() const { return open_; }
   std::uint16_t OpenMode() const { return openMode_; }
   TZADirManager* DirManager() const { return dirManager_.get(); }
@@ -185,6 +209,20 @@ class TZABaseArchiver {
   virtual void UpdateCompressionMethod();
   void ReleaseArchive();
   void OpenExisting();
+  void CheckReadyForOperation() const;
+  void SelectByMask(std::u16string_view fileMask, std::int32_t searchAttr, std::u16string_view exclusionMask);
+  void SelectByMaskLists();
+  bool SearchStep(TZAArchiveItem& rec);
+  void ProcessFiles(TZAProcessOperation operation);
+  void ExtractItem(std::int32_t index, std::u16string fileName, std::u16string destDir);
+  TZAAction DefaultFailureAnswer(const EZAException& e);
+  bool ConfirmOverwrite(const std::u16string& fileName, std::u16string& path);
+  // Decoding of one entry.
+  bool DecodeEntry(TZAStream& archive, TZAStream& dest, const TDirItem& entry);
+  bool DecodeChunks(TZAStream& archive, TZAStream& dest, const TDirItem& entry, const LocalFileHeader& local,
+                    std::uint64_t packed, std::uint64_t limit, TZAEntryCipher* cipher, std::uint32_t& crc);
+  bool WriteOutput(TZAStream& dest, const std::uint8_t* buffer, std::size_t count);
+  bool RaiseDecodeProgress();
 
   TZip64Mode zip64Mode_ = zmAuto;
   bool unicodeFilenames_ = true;
@@ -213,7 +251,25 @@ class TZABaseArchiver {
   std::int32_t updateLevel_ = 0;
   bool repair_ = true;
   TZAVolumeNumberInfo volumeInfo_;
+  TZAUserDialogs* dialogs_ = nullptr;
+
+  // The running operation.
+  bool cancel_ = false;
+  bool skipFile_ = false;
+  bool progressEnabled_ = false;
+  std::int32_t selectedCount_ = 0;
+  std::int32_t processedCount_ = 0;
+  std::uint64_t bytesProduced_ = 0;
+  std::uint64_t expectedSize_ = 2;
+  TZAProcessOperation operation_ = poExtract;
+  std::u16string currentFileName_;
+  std::u16string cachedCurrentDir_;
+  // Decoding buffers, kept between entries of an operation.
+  std::unique_ptr<std::uint8_t[]> chunk_, output_;
 };
+
+// The process-wide engine lock that every batch of entries holds.
+std::recursive_mutex& ZAEngineLock();
 
 class TZipArchiver : public TZABaseArchiver {
  public:

@@ -263,10 +263,13 @@ class TZADirArray {
 
 // The search state of FindFirst/FindNext.
 struct TInternalSearchRec {
-  std::int32_t Index = -1;
-  std::u16string FileMask;
-  std::u16string ExclusionMask;
+  static constexpr std::size_t kMaxMask = 260;
+  std::int32_t Index = -1;  // where the next step starts; after a hit, the entry found
+  std::u16string FileMask;  // normalised, at most kMaxMask code units
+  bool HasWildcards = false;
   std::uint32_t SearchAttr = 0;
+  std::u16string ExclusionMask;
+  bool UseMaskLists = false;
 };
 
 // The public item record that the entry search fills.

@@ -76,6 +76,19 @@ class TZABufferStream : public TZAStream {
   std::int64_t position_ = 0;
 };
 
+// Takes everything and keeps nothing: decoding into it tests an entry.
+class TNullStream : public TZAStream {
+ public:
+  std::int64_t Read(void*, std::int64_t) override { return 0; }
+  std::int64_t Write(const void*, std::int64_t count) override;
+  std::int64_t Seek(std::int64_t offset, TZASeekOrigin origin) override;
+  std::int64_t Size() override { return size_; }
+  void SetSize(std::int64_t size) override { size_ = size < 0 ? 0 : size; }
+
+ private:
+  std::int64_t position_ = 0, size_ = 0;
+};
+
 // A file by wide name. `mode` is fmCreate or an access mode combined with a
 // share mode; failure raises EFCreateError or EFOpenError.
 class TZAFileStream : public TZAStream {

@@ -34,6 +34,7 @@ std::string WideToAnsi(std::u16string_view text);
 // The platform's Unicode lower-case mapping, code unit by code unit.
 void WideLowerInPlace(std::u16string& text);
 std::u16string WideLower(std::u16string_view text);
+void WideUpperInPlace(std::u16string& text);
 
 // UTF-8 <-> UTF-16, for command lines, file names on POSIX and terminals.
 // Invalid sequences and lone surrogates become U+FFFD.

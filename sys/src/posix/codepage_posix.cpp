@@ -153,22 +153,30 @@ std::string IconvFromWide(const CodePage& page, std::u16string_view text) {
   return out;
 }
 
-// BMP lower-case table from the C.UTF-8 locale (built once).
-const std::vector<char16_t>& LowerTable() {
-  static const std::vector<char16_t> table = [] {
-    std::vector<char16_t> t(65536);
-    locale_t loc = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-    for (unsigned c = 0; c < 65536; ++c) {
-      if (c >= 0xD800 && c <= 0xDFFF) {
-        t[c] = static_cast<char16_t>(c);
-        continue;
-      }
-      wint_t l = loc ? towlower_l(static_cast<wint_t>(c), loc) : towlower(static_cast<wint_t>(c));
-      t[c] = l < 0x10000 ? static_cast<char16_t>(l) : static_cast<char16_t>(c);
+// BMP case tables from the C.UTF-8 locale (built once each).
+std::vector<char16_t> CaseTable(bool upper) {
+  std::vector<char16_t> t(65536);
+  locale_t loc = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+  for (unsigned c = 0; c < 65536; ++c) {
+    if (c >= 0xD800 && c <= 0xDFFF) {
+      t[c] = static_cast<char16_t>(c);
+      continue;
     }
-    if (loc) freelocale(loc);
-    return t;
-  }();
+    wint_t w = static_cast<wint_t>(c);
+    wint_t m = loc ? (upper ? towupper_l(w, loc) : towlower_l(w, loc)) : (upper ? towupper(w) : towlower(w));
+    t[c] = m < 0x10000 ? static_cast<char16_t>(m) : static_cast<char16_t>(c);
+  }
+  if (loc) freelocale(loc);
+  return t;
+}
+
+const std::vector<char16_t>& LowerTable() {
+  static const std::vector<char16_t> table = CaseTable(false);
+  return table;
+}
+
+const std::vector<char16_t>& UpperTable() {
+  static const std::vector<char16_t> table = CaseTable(true);
   return table;
 }
 
@@ -264,6 +272,11 @@ std::u16string WideLower(std::u16string_view text) {
   std::u16string out(text);
   WideLowerInPlace(out);
   return out;
+}
+
+void WideUpperInPlace(std::u16string& text) {
+  const auto& table = UpperTable();
+  for (char16_t& c : text) c = table[c];
 }
 
 }  // namespace sys

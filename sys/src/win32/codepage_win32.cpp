@@ -88,4 +88,8 @@ std::u16string WideLower(std::u16string_view text) {
   return out;
 }
 
+void WideUpperInPlace(std::u16string& text) {
+  if (!text.empty()) CharUpperBuffW(reinterpret_cast<wchar_t*>(text.data()), static_cast<DWORD>(text.size()));
+}
+
 }  // namespace sys

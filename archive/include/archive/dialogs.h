@@ -1,0 +1,28 @@
+#pragma once
+// The engine's own questions to the user, asked when an event has no
+// handler. The default set shows ui/ message boxes; a program or a test can
+// put its own in place, for all components or for one.
+#include <string>
+
+#include "archive/types.h"
+
+namespace za {
+
+class TZAUserDialogs {
+ public:
+  enum TOverwriteAnswer { oaYes, oaNo, oaNoToAll, oaYesToAll };
+  virtual ~TZAUserDialogs() = default;
+  // A confirmation box with Abort, Retry and Ignore, or Abort and Ignore.
+  virtual TZAAction ConfirmFailure(const std::u16string& text, bool withRetry) = 0;
+  // A confirmation box with Yes, No, No to All and Yes to All.
+  virtual TOverwriteAnswer ConfirmOverwrite(const std::u16string& text) = 0;
+  // The password dialog; false when the user skips the entry.
+  virtual bool AskPassword(const std::u16string& title, std::string& password) = 0;
+};
+
+// The dialogs used by components that have none of their own: the ui/
+// message boxes unless replaced (nullptr restores them).
+TZAUserDialogs& ZADefaultDialogs();
+void SetZADefaultDialogs(TZAUserDialogs* dialogs);
+
+}  // namespace za

@@ -1,0 +1,231 @@
+// Decoding of one entry: its data behind the local header, in chunks,
+// through one inflate stream, checked against the central directory.
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "archive/archiver.h"
+
+namespace za {
+
+namespace {
+
+constexpr std::size_t kChunkSize = 0x100000;  // 1 MiB of input per read
+constexpr std::size_t kStoredPiece = 0xFFFF;
+// Raw deflate data goes to zlib behind a zlib header; the Adler-32 that
+// zlib then expects never comes, so the end is found by counting input.
+constexpr std::uint8_t kZlibHeader[2] = {0x78, 0x01};
+
+class InflateStream {
+ public:
+  InflateStream() { ok_ = inflateInit(&z_) == Z_OK; }
+  ~InflateStream() {
+    if (ok_) inflateEnd(&z_);
+  }
+  bool Ok() const { return ok_; }
+  z_stream& Z() { return z_; }
+
+ private:
+  z_stream z_{};
+  bool ok_;
+};
+
+std::uint32_t Crc(std::uint32_t crc, const std::uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    uInt n = static_cast<uInt>(std::min<std::size_t>(size, 1u << 30));
+    crc = static_cast<std::uint32_t>(crc32(crc, data, n));
+    data += n;
+    size -= n;
+  }
+  return crc;
+}
+
+}  // namespace
+
+void TZABaseArchiver::ExtractItemToStream(std::int32_t index, TZAStream& stream) {
+  if (!dirManager_ || !stream_ || index < 0 || index >= dirManager_->Items.Count()) throw EZAException(16, this);
+  const TDirItem& entry = dirManager_->Items.GetItem(index);
+  // One file holds every volume here, so the entry's volume number needs no
+  // other file to be opened.
+  std::uint64_t offset = entry.LocalOffset();
+  if (offset > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) ||
+      stream_->Seek(static_cast<std::int64_t>(offset), TZASeekOrigin::soBeginning) < 0)
+    throw EReadError();
+  bool ok = DecodeEntry(*stream_, stream, entry);
+  if (ok || cancel_ || ExtractCorruptedFiles() || skipFile_) return;
+  throw EZAException(8, this);
+}
+
+bool TZABaseArchiver::DecodeEntry(TZAStream& archive, TZAStream& dest, const TDirItem& entry) {
+  const CentralDirectoryHeader& h = entry.Header;
+  bool encrypted = h.Flags & 1;
+  bool aes = entry.CryptoAlgorithm != caPkzipClassic;
+  bool checked = h.VersionNeeded < kNoAesVersion;
+  std::unique_ptr<TZAEntryCipher> cipher;
+  // An AES entry from version 0x4114 on gets no decryptor and cannot decode.
+  if (encrypted && (!aes || checked)) cipher = ZACreateEntryCipher(aes ? entry.CryptoAlgorithm : caPkzipClassic);
+
+  bytesProduced_ = 0;
+  skipFile_ = false;  // an answer for an earlier entry must not carry over
+  std::uint8_t raw[LocalFileHeader::kSize];
+  archive.ReadBuffer(raw, sizeof raw);
+  LocalFileHeader local;
+  local.Parse(raw);
+  archive.Seek(static_cast<std::int64_t>(local.NameLength) + local.ExtraLength, TZASeekOrigin::soCurrent);
+
+  std::uint64_t packed = h.CompressedSize == 0xFFFFFFFF ? entry.Zip64CompressedSize : h.CompressedSize;
+  std::uint64_t unpacked = h.CompressedSize == 0xFFFFFFFF ? entry.Zip64UncompressedSize : h.UncompressedSize;
+  std::int64_t position = archive.Position();
+  // Reading never runs into the central directory.
+  if (SpanningMode() == smNone && dirManager_) {
+    std::int64_t room = std::max<std::int64_t>(dirManager_->DirectoryStart - position, 0);
+    if (packed > static_cast<std::uint64_t>(room)) packed = static_cast<std::uint64_t>(room);
+  }
+  expectedSize_ = unpacked ? unpacked : 2;
+  std::uint64_t declared = h.UncompressedSize == 0xFFFFFFFF ? entry.Zip64UncompressedSize : h.UncompressedSize;
+
+  std::uint32_t crc = 0;
+  bool ok;
+  switch (entry.ActualMethod) {
+    case 0:
+    case 8: ok = DecodeChunks(archive, dest, entry, local, packed, declared, cipher.get(), crc); break;
+    case 9: throw EZAException(55, nullptr);
+    default: ok = false; break;
+  }
+  if (bytesProduced_ != declared) ok = false;
+  if (!ok) return false;
+  if (!checked) return true;
+  if (encrypted && aes) return cipher && cipher->FinalCheck(archive, crc);
+  return crc == h.Crc32;
+}
+
+bool TZABaseArchiver::DecodeChunks(TZAStream& archive, TZAStream& dest, const TDirItem& entry,
+                                   const LocalFileHeader& local, std::uint64_t packed, std::uint64_t limit,
+                                   TZAEntryCipher* cipher, std::uint32_t& crc) {
+  skipFile_ = false;
+  bool encrypted = entry.Header.Flags & 1;
+  std::uint64_t remaining = packed;
+  if (encrypted) {
+    if (!cipher) return false;  // no decryption for this entry in this build
+    std::uint64_t overhead = cipher->HeaderSize() + cipher->TrailerSize();
+    remaining = remaining > overhead ? remaining - overhead : 0;
+    std::int64_t start = archive.Position();
+    for (;;) {
+      archive.SetPosition(start);
+      if (cipher->CheckPassword(archive, local, Password())) break;
+      std::u16string name = entry.EntryName;
+      std::string password = Password();
+      bool skip = false;
+      if (OnPassword)
+        OnPassword(this, name, password, skip);
+      else
+        skip = !Dialogs().AskPassword(u"Password for \"" + name + u"\"", password);
+      if (skip) {
+        skipFile_ = true;
+        return false;
+      }
+      if (password != Password()) SetPassword(password);
+    }
+  }
+
+  InflateStream inflater;
+  if (!inflater.Ok()) return false;
+  if (!chunk_) chunk_.reset(new std::uint8_t[kChunkSize + sizeof kZlibHeader]);
+  bool deflated = entry.ActualMethod == 8;
+  if (deflated && !output_) output_.reset(new std::uint8_t[kChunkSize]);
+  z_stream& z = inflater.Z();
+
+  std::uint64_t consumed = 0, produced = 0;
+  while (consumed < remaining && !cancel_) {
+    std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunkSize, remaining - consumed));
+    std::uint8_t* data = chunk_.get() + sizeof kZlibHeader;
+    if (archive.Read(data, static_cast<std::int64_t>(n)) != static_cast<std::int64_t>(n)) return false;
+    if (encrypted) cipher->Decrypt(data, n);
+    if (deflated) {
+      std::uint8_t* in = data;
+      std::size_t inSize = n;
+      if (consumed == 0) {
+        in = chunk_.get();
+        std::memcpy(in, kZlibHeader, sizeof kZlibHeader);
+        inSize += sizeof kZlibHeader;
+      }
+      z.next_in = in;
+      z.avail_in = static_cast<uInt>(inSize);
+      for (;;) {
+        bytesProduced_ = produced;
+        if (progressEnabled_ && RaiseDecodeProgress()) break;
+        z.next_out = output_.get();
+        z.avail_out = static_cast<uInt>(kChunkSize);
+        uInt before = z.avail_in;
+        int result = inflate(&z, Z_NO_FLUSH);
+        if (result < 0) return false;
+        std::size_t have = kChunkSize - z.avail_out;
+        // Output beyond the declared size ends the entry at once: a lying
+        // header cannot fill the disk.
+        if (have > limit - produced) return false;
+        if (!WriteOutput(dest, output_.get(), have)) break;
+        crc = Crc(crc, output_.get(), have);
+        produced += have;
+        // Nothing more can come after the end of the stream, nor from a call
+        // that neither took input nor gave output: both end the chunk.
+        if (result == Z_STREAM_END || z.avail_in == 0 || (have == 0 && z.avail_in == before)) break;
+      }
+    } else {
+      for (std::size_t at = 0; at < n; at += kStoredPiece) {
+        std::size_t piece = std::min(kStoredPiece, n - at);
+        if (piece > limit - produced) return false;
+        crc = Crc(crc, data + at, piece);
+        produced += piece;
+        bytesProduced_ = produced;
+        if (progressEnabled_ && RaiseDecodeProgress()) break;
+        if (!WriteOutput(dest, data + at, piece)) break;
+      }
+    }
+    consumed += n;
+    bytesProduced_ = produced;
+  }
+  bytesProduced_ = produced;
+  return true;
+}
+
+bool TZABaseArchiver::RaiseDecodeProgress() {
+  double file = static_cast<double>(bytesProduced_) / static_cast<double>(expectedSize_);
+  if (OnFileProgress) {
+    bool cancel = cancel_;
+    OnFileProgress(this, currentFileName_, file * 100.0, operation_, ppProcess, cancel);
+    cancel_ = cancel;
+    if (cancel_) return true;
+  }
+  if (OnOverallProgress) {
+    double selected = selectedCount_ > 0 ? selectedCount_ : 1;
+    bool cancel = cancel_;
+    OnOverallProgress(this, (file + processedCount_) / selected * 100.0, operation_, ppProcess, cancel);
+    cancel_ = cancel;
+  }
+  return cancel_;
+}
+
+bool TZABaseArchiver::WriteOutput(TZAStream& dest, const std::uint8_t* buffer, std::size_t count) {
+  std::int64_t position = dest.Position();
+  for (;;) {
+    if (dest.Write(buffer, static_cast<std::int64_t>(count)) == static_cast<std::int64_t>(count)) return true;
+    bool giveUp = false;
+    if (OnDiskFull) {
+      try {
+        OnDiskFull(this, 0, FileName(), giveUp);
+      } catch (...) {
+      }
+    } else {
+      giveUp = true;  // the disk-full dialog belongs to spanned archives only
+    }
+    if (giveUp) {
+      cancel_ = true;
+      return false;
+    }
+    dest.SetPosition(position);
+  }
+}
+
+}  // namespace za

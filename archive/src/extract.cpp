@@ -1,0 +1,358 @@
+// Selecting entries by mask and the per-entry loop that extracts or tests
+// them.
+#include <algorithm>
+#include <exception>
+
+#include "archive/archiver.h"
+#include "archive/mask.h"
+#include "sys/codepage.h"
+#include "sys/wide_file.h"
+
+namespace za {
+
+namespace {
+
+std::u16string Backslashed(std::u16string_view name) {
+  std::u16string s(name);
+  std::replace(s.begin(), s.end(), u'/', u'\\');
+  return s;
+}
+
+std::u16string_view LastComponent(std::u16string_view name) {
+  std::size_t cut = name.find_last_of(u"\\:");
+  return cut == std::u16string_view::npos ? name : name.substr(cut + 1);
+}
+
+std::u16string_view FolderPart(std::u16string_view name) {
+  std::size_t cut = name.find_last_of(u"\\:");
+  return cut == std::u16string_view::npos ? std::u16string_view() : name.substr(0, cut + 1);
+}
+
+// A drive letter with its colon, or "\\server\share", at the start.
+std::size_t DrivePartLength(std::u16string_view mask) {
+  if (mask.size() >= 2 && mask[1] == u':' &&
+      ((mask[0] >= u'A' && mask[0] <= u'Z') || (mask[0] >= u'a' && mask[0] <= u'z')))
+    return 2;
+  if (mask.size() >= 2 && mask[0] == u'\\' && mask[1] == u'\\') {
+    std::size_t server = mask.find(u'\\', 2);
+    if (server == std::u16string_view::npos) return mask.size();
+    std::size_t share = mask.find(u'\\', server + 1);
+    return share == std::u16string_view::npos ? mask.size() : share;
+  }
+  return 0;
+}
+
+// A stored name that would leave the destination folder: absolute, with a
+// drive or network prefix, an empty component, or a ".." component (also
+// ".. " and "..." which Windows reads as "..").
+bool LeavesDestination(std::u16string_view name) {
+  if (name.empty()) return false;
+  if (name[0] == u'\\' || name.find(u':') != std::u16string_view::npos) return true;
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    std::size_t end = name.find(u'\\', start);
+    if (end == std::u16string_view::npos) end = name.size();
+    std::u16string_view part = name.substr(start, end - start);
+    if (part.empty() && end < name.size()) return true;  // "a\\b"
+    std::size_t dots = static_cast<std::size_t>(std::count(part.begin(), part.end(), u'.'));
+    if (dots >= 2 && part.find_first_not_of(u". ") == std::u16string_view::npos) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+// Creates every missing folder of `path` (separators "\" or "/").
+bool ForceDirectories(std::u16string_view path) {
+  std::size_t skip = 0;
+  if (path.size() >= 2 && path[1] == u':') skip = 2;  // drive
+  if (path.size() >= 2 && path[0] == u'\\' && path[1] == u'\\') {
+    std::size_t server = path.find(u'\\', 2);
+    std::size_t share = server == std::u16string_view::npos ? path.size() : path.find(u'\\', server + 1);
+    skip = share == std::u16string_view::npos ? path.size() : share;
+  }
+  for (std::size_t i = skip; i <= path.size(); ++i) {
+    if (i < path.size() && path[i] != u'\\' && path[i] != u'/') continue;
+    std::u16string_view prefix = path.substr(0, i);
+    if (prefix.empty() || prefix.size() <= skip || prefix.back() == u'\\' || prefix.back() == u'/') continue;
+    if (sys::WideDirectoryExists(prefix)) continue;
+    if (!sys::WideCreateDirectory(prefix) && !sys::WideDirectoryExists(prefix)) return false;
+  }
+  return true;
+}
+
+bool IsFolderEntry(const TDirItem& item) {
+  return (item.Header.ExternalAttributes & 0x10) ||
+         (!item.EntryName.empty() && item.EntryName.back() == u'/');
+}
+
+}  // namespace
+
+std::recursive_mutex& ZAEngineLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
+
+void TZABaseArchiver::CheckReadyForOperation() const {
+  if (!open_ || !dirManager_) throw EZAException(13, this);
+  if (updateLevel_ > 0) throw EZAException(26, this);
+}
+
+void TZABaseArchiver::SelectByMask(std::u16string_view fileMask, std::int32_t searchAttr,
+                                   std::u16string_view exclusionMask) {
+  TZAArchiveItem rec;
+  for (bool hit = FindFirst(fileMask, rec, exclusionMask, searchAttr); hit; hit = FindNext(rec))
+    dirManager_->Items.ItemAt(rec.SearchState.Index).Selected = true;
+}
+
+void TZABaseArchiver::SelectByMaskLists() {
+  for (const std::u16string& mask : fileMasks_) SelectByMask(mask, options_.SearchAttr, u"");
+  if (exclusionMasks_.empty()) return;
+  TZADirArray& items = dirManager_->Items;
+  for (std::int32_t i = 0; i < items.Count(); ++i) {
+    TDirItem& item = items.ItemAt(i);
+    if (!item.Selected) continue;
+    std::u16string_view n = item.EntryName;
+    if (!n.empty() && (n.back() == u'/' || n.back() == u'\\')) n.remove_suffix(1);
+    for (const std::u16string& exclusion : exclusionMasks_)
+      if (MatchesMask(n, exclusion)) item.Selected = false;
+  }
+}
+
+void TZABaseArchiver::ExtractFiles(std::u16string_view fileMask, std::int32_t searchAttr,
+                                   std::u16string_view exclusionMask) {
+  CheckReadyForOperation();
+  dirManager_->Items.ClearSelection();
+  SelectByMask(fileMask, searchAttr, exclusionMask);
+  ProcessFiles(poExtract);
+}
+
+void TZABaseArchiver::ExtractFiles() {
+  CheckReadyForOperation();
+  dirManager_->Items.ClearSelection();
+  SelectByMaskLists();
+  ProcessFiles(poExtract);
+}
+
+void TZABaseArchiver::TestFiles(std::u16string_view fileMask, std::int32_t searchAttr,
+                                std::u16string_view exclusionMask) {
+  CheckReadyForOperation();
+  dirManager_->Items.ClearSelection();
+  SelectByMask(fileMask, searchAttr, exclusionMask);
+  ProcessFiles(poTest);
+}
+
+void TZABaseArchiver::TestFiles() {
+  CheckReadyForOperation();
+  dirManager_->Items.ClearSelection();
+  SelectByMaskLists();
+  ProcessFiles(poTest);
+}
+
+bool TZABaseArchiver::FindFirst(std::u16string_view fileMask, TZAArchiveItem& rec, std::u16string_view exclusionMask,
+                                std::int32_t searchAttr) {
+  std::u16string mask(fileMask);
+  std::size_t drive = DrivePartLength(mask);
+  if (drive && options_.StorePath != spFullPathWithDrive) mask.erase(0, drive);
+  std::replace(mask.begin(), mask.end(), u'\\', u'/');
+  TInternalSearchRec& s = rec.SearchState;
+  s.FileMask = mask;
+  s.HasWildcards = mask.find_first_of(u"*?") != std::u16string::npos;
+  s.SearchAttr = static_cast<std::uint32_t>(searchAttr);
+  s.ExclusionMask = exclusionMask;
+  s.UseMaskLists = false;
+  s.Index = 0;
+  // A mask longer than the search record holds selects nothing rather than
+  // being cut into a wider one.
+  if (mask.size() > TInternalSearchRec::kMaxMask) {
+    s.Index = Count();
+    return false;
+  }
+  return SearchStep(rec);
+}
+
+bool TZABaseArchiver::FindNext(TZAArchiveItem& rec) {
+  ++rec.SearchState.Index;
+  return SearchStep(rec);
+}
+
+bool TZABaseArchiver::SearchStep(TZAArchiveItem& rec) {
+  if (!dirManager_) return false;
+  TInternalSearchRec& s = rec.SearchState;
+  TZADirArray& items = dirManager_->Items;
+  std::u16string maskFolder;
+  if (!options_.Recurse) {
+    maskFolder = FolderPart(Backslashed(s.FileMask));
+    sys::WideLowerInPlace(maskFolder);
+  }
+  for (std::int32_t i = std::max(s.Index, 0); i < items.Count(); ++i) {
+    const TDirItem& item = items.GetItem(i);
+    std::u16string_view n = item.EntryName;
+    if (!n.empty() && (n.back() == u'/' || n.back() == u'\\')) n.remove_suffix(1);
+    if (!options_.Recurse) {
+      std::u16string folder(FolderPart(Backslashed(n)));
+      sys::WideLowerInPlace(folder);
+      if (folder != maskFolder) continue;
+    }
+    if (!MatchesMask(n, s.FileMask) && !MatchesMask(LastComponent(Backslashed(n)), s.FileMask)) continue;
+    if (MatchesMask(n, s.ExclusionMask)) continue;
+    if (item.Header.ExternalAttributes & ~s.SearchAttr & 0x1E) continue;
+    s.Index = i;
+    FillArchiveItem(item, rec);
+    return true;
+  }
+  s.Index = items.Count();
+  return false;
+}
+
+TZAAction TZABaseArchiver::DefaultFailureAnswer(const EZAException& e) {
+  if (e.NativeError == 45) return fxaAbort;
+  if (e.NativeError == 61) return Dialogs().ConfirmFailure(e.Message(), false);
+  return Dialogs().ConfirmFailure(ZAFormat(u"%s. File processing error, possibly disk is full", {e.Message()}), true);
+}
+
+void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
+  std::lock_guard<std::recursive_mutex> lock(ZAEngineLock());
+  operation_ = operation;
+  processedCount_ = 0;
+  selectedCount_ = 0;
+  cancel_ = false;
+  progressEnabled_ = true;
+  TZADirArray& items = dirManager_->Items;
+  for (std::int32_t i = 0; i < items.Count(); ++i) selectedCount_ += items.GetItem(i).Selected;
+  bool reports = operation == poExtract || operation == poTest;
+  if (reports && OnOverallProgress) OnOverallProgress(this, 0.0, operation, ppStart, cancel_);
+  TZAAction action = fxaIgnore;
+  for (std::int32_t i = 0; !cancel_ && dirManager_ && i < dirManager_->Items.Count(); ++i) {
+    if (!dirManager_->Items.GetItem(i).Selected) continue;
+    dirManager_->Items.ItemAt(i).PendingOperation = operation;
+    do {
+      action = fxaIgnore;
+      std::u16string fileName = Backslashed(dirManager_->Items.GetItem(i).EntryName);
+      currentFileName_ = fileName;
+      try {
+        bool confirm = true;
+        if (OnConfirmProcessFile) OnConfirmProcessFile(this, fileName, operation, confirm);
+        if (!confirm) break;
+        if (cachedCurrentDir_.empty()) cachedCurrentDir_ = sys::WideCurrentDirectory();
+        std::u16string destDir = baseDir_.empty() ? cachedCurrentDir_ : baseDir_;
+        if (destDir.empty() || destDir.back() != u'\\') destDir += u'\\';
+        if (reports && OnFileProgress) OnFileProgress(this, fileName, 0.0, operation, ppStart, cancel_);
+        if (cancel_) break;
+        if (operation == poExtract) {
+          ExtractItem(i, fileName, destDir);
+        } else if (operation == poTest && !IsFolderEntry(dirManager_->Items.GetItem(i))) {
+          TNullStream nothing;
+          ExtractItemToStream(i, nothing);
+        }
+        bool kept = cancel_;
+        bool cancel = cancel_;
+        if (reports && OnFileProgress) OnFileProgress(this, fileName, 100.0, operation, ppEnd, cancel);
+        cancel_ = cancel || kept;
+        if (!cancel_) ++processedCount_;
+      } catch (const EZAException& e) {
+        action = fxaIgnore;
+        if (OnProcessFileFailure)
+          OnProcessFileFailure(this, fileName, operation, e.NativeError, e.ErrorCode, e.Message(), action);
+        else
+          action = DefaultFailureAnswer(e);
+      }
+    } while (action == fxaRetry);
+    if (action == fxaAbort || cancel_) break;
+  }
+  bool cancel = cancel_;
+  if (reports && OnOverallProgress) OnOverallProgress(this, 100.0, operation, ppEnd, cancel);
+  cancel_ = cancel || cancel_;
+  if (cancel_ || action == fxaAbort) updateLevel_ = 0;
+  progressEnabled_ = false;
+  chunk_.reset();
+  output_.reset();
+}
+
+bool TZABaseArchiver::ConfirmOverwrite(const std::u16string& fileName, std::u16string& path) {
+  if (OnConfirmOverwrite) {
+    bool confirm = true;
+    OnConfirmOverwrite(this, fileName, path, confirm);
+    return confirm;
+  }
+  switch (Dialogs().ConfirmOverwrite(ZAFormat(u"Overwrite file \"%s\" with \"%s\"", {path, fileName}))) {
+    case TZAUserDialogs::oaYes: return true;
+    case TZAUserDialogs::oaNoToAll: options_.OverwriteMode = omNever; return false;
+    case TZAUserDialogs::oaYesToAll: options_.OverwriteMode = omAlways; return true;
+    default: return false;
+  }
+}
+
+void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, std::u16string destDir) {
+  const TDirItem& item = dirManager_->Items.GetItem(index);
+  std::uint32_t fileAttr = item.Header.ExternalAttributes;
+  const std::u16string stored = fileName;
+  if (OnExtractFile) OnExtractFile(this, fileName, fileAttr, item.Comment.str());
+  // A name from the archive stays inside the destination; one set by the
+  // handler is the caller's choice.
+  if (fileName == stored && LeavesDestination(stored)) throw EZAException(19, this, {destDir + fileName});
+  if (fileName.find(u':') != std::u16string::npos || fileName.find(u"\\\\") != std::u16string::npos)
+    destDir.clear();
+  if (!options_.CreateDirs) {
+    fileName = std::u16string(LastComponent(fileName));
+  } else {
+    std::u16string folder = destDir + std::u16string(FolderPart(fileName));
+    bool made;
+    try {
+      made = ForceDirectories(folder);
+    } catch (...) {
+      made = false;
+    }
+    if (!made) throw EZAException(20, this, {folder});
+  }
+  if (IsFolderEntry(item)) return;
+
+  std::u16string path = destDir + fileName;
+  if (sys::WideFileExists(path)) {
+    if (!options_.ReplaceReadOnly) {
+      std::uint32_t attr = sys::WideGetAttributes(path);
+      if (attr != sys::kInvalidAttributes && (attr & 0x01)) return;
+    }
+    std::int32_t archived = static_cast<std::int32_t>((static_cast<std::uint32_t>(item.Header.ModDate) << 16) |
+                                                      item.Header.ModTime);
+    switch (options_.OverwriteMode) {
+      case omPrompt:
+        if (!ConfirmOverwrite(fileName, path)) return;
+        break;
+      case omAlways: break;
+      case omNever: return;
+      case omIfNewer:
+        if (sys::WideGetDosDateTime(path) >= archived) return;
+        break;
+      case omIfOlder:
+        if (sys::WideGetDosDateTime(path) <= archived) return;
+        break;
+    }
+  }
+
+  if (sys::WideFileExists(path)) {
+    sys::WideSetAttributes(path, 0);
+    sys::WideDeleteFile(path);
+  }
+  std::unique_ptr<TZAFileStream> out;
+  try {
+    out = std::make_unique<TZAFileStream>(path, fmCreate);
+  } catch (const EFCreateError&) {
+    throw EZAException(19, this, {path});
+  }
+  std::exception_ptr failure;
+  try {
+    ExtractItemToStream(index, *out);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  out->File().SetDosDateTime((static_cast<std::uint32_t>(item.Header.ModDate) << 16) | item.Header.ModTime);
+  if (options_.FlushBuffers && sys::WideIsRemovableDrive(path)) out->File().Flush();
+  out.reset();
+  if (skipFile_ || cancel_ || failure)
+    sys::WideDeleteFile(path);
+  else if (options_.SetAttributes)
+    sys::WideSetAttributes(path, fileAttr);
+  if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace za
