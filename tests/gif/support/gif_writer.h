@@ -43,7 +43,7 @@ struct TImage {
   int localColors = 0;  // 0: no local map; else 2..256, a power of two
   unsigned codeSize = 8;
   size_t blockSize = 255;
-  TLzwOptions lzw;
+  TLzwOptions lzw = {};
 };
 
 class TGifBuilder {

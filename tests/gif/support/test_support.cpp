@@ -49,8 +49,12 @@ void WriteFile(const std::filesystem::path& path, std::span<const uint8_t> bytes
 }
 
 std::filesystem::path SourceDir() {
-  const char* dir = std::getenv("ROVEND_SOURCE_DIR");
-  return dir ? std::filesystem::path(dir) : std::filesystem::current_path();
+  if (const char* dir = std::getenv("ROVEND_SOURCE_DIR")) return dir;
+#ifdef ROVEND_SOURCE_DIR
+  return ROVEND_SOURCE_DIR;
+#else
+  return std::filesystem::current_path();
+#endif
 }
 
 }  // namespace rovend::gif::testing
