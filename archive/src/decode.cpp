@@ -47,6 +47,7 @@ std::uint32_t Crc(std::uint32_t crc, const std::uint8_t* data, std::size_t size)
 void TZABaseArchiver::ExtractItemToStream(std::int32_t index, TZAStream& stream) {
   if (!dirManager_ || !stream_ || index < 0 || index >= dirManager_->Items.Count()) throw EZAException(16, this);
   const TDirItem& entry = dirManager_->Items.GetItem(index);
+  cancel_ = false;  // within an operation nothing reaches here once cancelled
   // One file holds every volume here, so the entry's volume number needs no
   // other file to be opened.
   std::uint64_t offset = entry.LocalOffset();

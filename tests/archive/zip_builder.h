@@ -43,11 +43,37 @@ inline std::uint32_t Crc(const std::string& data) {
       crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
 }
 
+// Raw deflate data, as zip entries carry it.
+inline std::string RawDeflate(const std::string& plain, int level = 6) {
+  z_stream z{};
+  deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&z, static_cast<uLong>(plain.size())) + 16, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(plain.data()));
+  z.avail_in = static_cast<uInt>(plain.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
 struct Entry {
   Entry(std::string n, std::string d, std::uint16_t m = 0, std::uint16_t f = 0, std::uint16_t v = 20)
       : name(std::move(n)), data(std::move(d)), method(m), flags(f), versionNeeded(v) {}
+  // A deflated entry of `plain`.
+  static Entry Deflated(std::string n, const std::string& plain) {
+    Entry e(std::move(n), RawDeflate(plain), 8);
+    e.plain = plain;
+    e.hasPlain = true;
+    return e;
+  }
+  std::uint32_t PlainSize() const { return static_cast<std::uint32_t>(hasPlain ? plain.size() : data.size()); }
+  std::uint32_t PlainCrc() const { return Crc(hasPlain ? plain : data); }
   std::string name;
-  std::string data;  // stored as is (method 0 unless `method` says otherwise)
+  std::string data;  // as it lies in the archive
+  std::string plain;  // the content, when `data` is compressed
+  bool hasPlain = false;
   std::uint16_t method = 0;
   std::uint16_t flags = 0;
   std::uint16_t versionNeeded = 20;
@@ -57,7 +83,8 @@ struct Entry {
   std::string localExtra, centralExtra, comment;
   bool zip64 = false;  // all-ones sizes and offset, real values in a Zip64 block
   // Overrides of the central header, when set.
-  std::int64_t crcOverride = -1;
+  std::int64_t crcOverride = -1, sizeOverride = -1, packedOverride = -1;
+  std::string localName;  // a local name other than the central one
 };
 
 struct Archive {
@@ -75,7 +102,7 @@ struct Archive {
     std::vector<std::uint64_t> offsets;
     for (const Entry& e : entries) {
       offsets.push_back(out.size() - base);
-      std::uint32_t crc = Crc(e.data);
+      std::uint32_t crc = e.PlainCrc();
       Put32(out, 0x04034B50);
       Put16(out, e.versionNeeded);
       Put16(out, e.flags);
@@ -85,15 +112,15 @@ struct Archive {
       bool dd = e.flags & 8;
       Put32(out, dd ? 0 : crc);
       Put32(out, dd ? 0 : (e.zip64 ? 0xFFFFFFFF : static_cast<std::uint32_t>(e.data.size())));
-      Put32(out, dd ? 0 : (e.zip64 ? 0xFFFFFFFF : static_cast<std::uint32_t>(e.data.size())));
-      Put16(out, static_cast<std::uint32_t>(e.name.size()));
+      Put32(out, dd ? 0 : (e.zip64 ? 0xFFFFFFFF : e.PlainSize()));
+      Put16(out, static_cast<std::uint32_t>(e.localName.empty() ? e.name.size() : e.localName.size()));
       Put16(out, static_cast<std::uint32_t>(e.localExtra.size()));
-      out += e.name + e.localExtra + e.data;
+      out += (e.localName.empty() ? e.name : e.localName) + e.localExtra + e.data;
       if (dd) {
         Put32(out, 0x08074B50);
         Put32(out, crc);
         Put32(out, static_cast<std::uint32_t>(e.data.size()));
-        Put32(out, static_cast<std::uint32_t>(e.data.size()));
+        Put32(out, e.PlainSize());
       }
     }
     std::uint64_t dirStart = out.size();
@@ -102,7 +129,7 @@ struct Archive {
       std::string extra = e.centralExtra;
       if (e.zip64) {
         std::string z;
-        Put64(z, e.data.size());
+        Put64(z, e.PlainSize());
         Put64(z, e.data.size());
         Put64(z, offsets[i]);
         extra = Block(0x0001, z) + extra;
@@ -114,9 +141,12 @@ struct Archive {
       Put16(out, e.method);
       Put16(out, e.time);
       Put16(out, e.date);
-      Put32(out, e.crcOverride >= 0 ? static_cast<std::uint32_t>(e.crcOverride) : Crc(e.data));
-      Put32(out, e.zip64 ? 0xFFFFFFFF : static_cast<std::uint32_t>(e.data.size()));
-      Put32(out, e.zip64 ? 0xFFFFFFFF : static_cast<std::uint32_t>(e.data.size()));
+      Put32(out, e.crcOverride >= 0 ? static_cast<std::uint32_t>(e.crcOverride) : e.PlainCrc());
+      Put32(out, e.zip64 ? 0xFFFFFFFF
+                         : (e.packedOverride >= 0 ? static_cast<std::uint32_t>(e.packedOverride)
+                                                  : static_cast<std::uint32_t>(e.data.size())));
+      Put32(out, e.zip64 ? 0xFFFFFFFF
+                         : (e.sizeOverride >= 0 ? static_cast<std::uint32_t>(e.sizeOverride) : e.PlainSize()));
       Put16(out, static_cast<std::uint32_t>(e.name.size()));
       Put16(out, static_cast<std::uint32_t>(extra.size()));
       Put16(out, static_cast<std::uint32_t>(e.comment.size()));

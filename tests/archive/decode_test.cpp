@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "archive/archiver.h"
+#include "zip_builder.h"
+
+using zatest::Archive;
+using zatest::Entry;
+
+namespace {
+
+// An archive in memory, opened by a component with scripted answers.
+struct Opened {
+  explicit Opened(const Archive& a) : bytes(a.Build()), stream(bytes.data(), bytes.size()) {
+    zip.OpenArchive(stream);
+  }
+  // Decodes entry i; the native error, or 0.
+  int Decode(int i, za::TZAStream& out) {
+    try {
+      zip.ExtractItemToStream(i, out);
+    } catch (const za::EZAException& e) {
+      return e.NativeError;
+    }
+    return 0;
+  }
+  std::string Decoded(int i, int* error = nullptr) {
+    za::TZAMemoryStream out;
+    int e = Decode(i, out);
+    if (error) *error = e;
+    return std::string(out.Data().begin(), out.Data().end());
+  }
+  std::string bytes;
+  za::TZABufferStream stream;
+  za::TZipArchiver zip;
+};
+
+std::string Noise(std::size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::string s(n, '\0');
+  for (char& c : s) c = static_cast<char>(rng());
+  return s;
+}
+
+// A stream that refuses writes after `room` bytes.
+class FullDisk : public za::TZAMemoryStream {
+ public:
+  explicit FullDisk(std::int64_t room) : room_(room) {}
+  std::int64_t Write(const void* b, std::int64_t n) override {
+    if (Position() + n > room_) return 0;
+    return TZAMemoryStream::Write(b, n);
+  }
+  std::int64_t room_;
+};
+
+TEST(DecodeTest, EmptyStoredAndDeflatedEntries) {
+  Archive a;
+  a.entries.push_back(Entry{"empty", ""});
+  a.entries.push_back(Entry::Deflated("empty.z", ""));
+  a.entries.push_back(Entry{"stored", "stored bytes"});
+  Opened o(a);
+  int e = -1;
+  EXPECT_EQ(o.Decoded(0, &e), "");
+  EXPECT_EQ(e, 0);
+  EXPECT_EQ(o.zip.Item(1).Header.CompressedSize, 2u);
+  EXPECT_EQ(o.Decoded(1, &e), "");
+  EXPECT_EQ(e, 0);
+  EXPECT_EQ(o.Decoded(2), "stored bytes");
+}
+
+TEST(DecodeTest, EntriesLargerThanAChunk) {
+  std::string text;
+  for (int i = 0; text.size() < 3'500'000; ++i) text += "line " + std::to_string(i) + "\n";
+  std::string noise = Noise(2'300'000, 7);  // deflates to more than two chunks of input
+  Archive a;
+  a.entries.push_back(Entry::Deflated("text", text));
+  a.entries.push_back(Entry::Deflated("noise", noise));
+  a.entries.push_back(Entry{"stored", noise});
+  Opened o(a);
+  ASSERT_GT(o.zip.Item(1).Header.CompressedSize, 2u * 1048576);
+  EXPECT_EQ(o.Decoded(0), text);
+  EXPECT_EQ(o.Decoded(1), noise);
+  EXPECT_EQ(o.Decoded(2), noise);
+}
+
+TEST(DecodeTest, DataDescriptorsAndLocalLengthsThatDiffer) {
+  Archive a;
+  a.entries.push_back(Entry::Deflated("streamed", std::string(5000, 's')));
+  a.entries[0].flags = 8;
+  a.entries.push_back(Entry{"renamed", "content"});
+  a.entries[1].localName = "a-much-longer-local-name";
+  a.entries[1].localExtra = zatest::Block(0x000A, std::string(20, 'x'));
+  Opened o(a);
+  EXPECT_EQ(o.Decoded(0), std::string(5000, 's'));
+  EXPECT_EQ(o.Decoded(1), "content");
+}
+
+TEST(DecodeTest, CompressedSizeIsCutAtTheCentralDirectory) {
+  Archive a;
+  a.entries.push_back(Entry{"last", "payload"});
+  a.entries[0].packedOverride = 1000000;
+  Opened o(a);
+  int e = -1;
+  EXPECT_EQ(o.Decoded(0, &e), "payload");  // the directory's bytes are not taken as data
+  EXPECT_EQ(e, 0);
+  EXPECT_EQ(o.zip.DirManager()->DirectoryStart, static_cast<std::int64_t>(30 + 4 + 7));
+}
+
+TEST(DecodeTest, CrcMismatchFailsUnlessCorruptedFilesAreAccepted) {
+  Archive a;
+  a.entries.push_back(Entry::Deflated("bad", "some text"));
+  a.entries[0].crcOverride = 0x12345678;
+  Opened o(a);
+  int e = 0;
+  o.Decoded(0, &e);
+  EXPECT_EQ(e, 8);
+  o.zip.SetExtractCorruptedFiles(true);
+  EXPECT_EQ(o.Decoded(0, &e), "some text");
+  EXPECT_EQ(e, 0);
+}
+
+TEST(DecodeTest, MethodsOtherThanStoredAndDeflate) {
+  Archive a;
+  a.entries.push_back(Entry{"d64", "xx", 9});
+  a.entries.push_back(Entry{"bzip2", "xx", 12});
+  Opened o(a);
+  za::TZAMemoryStream out;
+  o.zip.SetExtractCorruptedFiles(true);
+  try {
+    o.zip.ExtractItemToStream(0, out);
+    FAIL();
+  } catch (const za::EZAException& e) {
+    EXPECT_EQ(e.NativeError, 55);
+    EXPECT_EQ(e.Message(), u"Deflate64 compression method is not supported - Native error: 00055");
+  }
+  EXPECT_EQ(o.Decode(1, out), 0);  // accepted as corrupted: nothing written
+  EXPECT_EQ(out.Size(), 0);
+  o.zip.SetExtractCorruptedFiles(false);
+  EXPECT_EQ(o.Decode(1, out), 8);
+  EXPECT_EQ(o.Decode(2, out), 16);
+  EXPECT_EQ(o.Decode(-1, out), 16);
+}
+
+TEST(DecodeTest, EncryptedEntryWithoutACipherFails) {
+  Archive a;
+  a.entries.push_back(Entry{"secret", std::string(12, 'h') + "data", 0, 1});
+  Opened o(a);
+  int e = 0;
+  o.Decoded(0, &e);
+  EXPECT_EQ(e, 8);
+}
+
+TEST(DecodeTest, OutputBeyondTheDeclaredSizeStopsAtOnce) {
+  std::string bomb(50'000'000, '\0');
+  Archive a;
+  a.entries.push_back(Entry::Deflated("bomb", bomb));
+  a.entries[0].sizeOverride = 1000;
+  Opened o(a);
+  o.zip.SetExtractCorruptedFiles(true);
+  int e = 0;
+  std::string out = o.Decoded(0, &e);
+  EXPECT_EQ(e, 0);
+  EXPECT_LE(out.size(), 1000u);
+}
+
+TEST(DecodeTest, DeflateEndFollowedByMoreInputEnds) {
+  // A complete deflate stream, its Adler-32 as zlib would check it after the
+  // header the decoder adds, and more bytes: the end of the stream ends it.
+  std::string plain = "abcabcabc";
+  std::string data = zatest::RawDeflate(plain);
+  uLong adler = adler32(1, reinterpret_cast<const Bytef*>(plain.data()), static_cast<uInt>(plain.size()));
+  for (int s = 24; s >= 0; s -= 8) data.push_back(static_cast<char>((adler >> s) & 0xFF));
+  data += "trailing bytes";
+  Archive a;
+  Entry e{"tail", data, 8};
+  e.plain = plain;
+  e.hasPlain = true;
+  a.entries.push_back(e);
+  Opened o(a);
+  int error = -1;
+  EXPECT_EQ(o.Decoded(0, &error), plain);
+  EXPECT_EQ(error, 0);
+}
+
+TEST(DecodeTest, GarbageAndTruncatedDataFailCleanly) {
+  Archive a;
+  Entry garbage{"garbage", Noise(5000, 3), 8};
+  garbage.plain = "whatever";
+  garbage.hasPlain = true;
+  a.entries.push_back(garbage);
+  Opened o(a);
+  int e = 0;
+  o.Decoded(0, &e);
+  EXPECT_EQ(e, 8);
+  // An entry's data cut in half (the directory is then rebuilt).
+  Archive b;
+  b.entries.push_back(Entry{"pad", Noise(200000, 5)});
+  b.entries.push_back(Entry::Deflated("cut", Noise(100000, 4)));
+  std::string bytes = b.Build();
+  std::size_t second = 30 + 3 + 200000;
+  bytes.resize(second + 30 + 3 + 50000);
+  za::TZABufferStream cutStream(bytes.data(), bytes.size());
+  za::TZipArchiver zip;
+  zip.OpenArchive(cutStream);
+  ASSERT_EQ(zip.Count(), 2);
+  za::TZAMemoryStream out;
+  try {
+    zip.ExtractItemToStream(1, out);
+    FAIL();
+  } catch (const za::EZAException& ex) {
+    EXPECT_EQ(ex.NativeError, 8);
+  }
+}
+
+TEST(DecodeTest, FullDiskAsksThenCancels) {
+  Archive a;
+  a.entries.push_back(Entry{"big", std::string(200000, 'b')});
+  Opened o(a);
+  FullDisk disk(100000);
+  EXPECT_EQ(o.Decode(0, disk), 0);  // no handler: the write gives up, which is no failure
+  EXPECT_LE(disk.Size(), 100000);
+
+  FullDisk later(100000);
+  int asked = 0;
+  o.zip.OnDiskFull = [&](za::TZABaseArchiver*, std::int32_t volume, const std::u16string&, bool& cancel) {
+    EXPECT_EQ(volume, 0);
+    EXPECT_FALSE(cancel);
+    ++asked;
+    later.room_ = 1 << 30;  // room made: the same piece is written again
+  };
+  EXPECT_EQ(o.Decode(0, later), 0);
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(later.Size(), 200000);
+}
+
+}  // namespace

@@ -1,0 +1,441 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <filesystem>
+
+#include "archive/archiver.h"
+#include "temp_dir.h"
+#include "ui/headless.h"
+#include "zip_builder.h"
+
+using zatest::Archive;
+using zatest::Entry;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Scripted answers for the questions asked without a handler.
+struct ScriptedDialogs : za::TZAUserDialogs {
+  za::TZAAction ConfirmFailure(const std::u16string& text, bool withRetry) override {
+    failures.push_back(text);
+    retryOffered = withRetry;
+    return failureAnswer;
+  }
+  TOverwriteAnswer ConfirmOverwrite(const std::u16string& text) override {
+    overwrites.push_back(text);
+    return overwriteAnswer;
+  }
+  bool AskPassword(const std::u16string&, std::string&) override { return false; }
+  std::vector<std::u16string> failures, overwrites;
+  bool retryOffered = false;
+  za::TZAAction failureAnswer = za::fxaIgnore;
+  TOverwriteAnswer overwriteAnswer = oaNo;
+};
+
+// 2025-01-01 12:00:00 local, as a file time.
+std::time_t EntryTime() {
+  std::tm tm{};
+  tm.tm_year = 125;
+  tm.tm_mon = 0;
+  tm.tm_mday = 1;
+  tm.tm_hour = 12;
+  tm.tm_isdst = -1;
+  return std::mktime(&tm);
+}
+
+class ExtractTest : public zatest::TempDirTest {
+ protected:
+  void SetUp() override {
+    TempDirTest::SetUp();
+    fs::create_directory(dir_ / "out");
+    zip.SetDialogs(&dialogs);
+    zip.SetName(u"Z");
+  }
+  void Open(const Archive& a) {
+    Write("a.zip", a.Build());
+    zip.SetFileName(WidePath("a.zip"));
+    zip.OpenArchive();
+    zip.SetBaseDir(WidePath("out"));
+  }
+  void ExtractAll() { zip.ExtractFiles(u"*.*", 10431, u""); }
+  bool Exists(const std::string& p) const { return fs::exists(dir_ / "out" / p); }
+  std::string Out(const std::string& p) const { return Read("out/" + p); }
+  void Stamp(const std::string& p, std::time_t t) const {
+    struct timespec ts[2] = {{t, 0}, {t, 0}};
+    utimensat(AT_FDCWD, Path("out/" + p).c_str(), ts, 0);
+  }
+  // Failures seen by a handler: native errors in order.
+  void RecordFailures(za::TZAAction answer = za::fxaIgnore) {
+    zip.OnProcessFileFailure = [this, answer](za::TZABaseArchiver*, const std::u16string& name,
+                                              za::TZAProcessOperation op, std::int32_t native, std::int32_t,
+                                              const std::u16string& message, za::TZAAction& action) {
+      EXPECT_EQ(op, za::poExtract);
+      EXPECT_EQ(action, za::fxaIgnore);
+      failures.push_back(native);
+      failedNames.push_back(name);
+      messages.push_back(message);
+      action = answer;
+    };
+  }
+  za::TZipArchiver zip;
+  ScriptedDialogs dialogs;
+  std::vector<int> failures;
+  std::vector<std::u16string> failedNames, messages;
+};
+
+Archive Tree() {
+  Archive a;
+  a.entries.push_back(Entry{"root.txt", "root"});
+  a.entries.push_back(Entry{"dir/", ""});
+  a.entries.back().attributes = 0x10;
+  a.entries.push_back(Entry::Deflated("dir/sub/deep.txt", std::string(10000, 'd')));
+  a.entries.push_back(Entry{"dir/readonly.txt", "ro"});
+  a.entries.back().attributes = 0x21;
+  a.entries.push_back(Entry{"flagged-folder", ""});
+  a.entries.back().attributes = 0x10;
+  return a;
+}
+
+TEST_F(ExtractTest, WritesFilesFoldersTimesAndAttributes) {
+  Open(Tree());
+  ExtractAll();
+  EXPECT_EQ(Out("root.txt"), "root");
+  EXPECT_EQ(Out("dir/sub/deep.txt"), std::string(10000, 'd'));
+  EXPECT_TRUE(fs::is_directory(dir_ / "out" / "dir"));
+  EXPECT_FALSE(Exists("flagged-folder"));  // a folder by its attribute only: just the folders above it
+  struct stat st;
+  ASSERT_EQ(stat(Path("out/root.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, EntryTime());
+  ASSERT_EQ(stat(Path("out/dir/readonly.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0222, 0u);
+}
+
+TEST_F(ExtractTest, MasksAndExclusions) {
+  Open(Tree());
+  zip.ExtractFiles(u"*.TXT", 10431, u"dir/sub/*");
+  EXPECT_TRUE(Exists("root.txt"));
+  EXPECT_TRUE(Exists("dir/readonly.txt"));  // found by its last component
+  EXPECT_FALSE(Exists("dir/sub/deep.txt"));
+  fs::remove_all(dir_ / "out");
+  zip.ExtractFiles(u"*.txt", 10431, u"dir\\sub\\*");  // "\" never excludes inside a folder
+  EXPECT_TRUE(Exists("dir/sub/deep.txt"));
+  fs::remove_all(dir_ / "out");
+  zip.Options().Recurse = false;
+  zip.ExtractFiles(u"*.txt", 10431, u"");
+  EXPECT_TRUE(Exists("root.txt"));
+  EXPECT_FALSE(Exists("dir/readonly.txt"));
+  zip.Options().Recurse = true;
+  fs::remove_all(dir_ / "out");
+  zip.ExtractFiles(u"C:*.txt", 10431, u"");  // the drive is ignored
+  EXPECT_TRUE(Exists("root.txt"));
+  fs::remove_all(dir_ / "out");
+  zip.Options().StorePath = za::spFullPathWithDrive;
+  zip.ExtractFiles(u"C:*.txt", 10431, u"");
+  EXPECT_FALSE(Exists("root.txt"));
+}
+
+TEST_F(ExtractTest, EmptyMaskRaisesOnlyTheOverallEvents) {
+  Open(Tree());
+  std::vector<std::pair<double, za::TZAProgressPhase>> overall;
+  zip.OnOverallProgress = [&](za::TZABaseArchiver*, double p, za::TZAProcessOperation, za::TZAProgressPhase phase,
+                              bool&) { overall.emplace_back(p, phase); };
+  int files = 0;
+  zip.OnFileProgress = [&](auto...) { ++files; };
+  zip.ExtractFiles(u"", 10431, u"");
+  ASSERT_EQ(overall.size(), 2u);
+  EXPECT_EQ(overall[0], std::make_pair(0.0, za::ppStart));
+  EXPECT_EQ(overall[1], std::make_pair(100.0, za::ppEnd));
+  EXPECT_EQ(files, 0);
+  // Folder entries need their bit in the search attributes; read-only never excludes.
+  std::vector<std::u16string> seen;
+  zip.OnConfirmProcessFile = [&](za::TZABaseArchiver*, const std::u16string& name, za::TZAProcessOperation,
+                                 bool&) { seen.push_back(name); };
+  zip.ExtractFiles(u"*.*", 0, u"");
+  EXPECT_EQ(seen, (std::vector<std::u16string>{u"root.txt", u"dir\\sub\\deep.txt", u"dir\\readonly.txt"}));
+}
+
+TEST_F(ExtractTest, OverwriteModes) {
+  Archive a;
+  a.entries.push_back(Entry{"f.txt", "archived"});
+  Open(a);
+  auto existing = [&](std::time_t t) {
+    Write("out/f.txt", "existing");
+    Stamp("f.txt", t);
+  };
+  const std::time_t s = EntryTime();
+  struct Case {
+    za::TZAOverwriteMode mode;
+    std::time_t existingTime;
+    bool replaced;
+  } cases[] = {{za::omAlways, s, true},       {za::omNever, s - 100, false},   {za::omIfNewer, s - 100, true},
+               {za::omIfNewer, s, false},     {za::omIfNewer, s + 100, false}, {za::omIfOlder, s + 100, true},
+               {za::omIfOlder, s, false},     {za::omIfOlder, s - 100, false}};
+  for (const Case& c : cases) {
+    existing(c.existingTime);
+    zip.Options().OverwriteMode = c.mode;
+    ExtractAll();
+    EXPECT_EQ(Out("f.txt"), c.replaced ? "archived" : "existing") << int(c.mode) << " " << c.existingTime - s;
+  }
+  // A prompt through the handler, which may also redirect the output.
+  zip.Options().OverwriteMode = za::omPrompt;
+  existing(s);
+  zip.OnConfirmOverwrite = [&](za::TZABaseArchiver*, const std::u16string& source, std::u16string& dest,
+                               bool& confirm) {
+    EXPECT_EQ(source, u"f.txt");
+    EXPECT_EQ(dest, WidePath("out") + u"\\f.txt");
+    dest = WidePath("out") + u"\\other.txt";
+    confirm = true;
+  };
+  ExtractAll();
+  EXPECT_EQ(Out("other.txt"), "archived");
+  EXPECT_EQ(Out("f.txt"), "existing");
+  // The default question: Yes to All changes the mode for good.
+  zip.OnConfirmOverwrite = nullptr;
+  dialogs.overwriteAnswer = za::TZAUserDialogs::oaYesToAll;
+  ExtractAll();
+  ASSERT_EQ(dialogs.overwrites.size(), 1u);
+  EXPECT_EQ(dialogs.overwrites[0], u"Overwrite file \"" + WidePath("out") + u"\\f.txt\" with \"f.txt\"");
+  EXPECT_EQ(zip.Options().OverwriteMode, za::omAlways);
+  EXPECT_EQ(Out("f.txt"), "archived");
+}
+
+TEST_F(ExtractTest, ReadOnlyFilesStayUnlessReplacingIsAllowed) {
+  Archive a;
+  a.entries.push_back(Entry{"ro.txt", "archived"});
+  Open(a);
+  Write("out/ro.txt", "existing");
+  chmod(Path("out/ro.txt").c_str(), 0444);
+  zip.Options().ReplaceReadOnly = false;
+  RecordFailures();
+  ExtractAll();
+  EXPECT_EQ(Out("ro.txt"), "existing");
+  EXPECT_TRUE(failures.empty());
+  zip.Options().ReplaceReadOnly = true;
+  ExtractAll();
+  EXPECT_EQ(Out("ro.txt"), "archived");
+}
+
+TEST_F(ExtractTest, CancelAtEachPhase) {
+  Archive a;
+  a.entries.push_back(Entry{"one.txt", "1"});
+  a.entries.push_back(Entry::Deflated("two.txt", std::string(3'000'000, '2')));
+  a.entries.push_back(Entry{"three.txt", "3"});
+  Open(a);
+  bool ended = false;
+  zip.OnOverallProgress = [&](za::TZABaseArchiver*, double, za::TZAProcessOperation, za::TZAProgressPhase phase,
+                              bool& cancel) {
+    if (phase == za::ppStart) cancel = true;
+    if (phase == za::ppEnd) ended = true;
+  };
+  ExtractAll();
+  EXPECT_FALSE(Exists("one.txt"));
+  EXPECT_TRUE(ended);
+
+  zip.OnOverallProgress = nullptr;
+  zip.OnFileProgress = [&](za::TZABaseArchiver*, const std::u16string& name, double, za::TZAProcessOperation,
+                           za::TZAProgressPhase phase, bool& cancel) {
+    if (name == u"two.txt" && phase == za::ppStart) cancel = true;
+  };
+  ExtractAll();
+  EXPECT_TRUE(Exists("one.txt"));
+  EXPECT_FALSE(Exists("two.txt"));
+  EXPECT_FALSE(Exists("three.txt"));
+
+  fs::remove_all(dir_ / "out");
+  zip.OnFileProgress = [&](za::TZABaseArchiver*, const std::u16string& name, double progress,
+                           za::TZAProcessOperation, za::TZAProgressPhase phase, bool& cancel) {
+    if (name == u"two.txt" && phase == za::ppProcess && progress > 10) cancel = true;
+  };
+  ExtractAll();
+  EXPECT_TRUE(Exists("one.txt"));
+  EXPECT_FALSE(Exists("two.txt"));  // the partial output is deleted
+  EXPECT_FALSE(Exists("three.txt"));
+}
+
+Archive WithBadEntry() {
+  Archive a;
+  a.entries.push_back(Entry{"bad.txt", "bad"});
+  a.entries.back().crcOverride = 1;
+  a.entries.push_back(Entry{"good.txt", "good"});
+  return a;
+}
+
+TEST_F(ExtractTest, FailureAnswersRetryIgnoreAbort) {
+  Open(WithBadEntry());
+  int attempts = 0;
+  zip.OnConfirmProcessFile = [&](za::TZABaseArchiver*, const std::u16string& name, za::TZAProcessOperation,
+                                 bool&) { attempts += name == u"bad.txt"; };
+  zip.OnProcessFileFailure = [&](za::TZABaseArchiver*, const std::u16string&, za::TZAProcessOperation,
+                                 std::int32_t native, std::int32_t code, const std::u16string& message,
+                                 za::TZAAction& action) {
+    EXPECT_EQ(native, 8);
+    EXPECT_EQ(code, 4);
+    EXPECT_EQ(message,
+              u"Z: Invalid size or check sum of file or unsupported compression format - Native error: 00008");
+    action = attempts < 2 ? za::fxaRetry : za::fxaIgnore;
+  };
+  ExtractAll();
+  EXPECT_EQ(attempts, 2);
+  EXPECT_FALSE(Exists("bad.txt"));  // no partial output after Ignore
+  EXPECT_TRUE(Exists("good.txt"));
+
+  fs::remove_all(dir_ / "out");
+  RecordFailures(za::fxaAbort);
+  ExtractAll();  // returns normally
+  EXPECT_EQ(failures, std::vector<int>{8});
+  EXPECT_FALSE(Exists("good.txt"));
+}
+
+TEST_F(ExtractTest, DefaultFailureQuestion) {
+  Open(WithBadEntry());
+  dialogs.failureAnswer = za::fxaAbort;
+  ExtractAll();
+  ASSERT_EQ(dialogs.failures.size(), 1u);
+  EXPECT_EQ(dialogs.failures[0],
+            u"Z: Invalid size or check sum of file or unsupported compression format - Native error: 00008. "
+            u"File processing error, possibly disk is full");
+  EXPECT_TRUE(dialogs.retryOffered);
+  EXPECT_FALSE(Exists("good.txt"));
+}
+
+TEST_F(ExtractTest, DefaultDialogsGoThroughUiMessageBoxes) {
+  Open(WithBadEntry());
+  zip.SetDialogs(nullptr);
+  ui::headless::Reset();
+  ui::headless::SetDialogResponder([](const ui::headless::DialogRecord&) { return ui::DialogResult::Ignore; });
+  ExtractAll();
+  ASSERT_EQ(ui::headless::ShownDialogs().size(), 1u);
+  const auto& box = ui::headless::ShownDialogs()[0];
+  EXPECT_NE(box.text.find("File processing error, possibly disk is full"), std::string::npos);
+  EXPECT_EQ(box.options.buttons, ui::DialogButtons::AbortRetryIgnore);
+  EXPECT_TRUE(Exists("good.txt"));
+  ui::headless::Reset();
+}
+
+TEST_F(ExtractTest, StoredNamesNeverLeaveTheDestination) {
+  const char* names[] = {"../up.txt",    "..\\up.txt",      "/abs.txt",    "\\abs.txt",     "C:drive.txt",
+                         "c:\\drive.txt", "\\\\srv\\sh\\x.txt", "a/../../x.txt", "a//b.txt",     ".. /x.txt",
+                         "d/.../x.txt",  "../"};
+  Archive a;
+  for (const char* n : names) a.entries.push_back(Entry{n, "evil"});
+  a.entries.push_back(Entry{"fine.txt", "fine"});
+  Open(a);
+  RecordFailures();
+  auto before = std::distance(fs::recursive_directory_iterator(dir_), fs::recursive_directory_iterator());
+  ExtractAll();
+  ASSERT_EQ(failures.size(), std::size(names));
+  for (int f : failures) EXPECT_EQ(f, 19);
+  EXPECT_EQ(messages[0], u"Z: Cannot create file \"" + WidePath("out") + u"\\..\\up.txt\" - Native error: 00019");
+  auto after = std::distance(fs::recursive_directory_iterator(dir_), fs::recursive_directory_iterator());
+  EXPECT_EQ(after, before + 1);  // fine.txt only
+  EXPECT_EQ(Out("fine.txt"), "fine");
+}
+
+TEST_F(ExtractTest, NameFromTheHandlerIsHonoured) {
+  Archive a;
+  a.entries.push_back(Entry{"x.txt", "moved"});
+  Open(a);
+  std::u16string target = WidePath("elsewhere.txt");
+  zip.OnExtractFile = [&](za::TZABaseArchiver*, std::u16string& name, std::uint32_t& attr, const std::string&) {
+    name = u"..\\elsewhere.txt";
+    attr = 0x20;
+  };
+  ExtractAll();
+  EXPECT_EQ(Read("elsewhere.txt"), "moved");
+}
+
+TEST_F(ExtractTest, WithoutCreateDirsFilesGoFlatAndMeetEachOther) {
+  Archive a;
+  a.entries.push_back(Entry{"a/same.txt", "first"});
+  a.entries.push_back(Entry{"b/same.txt", "second"});
+  Open(a);
+  zip.Options().CreateDirs = false;
+  zip.Options().OverwriteMode = za::omNever;
+  ExtractAll();
+  EXPECT_EQ(Out("same.txt"), "first");
+  EXPECT_FALSE(Exists("a"));
+}
+
+TEST_F(ExtractTest, DestinationThatIsAFolderFails) {
+  Archive a;
+  a.entries.push_back(Entry{"taken", "x"});
+  Open(a);
+  fs::create_directory(dir_ / "out" / "taken");
+  RecordFailures();
+  ExtractAll();
+  EXPECT_EQ(failures, std::vector<int>{19});
+  // A folder that cannot be made.
+  Archive b;
+  b.entries.push_back(Entry{"file/inside.txt", "x"});
+  zip.CloseArchive();
+  Open(b);
+  Write("out/file", "a file where a folder should be");
+  ExtractAll();
+  EXPECT_EQ(failures, (std::vector<int>{19, 20}));
+  EXPECT_EQ(messages[1], u"Z: Cannot create directory \"" + WidePath("out") + u"\\file\\\" - Native error: 00020");
+}
+
+TEST_F(ExtractTest, EmptyBaseDirMeansTheCurrentFolderOfTheFirstExtraction) {
+  Archive a;
+  a.entries.push_back(Entry{"here.txt", "x"});
+  Open(a);
+  zip.SetBaseDir(u"");
+  fs::create_directory(dir_ / "first");
+  fs::create_directory(dir_ / "second");
+  fs::path saved = fs::current_path();
+  fs::current_path(dir_ / "first");
+  ExtractAll();
+  fs::current_path(dir_ / "second");
+  fs::remove(dir_ / "first" / "here.txt");
+  ExtractAll();
+  fs::current_path(saved);
+  EXPECT_TRUE(fs::exists(dir_ / "first" / "here.txt"));
+  EXPECT_FALSE(fs::exists(dir_ / "second" / "here.txt"));
+}
+
+TEST_F(ExtractTest, ClosedArchiveAndTesting) {
+  int events = 0;
+  zip.OnOverallProgress = [&](auto...) { ++events; };
+  try {
+    zip.ExtractFiles(u"*.*", 10431, u"");
+    FAIL();
+  } catch (const za::EZAException& e) {
+    EXPECT_EQ(e.NativeError, 13);
+  }
+  EXPECT_EQ(events, 0);
+  Open(WithBadEntry());
+  std::vector<za::TZAProcessOperation> ops;
+  zip.OnProcessFileFailure = [&](za::TZABaseArchiver*, const std::u16string&, za::TZAProcessOperation op,
+                                 std::int32_t, std::int32_t, const std::u16string&, za::TZAAction&) {
+    ops.push_back(op);
+  };
+  zip.TestFiles(u"*.*", 10431, u"");
+  EXPECT_EQ(ops, std::vector<za::TZAProcessOperation>{za::poTest});
+  EXPECT_FALSE(Exists("good.txt"));  // testing writes nothing
+}
+
+TEST_F(ExtractTest, EngineLockIsReentrantOnOneThread) {
+  Archive a;
+  a.entries.push_back(Entry{"outer.txt", "o"});
+  Open(a);
+  std::string inner = Archive{}.Build();
+  za::TZABufferStream innerStream(inner.data(), inner.size());
+  za::TZipArchiver other;
+  other.OpenArchive(innerStream);
+  bool ran = false;
+  zip.OnFileProgress = [&](za::TZABaseArchiver*, const std::u16string&, double, za::TZAProcessOperation,
+                           za::TZAProgressPhase phase, bool&) {
+    if (phase == za::ppStart) {
+      other.TestFiles(u"*.*", 10431, u"");
+      ran = true;
+    }
+  };
+  ExtractAll();
+  EXPECT_TRUE(ran);
+  EXPECT_TRUE(Exists("outer.txt"));
+}
+
+}  // namespace
