@@ -84,6 +84,32 @@ class ToolsTest(unittest.TestCase):
         self.assertEqual(int(summary[-2]), len(want))
         return got
 
+    def check_extract(self, archive, *options):
+        """zarc extract gives the same files, bytes and times as unzip."""
+        mine, theirs = self.out("x-zarc"), self.out("x-unzip")
+        for d in (mine, theirs):
+            shutil.rmtree(d, ignore_errors=True)
+        result = zarc("extract", "-q", *options, archive, "-d", mine)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        subprocess.run([require("unzip"), "-q", "-o", archive, "-d", theirs], check=True)
+        files = 0
+        for root, dirs, names in os.walk(theirs):
+            for name in names:
+                path = os.path.join(root, name)
+                rel = os.path.relpath(path, theirs)
+                other = os.path.join(mine, rel)
+                self.assertTrue(os.path.isfile(other), rel)
+                with open(path, "rb") as a, open(other, "rb") as b:
+                    self.assertEqual(a.read(), b.read(), rel)
+                self.assertEqual(int(os.stat(path).st_mtime), int(os.stat(other).st_mtime), rel)
+                files += 1
+            for name in dirs:
+                self.assertTrue(os.path.isdir(os.path.join(mine, os.path.relpath(os.path.join(root, name), theirs))))
+        self.assertGreater(files, 0)
+        result = zarc("test", archive)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn(" 0 failed", result.stdout)
+
     def out(self, name):
         return os.path.join(self.tmp, name)
 
@@ -92,6 +118,7 @@ class ToolsTest(unittest.TestCase):
         archive = self.out("infozip.zip")
         subprocess.run(["zip", "-q", "-r", archive, "."], cwd=self.src, check=True)
         got = self.check(archive)
+        self.check_extract(archive)
         self.assertIn("empty-folder/", [g["name"] for g in got])
         # unzip agrees on the names too.
         names = subprocess.run([require("unzip"), "-Z1", archive], capture_output=True, text=True,
@@ -102,11 +129,13 @@ class ToolsTest(unittest.TestCase):
         archive = self.out("7z.zip")
         subprocess.run([require("7z"), "a", "-tzip", "-bd", "-bso0", archive, "."], cwd=self.src, check=True)
         self.check(archive)
+        self.check_extract(archive)
 
     def test_bsdtar(self):
         archive = self.out("bsdtar.zip")
         subprocess.run([require("bsdtar"), "--format", "zip", "-cf", archive, "."], cwd=self.src, check=True)
         self.check(archive)
+        self.check_extract(archive)
         # Streamed to a pipe, every entry carries a data descriptor.
         piped = self.out("bsdtar-piped.zip")
         with open(piped, "wb") as f:
@@ -116,6 +145,7 @@ class ToolsTest(unittest.TestCase):
             p.stdout.close()
             self.assertEqual(p.wait(), 0)
         self.check(piped)
+        self.check_extract(piped)
 
     def test_python_zip64_descriptors_and_utf8_names(self):
         class Unseekable(io.RawIOBase):
@@ -137,6 +167,7 @@ class ToolsTest(unittest.TestCase):
             with z.open(zipfile.ZipInfo("forced64.bin", (2024, 5, 6, 7, 8, 10)), "w", force_zip64=True) as f:
                 f.write(os.urandom(5000))
         got = self.check(archive)
+        self.check_extract(archive)
         self.assertTrue(all(g["method"] in ("Stored", "Defl:N") for g in got))
 
         utf8 = self.out("python-utf8.zip")
@@ -155,6 +186,33 @@ class ToolsTest(unittest.TestCase):
                 z.writestr(zipfile.ZipInfo(f"f{i:05}", (2001, 1, 1, 0, 0, 0)), b"")
         got = self.check(archive)
         self.assertEqual(got[-1]["name"], "f69999")
+
+    def test_extract_masks_and_failed_entries(self):
+        archive = self.out("mixed.zip")
+        with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as z:
+            z.writestr("keep/a.txt", b"a" * 1000)
+            z.writestr("keep/b.log", b"b" * 1000)
+            z.writestr("skip/c.txt", b"c" * 1000)
+            z.writestr("../escape.txt", b"evil")
+        dest = self.out("dest")
+        result = zarc("extract", archive, "-d", dest, "*.txt", "-x", "skip/*")
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(sorted(os.listdir(dest)), ["keep"])
+        self.assertEqual(os.listdir(os.path.join(dest, "keep")), ["a.txt"])
+        self.assertFalse(os.path.exists(self.out("escape.txt")))
+        self.assertIn("Cannot create file", result.stderr)
+        self.assertIn("1 failed", result.stdout)
+        # A damaged entry fails the test.
+        with open(archive, "rb") as f:
+            data = bytearray(f.read())
+        at = data.index(b"keep/a.txt") + len(b"keep/a.txt")
+        data[at + 5] ^= 0xFF  # inside the deflated data of the first entry
+        damaged = self.out("damaged.zip")
+        with open(damaged, "wb") as f:
+            f.write(bytes(data))
+        result = zarc("test", damaged)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("keep\\a.txt", result.stderr)
 
     def test_failures_exit_non_zero_with_the_message(self):
         result = zarc("list", self.out("absent.zip"))
