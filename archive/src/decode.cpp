@@ -32,6 +32,16 @@ class InflateStream {
   bool ok_;
 };
 
+// Buffers grow to what an entry needs, up to a chunk, and are kept for the
+// rest of the operation: small entries do not pay for a full chunk each.
+std::uint8_t* Ensure(std::unique_ptr<std::uint8_t[]>& buffer, std::size_t& size, std::size_t need) {
+  if (size < need) {
+    buffer.reset(new std::uint8_t[need]);
+    size = need;
+  }
+  return buffer.get();
+}
+
 std::uint32_t Crc(std::uint32_t crc, const std::uint8_t* data, std::size_t size) {
   while (size > 0) {
     uInt n = static_cast<uInt>(std::min<std::size_t>(size, 1u << 30));
@@ -133,22 +143,27 @@ bool TZABaseArchiver::DecodeChunks(TZAStream& archive, TZAStream& dest, const TD
 
   InflateStream inflater;
   if (!inflater.Ok()) return false;
-  if (!chunk_) chunk_.reset(new std::uint8_t[kChunkSize + sizeof kZlibHeader]);
   bool deflated = entry.ActualMethod == 8;
-  if (deflated && !output_) output_.reset(new std::uint8_t[kChunkSize]);
+  std::uint8_t* chunk = Ensure(chunk_, chunkSize_,
+                               static_cast<std::size_t>(std::min<std::uint64_t>(kChunkSize, remaining)) +
+                                   sizeof kZlibHeader);
+  // Output past the declared size is refused anyway, so a buffer one byte
+  // larger than that size is as good as a full one.
+  std::size_t outSize = limit >= kChunkSize ? kChunkSize : static_cast<std::size_t>(limit) + 1;
+  std::uint8_t* output = deflated ? Ensure(output_, outputSize_, outSize) : nullptr;
   z_stream& z = inflater.Z();
 
   std::uint64_t consumed = 0, produced = 0;
   while (consumed < remaining && !cancel_) {
     std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunkSize, remaining - consumed));
-    std::uint8_t* data = chunk_.get() + sizeof kZlibHeader;
+    std::uint8_t* data = chunk + sizeof kZlibHeader;
     if (archive.Read(data, static_cast<std::int64_t>(n)) != static_cast<std::int64_t>(n)) return false;
     if (encrypted) cipher->Decrypt(data, n);
     if (deflated) {
       std::uint8_t* in = data;
       std::size_t inSize = n;
       if (consumed == 0) {
-        in = chunk_.get();
+        in = chunk;
         std::memcpy(in, kZlibHeader, sizeof kZlibHeader);
         inSize += sizeof kZlibHeader;
       }
@@ -157,17 +172,17 @@ bool TZABaseArchiver::DecodeChunks(TZAStream& archive, TZAStream& dest, const TD
       for (;;) {
         bytesProduced_ = produced;
         if (progressEnabled_ && RaiseDecodeProgress()) break;
-        z.next_out = output_.get();
-        z.avail_out = static_cast<uInt>(kChunkSize);
+        z.next_out = output;
+        z.avail_out = static_cast<uInt>(outSize);
         uInt before = z.avail_in;
         int result = inflate(&z, Z_NO_FLUSH);
         if (result < 0) return false;
-        std::size_t have = kChunkSize - z.avail_out;
+        std::size_t have = outSize - z.avail_out;
         // Output beyond the declared size ends the entry at once: a lying
         // header cannot fill the disk.
         if (have > limit - produced) return false;
-        if (!WriteOutput(dest, output_.get(), have)) break;
-        crc = Crc(crc, output_.get(), have);
+        if (!WriteOutput(dest, output, have)) break;
+        crc = Crc(crc, output, have);
         produced += have;
         // Nothing more can come after the end of the stream, nor from a call
         // that neither took input nor gave output: both end the chunk.

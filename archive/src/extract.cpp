@@ -266,6 +266,7 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
   progressEnabled_ = false;
   chunk_.reset();
   output_.reset();
+  chunkSize_ = outputSize_ = 0;
 }
 
 bool TZABaseArchiver::ConfirmOverwrite(const std::u16string& fileName, std::u16string& path) {

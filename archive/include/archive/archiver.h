@@ -266,6 +266,7 @@ class TZABaseArchiver {
   std::u16string cachedCurrentDir_;
   // Decoding buffers, kept between entries of an operation.
   std::unique_ptr<std::uint8_t[]> chunk_, output_;
+  std::size_t chunkSize_ = 0, outputSize_ = 0;
 };
 
 // The process-wide engine lock that every batch of entries holds.
