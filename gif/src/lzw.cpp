@@ -362,7 +362,7 @@ void DecodeRaster(TGIFFrame& frame, TStream& stream) {
   }
   codeSize = std::min<uint8_t>(codeSize, 8);
 
-  const bool interlaced = frame.Interlaced() && height > 1;
+  const bool interlaced = frame.Interlaced() && height > 1 && n > 0;
   std::unique_ptr<uint8_t[]> rows;
   uint8_t* out = pixels;
   if (interlaced) {

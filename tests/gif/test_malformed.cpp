@@ -31,6 +31,7 @@ const std::map<std::string, TExpected>& Expectations() {
       {"gif_frame_past_16bit_screen.gif", {"", 1, {}}},
       {"gif_code_beyond_next_entry.gif", {"", 1, {}}},
       {"gif_zero_sized_screen_and_frame.gif", {"", 2, {"Image exceeds Logical Screen size"}}},
+      {"gif_interlaced_zero_width.gif", {"", 2, {"Image exceeds Logical Screen size"}}},
   };
   return expected;
 }
