@@ -217,6 +217,7 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
   selectedCount_ = 0;
   cancel_ = false;
   progressEnabled_ = true;
+  lastFolderMade_.clear();
   TZADirArray& items = dirManager_->Items;
   for (std::int32_t i = 0; i < items.Count(); ++i) selectedCount_ += items.GetItem(i).Selected;
   bool reports = operation == poExtract || operation == poTest;
@@ -297,13 +298,16 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
     fileName = std::u16string(LastComponent(fileName));
   } else {
     std::u16string folder = destDir + std::u16string(FolderPart(fileName));
-    bool made;
-    try {
-      made = ForceDirectories(folder);
-    } catch (...) {
-      made = false;
+    if (folder != lastFolderMade_) {
+      bool made;
+      try {
+        made = ForceDirectories(folder);
+      } catch (...) {
+        made = false;
+      }
+      if (!made) throw EZAException(20, this, {folder});
+      lastFolderMade_ = folder;
     }
-    if (!made) throw EZAException(20, this, {folder});
   }
   if (IsFolderEntry(item)) return;
 

@@ -264,6 +264,7 @@ class TZABaseArchiver {
   TZAProcessOperation operation_ = poExtract;
   std::u16string currentFileName_;
   std::u16string cachedCurrentDir_;
+  std::u16string lastFolderMade_;  // within one operation: known to exist
   // Decoding buffers, kept between entries of an operation.
   std::unique_ptr<std::uint8_t[]> chunk_, output_;
   std::size_t chunkSize_ = 0, outputSize_ = 0;

@@ -227,7 +227,7 @@ bool WideSetAttributes(std::u16string_view name, std::uint32_t attributes) {
     mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
   else if (NoWriteBits(st))
     mode |= S_IWUSR;
-  return chmod(path.c_str(), mode) == 0;
+  return mode == (st.st_mode & 07777) || chmod(path.c_str(), mode) == 0;
 }
 
 std::int32_t WideGetDosDateTime(std::u16string_view name) {
