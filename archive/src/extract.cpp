@@ -118,35 +118,30 @@ void TZABaseArchiver::SelectByMaskLists() {
   }
 }
 
-void TZABaseArchiver::ExtractFiles(std::u16string_view fileMask, std::int32_t searchAttr,
-                                   std::u16string_view exclusionMask) {
+void TZABaseArchiver::RunOperation(TZAProcessOperation operation, const std::u16string_view* mask,
+                                   std::int32_t searchAttr, std::u16string_view exclusionMask) {
   CheckReadyForOperation();
   dirManager_->Items.ClearSelection();
-  SelectByMask(fileMask, searchAttr, exclusionMask);
-  ProcessFiles(poExtract);
+  if (mask)
+    SelectByMask(*mask, searchAttr, exclusionMask);
+  else
+    SelectByMaskLists();
+  ProcessFiles(operation);
 }
 
-void TZABaseArchiver::ExtractFiles() {
-  CheckReadyForOperation();
-  dirManager_->Items.ClearSelection();
-  SelectByMaskLists();
-  ProcessFiles(poExtract);
+void TZABaseArchiver::ExtractFiles(std::u16string_view fileMask, std::int32_t searchAttr,
+                                   std::u16string_view exclusionMask) {
+  RunOperation(poExtract, &fileMask, searchAttr, exclusionMask);
 }
+
+void TZABaseArchiver::ExtractFiles() { RunOperation(poExtract, nullptr, 0, u""); }
 
 void TZABaseArchiver::TestFiles(std::u16string_view fileMask, std::int32_t searchAttr,
                                 std::u16string_view exclusionMask) {
-  CheckReadyForOperation();
-  dirManager_->Items.ClearSelection();
-  SelectByMask(fileMask, searchAttr, exclusionMask);
-  ProcessFiles(poTest);
+  RunOperation(poTest, &fileMask, searchAttr, exclusionMask);
 }
 
-void TZABaseArchiver::TestFiles() {
-  CheckReadyForOperation();
-  dirManager_->Items.ClearSelection();
-  SelectByMaskLists();
-  ProcessFiles(poTest);
-}
+void TZABaseArchiver::TestFiles() { RunOperation(poTest, nullptr, 0, u""); }
 
 bool TZABaseArchiver::FindFirst(std::u16string_view fileMask, TZAArchiveItem& rec, std::u16string_view exclusionMask,
                                 std::int32_t searchAttr) {

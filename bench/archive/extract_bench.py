@@ -15,12 +15,12 @@ Without --tree, zarc and inflate_limit are built in build/bench-archive
 import argparse
 import os
 import random
-import shutil
-import statistics
 import subprocess
 import sys
-import time
 import zipfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from wholeprocess import measure  # noqa: E402
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
@@ -69,25 +69,6 @@ def make_stored(path):
             z.writestr(zipfile.ZipInfo(f"stored/file{i:04}.bin", (2024, 6, 1, 12, 0, 0)), rng.randbytes(102400))
     os.replace(path + ".tmp", path)
 
-
-def measure(cmd, runs, dest=None):
-    walls, peaks = [], []
-    for _ in range(runs):
-        if dest:
-            shutil.rmtree(dest, ignore_errors=True)
-            os.makedirs(dest)
-        start = time.perf_counter()
-        r = subprocess.run(["/usr/bin/time", "-v", *cmd], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                           text=True)
-        walls.append(time.perf_counter() - start)
-        if r.returncode != 0:
-            sys.exit(f"{' '.join(cmd)} failed:\n{r.stderr[-2000:]}")
-        for line in r.stderr.splitlines():
-            if "Maximum resident set size" in line:
-                peaks.append(int(line.split()[-1]))
-    if dest:
-        shutil.rmtree(dest, ignore_errors=True)
-    return statistics.median(walls), max(peaks)
 
 
 def main():

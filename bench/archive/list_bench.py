@@ -11,11 +11,12 @@ build/bench-archive/list-N.zip.
 """
 import argparse
 import os
-import statistics
 import subprocess
 import sys
-import time
 import zipfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from wholeprocess import measure  # noqa: E402
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 TREE = os.path.join(ROOT, "build", "bench-archive")
@@ -41,20 +42,6 @@ def make_archive(path, entries):
             z.writestr(info, (f"entry {i} " * (1 + i % 7)).encode())
     os.replace(tmp, path)
 
-
-def measure(cmd, runs):
-    walls, peaks = [], []
-    for _ in range(runs):
-        start = time.perf_counter()
-        r = subprocess.run(["/usr/bin/time", "-v", *cmd], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                           text=True)
-        walls.append(time.perf_counter() - start)
-        if r.returncode != 0:
-            sys.exit(f"{cmd[0]} failed:\n{r.stderr}")
-        for line in r.stderr.splitlines():
-            if "Maximum resident set size" in line:
-                peaks.append(int(line.split()[-1]))
-    return statistics.median(walls), max(peaks)
 
 
 def main():

@@ -212,6 +212,10 @@ class TZABaseArchiver {
   void CheckReadyForOperation() const;
   void SelectByMask(std::u16string_view fileMask, std::int32_t searchAttr, std::u16string_view exclusionMask);
   void SelectByMaskLists();
+  // Selects by the mask (by the mask lists when there is none) and runs the
+  // per-entry loop.
+  void RunOperation(TZAProcessOperation operation, const std::u16string_view* mask, std::int32_t searchAttr,
+                    std::u16string_view exclusionMask);
   bool SearchStep(TZAArchiveItem& rec);
   void ProcessFiles(TZAProcessOperation operation);
   void ExtractItem(std::int32_t index, std::u16string fileName, std::u16string destDir);

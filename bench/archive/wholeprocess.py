@@ -1,0 +1,29 @@
+"""Whole-process timing shared by the archive benchmarks: median wall time
+and peak resident memory (from /usr/bin/time -v) over several runs."""
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+
+def measure(cmd, runs, fresh_dir=None):
+    """Runs cmd `runs` times; fresh_dir, when given, is emptied before each run."""
+    walls, peaks = [], []
+    for _ in range(runs):
+        if fresh_dir:
+            shutil.rmtree(fresh_dir, ignore_errors=True)
+            os.makedirs(fresh_dir)
+        start = time.perf_counter()
+        r = subprocess.run(["/usr/bin/time", "-v", *cmd], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                           text=True)
+        walls.append(time.perf_counter() - start)
+        if r.returncode != 0:
+            sys.exit(f"{' '.join(cmd)} failed:\n{r.stderr[-2000:]}")
+        for line in r.stderr.splitlines():
+            if "Maximum resident set size" in line:
+                peaks.append(int(line.split()[-1]))
+    if fresh_dir:
+        shutil.rmtree(fresh_dir, ignore_errors=True)
+    return statistics.median(walls), max(peaks)
