@@ -72,6 +72,19 @@ object Form1: TForm1
     TabOrder = 3
   end
   object ZipArchiver1: TZipArchiver
+    ExtractCorruptedFiles = False
+    CompressionLevel = clFastest
+    CompressionMode = 1
+    CurrentVersion = '5.01 '
+    SpanningMode = smNone
+    SpanningOptions.AdvancedNaming = False
+    SpanningOptions.VolumeSize = vsAutoDetect
+    Options.FlushBuffers = True
+    Options.OEMFileNames = True
+    InMemory = False
+    Zip64Mode = zmDisabled
+    UnicodeFilenames = True
+    EncryptionMethod = caPkzipClassic
     Left = 8
     Top = 136
   end

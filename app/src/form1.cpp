@@ -31,6 +31,23 @@ std::string_view StoredDescription() {
 
 }  // namespace
 
+ArchiverComponent::ArchiverComponent(const ui::ObjectDescription& description) : ui::Component(description.name) {
+  archiver.SetName(std::u16string(description.name.begin(), description.name.end()));
+  for (const auto& [name, value] : description.properties) {
+    // The place of a non-visual component on the form at design time.
+    if (name == "Left" || name == "Top") continue;
+    std::string text;
+    switch (value.kind) {
+      case ui::PropertyValue::Kind::Integer: text = std::to_string(value.integer); break;
+      case ui::PropertyValue::Kind::Identifier: text = value.text; break;
+      case ui::PropertyValue::Kind::String: text = "'" + value.text + "'"; break;
+      default: text.clear(); break;
+    }
+    if (text.empty() || !archiver.SetPublishedProperty(name, text))
+      throw ui::DescriptionError("Window description: " + description.name + "." + name + " cannot be set");
+  }
+}
+
 TForm1::TForm1(sys::System& system) : TForm1(system, StoredDescription()) {}
 
 TForm1::TForm1(sys::System& system, std::string_view description) : system_(system) {
@@ -42,7 +59,7 @@ TForm1::TForm1(sys::System& system, std::string_view description) : system_(syst
       {"Timer1Timer", [this] { Timer1Timer(); }},
   };
   bindings.componentClasses["TZipArchiver"] = [](const ui::ObjectDescription& d) {
-    return std::make_unique<StoredComponent>(d);
+    return std::make_unique<ArchiverComponent>(d);
   };
   form_ = ui::BuildForm(ui::ParseDescription(description), bindings);
   ui::Form& f = *form_;
@@ -50,7 +67,7 @@ TForm1::TForm1(sys::System& system, std::string_view description) : system_(syst
   CheckBox1 = Require<ui::CheckBox>(f, "CheckBox1");
   CheckBox2 = Require<ui::CheckBox>(f, "CheckBox2");
   CheckBox3 = Require<ui::CheckBox>(f, "CheckBox3");
-  ZipArchiver1 = Require<StoredComponent>(f, "ZipArchiver1");
+  ZipArchiver1 = &Require<ArchiverComponent>(f, "ZipArchiver1")->archiver;
   Panel1 = Require<ui::Panel>(f, "Panel1");
   Timer1 = Require<ui::Timer>(f, "Timer1");
   Image1 = Require<ui::Image>(f, "Image1");
@@ -81,14 +98,6 @@ void TForm1::FormActivate() {
   form_->Repaint();
   UnpackPayload(AppDataPath);
   Panel1->Hide();
-}
-
-void TForm1::UnpackPayload(const std::string& appDataPath) {
-  // Without an application-data folder the working folder would be
-  // "\tempEE\" in the root of the current drive, which is not ours to delete.
-  workingFolderSetUp_ = !appDataPath.empty();
-  system_.CreateFolder(appDataPath + "\\tempEE\\");
-  // Saving the payload archive and extracting it land here.
 }
 
 void TForm1::Button1Click() {

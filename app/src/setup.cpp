@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "app/form1.h"
+#include "app/payload.h"
 #include "sys/system.h"
 #include "ui/application.h"
 #include "ui/dialogs.h"
@@ -14,6 +15,7 @@ const char kApplicationTitle[] = "Настройка";
 int RunSetup() {
   ui::Application& application = ui::Application::Instance();
   application.SetTitle(kApplicationTitle);
+  RegisterEmbeddedResources();
   try {
     TForm1 form1(sys::Platform());
     application.Run(form1.Form());

@@ -1,6 +1,8 @@
 #pragma once
 // A recording stand-in for the system services: every call is logged in
-// order, and answers come from fields the test sets.
+// order, and answers come from fields the test sets. Folders and files go
+// to the real file system, but only inside `sandbox` (the archive engine
+// reads what is written there); anywhere else they fail.
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -10,14 +12,16 @@
 #include <vector>
 
 #include "../../sys/src/common/stdio_text_file.h"
+#include "../support/stub_system.h"
 #include "sys/system.h"
 
 namespace app::testing {
 
-class FakeSystem : public sys::System {
+class FakeSystem : public sys::testing::StubSystem {
  public:
   std::vector<std::string> calls;
-  std::string appData = "C:\\Users\\Test\\AppData\\Roaming";
+  std::string sandbox;
+  std::string appData;
   std::string windows = "C:\\Windows";
   bool admin = true;
   sys::ProcessList processes;
@@ -49,10 +53,31 @@ class FakeSystem : public sys::System {
     calls.push_back("DeleteFolder(" + path + ")");
     return deleteResult;
   }
+  bool Inside(const std::string& path) const { return !sandbox.empty() && path.rfind(sandbox + "/", 0) == 0; }
+
   bool CreateFolder(const std::string& path) override {
     calls.push_back("CreateFolder(" + path + ")");
     if (duringCreateFolder) duringCreateFolder();
-    return true;
+    return Inside(path) && sys::Platform().CreateFolder(path);
+  }
+  bool ForceFolders(const std::string& path) override {
+    calls.push_back("ForceFolders(" + path + ")");
+    return Inside(path) && sys::Platform().ForceFolders(path);
+  }
+  int WriteNewFile(const std::string& path, std::span<const std::uint8_t> data) override {
+    calls.push_back("WriteNewFile(" + path + ", " + std::to_string(data.size()) + ")");
+    return Inside(path) ? sys::Platform().WriteNewFile(path, data) : 5;
+  }
+  std::string ErrorMessage(int code) override { return "Access is denied (" + std::to_string(code) + ")"; }
+
+  // The payload the module carries; an empty archive unless a test sets one.
+  std::vector<std::uint8_t> payload = {'P', 'K', 5, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  bool hasPayload = true;
+  std::optional<std::span<const std::uint8_t>> FindModuleResource(const std::string& type,
+                                                                   const std::string& name) override {
+    calls.push_back("FindModuleResource(" + type + ", " + name + ")");
+    if (!hasPayload) return std::nullopt;
+    return std::span<const std::uint8_t>(payload);
   }
 
   // Files: copies land in `existing`; a copy onto an existing target fails.

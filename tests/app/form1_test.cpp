@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "fake_system.h"
+#include "sandbox.h"
 #include "ui/application.h"
 #include "ui/headless.h"
 #include "ui/icon.h"
@@ -21,7 +22,12 @@ class Form1Test : public ::testing::Test {
   void SetUp() override {
     ui::headless::Reset();
     ui::Application::Instance().SetTitle("Настройка");
+    system.sandbox = sandbox.path();
+    system.appData = appData;
+    std::filesystem::create_directories(appData);
   }
+  testing::Sandbox sandbox;
+  const std::string appData = sandbox.path() + "/AppData/Roaming";
   FakeSystem system;
   TForm1 form{system};
 };
@@ -136,8 +142,12 @@ TEST_F(Form1Test, StartUpAsAdministrator) {
   };
   form.Form().Activated();
   EXPECT_EQ(system.calls, (Calls{"GetSpecialFolder(26)", "GetSpecialFolder(36)", "IsUserAnAdmin",
-                                 "CreateFolder(C:\\Users\\Test\\AppData\\Roaming\\tempEE\\)"}));
-  EXPECT_EQ(form.AppDataPath, "C:\\Users\\Test\\AppData\\Roaming");
+                                 "CreateFolder(" + appData + "\\tempEE\\)",
+                                 "ForceFolders(" + appData + "\\tempEE\\\\)",
+                                 "FindModuleResource(sometype, test)",
+                                 "WriteNewFile(" + appData + "\\tempEE\\\\tempEE.zip, 22)"}));
+  EXPECT_EQ(form.AppDataPath, appData);
+  EXPECT_TRUE(std::filesystem::exists(appData + "/tempEE/tempEE.zip"));
   EXPECT_EQ(form.WindowsPath, "C:\\Windows");
   EXPECT_TRUE(panelShownWhileUnpacking);
   EXPECT_EQ(repaintsBeforeUnpacking, 1);
@@ -157,7 +167,7 @@ TEST_F(Form1Test, NonAdministratorIsWarnedBeforeUnpackingAndOnlyOnce) {
   EXPECT_EQ(box.options.icon, ui::DialogIcon::None);
   EXPECT_EQ(box.options.buttons, ui::DialogButtons::Ok);
   EXPECT_EQ(dialogsBeforeUnpacking, 1u);
-  EXPECT_EQ(system.calls.back(), "CreateFolder(C:\\Users\\Test\\AppData\\Roaming\\tempEE\\)");
+  EXPECT_EQ(system.calls[3], "CreateFolder(" + appData + "\\tempEE\\)");
 
   // Closing the box activates the window again: nothing may run twice.
   const size_t calls = system.calls.size();
@@ -214,14 +224,14 @@ TEST_F(Form1Test, CloseDeletesTheWorkingFolder) {
   form.Form().Activated();
   system.deleteResult = false;  // ignored
   form.Form().Close();
-  EXPECT_EQ(system.calls.back(), "DeleteFolder(C:\\Users\\Test\\AppData\\Roaming\\tempEE\\)");
+  EXPECT_EQ(system.calls.back(), "DeleteFolder(" + appData + "\\tempEE\\)");
   EXPECT_TRUE(ui::headless::ShownDialogs().empty());
 }
 
 TEST_F(Form1Test, CloseDeletesNothingWithoutAnApplicationDataFolder) {
   system.appData.clear();
   form.Form().Activated();
-  EXPECT_EQ(system.calls.back(), "CreateFolder(\\tempEE\\)");
+  EXPECT_EQ(system.calls[3], "CreateFolder(\\tempEE\\)");
   form.Form().Close();
   for (const auto& call : system.calls) EXPECT_EQ(call.rfind("DeleteFolder", 0), std::string::npos) << call;
 }
@@ -240,6 +250,7 @@ TEST(Form1Failure, ErrorLeavingAHandlerShowsTheDefaultBoxAndLeavesThePanel) {
   ui::headless::Reset();
   ui::Application::Instance().SetTitle("Настройка");
   ThrowingSystem system;
+  system.appData = "/nonexistent";
   TForm1 form(system);
   form.Form().Activated();
   ASSERT_EQ(ui::headless::ShownDialogs().size(), 1u);

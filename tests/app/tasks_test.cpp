@@ -6,6 +6,7 @@
 
 #include "app/form1.h"
 #include "fake_system.h"
+#include "sandbox.h"
 #include "ui/application.h"
 #include "ui/headless.h"
 
@@ -16,8 +17,6 @@ using testing::FakeSystem;
 using Calls = std::vector<std::string>;
 using Value = std::tuple<std::string, std::string, std::uint32_t>;
 
-const std::string kAppData = "C:\\Users\\Test\\AppData\\Roaming";
-const std::string kWork = kAppData + "\\tempEE\\";
 const std::string kZone = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Zones\\2";
 const std::string kDomains = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\ZoneMap\\Domains\\";
 
@@ -26,6 +25,9 @@ class TasksTest : public ::testing::Test {
   void SetUp() override {
     ui::headless::Reset();
     ui::Application::Instance().SetTitle("Настройка");
+    system.sandbox = sandbox.path();
+    system.appData = kAppData;
+    std::filesystem::create_directories(kAppData);
     system.files[kWork + "url.txt"] = "torgi.rovend.ru\r\nedo.rovend.ru";
     form.Form().Activated();
     system.calls.clear();
@@ -49,6 +51,9 @@ class TasksTest : public ::testing::Test {
     return out;
   }
 
+  testing::Sandbox sandbox;
+  const std::string kAppData = sandbox.path() + "/AppData/Roaming";
+  const std::string kWork = kAppData + "\\tempEE\\";
   FakeSystem system;
   TForm1 form{system};
 };
@@ -128,7 +133,7 @@ TEST_F(TasksTest, EachCombinationOfBoxesRunsItsTasksOnly) {
 }
 
 TEST_F(TasksTest, PathsWithBlanksReachTheCertificateToolWhole) {
-  system.appData = "C:\\Documents and Settings\\Пользователь\\Application Data";
+  system.appData = sandbox.path() + "/Documents and Settings/Пользователь/Application Data";
   TForm1 other(system);
   other.Form().Activated();
   other.CheckBox2->SetChecked(false);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "../../sys/src/common/command_line.h"
+#include "../support/stub_system.h"
 #include "sys/system.h"
 
 namespace sys {
@@ -29,32 +30,15 @@ TEST(Text, FileNamePartFollowsTheLastSeparator) {
 }
 
 // Answers from a fixed list, to test the matching of the base class.
-class ListSystem : public System {
+class ListSystem : public testing::StubSystem {
  public:
   ProcessList list;
   std::uint32_t tick = 0;
   std::uint32_t step = 7;
-  std::string GetSpecialFolder(int) override { return {}; }
-  bool IsUserAnAdmin() override { return false; }
   void FillProcessList(ProcessList* out) override {
     if (out) *out = list;
   }
   std::uint32_t GetTickCount() override { return tick += step; }
-  bool DeleteFolder(const std::string&) override { return false; }
-  bool CreateFolder(const std::string&) override { return false; }
-  bool CopyFile(const std::string&, const std::string&, bool) override { return false; }
-  std::int32_t ShellExecute(void*, const std::string&, const std::string&, const std::string&, const std::string&,
-                            int) override {
-    return 0;
-  }
-  std::uint32_t WinExec(const std::string&, int) override { return 0; }
-  std::unique_ptr<TextFile> OpenTextFile(const std::string&, int& error) override {
-    error = 2;
-    return nullptr;
-  }
-  RegistryKey OpenUserKey(const std::string&, bool) override { return 0; }
-  bool SetDwordValue(RegistryKey, const std::string&, std::uint32_t) override { return false; }
-  void CloseUserKey(RegistryKey) override {}
 };
 
 TEST(System, IsProcessRunningComparesFileNamesOrWholeEntries) {

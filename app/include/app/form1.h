@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "archive/archiver.h"
 #include "ui/controls.h"
 #include "ui/form_description.h"
 
@@ -13,16 +14,12 @@ class System;
 
 namespace app {
 
-// A component of the description that the window keeps with its stored
-// values; the archive component is made from it when the payload is opened.
-class StoredComponent final : public ui::Component {
+// The archive component as the window owns it, made from its stored
+// property values.
+class ArchiverComponent final : public ui::Component {
  public:
-  explicit StoredComponent(const ui::ObjectDescription& description)
-      : ui::Component(description.name), description_(description) {}
-  const ui::ObjectDescription& Description() const { return description_; }
-
- private:
-  ui::ObjectDescription description_;
+  explicit ArchiverComponent(const ui::ObjectDescription& description);
+  za::TZipArchiver archiver;
 };
 
 class TForm1 {
@@ -40,7 +37,7 @@ class TForm1 {
   ui::CheckBox* CheckBox1;
   ui::CheckBox* CheckBox2;
   ui::CheckBox* CheckBox3;
-  StoredComponent* ZipArchiver1;
+  za::TZipArchiver* ZipArchiver1;
   ui::Panel* Panel1;
   ui::Timer* Timer1;
   ui::Image* Image1;

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -86,6 +88,19 @@ class System {
   virtual std::uint32_t WinExec(const std::string& commandLine, int show) = 0;
   // Opens a text file for reading; null with `error` set when it cannot.
   virtual std::unique_ptr<TextFile> OpenTextFile(const std::string& path, int& error) = 0;
+  // Creates the folder and every missing folder above it; an existing
+  // folder is no failure.
+  virtual bool ForceFolders(const std::string& path) = 0;
+  // Creates (replacing) the file and writes `data` into it. 0, or the
+  // system's error code.
+  virtual int WriteNewFile(const std::string& path, std::span<const std::uint8_t> data) = 0;
+  // The system's text for an error code, as FormatMessage gives it.
+  virtual std::string ErrorMessage(int code) = 0;
+
+  // A resource of the program's own module, by type and name (compared
+  // without case); none when it is missing.
+  virtual std::optional<std::span<const std::uint8_t>> FindModuleResource(const std::string& type,
+                                                                           const std::string& name) = 0;
 
   // The current user's registry. `path` is below the root; the key is opened
   // for full access and, with `create`, created (non-volatile) when missing.
@@ -98,5 +113,11 @@ class System {
 
 // The backend of this build.
 System& Platform();
+
+// Adds a resource to the program's module where the platform has no module
+// resources of its own (the POSIX stand-in, fed by generated sources); the
+// data must outlive the program. Windows reads its resources from the
+// executable and ignores this.
+void RegisterModuleResource(const std::string& type, const std::string& name, std::span<const std::uint8_t> data);
 
 }  // namespace sys

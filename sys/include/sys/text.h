@@ -21,5 +21,7 @@ std::string_view FileNamePart(std::string_view path);
 // window toolkit, which speaks UTF-8 on every backend.
 std::string NativeToUtf8(std::string_view text);
 std::string Utf8ToNative(std::string_view text);
+// Native narrow text to UTF-16, for paths handed to the archive engine.
+std::u16string NativeToWide(std::string_view text);
 
 }  // namespace sys

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -23,9 +24,21 @@ constexpr std::int32_t kShellFileNotFound = 2;
 constexpr std::int32_t kShellAccessDenied = 5;
 constexpr std::int32_t kShellNoAssociation = 31;
 
+bool IsScript(const std::string& path) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  char head[2] = {};
+  bool script = std::fread(head, 1, 2, f) == 2 && head[0] == '#' && head[1] == '!';
+  std::fclose(f);
+  return script;
+}
+
+// Windows starts a program whatever its permission bits; a file unpacked
+// from an archive has none, so a script counts as a program here too.
 bool IsProgram(const std::string& path) {
   struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  return access(path.c_str(), X_OK) == 0 || IsScript(path);
 }
 
 std::string FindProgram(const std::string& windowsPath) {
@@ -100,6 +113,10 @@ std::uint32_t WinExec(const std::string& commandLine) {
   if (program.empty()) return kErrorFileNotFound;
   std::vector<std::string> args{program};
   for (std::string& a : SplitArguments(rest)) args.push_back(std::move(a));
+  if (access(program.c_str(), X_OK) != 0) {
+    args.insert(args.begin(), "/bin/sh");
+    return Spawn("/bin/sh", args, {}) ? kExecStarted : kErrorFileNotFound;
+  }
   return Spawn(program, args, {}) ? kExecStarted : kErrorFileNotFound;
 }
 

@@ -2,6 +2,7 @@
 // environment (XDG), administrators = effective uid 0, processes from /proc,
 // folders through the file system.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -16,6 +18,7 @@
 #include "launch_posix.h"
 #include "path_posix.h"
 #include "registry_posix.h"
+#include "resources_posix.h"
 #include "sys/system.h"
 
 namespace sys {
@@ -149,6 +152,39 @@ class PosixSystem final : public System {
       }
     }
     return file ? std::make_unique<StdioTextFile>(file) : nullptr;
+  }
+
+  bool ForceFolders(const std::string& path) override {
+    std::string target = StripTrailingSeparators(posix::ToPosixPath(path));
+    if (target.empty()) return false;
+    std::error_code error;
+    std::filesystem::create_directories(target, error);
+    return !error && std::filesystem::is_directory(target);
+  }
+
+  int WriteNewFile(const std::string& path, std::span<const std::uint8_t> data) override {
+    const std::string target = posix::ToPosixPath(path);
+    int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return errno;
+    size_t done = 0;
+    while (done < data.size()) {
+      ssize_t n = write(fd, data.data() + done, data.size() - done);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        int error = errno;
+        close(fd);
+        return error;
+      }
+      done += static_cast<size_t>(n);
+    }
+    return close(fd) == 0 ? 0 : errno;
+  }
+
+  std::string ErrorMessage(int code) override { return std::strerror(code); }
+
+  std::optional<std::span<const std::uint8_t>> FindModuleResource(const std::string& type,
+                                                                   const std::string& name) override {
+    return posix::FindRegisteredResource(type, name);
   }
 
   RegistryKey OpenUserKey(const std::string& path, bool create) override { return registry_.Open(path, create); }

@@ -2,6 +2,7 @@
 #include <shlobj.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -65,6 +66,58 @@ class Win32System final : public System {
     return file ? std::make_unique<StdioTextFile>(file) : nullptr;
   }
 
+  bool ForceFolders(const std::string& path) override {
+    std::string folder = path;
+    while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+    if (folder.empty()) return false;
+    DWORD attributes = GetFileAttributesA(folder.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    size_t cut = folder.find_last_of("\\/");
+    // A drive root or a share ("C:", "\\server\share") ends the climb.
+    if (cut != std::string::npos && cut > 0 && folder[cut - 1] != ':' && folder[cut - 1] != '\\')
+      if (!ForceFolders(folder.substr(0, cut))) return false;
+    return CreateDirectoryA(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+  }
+
+  int WriteNewFile(const std::string& path, std::span<const std::uint8_t> data) override {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+    size_t done = 0;
+    int error = 0;
+    while (done < data.size() && error == 0) {
+      DWORD chunk = static_cast<DWORD>(std::min<size_t>(data.size() - done, 1u << 20));
+      DWORD written = 0;
+      if (!WriteFile(file, data.data() + done, chunk, &written, nullptr) || written == 0)
+        error = static_cast<int>(GetLastError());
+      done += written;
+    }
+    if (!CloseHandle(file) && error == 0) error = static_cast<int>(GetLastError());
+    return error;
+  }
+
+  std::string ErrorMessage(int code) override {
+    char* buffer = nullptr;
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                 FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                             nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
+    std::string text = n && buffer ? std::string(buffer, n) : std::string();
+    if (buffer) LocalFree(buffer);
+    // The system's texts end in a line break and often a full stop.
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
+      text.pop_back();
+    return text;
+  }
+
+  std::optional<std::span<const std::uint8_t>> FindModuleResource(const std::string& type,
+                                                                   const std::string& name) override {
+    HRSRC info = FindResourceA(nullptr, name.c_str(), type.c_str());
+    if (!info) return std::nullopt;
+    HGLOBAL loaded = LoadResource(nullptr, info);
+    const void* data = loaded ? LockResource(loaded) : nullptr;
+    if (!data) return std::nullopt;
+    return std::span<const std::uint8_t>(static_cast<const std::uint8_t*>(data), SizeofResource(nullptr, info));
+  }
+
   RegistryKey OpenUserKey(const std::string& path, bool create) override {
     HKEY key = nullptr;
     LONG status = create ? RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
@@ -83,6 +136,9 @@ class Win32System final : public System {
 };
 
 }  // namespace
+
+// The executable carries its resources itself.
+void RegisterModuleResource(const std::string&, const std::string&, std::span<const std::uint8_t>) {}
 
 System& Platform() {
   static Win32System system;

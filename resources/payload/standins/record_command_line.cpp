@@ -1,6 +1,7 @@
-// A stand-in for the programs the setup starts (certmgr.exe, msiexec.exe):
-// appends its command line, as the system passed it, to
-// %ROVEND_STANDIN_LOG%\<name>.log, then stays alive for
+// Test payload only: a stand-in for the programs the setup starts
+// (certmgr.exe, msiexec.exe). It appends its command line, as the system
+// passed it, to %ROVEND_STANDIN_LOG%\<name>.log (%TEMP%\rovend-<name>.log
+// when that is not set), then stays alive for
 // %ROVEND_STANDIN_SLEEP_<name>% milliseconds (so that an installer can be
 // seen running) and exits.
 #include <windows.h>
@@ -31,8 +32,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   name = name.substr(name.find_last_of(L"\\/") + 1);
   name = name.substr(0, name.rfind(L'.'));
   std::wstring folder = Env(L"ROVEND_STANDIN_LOG");
-  if (!folder.empty()) {
-    std::wstring log = folder + L"\\" + name + L".log";
+  std::wstring log = folder.empty() ? Env(L"TEMP") + L"\\rovend-" + name + L".log" : folder + L"\\" + name + L".log";
+  {
     HANDLE file = CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
