@@ -2,7 +2,14 @@
 
 namespace za {
 
-// No cipher is built in yet: encrypted entries fail to decode.
-std::unique_ptr<TZAEntryCipher> ZACreateEntryCipher(TZACryptoAlgorithm) { return nullptr; }
+namespace {
+TZAEntryCipherFactory g_factory = nullptr;
+}  // namespace
+
+std::unique_ptr<TZAEntryCipher> ZACreateEntryCipher(TZACryptoAlgorithm algorithm) {
+  return g_factory ? g_factory(algorithm) : nullptr;
+}
+
+void SetZAEntryCipherFactory(TZAEntryCipherFactory factory) { g_factory = factory; }
 
 }  // namespace za

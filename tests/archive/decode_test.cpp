@@ -150,6 +150,66 @@ TEST(DecodeTest, EncryptedEntryWithoutACipherFails) {
   EXPECT_EQ(e, 8);
 }
 
+// A stand-in cipher: a 12-byte header that must read "right-header", data
+// XORed with 0x5A.
+class XorCipher : public za::TZAEntryCipher {
+ public:
+  std::size_t HeaderSize() const override { return 12; }
+  std::size_t TrailerSize() const override { return 0; }
+  bool CheckPassword(za::TZAStream& archive, const za::LocalFileHeader&, const std::string& password) override {
+    char header[12];
+    archive.ReadBuffer(header, sizeof header);
+    ++checks;
+    return password == "right" && std::string(header, 12) == "right-header";
+  }
+  void Decrypt(std::uint8_t* data, std::size_t size) override {
+    for (std::size_t i = 0; i < size; ++i) data[i] ^= 0x5A;
+  }
+  bool FinalCheck(za::TZAStream&, std::uint32_t) override { return true; }
+  static inline int checks = 0;
+};
+
+struct CipherInstalled {
+  CipherInstalled() {
+    za::SetZAEntryCipherFactory([](za::TZACryptoAlgorithm) -> std::unique_ptr<za::TZAEntryCipher> {
+      return std::make_unique<XorCipher>();
+    });
+  }
+  ~CipherInstalled() { za::SetZAEntryCipherFactory(nullptr); }
+};
+
+TEST(DecodeTest, RejectedPasswordIsAskedForAgainOrTheEntrySkipped) {
+  CipherInstalled installed;
+  std::string plain = "secret content";
+  std::string data = plain;
+  for (char& c : data) c ^= 0x5A;
+  Archive a;
+  Entry e{"secret", "right-header" + data, 0, 1};
+  e.plain = plain;
+  e.hasPlain = true;
+  a.entries.push_back(e);
+  Opened o(a);
+  o.zip.SetPassword("wrong");
+  std::vector<std::u16string> asked;
+  o.zip.OnPassword = [&](za::TZABaseArchiver*, const std::u16string& name, std::string& password, bool& skip) {
+    asked.push_back(name);
+    EXPECT_FALSE(skip);
+    password = "right";
+  };
+  XorCipher::checks = 0;
+  int error = -1;
+  EXPECT_EQ(o.Decoded(0, &error), plain);
+  EXPECT_EQ(error, 0);
+  EXPECT_EQ(XorCipher::checks, 2);  // the header is read again for the new password
+  EXPECT_EQ(asked, std::vector<std::u16string>{u"secret"});
+  EXPECT_EQ(o.zip.Password(), "right");
+
+  o.zip.SetPassword("wrong");
+  o.zip.OnPassword = [&](za::TZABaseArchiver*, const std::u16string&, std::string&, bool& skip) { skip = true; };
+  EXPECT_EQ(o.Decoded(0, &error), "");
+  EXPECT_EQ(error, 0);  // skipping is no failure
+}
+
 TEST(DecodeTest, OutputBeyondTheDeclaredSizeStopsAtOnce) {
   std::string bomb(50'000'000, '\0');
   Archive a;

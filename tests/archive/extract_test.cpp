@@ -289,6 +289,18 @@ TEST_F(ExtractTest, FailureAnswersRetryIgnoreAbort) {
   EXPECT_FALSE(Exists("good.txt"));
 }
 
+TEST_F(ExtractTest, CorruptedEntryKeptWhenAccepted) {
+  Open(WithBadEntry());
+  zip.SetExtractCorruptedFiles(true);
+  RecordFailures();
+  ExtractAll();
+  EXPECT_TRUE(failures.empty());
+  EXPECT_EQ(Out("bad.txt"), "bad");
+  struct stat st;
+  ASSERT_EQ(stat(Path("out/bad.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, EntryTime());
+}
+
 TEST_F(ExtractTest, DefaultFailureQuestion) {
   Open(WithBadEntry());
   dialogs.failureAnswer = za::fxaAbort;

@@ -31,7 +31,10 @@ class TZAEntryCipher {
 };
 
 // The cipher for an entry's algorithm, or none when this build cannot
-// decrypt it (the entry then fails to decode).
+// decrypt it (the entry then fails to decode). The ciphers register their
+// factory here; until then there is none.
+using TZAEntryCipherFactory = std::unique_ptr<TZAEntryCipher> (*)(TZACryptoAlgorithm algorithm);
 std::unique_ptr<TZAEntryCipher> ZACreateEntryCipher(TZACryptoAlgorithm algorithm);
+void SetZAEntryCipherFactory(TZAEntryCipherFactory factory);
 
 }  // namespace za
