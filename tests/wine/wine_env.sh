@@ -50,7 +50,10 @@ wine_appdata() {
 # wine_start_setup EXE: starts the setup program and waits for its window;
 # sets SETUP_PID, SETUP_WINDOW and the window's X, Y, WIDTH, HEIGHT.
 wine_start_setup() {
-  "$WINE" "$1" &
+  # Started from C:\ as from Explorer, not from a Linux folder on Z:.
+  local exe
+  exe=$(readlink -f "$1")
+  (cd "$WINEPREFIX/drive_c" && exec "$WINE" "$exe") &
   SETUP_PID=$!
   SETUP_WINDOW=""
   local _

@@ -1,4 +1,5 @@
-// wininspect CAPTION: waits for a top-level window with that caption and
+// wininspect CAPTION [SECONDS] [CLASS]: waits for a top-level window with
+// that caption (and window class, when given) and
 // prints what the Wine tests check, one line each, in UTF-8:
 //   window <client width> <client height> <style hex>
 //   child <class> <visible 0/1> <checked 0/1/-> <left> <top> <width> <height> <text>
@@ -42,13 +43,14 @@ BOOL CALLBACK PrintChild(HWND child, LPARAM topLevel) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: wininspect CAPTION [seconds]\n");
+    std::fprintf(stderr, "usage: wininspect CAPTION [SECONDS] [CLASS]\n");
     return 2;
   }
   const int seconds = argc > 2 ? _wtoi(argv[2]) : 20;
+  const wchar_t* cls = argc > 3 ? argv[3] : nullptr;
   HWND window = nullptr;
   for (int i = 0; i < seconds * 10 && !window; ++i) {
-    window = FindWindowW(nullptr, argv[1]);
+    window = FindWindowW(cls, argv[1]);
     if (!window) Sleep(100);
   }
   if (!window) {
