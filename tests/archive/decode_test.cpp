@@ -188,6 +188,7 @@ TEST(DecodeTest, RejectedPasswordIsAskedForAgainOrTheEntrySkipped) {
   e.plain = plain;
   e.hasPlain = true;
   a.entries.push_back(e);
+  a.entries.push_back(Entry{"bzip2", "xx", 12});
   Opened o(a);
   o.zip.SetPassword("wrong");
   std::vector<std::u16string> asked;
@@ -208,6 +209,8 @@ TEST(DecodeTest, RejectedPasswordIsAskedForAgainOrTheEntrySkipped) {
   o.zip.OnPassword = [&](za::TZABaseArchiver*, const std::u16string&, std::string&, bool& skip) { skip = true; };
   EXPECT_EQ(o.Decoded(0, &error), "");
   EXPECT_EQ(error, 0);  // skipping is no failure
+  o.Decoded(1, &error);
+  EXPECT_EQ(error, 8);  // and it does not carry over to the next entry
 }
 
 TEST(DecodeTest, OutputBeyondTheDeclaredSizeStopsAtOnce) {

@@ -137,6 +137,16 @@ TEST_F(ExtractTest, MasksAndExclusions) {
   EXPECT_FALSE(Exists("root.txt"));
 }
 
+TEST_F(ExtractTest, MaskLongerThanTheSearchRecordSelectsNothing) {
+  Open(Tree());
+  za::TZAArchiveItem rec;
+  EXPECT_TRUE(zip.FindFirst(std::u16string(260, u'*'), rec, u"", 10431));
+  EXPECT_FALSE(zip.FindFirst(std::u16string(261, u'*'), rec, u"", 10431));
+  EXPECT_TRUE(zip.FindFirst(u"root.txt", rec, u"", 10431));
+  EXPECT_EQ(rec.ItemName, u"root.txt");
+  EXPECT_FALSE(zip.FindNext(rec));
+}
+
 TEST_F(ExtractTest, EmptyMaskRaisesOnlyTheOverallEvents) {
   Open(Tree());
   std::vector<std::pair<double, za::TZAProgressPhase>> overall;
