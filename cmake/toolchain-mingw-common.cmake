@@ -13,3 +13,5 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 # Static archives only, or find_package(ZLIB) picks the import library of
 # zlib1.dll.
 set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
+# The shipping build carries no symbols.
+set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
