@@ -192,7 +192,7 @@ class TZABaseArchiver {
   TZADirManager* DirManager() const { return dirManager_.get(); }
   TZAStream* ArchiveStream() const { return stream_; }
   // Entries of the open archive (0 when none is open).
-  std::int32_t Count() const { return dirManager_ ? dirManager_->Items.Count() : 0; }
+  std::int32_t Count() const { return open_ && dirManager_ ? dirManager_->Items.Count() : 0; }
   const TDirItem& Item(std::int32_t index) const;  // native error 2 out of range; 13 when not open
   std::int32_t UpdateLevel() const { return updateLevel_; }
   std::uint16_t CompressionMethod() const { return compressionMethod_; }
