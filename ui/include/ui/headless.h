@@ -27,4 +27,12 @@ void Reset();
 // How many times each form was painted through Repaint.
 int RepaintCount(const Form& form);
 
+// The colour depth the screen reports (32 unless set).
+void SetScreenColorBits(int bits);
+
+// What a form or panel shows of its images: its surface in its colour,
+// with every visible image child painted into its box as the Win32 backend
+// paints it. Bevels and labels are left out.
+Bitmap32 PaintImages(Control& container);
+
 }  // namespace ui::headless

@@ -33,7 +33,16 @@ class PictureError : public std::runtime_error {
 // Builds a picture from the class's own data; throws on malformed data.
 using PictureFactory = std::function<std::unique_ptr<Picture>(std::span<const std::uint8_t> data)>;
 
-void RegisterPictureClass(const std::string& className, PictureFactory factory);
+// The file format a class reads, as the framework lists it ("GIF", "GIF
+// Image"); classes known only by name leave it empty.
+struct PictureFormat {
+  std::string extension;
+  std::string description;
+};
+
+void RegisterPictureClass(const std::string& className, PictureFactory factory, PictureFormat format = {});
+// The format given with a registered class; empty for others.
+PictureFormat PictureClassFormat(const std::string& className);
 void UnregisterPictureClass(const std::string& className);
 bool IsPictureClassRegistered(const std::string& className);
 

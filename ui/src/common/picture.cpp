@@ -11,6 +11,7 @@ namespace {
 struct Registry {
   std::mutex lock;
   std::map<std::string, PictureFactory> classes;
+  std::map<std::string, PictureFormat> formats;
   Registry() {
     classes["TIcon"] = [](std::span<const std::uint8_t> data) {
       return std::make_unique<IconPicture>(data);
@@ -25,16 +26,25 @@ Registry& Classes() {
 
 }  // namespace
 
-void RegisterPictureClass(const std::string& className, PictureFactory factory) {
+void RegisterPictureClass(const std::string& className, PictureFactory factory, PictureFormat format) {
   Registry& r = Classes();
   std::lock_guard guard(r.lock);
   r.classes[className] = std::move(factory);
+  r.formats[className] = std::move(format);
 }
 
 void UnregisterPictureClass(const std::string& className) {
   Registry& r = Classes();
   std::lock_guard guard(r.lock);
   r.classes.erase(className);
+  r.formats.erase(className);
+}
+
+PictureFormat PictureClassFormat(const std::string& className) {
+  Registry& r = Classes();
+  std::lock_guard guard(r.lock);
+  auto it = r.formats.find(className);
+  return it == r.formats.end() ? PictureFormat{} : it->second;
 }
 
 bool IsPictureClassRegistered(const std::string& className) {

@@ -2,6 +2,7 @@
 // message loop when their interval has passed, calls posted from other
 // threads run there too, and message boxes are recorded and answered by the
 // test's responder.
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -11,7 +12,9 @@
 
 #include "backend.h"
 #include "ui/application.h"
+#include "ui/display.h"
 #include "ui/headless.h"
+#include "ui/synchronise.h"
 
 namespace ui {
 namespace {
@@ -63,6 +66,7 @@ void RunPending() {
     }
   }
   for (auto& call : calls) call();
+  ServiceSynchronisedCalls();
   for (Timer* timer : due) {
     bool still;
     {
@@ -184,6 +188,27 @@ void Reset() {
   s.posted.clear();
   s.repaints.clear();
   s.quit = false;
+}
+
+Bitmap32 PaintImages(Control& container) {
+  Color background = clBtnFace;
+  int width = container.Bounds().width, height = container.Bounds().height;
+  if (auto* form = dynamic_cast<Form*>(&container)) {
+    background = form->color;
+    width = form->clientWidth;
+    height = form->clientHeight;
+  }
+  if (auto* panel = dynamic_cast<Panel*>(&container)) background = panel->color;
+  width = std::max(width, 1);
+  height = std::max(height, 1);
+  MemoryCanvas canvas(width, height, 0xFF000000u | PixelColor(background));
+  for (Control* child : container.Children()) {
+    auto* image = dynamic_cast<Image*>(child);
+    if (!image || !image->Visible()) continue;
+    canvas.SetClipRect(image->Bounds());
+    image->Paint(canvas);
+  }
+  return canvas.Surface();
 }
 
 int RepaintCount(const Form& form) {

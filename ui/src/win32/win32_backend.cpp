@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -136,6 +138,21 @@ Color BackgroundOf(const Control& c) {
   return clBtnFace;
 }
 
+// A picture that fails to draw (damaged picture data) must not take the
+// paint down with it. Its error is shown once, after the paint, by the
+// default handler; showing it for every later paint would bury the user in
+// boxes.
+void PaintImage(Image& image, PixelCanvas& canvas) {
+  static std::set<const Image*> failed;
+  try {
+    image.Paint(canvas);
+  } catch (const std::exception& error) {
+    if (!failed.insert(&image).second) return;
+    std::string text = error.what();
+    backend::PostToUiThread([text] { Application::Instance().ShowException(std::runtime_error(text)); });
+  }
+}
+
 // Paints a form's or panel's own surface and its graphic children into a
 // back buffer, then puts it on screen in one transfer.
 void PaintContainer(HWND hwnd, Control& container) {
@@ -165,7 +182,7 @@ void PaintContainer(HWND hwnd, Control& container) {
     if (auto* image = dynamic_cast<Image*>(child)) {
       canvas.SetClipRect(image->Bounds());
       GdiFlush();
-      image->Paint(canvas);
+      PaintImage(*image, canvas);
     } else if (auto* bevel = dynamic_cast<Bevel*>(child)) {
       PaintBevel(dc, *bevel);
     } else if (auto* label = dynamic_cast<Label*>(child)) {
@@ -377,6 +394,9 @@ Form* ActiveForm() {
 namespace backend {
 
 void ControlChanged(Control& control, Change what) {
+  // A hidden picture may go on changing (an animation plays on); nothing of
+  // it is on screen to repaint.
+  if (what == Change::Picture && !control.Showing()) return;
   if (!control.IsWindowed()) {
     // A graphic control is part of its parent's surface.
     Control* parent = control.Parent();
