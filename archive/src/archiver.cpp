@@ -178,6 +178,8 @@ void TZABaseArchiver::OpenExisting() {
 
 void TZABaseArchiver::ReleaseArchive() {
   dirManager_.reset();
+  localStarts_.clear();
+  localStartsOf_ = nullptr;
   if (stream_ && ownsStream_) delete stream_;
   stream_ = nullptr;
   ownsStream_ = true;

@@ -65,9 +65,34 @@ void TZABaseArchiver::ExtractItemToStream(std::int32_t index, TZAStream& stream)
   if (offset > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) ||
       stream_->Seek(static_cast<std::int64_t>(offset), TZASeekOrigin::soBeginning) < 0)
     throw EReadError();
+  dataLimit_ = DataLimit(index);
   bool ok = DecodeEntry(*stream_, stream, entry);
   if (ok || cancel_ || ExtractCorruptedFiles() || skipFile_) return;
   throw EZAException(8, this);
+}
+
+std::int64_t TZABaseArchiver::DataLimit(std::int32_t index) {
+  // A directory rebuilt from local headers may hold headers found inside
+  // other entries' data; only a central directory is held to this rule.
+  if (!dirManager_ || dirManager_->Rebuilt) return -1;
+  // Entries without data take no part: nothing of theirs is decoded, and a
+  // folder entry's offset is left uncorrected behind an added stub.
+  const TZADirArray& items = dirManager_->Items;
+  if (items.GetItem(index).PackedSize() == 0) return -1;
+  if (localStartsOf_ != dirManager_.get()) {
+    localStarts_.clear();
+    for (std::int32_t i = 0; i < items.Count(); ++i)
+      if (items.GetItem(i).PackedSize() > 0) localStarts_.push_back(items.GetItem(i).LocalOffset());
+    std::sort(localStarts_.begin(), localStarts_.end());
+    localStartsOf_ = dirManager_.get();
+  }
+  std::uint64_t start = items.GetItem(index).LocalOffset();
+  auto range = std::equal_range(localStarts_.begin(), localStarts_.end(), start);
+  if (range.second - range.first > 1) return 0;
+  if (range.second == localStarts_.end()) return -1;
+  std::uint64_t next = *range.second;
+  return next > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) ? -1
+                                                                                     : static_cast<std::int64_t>(next);
 }
 
 bool TZABaseArchiver::DecodeEntry(TZAStream& archive, TZAStream& dest, const TDirItem& entry) {
@@ -95,6 +120,11 @@ bool TZABaseArchiver::DecodeEntry(TZAStream& archive, TZAStream& dest, const TDi
     std::int64_t room = std::max<std::int64_t>(dirManager_->DirectoryStart - position, 0);
     if (packed > static_cast<std::uint64_t>(room)) packed = static_cast<std::uint64_t>(room);
   }
+  // Entries whose data overlaps another entry's local header, or that share
+  // one, are how small archives unpack to terabytes: they do not decode.
+  if (dataLimit_ == 0 || (dataLimit_ > 0 && (position > dataLimit_ ||
+                                              packed > static_cast<std::uint64_t>(dataLimit_ - position))))
+    return false;
   expectedSize_ = unpacked ? unpacked : 2;
   std::uint64_t declared = h.UncompressedSize == 0xFFFFFFFF ? entry.Zip64UncompressedSize : h.UncompressedSize;
 

@@ -245,6 +245,49 @@ TEST(DecodeTest, DeflateEndFollowedByMoreInputEnds) {
   EXPECT_EQ(error, 0);
 }
 
+TEST(DecodeTest, OverlappingEntriesDoNotDecode) {
+  // Two central headers naming one local header, and an entry whose data runs
+  // over the next local header: the shapes of overlap bombs.
+  Archive a;
+  a.entries.push_back(Entry::Deflated("first", std::string(100000, 'a')));
+  a.entries.push_back(Entry{"second", "second"});
+  a.entries.push_back(Entry{"third", "third"});
+  std::string bytes = a.Build();
+  std::size_t central = bytes.size() - 22 - (46 * 3 + 5 + 6 + 5);
+  std::size_t secondCentral = central + 46 + 5, thirdCentral = secondCentral + 46 + 6;
+  // The third names the second's local header; the first claims ten more bytes.
+  for (int i = 0; i < 4; ++i) bytes[thirdCentral + 42 + i] = bytes[secondCentral + 42 + i];
+  std::uint32_t packed = zatest::RawDeflate(std::string(100000, 'a')).size() + 10;
+  for (int i = 0; i < 4; ++i) bytes[central + 20 + i] = static_cast<char>(packed >> (8 * i));
+  za::TZABufferStream stream(bytes.data(), bytes.size());
+  za::TZipArchiver zip;
+  zip.OpenArchive(stream);
+  ASSERT_FALSE(zip.DirManager()->Rebuilt);
+  zip.SetExtractCorruptedFiles(true);  // nothing of them is written even so
+  for (int i = 0; i < 3; ++i) {
+    za::TZAMemoryStream out;
+    zip.ExtractItemToStream(i, out);
+    EXPECT_EQ(out.Size(), 0) << i;
+  }
+  zip.SetExtractCorruptedFiles(false);
+  za::TZAMemoryStream out;
+  EXPECT_THROW(zip.ExtractItemToStream(1, out), za::EZAException);
+}
+
+TEST(DecodeTest, StubAddedInFrontStillDecodes) {
+  Archive a;
+  a.entries.push_back(Entry::Deflated("a.txt", std::string(300, 'a')));
+  a.entries.push_back(Entry{"dir/", ""});
+  a.entries.back().attributes = 0x10;  // its offset stays uncorrected
+  a.entries.push_back(Entry{"dir/b.txt", "bbb"});
+  a.prefix = std::string(20, 'S');
+  a.prefixInOffsets = false;
+  Opened o(a);
+  ASSERT_EQ(o.zip.DirManager()->PrefixLength, 20);
+  EXPECT_EQ(o.Decoded(0), std::string(300, 'a'));
+  EXPECT_EQ(o.Decoded(2), "bbb");
+}
+
 TEST(DecodeTest, GarbageAndTruncatedDataFailCleanly) {
   Archive a;
   Entry garbage{"garbage", Noise(5000, 3), 8};

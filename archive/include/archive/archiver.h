@@ -227,6 +227,9 @@ class TZABaseArchiver {
                     std::uint64_t packed, std::uint64_t limit, TZAEntryCipher* cipher, std::uint32_t& crc);
   bool WriteOutput(TZAStream& dest, const std::uint8_t* buffer, std::size_t count);
   bool RaiseDecodeProgress();
+  // Where the data of entry `index` must end: the next entry's local header
+  // (or -1: no bound, 0: it shares its local header with another entry).
+  std::int64_t DataLimit(std::int32_t index);
 
   TZip64Mode zip64Mode_ = zmAuto;
   bool unicodeFilenames_ = true;
@@ -272,6 +275,10 @@ class TZABaseArchiver {
   // Decoding buffers, kept between entries of an operation.
   std::unique_ptr<std::uint8_t[]> chunk_, output_;
   std::size_t chunkSize_ = 0, outputSize_ = 0;
+  std::int64_t dataLimit_ = -1;
+  // Local header offsets of the loaded directory, sorted (built on demand).
+  std::vector<std::uint64_t> localStarts_;
+  const TZADirManager* localStartsOf_ = nullptr;
 };
 
 // The process-wide engine lock that every batch of entries holds.
