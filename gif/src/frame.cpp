@@ -26,6 +26,7 @@ void TGIFFrame::ReleasePixels() {
 
 uint8_t* TGIFFrame::AllocatePixels() {
   ReleasePixels();
+  FreeBitmap();
   const uint64_t count = uint64_t{Descriptor.Width} * Descriptor.Height;
   if (count > MaxFramePixels) throw EGIFError(messages::FrameTooLarge);
   const uint64_t limit = Image().PixelLimit;
@@ -42,6 +43,8 @@ void TGIFFrame::Clear() {
   extensions_.Clear();
   colorMap_.Clear();
   ReleasePixels();
+  FreeBitmap();
+  palette_.reset();
   Transparent = false;
   GraphicControlExtension = nullptr;
   Descriptor = {};

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "gif/animator.h"
 #include "reader.h"
 
 namespace rovend::gif {
@@ -48,19 +49,25 @@ void TGIFHeader::LoadFromStream(TStream& stream) {
 
 TGIFPicture::TGIFPicture() : header_(*this), images_(*this) {}
 
-TGIFPicture::~TGIFPicture() { images_.Clear(); }
+TGIFPicture::~TGIFPicture() {
+  StopAllPainters();
+  images_.Clear();
+}
 
 void TGIFPicture::Clear() {
+  StopAllPainters();
   images_.Clear();
   header_.Clear();
+  std::lock_guard guard(renderLock_);
+  palette_.reset();
 }
 
 void TGIFPicture::Warning(const TPersistent* sender, int severity, const std::string& message) const {
   if (OnParseWarning) OnParseWarning(sender, severity, message);
 }
 
-void TGIFPicture::Progress(TProgressStage stage, int percent) {
-  if (OnProgress) OnProgress(*this, stage, percent, messages::Loading);
+void TGIFPicture::Progress(TProgressStage stage, int percent, const char* message) {
+  if (OnProgress) OnProgress(*this, stage, percent, message);
 }
 
 void TGIFPicture::AdjustLogicalScreen() {

@@ -17,6 +17,18 @@ class EGIFError : public EInvalidGraphic {
   using EInvalidGraphic::EInvalidGraphic;
 };
 
+// Raised by a progress listener to end an operation quietly.
+class EAbort : public std::runtime_error {
+ public:
+  EAbort() : std::runtime_error("Operation aborted") {}
+};
+
+// Memory for pixels could not be had.
+class EOutOfMemory : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // A stream that cannot be opened.
 class EFOpenError : public std::runtime_error {
  public:
@@ -45,6 +57,9 @@ inline constexpr const char* FrameTooLarge =
 // Followed by the limit and " pixels in all".
 inline constexpr const char* PictureTooLarge = "Image too large: the frames of a picture may hold at most ";
 inline constexpr const char* Loading = "Loading...";
+inline constexpr const char* Rendering = "Rendering...";
+inline constexpr const char* NoColorTable = "No global or local color table defined";
+inline constexpr const char* DibMemory = "Failed to allocate memory for GIF DIB";
 }  // namespace messages
 
 }  // namespace rovend::gif

@@ -3,9 +3,12 @@
 // colour map, then the frames in stream order, each with the extension blocks
 // read before it and its fully decoded colour indices.
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -14,7 +17,11 @@
 #include "gif/errors.h"
 #include "gif/extensions.h"
 #include "gif/item.h"
+#include "gif/painting.h"
 #include "gif/stream.h"
+#include "ui/bitmap.h"
+#include "ui/picture.h"
+#include "ui/raster.h"
 
 namespace rovend::gif {
 
@@ -90,6 +97,10 @@ class TGIFExtensionList final : public TGIFList<TGIFExtension> {
   void Delete(int index);
 };
 
+// A palette as drawing uses it: entries 0x00RRGGBB.
+using TGIFPalette = std::vector<uint32_t>;
+using TGIFPaletteRef = std::shared_ptr<const TGIFPalette>;
+
 struct ImageDescriptor {
   uint8_t Separator = 0x2C;
   uint16_t Left = 0, Top = 0, Width = 0, Height = 0;
@@ -137,13 +148,37 @@ class TGIFFrame final : public TGIFItem {
 
   ImageDescriptor Descriptor;
 
+  // The frame as drawing uses it: an 8-bit bitmap whose colour table is the
+  // frame's palette, and a mask when some pixel is transparent. Both are
+  // rendered on first use and kept until the frame is cleared. Null for an
+  // empty frame, and after a rendering that a progress listener aborted.
+  const ui::Bitmap8* Bitmap();
+  // Renders again while the mask is still wanted; whether there is one.
+  bool HasMask();
+  const ui::Mask1* Mask() const { return mask_.get(); }
+  // The bitmap's palette once rendered; else the local map's, or on the
+  // dithered path the fixed palette, or the picture's.
+  TGIFPaletteRef Palette();
+  // Draws into `dest`, which stands for the whole logical screen: scaled
+  // to it, or unscaled in every tile of the screen's size laid over it.
+  void Draw(ui::Canvas& canvas, ui::Rect dest, bool tile, bool transparent);
+  void FreeBitmap();
+
  private:
   void ReleasePixels();
+  void Render();
+  void RenderRows(ui::Bitmap8& bitmap, ui::Mask1* mask, bool dither);
 
   TGIFLocalColorMap colorMap_;
   TGIFExtensionList extensions_;
   std::unique_ptr<uint8_t[]> pixels_;
   size_t pixelCount_ = 0;
+
+  std::unique_ptr<ui::Bitmap8> bitmap_;
+  TGIFPaletteRef bitmapPalette_;
+  std::unique_ptr<ui::Mask1> mask_;
+  bool maskNeeded_ = true;
+  TGIFPaletteRef palette_;
 };
 
 class TGIFFrameList final : public TGIFList<TGIFFrame> {
@@ -162,12 +197,18 @@ class TGIFTrailer final : public TGIFItem {
 
 enum class TProgressStage { psStarting, psRunning, psEnding };
 
-class TGIFPicture : public TPersistent {
+class TGIFAnimator;
+
+// A GIF picture: the parsed stream, and its display as a picture of the
+// window toolkit. One frame is simply drawn; several are played by a
+// painter (TGIFAnimator) that has every drawing step run on the UI thread.
+class TGIFPicture : public TPersistent, public ui::Picture {
  public:
   using TParseWarningEvent =
       std::function<void(const TPersistent* sender, int severity, const std::string& message)>;
   using TProgressEvent =
       std::function<void(TGIFPicture& sender, TProgressStage stage, int percent, const std::string& message)>;
+  using TPainterEvent = std::function<void(TGIFAnimator& painter)>;
 
   TGIFPicture();
   ~TGIFPicture() override;
@@ -179,13 +220,14 @@ class TGIFPicture : public TPersistent {
   // puts the stream back where reading began.
   void LoadFromStream(TStream& stream);
   void LoadFromFile(const std::string& name);
+  // Stops every painter first, as loading does.
   void Clear();
   // Widens the logical screen to cover every frame.
   void AdjustLogicalScreen();
 
   bool Empty() const { return images_.Empty(); }
-  int Width() const { return header_.Width(); }
-  int Height() const { return header_.Height(); }
+  int Width() const override { return header_.Width(); }
+  int Height() const override { return header_.Height(); }
   TGIFHeader& Header() { return header_; }
   const TGIFHeader& Header() const { return header_; }
   TGIFFrameList& Images() { return images_; }
@@ -197,17 +239,73 @@ class TGIFPicture : public TPersistent {
 
   // Tolerable defects; without a handler they are dropped.
   TParseWarningEvent OnParseWarning;
+  // Loading, and rendering of frame bitmaps; rendering may report from a
+  // painter's thread.
   TProgressEvent OnProgress;
   void Warning(const TPersistent* sender, int severity, const std::string& message) const;
+
+  // --- display -------------------------------------------------------------
+  // Draws at the picture's size with its top-left corner at (x, y).
+  void Draw(ui::Canvas& canvas, int x, int y) override;
+  // Draws the logical screen into `rect`. UI thread only.
+  void Draw(ui::Canvas& canvas, ui::Rect rect);
+  // Stops the painter that drawing started, waits for it, and frees the
+  // picture's own bitmap.
+  void StopDrawing();
+  // Stops every painter, waits for them, and frees the picture's own bitmap.
+  void StopAllPainters();
+
+  TGIFPaintOptions PaintOptions;
+  int SpeedPercent = 100;
+  std::optional<uint32_t> PaintBackgroundColor;  // 0x00RRGGBB
+  int FixedFrame = -1;
+  // The painters' clock; null for the system's.
+  TAnimationClock* Clock = nullptr;
+  // Called through the UI thread when the painter is threaded; each may
+  // change the painter's ActiveFrame.
+  TPainterEvent OnAnimationStart, OnFrameBegin, OnFrameEnd, OnLoopRestart, OnAnimationEnd;
+
+  // Frames are dithered to the fixed palette: ptDither, and either
+  // ptAutoDither is off or the display has few colours.
+  bool Dithering() const;
+  // The picture's palette: the global map's, else the first frame's.
+  TGIFPaletteRef Palette();
+  // The colour painters fill with: PaintBackgroundColor, else the global
+  // map's background entry, else the system's window colour.
+  uint32_t BackgroundColor() const;
+  // The painter drawing started, while it runs; and how many painters run.
+  TGIFAnimator* DrawPainter();
+  int PainterCount();
+  // The picture's own bitmap, which an animation paints into; null when
+  // none is playing that way.
+  const ui::Bitmap32* OwnBitmap() const;
 
  private:
   friend class TGIFFrame;
   friend class TGIFFrameList;
-  void Progress(TProgressStage stage, int percent);
+  friend class TGIFAnimator;
+  void Progress(TProgressStage stage, int percent, const char* message = messages::Loading);
+  TGIFAnimator* CreatePainter(ui::Canvas& canvas, ui::Rect rect, TGIFPaintOptions options);
+  void DrawOwnBitmap(ui::Canvas& canvas, ui::Rect rect);
+  // Joins and frees painters whose thread has ended. Under painterLock_.
+  void ReapPainters();
+  static void ReleasePainter(std::unique_ptr<TGIFAnimator> painter);
 
   uint64_t pixelsInUse_ = 0;  // all frames' pixel buffers, against MaxPicturePixels
   TGIFHeader header_;
   TGIFFrameList images_;
+
+  // Frame bitmaps and palettes are made on demand by the UI thread and by a
+  // painter rendering ahead; one lock for all of them.
+  std::recursive_mutex renderLock_;
+  bool paletteInProgress_ = false;
+  TGIFPaletteRef palette_;
+
+  std::recursive_mutex painterLock_;
+  std::vector<std::unique_ptr<TGIFAnimator>> painters_;
+  TGIFAnimator* drawPainter_ = nullptr;
+  std::unique_ptr<ui::MemoryCanvas> ownBitmap_;
+  bool inDraw_ = false;
 };
 
 template <class T>

@@ -6,6 +6,7 @@
 // is closed, a call still waiting in the queue is withdrawn and never runs,
 // so a UI thread that stops a worker and waits for it can never be waiting
 // on a worker that waits on the UI thread.
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -40,9 +41,10 @@ bool RunOnUiThread(const std::function<void()>& call, UiCallGate& gate);
 // Queues `call` for the UI thread and returns at once.
 void QueueOnUiThread(std::function<void()> call);
 
-// UI thread only (elsewhere it does nothing): runs the queued calls; answers
-// whether it ran any.
-bool ServiceSynchronisedCalls();
+// UI thread only (elsewhere it does nothing): runs the queued calls, at most
+// `limit` of them; answers whether it ran any. A caller waiting for one
+// event runs them one at a time, so that it stops as soon as it is there.
+bool ServiceSynchronisedCalls(std::size_t limit = SIZE_MAX);
 
 // UI thread: waits until a call is queued or `ms` milliseconds pass.
 void WaitForSynchronisedCall(std::uint32_t ms);

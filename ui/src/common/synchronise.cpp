@@ -103,11 +103,11 @@ void QueueOnUiThread(std::function<void()> call) {
   WakeUiThread();
 }
 
-bool ServiceSynchronisedCalls() {
+bool ServiceSynchronisedCalls(std::size_t limit) {
   if (!Application::Instance().OnUiThread()) return false;
   Queue& q = Q();
   bool ran = false;
-  for (;;) {
+  for (std::size_t n = 0; n < limit; ++n) {
     std::shared_ptr<Pending> next;
     {
       std::lock_guard guard(q.lock);
@@ -133,6 +133,7 @@ bool ServiceSynchronisedCalls() {
     next->stage = Stage::Done;
     q.changed.notify_all();
   }
+  return ran;
 }
 
 void WaitForSynchronisedCall(std::uint32_t ms) {
