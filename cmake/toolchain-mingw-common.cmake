@@ -10,8 +10,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Only Windows' own DLLs may be needed at run time.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-# Static archives only, or find_package(ZLIB) picks the import library of
-# zlib1.dll.
-set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
 # The shipping build carries no symbols.
 set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
