@@ -10,8 +10,10 @@
 // test and extract: a progress bar on a terminal for long work, one line per
 // failed entry. Exit status 0 on success, 1 when the archive cannot be opened
 // (the engine's message on stderr) or any entry failed, 2 for a usage error.
+#include <charconv>
 #include <chrono>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -121,10 +123,48 @@ std::string PrintableName(const std::u16string& name) {
   return out;
 }
 
-std::string Percent(double ratio) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%3.0f%%", ratio);
-  return buf;
+// Listing lines are put together by hand: with many entries, printf's
+// parsing of the format is most of what a listing costs.
+class Line {
+ public:
+  Line& Number(std::uint64_t v, int width) {
+    char buf[24];
+    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    int n = static_cast<int>(r.ptr - buf);
+    if (n < width) s_.append(static_cast<std::size_t>(width - n), ' ');
+    s_.append(buf, static_cast<std::size_t>(n));
+    return *this;
+  }
+  Line& Two(unsigned v) {
+    s_.push_back(static_cast<char>('0' + v / 10 % 10));
+    s_.push_back(static_cast<char>('0' + v % 10));
+    return *this;
+  }
+  Line& Hex(std::uint32_t v) {
+    for (int shift = 28; shift >= 0; shift -= 4) s_.push_back("0123456789abcdef"[(v >> shift) & 15]);
+    return *this;
+  }
+  Line& Text(std::string_view t, std::size_t width = 0) {
+    s_.append(t);
+    if (t.size() < width) s_.append(width - t.size(), ' ');
+    return *this;
+  }
+  // A ratio in whole percent, rounded as printf's "%3.0f" does.
+  Line& Percent(double ratio) { return Number(static_cast<std::uint64_t>(std::nearbyint(ratio)), 3).Text("%"); }
+  void Flush() {
+    std::fwrite(s_.data(), 1, s_.size(), stdout);
+    s_.clear();
+  }
+  std::size_t Size() const { return s_.size(); }
+
+ private:
+  std::string s_;
+};
+
+double Ratio(std::uint64_t packed, std::uint64_t unpacked) {
+  if (unpacked == 0) return 0;
+  double r = (1.0 - static_cast<double>(packed) / static_cast<double>(unpacked)) * 100.0;
+  return r < 0 ? 0 : r;
 }
 
 int List(za::TZipArchiver& zip, const std::u16string& fileName) {
@@ -135,27 +175,28 @@ int List(za::TZipArchiver& zip, const std::u16string& fileName) {
   std::printf("Archive:  %s\n", sys::WideToUtf8(fileName).c_str());
   std::printf("    Length  Method       Size Cmpr    Date     Time     CRC-32  Attr  Enc  Name\n");
   std::printf("----------  ------ ---------- ---- ---------- -------- --------  ----- ---  ----\n");
+  std::fflush(stdout);
   std::uint64_t totalLength = 0, totalSize = 0;
-  std::string line;
-  za::TZAArchiveItem info;
+  Line line;
   for (std::int32_t i = 0; i < zip.Count(); ++i) {
     const za::TDirItem& item = zip.Item(i);
-    za::FillArchiveItem(item, info);
+    std::uint64_t packed = item.PackedSize(), unpacked = item.UnpackedSize();
     std::uint16_t d = item.Header.ModDate, t = item.Header.ModTime;
-    std::printf("%10" PRIu64 "  %-6s %10" PRIu64 " %s %04u-%02u-%02u %02u:%02u:%02u %08" PRIx32 "  %s %s  %s\n",
-                info.UnpackedSize, MethodName(item).c_str(), info.PackedSize,
-                Percent(info.UnpackedSize ? info.Ratio : 0).c_str(),
-                (d >> 9) + 1980u, (d >> 5) & 15u, d & 31u, t >> 11u, (t >> 5) & 63u, (t & 31u) * 2u,
-                item.Header.Crc32, Attributes(item.Header.ExternalAttributes).c_str(),
-                info.IsEncrypted ? "Yes" : "No ", PrintableName(item.EntryName).c_str());
-    totalLength += info.UnpackedSize;
-    totalSize += info.PackedSize;
+    line.Number(unpacked, 10).Text("  ").Text(MethodName(item), 6).Text(" ").Number(packed, 10).Text(" ");
+    line.Percent(Ratio(packed, unpacked)).Text(" ").Number((d >> 9) + 1980u, 4).Text("-").Two((d >> 5) & 15u);
+    line.Text("-").Two(d & 31u).Text(" ").Two(t >> 11u).Text(":").Two((t >> 5) & 63u).Text(":").Two((t & 31u) * 2u);
+    line.Text(" ").Hex(item.Header.Crc32).Text("  ").Text(Attributes(item.Header.ExternalAttributes)).Text(" ");
+    line.Text(item.Header.Flags & 1 ? "Yes" : "No ").Text("  ").Text(PrintableName(item.EntryName)).Text("\n");
+    if (line.Size() > 1 << 16) line.Flush();
+    totalLength += unpacked;
+    totalSize += packed;
   }
-  double ratio = totalLength ? (1.0 - static_cast<double>(totalSize) / static_cast<double>(totalLength)) * 100.0 : 0;
-  if (ratio < 0) ratio = 0;
+  line.Flush();
   std::printf("----------         ---------- ----                                           -------\n");
-  std::printf("%10" PRIu64 "         %10" PRIu64 " %s                                           %d %s\n", totalLength,
-              totalSize, Percent(ratio).c_str(), zip.Count(), zip.Count() == 1 ? "file" : "files");
+  Line summary;
+  summary.Number(totalLength, 10).Text("         ").Number(totalSize, 10).Text(" ").Percent(Ratio(totalSize, totalLength));
+  summary.Text("                                           ").Number(static_cast<std::uint64_t>(zip.Count()), 0);
+  summary.Text(zip.Count() == 1 ? " file\n" : " files\n").Flush();
   zip.CloseArchive();
   return 0;
 }
