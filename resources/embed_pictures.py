@@ -15,6 +15,8 @@ PICTURES = {
     "Image1": ("TIcon", "pictures/check.ico"),
     "Image2": ("TIcon", "pictures/check.ico"),
     "Image3": ("TIcon", "pictures/check.ico"),
+    "Image4": ("TGIFPicture", "pictures/spinner.gif"),
+    "Image5": ("TGIFPicture", "pictures/banner.gif"),
 }
 LINE = 64  # hexadecimal digits per line
 

@@ -4,6 +4,7 @@
 
 #include "app/form1.h"
 #include "app/payload.h"
+#include "gif/registration.h"
 #include "sys/system.h"
 #include "ui/application.h"
 #include "ui/dialogs.h"
@@ -16,6 +17,7 @@ int RunSetup() {
   ui::Application& application = ui::Application::Instance();
   application.SetTitle(kApplicationTitle);
   RegisterEmbeddedResources();
+  rovend::gif::StartUp();
   try {
     TForm1 form1(sys::Platform());
     application.Run(form1.Form());
