@@ -36,7 +36,7 @@ void StartUp() {
   // through; the application object learns it here if it has not yet.
   ui::Application::Instance();
   ui::RegisterPictureClass(PictureClassName, ReadGIFPicture, {FormatExtension, FormatDescription});
-  clipboardFormat = ui::RegisterClipboardFormat(FormatDescription);
+  clipboardFormat = ui::ClipboardFormatNumber(FormatDescription);
   lowColorDisplay = ui::ScreenColorBits() < 9;
   // Registered after the picture framework's registry came to be, so it
   // runs before that registry goes.

@@ -17,6 +17,6 @@ std::uint32_t PixelColor(Color color);
 
 // The number the system gives to a named clipboard format (0 on failure);
 // the same name always gets the same number.
-std::uint32_t RegisterClipboardFormat(const std::string& name);
+std::uint32_t ClipboardFormatNumber(const std::string& name);
 
 }  // namespace ui

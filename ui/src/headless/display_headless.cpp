@@ -42,7 +42,7 @@ std::uint32_t PixelColor(Color color) {
   return (color & 0xFF) << 16 | (color & 0xFF00) | (color >> 16 & 0xFF);
 }
 
-std::uint32_t RegisterClipboardFormat(const std::string& name) {
+std::uint32_t ClipboardFormatNumber(const std::string& name) {
   if (name.empty()) return 0;
   Formats& f = F();
   std::lock_guard guard(f.lock);

@@ -20,6 +20,6 @@ std::uint32_t PixelColor(Color color) {
          GetBValue(value);
 }
 
-std::uint32_t RegisterClipboardFormat(const std::string& name) { return RegisterClipboardFormatA(name.c_str()); }
+std::uint32_t ClipboardFormatNumber(const std::string& name) { return RegisterClipboardFormatA(name.c_str()); }
 
 }  // namespace ui
