@@ -15,6 +15,8 @@ def measure(cmd, runs, fresh_dir=None):
         if fresh_dir:
             shutil.rmtree(fresh_dir, ignore_errors=True)
             os.makedirs(fresh_dir)
+            # Written-back pages of the run before must not stall this one.
+            os.sync()
         start = time.perf_counter()
         r = subprocess.run(["/usr/bin/time", "-v", *cmd], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
                            text=True)
