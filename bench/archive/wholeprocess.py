@@ -9,9 +9,11 @@ import time
 
 
 def measure(cmd, runs, fresh_dir=None):
-    """Runs cmd `runs` times; fresh_dir, when given, is emptied before each run."""
+    """Runs cmd `runs` times after one run that is not counted (it pays for
+    the cold cache and for the file system's clean-up of whatever ran
+    before); fresh_dir, when given, is emptied before each run."""
     walls, peaks = [], []
-    for _ in range(runs):
+    for run in range(runs + 1):
         if fresh_dir:
             shutil.rmtree(fresh_dir, ignore_errors=True)
             os.makedirs(fresh_dir)
@@ -20,9 +22,12 @@ def measure(cmd, runs, fresh_dir=None):
         start = time.perf_counter()
         r = subprocess.run(["/usr/bin/time", "-v", *cmd], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
                            text=True)
-        walls.append(time.perf_counter() - start)
+        wall = time.perf_counter() - start
         if r.returncode != 0:
             sys.exit(f"{' '.join(cmd)} failed:\n{r.stderr[-2000:]}")
+        if run == 0:
+            continue
+        walls.append(wall)
         for line in r.stderr.splitlines():
             if "Maximum resident set size" in line:
                 peaks.append(int(line.split()[-1]))
