@@ -1,11 +1,61 @@
 // Loads a GIF from memory, which decodes every frame, then reads back what a
-// viewer would: every pixel, its colour, the frame's place and timing.
+// viewer would: every pixel, its colour, the frame's place and timing. Then
+// draws it as the window would, plain, tiled and dithered, and plays it
+// through once in virtual time.
 #include <cstddef>
 #include <cstdint>
 
+#include "gif/animator.h"
 #include "gif/picture.h"
+#include "ui/bitmap.h"
 
 using namespace rovend::gif;
+
+namespace {
+
+// Time passes as the painter waits, without waiting.
+class TVirtualClock final : public TAnimationClock {
+ public:
+  int64_t Now() override { return now_; }
+  bool Wait(TWakeEvent*, int64_t ms) override {
+    if (ms > 0) now_ += ms;
+    return false;
+  }
+
+ private:
+  int64_t now_ = 0;
+};
+
+void Show(TGIFPicture& picture) {
+  // Rendering is linear in the pixels; large frames only cost runs.
+  uint64_t pixels = 0;
+  for (const auto& frame : picture.Images()) pixels += frame->Pixels().size();
+  if (pixels > (uint64_t{1} << 16)) return;
+  ui::MemoryCanvas canvas(48, 40, 0xFF000000u);
+  TVirtualClock clock;
+  picture.Clock = &clock;
+  // Every delay down to one wait of a millisecond: the timing is not what
+  // is looked for here.
+  picture.SpeedPercent = 1 << 30;
+  const TGIFPaintOptions played = TGIFPaintOptions().Without(ptThreaded).Without(ptLoop).With(ptDirect);
+  // The dithered rendering last: frames keep the bitmap they were first
+  // rendered with.
+  for (const TGIFPaintOptions options :
+       {played, played.With(ptTile), played.Without(ptTransparent), played.Without(ptAutoDither)}) {
+    if (!options.Has(ptAutoDither))
+      for (const auto& frame : picture.Images()) frame->FreeBitmap();
+    picture.PaintOptions = options;
+    try {
+      picture.Draw(canvas, {3, 2, 40, 33});
+      for (const auto& frame : picture.Images()) frame->Draw(canvas, {-5, 1, 50, 20}, options.Has(ptTile), true);
+    } catch (const EGIFError&) {
+      // Dithering, or a picture without any colour map, needs a colour map.
+    }
+    picture.StopAllPainters();
+  }
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TGIFPicture picture;
@@ -32,5 +82,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                    frame->Top() + frame->Height() > picture.Height()))
       __builtin_trap();  // the logical screen must cover every frame
   }
+  Show(picture);
   return 0;
 }
