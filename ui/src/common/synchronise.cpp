@@ -88,7 +88,10 @@ bool RunOnUiThread(const std::function<void()>& call, UiCallGate& gate) {
   q.changed.wait(wait, [&] { return pending->stage == Stage::Done || pending->stage == Stage::Withdrawn; });
   gate.state_->current.reset();
   if (pending->stage == Stage::Withdrawn) return false;
-  if (pending->error) std::rethrow_exception(pending->error);
+  // Taken out under the lock: the error is this thread's alone from here.
+  const std::exception_ptr error = std::move(pending->error);
+  wait.unlock();
+  if (error) std::rethrow_exception(error);
   return true;
 }
 
@@ -129,7 +132,7 @@ bool ServiceSynchronisedCalls(std::size_t limit) {
       error = std::current_exception();
     }
     std::lock_guard guard(q.lock);
-    next->error = next->call ? error : nullptr;  // a queued call has nobody to tell
+    if (next->call) next->error = std::move(error);  // a queued call has nobody to tell
     next->stage = Stage::Done;
     q.changed.notify_all();
   }
