@@ -288,6 +288,17 @@ TEST_F(Painter, OnePainterPerRectangle) {
   EXPECT_EQ(picture.OwnBitmap(), nullptr);
 }
 
+TEST_F(Painter, WithCanvasCheckingItEndsQuietlyWhenItsCanvasIsGone) {
+  TGIFPicture& picture = Picture(Animation({{.delay = 10, .level = 1}, {.delay = 10, .level = 2}}, 0));
+  picture.PaintOptions = TGIFPaintOptions().With(ptDirect).With(ptCheckCanvas);
+  auto canvas = std::make_unique<ui::MemoryCanvas>(4, 4, 0);
+  picture.Draw(*canvas, {0, 0, 4, 4});
+  ASSERT_TRUE(Serve([&] { return shown_.size() >= 2; }));
+  canvas.reset();
+  ASSERT_TRUE(Serve([&] { return ended_ || picture.PainterCount() == 0; }));
+  EXPECT_TRUE(ui::headless::ShownDialogs().empty());
+}
+
 TEST_F(Painter, BuffersExistOnlyForTheDisposalsThatNeedThem) {
   TGIFPicture& keep = Picture(Animation({{.disposal = 1, .level = 1}, {.disposal = 1, .level = 2}}));
   keep.PaintOptions = TGIFPaintOptions().Without(ptClearOnLoop).With(ptDirect);
