@@ -11,12 +11,10 @@ const char kConfirmCaption[] = "Confirm";
 
 class TZAUiDialogs : public TZAUserDialogs {
  public:
-  TZAAction ConfirmFailure(const std::u16string& text, bool) override {
-    // ui/ has no Abort/Ignore set; with Retry the same failure is met again
-    // and asked again, so Abort and Ignore keep their meaning.
+  TZAAction ConfirmFailure(const std::u16string& text, bool withRetry) override {
     ui::MessageBoxOptions options;
     options.icon = ui::DialogIcon::Question;
-    options.buttons = ui::DialogButtons::AbortRetryIgnore;
+    options.buttons = withRetry ? ui::DialogButtons::AbortRetryIgnore : ui::DialogButtons::AbortIgnore;
     switch (ui::ShowMessageBox(sys::WideToUtf8(text), kConfirmCaption, options)) {
       case ui::DialogResult::Retry: return fxaRetry;
       case ui::DialogResult::Ignore: return fxaIgnore;
@@ -24,12 +22,15 @@ class TZAUiDialogs : public TZAUserDialogs {
     }
   }
   TOverwriteAnswer ConfirmOverwrite(const std::u16string& text) override {
-    // Yes and No only: ui/ has no set with No to All and Yes to All.
     ui::MessageBoxOptions options;
     options.icon = ui::DialogIcon::Question;
-    options.buttons = ui::DialogButtons::YesNo;
-    return ui::ShowMessageBox(sys::WideToUtf8(text), kConfirmCaption, options) == ui::DialogResult::Yes ? oaYes
-                                                                                                          : oaNo;
+    options.buttons = ui::DialogButtons::YesNoNoToAllYesToAll;
+    switch (ui::ShowMessageBox(sys::WideToUtf8(text), kConfirmCaption, options)) {
+      case ui::DialogResult::Yes: return oaYes;
+      case ui::DialogResult::NoToAll: return oaNoToAll;
+      case ui::DialogResult::YesToAll: return oaYesToAll;
+      default: return oaNo;
+    }
   }
   bool AskPassword(const std::u16string&, std::string&) override {
     return false;  // no password entry in ui/ yet: the entry is skipped

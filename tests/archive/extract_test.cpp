@@ -337,6 +337,23 @@ TEST_F(ExtractTest, DefaultDialogsGoThroughUiMessageBoxes) {
   ui::headless::Reset();
 }
 
+TEST_F(ExtractTest, DefaultOverwriteQuestionOffersTheFourAnswers) {
+  Archive a;
+  a.entries.push_back(Entry{"f.txt", "archived"});
+  Open(a);
+  Write("out/f.txt", "existing");
+  zip.SetDialogs(nullptr);
+  zip.Options().OverwriteMode = za::omPrompt;
+  ui::headless::Reset();
+  ui::headless::SetDialogResponder([](const ui::headless::DialogRecord&) { return ui::DialogResult::NoToAll; });
+  ExtractAll();
+  ASSERT_EQ(ui::headless::ShownDialogs().size(), 1u);
+  EXPECT_EQ(ui::headless::ShownDialogs()[0].options.buttons, ui::DialogButtons::YesNoNoToAllYesToAll);
+  EXPECT_EQ(zip.Options().OverwriteMode, za::omNever);  // for good
+  EXPECT_EQ(Out("f.txt"), "existing");
+  ui::headless::Reset();
+}
+
 TEST_F(ExtractTest, StoredNamesNeverLeaveTheDestination) {
   const char* names[] = {"../up.txt",    "..\\up.txt",      "/abs.txt",    "\\abs.txt",     "C:drive.txt",
                          "c:\\drive.txt", "\\\\srv\\sh\\x.txt", "a/../../x.txt", "a//b.txt",     ".. /x.txt",

@@ -5,8 +5,12 @@
 namespace ui {
 
 enum class DialogIcon { None, Error, Warning, Information, Question };
-enum class DialogButtons { Ok, OkCancel, YesNo, YesNoCancel, AbortRetryIgnore, RetryCancel };
-enum class DialogResult { Ok, Cancel, Yes, No, Abort, Retry, Ignore };
+enum class DialogButtons {
+  Ok, OkCancel, YesNo, YesNoCancel, AbortRetryIgnore, RetryCancel,
+  AbortIgnore,           // the system's boxes have no such set: a dialog of our own
+  YesNoNoToAllYesToAll,  // likewise
+};
+enum class DialogResult { Ok, Cancel, Yes, No, Abort, Retry, Ignore, NoToAll, YesToAll };
 
 struct MessageBoxOptions {
   DialogIcon icon = DialogIcon::None;

@@ -42,8 +42,10 @@ DialogResult FirstButton(DialogButtons buttons) {
     case DialogButtons::Ok:
     case DialogButtons::OkCancel: return DialogResult::Ok;
     case DialogButtons::YesNo:
-    case DialogButtons::YesNoCancel: return DialogResult::Yes;
-    case DialogButtons::AbortRetryIgnore: return DialogResult::Abort;
+    case DialogButtons::YesNoCancel:
+    case DialogButtons::YesNoNoToAllYesToAll: return DialogResult::Yes;
+    case DialogButtons::AbortRetryIgnore:
+    case DialogButtons::AbortIgnore: return DialogResult::Abort;
     case DialogButtons::RetryCancel: return DialogResult::Retry;
   }
   return DialogResult::Ok;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "backend.h"
+#include "button_dialog_win32.h"
 #include "ui/application.h"
 #include "ui/bitmap.h"
 
@@ -539,6 +540,10 @@ void PostToUiThread(std::function<void()> call) {
 
 DialogResult ShowMessageBox(const std::string& text, const std::string& caption,
                             const MessageBoxOptions& options) {
+  if (options.buttons == DialogButtons::AbortIgnore || options.buttons == DialogButtons::YesNoNoToAllYesToAll) {
+    Form* active = ActiveForm();
+    return win32::ShowButtonDialog(active ? Handle(*active) : nullptr, Wide(text), Wide(caption), options);
+  }
   UINT flags = MB_SETFOREGROUND;
   switch (options.icon) {
     case DialogIcon::None: break;
@@ -554,6 +559,7 @@ DialogResult ShowMessageBox(const std::string& text, const std::string& caption,
     case DialogButtons::YesNoCancel: flags |= MB_YESNOCANCEL; break;
     case DialogButtons::AbortRetryIgnore: flags |= MB_ABORTRETRYIGNORE; break;
     case DialogButtons::RetryCancel: flags |= MB_RETRYCANCEL; break;
+    default: break;
   }
   Form* active = ActiveForm();
   HWND owner = active ? Handle(*active) : nullptr;
