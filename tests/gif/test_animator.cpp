@@ -198,6 +198,16 @@ TEST_F(Painter, DelaysDefaultRiseToTheMinimumAndFollowTheSpeed) {
   half.Draw(canvas_, 0, 0);
   ASSERT_TRUE(Serve([&] { return ended_; }));
   EXPECT_EQ(slow.Waits(), (std::vector<int64_t>{240, 240}));
+
+  // A negative speed has no wake event to wait on: the frames follow at once.
+  ended_ = false;
+  TTestClock none;
+  TGIFPicture& fast = Picture(Animation({{.delay = 10, .level = 1}, {.delay = 10, .level = 2}, {.level = 3}}));
+  fast.Clock = &none;
+  fast.SpeedPercent = -1;
+  fast.Draw(canvas_, 0, 0);
+  ASSERT_TRUE(Serve([&] { return ended_; }));
+  EXPECT_TRUE(none.Waits().empty());
 }
 
 TEST_F(Painter, WithoutAThreadItPlaysInsideTheDrawWithCappedDelays) {
