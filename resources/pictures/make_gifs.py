@@ -11,10 +11,11 @@ banner.gif: the unpacking screen's decoration, 300 x 67, one frame: a blue
 plate with a badge and the name, index 255 transparent around it.
 
 Both use a global map of 256 entries (background 221 and 253) and a comment
-of 17 bytes. Each frame's data is coded with an LZW coder of our own; where
-the art codes shorter than the stored size the pictures are known by, some
-strings are cut short (every cut costs one more code) until the size
-matches. The output is the same bytes on every run.
+of 17 bytes. Each frame's data is coded with an LZW coder of our own and
+brought to a set size: where the art codes shorter, some strings are cut
+short (every cut costs one more code) until the size matches, so that the
+pictures keep their sizes in bytes, and their blocks, when the art changes.
+The output is the same bytes on every run.
 """
 import math
 import os

@@ -85,7 +85,7 @@ void WebDitherer::DitherRow(const std::uint8_t* indices, const ColorTable& table
     int error[3];
     for (int c = 0; c < 3; ++c) {
       const int channel = static_cast<int>((color >> (16 - 8 * c)) & 0xFF);
-      // Truncation toward zero, as the format's reference behaviour has it.
+      // Truncated toward zero, not floored: small negative sums add nothing.
       const int value = std::clamp(channel + (current_[3 * (x + 1) + c] + 8) / 16, 0, 255);
       level[c] = (value + 3) / 51;
       error[c] = value - level[c] * 51;
