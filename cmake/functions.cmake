@@ -31,3 +31,15 @@ function(rovend_gtest name)
     ENVIRONMENT "ROVEND_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
     LABELS "native;${T_LABELS}")
 endfunction()
+
+# rovend_add_subfolders(): adds every sub-folder of the current folder that
+# has a CMakeLists.txt and is not named in ROVEND_SKIP.
+function(rovend_add_subfolders)
+  file(GLOB subfolders LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  foreach(sub IN LISTS subfolders)
+    get_filename_component(sub_name ${sub} NAME)
+    if(IS_DIRECTORY ${sub} AND EXISTS ${sub}/CMakeLists.txt AND NOT sub_name IN_LIST ROVEND_SKIP)
+      add_subdirectory(${sub})
+    endif()
+  endforeach()
+endfunction()
