@@ -103,6 +103,7 @@ bool TZABaseArchiver::DecodeEntry(TZAStream& archive, TZAStream& dest, const TDi
   std::unique_ptr<TZAEntryCipher> cipher;
   // An AES entry from version 0x4114 on gets no decryptor and cannot decode.
   if (encrypted && (!aes || checked)) cipher = ZACreateEntryCipher(aes ? entry.CryptoAlgorithm : caPkzipClassic);
+  if (cipher) cipher->Bind(entry);
 
   bytesProduced_ = 0;
   skipFile_ = false;  // an answer for an earlier entry must not carry over

@@ -142,6 +142,10 @@ TEST(DecodeTest, MethodsOtherThanStoredAndDeflate) {
 }
 
 TEST(DecodeTest, EncryptedEntryWithoutACipherFails) {
+  za::SetZAEntryCipherFactory([](za::TZACryptoAlgorithm) -> std::unique_ptr<za::TZAEntryCipher> { return nullptr; });
+  struct Restore {
+    ~Restore() { za::SetZAEntryCipherFactory(nullptr); }
+  } restore;
   Archive a;
   a.entries.push_back(Entry{"secret", std::string(12, 'h') + "data", 0, 1});
   Opened o(a);

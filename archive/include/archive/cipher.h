@@ -14,10 +14,14 @@
 namespace za {
 
 class TZAStream;
+struct TDirItem;
 
 class TZAEntryCipher {
  public:
   virtual ~TZAEntryCipher() = default;
+  // Called once before anything is read: what the cipher needs of the
+  // entry's directory record (AES: vendor version and CRC-32).
+  virtual void Bind(const TDirItem&) {}
   // Bytes in front of the data (PKZip classic: 12) and behind it (AES:
   // authentication code); both are taken off the input to decode.
   virtual std::size_t HeaderSize() const = 0;
@@ -31,8 +35,8 @@ class TZAEntryCipher {
 };
 
 // The cipher for an entry's algorithm, or none when this build cannot
-// decrypt it (the entry then fails to decode). The ciphers register their
-// factory here; until then there is none.
+// decrypt it (the entry then fails to decode). The engine starts with the
+// built-in ciphers; a null factory sets them back.
 using TZAEntryCipherFactory = std::unique_ptr<TZAEntryCipher> (*)(TZACryptoAlgorithm algorithm);
 std::unique_ptr<TZAEntryCipher> ZACreateEntryCipher(TZACryptoAlgorithm algorithm);
 void SetZAEntryCipherFactory(TZAEntryCipherFactory factory);
