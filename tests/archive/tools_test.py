@@ -6,6 +6,8 @@ usage: tools_test.py ZARC
 """
 import io
 import os
+import pty
+import select
 import shutil
 import subprocess
 import sys
@@ -17,7 +19,46 @@ ZARC = None
 
 
 def zarc(*args):
-    return subprocess.run([ZARC, *args], capture_output=True, text=True, encoding="utf-8")
+    # No terminal on stdin: a rejected password is never asked for.
+    return subprocess.run([ZARC, *args], capture_output=True, text=True, encoding="utf-8",
+                          stdin=subprocess.DEVNULL)
+
+
+class Terminal:
+    """zarc on a pseudo-terminal: everything it shows, and answers typed at it."""
+
+    def __init__(self, *args):
+        self.master, slave = os.openpty()
+        self.proc = subprocess.Popen([ZARC, *args], stdin=slave, stdout=slave, stderr=slave)
+        os.close(slave)
+        self.shown = b""
+        self.mark = 0  # where the next read_until starts looking
+
+    def read_until(self, text, timeout=30):
+        """What was shown up to the next `text` after the last one found; None if it never came."""
+        want = text.encode()
+        while self.shown.find(want, self.mark) < 0:
+            ready, _, _ = select.select([self.master], [], [], timeout)
+            if not ready:
+                return None
+            try:
+                data = os.read(self.master, 4096)
+            except OSError:  # the other side closed: the program ended
+                data = b""
+            if not data:
+                return None
+            self.shown += data
+        self.mark = self.shown.find(want, self.mark) + len(want)
+        return self.shown[:self.mark]
+
+    def type(self, text):
+        os.write(self.master, text.encode())
+
+    def finish(self, timeout=30):
+        self.read_until("\0", timeout)  # everything to the end
+        code = self.proc.wait(timeout)
+        os.close(self.master)
+        return code, self.shown.decode("utf-8", "replace")
 
 
 def parse_listing(out):
@@ -227,6 +268,118 @@ class ToolsTest(unittest.TestCase):
         self.assertIn("Invalid archive file. - Native error: 00035", result.stderr)
         self.assertEqual(zarc().returncode, 2)
         self.assertEqual(zarc("frobnicate", text).returncode, 2)
+
+
+class PasswordTest(unittest.TestCase):
+    """Encrypted archives of 7z (AES-256) and Info-ZIP (classic) through -P and the terminal prompt."""
+
+    FILES = {"a.txt": b"first entry\n" * 500, "sub/b.bin": os.urandom(30000), "c.txt": b"third"}
+    SKIPPED = "skipped, wrong or missing password"
+
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="zarc-password-")
+        self.src = os.path.join(self.tmp, "src")
+        os.makedirs(os.path.join(self.src, "sub"))
+        for name, data in self.FILES.items():
+            with open(os.path.join(self.src, name), "wb") as f:
+                f.write(data)
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def archives(self, password):
+        names = sorted(self.FILES)
+        made = {}
+        made["7z-aes256"] = os.path.join(self.tmp, "aes.zip")
+        subprocess.run([require("7z"), "a", "-tzip", "-bd", "-bso0", "-p" + password, "-mem=AES256",
+                        made["7z-aes256"], *names], cwd=self.src, check=True)
+        made["zip-classic"] = os.path.join(self.tmp, "classic.zip")
+        subprocess.run([require("zip"), "-q", "-P", password, made["zip-classic"], *names], cwd=self.src,
+                       check=True)
+        return made
+
+    def written(self, dest):
+        found = {}
+        for root, _, names in os.walk(dest):
+            for name in names:
+                path = os.path.join(root, name)
+                with open(path, "rb") as f:
+                    found[os.path.relpath(path, dest).replace(os.sep, "/")] = f.read()
+        return found
+
+    def test_password_option_right_wrong_and_missing(self):
+        for kind, archive in self.archives("Open1234").items():
+            with self.subTest(kind):
+                dest = os.path.join(self.tmp, kind + "-right")
+                result = zarc("extract", "-q", "-P", "Open1234", archive, "-d", dest)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(self.written(dest), self.FILES)
+                self.assertEqual(zarc("test", "-P", "Open1234", archive).returncode, 0)
+                for options in (["-P", "Nope4321"], ["-P", "Open123"], ["-P", ""], []):
+                    dest = os.path.join(self.tmp, kind + "-wrong")
+                    shutil.rmtree(dest, ignore_errors=True)
+                    result = zarc("extract", "-q", *options, archive, "-d", dest)
+                    self.assertEqual(result.returncode, 1, options)
+                    self.assertEqual(result.stderr.count(self.SKIPPED), 3, result.stderr)
+                    self.assertIn("3 failed", result.stdout)
+                    self.assertEqual(self.written(dest), {}, options)
+                    result = zarc("test", *options, archive)
+                    self.assertEqual(result.returncode, 1, options)
+                    self.assertEqual(result.stderr.count(self.SKIPPED), 3, result.stderr)
+
+    def test_only_entries_of_the_given_password_are_written(self):
+        archive = os.path.join(self.tmp, "two.zip")
+        subprocess.run([require("zip"), "-q", "-P", "Open1234", archive, "a.txt"], cwd=self.src, check=True)
+        subprocess.run([require("7z"), "a", "-tzip", "-bd", "-bso0", "-pOther999", "-mem=AES256", archive,
+                        "c.txt"], cwd=self.src, check=True)
+        subprocess.run([require("zip"), "-q", archive, "sub/b.bin"], cwd=self.src, check=True)
+        dest = os.path.join(self.tmp, "two")
+        result = zarc("extract", "-q", "-P", "Open1234", archive, "-d", dest)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("c.txt: " + self.SKIPPED, result.stderr)
+        self.assertEqual(result.stderr.count(self.SKIPPED), 1, result.stderr)
+        self.assertEqual(self.written(dest), {"a.txt": self.FILES["a.txt"], "sub/b.bin": self.FILES["sub/b.bin"]})
+
+    def test_terminal_prompt_without_echo(self):
+        for kind, archive in self.archives("Open1234").items():
+            with self.subTest(kind):
+                dest = os.path.join(self.tmp, kind + "-tty")
+                term = Terminal("extract", archive, "-d", dest)
+                prompt = "[%s] a.txt password: " % archive
+                self.assertIsNotNone(term.read_until(prompt), term.shown)
+                term.type("Nope4321\n")
+                # Asked again for the same entry; the right answer then serves the others too.
+                self.assertIsNotNone(term.read_until("a.txt: wrong password"), term.shown)
+                self.assertIsNotNone(term.read_until(prompt), term.shown)
+                term.type("Open1234\n")
+                code, shown = term.finish()
+                self.assertEqual(code, 0, shown)
+                self.assertEqual(shown.count("password: "), 2, shown)
+                self.assertNotIn("Nope4321", shown)
+                self.assertNotIn("Open1234", shown)
+                self.assertEqual(self.written(dest), self.FILES)
+
+    def test_terminal_empty_answer_and_end_of_input_skip(self):
+        archive = self.archives("Open1234")["7z-aes256"]
+        dest = os.path.join(self.tmp, "tty-skip")
+        term = Terminal("extract", archive, "-d", dest)
+        self.assertIsNotNone(term.read_until("a.txt password: "), term.shown)
+        term.type("\n")
+        self.assertIsNotNone(term.read_until("a.txt: " + self.SKIPPED), term.shown)
+        self.assertIsNotNone(term.read_until("c.txt password: "), term.shown)
+        term.type("\x04")  # end of input: the rest are skipped without asking
+        code, shown = term.finish()
+        self.assertEqual(code, 1, shown)
+        self.assertEqual(shown.count(self.SKIPPED), 3, shown)
+        self.assertEqual(shown.count("password: "), 2, shown)
+        self.assertIn("3 failed", shown)
+        self.assertEqual(self.written(dest), {})
+        # A wrong -P is reported, not asked about, even on a terminal.
+        term = Terminal("test", "-P", "Nope4321", archive)
+        code, shown = term.finish()
+        self.assertEqual(code, 1, shown)
+        self.assertNotIn("password: ", shown)
+        self.assertEqual(shown.count(self.SKIPPED), 3, shown)
 
 
 if __name__ == "__main__":

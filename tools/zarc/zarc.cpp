@@ -8,8 +8,11 @@
 // list: one line per entry (length, method, size, ratio, date, time, CRC-32,
 // attributes, encryption, name) and a summary, in the manner of `unzip -v`.
 // test and extract: a progress bar on a terminal for long work, one line per
-// failed entry. Exit status 0 on success, 1 when the archive cannot be opened
-// (the engine's message on stderr) or any entry failed, 2 for a usage error.
+// failed entry. An entry whose password is rejected is asked for on the
+// terminal (unless -P gave one: a wrong -P skips, as unzip and 7z do); an
+// empty answer skips it, and a skipped entry is a failed one. Exit status 0
+// on success, 1 when the archive cannot be opened (the engine's message on
+// stderr) or any entry failed, 2 for a usage error.
 #include <charconv>
 #include <chrono>
 #include <cinttypes>
@@ -21,15 +24,10 @@
 #include <vector>
 
 #include "archive/archiver.h"
+#include "console.h"
 #include "sys/codepage.h"
 
-#ifdef _WIN32
-#include <io.h>
-#define ZARC_ISATTY _isatty
-#else
-#include <unistd.h>
-#define ZARC_ISATTY isatty
-#endif
+namespace zarc {
 
 namespace {
 
@@ -40,6 +38,8 @@ const char kUsage[] =
     "  -d DIR        extract into DIR (default: the current folder)\n"
     "  -x MASK       leave out entries whose stored name matches MASK\n"
     "  -n            never replace an existing file (default: replace)\n"
+    "  -P PASSWORD   password of encrypted entries (test, extract); without it\n"
+    "                a password is asked for on the terminal\n"
     "  -q            no progress bar\n"
     "  --no-oem      stored names are in the ANSI code page (Options.OEMFileNames off)\n"
     "  --oem-cp N    OEM code page of stored names (POSIX default 866)\n"
@@ -201,13 +201,18 @@ int List(za::TZipArchiver& zip, const std::u16string& fileName) {
   return 0;
 }
 
+// The component's password is text in the ANSI code page (--ansi-cp), as
+// the default dialog makes it; what is typed or given arrives in Unicode.
+std::string ComponentPassword(const std::u16string& text) { return sys::WideToAnsi(text); }
+
 // test and extract: the selected entries through the per-entry loop.
-int Process(za::TZipArchiver& zip, const std::u16string& fileName, bool extract, bool progress) {
+// `ask`: a rejected password is asked for on the terminal.
+int Process(za::TZipArchiver& zip, const std::u16string& fileName, bool extract, bool progress, bool ask) {
   zip.SetFileName(fileName);
   zip.OpenArchive(za::kZAModeReadOnly);
   if (zip.DirManager()->Rebuilt)
     std::fprintf(stderr, "zarc: warning: no usable central directory; entries found from local headers\n");
-  ProgressBar bar(progress && ZARC_ISATTY(2));
+  ProgressBar bar(progress && IsTerminal(StdStream::Error));
   int done = 0, failed = 0;
   zip.OnOverallProgress = [&](za::TZABaseArchiver*, double percent, za::TZAProcessOperation, za::TZAProgressPhase,
                               bool&) { bar.Update(percent); };
@@ -222,11 +227,30 @@ int Process(za::TZipArchiver& zip, const std::u16string& fileName, bool extract,
     ++failed;
     action = za::fxaIgnore;
   };
-  zip.OnPassword = [&](za::TZABaseArchiver*, const std::u16string& name, std::string&, bool& skip) {
+  const std::string archiveName = sys::WideToUtf8(fileName);
+  std::u16string lastAsked;
+  bool asked = false;
+  zip.OnPassword = [&](za::TZABaseArchiver*, const std::u16string& name, std::string& password, bool& skip) {
     bar.Clear();
-    std::fprintf(stderr, "zarc: %s: encrypted, skipped\n", PrintableName(name).c_str());
-    ++failed;
-    skip = true;
+    std::string shown = PrintableName(name);
+    std::string typed;
+    if (ask) {
+      // Asked again for the same entry: the answer before was wrong.
+      if (asked && name == lastAsked) std::fprintf(stderr, "zarc: %s: wrong password\n", shown.c_str());
+      bool got = ReadSecretLine("[" + archiveName + "] " + shown + " password: ", typed);
+      asked = true;
+      lastAsked = name;
+      // Without an answer there is nothing more to ask: the rest are skipped
+      // at once rather than prompted for at a closed input.
+      if (!got) ask = false;
+    }
+    if (typed.empty()) {
+      std::fprintf(stderr, "zarc: %s: skipped, wrong or missing password\n", shown.c_str());
+      ++failed;
+      skip = true;
+      return;
+    }
+    password = ComponentPassword(sys::Utf8ToWide(typed));
   };
   if (extract)
     zip.ExtractFiles();
@@ -254,7 +278,8 @@ int Run(const std::vector<std::u16string>& args) {
   zip.SetName(u"zarc");
   std::u16string archive;
   za::TZAWideStrings masks, exclusions;
-  bool progress = true;
+  bool progress = true, givenPassword = false;
+  std::u16string password;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::u16string& a = args[i];
     bool more = i + 1 < args.size();
@@ -264,6 +289,9 @@ int Run(const std::vector<std::u16string>& args) {
       zip.SetBaseDir(args[++i]);
     } else if (extract && a == u"-n") {
       zip.Options().OverwriteMode = za::omNever;
+    } else if (!list && a == u"-P" && more) {
+      password = args[++i];
+      givenPassword = true;
     } else if (!list && a == u"-q") {
       progress = false;
     } else if (a == u"--no-oem") {
@@ -298,8 +326,12 @@ int Run(const std::vector<std::u16string>& args) {
   if (masks.empty()) masks.push_back(u"*.*");
   zip.SetFileMasks(masks);
   zip.SetExclusionMasks(exclusions);
-  return Process(zip, archive, extract, progress);
+  // After all options: --ansi-cp may come after -P.
+  if (givenPassword) zip.SetPassword(ComponentPassword(password));
+  return Process(zip, archive, extract, progress, !givenPassword && IsTerminal(StdStream::Input));
 }
+
+}  // namespace
 
 int Main(const std::vector<std::u16string>& args) {
   try {
@@ -317,21 +349,4 @@ int Main(const std::vector<std::u16string>& args) {
   return 1;
 }
 
-}  // namespace
-
-#ifdef _WIN32
-int wmain(int argc, wchar_t** argv) {
-  std::vector<std::u16string> args;
-  for (int i = 1; i < argc; ++i) {
-    std::wstring w(argv[i]);
-    args.emplace_back(w.begin(), w.end());
-  }
-  return Main(args);
-}
-#else
-int main(int argc, char** argv) {
-  std::vector<std::u16string> args;
-  for (int i = 1; i < argc; ++i) args.push_back(sys::Utf8ToWide(argv[i]));
-  return Main(args);
-}
-#endif
+}  // namespace zarc

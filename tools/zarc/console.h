@@ -1,0 +1,24 @@
+#pragma once
+// What zarc needs of the console that differs between systems: the program's
+// entry point, whether a standard stream is a terminal, and a line read
+// without echo for passwords.
+#include <string>
+#include <vector>
+
+namespace zarc {
+
+// The program after the platform's entry point has turned its command line
+// into UTF-16 arguments (the program's name left out).
+int Main(const std::vector<std::u16string>& args);
+
+enum class StdStream { Input, Error };
+bool IsTerminal(StdStream stream);
+
+// Shows `prompt` (UTF-8) on standard error and reads one line typed on the
+// terminal of standard input without showing it, in UTF-8 without its line
+// end. Echo goes off before the prompt is shown, so nothing typed at the
+// prompt can be seen. False on end of input or a read error. The terminal
+// is put back as it was, also when the program is interrupted while waiting.
+bool ReadSecretLine(const std::string& prompt, std::string& line);
+
+}  // namespace zarc

@@ -1,0 +1,88 @@
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "../console.h"
+#include "sys/codepage.h"
+
+namespace zarc {
+
+namespace {
+
+// Kept where a signal handler can reach it: Ctrl-C at the prompt must not
+// leave the shell without echo.
+struct termios g_saved;
+volatile sig_atomic_t g_echoOff = 0;
+const int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+struct sigaction g_previous[sizeof kSignals / sizeof kSignals[0]];
+
+void RestoreEcho() {
+  if (g_echoOff) tcsetattr(STDIN_FILENO, TCSANOW, &g_saved);
+  g_echoOff = 0;
+}
+
+void OnSignal(int signal) {
+  RestoreEcho();
+  // The default action now, so the program ends as the signal meant.
+  struct sigaction dfl {};
+  dfl.sa_handler = SIG_DFL;
+  sigaction(signal, &dfl, nullptr);
+  raise(signal);
+}
+
+}  // namespace
+
+bool IsTerminal(StdStream stream) { return isatty(stream == StdStream::Input ? STDIN_FILENO : STDERR_FILENO) == 1; }
+
+bool ReadSecretLine(const std::string& prompt, std::string& line) {
+  line.clear();
+  struct termios quiet;
+  bool echoOff = tcgetattr(STDIN_FILENO, &g_saved) == 0;
+  if (echoOff) {
+    struct sigaction handler {};
+    handler.sa_handler = OnSignal;
+    sigemptyset(&handler.sa_mask);
+    for (std::size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i)
+      sigaction(kSignals[i], &handler, &g_previous[i]);
+    quiet = g_saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL);
+    // TCSANOW rather than TCSAFLUSH: what was typed ahead is the answer.
+    g_echoOff = tcsetattr(STDIN_FILENO, TCSANOW, &quiet) == 0;
+  }
+  std::fputs(prompt.c_str(), stderr);
+  std::fflush(stderr);
+  bool ended = false, got = false;
+  for (;;) {
+    char c;
+    ssize_t n = read(STDIN_FILENO, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got = true;
+    if (c == '\n') {
+      ended = true;
+      break;
+    }
+    line.push_back(c);
+  }
+  // The Enter that ended the line was not echoed either.
+  std::fputc('\n', stderr);
+  if (echoOff) {
+    RestoreEcho();
+    for (std::size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i)
+      sigaction(kSignals[i], &g_previous[i], nullptr);
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  // A last line without its end still counts; nothing at all is the end.
+  return ended || got;
+}
+
+}  // namespace zarc
+
+int main(int argc, char** argv) {
+  std::vector<std::u16string> args;
+  for (int i = 1; i < argc; ++i) args.push_back(sys::Utf8ToWide(argv[i]));
+  return zarc::Main(args);
+}
