@@ -8,6 +8,7 @@ namespace za {
 namespace {
 
 const char kConfirmCaption[] = "Confirm";
+const char kPasswordPrompt[] = "Enter password: ";
 
 class TZAUiDialogs : public TZAUserDialogs {
  public:
@@ -32,8 +33,13 @@ class TZAUiDialogs : public TZAUserDialogs {
       default: return oaNo;
     }
   }
-  bool AskPassword(const std::u16string&, std::string&) override {
-    return false;  // no password entry in ui/ yet: the entry is skipped
+  bool AskPassword(const std::u16string& title, std::string& password) override {
+    // The component's password is text in the ANSI code page, as the box's
+    // own text would be on a system without Unicode.
+    std::string text = sys::WideToUtf8(sys::AnsiToWide(password));
+    if (!ui::ShowPasswordDialog(sys::WideToUtf8(title), kPasswordPrompt, text)) return false;
+    password = sys::WideToAnsi(sys::Utf8ToWide(text));
+    return true;
   }
 };
 

@@ -1,5 +1,5 @@
 #pragma once
-// Modal message boxes.
+// Modal message boxes and the password entry box.
 #include <string>
 
 namespace ui {
@@ -23,5 +23,12 @@ struct MessageBoxOptions {
 // are UTF-8.
 DialogResult ShowMessageBox(const std::string& text, const std::string& caption,
                             const MessageBoxOptions& options = {});
+
+// A modal box that asks for a password, centred on the screen: `prompt`
+// over an edit box of at most 255 characters, each shown as "*", that starts
+// with `text` all selected, and OK and Cancel. On OK `text` becomes what was
+// entered and the result is true; on Cancel `text` stays as it was. Texts
+// are UTF-8.
+bool ShowPasswordDialog(const std::string& caption, const std::string& prompt, std::string& text);
 
 }  // namespace ui

@@ -2,6 +2,7 @@
 // Test driver of the headless backend: it plays the user and the window
 // system (activation, clicks, timer ticks, closing) and answers message boxes.
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,19 @@ const std::vector<DialogRecord>& ShownDialogs();
 // Answers the boxes; without a responder every box answers Ok (or the first
 // button of its set).
 void SetDialogResponder(std::function<DialogResult(const DialogRecord&)> responder);
-// Forgets shown boxes, the responder and pending calls.
+struct PasswordDialogRecord {
+  std::string caption;
+  std::string prompt;
+  std::string text;  // what the edit box started with
+};
+
+// Every password box shown since the last Reset, in order.
+const std::vector<PasswordDialogRecord>& ShownPasswordDialogs();
+// Answers password boxes: a text is typed and OK pressed (the box keeps at
+// most 255 characters of it), no text is Cancel. Without a responder every
+// box is cancelled.
+void SetPasswordResponder(std::function<std::optional<std::string>(const PasswordDialogRecord&)> responder);
+// Forgets shown boxes, the responders and pending calls.
 void Reset();
 
 // How many times each form was painted through Repaint.

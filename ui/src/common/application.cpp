@@ -85,4 +85,8 @@ DialogResult ShowMessageBox(const std::string& text, const std::string& caption,
   return backend::ShowMessageBox(text, caption, options);
 }
 
+bool ShowPasswordDialog(const std::string& caption, const std::string& prompt, std::string& text) {
+  return backend::ShowPasswordDialog(caption, prompt, text);
+}
+
 }  // namespace ui

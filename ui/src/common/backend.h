@@ -29,5 +29,6 @@ void PostToUiThread(std::function<void()> call);
 
 DialogResult ShowMessageBox(const std::string& text, const std::string& caption,
                             const MessageBoxOptions& options);
+bool ShowPasswordDialog(const std::string& caption, const std::string& prompt, std::string& text);
 
 }  // namespace ui::backend

@@ -8,6 +8,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 
 #include "backend.h"
@@ -28,6 +29,8 @@ struct State {
   std::map<Timer*, Clock::time_point> timers;  // enabled timers and their next tick
   std::vector<headless::DialogRecord> dialogs;
   std::function<DialogResult(const headless::DialogRecord&)> responder;
+  std::vector<headless::PasswordDialogRecord> passwordDialogs;
+  std::function<std::optional<std::string>(const headless::PasswordDialogRecord&)> passwordResponder;
   std::map<const Form*, int> repaints;
   bool quit = false;
 };
@@ -35,6 +38,19 @@ struct State {
 State& S() {
   static State state;
   return state;
+}
+
+constexpr std::size_t kPasswordMaxLength = 255;
+
+// The edit box takes no more characters than its limit, however many the
+// user types.
+std::string LimitCharacters(const std::string& utf8, std::size_t limit) {
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    if ((static_cast<unsigned char>(utf8[i]) & 0xC0) == 0x80) continue;
+    if (count++ == limit) return utf8.substr(0, i);
+  }
+  return utf8;
 }
 
 DialogResult FirstButton(DialogButtons buttons) {
@@ -171,6 +187,21 @@ DialogResult ShowMessageBox(const std::string& text, const std::string& caption,
   return responder ? responder(record) : FirstButton(options.buttons);
 }
 
+bool ShowPasswordDialog(const std::string& caption, const std::string& prompt, std::string& text) {
+  State& s = S();
+  headless::PasswordDialogRecord record{caption, prompt, text};
+  std::function<std::optional<std::string>(const headless::PasswordDialogRecord&)> responder;
+  {
+    std::lock_guard guard(s.lock);
+    s.passwordDialogs.push_back(record);
+    responder = s.passwordResponder;
+  }
+  std::optional<std::string> answer = responder ? responder(record) : std::nullopt;
+  if (!answer) return false;
+  text = LimitCharacters(*answer, kPasswordMaxLength);
+  return true;
+}
+
 }  // namespace backend
 
 namespace headless {
@@ -182,11 +213,20 @@ void SetDialogResponder(std::function<DialogResult(const DialogRecord&)> respond
   S().responder = std::move(responder);
 }
 
+const std::vector<PasswordDialogRecord>& ShownPasswordDialogs() { return S().passwordDialogs; }
+
+void SetPasswordResponder(std::function<std::optional<std::string>(const PasswordDialogRecord&)> responder) {
+  std::lock_guard guard(S().lock);
+  S().passwordResponder = std::move(responder);
+}
+
 void Reset() {
   State& s = S();
   std::lock_guard guard(s.lock);
   s.dialogs.clear();
   s.responder = nullptr;
+  s.passwordDialogs.clear();
+  s.passwordResponder = nullptr;
   s.posted.clear();
   s.repaints.clear();
   s.quit = false;

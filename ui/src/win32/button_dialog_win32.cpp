@@ -1,7 +1,7 @@
-// The message box is laid out at run time in a dialog made from an empty
-// in-memory template: icon, text measured with the message font, and a row
-// of buttons centred below, as the system's own boxes look.
-#include "button_dialog_win32.h"
+// The message box is laid out at run time: icon, text measured with the
+// message font, and a row of buttons centred below, as the system's own
+// boxes look.
+#include "dialogs_win32.h"
 
 #include <algorithm>
 #include <vector>
@@ -45,10 +45,7 @@ LPCWSTR IconOf(DialogIcon icon) {
 }
 
 void Layout(HWND dialog, DialogState& state) {
-  NONCLIENTMETRICSW metrics = {};
-  metrics.cbSize = sizeof metrics;
-  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-  state.font = CreateFontIndirectW(&metrics.lfMessageFont);
+  state.font = CreateMessageFont();
   HDC dc = GetDC(dialog);
   HGDIOBJ old = SelectObject(dc, state.font);
   RECT textRect{0, 0, 360, 0};
@@ -91,15 +88,8 @@ void Layout(HWND dialog, DialogState& state) {
     x += buttonWidth + gap;
   }
 
-  RECT frame{0, 0, clientWidth, clientHeight};
-  AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongW(dialog, GWL_STYLE)), FALSE,
-                     static_cast<DWORD>(GetWindowLongW(dialog, GWL_EXSTYLE)));
-  const int width = frame.right - frame.left, height = frame.bottom - frame.top;
-  RECT area{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-  HWND owner = GetWindow(dialog, GW_OWNER);
-  if (owner && !state.options->centerOnScreen) GetWindowRect(owner, &area);
-  SetWindowPos(dialog, HWND_TOP, area.left + (area.right - area.left - width) / 2,
-               area.top + (area.bottom - area.top - height) / 2, width, height, 0);
+  HWND owner = state.options->centerOnScreen ? nullptr : GetWindow(dialog, GW_OWNER);
+  PlaceDialog(dialog, clientWidth, clientHeight, owner);
   SetWindowTextW(dialog, state.caption->c_str());
   SetFocus(GetDlgItem(dialog, kFirstButtonId));
 }
@@ -135,14 +125,7 @@ INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
 DialogResult ShowButtonDialog(HWND owner, const std::wstring& text, const std::wstring& caption,
                               const MessageBoxOptions& options) {
   DialogState state{&text, &caption, &options, ButtonsOf(options.buttons)};
-  // An empty template: DLGTEMPLATE, then no menu, the default class and an
-  // empty title, each a zero word; controls are made in WM_INITDIALOG.
-  alignas(4) WORD templ[32] = {};
-  auto* header = reinterpret_cast<DLGTEMPLATE*>(templ);
-  header->style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFOREGROUND;
-  header->cdit = 0;
-  INT_PTR chosen = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), header, owner, DialogProc,
-                                           reinterpret_cast<LPARAM>(&state));
+  INT_PTR chosen = RunDialog(owner, DialogProc, reinterpret_cast<LPARAM>(&state));
   if (chosen < 0 || chosen >= static_cast<INT_PTR>(state.buttons.size())) return DialogResult::Cancel;
   return state.buttons[static_cast<size_t>(chosen)].result;
 }

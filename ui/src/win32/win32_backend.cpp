@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "backend.h"
-#include "button_dialog_win32.h"
+#include "dialogs_win32.h"
 #include "ui/application.h"
 #include "ui/bitmap.h"
 
@@ -30,13 +30,7 @@ constexpr wchar_t kApplicationClass[] = L"RovendApplication";
 constexpr UINT kActivateMessage = WM_APP + 1;  // activation, handled outside WM_ACTIVATE
 constexpr UINT kCallMessage = WM_APP + 2;      // a call posted to the UI thread
 
-std::wstring Wide(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(std::max(n, 0)), L'\0');
-  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-  return out;
-}
+using win32::Wide;
 
 COLORREF Resolve(Color color) {
   if ((color & 0xFF000000u) == kSystemColor) return GetSysColor(static_cast<int>(color & 0xFF));
@@ -573,6 +567,11 @@ DialogResult ShowMessageBox(const std::string& text, const std::string& caption,
     case IDIGNORE: return DialogResult::Ignore;
     default: return DialogResult::Cancel;
   }
+}
+
+bool ShowPasswordDialog(const std::string& caption, const std::string& prompt, std::string& text) {
+  Form* active = ActiveForm();
+  return win32::ShowPasswordDialog(active ? Handle(*active) : nullptr, Wide(caption), Wide(prompt), text);
 }
 
 }  // namespace backend

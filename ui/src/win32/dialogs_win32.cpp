@@ -1,0 +1,52 @@
+#include "dialogs_win32.h"
+
+#include <algorithm>
+
+namespace ui::win32 {
+
+std::wstring Wide(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(std::max(n, 0)), L'\0');
+  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+  return out;
+}
+
+std::string Utf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(std::max(n, 0)), '\0');
+  if (n > 0)
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+HFONT CreateMessageFont() {
+  NONCLIENTMETRICSW metrics = {};
+  metrics.cbSize = sizeof metrics;
+  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+  return CreateFontIndirectW(&metrics.lfMessageFont);
+}
+
+INT_PTR RunDialog(HWND owner, DLGPROC proc, LPARAM state) {
+  // DLGTEMPLATE, then no menu, the default class and an empty title, each a
+  // zero word.
+  alignas(4) WORD templ[32] = {};
+  auto* header = reinterpret_cast<DLGTEMPLATE*>(templ);
+  header->style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFOREGROUND;
+  header->cdit = 0;
+  return DialogBoxIndirectParamW(GetModuleHandleW(nullptr), header, owner, proc, state);
+}
+
+void PlaceDialog(HWND dialog, int width, int height, HWND owner) {
+  RECT frame{0, 0, width, height};
+  AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongW(dialog, GWL_STYLE)), FALSE,
+                     static_cast<DWORD>(GetWindowLongW(dialog, GWL_EXSTYLE)));
+  const int outerWidth = frame.right - frame.left, outerHeight = frame.bottom - frame.top;
+  RECT area{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  if (owner) GetWindowRect(owner, &area);
+  SetWindowPos(dialog, HWND_TOP, area.left + (area.right - area.left - outerWidth) / 2,
+               area.top + (area.bottom - area.top - outerHeight) / 2, outerWidth, outerHeight, 0);
+}
+
+}  // namespace ui::win32
