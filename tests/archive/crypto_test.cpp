@@ -98,4 +98,36 @@ TEST(CryptoTest, Pbkdf2MatchesRfc6070) {
   EXPECT_NE(std::vector<std::uint8_t>(empty, empty + 20), std::vector<std::uint8_t>(other, other + 20));
 }
 
+TEST(CryptoTest, Pbkdf2HashesPasswordsLongerThanTheHmacBlock) {
+  // Keys, code key and verifier of AES-256 (66 bytes) from 1000 iterations,
+  // as zip entries derive them; 64 bytes is the last password used as it is.
+  auto password = [](std::size_t size, int step, char first, int range) {
+    std::string p;
+    for (std::size_t i = 0; i < size; ++i) p.push_back(static_cast<char>(first + static_cast<int>(i) * step % range));
+    return p;
+  };
+  const std::vector<std::uint8_t> text = Bytes("0123456789abcdef"), counting = Counting(16);
+  const struct {
+    std::string password;
+    const std::vector<std::uint8_t>& salt;
+    const char* derived;
+  } cases[] = {
+      {password(64, 1, 'a', 26), text,
+       "f68f64cbd310bb10de1181575a3e09944e4b4cbee1e1ca6b11748be45fbf0f9d471c865f4421ca253382b8900d88bb4bc79ceecf0e9fc4"
+       "a8e246275a97915b55e956"},
+      {password(65, 1, 'a', 26), text,
+       "a264ecb3dd3c0097e4689dccb8f8f23d7583d20b1de4bea9c8cfc1fa4a58e86d247605d055f0886b799e92fcc9edba090296dfd9184f7f"
+       "9190bcc70d60a4bef88c4a"},
+      {password(1000, 7, '!', 94), counting,
+       "f99d0eee35d443a034ed0d5c235556caaa6e2d9a89b58f52427c334cc0789c8eaed2cfc5873793d49d0afe5207a4bb013f0362d130360"
+       "54bd33e210679644acb238a"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::uint8_t> expected = Hex(c.derived), out(expected.size());
+    ASSERT_EQ(out.size(), 66u);
+    ASSERT_TRUE(za::ZAPbkdf2HmacSha1(c.password, c.salt.data(), c.salt.size(), 1000, out.data(), out.size()));
+    EXPECT_EQ(out, expected) << c.password.size();
+  }
+}
+
 }  // namespace

@@ -143,6 +143,51 @@ TEST_F(EncryptedTest, EmptyPasswordIsAPassword) {
   }
 }
 
+// Letters and digits only, so the password passes through the shell as it is.
+std::string LongPassword(std::size_t size) {
+  std::string password;
+  for (std::size_t i = 0; i < size; ++i) password.push_back("abcdefghijklmnopqrstuvwxyz0123456789"[i * 7 % 36]);
+  return password;
+}
+
+TEST_F(EncryptedTest, PasswordsLongerThanAnHmacBlock) {
+  if (!Have("7z") || !Have("zip")) GTEST_SKIP() << "7z or zip missing";
+  // 65 bytes is one past the HMAC block, where the key is hashed first; 7z
+  // takes at most 99 characters, Info-ZIP any length.
+  const struct {
+    const char* tool;
+    std::size_t size;
+  } cases[] = {{"7z a -tzip -mem=AES256 -p", 65}, {"7z a -tzip -mem=AES256 -p", 99},
+               {"zip -q a.zip text.txt short.txt -P ", 65}, {"zip -q a.zip text.txt short.txt -P ", 1000}};
+  for (const auto& c : cases) {
+    std::string password = LongPassword(c.size), label = std::string(c.tool) + std::to_string(c.size);
+    fs::remove(dir_ / "in" / "a.zip");
+    bool sevenZip = std::string(c.tool).starts_with("7z");
+    Make(c.tool + password + (sevenZip ? " a.zip text.txt short.txt" : ""));
+    UseArchive();
+    int asked = 0;
+    zip.OnPassword = [&](za::TZABaseArchiver*, const std::u16string&, std::string&, bool& skip) {
+      ++asked;
+      skip = true;
+    };
+    fs::remove_all(dir_ / "out");
+    fs::create_directory(dir_ / "out");
+    Extract(password);
+    EXPECT_EQ(asked, 0) << label;
+    EXPECT_TRUE(failures.empty()) << label;
+    EXPECT_TRUE(SameAsInput("text.txt") && SameAsInput("short.txt")) << label;
+    // Only the last character differs, or the password is one shorter.
+    for (std::string wrong : {password.substr(0, c.size - 1) + "!", password.substr(0, c.size - 1)}) {
+      fs::remove_all(dir_ / "out");
+      fs::create_directory(dir_ / "out");
+      asked = 0;
+      Extract(wrong);
+      EXPECT_EQ(asked, 2) << label;
+      EXPECT_FALSE(fs::exists(dir_ / "out" / "text.txt")) << label;
+    }
+  }
+}
+
 TEST_F(EncryptedTest, AesEntriesAreAuthenticatedByVersion) {
   if (!Have("7z")) GTEST_SKIP() << "7z missing";
   Make("7z a -tzip -pright -mem=AES256 -mm=Copy a.zip text.txt");
