@@ -79,3 +79,49 @@ uname = "имя.txt".encode("utf-16-le")
 save("unicode.zip", with_extra(struct.pack("<HH4sI", 0x554E, 8 + len(uname), b"NUCX", len(uname) // 2) + uname,
                                name="\xa8\xac\xef.txt".encode("latin-1")))
 save("aes.zip", with_extra(struct.pack("<HHH2sBH", 0x9901, 7, 2, b"AE", 3, 8), method=99, flags=1))
+
+# Encrypted entries, made by 7z and Info-ZIP with the password the fuzzer
+# sets, so that decryption and its checks run past the password.
+import shutil
+import subprocess
+import tempfile
+import zlib
+
+PASSWORD = "fuzz"
+text = b" ".join([b"alpha", b"beta", b"gamma", b"entry", b"key"] * 12) + b"\n"
+with tempfile.TemporaryDirectory() as tmp:
+    with open(os.path.join(tmp, "t.txt"), "wb") as f:
+        f.write(text)
+    with open(os.path.join(tmp, "r.bin"), "wb") as f:
+        f.write(bytes((i * 37 + 11) & 0xFF for i in range(40)))
+
+    def tool(name, *args, stdin=None):
+        subprocess.run(args, cwd=tmp, check=True, input=stdin, stdout=subprocess.DEVNULL)
+        with open(os.path.join(tmp, name), "rb") as f:
+            data = f.read()
+        os.remove(os.path.join(tmp, name))
+        return data
+
+    def seven(name, method, *files, store=False):
+        return tool(name, "7z", "a", "-tzip", "-bd", "-mtc=off", "-p" + PASSWORD, "-mem=" + method,
+                    *(["-mm=Copy"] if store else []), name, *files)
+
+    if shutil.which("7z") and shutil.which("zip"):
+        save("aes128-ae2.zip", seven("a.zip", "AES128", "t.txt"))
+        save("aes256-ae2.zip", seven("a.zip", "AES256", "t.txt", "r.bin"))
+        # AE-1: the same entry judged by its CRC, which 7z leaves out of AE-2.
+        ae1 = bytearray(seven("a.zip", "AES256", "t.txt", store=True))
+        crc = struct.pack("<I", zlib.crc32(text))
+        ae1[14:18] = crc
+        central = ae1.index(b"PK\x01\x02")
+        ae1[central + 16:central + 20] = crc
+        at = ae1.find(b"\x01\x99\x07\x00")
+        while at >= 0:
+            ae1[at + 4:at + 6] = b"\x01\x00"
+            at = ae1.find(b"\x01\x99\x07\x00", at + 1)
+        save("aes256-ae1.zip", bytes(ae1))
+        save("classic.zip", tool("a.zip", "zip", "-q", "-P", PASSWORD, "a.zip", "t.txt", "r.bin"))
+        # From a pipe: a data descriptor, so the header checks against the time.
+        save("classic-descriptor.zip", tool("a.zip", "zip", "-q", "-P", PASSWORD, "a.zip", "-", stdin=text))
+    else:
+        print("7z or zip missing: encrypted seeds left as they are")
