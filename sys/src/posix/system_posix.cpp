@@ -15,6 +15,7 @@
 #include <system_error>
 
 #include "../common/stdio_text_file.h"
+#include "io_posix.h"
 #include "launch_posix.h"
 #include "path_posix.h"
 #include "registry_posix.h"
@@ -166,16 +167,13 @@ class PosixSystem final : public System {
     const std::string target = posix::ToPosixPath(path);
     int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return errno;
-    size_t done = 0;
-    while (done < data.size()) {
-      ssize_t n = write(fd, data.data() + done, data.size() - done);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        int error = errno;
-        close(fd);
-        return error;
-      }
-      done += static_cast<size_t>(n);
+    int error = 0;
+    auto size = static_cast<std::int64_t>(data.size());
+    if (posix::TransferAll(size, error, [&](std::int64_t at, std::size_t n) {
+          return write(fd, data.data() + at, n);
+        }) != size) {
+      close(fd);
+      return error ? error : EIO;
     }
     return close(fd) == 0 ? 0 : errno;
   }

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <ctime>
 
+#include "io_posix.h"
 #include "sys/codepage.h"
 #include "sys/wide_file.h"
 
@@ -89,34 +90,14 @@ void WideFile::Close() {
 
 std::int64_t WideFile::Read(void* buffer, std::int64_t count) {
   auto* p = static_cast<char*>(buffer);
-  std::int64_t done = 0;
-  while (done < count) {
-    ssize_t r = ::read(Fd(handle_), p + done, static_cast<size_t>(count - done));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      lastError_ = errno;
-      return done > 0 ? done : -1;
-    }
-    if (r == 0) break;
-    done += r;
-  }
-  return done;
+  return posix::TransferAll(count, lastError_,
+                            [&](std::int64_t at, std::size_t n) { return ::read(Fd(handle_), p + at, n); });
 }
 
 std::int64_t WideFile::Write(const void* buffer, std::int64_t count) {
   const auto* p = static_cast<const char*>(buffer);
-  std::int64_t done = 0;
-  while (done < count) {
-    ssize_t r = ::write(Fd(handle_), p + done, static_cast<size_t>(count - done));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      lastError_ = errno;
-      return done > 0 ? done : -1;
-    }
-    if (r == 0) break;
-    done += r;
-  }
-  return done;
+  return posix::TransferAll(count, lastError_,
+                            [&](std::int64_t at, std::size_t n) { return ::write(Fd(handle_), p + at, n); });
 }
 
 std::int64_t WideFile::Seek(std::int64_t offset, SeekOrigin origin) {
