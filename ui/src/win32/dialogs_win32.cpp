@@ -21,6 +21,8 @@ std::string Utf8(const std::wstring& text) {
   return out;
 }
 
+namespace {
+
 HFONT CreateMessageFont() {
   NONCLIENTMETRICSW metrics = {};
   metrics.cbSize = sizeof metrics;
@@ -28,14 +30,42 @@ HFONT CreateMessageFont() {
   return CreateFontIndirectW(&metrics.lfMessageFont);
 }
 
-INT_PTR RunDialog(HWND owner, DLGPROC proc, LPARAM state) {
+}  // namespace
+
+RuntimeDialog::RuntimeDialog() : font_(CreateMessageFont()) {}
+
+RuntimeDialog::~RuntimeDialog() {
+  if (font_) DeleteObject(font_);
+}
+
+INT_PTR RuntimeDialog::Run(HWND owner) {
   // DLGTEMPLATE, then no menu, the default class and an empty title, each a
   // zero word.
   alignas(4) WORD templ[32] = {};
   auto* header = reinterpret_cast<DLGTEMPLATE*>(templ);
   header->style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFOREGROUND;
   header->cdit = 0;
-  return DialogBoxIndirectParamW(GetModuleHandleW(nullptr), header, owner, proc, state);
+  return DialogBoxIndirectParamW(GetModuleHandleW(nullptr), header, owner, Procedure, reinterpret_cast<LPARAM>(this));
+}
+
+INT_PTR CALLBACK RuntimeDialog::Procedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+    reinterpret_cast<RuntimeDialog*>(lParam)->Build(dialog);
+    return FALSE;  // Build has set the focus
+  }
+  auto* self = reinterpret_cast<RuntimeDialog*>(GetWindowLongPtrW(dialog, DWLP_USER));
+  if (message == WM_COMMAND && self) return self->Command(dialog, LOWORD(wParam)) ? TRUE : FALSE;
+  return FALSE;
+}
+
+HWND RuntimeDialog::AddControl(HWND dialog, const wchar_t* cls, const wchar_t* text, DWORD style, int id, RECT bounds,
+                               DWORD exStyle) {
+  HWND control = CreateWindowExW(exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, bounds.left, bounds.top,
+                                 bounds.right - bounds.left, bounds.bottom - bounds.top, dialog,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
+  SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+  return control;
 }
 
 void PlaceDialog(HWND dialog, int width, int height, HWND owner) {

@@ -12,13 +12,33 @@ namespace ui::win32 {
 std::wstring Wide(const std::string& utf8);
 std::string Utf8(const std::wstring& text);
 
-// The font the system uses for message boxes; the caller deletes it.
-HFONT CreateMessageFont();
+// A modal dialog that builds its controls when it starts, in the font the
+// system uses for message boxes. One dialog procedure serves every kind and
+// forwards to the object.
+class RuntimeDialog {
+ public:
+  RuntimeDialog();
+  virtual ~RuntimeDialog();
+  RuntimeDialog(const RuntimeDialog&) = delete;
+  RuntimeDialog& operator=(const RuntimeDialog&) = delete;
 
-// Runs a modal dialog with no controls of its own: `proc` gets `state` as
-// the WM_INITDIALOG parameter and builds the controls there. Returns what
-// EndDialog was given, or -1 when the dialog could not be made.
-INT_PTR RunDialog(HWND owner, DLGPROC proc, LPARAM state);
+  // What the dialog ended with, or -1 when it could not be made.
+  INT_PTR Run(HWND owner);
+
+ protected:
+  // Makes the controls, sets the caption, places the dialog and the focus.
+  virtual void Build(HWND dialog) = 0;
+  // A WM_COMMAND from control `id`; true when handled. Escape and the close
+  // box arrive as IDCANCEL.
+  virtual bool Command(HWND dialog, int id) = 0;
+  HWND AddControl(HWND dialog, const wchar_t* cls, const wchar_t* text, DWORD style, int id, RECT bounds,
+                  DWORD exStyle = 0);
+
+  HFONT font_;
+
+ private:
+  static INT_PTR CALLBACK Procedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+};
 
 // Moves `dialog` so that its client area is `width` by `height` pixels,
 // centred over `owner`, or on the screen when `owner` is null.
