@@ -87,12 +87,18 @@ std::thread Answer(const wchar_t* typed, int button, Seen& seen) {
   });
 }
 
-TEST(PasswordDialog, ShowsTheCurrentPasswordMaskedAndSelectedInItsLayout) {
-  Seen seen;
-  std::thread user = Answer(nullptr, IDCANCEL, seen);
-  std::string password = "old secret";
+// Shows the box over `password` and answers it as Answer does.
+bool Ask(const wchar_t* typed, int button, std::string& password, Seen& seen) {
+  std::thread user = Answer(typed, button, seen);
   bool ok = ShowPasswordDialog("Password for \"dir/file.txt\"", "Enter password: ", password);
   user.join();
+  return ok;
+}
+
+TEST(PasswordDialog, ShowsTheCurrentPasswordMaskedAndSelectedInItsLayout) {
+  Seen seen;
+  std::string password = "old secret";
+  bool ok = Ask(nullptr, IDCANCEL, password, seen);
   ASSERT_TRUE(seen.found);
   EXPECT_FALSE(ok);
   EXPECT_EQ(password, "old secret");
@@ -129,10 +135,8 @@ TEST(PasswordDialog, ShowsTheCurrentPasswordMaskedAndSelectedInItsLayout) {
 TEST(PasswordDialog, OkGivesWhatWasTypedEvenWhenEmpty) {
   for (const wchar_t* typed : {L"пароль 2", L""}) {
     Seen seen;
-    std::thread user = Answer(typed, IDOK, seen);
     std::string password = "old";
-    bool ok = ShowPasswordDialog("Password for \"dir/file.txt\"", "Enter password: ", password);
-    user.join();
+    bool ok = Ask(typed, IDOK, password, seen);
     ASSERT_TRUE(seen.found);
     EXPECT_TRUE(ok);
     EXPECT_EQ(password, *typed ? "пароль 2" : "");
