@@ -21,6 +21,8 @@ function(rovend_gtest name)
   endif()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+  # Shared test helpers are included as "support/...".
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_compile_definitions(${name} PRIVATE ROVEND_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   if(ROVEND_WINDOWS)
     # Windows test executables run under Wine; see tests/CMakeLists.txt.

@@ -6,7 +6,7 @@
 #include <iterator>
 
 #include "fake_system.h"
-#include "sandbox.h"
+#include "support/temp_dir.h"
 #include "ui/application.h"
 #include "ui/headless.h"
 #include "ui/icon.h"
@@ -22,12 +22,12 @@ class Form1Test : public ::testing::Test {
   void SetUp() override {
     ui::headless::Reset();
     ui::Application::Instance().SetTitle("Настройка");
-    system.sandbox = sandbox.path();
+    system.sandbox = sandbox.str();
     system.appData = appData;
     std::filesystem::create_directories(appData);
   }
-  testing::Sandbox sandbox;
-  const std::string appData = sandbox.path() + "/AppData/Roaming";
+  rovend::testing::TempDir sandbox;
+  const std::string appData = sandbox.str() + "/AppData/Roaming";
   FakeSystem system;
   TForm1 form{system};
 };

@@ -9,7 +9,7 @@
 
 #include "app/form1.h"
 #include "app/payload.h"
-#include "sandbox.h"
+#include "support/temp_dir.h"
 #include "sys/system.h"
 #include "ui/application.h"
 #include "ui/headless.h"
@@ -77,8 +77,8 @@ class PayloadTest : public ::testing::Test {
     return resource ? std::vector<std::uint8_t>(resource->begin(), resource->end()) : std::vector<std::uint8_t>{};
   }
 
-  testing::Sandbox sandbox;
-  const std::string appData = sandbox.path() + "/data";
+  rovend::testing::TempDir sandbox;
+  const std::string appData = sandbox.str() + "/data";
   const fs::path work = fs::path(appData) / "tempEE";
   PayloadSystem system;
 };

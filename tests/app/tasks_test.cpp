@@ -6,7 +6,7 @@
 
 #include "app/form1.h"
 #include "fake_system.h"
-#include "sandbox.h"
+#include "support/temp_dir.h"
 #include "ui/application.h"
 #include "ui/headless.h"
 
@@ -25,7 +25,7 @@ class TasksTest : public ::testing::Test {
   void SetUp() override {
     ui::headless::Reset();
     ui::Application::Instance().SetTitle("Настройка");
-    system.sandbox = sandbox.path();
+    system.sandbox = sandbox.str();
     system.appData = kAppData;
     std::filesystem::create_directories(kAppData);
     system.files[kWork + "url.txt"] = "torgi.rovend.ru\r\nedo.rovend.ru";
@@ -51,8 +51,8 @@ class TasksTest : public ::testing::Test {
     return out;
   }
 
-  testing::Sandbox sandbox;
-  const std::string kAppData = sandbox.path() + "/AppData/Roaming";
+  rovend::testing::TempDir sandbox;
+  const std::string kAppData = sandbox.str() + "/AppData/Roaming";
   const std::string kWork = kAppData + "\\tempEE\\";
   FakeSystem system;
   TForm1 form{system};
@@ -133,7 +133,7 @@ TEST_F(TasksTest, EachCombinationOfBoxesRunsItsTasksOnly) {
 }
 
 TEST_F(TasksTest, PathsWithBlanksReachTheCertificateToolWhole) {
-  system.appData = sandbox.path() + "/Documents and Settings/Пользователь/Application Data";
+  system.appData = sandbox.str() + "/Documents and Settings/Пользователь/Application Data";
   TForm1 other(system);
   other.Form().Activated();
   other.CheckBox2->SetChecked(false);

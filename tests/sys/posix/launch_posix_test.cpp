@@ -8,8 +8,8 @@
 #include <iterator>
 #include <thread>
 
+#include "support/temp_dir.h"
 #include "sys/system.h"
-#include "temp_dir.h"
 
 namespace sys {
 namespace {
@@ -30,7 +30,7 @@ std::string WaitForLog(const std::string& log) {
 }
 
 TEST(PosixLaunch, QuotedProgramWithBlanksGetsWholeArguments) {
-  testing::TempDir dir;
+  rovend::testing::TempDir dir;
   const std::string folder = dir.str() + "/Documents and Settings";
   fs::create_directories(folder);
   WriteRecorder(folder + "/certmgr.exe", dir.str() + "/log");
@@ -43,7 +43,7 @@ TEST(PosixLaunch, QuotedProgramWithBlanksGetsWholeArguments) {
 }
 
 TEST(PosixLaunch, UnquotedBlanksSplitTheCommandLineAsWindowsDoes) {
-  testing::TempDir dir;
+  rovend::testing::TempDir dir;
   const std::string folder = dir.str() + "/Documents and Settings";
   fs::create_directories(folder);
   WriteRecorder(folder + "/certmgr.exe", dir.str() + "/log");
@@ -63,13 +63,13 @@ TEST(PosixLaunch, MissingProgramsFailToStart) {
   EXPECT_LE(Platform().WinExec("/no/such/program.exe /add", 0), 31u);
   EXPECT_LE(Platform().WinExec("\"/no/such\" x", 0), 31u);
   EXPECT_LE(Platform().WinExec("", 0), 31u);
-  testing::TempDir dir;
+  rovend::testing::TempDir dir;
   std::ofstream(dir.str() + "/data.exe") << "not executable";
   EXPECT_LE(Platform().WinExec(dir.str() + "/data.exe", 0), 31u);
 }
 
 TEST(PosixLaunch, ShellStartsTheProgramAssociatedWithTheFileType) {
-  testing::TempDir dir;
+  rovend::testing::TempDir dir;
   WriteRecorder(dir.str() + "/installer", dir.str() + "/log");
   std::ofstream(dir.str() + "/capicom2.msi") << "package";
   const std::string package = dir.str() + "\\capicom2.msi";

@@ -4,9 +4,9 @@
 #include <fstream>
 #include <iterator>
 
+#include "support/temp_dir.h"
 #include "sys/registry.h"
 #include "sys/system.h"
-#include "temp_dir.h"
 
 namespace sys {
 namespace {
@@ -20,7 +20,7 @@ class PosixRegistryTest : public ::testing::Test {
     std::ifstream in(file, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
   }
-  testing::TempDir dir;
+  rovend::testing::TempDir dir;
   std::string file = dir.str() + "/hive/registry.reg";
 };
 

@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/temp_dir.h"
 #include "sys/system.h"
-#include "temp_dir.h"
 
 namespace sys {
 namespace {
@@ -38,7 +38,7 @@ class ScopedEnv {
   bool had_ = false;
 };
 
-using testing::TempDir;
+using rovend::testing::TempDir;
 
 TEST(PosixSystem, SpecialFoldersComeFromTheEnvironment) {
   System& s = Platform();
