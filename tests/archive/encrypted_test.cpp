@@ -176,15 +176,22 @@ TEST_F(EncryptedTest, PasswordsLongerThanAnHmacBlock) {
     EXPECT_EQ(asked, 0) << label;
     EXPECT_TRUE(failures.empty()) << label;
     EXPECT_TRUE(SameAsInput("text.txt") && SameAsInput("short.txt")) << label;
-    // Only the last character differs, or the password is one shorter.
+    // Only the last character differs, or the password is one shorter. The
+    // classic header checks one byte, so a wrong password may pass it (one
+    // in 256) and the entry then fails on its CRC: turned away either way.
     for (std::string wrong : {password.substr(0, c.size - 1) + "!", password.substr(0, c.size - 1)}) {
       fs::remove_all(dir_ / "out");
       fs::create_directory(dir_ / "out");
       asked = 0;
+      failures.clear();
       Extract(wrong);
-      EXPECT_EQ(asked, 2) << label;
-      EXPECT_FALSE(fs::exists(dir_ / "out" / "text.txt")) << label;
+      EXPECT_EQ(asked + failures.size(), 2u) << label;
+      if (sevenZip) {
+        EXPECT_EQ(asked, 2) << label;
+      }
+      EXPECT_FALSE(fs::exists(dir_ / "out" / "text.txt") || fs::exists(dir_ / "out" / "short.txt")) << label;
     }
+    failures.clear();
   }
 }
 
