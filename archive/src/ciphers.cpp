@@ -100,11 +100,12 @@ void TAESCryptoTransform::Refill() {
 }
 
 void TAESCryptoTransform::Decrypt(std::uint8_t* data, std::size_t size) {
-  // The code covers the ciphertext as stored.
-  hmac_.Update(data, size);
   while (size > 0) {
     if (position_ == sizeof stream_) Refill();
     std::size_t n = std::min(size, sizeof stream_ - position_);
+    // The code covers the ciphertext as stored. Taken a key stream's length
+    // at a time, the piece is still in the cache when it is decrypted.
+    hmac_.Update(data, n);
     const std::uint8_t* key = stream_.data() + position_;
     for (std::size_t i = 0; i < n; ++i) data[i] ^= key[i];
     data += n;
