@@ -55,7 +55,11 @@ class PasswordDialogTest : public zatest::TempDirTest {
 TEST_F(PasswordDialogTest, TheBoxIsAskedAgainUntilItsAnswerIsRight) {
   // "пароль" in the ANSI code page (1251), as a Russian Windows would pass it.
   const std::string ansi = "\xEF\xE0\xF0\xEE\xEB\xFC";
-  if (!Make("zip -q -r -P '" + ansi + "' a.zip docs")) GTEST_SKIP() << "zip missing";
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    fs::remove(dir_ / "in" / "a.zip");
+    if (!Make("zip -q -r -P '" + ansi + "' a.zip docs")) GTEST_SKIP() << "zip missing";
+    if (RejectedByAll("in/a.zip", "wrong") && RejectedByAll("in/a.zip", "still wrong")) break;
+  }
   std::vector<std::string> answers = {"still wrong", "пароль"};
   ui::headless::SetPasswordResponder([&](const ui::headless::PasswordDialogRecord&) -> std::optional<std::string> {
     if (answers.empty()) return std::nullopt;

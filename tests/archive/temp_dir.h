@@ -1,27 +1,19 @@
 #pragma once
-// A fresh temporary folder per test, removed afterwards.
+// The archive tests' fixture: a fresh temporary folder per test, with
+// helpers to write and read files in it, and a probe for wrong passwords.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "archive/archiver.h"
+#include "support/temp_dir.h"
+
 namespace zatest {
 
 class TempDirTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zatest-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    // Read-only files left by a test must not stop the clean-up.
-    for (auto& e : std::filesystem::recursive_directory_iterator(dir_, ec))
-      std::filesystem::permissions(e.path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
-    std::filesystem::remove_all(dir_, ec);
-  }
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
   std::u16string WidePath(const std::string& name) const {
     std::string p = Path(name);
@@ -34,7 +26,34 @@ class TempDirTest : public ::testing::Test {
     std::ifstream in(Path(name), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
-  std::filesystem::path dir_;
+  // Whether every encrypted entry of the archive turns `password` away at
+  // its password check. The classic check is one byte, so about one wrong
+  // password in 256 passes it; a test about rejection makes its archive
+  // again (new random headers) until this holds.
+  bool RejectedByAll(const std::string& archive, const std::string& password) const {
+    za::TZipArchiver probe;
+    probe.SetFileName(WidePath(archive));
+    probe.SetPassword(password);
+    probe.OpenArchive();
+    int encrypted = 0, rejected = 0;
+    for (std::int32_t i = 0; i < probe.Count(); ++i) encrypted += probe.Item(i).Header.Flags & 1;
+    probe.OnProcessFileFailure = [](za::TZABaseArchiver*, const std::u16string&, za::TZAProcessOperation,
+                                    std::int32_t, std::int32_t, const std::u16string&,
+                                    za::TZAAction& action) { action = za::fxaIgnore; };
+    probe.OnPassword = [&](za::TZABaseArchiver*, const std::u16string&, std::string&, bool& skip) {
+      ++rejected;
+      skip = true;
+    };
+    probe.TestFiles(u"*.*", 10431, u"");
+    probe.CloseArchive();
+    return rejected == encrypted;
+  }
+
+ private:
+  rovend::testing::TempDir temp_{"zatest"};
+
+ protected:
+  const std::filesystem::path& dir_ = temp_.path();
 };
 
 }  // namespace zatest
