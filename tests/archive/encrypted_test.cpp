@@ -9,6 +9,7 @@
 
 #include "archive/archiver.h"
 #include "temp_dir.h"
+#include "ui/headless.h"
 
 namespace fs = std::filesystem;
 
@@ -232,6 +233,55 @@ TEST_F(EncryptedTest, AesEntriesAreAuthenticatedByVersion) {
     Extract("right");
     EXPECT_EQ(failures, std::vector<int>{8}) << int(version);
   }
+}
+
+// Without an OnPassword handler the component asks through the ui/ password
+// box; the headless backend plays the user.
+struct HeadlessUser {
+  HeadlessUser() { ui::headless::Reset(); }
+  ~HeadlessUser() { ui::headless::Reset(); }
+};
+
+TEST_F(EncryptedTest, WithoutAHandlerThePasswordBoxIsAskedUntilItsAnswerIsRight) {
+  if (!Have("zip")) GTEST_SKIP() << "zip missing";
+  HeadlessUser user;
+  fs::create_directory(dir_ / "in" / "docs");
+  Write("in/docs/note.txt", std::string(5000, 'n') + "end of note");
+  // "пароль" in the ANSI code page (1251), as a Russian Windows would pass it.
+  const std::string ansi = "\xEF\xE0\xF0\xEE\xEB\xFC";
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    fs::remove(dir_ / "in" / "a.zip");
+    Make("zip -q -r -P '" + ansi + "' a.zip docs");
+    if (RejectedByAll("in/a.zip", "wrong") && RejectedByAll("in/a.zip", "still wrong")) break;
+  }
+  UseArchive();
+  std::vector<std::string> answers = {"still wrong", "пароль"};
+  ui::headless::SetPasswordResponder([&](const ui::headless::PasswordDialogRecord&) -> std::optional<std::string> {
+    if (answers.empty()) return std::nullopt;
+    std::string next = answers.front();
+    answers.erase(answers.begin());
+    return next;
+  });
+  Extract("wrong");
+  const auto& boxes = ui::headless::ShownPasswordDialogs();
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[0].caption, "Password for \"docs/note.txt\"");
+  EXPECT_EQ(boxes[0].prompt, "Enter password: ");
+  EXPECT_EQ(boxes[0].text, "wrong");
+  EXPECT_EQ(boxes[1].text, "still wrong");
+  EXPECT_TRUE(failures.empty());
+  EXPECT_TRUE(SameAsInput("docs/note.txt"));
+  EXPECT_EQ(zip.Password(), ansi);
+
+  // Cancel skips the entry without a failure and keeps the password.
+  fs::remove_all(dir_ / "out");
+  fs::create_directory(dir_ / "out");
+  ui::headless::Reset();
+  Extract("wrong");
+  EXPECT_EQ(ui::headless::ShownPasswordDialogs().size(), 1u);
+  EXPECT_TRUE(failures.empty());
+  EXPECT_FALSE(fs::exists(dir_ / "out" / "docs" / "note.txt"));
+  EXPECT_EQ(zip.Password(), "wrong");
 }
 
 }  // namespace
