@@ -1,8 +1,9 @@
 #pragma once
-// Zip records as read: little-endian, byte-packed. Each record
-// has Parse (from exactly its size in bytes) and Store (the reverse).
+// Zip records as read: little-endian, byte-packed. Each record has Parse
+// (from exactly its size in bytes) and Store (the reverse).
+#include <cstddef>
 #include <cstdint>
-#include <cstring>
+#include <type_traits>
 
 namespace za {
 
@@ -19,27 +20,51 @@ constexpr std::uint16_t kUnicodeNameExtraTag = 0x554E;
 constexpr std::uint16_t kAesExtraTag = 0x9901;
 constexpr std::uint16_t kNoAesVersion = 0x4114;  // VersionNeeded from which AES is not decided
 
-inline std::uint16_t GetU16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-inline std::uint32_t GetU32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+// Little-endian integers of the width of T.
+template <class T>
+constexpr T GetLE(const std::uint8_t* p) {
+  T v = 0;
+  for (std::size_t i = 0; i < sizeof(T); ++i) v = static_cast<T>(v | (static_cast<T>(p[i]) << (8 * i)));
+  return v;
 }
-inline std::uint64_t GetU64(const std::uint8_t* p) {
-  return static_cast<std::uint64_t>(GetU32(p)) | (static_cast<std::uint64_t>(GetU32(p + 4)) << 32);
+template <class T>
+constexpr void PutLE(std::uint8_t* p, T v) {
+  for (std::size_t i = 0; i < sizeof(T); ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
-inline void PutU16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-inline void PutU32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-inline void PutU64(std::uint8_t* p, std::uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
+inline std::uint16_t GetU16(const std::uint8_t* p) { return GetLE<std::uint16_t>(p); }
+inline std::uint32_t GetU32(const std::uint8_t* p) { return GetLE<std::uint32_t>(p); }
+inline std::uint64_t GetU64(const std::uint8_t* p) { return GetLE<std::uint64_t>(p); }
+inline void PutU16(std::uint8_t* p, std::uint16_t v) { PutLE(p, v); }
+inline void PutU32(std::uint8_t* p, std::uint32_t v) { PutLE(p, v); }
+inline void PutU64(std::uint8_t* p, std::uint64_t v) { PutLE(p, v); }
+
+// A record whose fields follow each other without gaps: `Record::Fields`
+// names them once, in their order in the file, and reading, writing and
+// the size check all walk that one list.
+template <class Record>
+struct PackedRecord {
+  void Parse(const std::uint8_t* p) {
+    Record::Fields(static_cast<Record&>(*this), [&p](auto& field) {
+      field = GetLE<std::remove_reference_t<decltype(field)>>(p);
+      p += sizeof field;
+    });
+  }
+  void Store(std::uint8_t* p) const {
+    Record::Fields(static_cast<const Record&>(*this), [&p](const auto& field) {
+      PutLE(p, field);
+      p += sizeof field;
+    });
+  }
+  static constexpr std::size_t FieldBytes() {
+    std::size_t bytes = 0;
+    Record record{};
+    Record::Fields(record, [&bytes](const auto& field) { bytes += sizeof field; });
+    return bytes;
+  }
+};
 
 // Central directory file header, 46 bytes (also TDirItem::Header).
-struct CentralDirectoryHeader {
+struct CentralDirectoryHeader : PackedRecord<CentralDirectoryHeader> {
   static constexpr std::size_t kSize = 46;
   std::uint32_t Signature = 0;
   std::uint16_t VersionMadeBy = 0;
@@ -59,48 +84,31 @@ struct CentralDirectoryHeader {
   std::uint32_t ExternalAttributes = 0;
   std::uint32_t LocalHeaderOffset = 0;
 
-  void Parse(const std::uint8_t* p) {
-    Signature = GetU32(p);
-    VersionMadeBy = GetU16(p + 4);
-    VersionNeeded = GetU16(p + 6);
-    Flags = GetU16(p + 8);
-    Method = GetU16(p + 10);
-    ModTime = GetU16(p + 12);
-    ModDate = GetU16(p + 14);
-    Crc32 = GetU32(p + 16);
-    CompressedSize = GetU32(p + 20);
-    UncompressedSize = GetU32(p + 24);
-    NameLength = GetU16(p + 28);
-    ExtraLength = GetU16(p + 30);
-    CommentLength = GetU16(p + 32);
-    DiskNumberStart = GetU16(p + 34);
-    InternalAttributes = GetU16(p + 36);
-    ExternalAttributes = GetU32(p + 38);
-    LocalHeaderOffset = GetU32(p + 42);
-  }
-  void Store(std::uint8_t* p) const {
-    PutU32(p, Signature);
-    PutU16(p + 4, VersionMadeBy);
-    PutU16(p + 6, VersionNeeded);
-    PutU16(p + 8, Flags);
-    PutU16(p + 10, Method);
-    PutU16(p + 12, ModTime);
-    PutU16(p + 14, ModDate);
-    PutU32(p + 16, Crc32);
-    PutU32(p + 20, CompressedSize);
-    PutU32(p + 24, UncompressedSize);
-    PutU16(p + 28, NameLength);
-    PutU16(p + 30, ExtraLength);
-    PutU16(p + 32, CommentLength);
-    PutU16(p + 34, DiskNumberStart);
-    PutU16(p + 36, InternalAttributes);
-    PutU32(p + 38, ExternalAttributes);
-    PutU32(p + 42, LocalHeaderOffset);
+  template <class R, class F>
+  static constexpr void Fields(R& r, F&& f) {
+    f(r.Signature);
+    f(r.VersionMadeBy);
+    f(r.VersionNeeded);
+    f(r.Flags);
+    f(r.Method);
+    f(r.ModTime);
+    f(r.ModDate);
+    f(r.Crc32);
+    f(r.CompressedSize);
+    f(r.UncompressedSize);
+    f(r.NameLength);
+    f(r.ExtraLength);
+    f(r.CommentLength);
+    f(r.DiskNumberStart);
+    f(r.InternalAttributes);
+    f(r.ExternalAttributes);
+    f(r.LocalHeaderOffset);
   }
 };
+static_assert(CentralDirectoryHeader::FieldBytes() == CentralDirectoryHeader::kSize);
 
 // Local file header, 30 bytes (then the name and the extra field).
-struct LocalFileHeader {
+struct LocalFileHeader : PackedRecord<LocalFileHeader> {
   static constexpr std::size_t kSize = 30;
   std::uint32_t Signature = 0;
   std::uint16_t VersionNeeded = 0;
@@ -114,52 +122,43 @@ struct LocalFileHeader {
   std::uint16_t NameLength = 0;
   std::uint16_t ExtraLength = 0;
 
-  void Parse(const std::uint8_t* p) {
-    Signature = GetU32(p);
-    VersionNeeded = GetU16(p + 4);
-    Flags = GetU16(p + 6);
-    Method = GetU16(p + 8);
-    ModTime = GetU16(p + 10);
-    ModDate = GetU16(p + 12);
-    Crc32 = GetU32(p + 14);
-    CompressedSize = GetU32(p + 18);
-    UncompressedSize = GetU32(p + 22);
-    NameLength = GetU16(p + 26);
-    ExtraLength = GetU16(p + 28);
-  }
-  void Store(std::uint8_t* p) const {
-    PutU32(p, Signature);
-    PutU16(p + 4, VersionNeeded);
-    PutU16(p + 6, Flags);
-    PutU16(p + 8, Method);
-    PutU16(p + 10, ModTime);
-    PutU16(p + 12, ModDate);
-    PutU32(p + 14, Crc32);
-    PutU32(p + 18, CompressedSize);
-    PutU32(p + 22, UncompressedSize);
-    PutU16(p + 26, NameLength);
-    PutU16(p + 28, ExtraLength);
+  template <class R, class F>
+  static constexpr void Fields(R& r, F&& f) {
+    f(r.Signature);
+    f(r.VersionNeeded);
+    f(r.Flags);
+    f(r.Method);
+    f(r.ModTime);
+    f(r.ModDate);
+    f(r.Crc32);
+    f(r.CompressedSize);
+    f(r.UncompressedSize);
+    f(r.NameLength);
+    f(r.ExtraLength);
   }
 };
+static_assert(LocalFileHeader::FieldBytes() == LocalFileHeader::kSize);
 
 // Data descriptor as read: 16 bytes, starting with its signature.
-struct DataDescriptor {
+struct DataDescriptor : PackedRecord<DataDescriptor> {
   static constexpr std::size_t kSize = 16;
   std::uint32_t Signature = 0;
   std::uint32_t Crc32 = 0;
   std::uint32_t CompressedSize = 0;
   std::uint32_t UncompressedSize = 0;
 
-  void Parse(const std::uint8_t* p) {
-    Signature = GetU32(p);
-    Crc32 = GetU32(p + 4);
-    CompressedSize = GetU32(p + 8);
-    UncompressedSize = GetU32(p + 12);
+  template <class R, class F>
+  static constexpr void Fields(R& r, F&& f) {
+    f(r.Signature);
+    f(r.Crc32);
+    f(r.CompressedSize);
+    f(r.UncompressedSize);
   }
 };
+static_assert(DataDescriptor::FieldBytes() == DataDescriptor::kSize);
 
 // End of central directory record, 22 bytes (then the archive comment).
-struct EndOfCentralDirectory {
+struct EndOfCentralDirectory : PackedRecord<EndOfCentralDirectory> {
   static constexpr std::size_t kSize = 22;
   std::uint32_t Signature = 0;
   std::uint16_t DiskNumber = 0;
@@ -170,52 +169,40 @@ struct EndOfCentralDirectory {
   std::uint32_t CentralDirOffset = 0;
   std::uint16_t CommentLength = 0;
 
-  void Parse(const std::uint8_t* p) {
-    Signature = GetU32(p);
-    DiskNumber = GetU16(p + 4);
-    StartDiskNumber = GetU16(p + 6);
-    EntriesOnDisk = GetU16(p + 8);
-    EntriesTotal = GetU16(p + 10);
-    CentralDirSize = GetU32(p + 12);
-    CentralDirOffset = GetU32(p + 16);
-    CommentLength = GetU16(p + 20);
-  }
-  void Store(std::uint8_t* p) const {
-    PutU32(p, Signature);
-    PutU16(p + 4, DiskNumber);
-    PutU16(p + 6, StartDiskNumber);
-    PutU16(p + 8, EntriesOnDisk);
-    PutU16(p + 10, EntriesTotal);
-    PutU32(p + 12, CentralDirSize);
-    PutU32(p + 16, CentralDirOffset);
-    PutU16(p + 20, CommentLength);
+  template <class R, class F>
+  static constexpr void Fields(R& r, F&& f) {
+    f(r.Signature);
+    f(r.DiskNumber);
+    f(r.StartDiskNumber);
+    f(r.EntriesOnDisk);
+    f(r.EntriesTotal);
+    f(r.CentralDirSize);
+    f(r.CentralDirOffset);
+    f(r.CommentLength);
   }
 };
+static_assert(EndOfCentralDirectory::FieldBytes() == EndOfCentralDirectory::kSize);
 
 // Zip64 end of central directory locator, 20 bytes.
-struct Zip64EndOfCentralDirectoryLocator {
+struct Zip64EndOfCentralDirectoryLocator : PackedRecord<Zip64EndOfCentralDirectoryLocator> {
   static constexpr std::size_t kSize = 20;
   std::uint32_t Signature = 0;
   std::uint32_t EndRecordDisk = 0;
   std::uint64_t EndRecordOffset = 0;
   std::uint32_t TotalDisks = 0;
 
-  void Parse(const std::uint8_t* p) {
-    Signature = GetU32(p);
-    EndRecordDisk = GetU32(p + 4);
-    EndRecordOffset = GetU64(p + 8);
-    TotalDisks = GetU32(p + 16);
-  }
-  void Store(std::uint8_t* p) const {
-    PutU32(p, Signature);
-    PutU32(p + 4, EndRecordDisk);
-    PutU64(p + 8, EndRecordOffset);
-    PutU32(p + 16, TotalDisks);
+  template <class R, class F>
+  static constexpr void Fields(R& r, F&& f) {
+    f(r.Signature);
+    f(r.EndRecordDisk);
+    f(r.EndRecordOffset);
+    f(r.TotalDisks);
   }
 };
+static_assert(Zip64EndOfCentralDirectoryLocator::FieldBytes() == Zip64EndOfCentralDirectoryLocator::kSize);
 
 // Zip64 end of central directory record as read, 56 bytes.
-struct Zip64EndOfCentralDirectory {
+struct Zip64EndOfCentralDirectory : PackedRecord<Zip64EndOfCentralDirectory> {
   static constexpr std::size_t kSize = 56;
   std::uint32_t Signature = 0;
   std::uint64_t RecordSize = 0;
@@ -228,30 +215,20 @@ struct Zip64EndOfCentralDirectory {
   std::uint64_t CentralDirSize = 0;
   std::uint64_t CentralDirOffset = 0;
 
-  void Parse(const std::uint8_t* p) {
-    Signature = GetU32(p);
-    RecordSize = GetU64(p + 4);
-    VersionMadeBy = GetU16(p + 12);
-    VersionNeeded = GetU16(p + 14);
-    DiskNumber = GetU32(p + 16);
-    StartDiskNumber = GetU32(p + 20);
-    EntriesOnDisk = GetU64(p + 24);
-    EntriesTotal = GetU64(p + 32);
-    CentralDirSize = GetU64(p + 40);
-    CentralDirOffset = GetU64(p + 48);
-  }
-  void Store(std::uint8_t* p) const {
-    PutU32(p, Signature);
-    PutU64(p + 4, RecordSize);
-    PutU16(p + 12, VersionMadeBy);
-    PutU16(p + 14, VersionNeeded);
-    PutU32(p + 16, DiskNumber);
-    PutU32(p + 20, StartDiskNumber);
-    PutU64(p + 24, EntriesOnDisk);
-    PutU64(p + 32, EntriesTotal);
-    PutU64(p + 40, CentralDirSize);
-    PutU64(p + 48, CentralDirOffset);
+  template <class R, class F>
+  static constexpr void Fields(R& r, F&& f) {
+    f(r.Signature);
+    f(r.RecordSize);
+    f(r.VersionMadeBy);
+    f(r.VersionNeeded);
+    f(r.DiskNumber);
+    f(r.StartDiskNumber);
+    f(r.EntriesOnDisk);
+    f(r.EntriesTotal);
+    f(r.CentralDirSize);
+    f(r.CentralDirOffset);
   }
 };
+static_assert(Zip64EndOfCentralDirectory::FieldBytes() == Zip64EndOfCentralDirectory::kSize);
 
 }  // namespace za
