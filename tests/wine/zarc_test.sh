@@ -2,7 +2,7 @@
 # zarc_test.sh zarc.exe: the Windows build of zarc decrypts archives of 7z
 # (AES-256) and Info-ZIP (classic) with -P, through CNG, and turns a wrong
 # password away without writing anything; with no terminal on its input it
-# asks nothing.
+# asks nothing, at a console (a pseudo-terminal) it asks without echo.
 set -euo pipefail
 source "$(dirname "$0")/wine_env.sh"
 zarc=$(realpath "$1")
@@ -41,4 +41,6 @@ rc=0
 "$WINE" "$zarc" test aes.zip </dev/null >noterm.log 2>&1 || rc=$?
 check "without -P and a terminal nothing is asked and the entry fails" test "$rc" = 1
 check "no prompt was shown" bash -c "! grep -q 'password: ' noterm.log"
+check "at a console a wrong answer is asked for again, the right one taken, neither shown" \
+  python3 "$(dirname "$(realpath "$0")")/zarc_prompt.py" "$WINE" "$zarc" aes.zip keyst0ne keystone
 check_summary
