@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 #include "sys/text.h"
 
@@ -31,6 +32,19 @@ bool Normalise(std::string path, std::string& out) {
     start = cut + 1;
   }
   out = path;
+  return true;
+}
+
+// The data of a dword value: one to eight hexadecimal digits and nothing
+// else, so a damaged value refuses the hive instead of being misread.
+bool ParseDword(std::string_view text, std::uint32_t& data) {
+  if (text.empty() || text.size() > 8) return false;
+  data = 0;
+  for (char c : text) {
+    int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    if (digit < 0) return false;
+    data = (data << 4) | static_cast<std::uint32_t>(digit);
+  }
   return true;
 }
 
@@ -85,8 +99,10 @@ bool FileRegistry::Load(const std::string& file, std::vector<Key>& keys) {
         name += line[i];
       }
       const std::string tag = "\"=dword:";
-      if (line.compare(i, tag.size(), tag) != 0) return false;
-      current->values.emplace_back(name, static_cast<std::uint32_t>(std::stoul(line.substr(i + tag.size()), nullptr, 16)));
+      std::uint32_t data = 0;
+      if (line.compare(i, tag.size(), tag) != 0 || !ParseDword(std::string_view(line).substr(i + tag.size()), data))
+        return false;
+      current->values.emplace_back(name, data);
     }
   }
   return true;

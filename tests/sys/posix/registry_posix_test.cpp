@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <string>
+#include <vector>
 
 #include "support/temp_dir.h"
 #include "sys/registry.h"
@@ -84,9 +86,26 @@ TEST_F(PosixRegistryTest, WritingWithoutAKeyRaisesTheAccessorsError) {
 
 TEST_F(PosixRegistryTest, DamagedHiveIsRefusedNotOverwritten) {
   std::filesystem::create_directories(dir.str() + "/hive");
-  std::ofstream(file) << "[HKEY_LOCAL_MACHINE\\Software]\r\n";
-  EXPECT_EQ(Platform().OpenUserKey("Software\\X", true), 0u);
-  EXPECT_EQ(Contents(), "[HKEY_LOCAL_MACHINE\\Software]\r\n");
+  std::vector<std::string> damaged = {
+      "[HKEY_LOCAL_MACHINE\\Software]\r\n",
+      "[HKEY_CURRENT_USER\\Software]\r\n\"v\"=dword:\r\n",
+      "[HKEY_CURRENT_USER\\Software]\r\n\"v\"=dword:12 \r\n",
+  };
+  // Values that once escaped as an exception or were cut to 32 bits.
+  for (const char* name : {"registry_dword_not_hex.reg", "registry_dword_over_32_bits.reg"}) {
+    std::ifstream in(std::string(ROVEND_SOURCE_DIR) + "/tests/data/malformed/" + name, std::ios::binary);
+    damaged.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(damaged.back().empty()) << name;
+  }
+  for (const std::string& hive : damaged) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << hive;
+    EXPECT_EQ(Platform().OpenUserKey("Software\\X", true), 0u) << hive;
+    EXPECT_EQ(Contents(), hive);
+  }
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << "[HKEY_CURRENT_USER\\Software]\r\n\"v\"=dword:FfFf0001\r\n";
+  RegistryKey key = Platform().OpenUserKey("Software", false);
+  EXPECT_NE(key, 0u);
+  Platform().CloseUserKey(key);
 }
 
 }  // namespace
