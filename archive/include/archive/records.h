@@ -63,11 +63,9 @@ struct PackedRecord {
   }
 };
 
-// Central directory file header, 46 bytes (also TDirItem::Header).
-struct CentralDirectoryHeader : PackedRecord<CentralDirectoryHeader> {
-  static constexpr std::size_t kSize = 46;
-  std::uint32_t Signature = 0;
-  std::uint16_t VersionMadeBy = 0;
+// The fields that the local and the central header share, in the order
+// both store them.
+struct EntryHeaderFields {
   std::uint16_t VersionNeeded = 0;
   std::uint16_t Flags = 0;
   std::uint16_t Method = 0;
@@ -78,6 +76,27 @@ struct CentralDirectoryHeader : PackedRecord<CentralDirectoryHeader> {
   std::uint32_t UncompressedSize = 0;
   std::uint16_t NameLength = 0;
   std::uint16_t ExtraLength = 0;
+
+  template <class R, class F>
+  static constexpr void SharedFields(R& r, F& f) {
+    f(r.VersionNeeded);
+    f(r.Flags);
+    f(r.Method);
+    f(r.ModTime);
+    f(r.ModDate);
+    f(r.Crc32);
+    f(r.CompressedSize);
+    f(r.UncompressedSize);
+    f(r.NameLength);
+    f(r.ExtraLength);
+  }
+};
+
+// Central directory file header, 46 bytes (also TDirItem::Header).
+struct CentralDirectoryHeader : PackedRecord<CentralDirectoryHeader>, EntryHeaderFields {
+  static constexpr std::size_t kSize = 46;
+  std::uint32_t Signature = 0;
+  std::uint16_t VersionMadeBy = 0;
   std::uint16_t CommentLength = 0;
   std::uint16_t DiskNumberStart = 0;
   std::uint16_t InternalAttributes = 0;
@@ -88,16 +107,7 @@ struct CentralDirectoryHeader : PackedRecord<CentralDirectoryHeader> {
   static constexpr void Fields(R& r, F&& f) {
     f(r.Signature);
     f(r.VersionMadeBy);
-    f(r.VersionNeeded);
-    f(r.Flags);
-    f(r.Method);
-    f(r.ModTime);
-    f(r.ModDate);
-    f(r.Crc32);
-    f(r.CompressedSize);
-    f(r.UncompressedSize);
-    f(r.NameLength);
-    f(r.ExtraLength);
+    SharedFields(r, f);
     f(r.CommentLength);
     f(r.DiskNumberStart);
     f(r.InternalAttributes);
@@ -108,33 +118,14 @@ struct CentralDirectoryHeader : PackedRecord<CentralDirectoryHeader> {
 static_assert(CentralDirectoryHeader::FieldBytes() == CentralDirectoryHeader::kSize);
 
 // Local file header, 30 bytes (then the name and the extra field).
-struct LocalFileHeader : PackedRecord<LocalFileHeader> {
+struct LocalFileHeader : PackedRecord<LocalFileHeader>, EntryHeaderFields {
   static constexpr std::size_t kSize = 30;
   std::uint32_t Signature = 0;
-  std::uint16_t VersionNeeded = 0;
-  std::uint16_t Flags = 0;
-  std::uint16_t Method = 0;
-  std::uint16_t ModTime = 0;
-  std::uint16_t ModDate = 0;
-  std::uint32_t Crc32 = 0;
-  std::uint32_t CompressedSize = 0;
-  std::uint32_t UncompressedSize = 0;
-  std::uint16_t NameLength = 0;
-  std::uint16_t ExtraLength = 0;
 
   template <class R, class F>
   static constexpr void Fields(R& r, F&& f) {
     f(r.Signature);
-    f(r.VersionNeeded);
-    f(r.Flags);
-    f(r.Method);
-    f(r.ModTime);
-    f(r.ModDate);
-    f(r.Crc32);
-    f(r.CompressedSize);
-    f(r.UncompressedSize);
-    f(r.NameLength);
-    f(r.ExtraLength);
+    SharedFields(r, f);
   }
 };
 static_assert(LocalFileHeader::FieldBytes() == LocalFileHeader::kSize);
