@@ -39,26 +39,25 @@ inline void PutU32(std::uint8_t* p, std::uint32_t v) { PutLE(p, v); }
 inline void PutU64(std::uint8_t* p, std::uint64_t v) { PutLE(p, v); }
 
 // A record whose fields follow each other without gaps: `Record::Fields`
-// names them once, in their order in the file, and reading, writing and
-// the size check all walk that one list.
+// names them once, in their order in the file, handing them in one or more
+// runs to a function that takes a run; reading, writing and the size check
+// all walk that one list.
 template <class Record>
 struct PackedRecord {
   void Parse(const std::uint8_t* p) {
-    Record::Fields(static_cast<Record&>(*this), [&p](auto& field) {
-      field = GetLE<std::remove_reference_t<decltype(field)>>(p);
-      p += sizeof field;
+    Record::Fields(static_cast<Record&>(*this), [&p](auto&... fields) {
+      ((fields = GetLE<std::remove_reference_t<decltype(fields)>>(p), p += sizeof fields), ...);
     });
   }
   void Store(std::uint8_t* p) const {
-    Record::Fields(static_cast<const Record&>(*this), [&p](const auto& field) {
-      PutLE(p, field);
-      p += sizeof field;
+    Record::Fields(static_cast<const Record&>(*this), [&p](const auto&... fields) {
+      ((PutLE(p, fields), p += sizeof fields), ...);
     });
   }
   static constexpr std::size_t FieldBytes() {
     std::size_t bytes = 0;
     Record record{};
-    Record::Fields(record, [&bytes](const auto& field) { bytes += sizeof field; });
+    Record::Fields(record, [&bytes](const auto&... fields) { bytes += (sizeof fields + ...); });
     return bytes;
   }
 };
@@ -79,16 +78,8 @@ struct EntryHeaderFields {
 
   template <class R, class F>
   static constexpr void SharedFields(R& r, F& f) {
-    f(r.VersionNeeded);
-    f(r.Flags);
-    f(r.Method);
-    f(r.ModTime);
-    f(r.ModDate);
-    f(r.Crc32);
-    f(r.CompressedSize);
-    f(r.UncompressedSize);
-    f(r.NameLength);
-    f(r.ExtraLength);
+    f(r.VersionNeeded, r.Flags, r.Method, r.ModTime, r.ModDate, r.Crc32, r.CompressedSize, r.UncompressedSize,
+      r.NameLength, r.ExtraLength);
   }
 };
 
@@ -105,14 +96,9 @@ struct CentralDirectoryHeader : PackedRecord<CentralDirectoryHeader>, EntryHeade
 
   template <class R, class F>
   static constexpr void Fields(R& r, F&& f) {
-    f(r.Signature);
-    f(r.VersionMadeBy);
+    f(r.Signature, r.VersionMadeBy);
     SharedFields(r, f);
-    f(r.CommentLength);
-    f(r.DiskNumberStart);
-    f(r.InternalAttributes);
-    f(r.ExternalAttributes);
-    f(r.LocalHeaderOffset);
+    f(r.CommentLength, r.DiskNumberStart, r.InternalAttributes, r.ExternalAttributes, r.LocalHeaderOffset);
   }
 };
 static_assert(CentralDirectoryHeader::FieldBytes() == CentralDirectoryHeader::kSize);
@@ -140,10 +126,7 @@ struct DataDescriptor : PackedRecord<DataDescriptor> {
 
   template <class R, class F>
   static constexpr void Fields(R& r, F&& f) {
-    f(r.Signature);
-    f(r.Crc32);
-    f(r.CompressedSize);
-    f(r.UncompressedSize);
+    f(r.Signature, r.Crc32, r.CompressedSize, r.UncompressedSize);
   }
 };
 static_assert(DataDescriptor::FieldBytes() == DataDescriptor::kSize);
@@ -162,14 +145,8 @@ struct EndOfCentralDirectory : PackedRecord<EndOfCentralDirectory> {
 
   template <class R, class F>
   static constexpr void Fields(R& r, F&& f) {
-    f(r.Signature);
-    f(r.DiskNumber);
-    f(r.StartDiskNumber);
-    f(r.EntriesOnDisk);
-    f(r.EntriesTotal);
-    f(r.CentralDirSize);
-    f(r.CentralDirOffset);
-    f(r.CommentLength);
+    f(r.Signature, r.DiskNumber, r.StartDiskNumber, r.EntriesOnDisk, r.EntriesTotal, r.CentralDirSize,
+      r.CentralDirOffset, r.CommentLength);
   }
 };
 static_assert(EndOfCentralDirectory::FieldBytes() == EndOfCentralDirectory::kSize);
@@ -184,10 +161,7 @@ struct Zip64EndOfCentralDirectoryLocator : PackedRecord<Zip64EndOfCentralDirecto
 
   template <class R, class F>
   static constexpr void Fields(R& r, F&& f) {
-    f(r.Signature);
-    f(r.EndRecordDisk);
-    f(r.EndRecordOffset);
-    f(r.TotalDisks);
+    f(r.Signature, r.EndRecordDisk, r.EndRecordOffset, r.TotalDisks);
   }
 };
 static_assert(Zip64EndOfCentralDirectoryLocator::FieldBytes() == Zip64EndOfCentralDirectoryLocator::kSize);
@@ -208,16 +182,8 @@ struct Zip64EndOfCentralDirectory : PackedRecord<Zip64EndOfCentralDirectory> {
 
   template <class R, class F>
   static constexpr void Fields(R& r, F&& f) {
-    f(r.Signature);
-    f(r.RecordSize);
-    f(r.VersionMadeBy);
-    f(r.VersionNeeded);
-    f(r.DiskNumber);
-    f(r.StartDiskNumber);
-    f(r.EntriesOnDisk);
-    f(r.EntriesTotal);
-    f(r.CentralDirSize);
-    f(r.CentralDirOffset);
+    f(r.Signature, r.RecordSize, r.VersionMadeBy, r.VersionNeeded, r.DiskNumber, r.StartDiskNumber, r.EntriesOnDisk,
+      r.EntriesTotal, r.CentralDirSize, r.CentralDirOffset);
   }
 };
 static_assert(Zip64EndOfCentralDirectory::FieldBytes() == Zip64EndOfCentralDirectory::kSize);
