@@ -1,5 +1,6 @@
 #include "registry_posix.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -39,13 +40,8 @@ bool Normalise(std::string path, std::string& out) {
 // else, so a damaged value refuses the hive instead of being misread.
 bool ParseDword(std::string_view text, std::uint32_t& data) {
   if (text.empty() || text.size() > 8) return false;
-  data = 0;
-  for (char c : text) {
-    int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-    if (digit < 0) return false;
-    data = (data << 4) | static_cast<std::uint32_t>(digit);
-  }
-  return true;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), data, 16);
+  return error == std::errc() && end == text.data() + text.size();
 }
 
 std::string Escape(const std::string& s) {
