@@ -76,7 +76,6 @@ bool TAESCryptoTransform::DeriveKeys(const std::string& password, const std::uin
   std::size_t size = 2u * keyLength_ + 2;
   if (!ZAPbkdf2HmacSha1(password, salt, keyLength_ / 2, kIterations, derived, size)) return false;
   if (derived[size - 2] != verifier[0] || derived[size - 1] != verifier[1]) return false;
-  password_ = password;
   counter_ = 0;
   position_ = sizeof stream_;
   return aes_.SetKey(derived, keyLength_) && hmac_.SetKey(derived + keyLength_, keyLength_);

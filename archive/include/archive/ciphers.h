@@ -69,7 +69,6 @@ class TAESCryptoTransform : public TZACryptoTransform {
   std::uint16_t vendorVersion_ = 2;
   std::uint16_t actualMethod_ = 0;
   std::uint32_t storedCrc_ = 0;
-  std::string password_;
   TZAAesBlockCipher aes_;
   TZAHmacSha1 hmac_;
   std::uint64_t counter_ = 0;

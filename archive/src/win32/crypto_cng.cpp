@@ -46,16 +46,20 @@ BCRYPT_ALG_HANDLE HmacSha1() {
   return provider.handle;
 }
 
+// A key or hash object, destroyed with the function CNG pairs with it.
+template <NTSTATUS(WINAPI* Destroy)(BCRYPT_HANDLE)>
+struct OwnedHandle {
+  BCRYPT_HANDLE handle = nullptr;
+  void Drop() {
+    if (handle) Destroy(handle);
+    handle = nullptr;
+  }
+  ~OwnedHandle() { Drop(); }
+};
+
 }  // namespace
 
-struct TZAAesBlockCipher::State {
-  BCRYPT_KEY_HANDLE key = nullptr;
-  void Drop() {
-    if (key) BCryptDestroyKey(key);
-    key = nullptr;
-  }
-  ~State() { Drop(); }
-};
+struct TZAAesBlockCipher::State : OwnedHandle<BCryptDestroyKey> {};
 
 TZAAesBlockCipher::TZAAesBlockCipher() : state_(std::make_unique<State>()) {}
 TZAAesBlockCipher::~TZAAesBlockCipher() = default;
@@ -63,19 +67,19 @@ TZAAesBlockCipher::~TZAAesBlockCipher() = default;
 bool TZAAesBlockCipher::SetKey(const std::uint8_t* key, std::size_t size) {
   state_->Drop();
   if ((size != 16 && size != 24 && size != 32) || !AesEcb()) return false;
-  if (BCryptGenerateSymmetricKey(AesEcb(), &state_->key, nullptr, 0, Bytes(key), static_cast<ULONG>(size), 0) < 0)
-    state_->key = nullptr;
-  return state_->key != nullptr;
+  if (BCryptGenerateSymmetricKey(AesEcb(), &state_->handle, nullptr, 0, Bytes(key), static_cast<ULONG>(size), 0) < 0)
+    state_->handle = nullptr;
+  return state_->handle != nullptr;
 }
 
 void TZAAesBlockCipher::EncryptBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t blocks) {
-  if (!state_->key) return;
+  if (!state_->handle) return;
   constexpr std::size_t kMaxPiece = (kMaxUlong / kBlockSize) * kBlockSize;
   std::size_t bytes = blocks * kBlockSize;
   while (bytes > 0) {
     std::size_t piece = bytes < kMaxPiece ? bytes : kMaxPiece;
     ULONG written = 0;
-    BCryptEncrypt(state_->key, Bytes(in), static_cast<ULONG>(piece), nullptr, nullptr, 0, out,
+    BCryptEncrypt(state_->handle, Bytes(in), static_cast<ULONG>(piece), nullptr, nullptr, 0, out,
                   static_cast<ULONG>(piece), &written, 0);
     in += piece;
     out += piece;
@@ -83,14 +87,7 @@ void TZAAesBlockCipher::EncryptBlocks(const std::uint8_t* in, std::uint8_t* out,
   }
 }
 
-struct TZAHmacSha1::State {
-  BCRYPT_HASH_HANDLE hash = nullptr;
-  void Drop() {
-    if (hash) BCryptDestroyHash(hash);
-    hash = nullptr;
-  }
-  ~State() { Drop(); }
-};
+struct TZAHmacSha1::State : OwnedHandle<BCryptDestroyHash> {};
 
 TZAHmacSha1::TZAHmacSha1() : state_(std::make_unique<State>()) {}
 TZAHmacSha1::~TZAHmacSha1() = default;
@@ -99,23 +96,23 @@ bool TZAHmacSha1::SetKey(const std::uint8_t* key, std::size_t size) {
   static const std::uint8_t kNoKey = 0;
   state_->Drop();
   if (!HmacSha1() || size > kMaxUlong) return false;
-  if (BCryptCreateHash(HmacSha1(), &state_->hash, nullptr, 0, Bytes(size ? key : &kNoKey), static_cast<ULONG>(size),
+  if (BCryptCreateHash(HmacSha1(), &state_->handle, nullptr, 0, Bytes(size ? key : &kNoKey), static_cast<ULONG>(size),
                        0) < 0)
-    state_->hash = nullptr;
-  return state_->hash != nullptr;
+    state_->handle = nullptr;
+  return state_->handle != nullptr;
 }
 
 void TZAHmacSha1::Update(const std::uint8_t* data, std::size_t size) {
-  while (state_->hash && size > 0) {
+  while (state_->handle && size > 0) {
     ULONG piece = size < kMaxUlong ? static_cast<ULONG>(size) : kMaxUlong;
-    BCryptHashData(state_->hash, Bytes(data), piece, 0);
+    BCryptHashData(state_->handle, Bytes(data), piece, 0);
     data += piece;
     size -= piece;
   }
 }
 
 void TZAHmacSha1::Final(std::uint8_t digest[kDigestSize]) {
-  if (!state_->hash || BCryptFinishHash(state_->hash, digest, kDigestSize, 0) < 0)
+  if (!state_->handle || BCryptFinishHash(state_->handle, digest, kDigestSize, 0) < 0)
     for (std::size_t i = 0; i < kDigestSize; ++i) digest[i] = 0;
   state_->Drop();
 }
