@@ -444,6 +444,21 @@ TEST_F(ExtractTest, WithoutCreateDirsFilesGoFlatAndMeetEachOther) {
   EXPECT_FALSE(Exists("a"));
 }
 
+TEST_F(ExtractTest, FolderRemovedByAHandlerIsMadeAgain) {
+  Archive a;
+  a.entries.push_back(Entry{"dir/a.txt", "a"});
+  a.entries.push_back(Entry{"dir/b.txt", "b"});
+  Open(a);
+  zip.OnFileProgress = [&](za::TZABaseArchiver*, const std::u16string& name, double, za::TZAProcessOperation,
+                           za::TZAProgressPhase phase, bool&) {
+    if (name == u"dir\\a.txt" && phase == za::ppEnd) fs::remove_all(dir_ / "out" / "dir");
+  };
+  RecordFailures();
+  ExtractAll();
+  EXPECT_EQ(failures, std::vector<int>{});
+  EXPECT_EQ(Out("dir/b.txt"), "b");
+}
+
 TEST_F(ExtractTest, DestinationThatIsAFolderFails) {
   Archive a;
   a.entries.push_back(Entry{"taken", "x"});
