@@ -100,6 +100,10 @@ std::optional<std::uint32_t> AwaitStatus(Process& process) {
 TEST(PosixLaunch, StartedProgramsAreFollowedToTheirExitStatus) {
   rovend::testing::TempDir dir;
   WriteExiter(dir.str() + "/certmgr.exe");
+  // A program let go while it runs is no concern of the caller's any more.
+  std::unique_ptr<Process> released;
+  ASSERT_GT(Platform().WinExec("\"" + dir.str() + "\\certmgr.exe\" 0", 0, &released), 31u);
+  released.reset();
   for (std::uint32_t status : {0u, 1u, 255u}) {
     std::unique_ptr<Process> process;
     ASSERT_GT(Platform().WinExec("\"" + dir.str() + "\\certmgr.exe\" " + std::to_string(status), 0, &process), 31u);
@@ -121,11 +125,6 @@ TEST(PosixLaunch, StartedProgramsAreFollowedToTheirExitStatus) {
   ASSERT_TRUE(installer);
   EXPECT_EQ(AwaitStatus(*installer), 3u);
   unsetenv("ROVEND_ASSOCIATION_MSI");
-
-  // A program let go while it runs is no concern of the caller's any more.
-  std::unique_ptr<Process> released;
-  ASSERT_GT(Platform().WinExec("\"" + dir.str() + "\\certmgr.exe\" 0", 0, &released), 31u);
-  released.reset();
 }
 
 }  // namespace
