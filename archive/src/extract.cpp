@@ -213,6 +213,7 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
   cancel_ = false;
   progressEnabled_ = true;
   lastFolderMade_.clear();
+  outputFailure_ = {};
   TZADirArray& items = dirManager_->Items;
   for (std::int32_t i = 0; i < items.Count(); ++i) selectedCount_ += items.GetItem(i).Selected;
   bool reports = operation == poExtract || operation == poTest;
@@ -286,7 +287,11 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
   if (OnExtractFile) OnExtractFile(this, fileName, fileAttr, item.Comment.str());
   // A name from the archive stays inside the destination; one set by the
   // handler is the caller's choice.
-  if (fileName == stored && LeavesDestination(stored)) throw EZAException(19, this, {destDir + fileName});
+  outputFailure_ = {};
+  if (fileName == stored && LeavesDestination(stored)) {
+    outputFailure_.NameRefused = true;
+    throw EZAException(19, this, {destDir + fileName});
+  }
   if (fileName.find(u':') != std::u16string::npos || fileName.find(u"\\\\") != std::u16string::npos)
     destDir.clear();
   if (!options_.CreateDirs) {
@@ -336,7 +341,8 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
   std::unique_ptr<TZAFileStream> out;
   try {
     out = std::make_unique<TZAFileStream>(path, fmCreate);
-  } catch (const EFCreateError&) {
+  } catch (const EFCreateError& e) {
+    outputFailure_.SystemError = e.SystemError;
     throw EZAException(19, this, {path});
   }
   std::exception_ptr failure;
