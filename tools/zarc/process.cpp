@@ -196,8 +196,22 @@ class Session {
     }
   }
 
+  // Without folders from the archive the engine makes none at all, not
+  // even the destination; -d names one that is made when missing, as unzip
+  // makes it.
+  void MakeDestination() {
+    const std::u16string& dir = zip_.BaseDir();
+    for (std::size_t i = 1; i <= dir.size(); ++i) {
+      if (i < dir.size() && dir[i] != u'/' && dir[i] != u'\\') continue;
+      std::u16string_view prefix(dir.data(), i);
+      if (prefix.back() == u':' || sys::WideDirectoryExists(prefix)) continue;
+      sys::WideCreateDirectory(prefix);
+    }
+  }
+
   void Hook() {
     zip_.Options().CreateDirs = !settings_.junkPaths;
+    if (settings_.junkPaths && Extracting()) MakeDestination();
     // Every replacement is decided here, so that a file kept is known.
     zip_.Options().OverwriteMode = za::omPrompt;
     zip_.SetFileMasks(settings_.masks.empty() ? za::TZAWideStrings{u"*.*"} : settings_.masks);
