@@ -293,6 +293,13 @@ void TZADirManager::ReadCentralDirectory(std::int64_t start, std::uint32_t count
   }
 }
 
+bool TZADirManager::ReadZip64EndRecord(std::int64_t position) {
+  std::uint8_t buf[Zip64EndOfCentralDirectory::kSize];
+  if (!ReadAt(position, buf, sizeof buf)) return false;
+  Zip64EndRecord.Parse(buf);
+  return true;
+}
+
 void TZADirManager::LoadDirectory() {
   VolumeInfo = TZAVolumeNumberInfo{};
   ResetEndRecord();
@@ -323,14 +330,18 @@ void TZADirManager::LoadDirectory() {
   }
   if (HasZip64End) {
     if (!(p > static_cast<std::int64_t>(Zip64EndOfCentralDirectory::kSize))) throw EZAException(40, nullptr);
-    std::uint8_t buf[Zip64EndOfCentralDirectory::kSize];
-    std::uint64_t at = Zip64Locator.EndRecordOffset;
-    if (at > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) ||
-        !ReadAt(static_cast<std::int64_t>(at), buf, sizeof buf))
-      throw EReadError();
-    Zip64EndRecord.Parse(buf);
-    if (Zip64EndRecord.Signature != kZip64EndRecordSignature) throw EZAException(40, nullptr);
-    p -= static_cast<std::int64_t>(Zip64EndOfCentralDirectory::kSize);
+    std::int64_t inFront = p - static_cast<std::int64_t>(Zip64EndOfCentralDirectory::kSize);
+    std::uint64_t named = Zip64Locator.EndRecordOffset;
+    bool readable = named <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) &&
+                    ReadZip64EndRecord(static_cast<std::int64_t>(named));
+    // A stub put in front of the archive without adjusting its offsets makes
+    // the locator name a position that does not count the stub; the record
+    // then lies directly in front of the locator, where it is taken to be.
+    bool found = readable && Zip64EndRecord.Signature == kZip64EndRecordSignature;
+    if (!found) found = ReadZip64EndRecord(inFront) && Zip64EndRecord.Signature == kZip64EndRecordSignature;
+    if (!found && !readable) throw EReadError();
+    if (!found) throw EZAException(40, nullptr);
+    p = inFront;
   }
   if (!HasZip64End && EndRecord.EntriesTotal == 0xFFFF) {
     RebuildFromLocalHeaders();
@@ -409,10 +420,15 @@ void TZADirManager::DetectPrefix(std::int64_t position) {
       LocalFileHeader h;
       h.Parse(buf);
       bool nameReadable = size - q - static_cast<std::int64_t>(sizeof buf) >= h.NameLength;
+      // A size of 0xFFFFFFFF stands for one in a Zip64 block, and the local
+      // and central headers need not put the same sizes there.
+      auto sameSize = [](std::uint32_t local, std::uint32_t central) {
+        return local == central || local == 0xFFFFFFFF || central == 0xFFFFFFFF;
+      };
       if (nameReadable &&
           (q == 0 || (h.VersionNeeded == t.VersionNeeded && h.Method == t.Method && h.ModTime == t.ModTime &&
-                      h.ModDate == t.ModDate && h.Crc32 == t.Crc32 && h.CompressedSize == t.CompressedSize &&
-                      h.UncompressedSize == t.UncompressedSize))) {
+                      h.ModDate == t.ModDate && h.Crc32 == t.Crc32 && sameSize(h.CompressedSize, t.CompressedSize) &&
+                      sameSize(h.UncompressedSize, t.UncompressedSize)))) {
         PrefixLength = q;
         return;
       }
@@ -425,7 +441,12 @@ void TZADirManager::ApplyPrefixOffset() {
   std::uint32_t prefix = static_cast<std::uint32_t>(PrefixLength);
   for (std::int32_t i = 0; i < Items.Count(); ++i) {
     TDirItem& item = Items.ItemAt(i);
-    if (!(item.Header.ExternalAttributes & 0x10)) item.Header.LocalHeaderOffset += prefix;
+    if (item.Header.ExternalAttributes & 0x10) continue;
+    // An offset held in the Zip64 block moves there; the all-ones mark stays.
+    if (item.Header.LocalHeaderOffset == 0xFFFFFFFF)
+      item.Zip64LocalHeaderOffset += static_cast<std::uint64_t>(PrefixLength);
+    else
+      item.Header.LocalHeaderOffset += prefix;
   }
 }
 

@@ -281,6 +281,12 @@ TZAAction TZABaseArchiver::DefaultFailureAnswer(const EZAException& e) {
 
 void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
   std::lock_guard<std::recursive_mutex> lock(ZAEngineLock());
+  struct BatchScope {
+    bool& flag;
+    bool saved = flag;
+    ~BatchScope() { flag = saved; }
+  } batch{inBatch_};
+  inBatch_ = true;
   operation_ = operation;
   processedCount_ = 0;
   selectedCount_ = 0;
@@ -313,7 +319,7 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
           ExtractItem(i, fileName, destDir);
         } else if (operation == poTest && !IsFolderEntry(dirManager_->Items.GetItem(i))) {
           TNullStream nothing;
-          ExtractItemToStream(i, nothing);
+          DecodeItem(i, nothing);
         }
         bool kept = cancel_;
         bool cancel = cancel_;
@@ -338,6 +344,18 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
   chunk_.reset();
   output_.reset();
   chunkSize_ = outputSize_ = 0;
+}
+
+void TZABaseArchiver::ExtractItemToStream(std::int32_t index, TZAStream& stream) {
+  std::lock_guard<std::recursive_mutex> lock(ZAEngineLock());
+  if (!inBatch_ && dirManager_ && index >= 0 && index < dirManager_->Items.Count()) {
+    operation_ = poExtract;
+    selectedCount_ = 1;
+    processedCount_ = 0;
+    progressEnabled_ = true;
+    currentFileName_ = Backslashed(dirManager_->Items.GetItem(index).EntryName);
+  }
+  DecodeItem(index, stream);
 }
 
 bool TZABaseArchiver::ConfirmOverwrite(const std::u16string& fileName, std::u16string& path) {
@@ -419,7 +437,7 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
   }
   std::exception_ptr failure;
   try {
-    ExtractItemToStream(index, out.Stream());
+    DecodeItem(index, out.Stream());
   } catch (...) {
     failure = std::current_exception();
   }

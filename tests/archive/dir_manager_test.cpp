@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <memory>
 
 #include "archive/archiver.h"
@@ -167,6 +170,39 @@ TEST(LoadDirectoryTest, Zip64LocatorWithoutItsEndRecordFails) {
   tiny += std::string(16, '\0');
   Put16(tiny, 0);
   EXPECT_EQ(LoadError(tiny), 40);
+}
+
+// zip -fz made the archive; a 1,000-byte stub was put in front without
+// adjusting its offsets, so the locator names a position that misses it.
+TEST(LoadDirectoryTest, Zip64ArchiveBehindAStubItsOffsetsDoNotCount) {
+  const char* root = std::getenv("ROVEND_SOURCE_DIR");
+  std::ifstream in(std::string(root ? root : ROVEND_SOURCE_DIR) +
+                       "/tests/data/malformed/zip_zip64_behind_stub_offsets_not_adjusted.zip",
+                   std::ios::binary);
+  std::string bytes(std::istreambuf_iterator<char>(in), {});
+  ASSERT_FALSE(bytes.empty());
+  za::TZABufferStream stream(bytes.data(), bytes.size());
+  za::TZipArchiver zip;
+  zip.OpenArchive(stream);
+  EXPECT_TRUE(zip.DirManager()->HasZip64End);
+  EXPECT_EQ(zip.DirManager()->PrefixLength, 1000);
+  ASSERT_EQ(zip.Count(), 2);
+  za::TZAMemoryStream readme, data;
+  zip.ExtractItemToStream(0, readme);
+  zip.ExtractItemToStream(1, data);
+  EXPECT_EQ(std::string(readme.Data().begin(), readme.Data().end()), "hello, zip64\n");
+  EXPECT_EQ(data.Data().size(), zip.Item(1).UnpackedSize());
+  EXPECT_EQ(zip.Item(1).UnpackedSize(), 1350u);
+
+  // Offsets held in Zip64 blocks move with the stub too.
+  Archive a = ThreeFiles();
+  a.entries[2].zip64 = true;
+  a.zip64End = true;
+  a.prefix = std::string(1000, 'S');
+  a.prefixInOffsets = false;
+  Loaded l(a.Build());
+  EXPECT_EQ(l.dir.PrefixLength, 1000);
+  EXPECT_EQ(l[2].LocalOffset(), l.bytes.find("dir/data.bin") - 30);
 }
 
 TEST(LoadDirectoryTest, UnreadableDirectoryIsRebuiltFromLocalHeaders) {

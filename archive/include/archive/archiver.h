@@ -179,7 +179,8 @@ class TZABaseArchiver {
                  std::int32_t searchAttr);
   bool FindNext(TZAArchiveItem& rec);
   // Decodes entry `index` into `stream`; native error 16 for a bad index,
-  // 8 when the entry does not decode (unless ExtractCorruptedFiles).
+  // 8 when the entry does not decode (unless ExtractCorruptedFiles). Called
+  // on its own, it raises the progress events as for a batch of one entry.
   void ExtractItemToStream(std::int32_t index, TZAStream& stream);
 
   // The dialogs that answer events without a handler (nullptr: the
@@ -242,7 +243,8 @@ class TZABaseArchiver {
   void ExtractItem(std::int32_t index, std::u16string fileName, std::u16string destDir);
   TZAAction DefaultFailureAnswer(const EZAException& e);
   bool ConfirmOverwrite(const std::u16string& fileName, std::u16string& path);
-  // Decoding of one entry.
+  // Decoding of one entry: ExtractItemToStream within a batch.
+  void DecodeItem(std::int32_t index, TZAStream& stream);
   bool DecodeEntry(TZAStream& archive, TZAStream& dest, const TDirItem& entry);
   bool DecodeChunks(TZAStream& archive, TZAStream& dest, const TDirItem& entry, const LocalFileHeader& local,
                     std::uint64_t packed, std::uint64_t limit, TZAEntryCipher* cipher, std::uint32_t& crc);
@@ -288,6 +290,7 @@ class TZABaseArchiver {
   bool cancel_ = false;
   bool skipFile_ = false;
   bool progressEnabled_ = false;
+  bool inBatch_ = false;
   std::int32_t selectedCount_ = 0;
   std::int32_t processedCount_ = 0;
   std::uint64_t bytesProduced_ = 0;

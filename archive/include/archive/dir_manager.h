@@ -79,6 +79,8 @@ class TZADirManager {
   void ReadCentralDirectory(std::int64_t start, std::uint32_t count);
   std::int64_t ScanForward(std::uint32_t signature, std::int64_t from);
   bool ReadAt(std::int64_t position, void* buffer, std::size_t count);
+  // Zip64EndRecord from the bytes at `position`; false when they cannot be read.
+  bool ReadZip64EndRecord(std::int64_t position);
 
   std::vector<char> nameBuffer_;
   std::u16string wideName_;
