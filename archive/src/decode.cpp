@@ -262,6 +262,7 @@ bool TZABaseArchiver::WriteOutput(TZAStream& dest, const std::uint8_t* buffer, s
   std::int64_t position = dest.Position();
   for (;;) {
     if (dest.Write(buffer, static_cast<std::int64_t>(count)) == static_cast<std::int64_t>(count)) return true;
+    outputFailure_.SystemError = dest.LastError();
     bool giveUp = false;
     if (OnDiskFull) {
       try {

@@ -91,6 +91,8 @@ TZADirManager::TZADirManager(TZAStream* archiveStream, TZABaseArchiver* owner, b
 }
 
 bool TZADirManager::OemNames() const { return Owner ? Owner->Options().OEMFileNames : true; }
+bool TZADirManager::Utf8FlagNames() const { return Owner && Owner->Utf8FlagNames(); }
+bool TZADirManager::PaddedEndRecord() const { return Owner && Owner->PaddedEndRecord(); }
 bool TZADirManager::Spanning() const { return Owner ? Owner->SpanningMode() != smNone : false; }
 bool TZADirManager::Repair() const { return Owner ? Owner->RepairEnabled() : true; }
 
@@ -119,12 +121,18 @@ bool TZADirManager::FindEndRecord(std::uint32_t signature, std::int64_t& positio
   if (!ReadAt(base, buf.data(), buf.size())) throw EReadError();
   std::uint8_t sig[4];
   PutU32(sig, signature);
+  // With zero padding accepted, a record may end anywhere from the last
+  // byte that is not zero on (a pipe's block padding, as tar writes it).
+  std::int64_t used = window;
+  if (PaddedEndRecord())
+    while (used > 0 && buf[static_cast<std::size_t>(used - 1)] == 0) --used;
   for (std::int64_t c = window - 4; c >= 0; --c) {
     const std::uint8_t* p = buf.data() + c;
     if (p[0] != sig[0] || std::memcmp(p, sig, 4) != 0) continue;
     std::int64_t after = window - c;  // bytes from the candidate on
     if (after < static_cast<std::int64_t>(EndOfCentralDirectory::kSize)) continue;
-    if (GetU16(p + 20) != after - static_cast<std::int64_t>(EndOfCentralDirectory::kSize)) continue;
+    std::int64_t end = c + static_cast<std::int64_t>(EndOfCentralDirectory::kSize) + GetU16(p + 20);
+    if (end != window && (end > window || end < used)) continue;
     record.Parse(p);
     position = base + c;
     if (record.CommentLength)
@@ -193,16 +201,26 @@ bool TZADirManager::FindDataDescriptor(std::int64_t from, DataDescriptor& descri
   return true;
 }
 
-void TZADirManager::DecodeStoredName(std::int32_t index, const std::uint8_t* name, std::size_t length) {
+void TZADirManager::DecodeName(const std::uint8_t* name, std::size_t length, std::uint16_t flags) {
+  nameBuffer_.assign(reinterpret_cast<const char*>(name), reinterpret_cast<const char*>(name) + length);
+  nameBuffer_.push_back('\0');
+  bool utf8 = (flags & kUtf8NameFlag) && Utf8FlagNames();
+  if (!utf8 && OemNames()) sys::OemToAnsiInPlace(nameBuffer_.data(), length);
+  std::size_t n = std::strlen(nameBuffer_.data());  // an embedded zero byte ends the name
+  std::string_view bytes(nameBuffer_.data(), n);
+  if (utf8)
+    wideName_ = sys::Utf8ToWide(bytes);
+  else
+    sys::AnsiToWide(bytes, wideName_);
+}
+
+void TZADirManager::DecodeStoredName(std::int32_t index, const std::uint8_t* name, std::size_t length,
+                                     std::uint16_t flags) {
   if (length == 0) {
     Items.SetName(index, std::u16string_view());
     return;
   }
-  nameBuffer_.assign(reinterpret_cast<const char*>(name), reinterpret_cast<const char*>(name) + length);
-  nameBuffer_.push_back('\0');
-  if (OemNames()) sys::OemToAnsiInPlace(nameBuffer_.data(), length);
-  std::size_t n = std::strlen(nameBuffer_.data());  // an embedded zero byte ends the name
-  sys::AnsiToWide(std::string_view(nameBuffer_.data(), n), wideName_);
+  DecodeName(name, length, flags);
   Items.SetName(index, wideName_);
 }
 
@@ -267,7 +285,7 @@ void TZADirManager::ReadCentralDirectory(std::int64_t start, std::uint32_t count
     item.Header.Parse(window.Take(CentralDirectoryHeader::kSize));
     item.ActualMethod = item.Header.Method;
     if ((item.Header.Flags & 1) && item.Header.VersionNeeded < kNoAesVersion) item.CryptoAlgorithm = caPkzipClassic;
-    DecodeStoredName(i, window.Take(item.Header.NameLength), item.Header.NameLength);
+    DecodeStoredName(i, window.Take(item.Header.NameLength), item.Header.NameLength, item.Header.Flags);
     WalkExtraField(i, window.Take(item.Header.ExtraLength), item.Header.ExtraLength);
     if (item.Header.CommentLength)
       item.Comment = std::string_view(reinterpret_cast<const char*>(window.Take(item.Header.CommentLength)),
@@ -434,6 +452,7 @@ void TZADirManager::ApplyPrefixOffset() {
 
 void TZADirManager::RebuildFromLocalHeaders() {
   Rebuilt = true;
+  RebuildDropped.clear();
   Items.Clear();
   if (Spanning()) throw EZAException(44, nullptr);
   std::int64_t size = ArchiveStream->Size();
@@ -475,7 +494,7 @@ void TZADirManager::RebuildFromLocalHeaders() {
       } else {
         bytes.resize(lh.NameLength);
         if (lh.NameLength && !ReadAt(nameAt, bytes.data(), bytes.size())) throw EReadError();
-        DecodeStoredName(i, bytes.data(), bytes.size());
+        DecodeStoredName(i, bytes.data(), bytes.size(), lh.Flags);
         if (lh.ExtraLength) {
           bytes.resize(lh.ExtraLength);
           if (!ReadAt(nameAt + lh.NameLength, bytes.data(), bytes.size())) throw EReadError();
@@ -490,6 +509,13 @@ void TZADirManager::RebuildFromLocalHeaders() {
           again.Header.CompressedSize = dd.CompressedSize;
           again.Header.UncompressedSize = dd.UncompressedSize;
         }
+      }
+    } else if (lh.NameLength > 0 && lh.NameLength <= 260) {
+      std::int64_t nameAt = q + static_cast<std::int64_t>(sizeof buf);
+      bytes.resize(lh.NameLength);
+      if (size - nameAt >= lh.NameLength && ReadAt(nameAt, bytes.data(), bytes.size())) {
+        DecodeName(bytes.data(), bytes.size(), lh.Flags);
+        RebuildDropped.push_back(wideName_);
       }
     }
     q = FindLocalHeader(q + 4);

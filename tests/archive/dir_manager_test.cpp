@@ -308,6 +308,35 @@ TEST(NameRuleTest, ZeroByteEndsTheNameAndUtf8FlagIsNotHonoured) {
   EXPECT_EQ(l[1].EntryName, u"тВм");  // the three bytes read as OEM 866
 }
 
+// What a command-line tool asks of the loader beyond the setup program:
+// names flagged UTF-8 read as UTF-8, block padding after the end record,
+// and the names of local headers the rebuild could not take in.
+TEST(ToolOptionsTest, Utf8FlagPaddingAndDroppedHeaders) {
+  za::TZipArchiver tool;
+  tool.SetUtf8FlagNames(true);
+  tool.SetPaddedEndRecord(true);
+  Archive a;
+  a.entries.push_back(Entry{"\xE2\x82\xAC", "y", 0, 0x0800});
+  a.entries.push_back(Entry{"\x8E\xA0", "z"});  // unflagged: still the code pages
+  a.trailing = std::string(700, '\0');
+  Loaded l(a.Build(), &tool);
+  EXPECT_FALSE(l.dir.Rebuilt);
+  EXPECT_EQ(l[0].EntryName, u"€");
+  EXPECT_EQ(l[1].EntryName, u"Оа");
+  // Padding that is not all zero is no padding.
+  a.trailing = std::string(700, '\0') + "x";
+  EXPECT_TRUE(Loaded(a.Build(), &tool).dir.Rebuilt);
+
+  Archive cut;
+  cut.entries.push_back(Entry{"one", std::string(100, '1')});
+  cut.entries.push_back(Entry{"two", std::string(1000, '2')});
+  std::string bytes = cut.Build();
+  bytes.resize(30 + 3 + 100 + 30 + 3 + 50);  // "two" claims more than the archive holds
+  Loaded m(bytes, &tool);
+  ASSERT_EQ(m.dir.Items.Count(), 1);
+  EXPECT_EQ(m.dir.RebuildDropped, std::vector<std::u16string>{u"two"});
+}
+
 TEST(NameRuleTest, UnicodeBlockReplacesTheStoredNameAndTheLastOneWins) {
   Archive a;
   a.entries.push_back(Entry{"plain.txt", "x"});

@@ -198,6 +198,27 @@ class TZABaseArchiver {
   std::int32_t UpdateLevel() const { return updateLevel_; }
   std::uint16_t CompressionMethod() const { return compressionMethod_; }
 
+  // Names whose general-purpose flag bit 11 is set are read as UTF-8 rather
+  // than through the OEM and ANSI code pages, as other zip tools read them.
+  // Off by default: the setup program reads every name through the code pages.
+  bool Utf8FlagNames() const { return utf8FlagNames_; }
+  void SetUtf8FlagNames(bool value) { utf8FlagNames_ = value; }
+  // The end record may be followed by zero bytes its comment does not
+  // account for, as an archive written to a pipe in blocks is. Off by
+  // default: the setup program rebuilds the directory of such an archive.
+  bool PaddedEndRecord() const { return paddedEndRecord_; }
+  void SetPaddedEndRecord(bool value) { paddedEndRecord_ = value; }
+
+  // Why the last entry of the running batch that could not be written
+  // failed, beyond its native error: the system's error code (0 when none
+  // is known), and whether its stored name was refused because it leaves
+  // the destination. Reset when a batch starts.
+  struct TZAOutputFailure {
+    std::int32_t SystemError = 0;
+    bool NameRefused = false;
+  };
+  const TZAOutputFailure& LastOutputFailure() const { return outputFailure_; }
+
   // The repair switch: on from construction; lets opening go on with a
   // damaged directory.
   bool RepairEnabled() const { return repair_; }
@@ -251,6 +272,9 @@ class TZABaseArchiver {
   TZAOptions options_;
   TZAWideStrings fileMasks_, exclusionMasks_, noCompressionMasks_;
   bool inMemory_ = false;
+  bool utf8FlagNames_ = false;
+  bool paddedEndRecord_ = false;
+  TZAOutputFailure outputFailure_;
 
   bool open_ = false;
   std::uint16_t openMode_ = 0;
