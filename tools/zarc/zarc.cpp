@@ -26,6 +26,7 @@
 #include "archive/archiver.h"
 #include "console.h"
 #include "sys/codepage.h"
+#include "sys/wide_file.h"
 
 namespace zarc {
 
@@ -167,7 +168,28 @@ double Ratio(std::uint64_t packed, std::uint64_t unpacked) {
   return r < 0 ? 0 : r;
 }
 
+// A volume of a split archive that is not there is named, and refused (the
+// engine's own answer only refuses). Disks of a spanned set on removable
+// media are left to the engine's dialogs, which ask for them to be inserted.
+void ReportMissingVolumes(za::TZipArchiver& zip, const std::u16string& fileName) {
+  if (sys::WideIsRemovableDrive(fileName)) return;
+  auto check = [](const std::u16string& volume, bool& cancel) {
+    if (sys::WideFileExists(volume)) return;
+    std::fflush(stdout);
+    std::fprintf(stderr, "zarc: cannot find volume %s\n", sys::WideToUtf8(volume).c_str());
+    cancel = true;
+  };
+  zip.OnRequestFirstVolume = [check](za::TZABaseArchiver*, std::u16string& volume, bool& cancel) {
+    check(volume, cancel);
+  };
+  zip.OnRequestLastVolume = zip.OnRequestFirstVolume;
+  zip.OnRequestMiddleVolume = [check](za::TZABaseArchiver*, std::int32_t, std::u16string& volume, bool& cancel) {
+    check(volume, cancel);
+  };
+}
+
 int List(za::TZipArchiver& zip, const std::u16string& fileName) {
+  ReportMissingVolumes(zip, fileName);
   zip.SetFileName(fileName);
   zip.OpenArchive(za::kZAModeReadOnly);  // never creates a file
   const za::TZADirManager& dir = *zip.DirManager();
@@ -208,6 +230,7 @@ std::string ComponentPassword(const std::u16string& text) { return sys::WideToAn
 // test and extract: the selected entries through the per-entry loop.
 // `ask`: a rejected password is asked for on the terminal.
 int Process(za::TZipArchiver& zip, const std::u16string& fileName, bool extract, bool progress, bool ask) {
+  ReportMissingVolumes(zip, fileName);
   zip.SetFileName(fileName);
   zip.OpenArchive(za::kZAModeReadOnly);
   if (zip.DirManager()->Rebuilt)
@@ -221,11 +244,14 @@ int Process(za::TZipArchiver& zip, const std::u16string& fileName, bool extract,
     if (phase == za::ppEnd && !cancel) ++done;
   };
   zip.OnProcessFileFailure = [&](za::TZABaseArchiver*, const std::u16string& name, za::TZAProcessOperation,
-                                 std::int32_t, std::int32_t, const std::u16string& message, za::TZAAction& action) {
+                                 std::int32_t nativeError, std::int32_t, const std::u16string& message,
+                                 za::TZAAction& action) {
     bar.Clear();
     std::fprintf(stderr, "zarc: %s: %s\n", PrintableName(name).c_str(), sys::WideToUtf8(message).c_str());
     ++failed;
-    action = za::fxaIgnore;
+    // A volume that cannot be had ends the work, as the engine's own answer
+    // does: every entry after it would ask for it again.
+    action = nativeError == 45 ? za::fxaAbort : za::fxaIgnore;
   };
   const std::string archiveName = sys::WideToUtf8(fileName);
   std::u16string lastAsked;
