@@ -98,7 +98,7 @@ const TDirItem& TZABaseArchiver::Item(std::int32_t index) const {
 void TZABaseArchiver::OpenArchive() {
   if (!inMemory_ && ZAFileNamePart(fileName_).empty()) throw EZAException(9, this);
   std::uint16_t mode;
-  if (inMemory_ || !sys::WideFileExists(fileName_)) {
+  if (inMemory_ || !VolumeExists(fileName_)) {
     mode = kZAModeCreate;
   } else {
     sys::WideFile probe;
