@@ -101,7 +101,9 @@ void TForm1::FormActivate() {
 }
 
 void TForm1::Button1Click() {
+  ++presses_;
   InstallerResult = 0;
+  installer_.reset();
   Image1->Hide();
   Image2->Hide();
   Image3->Hide();
@@ -119,8 +121,9 @@ void TForm1::Timer1Timer() {
     return;
   }
   Image4->Hide();
-  // More than 32: the shell reported a successful launch of the installer.
-  if (InstallerResult > 32)
+  // More than 32: the shell reported a successful launch of the installer;
+  // only the installer's own status tells that it installed.
+  if (InstallerResult > 32 && InstallerSucceeded())
     Image2->Show();
   else
     Image2->Hide();

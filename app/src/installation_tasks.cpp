@@ -1,6 +1,9 @@
 // The CAPICOM task and the certificate task: copies and programs started
-// from the unpacked payload, never waited for; their marks are all the user
-// learns of them.
+// from the unpacked payload. Their marks are all the user learns of them, so
+// a mark shows only when the programs we started said they succeeded.
+#include <cstdint>
+#include <memory>
+
 #include "app/form1.h"
 #include "sys/system.h"
 #include "ui/application.h"
@@ -11,10 +14,36 @@ namespace {
 // Puts a path in double quotes for a command line. The application-data
 // folder may hold blanks ("C:\Documents and Settings\..."), and unquoted the
 // command line would be split there, so the tool would get the store file
-// in pieces and import nothing while its mark still showed.
+// in pieces and import nothing.
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
+// The certificate tool imports two small stores in moments; one that has
+// not ended after this long is not going to report success.
+constexpr std::int32_t kCertificateWaitMs = 3 * 60 * 1000;
+
+// Windows Installer's statuses that mean installed: done, and done but a
+// restart is needed (ERROR_SUCCESS_REBOOT_REQUIRED, _INITIATED).
+bool InstallerSuccess(std::uint32_t status) { return status == 0 || status == 3010 || status == 1641; }
+
+bool EndedWith(sys::Process& process, std::uint32_t expected) {
+  const auto status = process.ExitStatus();
+  return status && *status == expected;
+}
+
 }  // namespace
+
+sys::MessagePump TForm1::Pump() {
+  ui::Application& application = ui::Application::Instance();
+  return {[&application] { application.ProcessMessages(); },
+          [&application](std::uint32_t ms) { application.WaitForMessages(ms); },
+          [this] { return form_->Closed(); }};
+}
+
+bool TForm1::InstallerSucceeded() {
+  if (!installer_) return false;
+  const auto status = installer_->ExitStatus();
+  return status && InstallerSuccess(*status);
+}
 
 void TForm1::CapicomTask() {
   Timer1->SetEnabled(true);
@@ -23,10 +52,9 @@ void TForm1::CapicomTask() {
   system_.CopyFile(work + "capicom.dll", WindowsPath + "\\syswow64\\capicom.dll", true);
   const std::string parameters = "/qb-! INSTALLDIR=\"" + WindowsPath + "\\system32\"";
   const std::string package = work + "capicom2.msi";
-  InstallerResult = system_.ShellExecute(form_->native, "open", package, parameters, "", sys::kShowHidden);
-  ui::Application& application = ui::Application::Instance();
-  system_.Delay(1500, {[&application] { application.ProcessMessages(); },
-                       [&application](std::uint32_t ms) { application.WaitForMessages(ms); }});
+  InstallerResult =
+      system_.ShellExecute(form_->native, "open", package, parameters, "", sys::kShowHidden, &installer_);
+  system_.Delay(1500, Pump());
   // Not to be left behind the installer's progress window.
   form_->BringToFront();
 }
@@ -34,12 +62,24 @@ void TForm1::CapicomTask() {
 void TForm1::CertificateTask() {
   const std::string work = WorkingFolder();
   const std::string tool = Quoted(work + "certmgr.exe");
-  system_.WinExec(tool + " /add /all /c " + Quoted(work + "rootsert.sst") + " -s Root -r localMachine",
-                  sys::kShowHidden);
-  const std::uint32_t started =
+  // Both start before either is waited for, as they always have.
+  std::unique_ptr<sys::Process> root, intermediate;
+  const std::uint32_t rootStarted = system_.WinExec(
+      tool + " /add /all /c " + Quoted(work + "rootsert.sst") + " -s Root -r localMachine", sys::kShowHidden, &root);
+  const std::uint32_t intermediateStarted =
       system_.WinExec(tool + " /add /all /c " + Quoted(work + "casert.sst") + " -s CA -r localMachine",
-                      sys::kShowHidden);
-  if (started > 31) Image1->Show();
+                      sys::kShowHidden, &intermediate);
+  if (rootStarted <= 31 || intermediateStarted <= 31 || !root || !intermediate) return;
+  const unsigned press = presses_;
+  // Done once both have ended, or as soon as one has failed.
+  const bool done = system_.WaitUntil(
+      [&] {
+        const auto a = root->ExitStatus();
+        const auto b = intermediate->ExitStatus();
+        return (a && b) || (a && *a != 0) || (b && *b != 0);
+      },
+      kCertificateWaitMs, Pump());
+  if (done && press == presses_ && EndedWith(*root, 0) && EndedWith(*intermediate, 0)) Image1->Show();
 }
 
 }  // namespace app

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <tuple>
@@ -44,10 +46,46 @@ class FakeSystem : public sys::testing::StubSystem {
     if (list) *list = processes;
   }
   std::uint32_t GetTickCount() override { return ticks += 100; }
-  // The clock is fake, so the wait must not block on real time.
+  // The clock is fake, so the waits must not block on real time.
   void Delay(std::int32_t ms, const sys::MessagePump& pump) override {
     calls.push_back("Delay(" + std::to_string(ms) + ")");
-    System::Delay(ms, {pump.processMessages, nullptr});
+    System::Delay(ms, {pump.processMessages, nullptr, pump.ended});
+  }
+  bool WaitUntil(const std::function<bool()>& done, std::int32_t ms, const sys::MessagePump& pump) override {
+    return System::WaitUntil(done, ms, {pump.processMessages, nullptr, pump.ended});
+  }
+
+  // How a started program ends, as the test decides, on the fake clock: with
+  // `status` once it has run `runsFor` milliseconds; without one, never. A
+  // test may change it while the program runs.
+  struct Run {
+    std::optional<std::uint32_t> status = 0;
+    std::uint32_t runsFor = 0;
+  };
+  static std::shared_ptr<Run> Ends(std::optional<std::uint32_t> status, std::uint32_t runsFor = 0) {
+    return std::make_shared<Run>(Run{status, runsFor});
+  }
+  // Programs started and not yet released.
+  int heldProcesses = 0;
+  class FakeProcess : public sys::Process {
+   public:
+    FakeProcess(FakeSystem& owner, std::shared_ptr<Run> run)
+        : owner_(owner), run_(std::move(run)), start_(owner.ticks) {
+      ++owner_.heldProcesses;
+    }
+    ~FakeProcess() override { --owner_.heldProcesses; }
+    std::optional<std::uint32_t> ExitStatus() override {
+      if (!run_->status || owner_.ticks - start_ < run_->runsFor) return std::nullopt;
+      return run_->status;
+    }
+
+   private:
+    FakeSystem& owner_;
+    std::shared_ptr<Run> run_;
+    std::uint32_t start_;
+  };
+  void Hand(const std::shared_ptr<Run>& run, std::unique_ptr<sys::Process>* process) {
+    if (process) *process = std::make_unique<FakeProcess>(*this, run);
   }
   bool DeleteFolder(const std::string& path) override {
     calls.push_back("DeleteFolder(" + path + ")");
@@ -89,23 +127,38 @@ class FakeSystem : public sys::testing::StubSystem {
     return true;
   }
 
+  // The shell's answer and, when it launched, how the installer ends.
   std::int32_t shellResult = 42;
+  std::shared_ptr<Run> installer = Ends(0);
   void* shellWindow = nullptr;
   std::int32_t ShellExecute(void* window, const std::string& verb, const std::string& file,
-                            const std::string& parameters, const std::string& directory, int show) override {
+                            const std::string& parameters, const std::string& directory, int show,
+                            std::unique_ptr<sys::Process>* process) override {
     shellWindow = window;
     calls.push_back("ShellExecute(" + verb + ", " + file + ", " + parameters + ", " + directory + ", " +
                     std::to_string(show) + ")");
+    if (shellResult > 32) Hand(installer, process);
     return shellResult;
   }
 
-  // Answers of successive WinExec calls; 33 once they run out.
+  // Answers of successive WinExec calls, 33 once they run out, and how the
+  // programs started end, `execRun` once `execRuns` run out.
   std::vector<std::uint32_t> execResults;
-  std::uint32_t WinExec(const std::string& commandLine, int show) override {
+  std::vector<std::shared_ptr<Run>> execRuns;
+  std::shared_ptr<Run> execRun = Ends(0);
+  std::uint32_t WinExec(const std::string& commandLine, int show, std::unique_ptr<sys::Process>* process) override {
     calls.push_back("WinExec(" + commandLine + ", " + std::to_string(show) + ")");
-    if (execResults.empty()) return 33;
-    std::uint32_t result = execResults.front();
-    execResults.erase(execResults.begin());
+    std::uint32_t result = 33;
+    if (!execResults.empty()) {
+      result = execResults.front();
+      execResults.erase(execResults.begin());
+    }
+    std::shared_ptr<Run> run = execRun;
+    if (!execRuns.empty()) {
+      run = execRuns.front();
+      execRuns.erase(execRuns.begin());
+    }
+    if (result > 31) Hand(run, process);
     return result;
   }
 

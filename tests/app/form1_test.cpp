@@ -190,8 +190,11 @@ TEST_F(Form1Test, PressResetsMarksAndStopsTheTimer) {
 }
 
 TEST_F(Form1Test, InstallerWatchFollowsTheProcessListAndTheLaunchResult) {
-  form.Timer1->SetEnabled(true);
-  form.InstallerResult = 33;
+  // A press that launches an installer which then ends well.
+  form.CheckBox1->SetChecked(false);
+  form.CheckBox3->SetChecked(false);
+  form.Button1->Click();
+  system.calls.clear();
   system.processes = {"C:\\Windows\\explorer.exe", "C:\\WINDOWS\\system32\\MsiExec.EXE"};
   form.Timer1->Fire();
   EXPECT_TRUE(form.Image4->Visible());

@@ -46,10 +46,12 @@ class PayloadSystem : public sys::System {
   bool CreateFolder(const std::string& p) override { return real.CreateFolder(p); }
   bool CopyFile(const std::string& a, const std::string& b, bool f) override { return real.CopyFile(a, b, f); }
   std::int32_t ShellExecute(void* w, const std::string& v, const std::string& f, const std::string& p,
-                            const std::string& d, int s) override {
-    return real.ShellExecute(w, v, f, p, d, s);
+                            const std::string& d, int s, std::unique_ptr<sys::Process>* process) override {
+    return real.ShellExecute(w, v, f, p, d, s, process);
   }
-  std::uint32_t WinExec(const std::string& c, int s) override { return real.WinExec(c, s); }
+  std::uint32_t WinExec(const std::string& c, int s, std::unique_ptr<sys::Process>* process) override {
+    return real.WinExec(c, s, process);
+  }
   std::unique_ptr<sys::TextFile> OpenTextFile(const std::string& p, int& e) override { return real.OpenTextFile(p, e); }
   bool ForceFolders(const std::string& p) override { return real.ForceFolders(p); }
   int WriteNewFile(const std::string& p, std::span<const std::uint8_t> d) override { return real.WriteNewFile(p, d); }

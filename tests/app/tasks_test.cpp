@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 #include "app/form1.h"
 #include "fake_system.h"
@@ -148,15 +150,100 @@ TEST_F(TasksTest, PathsWithBlanksReachTheCertificateToolWhole) {
                        "casert.sst\" -s CA -r localMachine, 0)"}));
 }
 
-TEST_F(TasksTest, CertificateMarkFollowsTheSecondCommandOnly) {
+TEST_F(TasksTest, CertificateMarkNeedsBothRunsStartedAndEndedWithZero) {
   Tick(true, false, false);
-  system.execResults = {2, 33};  // the first fails to start, the second starts
-  form.Button1->Click();
-  EXPECT_TRUE(form.Image1->Visible());
-  system.execResults = {33, 31};
+  const std::uint32_t statuses[] = {0, 1, 0xFFFFFFFF};
+  for (std::uint32_t root : statuses) {
+    for (std::uint32_t intermediate : statuses) {
+      SCOPED_TRACE(std::to_string(root) + ", " + std::to_string(intermediate));
+      // The first run takes longer than the second: the task waits for both.
+      system.execRuns = {FakeSystem::Ends(root, 2000), FakeSystem::Ends(intermediate, 300)};
+      form.Button1->Click();
+      EXPECT_EQ(form.Image1->Visible(), root == 0 && intermediate == 0);
+      EXPECT_EQ(system.heldProcesses, 0);
+    }
+  }
+  // A start that fails hides the mark and does not keep the other from
+  // starting.
+  for (std::vector<std::uint32_t> results : {std::vector<std::uint32_t>{2, 33}, {33, 31}}) {
+    system.calls.clear();
+    system.execResults = results;
+    form.Button1->Click();
+    EXPECT_FALSE(form.Image1->Visible());
+    EXPECT_EQ(Only("WinExec").size(), 2u);
+  }
+}
+
+TEST_F(TasksTest, CertificateWaitIsBoundedAndEndsAtTheFirstFailure) {
+  Tick(true, false, true);
+  system.execRuns = {FakeSystem::Ends(0), FakeSystem::Ends(std::nullopt)};
+  std::uint32_t before = system.ticks;
   form.Button1->Click();
   EXPECT_FALSE(form.Image1->Visible());
-  EXPECT_EQ(Only("WinExec").size(), 4u);
+  EXPECT_GE(system.ticks - before, 180000u);
+  EXPECT_LT(system.ticks - before, 190000u);
+  EXPECT_TRUE(form.Image3->Visible());  // the browser task still runs after it
+  EXPECT_EQ(system.heldProcesses, 0);
+
+  // A run that failed settles the mark: the other is not waited for.
+  system.execRuns = {FakeSystem::Ends(std::nullopt), FakeSystem::Ends(1, 500)};
+  before = system.ticks;
+  form.Button1->Click();
+  EXPECT_FALSE(form.Image1->Visible());
+  EXPECT_LT(system.ticks - before, 2000u);
+
+  // A slow import that succeeds within the bound shows the mark.
+  system.execRuns = {FakeSystem::Ends(0, 120000), FakeSystem::Ends(0)};
+  form.Button1->Click();
+  EXPECT_TRUE(form.Image1->Visible());
+}
+
+TEST_F(TasksTest, TheWindowStaysResponsiveWhileTheCertificatesImport) {
+  Tick(true, false, false);
+  // The runs end only once a call posted to the window has run, so the mark
+  // shows only if the wait lets messages through.
+  system.execRun = FakeSystem::Ends(std::nullopt);
+  std::atomic<bool> ran = false;
+  std::thread poster([&] {
+    ui::Application::Instance().RunOnUiThread([&] {
+      system.execRun->status = 0;
+      ran = true;
+    });
+  });
+  while (!ran) form.Button1->Click();
+  poster.join();
+  EXPECT_TRUE(form.Image1->Visible());
+}
+
+TEST_F(TasksTest, CapicomMarkFollowsTheInstallersOwnStatus) {
+  Tick(false, true, false);
+  const std::pair<std::uint32_t, bool> cases[] = {{0, true}, {3010, true}, {1641, true}, {1603, false}, {1602, false}};
+  for (const auto& [status, shown] : cases) {
+    SCOPED_TRACE(status);
+    system.installer = FakeSystem::Ends(std::nullopt);
+    system.processes = {"C:\\Windows\\System32\\msiexec.exe"};
+    form.Button1->Click();
+    form.Timer1->Fire();
+    EXPECT_TRUE(form.Image4->Visible());
+    EXPECT_FALSE(form.Image2->Visible());
+    system.installer->status = status;
+    system.processes.clear();
+    form.Timer1->Fire();
+    EXPECT_FALSE(form.Image4->Visible());
+    EXPECT_EQ(form.Image2->Visible(), shown);
+  }
+  // Ours ended well, but an installer still runs: the spinner, no mark.
+  system.processes = {"msiexec.exe"};
+  form.Timer1->Fire();
+  EXPECT_TRUE(form.Image4->Visible());
+  EXPECT_FALSE(form.Image2->Visible());
+  // Ours has not ended yet, under another name: no spinner, no mark.
+  system.installer = FakeSystem::Ends(std::nullopt);
+  system.processes.clear();
+  form.Button1->Click();
+  form.Timer1->Fire();
+  EXPECT_FALSE(form.Image4->Visible());
+  EXPECT_FALSE(form.Image2->Visible());
 }
 
 TEST_F(TasksTest, FailedInstallerLaunchLeavesBothCapicomMarksHidden) {
@@ -164,6 +251,7 @@ TEST_F(TasksTest, FailedInstallerLaunchLeavesBothCapicomMarksHidden) {
   system.shellResult = 2;  // file not found
   form.Button1->Click();
   EXPECT_EQ(form.InstallerResult, 2);
+  EXPECT_EQ(system.heldProcesses, 0);
   form.Timer1->Fire();
   EXPECT_FALSE(form.Image2->Visible());
   EXPECT_FALSE(form.Image4->Visible());
@@ -171,6 +259,28 @@ TEST_F(TasksTest, FailedInstallerLaunchLeavesBothCapicomMarksHidden) {
   system.processes = {"C:\\Windows\\System32\\msiexec.exe"};
   form.Timer1->Fire();
   EXPECT_TRUE(form.Image4->Visible());
+}
+
+TEST_F(TasksTest, SecondPressFollowsOnlyItsOwnInstaller) {
+  Tick(false, true, false);
+  const auto first = FakeSystem::Ends(std::nullopt);
+  system.installer = first;
+  system.processes = {"msiexec.exe"};
+  form.Button1->Click();
+  form.Timer1->Fire();
+  EXPECT_TRUE(form.Image4->Visible());
+
+  system.installer = FakeSystem::Ends(1603);
+  form.Button1->Click();
+  EXPECT_EQ(system.heldProcesses, 1);  // the first is let go
+  form.Timer1->Fire();
+  EXPECT_TRUE(form.Image4->Visible());  // the first still runs
+  // The first one ends well, the second had failed: no mark.
+  first->status = 0;
+  system.processes.clear();
+  form.Timer1->Fire();
+  EXPECT_FALSE(form.Image2->Visible());
+  EXPECT_FALSE(form.Image4->Visible());
 }
 
 TEST_F(TasksTest, SecondCapicomRunNeverOverwritesAndLaunchesAgain) {

@@ -15,10 +15,10 @@ class StubSystem : public System {
   bool CreateFolder(const std::string&) override { return false; }
   bool CopyFile(const std::string&, const std::string&, bool) override { return false; }
   std::int32_t ShellExecute(void*, const std::string&, const std::string&, const std::string&, const std::string&,
-                            int) override {
+                            int, std::unique_ptr<Process>*) override {
     return 2;
   }
-  std::uint32_t WinExec(const std::string&, int) override { return 2; }
+  std::uint32_t WinExec(const std::string&, int, std::unique_ptr<Process>*) override { return 2; }
   std::unique_ptr<TextFile> OpenTextFile(const std::string&, int& error) override {
     error = 2;
     return nullptr;

@@ -5,14 +5,22 @@
 # its command lines), copies the CAPICOM files into "syswow64", has Wine's
 # Windows Installer install the payload's test package, and fills the Trusted
 # sites zone from the payload's host list; the marks then show, and closing
-# removes the working folder.
+# removes the working folder. A second run has the certificate tool end with
+# status 1 and a stand-in installer with 1603 (a failed installation): then
+# only the browser's mark may show.
 set -euo pipefail
 source "$(dirname "$0")/wine_env.sh"
 exe=$1
 out=${TEST_OUT:-$WINE_BUILD/test-out}
 payload=$WINE_BUILD/resources/payload
 rm -rf "$out"; mkdir -p "$out/log"
-trap wine_stop EXIT
+msi_command='HKCR\Msi.Package\shell\Open\command'
+# Windows registers .msi packages as msiexec /i "%1" %*; Wine leaves out the
+# %*, which would drop the installer's parameters.
+use_msiexec() {
+  "$WINE" reg add "$msi_command" /ve /d 'C:\windows\system32\msiexec.exe /i "%1" %*' /f >/dev/null
+}
+trap 'use_msiexec; wine_stop' EXIT
 wine_x_server
 wine_prefix
 appdata=$(wine_appdata)
@@ -26,9 +34,7 @@ package_code='{5D2B8E61-0C3A-4F7A-9B14-7E6C2A9D3F08}'
 markers=("$windows/system32/rovend-capicom-test.txt" "$WINEPREFIX/drive_c/C:/windows/system32/rovend-capicom-test.txt")
 installed() { [[ -f ${markers[0]} || -f ${markers[1]} ]]; }
 
-# Windows registers .msi packages as msiexec /i "%1" %*; Wine leaves out the
-# %*, which would drop the installer's parameters.
-"$WINE" reg add 'HKCR\Msi.Package\shell\Open\command' /ve /d 'C:\windows\system32\msiexec.exe /i "%1" %*' /f >/dev/null
+use_msiexec
 
 # A clean start: nothing of an earlier run may count.
 "$WINE" msiexec /x "$package_code" /qn >/dev/null 2>&1 || true
@@ -88,6 +94,7 @@ green() {  # green X Y: the badge's colour at a point of the client area
   read -r r g b < <(wine_pixel $((X + $1)) $((Y + $2)))
   (( g > 100 && g > r + 40 && g > b + 40 ))
 }
+not_green() { ! green "$@"; }
 check "certificate mark shown" green 320 19
 check "CAPICOM mark shown" green 320 50
 check "browser mark shown" green 320 82
@@ -95,4 +102,30 @@ check "browser mark shown" green 320 82
 check "program ended after the close" wine_close_setup
 check "working folder deleted" test ! -e "$work"
 "$WINE" msiexec /x "$package_code" /qn >/dev/null 2>&1 || true
+
+# --- a failed import and a failed installation -------------------------------
+mkdir -p "$WINEPREFIX/drive_c/rovend-standins" "$out/log-failed"
+cp "$WINE_BUILD/bin/standins/msiexec.exe" "$WINEPREFIX/drive_c/rovend-standins/msiexec.exe"
+"$WINE" reg add "$msi_command" /ve /d '"C:\rovend-standins\msiexec.exe" /i "%1" %*' /f >/dev/null
+export ROVEND_STANDIN_LOG="Z:${out//\//\\}\\log-failed"
+export ROVEND_STANDIN_STATUS_certmgr=1 ROVEND_STANDIN_STATUS_msiexec=1603
+wine_start_setup "$exe"
+for _ in $(seq 100); do [[ -f $work/url.txt ]] && break; sleep 0.1; done
+sleep 1
+xdotool mousemove --window "$SETUP_WINDOW" 160 156 click 1
+for _ in $(seq 150); do
+  [[ -f $out/log-failed/msiexec.log && $(wc -l 2>/dev/null < "$out/log-failed/certmgr.log" || echo 0) -ge 2 ]] && break
+  sleep 0.1
+done
+check "both certificate commands ran" test "$(wc -l < "$out/log-failed/certmgr.log")" -eq 2
+check "the stand-in installer ran" test -f "$out/log-failed/msiexec.log"
+# Past the task's wait of 1.5 s and a tick of the watch after the installer's end.
+for _ in $(seq 50); do pgrep -fi 'msiexec.exe' >/dev/null || break; sleep 0.2; done
+sleep 2
+import -window root "$out/after-failed-run.png"
+echo "screenshot: $out/after-failed-run.png"
+check "certificate mark hidden after a failed import" not_green 320 19
+check "CAPICOM mark hidden after a failed installation" not_green 320 50
+check "browser mark shown" green 320 82
+check "program ended after the close" wine_close_setup
 check_summary

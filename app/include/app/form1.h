@@ -9,6 +9,8 @@
 #include "ui/form_description.h"
 
 namespace sys {
+class Process;
+struct MessagePump;
 class System;
 }
 
@@ -71,6 +73,11 @@ class TForm1 {
   void CapicomTask();
   void CertificateTask();
   void BrowserTask();
+  // True once the installer launched by the last press has ended with one of
+  // Windows Installer's success statuses.
+  bool InstallerSucceeded();
+  // The window's message loop, for waits that keep the window responsive.
+  sys::MessagePump Pump();
 
   sys::System& system_;
   std::unique_ptr<ui::Form> form_;
@@ -80,6 +87,11 @@ class TForm1 {
   // Set once the start-up sequence has set up the working folder under a
   // known application-data folder; only then does closing delete it.
   bool workingFolderSetUp_ = false;
+  // The installer launched by the last press, whose status decides Image2.
+  std::unique_ptr<sys::Process> installer_;
+  // Counts presses: a task that waited while messages flowed must not mark
+  // a press that a newer one has replaced.
+  unsigned presses_ = 0;
 };
 
 // The administrator warning, shown at start-up to other users.

@@ -3,9 +3,11 @@
 // passed it, to %ROVEND_STANDIN_LOG%\<name>.log (%TEMP%\rovend-<name>.log
 // when that is not set), then stays alive for
 // %ROVEND_STANDIN_SLEEP_<name>% milliseconds (so that an installer can be
-// seen running) and exits.
+// seen running) and exits with the status %ROVEND_STANDIN_STATUS_<name>% (0
+// when it is not set), so that tests can play a failed import or install.
 #include <windows.h>
 
+#include <cwchar>
 #include <string>
 
 namespace {
@@ -45,5 +47,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   }
   std::wstring sleep = Env((L"ROVEND_STANDIN_SLEEP_" + name).c_str());
   if (!sleep.empty()) Sleep(static_cast<DWORD>(_wtoi(sleep.c_str())));
-  return 0;
+  // Read as unsigned, so that 4294967295 ends the program with -1.
+  return static_cast<int>(wcstoul(Env((L"ROVEND_STANDIN_STATUS_" + name).c_str()).c_str(), nullptr, 10));
 }

@@ -45,12 +45,24 @@ using RegistryKey = std::uintptr_t;
 // Show modes of started programs.
 inline constexpr int kShowHidden = 0;
 
-// What Delay needs of the window toolkit's message loop.
+// What Delay and WaitUntil need of the window toolkit's message loop.
 struct MessagePump {
   std::function<void()> processMessages;
   // Optional: block until a message arrives or the time passes, so that a
-  // wait does not spin a core. Absent, Delay spins.
+  // wait does not spin a core. Absent, the waits spin.
   std::function<void(std::uint32_t ms)> waitForMessages;
+  // Optional: true once the window has gone, so that WaitUntil need not
+  // keep a closed program alive.
+  std::function<bool()> ended = {};
+};
+
+// A program we started and keep hold of, so that its end and exit status can
+// be learnt; released, it runs on unwatched.
+class Process {
+ public:
+  virtual ~Process() = default;
+  // The exit status once the program has ended; none while it runs.
+  virtual std::optional<std::uint32_t> ExitStatus() = 0;
 };
 
 class System {
@@ -71,6 +83,10 @@ class System {
   // Returns after at least `ms` milliseconds, processing messages meanwhile;
   // at least one pass of message processing happens even for ms <= 0.
   virtual void Delay(std::int32_t ms, const MessagePump& pump);
+  // Processes messages until `done` answers true (true), `ms` milliseconds
+  // have passed or the pump has ended (false). `done` is asked between
+  // passes, so it sees what the messages changed.
+  virtual bool WaitUntil(const std::function<bool()>& done, std::int32_t ms, const MessagePump& pump);
   // Deletes the folder and everything below it; true on success.
   virtual bool DeleteFolder(const std::string& path) = 0;
   // Creates one folder level; false when it exists or cannot be made.
@@ -80,12 +96,16 @@ class System {
   // overwritten and the copy fails.
   virtual bool CopyFile(const std::string& existing, const std::string& target, bool failIfExists) = 0;
   // Starts the program associated with the file's type, as the shell does.
-  // Above 32 on success; 32 or less is the shell's error value.
+  // Above 32 on success; 32 or less is the shell's error value. With
+  // `process` given, a successful start hands over the started program; it
+  // stays empty when the shell gave the file to a program that was running
+  // already, so there is nothing of ours to follow.
   virtual std::int32_t ShellExecute(void* window, const std::string& verb, const std::string& file,
-                                    const std::string& parameters, const std::string& directory,
-                                    int show) = 0;
-  // Starts a command line without waiting for it. Above 31 on success.
-  virtual std::uint32_t WinExec(const std::string& commandLine, int show) = 0;
+                                    const std::string& parameters, const std::string& directory, int show,
+                                    std::unique_ptr<Process>* process) = 0;
+  // Starts a command line without waiting for it. Above 31 on success; with
+  // `process` given, a successful start hands over the started program.
+  virtual std::uint32_t WinExec(const std::string& commandLine, int show, std::unique_ptr<Process>* process) = 0;
   // Opens a text file for reading; null with `error` set when it cannot.
   virtual std::unique_ptr<TextFile> OpenTextFile(const std::string& path, int& error) = 0;
   // Creates the folder and every missing folder above it; an existing

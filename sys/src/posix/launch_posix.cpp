@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 #include <vector>
 
 #include "../common/command_line.h"
@@ -48,9 +50,44 @@ std::string FindProgram(const std::string& windowsPath) {
   return {};
 }
 
-// Starts the program without waiting for it; a grandchild, so that no
-// zombie is left behind for the program's own lifetime.
-bool Spawn(const std::string& program, const std::vector<std::string>& args, const std::string& directory) {
+// A started child; a handle released before its end leaves a thread to
+// reap it, so that no zombie stays for the program's lifetime.
+class PosixProcess final : public Process {
+ public:
+  explicit PosixProcess(pid_t pid) : pid_(pid) {}
+  ~PosixProcess() override {
+    if (status_ || Reap(WNOHANG)) return;
+    std::thread([pid = pid_] {
+      int ignored = 0;
+      while (waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
+      }
+    }).detach();
+  }
+  std::optional<std::uint32_t> ExitStatus() override {
+    if (!status_) Reap(WNOHANG);
+    return status_;
+  }
+
+ private:
+  bool Reap(int flags) {
+    int status = 0;
+    pid_t r;
+    while ((r = waitpid(pid_, &status, flags)) < 0 && errno == EINTR) {
+    }
+    if (r != pid_) return false;
+    // A program killed by a signal ends with the status a shell reports.
+    status_ = WIFEXITED(status) ? static_cast<std::uint32_t>(WEXITSTATUS(status))
+                                : 128u + static_cast<std::uint32_t>(WTERMSIG(status));
+    return true;
+  }
+  pid_t pid_;
+  std::optional<std::uint32_t> status_;
+};
+
+// Starts the program without waiting for it; true once it runs. The child
+// is handed over in `process`, or else left to a reaper.
+bool Spawn(const std::string& program, const std::vector<std::string>& args, const std::string& directory,
+           std::unique_ptr<Process>* process) {
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -65,31 +102,31 @@ bool Spawn(const std::string& program, const std::vector<std::string>& args, con
   if (child == 0) {
     close(pipefd[0]);
     setsid();
-    if (fork() != 0) _exit(0);
-    if (!directory.empty() && chdir(directory.c_str()) != 0) {
-      char failed = 1;
-      (void)!write(pipefd[1], &failed, 1);
-      _exit(127);
-    }
-    execv(program.c_str(), argv.data());
+    if (directory.empty() || chdir(directory.c_str()) == 0) execv(program.c_str(), argv.data());
     char failed = 1;
     (void)!write(pipefd[1], &failed, 1);
     _exit(127);
   }
   close(pipefd[1]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  // The grandchild writes only when exec failed; a successful exec closes
-  // the pipe (close-on-exec), so the read sees its end.
+  // The child writes only when exec failed; a successful exec closes the
+  // pipe (close-on-exec), so the read sees its end.
   char failed = 0;
-  ssize_t n = read(pipefd[0], &failed, 1);
+  ssize_t n;
+  while ((n = read(pipefd[0], &failed, 1)) < 0 && errno == EINTR) {
+  }
   close(pipefd[0]);
-  return n <= 0;
+  auto started = std::make_unique<PosixProcess>(child);
+  if (n > 0) {
+    started->ExitStatus();
+    return false;
+  }
+  if (process) *process = std::move(started);
+  return true;
 }
 
 }  // namespace
 
-std::uint32_t WinExec(const std::string& commandLine) {
+std::uint32_t WinExec(const std::string& commandLine, std::unique_ptr<Process>* process) {
   std::string program;
   std::string rest;
   if (!commandLine.empty() && commandLine.front() == '"') {
@@ -115,13 +152,13 @@ std::uint32_t WinExec(const std::string& commandLine) {
   for (std::string& a : SplitArguments(rest)) args.push_back(std::move(a));
   if (access(program.c_str(), X_OK) != 0) {
     args.insert(args.begin(), "/bin/sh");
-    return Spawn("/bin/sh", args, {}) ? kExecStarted : kErrorFileNotFound;
+    return Spawn("/bin/sh", args, {}, process) ? kExecStarted : kErrorFileNotFound;
   }
-  return Spawn(program, args, {}) ? kExecStarted : kErrorFileNotFound;
+  return Spawn(program, args, {}, process) ? kExecStarted : kErrorFileNotFound;
 }
 
 std::int32_t ShellExecute(const std::string& verb, const std::string& file, const std::string& parameters,
-                          const std::string& directory) {
+                          const std::string& directory, std::unique_ptr<Process>* process) {
   const std::string path = ToPosixPath(file);
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return kShellFileNotFound;
@@ -134,7 +171,7 @@ std::int32_t ShellExecute(const std::string& verb, const std::string& file, cons
   if (!handler || !*handler) return kShellNoAssociation;
   std::vector<std::string> args{handler, path};
   for (std::string& a : SplitArguments(parameters)) args.push_back(std::move(a));
-  return Spawn(handler, args, ToPosixPath(directory)) ? kShellStarted : kShellAccessDenied;
+  return Spawn(handler, args, ToPosixPath(directory), process) ? kShellStarted : kShellAccessDenied;
 }
 
 }  // namespace sys::posix

@@ -135,11 +135,14 @@ class PosixSystem final : public System {
   }
 
   std::int32_t ShellExecute(void*, const std::string& verb, const std::string& file,
-                            const std::string& parameters, const std::string& directory, int) override {
-    return posix::ShellExecute(verb, file, parameters, directory);
+                            const std::string& parameters, const std::string& directory, int,
+                            std::unique_ptr<Process>* process) override {
+    return posix::ShellExecute(verb, file, parameters, directory, process);
   }
 
-  std::uint32_t WinExec(const std::string& commandLine, int) override { return posix::WinExec(commandLine); }
+  std::uint32_t WinExec(const std::string& commandLine, int, std::unique_ptr<Process>* process) override {
+    return posix::WinExec(commandLine, process);
+  }
 
   std::unique_ptr<TextFile> OpenTextFile(const std::string& path, int& error) override {
     std::FILE* file = std::fopen(posix::ToPosixPath(path).c_str(), "rb");

@@ -9,6 +9,7 @@
 
 #include "../common/stdio_text_file.h"
 #include "admin_win32.h"
+#include "launch_win32.h"
 #include "processes_win32.h"
 #include "sys/system.h"
 
@@ -49,15 +50,13 @@ class Win32System final : public System {
   }
 
   std::int32_t ShellExecute(void* window, const std::string& verb, const std::string& file,
-                            const std::string& parameters, const std::string& directory, int show) override {
-    HINSTANCE result = ::ShellExecuteA(static_cast<HWND>(window), verb.empty() ? nullptr : verb.c_str(), file.c_str(),
-                                     parameters.empty() ? nullptr : parameters.c_str(),
-                                     directory.empty() ? nullptr : directory.c_str(), show);
-    return static_cast<std::int32_t>(reinterpret_cast<INT_PTR>(result));
+                            const std::string& parameters, const std::string& directory, int show,
+                            std::unique_ptr<Process>* process) override {
+    return win32::ShellExecute(static_cast<HWND>(window), verb, file, parameters, directory, show, process);
   }
 
-  std::uint32_t WinExec(const std::string& commandLine, int show) override {
-    return ::WinExec(commandLine.c_str(), static_cast<UINT>(show));
+  std::uint32_t WinExec(const std::string& commandLine, int show, std::unique_ptr<Process>* process) override {
+    return win32::WinExec(commandLine, show, process);
   }
 
   std::unique_ptr<TextFile> OpenTextFile(const std::string& path, int& error) override {
