@@ -55,7 +55,7 @@ std::uint32_t Crc(std::uint32_t crc, const std::uint8_t* data, std::size_t size)
 
 }  // namespace
 
-void TZABaseArchiver::ExtractItemToStream(std::int32_t index, TZAStream& stream) {
+void TZABaseArchiver::DecodeItem(std::int32_t index, TZAStream& stream) {
   if (!dirManager_ || !stream_ || index < 0 || index >= dirManager_->Items.Count()) throw EZAException(16, this);
   const TDirItem& entry = dirManager_->Items.GetItem(index);
   cancel_ = false;  // within an operation nothing reaches here once cancelled
@@ -159,17 +159,20 @@ bool TZABaseArchiver::DecodeChunks(TZAStream& archive, TZAStream& dest, const TD
       archive.SetPosition(start);
       if (cipher->CheckPassword(archive, local, Password())) break;
       std::u16string name = entry.EntryName;
-      std::string password = Password();
       bool skip = false;
-      if (OnPassword)
-        OnPassword(this, name, password, skip);
-      else
-        skip = !Dialogs().AskPassword(u"Password for \"" + name + u"\"", password);
+      // The handler answers in the component's own Password, which it keeps
+      // also when it skips; TZipArchiver's setter is not gone through.
+      if (OnPassword) {
+        OnPassword(this, name, password_, skip);
+      } else {
+        std::string typed = password_;
+        skip = !Dialogs().AskPassword(u"Password for \"" + name + u"\"", typed);
+        if (!skip) password_ = typed;
+      }
       if (skip) {
         skipFile_ = true;
         return false;
       }
-      if (password != Password()) SetPassword(password);
     }
   }
 
@@ -259,6 +262,7 @@ bool TZABaseArchiver::WriteOutput(TZAStream& dest, const std::uint8_t* buffer, s
   std::int64_t position = dest.Position();
   for (;;) {
     if (dest.Write(buffer, static_cast<std::int64_t>(count)) == static_cast<std::int64_t>(count)) return true;
+    outputFailure_.SystemError = dest.LastError();
     bool giveUp = false;
     if (OnDiskFull) {
       try {

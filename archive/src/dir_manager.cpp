@@ -91,6 +91,8 @@ TZADirManager::TZADirManager(TZAStream* archiveStream, TZABaseArchiver* owner, b
 }
 
 bool TZADirManager::OemNames() const { return Owner ? Owner->Options().OEMFileNames : true; }
+bool TZADirManager::Utf8FlagNames() const { return Owner && Owner->Utf8FlagNames(); }
+bool TZADirManager::PaddedEndRecord() const { return Owner && Owner->PaddedEndRecord(); }
 bool TZADirManager::Spanning() const { return Owner ? Owner->SpanningMode() != smNone : false; }
 bool TZADirManager::Repair() const { return Owner ? Owner->RepairEnabled() : true; }
 
@@ -119,12 +121,18 @@ bool TZADirManager::FindEndRecord(std::uint32_t signature, std::int64_t& positio
   if (!ReadAt(base, buf.data(), buf.size())) throw EReadError();
   std::uint8_t sig[4];
   PutU32(sig, signature);
+  // With zero padding accepted, a record may end anywhere from the last
+  // byte that is not zero on (a pipe's block padding, as tar writes it).
+  std::int64_t used = window;
+  if (PaddedEndRecord())
+    while (used > 0 && buf[static_cast<std::size_t>(used - 1)] == 0) --used;
   for (std::int64_t c = window - 4; c >= 0; --c) {
     const std::uint8_t* p = buf.data() + c;
     if (p[0] != sig[0] || std::memcmp(p, sig, 4) != 0) continue;
     std::int64_t after = window - c;  // bytes from the candidate on
     if (after < static_cast<std::int64_t>(EndOfCentralDirectory::kSize)) continue;
-    if (GetU16(p + 20) != after - static_cast<std::int64_t>(EndOfCentralDirectory::kSize)) continue;
+    std::int64_t end = c + static_cast<std::int64_t>(EndOfCentralDirectory::kSize) + GetU16(p + 20);
+    if (end != window && (end > window || end < used)) continue;
     record.Parse(p);
     position = base + c;
     if (record.CommentLength)
@@ -193,16 +201,26 @@ bool TZADirManager::FindDataDescriptor(std::int64_t from, DataDescriptor& descri
   return true;
 }
 
-void TZADirManager::DecodeStoredName(std::int32_t index, const std::uint8_t* name, std::size_t length) {
+void TZADirManager::DecodeName(const std::uint8_t* name, std::size_t length, std::uint16_t flags) {
+  nameBuffer_.assign(reinterpret_cast<const char*>(name), reinterpret_cast<const char*>(name) + length);
+  nameBuffer_.push_back('\0');
+  bool utf8 = (flags & kUtf8NameFlag) && Utf8FlagNames();
+  if (!utf8 && OemNames()) sys::OemToAnsiInPlace(nameBuffer_.data(), length);
+  std::size_t n = std::strlen(nameBuffer_.data());  // an embedded zero byte ends the name
+  std::string_view bytes(nameBuffer_.data(), n);
+  if (utf8)
+    wideName_ = sys::Utf8ToWide(bytes);
+  else
+    sys::AnsiToWide(bytes, wideName_);
+}
+
+void TZADirManager::DecodeStoredName(std::int32_t index, const std::uint8_t* name, std::size_t length,
+                                     std::uint16_t flags) {
   if (length == 0) {
     Items.SetName(index, std::u16string_view());
     return;
   }
-  nameBuffer_.assign(reinterpret_cast<const char*>(name), reinterpret_cast<const char*>(name) + length);
-  nameBuffer_.push_back('\0');
-  if (OemNames()) sys::OemToAnsiInPlace(nameBuffer_.data(), length);
-  std::size_t n = std::strlen(nameBuffer_.data());  // an embedded zero byte ends the name
-  sys::AnsiToWide(std::string_view(nameBuffer_.data(), n), wideName_);
+  DecodeName(name, length, flags);
   Items.SetName(index, wideName_);
 }
 
@@ -267,12 +285,19 @@ void TZADirManager::ReadCentralDirectory(std::int64_t start, std::uint32_t count
     item.Header.Parse(window.Take(CentralDirectoryHeader::kSize));
     item.ActualMethod = item.Header.Method;
     if ((item.Header.Flags & 1) && item.Header.VersionNeeded < kNoAesVersion) item.CryptoAlgorithm = caPkzipClassic;
-    DecodeStoredName(i, window.Take(item.Header.NameLength), item.Header.NameLength);
+    DecodeStoredName(i, window.Take(item.Header.NameLength), item.Header.NameLength, item.Header.Flags);
     WalkExtraField(i, window.Take(item.Header.ExtraLength), item.Header.ExtraLength);
     if (item.Header.CommentLength)
       item.Comment = std::string_view(reinterpret_cast<const char*>(window.Take(item.Header.CommentLength)),
                                       item.Header.CommentLength);
   }
+}
+
+bool TZADirManager::ReadZip64EndRecord(std::int64_t position) {
+  std::uint8_t buf[Zip64EndOfCentralDirectory::kSize];
+  if (!ReadAt(position, buf, sizeof buf)) return false;
+  Zip64EndRecord.Parse(buf);
+  return true;
 }
 
 void TZADirManager::LoadDirectory() {
@@ -305,14 +330,18 @@ void TZADirManager::LoadDirectory() {
   }
   if (HasZip64End) {
     if (!(p > static_cast<std::int64_t>(Zip64EndOfCentralDirectory::kSize))) throw EZAException(40, nullptr);
-    std::uint8_t buf[Zip64EndOfCentralDirectory::kSize];
-    std::uint64_t at = Zip64Locator.EndRecordOffset;
-    if (at > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) ||
-        !ReadAt(static_cast<std::int64_t>(at), buf, sizeof buf))
-      throw EReadError();
-    Zip64EndRecord.Parse(buf);
-    if (Zip64EndRecord.Signature != kZip64EndRecordSignature) throw EZAException(40, nullptr);
-    p -= static_cast<std::int64_t>(Zip64EndOfCentralDirectory::kSize);
+    std::int64_t inFront = p - static_cast<std::int64_t>(Zip64EndOfCentralDirectory::kSize);
+    std::uint64_t named = Zip64Locator.EndRecordOffset;
+    bool readable = named <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) &&
+                    ReadZip64EndRecord(static_cast<std::int64_t>(named));
+    // A stub put in front of the archive without adjusting its offsets makes
+    // the locator name a position that does not count the stub; the record
+    // then lies directly in front of the locator, where it is taken to be.
+    bool found = readable && Zip64EndRecord.Signature == kZip64EndRecordSignature;
+    if (!found) found = ReadZip64EndRecord(inFront) && Zip64EndRecord.Signature == kZip64EndRecordSignature;
+    if (!found && !readable) throw EReadError();
+    if (!found) throw EZAException(40, nullptr);
+    p = inFront;
   }
   if (!HasZip64End && EndRecord.EntriesTotal == 0xFFFF) {
     RebuildFromLocalHeaders();
@@ -391,10 +420,15 @@ void TZADirManager::DetectPrefix(std::int64_t position) {
       LocalFileHeader h;
       h.Parse(buf);
       bool nameReadable = size - q - static_cast<std::int64_t>(sizeof buf) >= h.NameLength;
+      // A size of 0xFFFFFFFF stands for one in a Zip64 block, and the local
+      // and central headers need not put the same sizes there.
+      auto sameSize = [](std::uint32_t local, std::uint32_t central) {
+        return local == central || local == 0xFFFFFFFF || central == 0xFFFFFFFF;
+      };
       if (nameReadable &&
           (q == 0 || (h.VersionNeeded == t.VersionNeeded && h.Method == t.Method && h.ModTime == t.ModTime &&
-                      h.ModDate == t.ModDate && h.Crc32 == t.Crc32 && h.CompressedSize == t.CompressedSize &&
-                      h.UncompressedSize == t.UncompressedSize))) {
+                      h.ModDate == t.ModDate && h.Crc32 == t.Crc32 && sameSize(h.CompressedSize, t.CompressedSize) &&
+                      sameSize(h.UncompressedSize, t.UncompressedSize)))) {
         PrefixLength = q;
         return;
       }
@@ -407,12 +441,18 @@ void TZADirManager::ApplyPrefixOffset() {
   std::uint32_t prefix = static_cast<std::uint32_t>(PrefixLength);
   for (std::int32_t i = 0; i < Items.Count(); ++i) {
     TDirItem& item = Items.ItemAt(i);
-    if (!(item.Header.ExternalAttributes & 0x10)) item.Header.LocalHeaderOffset += prefix;
+    if (item.Header.ExternalAttributes & 0x10) continue;
+    // An offset held in the Zip64 block moves there; the all-ones mark stays.
+    if (item.Header.LocalHeaderOffset == 0xFFFFFFFF)
+      item.Zip64LocalHeaderOffset += static_cast<std::uint64_t>(PrefixLength);
+    else
+      item.Header.LocalHeaderOffset += prefix;
   }
 }
 
 void TZADirManager::RebuildFromLocalHeaders() {
   Rebuilt = true;
+  RebuildDropped.clear();
   Items.Clear();
   if (Spanning()) throw EZAException(44, nullptr);
   std::int64_t size = ArchiveStream->Size();
@@ -454,7 +494,7 @@ void TZADirManager::RebuildFromLocalHeaders() {
       } else {
         bytes.resize(lh.NameLength);
         if (lh.NameLength && !ReadAt(nameAt, bytes.data(), bytes.size())) throw EReadError();
-        DecodeStoredName(i, bytes.data(), bytes.size());
+        DecodeStoredName(i, bytes.data(), bytes.size(), lh.Flags);
         if (lh.ExtraLength) {
           bytes.resize(lh.ExtraLength);
           if (!ReadAt(nameAt + lh.NameLength, bytes.data(), bytes.size())) throw EReadError();
@@ -469,6 +509,13 @@ void TZADirManager::RebuildFromLocalHeaders() {
           again.Header.CompressedSize = dd.CompressedSize;
           again.Header.UncompressedSize = dd.UncompressedSize;
         }
+      }
+    } else if (lh.NameLength > 0 && lh.NameLength <= 260) {
+      std::int64_t nameAt = q + static_cast<std::int64_t>(sizeof buf);
+      bytes.resize(lh.NameLength);
+      if (size - nameAt >= lh.NameLength && ReadAt(nameAt, bytes.data(), bytes.size())) {
+        DecodeName(bytes.data(), bytes.size(), lh.Flags);
+        RebuildDropped.push_back(wideName_);
       }
     }
     q = FindLocalHeader(q + 4);

@@ -4,6 +4,7 @@
 // that the replacing is tried on the system it is meant for.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -116,6 +117,27 @@ TEST_F(ReplaceTest, FailedEntryKeepsTheFileItWasToReplace) {
       EXPECT_TRUE(MineKept(readOnly));
       EXPECT_EQ(Leftovers(), std::vector<std::string>{});
     }
+  }
+}
+
+// The disk is full where the run gives the program a file-size limit
+// (ROVEND_FILE_SIZE_LIMIT bytes): writes past it fail.
+TEST_F(ReplaceTest, FullDiskKeepsTheFileItWasToReplace) {
+  const char* limit = std::getenv("ROVEND_FILE_SIZE_LIMIT");
+  if (!limit) GTEST_SKIP() << "run without a file-size limit";
+  int asked = 0;
+  zip.OnDiskFull = [&](za::TZABaseArchiver*, std::int32_t, const std::u16string&, bool& cancel) {
+    ++asked;
+    cancel = true;
+  };
+  for (bool readOnly : {false, true}) {
+    SCOPED_TRACE(readOnly ? "read-only" : "writable");
+    asked = 0;
+    ExtractOver(Entry::Deflated("", std::string(2 * std::strtoull(limit, nullptr, 10), 'f')), readOnly);
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(failures, std::vector<int>{});
+    EXPECT_TRUE(MineKept(readOnly));
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{});
   }
 }
 

@@ -68,6 +68,8 @@ def parse_listing(out):
     assert len(rules) == 2, out
     entries = []
     for line in lines[rules[0] + 1:rules[1]]:
+        if line.lstrip().startswith("comment: "):
+            continue
         length, method, size, ratio, date, time, crc, attr, enc, name = line.split(None, 9)
         entries.append(dict(name=name, length=int(length), size=int(size), method=method, date=date,
                             time=time, crc=int(crc, 16), attr=attr, encrypted=enc == "Yes"))
@@ -132,7 +134,9 @@ class ToolsTest(unittest.TestCase):
             shutil.rmtree(d, ignore_errors=True)
         result = zarc("extract", "-q", *options, archive, "-d", mine)
         self.assertEqual(result.returncode, 0, result.stderr)
-        subprocess.run([require("unzip"), "-q", "-o", archive, "-d", theirs], check=True)
+        # unzip ends with 1 after warnings such as bytes in front of the zip data.
+        status = subprocess.run([require("unzip"), "-q", "-o", archive, "-d", theirs]).returncode
+        self.assertIn(status, (0, 1))
         files = 0
         for root, dirs, names in os.walk(theirs):
             for name in names:
@@ -165,6 +169,16 @@ class ToolsTest(unittest.TestCase):
         names = subprocess.run([require("unzip"), "-Z1", archive], capture_output=True, text=True,
                                check=True).stdout.split("\n")
         self.assertEqual([g["name"] for g in got], [n for n in names if n])
+
+    def test_info_zip_zip64_behind_a_stub_its_offsets_do_not_count(self):
+        require("zip")
+        plain = self.out("zip64.zip")
+        subprocess.run(["zip", "-q", "-r", "-fz", plain, "."], cwd=self.src, check=True)
+        archive = self.out("stub-zip64.zip")
+        with open(archive, "wb") as f, open(plain, "rb") as z:
+            f.write(b"MZ" + bytes(4094) + z.read())
+        self.check(archive)
+        self.check_extract(archive)
 
     def test_7z(self):
         archive = self.out("7z.zip")
@@ -215,10 +229,12 @@ class ToolsTest(unittest.TestCase):
         with zipfile.ZipFile(utf8, "w", zipfile.ZIP_DEFLATED) as z:
             z.writestr("папка/файл.txt", b"cyrillic")
             z.writestr("ελληνικά €.txt", b"greek")
-        # Stored UTF-8 names are decoded by the ANSI code page: UTF-8 here.
-        self.check(utf8, "--no-oem", "--ansi-cp", "65001")
-        plain = parse_listing(zarc("list", utf8).stdout)
-        self.assertNotEqual(plain[0]["name"], "папка/файл.txt")  # the flag alone changes nothing
+        # Names flagged UTF-8 are read as UTF-8, as every peer reads them;
+        # as the setup program reads them, only the ANSI code page can.
+        self.check(utf8)
+        self.check(utf8, "--setup-names", "--no-oem", "--ansi-cp", "65001")
+        plain = parse_listing(zarc("list", "--setup-names", utf8).stdout)
+        self.assertNotEqual(plain[0]["name"], "папка/файл.txt")
 
     def test_python_zip64_end_record_for_many_entries(self):
         archive = self.out("many.zip")
@@ -237,11 +253,11 @@ class ToolsTest(unittest.TestCase):
             z.writestr("../escape.txt", b"evil")
         dest = self.out("dest")
         result = zarc("extract", archive, "-d", dest, "*.txt", "-x", "skip/*")
-        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.returncode, 1, result.stderr)
         self.assertEqual(sorted(os.listdir(dest)), ["keep"])
         self.assertEqual(os.listdir(os.path.join(dest, "keep")), ["a.txt"])
         self.assertFalse(os.path.exists(self.out("escape.txt")))
-        self.assertIn("Cannot create file", result.stderr)
+        self.assertIn(": ../escape.txt: refused: the name leaves the destination", result.stderr)
         self.assertIn("1 failed", result.stdout)
         # A damaged entry fails the test.
         with open(archive, "rb") as f:
@@ -252,22 +268,23 @@ class ToolsTest(unittest.TestCase):
         with open(damaged, "wb") as f:
             f.write(bytes(data))
         result = zarc("test", damaged)
-        self.assertEqual(result.returncode, 1)
-        self.assertIn("keep\\a.txt", result.stderr)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("damaged.zip: keep/a.txt: damaged: ", result.stderr)
 
     def test_failures_exit_non_zero_with_the_message(self):
         result = zarc("list", self.out("absent.zip"))
-        self.assertEqual(result.returncode, 1)
-        self.assertIn('File "' + self.out("absent.zip") + '" not found - Native error: 00012', result.stderr)
+        self.assertEqual(result.returncode, 9)
+        self.assertIn('File "' + self.out("absent.zip") + '" not found (native error 12)', result.stderr)
         self.assertFalse(os.path.exists(self.out("absent.zip")))
         text = self.out("text.zip")
         with open(text, "w") as f:
             f.write("not a zip\n")
         result = zarc("list", text)
-        self.assertEqual(result.returncode, 1)
-        self.assertIn("Invalid archive file. - Native error: 00035", result.stderr)
-        self.assertEqual(zarc().returncode, 2)
-        self.assertEqual(zarc("frobnicate", text).returncode, 2)
+        self.assertEqual(result.returncode, 9)
+        self.assertIn("text.zip: Invalid archive file. (native error 35)", result.stderr)
+        self.assertNotIn("zarc: zarc", result.stderr)
+        self.assertEqual(zarc().returncode, 10)
+        self.assertEqual(zarc("frobnicate", text).returncode, 10)
 
 
 class PasswordTest(unittest.TestCase):
@@ -334,12 +351,12 @@ class PasswordTest(unittest.TestCase):
                     dest = os.path.join(self.tmp, kind + "-wrong")
                     shutil.rmtree(dest, ignore_errors=True)
                     result = zarc("extract", "-q", *options, archive, "-d", dest)
-                    self.assertEqual(result.returncode, 1, options)
+                    self.assertEqual(result.returncode, 82, options)
                     self.assertEqual(result.stderr.count(self.SKIPPED), 3, result.stderr)
                     self.assertIn("3 failed", result.stdout)
                     self.assertEqual(self.written(dest), {}, options)
                     result = zarc("test", *options, archive)
-                    self.assertEqual(result.returncode, 1, options)
+                    self.assertEqual(result.returncode, 82, options)
                     self.assertEqual(result.stderr.count(self.SKIPPED), 3, result.stderr)
 
     def test_only_entries_of_the_given_password_are_written(self):
@@ -384,7 +401,7 @@ class PasswordTest(unittest.TestCase):
         self.assertIsNotNone(term.read_until("c.txt password: "), term.shown)
         term.type("\x04")  # end of input: the rest are skipped without asking
         code, shown = term.finish()
-        self.assertEqual(code, 1, shown)
+        self.assertEqual(code, 82, shown)
         self.assertEqual(shown.count(self.SKIPPED), 3, shown)
         self.assertEqual(shown.count("password: "), 2, shown)
         self.assertIn("3 failed", shown)
@@ -392,7 +409,7 @@ class PasswordTest(unittest.TestCase):
         # A wrong -P is reported, not asked about, even on a terminal.
         term = Terminal("test", "-P", "Nope4321", archive)
         code, shown = term.finish()
-        self.assertEqual(code, 1, shown)
+        self.assertEqual(code, 82, shown)
         self.assertNotIn("password: ", shown)
         self.assertEqual(shown.count(self.SKIPPED), 3, shown)
 

@@ -179,7 +179,8 @@ class TZABaseArchiver {
                  std::int32_t searchAttr);
   bool FindNext(TZAArchiveItem& rec);
   // Decodes entry `index` into `stream`; native error 16 for a bad index,
-  // 8 when the entry does not decode (unless ExtractCorruptedFiles).
+  // 8 when the entry does not decode (unless ExtractCorruptedFiles). Called
+  // on its own, it raises the progress events as for a batch of one entry.
   void ExtractItemToStream(std::int32_t index, TZAStream& stream);
 
   // The dialogs that answer events without a handler (nullptr: the
@@ -196,6 +197,27 @@ class TZABaseArchiver {
   const TDirItem& Item(std::int32_t index) const;  // native error 2 out of range; 13 when not open
   std::int32_t UpdateLevel() const { return updateLevel_; }
   std::uint16_t CompressionMethod() const { return compressionMethod_; }
+
+  // Names whose general-purpose flag bit 11 is set are read as UTF-8 rather
+  // than through the OEM and ANSI code pages, as other zip tools read them.
+  // Off by default: the setup program reads every name through the code pages.
+  bool Utf8FlagNames() const { return utf8FlagNames_; }
+  void SetUtf8FlagNames(bool value) { utf8FlagNames_ = value; }
+  // The end record may be followed by zero bytes its comment does not
+  // account for, as an archive written to a pipe in blocks is. Off by
+  // default: the setup program rebuilds the directory of such an archive.
+  bool PaddedEndRecord() const { return paddedEndRecord_; }
+  void SetPaddedEndRecord(bool value) { paddedEndRecord_ = value; }
+
+  // Why the last entry of the running batch that could not be written
+  // failed, beyond its native error: the system's error code (0 when none
+  // is known), and whether its stored name was refused because it leaves
+  // the destination. Reset when a batch starts.
+  struct TZAOutputFailure {
+    std::int32_t SystemError = 0;
+    bool NameRefused = false;
+  };
+  const TZAOutputFailure& LastOutputFailure() const { return outputFailure_; }
 
   // The repair switch: on from construction; lets opening go on with a
   // damaged directory.
@@ -221,7 +243,8 @@ class TZABaseArchiver {
   void ExtractItem(std::int32_t index, std::u16string fileName, std::u16string destDir);
   TZAAction DefaultFailureAnswer(const EZAException& e);
   bool ConfirmOverwrite(const std::u16string& fileName, std::u16string& path);
-  // Decoding of one entry.
+  // Decoding of one entry: ExtractItemToStream within a batch.
+  void DecodeItem(std::int32_t index, TZAStream& stream);
   bool DecodeEntry(TZAStream& archive, TZAStream& dest, const TDirItem& entry);
   bool DecodeChunks(TZAStream& archive, TZAStream& dest, const TDirItem& entry, const LocalFileHeader& local,
                     std::uint64_t packed, std::uint64_t limit, TZAEntryCipher* cipher, std::uint32_t& crc);
@@ -249,6 +272,9 @@ class TZABaseArchiver {
   TZAOptions options_;
   TZAWideStrings fileMasks_, exclusionMasks_, noCompressionMasks_;
   bool inMemory_ = false;
+  bool utf8FlagNames_ = false;
+  bool paddedEndRecord_ = false;
+  TZAOutputFailure outputFailure_;
 
   bool open_ = false;
   std::uint16_t openMode_ = 0;
@@ -264,6 +290,7 @@ class TZABaseArchiver {
   bool cancel_ = false;
   bool skipFile_ = false;
   bool progressEnabled_ = false;
+  bool inBatch_ = false;
   std::int32_t selectedCount_ = 0;
   std::int32_t processedCount_ = 0;
   std::uint64_t bytesProduced_ = 0;

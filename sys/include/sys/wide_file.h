@@ -6,7 +6,8 @@
 // (0x01 read-only, 0x02 hidden, 0x04 system, 0x10 directory, 0x20 archive);
 // on POSIX a file without any write permission bit counts as read-only and
 // refuses to be opened for writing, also for root, as a read-only file does
-// on Windows. Times are MS-DOS date and time packed into 32 bits (date in the
+// on Windows. Setting attributes that carry a Unix mode of a regular file or
+// folder in their upper 16 bits applies its permission bits on POSIX. Times are MS-DOS date and time packed into 32 bits (date in the
 // upper half), in local time.
 #include <cstdint>
 #include <string>

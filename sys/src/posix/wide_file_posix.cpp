@@ -211,7 +211,14 @@ bool WideSetAttributes(std::u16string_view name, std::uint32_t attributes) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return false;
   mode_t mode = st.st_mode & 07777;
-  if (attributes & 0x01)
+  // Zip tools on Unix keep the file's mode in the upper half, its type bits
+  // telling it apart from other uses of those bits. Only a regular file's or
+  // a folder's permissions are taken (a link's are always 0777), and never
+  // set-user-id, set-group-id or sticky, as unzip does without -K.
+  std::uint32_t unixType = (attributes >> 16) & 0170000;
+  if (unixType == 0100000 || unixType == 0040000)
+    mode = static_cast<mode_t>((attributes >> 16) & 0777);
+  else if (attributes & 0x01)
     mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
   else if (NoWriteBits(st))
     mode |= S_IWUSR;
