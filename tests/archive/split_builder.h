@@ -46,11 +46,7 @@ struct SplitArchive {
       offsets.push_back(offset);
       std::string h;
       Put32(h, 0x04034B50);
-      Put16(h, e.versionNeeded);
-      Put16(h, e.flags);
-      Put16(h, e.method);
-      Put16(h, e.time);
-      Put16(h, e.date);
+      PutVersionToDate(h, e);
       Put32(h, e.PlainCrc());
       Put32(h, static_cast<std::uint32_t>(e.data.size()));
       Put32(h, e.PlainSize());
@@ -76,11 +72,7 @@ struct SplitArchive {
       std::string h;
       Put32(h, 0x02014B50);
       Put16(h, 20);
-      Put16(h, e.versionNeeded);
-      Put16(h, e.flags);
-      Put16(h, e.method);
-      Put16(h, e.time);
-      Put16(h, e.date);
+      PutVersionToDate(h, e);
       Put32(h, e.PlainCrc());
       Put32(h, zip64 ? 0xFFFFFFFF : static_cast<std::uint32_t>(e.data.size()));
       Put32(h, zip64 ? 0xFFFFFFFF : e.PlainSize());

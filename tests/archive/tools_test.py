@@ -84,6 +84,17 @@ def expected(path):
                 for i in z.infolist()]
 
 
+def files_under(root):
+    """Every file under root: its name from there (with "/") -> its bytes."""
+    found = {}
+    for where, _, names in os.walk(root):
+        for name in names:
+            path = os.path.join(where, name)
+            with open(path, "rb") as f:
+                found[os.path.relpath(path, root).replace(os.sep, "/")] = f.read()
+    return found
+
+
 def require(tool):
     path = shutil.which(tool)
     if not path:
@@ -286,16 +297,6 @@ class ToolsTest(unittest.TestCase):
         self.assertEqual(zarc().returncode, 10)
         self.assertEqual(zarc("frobnicate", text).returncode, 10)
 
-    def tree(self, root):
-        """Every file under root: relative name -> bytes."""
-        files = {}
-        for where, _, names in os.walk(root):
-            for name in names:
-                path = os.path.join(where, name)
-                with open(path, "rb") as f:
-                    files[os.path.relpath(path, root)] = f.read()
-        return files
-
     def split_sets(self):
         """Split archives of both naming schemes: (the names to open it by, the name 7z opens)."""
         many = os.path.join(self.src, "many")
@@ -324,12 +325,12 @@ class ToolsTest(unittest.TestCase):
 
     def test_split_archives_read_by_either_name_as_7z_reads_them(self):
         sets = self.split_sets()
-        want = self.tree(self.src)
+        want = files_under(self.src)
         for names, for_7z in sets:
             theirs = self.out("x-7z")
             shutil.rmtree(theirs, ignore_errors=True)
             subprocess.run([require("7z"), "x", "-bd", "-bso0", "-o" + theirs, for_7z], check=True)
-            self.assertEqual(self.tree(theirs), want, for_7z)
+            self.assertEqual(files_under(theirs), want, for_7z)
             for name in names:
                 label = os.path.basename(name)
                 listed = zarc("list", name)
@@ -343,7 +344,7 @@ class ToolsTest(unittest.TestCase):
                 shutil.rmtree(mine, ignore_errors=True)
                 result = zarc("extract", "-q", name, "-d", mine)
                 self.assertEqual(result.returncode, 0, label + result.stderr)
-                self.assertEqual(self.tree(mine), want, label)
+                self.assertEqual(files_under(mine), want, label)
 
     def test_a_missing_volume_is_named(self):
         sets = self.split_sets()
@@ -403,13 +404,7 @@ class PasswordTest(unittest.TestCase):
         return made
 
     def written(self, dest):
-        found = {}
-        for root, _, names in os.walk(dest):
-            for name in names:
-                path = os.path.join(root, name)
-                with open(path, "rb") as f:
-                    found[os.path.relpath(path, dest).replace(os.sep, "/")] = f.read()
-        return found
+        return files_under(dest)
 
     def test_password_option_right_wrong_and_missing(self):
         for kind, archive in self.archives("Open1234").items():

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "memory_volumes.h"
+#include "native_error.h"
 #include "split_builder.h"
 
 using zatest::Entry;
@@ -31,14 +32,7 @@ std::unique_ptr<za::TZAStream> Memory(const std::string& bytes) {
   return s;
 }
 
-int NativeErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const za::EZAException& e) {
-    return e.NativeError;
-  }
-  return -1;
-}
+using zatest::NativeErrorOf;
 
 TEST(VolumeNamesTest, BothSchemes) {
   std::u16string stem;
