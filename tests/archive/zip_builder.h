@@ -114,6 +114,16 @@ inline Entry ClassicEncrypted(std::string name, const std::string& plain, const 
   return e;
 }
 
+// The run of fields that local and central headers share, from the version
+// needed to the date.
+inline void PutVersionToDate(std::string& s, const Entry& e) {
+  Put16(s, e.versionNeeded);
+  Put16(s, e.flags);
+  Put16(s, e.method);
+  Put16(s, e.time);
+  Put16(s, e.date);
+}
+
 struct Archive {
   std::vector<Entry> entries;
   std::string comment;
