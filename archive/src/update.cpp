@@ -166,6 +166,7 @@ class TZAUpdater {
       }
       return;
     }
+    if (!wild) return;  // names nothing
     std::size_t cut = full.find_last_of(u'/');
     maskFolder_ = cut == std::u16string::npos ? std::u16string() : full.substr(0, cut);
     std::u16string pattern = cut == std::u16string::npos ? full : full.substr(cut + 1);
@@ -324,7 +325,9 @@ class TZAUpdater {
         if (!a_.Options().Recurse || entry.LinkedFolder) continue;
         std::u16string stored = StoredName(full);
         if (Excluded(stored) || !Admitted(entry.Attributes)) continue;
-        AddFolder(full, entry);
+        // A pattern that takes every file takes the folders too, the empty
+        // ones included; a narrower one takes only the files it matches.
+        if (pattern == u"*" || pattern == u"*.*") AddFolder(full, entry);
         folders.push_back(full);
       } else if (MatchesMask(entry.Name, pattern)) {
         AddFile(full, entry);
