@@ -43,6 +43,8 @@ class PayloadSystem : public sys::System {
   void FillProcessList(sys::ProcessList* l) override { real.FillProcessList(l); }
   std::uint32_t GetTickCount() override { return real.GetTickCount(); }
   bool DeleteFolder(const std::string& p) override { return real.DeleteFolder(p); }
+  bool RemoveLink(const std::string& p) override { return real.RemoveLink(p); }
+  std::unique_ptr<sys::HeldFile> HoldFile(const std::string& p) override { return real.HoldFile(p); }
   bool CreateFolder(const std::string& p) override { return real.CreateFolder(p); }
   bool CopyFile(const std::string& a, const std::string& b, bool f) override { return real.CopyFile(a, b, f); }
   std::int32_t ShellExecute(void* w, const std::string& v, const std::string& f, const std::string& p,

@@ -20,6 +20,7 @@
 #include "path_posix.h"
 #include "registry_posix.h"
 #include "resources_posix.h"
+#include "working_files_posix.h"
 #include "sys/system.h"
 
 namespace sys {
@@ -120,6 +121,10 @@ class PosixSystem final : public System {
     std::filesystem::remove_all(target, error);  // does not follow symbolic links
     return !error;
   }
+
+  bool RemoveLink(const std::string& path) override { return posix::RemoveLink(path); }
+
+  std::unique_ptr<HeldFile> HoldFile(const std::string& path) override { return posix::HoldFile(path); }
 
   bool CreateFolder(const std::string& path) override {
     std::string target = StripTrailingSeparators(posix::ToPosixPath(path));

@@ -11,6 +11,7 @@
 #include "admin_win32.h"
 #include "launch_win32.h"
 #include "processes_win32.h"
+#include "working_files_win32.h"
 #include "sys/system.h"
 
 namespace sys {
@@ -30,16 +31,13 @@ class Win32System final : public System {
 
   std::uint32_t GetTickCount() override { return ::GetTickCount(); }
 
-  bool DeleteFolder(const std::string& path) override {
-    // The shell takes a list of paths ending in two NULs.
-    std::string from = path;
-    from.push_back('\0');
-    SHFILEOPSTRUCTA operation = {};
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = from.c_str();
-    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION;
-    return SHFileOperationA(&operation) == 0;
-  }
+  // Not SHFileOperation: older shells follow junctions inside the folder
+  // and delete what lies behind them, outside the folder.
+  bool DeleteFolder(const std::string& path) override { return win32::DeleteTree(path); }
+
+  bool RemoveLink(const std::string& path) override { return win32::RemoveLink(path); }
+
+  std::unique_ptr<HeldFile> HoldFile(const std::string& path) override { return win32::HoldFile(path); }
 
   bool CreateFolder(const std::string& path) override {
     return CreateDirectoryA(path.c_str(), nullptr) != FALSE;
