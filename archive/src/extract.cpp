@@ -1,7 +1,10 @@
 // Selecting entries by mask and the per-entry loop that extracts or tests
 // them.
 #include <algorithm>
+#include <atomic>
 #include <exception>
+#include <optional>
+#include <random>
 
 #include "archive/archiver.h"
 #include "archive/mask.h"
@@ -42,24 +45,91 @@ std::size_t DrivePartLength(std::u16string_view mask) {
   return 0;
 }
 
-// A stored name that would leave the destination folder: absolute, with a
-// drive or network prefix, an empty component, or a ".." component (also
-// ".. " and "..." which Windows reads as "..").
-bool LeavesDestination(std::u16string_view name) {
-  if (name.empty()) return false;
-  if (name[0] == u'\\' || name.find(u':') != std::u16string_view::npos) return true;
+// A ".." component (also ".. " and "..." which Windows reads as "..").
+bool HasParentComponent(std::u16string_view name) {
   std::size_t start = 0;
   while (start <= name.size()) {
     std::size_t end = name.find(u'\\', start);
     if (end == std::u16string_view::npos) end = name.size();
     std::u16string_view part = name.substr(start, end - start);
-    if (part.empty() && end < name.size()) return true;  // "a\\b"
     std::size_t dots = static_cast<std::size_t>(std::count(part.begin(), part.end(), u'.'));
     if (dots >= 2 && part.find_first_not_of(u". ") == std::u16string_view::npos) return true;
     start = end + 1;
   }
   return false;
 }
+
+// The folder part of a path, separators "\\" or "/" or a drive's ":".
+std::u16string_view FolderOf(std::u16string_view path) {
+  std::size_t cut = path.find_last_of(u"\\/:");
+  return cut == std::u16string_view::npos ? std::u16string_view() : path.substr(0, cut + 1);
+}
+
+// A name for a file of our own that no entry is likely to carry; taken
+// names are passed over anyway.
+std::u16string TempName() {
+  static std::atomic<std::uint32_t> next{std::random_device{}()};
+  std::uint32_t v = next.fetch_add(0x9E3779B9u);
+  v ^= v >> 16;
+  v *= 0x7FEB352Du;
+  v ^= v >> 15;
+  std::u16string name = u"~za";
+  for (int i = 0; i < 5; ++i) name += u"0123456789abcdef"[(v >> (4 * i)) & 15];
+  return name + u".tmp";
+}
+
+// The output of one entry. It is decoded into a new file of our own beside
+// the destination, which takes the destination's place only once the entry
+// has decoded and passed its checks: a failed, skipped or cancelled entry
+// never costs the user the file it was to replace. What is not put in
+// place is removed.
+class PendingOutput {
+ public:
+  PendingOutput() = default;
+  PendingOutput(const PendingOutput&) = delete;
+  PendingOutput& operator=(const PendingOutput&) = delete;
+  ~PendingOutput() {
+    Close();
+    if (!name_.empty()) sys::WideDeleteFile(name_);
+  }
+
+  // False when no file can be made beside `path`.
+  bool Create(std::u16string_view path) {
+    std::u16string folder(FolderOf(path));
+    for (int attempt = 0; attempt < 16; ++attempt) {
+      std::u16string name = folder + TempName();
+      sys::WideFile file;
+      if (file.CreateNew(name)) {
+        name_ = name;
+        stream_.emplace(std::move(file), name_);
+        return true;
+      }
+      // Only a name already taken is worth another try.
+      if (!sys::WideFileExists(name) && !sys::WideDirectoryExists(name)) return false;
+    }
+    return false;
+  }
+  TZAFileStream& Stream() { return *stream_; }
+  void Close() { stream_.reset(); }
+  // Puts the file in the place of `path`. Windows replaces no read-only
+  // file, so one there loses that attribute first, and gets it back when
+  // the file stays.
+  bool Commit(std::u16string_view path) {
+    Close();
+    std::uint32_t old = sys::WideGetAttributes(path);
+    bool cleared = old != sys::kInvalidAttributes && (old & 0x01) && sys::WideSetAttributes(path, old & ~0x01u);
+    if (!sys::WideReplaceFile(name_, path)) {
+      if (cleared) sys::WideSetAttributes(path, old);
+      return false;
+    }
+    name_.clear();
+    return true;
+  }
+
+ private:
+  std::u16string name_;
+  std::optional<TZAFileStream> stream_;
+};
 
 // Creates every missing folder of `path` (separators "\" or "/").
 bool ForceDirectories(std::u16string_view path) {
@@ -284,16 +354,20 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
   std::uint32_t fileAttr = item.Header.ExternalAttributes;
   const std::u16string stored = fileName;
   if (OnExtractFile) OnExtractFile(this, fileName, fileAttr, item.Comment.str());
-  // A name from the archive stays inside the destination; one set by the
-  // handler is the caller's choice.
-  if (fileName == stored && LeavesDestination(stored)) throw EZAException(19, this, {destDir + fileName});
+  const bool fromArchive = fileName == stored;
+  const std::u16string named = destDir + fileName;
   if (fileName.find(u':') != std::u16string::npos || fileName.find(u"\\\\") != std::u16string::npos)
     destDir.clear();
-  if (!options_.CreateDirs) {
-    fileName = std::u16string(LastComponent(fileName));
-  } else {
+  if (!options_.CreateDirs) fileName = std::u16string(LastComponent(fileName));
+  // What is judged is where a name from the archive ends up, not how it is
+  // spelt: "\abs.txt" lands inside the destination, "..\up.txt" does too
+  // once its folders are dropped. A name set by the handler is the caller's
+  // choice.
+  if (fromArchive && (destDir.empty() || HasParentComponent(fileName))) throw EZAException(19, this, {named});
+  if (options_.CreateDirs) {
     std::u16string folder = destDir + std::u16string(FolderPart(fileName));
-    if (folder != lastFolderMade_) {
+    // A handler may have removed the folder the previous entry went to.
+    if (folder != lastFolderMade_ || !sys::WideDirectoryExists(folder)) {
       bool made;
       try {
         made = ForceDirectories(folder);
@@ -329,30 +403,21 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
     }
   }
 
-  if (sys::WideFileExists(path)) {
-    sys::WideSetAttributes(path, 0);
-    sys::WideDeleteFile(path);
-  }
-  std::unique_ptr<TZAFileStream> out;
-  try {
-    out = std::make_unique<TZAFileStream>(path, fmCreate);
-  } catch (const EFCreateError&) {
-    throw EZAException(19, this, {path});
-  }
+  PendingOutput out;
+  if (sys::WideDirectoryExists(path) || !out.Create(path)) throw EZAException(19, this, {path});
   std::exception_ptr failure;
   try {
-    ExtractItemToStream(index, *out);
+    ExtractItemToStream(index, out.Stream());
   } catch (...) {
     failure = std::current_exception();
   }
-  out->File().SetDosDateTime((static_cast<std::uint32_t>(item.Header.ModDate) << 16) | item.Header.ModTime);
-  if (options_.FlushBuffers && sys::WideIsRemovableDrive(path)) out->File().Flush();
-  out.reset();
-  if (skipFile_ || cancel_ || failure)
-    sys::WideDeleteFile(path);
-  else if (options_.SetAttributes)
-    sys::WideSetAttributes(path, fileAttr);
+  out.Stream().File().SetDosDateTime((static_cast<std::uint32_t>(item.Header.ModDate) << 16) | item.Header.ModTime);
+  if (options_.FlushBuffers && sys::WideIsRemovableDrive(path)) out.Stream().File().Flush();
+  out.Close();
   if (failure) std::rethrow_exception(failure);
+  if (skipFile_ || cancel_) return;
+  if (!out.Commit(path)) throw EZAException(19, this, {path});
+  if (options_.SetAttributes) sys::WideSetAttributes(path, fileAttr);
 }
 
 }  // namespace za

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <ctime>
 #include <filesystem>
 
@@ -265,6 +267,34 @@ TEST_F(ExtractTest, CancelAtEachPhase) {
   EXPECT_FALSE(Exists("three.txt"));
 }
 
+TEST_F(ExtractTest, FullDiskKeepsTheFileItWasToReplace) {
+  Archive a;
+  a.entries.push_back(Entry::Deflated("f.txt", std::string(4'000'000, 'f')));
+  Open(a);
+  Write("out/f.txt", "MINE");
+  int asked = 0;
+  zip.OnDiskFull = [&](za::TZABaseArchiver*, std::int32_t, const std::u16string&, bool& cancel) {
+    ++asked;
+    cancel = true;
+  };
+  RecordFailures();
+  // A file-size limit of 1 MiB on the process stands for the full disk:
+  // writes past it fail instead of raising the signal.
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  struct rlimit small = saved;
+  small.rlim_cur = 1 << 20;
+  auto handler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  ExtractAll();
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, handler);
+  EXPECT_EQ(asked, 1);
+  EXPECT_TRUE(failures.empty());
+  EXPECT_EQ(Out("f.txt"), "MINE");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "out"), fs::directory_iterator()), 1);
+}
+
 Archive WithBadEntry() {
   Archive a;
   a.entries.push_back(Entry{"bad.txt", "bad"});
@@ -355,12 +385,14 @@ TEST_F(ExtractTest, DefaultOverwriteQuestionOffersTheFourAnswers) {
 }
 
 TEST_F(ExtractTest, StoredNamesNeverLeaveTheDestination) {
-  const char* names[] = {"../up.txt",    "..\\up.txt",      "/abs.txt",    "\\abs.txt",     "C:drive.txt",
-                         "c:\\drive.txt", "\\\\srv\\sh\\x.txt", "a/../../x.txt", "a//b.txt",     ".. /x.txt",
-                         "d/.../x.txt",  "../"};
+  const char* names[] = {"../up.txt",    "..\\up.txt",         "C:drive.txt",   "c:\\drive.txt",
+                         "\\\\srv\\sh\\x.txt", "a/../../x.txt",      "a//b.txt",      ".. /x.txt",
+                         "d/.../x.txt",  "../",                 "//srv/sh/y.txt"};
   Archive a;
   for (const char* n : names) a.entries.push_back(Entry{n, "evil"});
   a.entries.push_back(Entry{"fine.txt", "fine"});
+  a.entries.push_back(Entry{"/abs.txt", "rooted"});  // the destination's root is where it lands
+  a.entries.push_back(Entry{"\\abs2.txt", "rooted"});
   Open(a);
   RecordFailures();
   auto before = std::distance(fs::recursive_directory_iterator(dir_), fs::recursive_directory_iterator());
@@ -369,8 +401,22 @@ TEST_F(ExtractTest, StoredNamesNeverLeaveTheDestination) {
   for (int f : failures) EXPECT_EQ(f, 19);
   EXPECT_EQ(messages[0], u"Z: Cannot create file \"" + WidePath("out") + u"\\..\\up.txt\" - Native error: 00019");
   auto after = std::distance(fs::recursive_directory_iterator(dir_), fs::recursive_directory_iterator());
-  EXPECT_EQ(after, before + 1);  // fine.txt only
+  EXPECT_EQ(after, before + 3);
   EXPECT_EQ(Out("fine.txt"), "fine");
+  EXPECT_EQ(Out("abs.txt"), "rooted");
+  EXPECT_EQ(Out("abs2.txt"), "rooted");
+
+  // Without folders, a name's folders are dropped before it is judged; a
+  // drive or server still takes the file out of the destination.
+  fs::remove_all(dir_ / "out");
+  fs::create_directory(dir_ / "out");
+  failedNames.clear();
+  zip.Options().CreateDirs = false;
+  ExtractAll();
+  EXPECT_EQ(Out("up.txt"), "evil");
+  EXPECT_EQ(Out("x.txt"), "evil");
+  EXPECT_EQ(failedNames, (std::vector<std::u16string>{u"C:drive.txt", u"c:\\drive.txt", u"\\\\srv\\sh\\x.txt",
+                                                      u"a\\\\b.txt", u"\\\\srv\\sh\\y.txt"}));
 }
 
 TEST_F(ExtractTest, NameFromTheHandlerIsHonoured) {
@@ -396,6 +442,21 @@ TEST_F(ExtractTest, WithoutCreateDirsFilesGoFlatAndMeetEachOther) {
   ExtractAll();
   EXPECT_EQ(Out("same.txt"), "first");
   EXPECT_FALSE(Exists("a"));
+}
+
+TEST_F(ExtractTest, FolderRemovedByAHandlerIsMadeAgain) {
+  Archive a;
+  a.entries.push_back(Entry{"dir/a.txt", "a"});
+  a.entries.push_back(Entry{"dir/b.txt", "b"});
+  Open(a);
+  zip.OnFileProgress = [&](za::TZABaseArchiver*, const std::u16string& name, double, za::TZAProcessOperation,
+                           za::TZAProgressPhase phase, bool&) {
+    if (name == u"dir\\a.txt" && phase == za::ppEnd) fs::remove_all(dir_ / "out" / "dir");
+  };
+  RecordFailures();
+  ExtractAll();
+  EXPECT_EQ(failures, std::vector<int>{});
+  EXPECT_EQ(Out("dir/b.txt"), "b");
 }
 
 TEST_F(ExtractTest, DestinationThatIsAFolderFails) {

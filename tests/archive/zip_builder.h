@@ -87,6 +87,33 @@ struct Entry {
   std::string localName;  // a local name other than the central one
 };
 
+// An entry encrypted with the classic PKZip cipher. The encryption header
+// is a fixed pattern, not random, so that a test gives the same bytes, and
+// the same verdict on a wrong password, every run.
+inline Entry ClassicEncrypted(std::string name, const std::string& plain, const std::string& password) {
+  const z_crc_t* table = get_crc_table();
+  std::uint32_t k[3] = {0x12345678, 0x23456789, 0x34567890};
+  auto update = [&](std::uint8_t p) {
+    k[0] = static_cast<std::uint32_t>(table[(k[0] ^ p) & 0xFF]) ^ (k[0] >> 8);
+    k[1] = (k[1] + (k[0] & 0xFF)) * 134775813u + 1;
+    k[2] = static_cast<std::uint32_t>(table[(k[2] ^ (k[1] >> 24)) & 0xFF]) ^ (k[2] >> 8);
+  };
+  for (unsigned char c : password) update(c);
+  std::string clear(11, '\x5A');
+  clear += static_cast<char>(Crc(plain) >> 24);  // the byte the password check compares
+  clear += plain;
+  std::string data;
+  for (unsigned char p : clear) {
+    std::uint32_t t = (k[2] | 2) & 0xFFFF;
+    data.push_back(static_cast<char>(p ^ ((t * (t ^ 1)) >> 8)));
+    update(p);
+  }
+  Entry e(std::move(name), data, 0, 1);
+  e.plain = plain;
+  e.hasPlain = true;
+  return e;
+}
+
 struct Archive {
   std::vector<Entry> entries;
   std::string comment;

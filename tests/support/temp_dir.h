@@ -1,9 +1,8 @@
 #pragma once
 // A fresh folder per test, removed afterwards with whatever the test left in
 // it, read-only files included.
-#include <stdlib.h>
-
 #include <filesystem>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -12,10 +11,19 @@ namespace rovend::testing {
 
 class TempDir {
  public:
+  // Portable, so that the Windows builds of the tests have it too: a folder
+  // that create_directory made is ours, one that was there is passed over.
   explicit TempDir(const std::string& prefix = "rovend") {
-    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a folder from " + pattern);
-    path_ = pattern;
+    std::random_device random;
+    std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::filesystem::path candidate = base / (prefix + "-" + std::to_string(random()));
+      if (std::filesystem::create_directory(candidate)) {
+        path_ = candidate;
+        return;
+      }
+    }
+    throw std::runtime_error("cannot make a folder in " + base.string());
   }
   ~TempDir() {
     std::error_code ec;

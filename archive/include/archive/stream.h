@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "sys/wide_file.h"
@@ -94,6 +95,9 @@ class TNullStream : public TZAStream {
 class TZAFileStream : public TZAStream {
  public:
   TZAFileStream(std::u16string_view fileName, std::uint16_t mode);
+  // Over a file the caller has opened already.
+  TZAFileStream(sys::WideFile file, std::u16string_view fileName)
+      : file_(std::move(file)), fileName_(fileName) {}
   std::int64_t Read(void* buffer, std::int64_t count) override;
   std::int64_t Write(const void* buffer, std::int64_t count) override;
   std::int64_t Seek(std::int64_t offset, TZASeekOrigin origin) override;

@@ -34,6 +34,9 @@ class WideFile {
   bool Open(std::u16string_view name, FileAccess access, FileShare share);
   // Creates the file, or truncates an existing one; read and write access.
   bool Create(std::u16string_view name, FileShare share = FileShare::Exclusive);
+  // Creates a file that must not exist yet (no sharing); false when the
+  // name is taken by anything, so a file of someone else's is never opened.
+  bool CreateNew(std::u16string_view name);
   bool IsOpen() const { return handle_ != kNoHandle; }
   void Close();
 
@@ -62,6 +65,10 @@ bool WideDirectoryExists(std::u16string_view name);
 bool WideCreateDirectory(std::u16string_view name);  // one level; false if it fails
 bool WideRemoveDirectory(std::u16string_view name);  // an empty one
 bool WideDeleteFile(std::u16string_view name);
+// Puts the file `from` in the place of `to` in one step, replacing a file
+// already there; false when it cannot (`to` a folder, a read-only file on
+// Windows, a file in use), and both then stay as they were.
+bool WideReplaceFile(std::u16string_view from, std::u16string_view to);
 std::uint32_t WideGetAttributes(std::u16string_view name);  // kInvalidAttributes on failure
 bool WideSetAttributes(std::u16string_view name, std::uint32_t attributes);
 // Last-write time as a local MS-DOS date and time; -1 when it cannot be read.

@@ -36,6 +36,13 @@ std::uint32_t DosFromTime(time_t t) {
   return (date << 16) | time;
 }
 
+// A descriptor as WideFile keeps it (-1: none), errno kept on failure.
+std::intptr_t OpenFd(const std::string& path, int flags, int& error) {
+  int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+  if (fd < 0) error = errno;
+  return fd;
+}
+
 }  // namespace
 
 bool WideFile::Open(std::u16string_view name, FileAccess access, FileShare) {
@@ -55,13 +62,8 @@ bool WideFile::Open(std::u16string_view name, FileAccess access, FileShare) {
     return false;
   }
   int flags = access == FileAccess::Read ? O_RDONLY : access == FileAccess::Write ? O_WRONLY : O_RDWR;
-  int fd = ::open(path.c_str(), flags | O_CLOEXEC);
-  if (fd < 0) {
-    lastError_ = errno;
-    return false;
-  }
-  handle_ = fd;
-  return true;
+  handle_ = OpenFd(path, flags, lastError_);
+  return IsOpen();
 }
 
 bool WideFile::Create(std::u16string_view name, FileShare) {
@@ -72,13 +74,14 @@ bool WideFile::Create(std::u16string_view name, FileShare) {
     lastError_ = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
     return false;
   }
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    lastError_ = errno;
-    return false;
-  }
-  handle_ = fd;
-  return true;
+  handle_ = OpenFd(path, O_RDWR | O_CREAT | O_TRUNC, lastError_);
+  return IsOpen();
+}
+
+bool WideFile::CreateNew(std::u16string_view name) {
+  Close();
+  handle_ = OpenFd(NativeName(name), O_RDWR | O_CREAT | O_EXCL, lastError_);
+  return IsOpen();
 }
 
 void WideFile::Close() {
@@ -185,6 +188,10 @@ bool WideDeleteFile(std::u16string_view name) {
   struct stat st;
   if (lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
   return ::unlink(path.c_str()) == 0;
+}
+
+bool WideReplaceFile(std::u16string_view from, std::u16string_view to) {
+  return ::rename(NativeName(from).c_str(), NativeName(to).c_str()) == 0;
 }
 
 std::uint32_t WideGetAttributes(std::u16string_view name) {

@@ -28,6 +28,14 @@ DWORD ShareBits(FileShare share) {
   return 0;
 }
 
+// CreateFileW's handle as WideFile keeps it (INVALID_HANDLE_VALUE is its
+// "no handle"), the system's error kept on failure.
+std::intptr_t CreateHandle(std::u16string_view name, DWORD rights, DWORD share, DWORD disposition, int& error) {
+  HANDLE h = CreateFileW(Native(name).c_str(), rights, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) error = static_cast<int>(GetLastError());
+  return reinterpret_cast<std::intptr_t>(h);
+}
+
 }  // namespace
 
 bool WideFile::Open(std::u16string_view name, FileAccess access, FileShare share) {
@@ -35,26 +43,20 @@ bool WideFile::Open(std::u16string_view name, FileAccess access, FileShare share
   DWORD rights = access == FileAccess::Read    ? GENERIC_READ
                  : access == FileAccess::Write ? GENERIC_WRITE
                                                : GENERIC_READ | GENERIC_WRITE;
-  HANDLE h = CreateFileW(Native(name).c_str(), rights, ShareBits(share), nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    lastError_ = static_cast<int>(GetLastError());
-    return false;
-  }
-  handle_ = reinterpret_cast<std::intptr_t>(h);
-  return true;
+  handle_ = CreateHandle(name, rights, ShareBits(share), OPEN_EXISTING, lastError_);
+  return IsOpen();
 }
 
 bool WideFile::Create(std::u16string_view name, FileShare share) {
   Close();
-  HANDLE h = CreateFileW(Native(name).c_str(), GENERIC_READ | GENERIC_WRITE, ShareBits(share), nullptr,
-                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    lastError_ = static_cast<int>(GetLastError());
-    return false;
-  }
-  handle_ = reinterpret_cast<std::intptr_t>(h);
-  return true;
+  handle_ = CreateHandle(name, GENERIC_READ | GENERIC_WRITE, ShareBits(share), CREATE_ALWAYS, lastError_);
+  return IsOpen();
+}
+
+bool WideFile::CreateNew(std::u16string_view name) {
+  Close();
+  handle_ = CreateHandle(name, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW, lastError_);
+  return IsOpen();
 }
 
 void WideFile::Close() {
@@ -156,6 +158,10 @@ bool WideCreateDirectory(std::u16string_view name) { return CreateDirectoryW(Nat
 bool WideRemoveDirectory(std::u16string_view name) { return RemoveDirectoryW(Native(name).c_str()) != 0; }
 
 bool WideDeleteFile(std::u16string_view name) { return DeleteFileW(Native(name).c_str()) != 0; }
+
+bool WideReplaceFile(std::u16string_view from, std::u16string_view to) {
+  return MoveFileExW(Native(from).c_str(), Native(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
 
 std::uint32_t WideGetAttributes(std::u16string_view name) { return GetFileAttributesW(Native(name).c_str()); }
 
