@@ -29,6 +29,7 @@ class TasksTest : public ::testing::Test {
     ui::Application::Instance().SetTitle("Настройка");
     system.sandbox = sandbox.str();
     system.appData = kAppData;
+    system.payload = FakeSystem::BuiltPayload();
     std::filesystem::create_directories(kAppData);
     system.files[kWork + "url.txt"] = "torgi.rovend.ru\r\nedo.rovend.ru";
     form.Form().Activated();
@@ -70,15 +71,23 @@ std::vector<Value> ZoneValues() {
 
 TEST_F(TasksTest, AllThreeTasksRunInOrderWithTheirExactCommands) {
   form.Button1->Click();
+  // Each file is held right before it is used.
   const Calls expected = {
+      "HoldFile(" + kWork + "capicom.inf)",
       "CopyFile(" + kWork + "capicom.inf, C:\\Windows\\syswow64\\capicom.inf, 1)",
+      "HoldFile(" + kWork + "capicom.dll)",
       "CopyFile(" + kWork + "capicom.dll, C:\\Windows\\syswow64\\capicom.dll, 1)",
+      "HoldFile(" + kWork + "capicom2.msi)",
       "ShellExecute(open, " + kWork + "capicom2.msi, /qb-! INSTALLDIR=\"C:\\Windows\\system32\", , 0)",
       "Delay(1500)",
+      "HoldFile(" + kWork + "certmgr.exe)",
+      "HoldFile(" + kWork + "rootsert.sst)",
+      "HoldFile(" + kWork + "casert.sst)",
       "WinExec(\"" + kWork + "certmgr.exe\" /add /all /c \"" + kWork + "rootsert.sst\" -s Root -r localMachine, 0)",
       "WinExec(\"" + kWork + "certmgr.exe\" /add /all /c \"" + kWork + "casert.sst\" -s CA -r localMachine, 0)",
       "OpenUserKey(" + kZone + ", 1)",
       "CloseUserKey(" + kZone + ")",
+      "HoldFile(" + kWork + "url.txt)",
       "OpenTextFile(" + kWork + "url.txt)",
       "OpenUserKey(" + kDomains + "torgi.rovend.ru, 1)",
       "CloseUserKey(" + kDomains + "torgi.rovend.ru)",
