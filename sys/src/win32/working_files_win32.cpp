@@ -110,7 +110,9 @@ std::unique_ptr<HeldFile> HoldFile(const std::string& path) {
   if (cut == std::wstring::npos || cut + 1 == wide.size()) return nullptr;
   // The folder too: while it is open without delete sharing it can be
   // neither renamed nor replaced by a link to somewhere else.
-  ScopedHandle folder = OpenItself(WithoutTrailingSeparators(wide.substr(0, cut + 1)), FILE_READ_ATTRIBUTES,
+  // (Read access, not attributes only: an open for attributes alone takes
+  // part in no sharing check and would keep nobody out.)
+  ScopedHandle folder = OpenItself(WithoutTrailingSeparators(wide.substr(0, cut + 1)), FILE_LIST_DIRECTORY,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE, true);
   DWORD attributes = 0;
   if (!folder || !AttributesOf(folder.get(), attributes) || (attributes & kReparse) ||
