@@ -25,11 +25,14 @@ constexpr std::pair<const char*, std::int32_t> kZonePolicies[] = {
 constexpr std::int32_t kTrustedSitesZone = 2;
 constexpr std::size_t kMaxHostLength = 80;
 
-// A line that is empty would aim the values at the Domains key itself, one
-// with a backslash would make nested keys, and one longer than the limit
-// would put a cut host name into the zone: such lines write nothing.
+// A backslash names a sub-domain, a key below the host's ("example.com\www"),
+// as the zone map nests them. An empty line would aim the values at the
+// Domains key itself, an empty name between backslashes at a key nobody
+// named, and a line longer than the limit would put a cut host name into the
+// zone: such lines write nothing.
 bool UsableHost(const std::string& line, bool longer) {
-  return !line.empty() && !longer && line.find('\\') == std::string::npos;
+  return !line.empty() && !longer && line.front() != '\\' && line.back() != '\\' &&
+         line.find("\\\\") == std::string::npos;
 }
 
 }  // namespace

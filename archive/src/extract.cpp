@@ -105,12 +105,15 @@ class PendingOutput {
         stream_.emplace(std::move(file), name_);
         return true;
       }
+      error_ = file.LastError();
       // Only a name already taken is worth another try.
       if (!sys::WideFileExists(name) && !sys::WideDirectoryExists(name)) return false;
     }
     return false;
   }
   TZAFileStream& Stream() { return *stream_; }
+  // The system's error code of the last failed creation.
+  int Error() const { return error_; }
   void Close() { stream_.reset(); }
   // Puts the file in the place of `path`. Windows replaces no read-only
   // file, so one there loses that attribute first, and gets it back when
@@ -130,6 +133,7 @@ class PendingOutput {
  private:
   std::u16string name_;
   std::optional<TZAFileStream> stream_;
+  int error_ = 0;
 };
 
 // The first folder of `folders` (FolderPart of a name, below `destDir`)
@@ -290,12 +294,19 @@ TZAAction TZABaseArchiver::DefaultFailureAnswer(const EZAException& e) {
 
 void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
   std::lock_guard<std::recursive_mutex> lock(ZAEngineLock());
+  struct BatchScope {
+    bool& flag;
+    bool saved = flag;
+    ~BatchScope() { flag = saved; }
+  } batch{inBatch_};
+  inBatch_ = true;
   operation_ = operation;
   processedCount_ = 0;
   selectedCount_ = 0;
   cancel_ = false;
   progressEnabled_ = true;
   lastFolderMade_.clear();
+  outputFailure_ = {};
   TZADirArray& items = dirManager_->Items;
   for (std::int32_t i = 0; i < items.Count(); ++i) selectedCount_ += items.GetItem(i).Selected;
   bool reports = operation == poExtract || operation == poTest;
@@ -321,7 +332,7 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
           ExtractItem(i, fileName, destDir);
         } else if (operation == poTest && !IsFolderEntry(dirManager_->Items.GetItem(i))) {
           TNullStream nothing;
-          ExtractItemToStream(i, nothing);
+          DecodeItem(i, nothing);
         }
         bool kept = cancel_;
         bool cancel = cancel_;
@@ -348,6 +359,18 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
   chunkSize_ = outputSize_ = 0;
 }
 
+void TZABaseArchiver::ExtractItemToStream(std::int32_t index, TZAStream& stream) {
+  std::lock_guard<std::recursive_mutex> lock(ZAEngineLock());
+  if (!inBatch_ && dirManager_ && index >= 0 && index < dirManager_->Items.Count()) {
+    operation_ = poExtract;
+    selectedCount_ = 1;
+    processedCount_ = 0;
+    progressEnabled_ = true;
+    currentFileName_ = Backslashed(dirManager_->Items.GetItem(index).EntryName);
+  }
+  DecodeItem(index, stream);
+}
+
 bool TZABaseArchiver::ConfirmOverwrite(const std::u16string& fileName, std::u16string& path) {
   if (OnConfirmOverwrite) {
     bool confirm = true;
@@ -367,6 +390,7 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
   std::uint32_t fileAttr = item.Header.ExternalAttributes;
   const std::u16string stored = fileName;
   if (OnExtractFile) OnExtractFile(this, fileName, fileAttr, item.Comment.str());
+  outputFailure_ = {};
   const bool fromArchive = fileName == stored;
   const std::u16string named = destDir + fileName;
   if (fileName.find(u':') != std::u16string::npos || fileName.find(u"\\\\") != std::u16string::npos)
@@ -376,7 +400,10 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
   // spelt: "\abs.txt" lands inside the destination, "..\up.txt" does too
   // once its folders are dropped. A name set by the handler is the caller's
   // choice.
-  if (fromArchive && (destDir.empty() || HasParentComponent(fileName))) throw EZAException(19, this, {named});
+  if (fromArchive && (destDir.empty() || HasParentComponent(fileName))) {
+    outputFailure_.NameRefused = true;
+    throw EZAException(19, this, {named});
+  }
   if (options_.CreateDirs) {
     std::u16string folder = destDir + std::u16string(FolderPart(fileName));
     // A handler may have removed the folder the previous entry went to.
@@ -419,13 +446,16 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
   }
 
   PendingOutput out;
-  if (sys::WideDirectoryExists(path) || !out.Create(path)) throw EZAException(19, this, {path});
+  if (sys::WideDirectoryExists(path) || !out.Create(path)) {
+    outputFailure_.SystemError = out.Error();
+    throw EZAException(19, this, {path});
+  }
   std::unique_ptr<TZASha256> hash = OnFileExtracted ? std::make_unique<TZASha256>() : nullptr;
   outputHash_ = hash.get();
   outputHashed_ = 0;
   std::exception_ptr failure;
   try {
-    ExtractItemToStream(index, out.Stream());
+    DecodeItem(index, out.Stream());
   } catch (...) {
     failure = std::current_exception();
   }

@@ -128,8 +128,14 @@ bool ZAOpenFile(sys::WideFile& file, std::u16string_view fileName, std::uint16_t
 TZAFileStream::TZAFileStream(std::u16string_view fileName, std::uint16_t mode) : fileName_(fileName) {
   if (!ZAOpenFile(file_, fileName, mode)) {
     std::u16string name(fileName);
-    if (mode == fmCreate) throw EFCreateError(u"Cannot create file \"" + name + u"\"");
-    throw EFOpenError(u"Cannot open file \"" + name + u"\"");
+    if (mode == fmCreate) {
+      EFCreateError e(u"Cannot create file \"" + name + u"\"");
+      e.SystemError = file_.LastError();
+      throw e;
+    }
+    EFOpenError e(u"Cannot open file \"" + name + u"\"");
+    e.SystemError = file_.LastError();
+    throw e;
   }
 }
 

@@ -175,19 +175,24 @@ void TGIFAnimator::Body() {
         // against the delay rather than adding to it.
         frame.Bitmap();
         const int64_t now = clock_->Now();
-        int64_t interval;
+        int64_t interval = 0;
+        // Kept apart from the interval: a late painter computes -1 and
+        // below, which must mean "no wait", never "wait for ever".
+        bool endless = false;
         if (speed_ > 0) {
           // Half of the time spent outside the last wait is made up for.
           const int64_t used = ((now - delayStart) - previousInterval) / 2;
           interval = Percent(int64_t{delay} * DelayUnitMs - used, speed_);
           previousInterval = interval;
+        } else if (threaded) {
+          endless = true;
         } else {
-          interval = threaded ? kInfinite : int64_t{MaximumDelay} * DelayUnitMs;
+          interval = int64_t{MaximumDelay} * DelayUnitMs;
         }
         delayStart = now;
         if (threaded) {
           // Without a wake event (negative speed) the frames follow at once.
-          if (wake_ && (interval > 0 || interval == kInfinite) && clock_->Wait(wake_.get(), interval)) {
+          if (wake_ && (interval > 0 || endless) && clock_->Wait(wake_.get(), endless ? kInfinite : interval)) {
             previousInterval = 0;
             delayStart = clock_->Now();
           }

@@ -121,12 +121,14 @@ void TGIFFrame::RenderRows(ui::Bitmap8& bitmap, ui::Mask1* mask, bool dither) {
     const TGIFColorMap& map = ActiveColorMap();
     if (map.Empty()) throw EGIFError(messages::NoColorTable);
     // Indices past the map show its first entry, with one warning per
-    // frame rather than one per pixel.
+    // frame rather than one per pixel. Transparent pixels are never looked
+    // up, so their index may lie past the map, as encoders often put it.
     colors.fill(Rgb(map.Data()[0]));
     for (int i = 0; i < map.Count(); ++i) colors[i] = Rgb(map.Data()[i]);
     const auto pixels = Pixels();
-    const bool outside = std::any_of(pixels.begin(), pixels.end(),
-                                     [&map](uint8_t index) { return index >= map.Count(); });
+    const bool outside = std::any_of(pixels.begin(), pixels.end(), [&map, transparentIndex](uint8_t index) {
+      return index >= map.Count() && index != transparentIndex;
+    });
     if (outside) ReportWarning(WarningSeverity, messages::BadColorIndex);
   }
   ui::WebDitherer ditherer(dither ? width : 0);

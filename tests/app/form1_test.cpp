@@ -178,6 +178,27 @@ TEST_F(Form1Test, NonAdministratorIsWarnedBeforeUnpackingAndOnlyOnce) {
   EXPECT_EQ(system.calls.size(), calls);
 }
 
+TEST_F(Form1Test, TheButtonHasTheFocusAtStartAndAfterTheProgramsBoxes) {
+  system.admin = false;
+  ui::Control* focusedDuringBox = form.Button1;
+  ui::headless::SetDialogResponder([&](const ui::headless::DialogRecord&) {
+    focusedDuringBox = ui::headless::FocusedControl();
+    return ui::DialogResult::Ok;
+  });
+  form.Form().ShowWindow();
+  ASSERT_EQ(ui::headless::ShownDialogs().size(), 1u);
+  EXPECT_EQ(focusedDuringBox, nullptr) << "the warning had it";
+  EXPECT_EQ(ui::headless::FocusedControl(), form.Button1);
+
+  // A box of the run sequence gives it back to where the user had put it.
+  for (ui::CheckBox* box : {form.CheckBox1, form.CheckBox2}) box->SetChecked(false);
+  form.Form().FocusControl(*form.CheckBox3);
+  form.Button1->Click();
+  ASSERT_EQ(ui::headless::ShownDialogs().size(), 2u);
+  EXPECT_EQ(ui::headless::ShownDialogs()[1].caption, "Error");
+  EXPECT_EQ(ui::headless::FocusedControl(), form.CheckBox3);
+}
+
 TEST_F(Form1Test, PressResetsMarksAndStopsTheTimer) {
   for (ui::CheckBox* box : {form.CheckBox1, form.CheckBox2, form.CheckBox3}) box->SetChecked(false);
   form.InstallerResult = 42;

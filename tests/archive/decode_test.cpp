@@ -217,6 +217,61 @@ TEST(DecodeTest, RejectedPasswordIsAskedForAgainOrTheEntrySkipped) {
   EXPECT_EQ(error, 8);  // and it does not carry over to the next entry
 }
 
+TEST(DecodeTest, PasswordFromTheHandlerIsTheComponentsOwn) {
+  Archive a;
+  a.entries.push_back(zatest::ClassicEncrypted("secret", "content", "right"));
+  Opened o(a);
+  o.zip.SetEncryptionMethod(za::caAES_256);
+  o.zip.OnPassword = [&](za::TZABaseArchiver*, const std::u16string&, std::string& password, bool& skip) {
+    password = "typed";
+    skip = true;
+  };
+  int error = -1;
+  EXPECT_EQ(o.Decoded(0, &error), "");
+  EXPECT_EQ(error, 0);
+  EXPECT_EQ(o.zip.Password(), "typed");  // kept, though the entry was skipped
+  EXPECT_EQ(o.zip.EncryptionMethod(), za::caAES_256);
+  o.zip.OnPassword = [&](za::TZABaseArchiver* sender, const std::u16string&, std::string& password, bool&) {
+    password = "right";
+    EXPECT_EQ(sender->Password(), "right");  // the very property, not a copy
+  };
+  EXPECT_EQ(o.Decoded(0), "content");
+}
+
+TEST(DecodeTest, CalledOnItsOwnRaisesProgress) {
+  Archive a;
+  a.entries.push_back(Entry{"dir/one", "1"});
+  a.entries.push_back(Entry{"two", std::string(200000, '2')});
+  Opened o(a);
+  std::vector<std::pair<std::u16string, double>> files;
+  std::vector<double> overall;
+  o.zip.OnFileProgress = [&](za::TZABaseArchiver*, const std::u16string& name, double progress,
+                             za::TZAProcessOperation, za::TZAProgressPhase phase, bool&) {
+    if (phase == za::ppProcess) files.emplace_back(name, progress);
+  };
+  o.zip.OnOverallProgress = [&](za::TZABaseArchiver*, double progress, za::TZAProcessOperation,
+                                za::TZAProgressPhase phase, bool&) {
+    if (phase == za::ppProcess) overall.push_back(progress);
+  };
+  // Before any batch, and after one.
+  for (int round = 0; round < 2; ++round) {
+    files.clear();
+    overall.clear();
+    EXPECT_EQ(o.Decoded(0), "1");
+    ASSERT_FALSE(files.empty()) << round;
+    EXPECT_EQ(files.back(), std::make_pair(std::u16string(u"dir\\one"), 100.0));
+    ASSERT_FALSE(overall.empty());
+    EXPECT_EQ(overall.back(), 100.0);
+    o.zip.TestFiles(u"*.*", 10431, u"");
+  }
+  // A cancel from the handler stops the entry without an error.
+  o.zip.OnFileProgress = [](za::TZABaseArchiver*, const std::u16string&, double progress, za::TZAProcessOperation,
+                            za::TZAProgressPhase, bool& cancel) { cancel = progress > 0; };
+  int error = -1;
+  EXPECT_LT(o.Decoded(1, &error).size(), 200000u);
+  EXPECT_EQ(error, 0);
+}
+
 TEST(DecodeTest, OutputBeyondTheDeclaredSizeStopsAtOnce) {
   std::string bomb(50'000'000, '\0');
   Archive a;

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <memory>
 
 #include "archive/archiver.h"
@@ -169,6 +172,39 @@ TEST(LoadDirectoryTest, Zip64LocatorWithoutItsEndRecordFails) {
   EXPECT_EQ(LoadError(tiny), 40);
 }
 
+// zip -fz made the archive; a 1,000-byte stub was put in front without
+// adjusting its offsets, so the locator names a position that misses it.
+TEST(LoadDirectoryTest, Zip64ArchiveBehindAStubItsOffsetsDoNotCount) {
+  const char* root = std::getenv("ROVEND_SOURCE_DIR");
+  std::ifstream in(std::string(root ? root : ROVEND_SOURCE_DIR) +
+                       "/tests/data/malformed/zip_zip64_behind_stub_offsets_not_adjusted.zip",
+                   std::ios::binary);
+  std::string bytes(std::istreambuf_iterator<char>(in), {});
+  ASSERT_FALSE(bytes.empty());
+  za::TZABufferStream stream(bytes.data(), bytes.size());
+  za::TZipArchiver zip;
+  zip.OpenArchive(stream);
+  EXPECT_TRUE(zip.DirManager()->HasZip64End);
+  EXPECT_EQ(zip.DirManager()->PrefixLength, 1000);
+  ASSERT_EQ(zip.Count(), 2);
+  za::TZAMemoryStream readme, data;
+  zip.ExtractItemToStream(0, readme);
+  zip.ExtractItemToStream(1, data);
+  EXPECT_EQ(std::string(readme.Data().begin(), readme.Data().end()), "hello, zip64\n");
+  EXPECT_EQ(data.Data().size(), zip.Item(1).UnpackedSize());
+  EXPECT_EQ(zip.Item(1).UnpackedSize(), 1350u);
+
+  // Offsets held in Zip64 blocks move with the stub too.
+  Archive a = ThreeFiles();
+  a.entries[2].zip64 = true;
+  a.zip64End = true;
+  a.prefix = std::string(1000, 'S');
+  a.prefixInOffsets = false;
+  Loaded l(a.Build());
+  EXPECT_EQ(l.dir.PrefixLength, 1000);
+  EXPECT_EQ(l[2].LocalOffset(), l.bytes.find("dir/data.bin") - 30);
+}
+
 TEST(LoadDirectoryTest, UnreadableDirectoryIsRebuiltFromLocalHeaders) {
   Archive a = ThreeFiles();
   std::string good = a.Build();
@@ -270,6 +306,35 @@ TEST(NameRuleTest, ZeroByteEndsTheNameAndUtf8FlagIsNotHonoured) {
   Loaded l(a.Build());
   EXPECT_EQ(l[0].EntryName, u"cut");
   EXPECT_EQ(l[1].EntryName, u"тВм");  // the three bytes read as OEM 866
+}
+
+// What a command-line tool asks of the loader beyond the setup program:
+// names flagged UTF-8 read as UTF-8, block padding after the end record,
+// and the names of local headers the rebuild could not take in.
+TEST(ToolOptionsTest, Utf8FlagPaddingAndDroppedHeaders) {
+  za::TZipArchiver tool;
+  tool.SetUtf8FlagNames(true);
+  tool.SetPaddedEndRecord(true);
+  Archive a;
+  a.entries.push_back(Entry{"\xE2\x82\xAC", "y", 0, 0x0800});
+  a.entries.push_back(Entry{"\x8E\xA0", "z"});  // unflagged: still the code pages
+  a.trailing = std::string(700, '\0');
+  Loaded l(a.Build(), &tool);
+  EXPECT_FALSE(l.dir.Rebuilt);
+  EXPECT_EQ(l[0].EntryName, u"€");
+  EXPECT_EQ(l[1].EntryName, u"Оа");
+  // Padding that is not all zero is no padding.
+  a.trailing = std::string(700, '\0') + "x";
+  EXPECT_TRUE(Loaded(a.Build(), &tool).dir.Rebuilt);
+
+  Archive cut;
+  cut.entries.push_back(Entry{"one", std::string(100, '1')});
+  cut.entries.push_back(Entry{"two", std::string(1000, '2')});
+  std::string bytes = cut.Build();
+  bytes.resize(30 + 3 + 100 + 30 + 3 + 50);  // "two" claims more than the archive holds
+  Loaded m(bytes, &tool);
+  ASSERT_EQ(m.dir.Items.Count(), 1);
+  EXPECT_EQ(m.dir.RebuildDropped, std::vector<std::u16string>{u"two"});
 }
 
 TEST(NameRuleTest, UnicodeBlockReplacesTheStoredNameAndTheLastOneWins) {

@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <ctime>
 #include <filesystem>
 #include <tuple>
@@ -266,34 +264,6 @@ TEST_F(ExtractTest, CancelAtEachPhase) {
   EXPECT_TRUE(Exists("one.txt"));
   EXPECT_FALSE(Exists("two.txt"));  // the partial output is deleted
   EXPECT_FALSE(Exists("three.txt"));
-}
-
-TEST_F(ExtractTest, FullDiskKeepsTheFileItWasToReplace) {
-  Archive a;
-  a.entries.push_back(Entry::Deflated("f.txt", std::string(4'000'000, 'f')));
-  Open(a);
-  Write("out/f.txt", "MINE");
-  int asked = 0;
-  zip.OnDiskFull = [&](za::TZABaseArchiver*, std::int32_t, const std::u16string&, bool& cancel) {
-    ++asked;
-    cancel = true;
-  };
-  RecordFailures();
-  // A file-size limit of 1 MiB on the process stands for the full disk:
-  // writes past it fail instead of raising the signal.
-  struct rlimit saved;
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  struct rlimit small = saved;
-  small.rlim_cur = 1 << 20;
-  auto handler = std::signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  ExtractAll();
-  setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, handler);
-  EXPECT_EQ(asked, 1);
-  EXPECT_TRUE(failures.empty());
-  EXPECT_EQ(Out("f.txt"), "MINE");
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "out"), fs::directory_iterator()), 1);
 }
 
 Archive WithBadEntry() {

@@ -4,6 +4,7 @@
 // that the replacing is tried on the system it is meant for.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -39,11 +40,13 @@ class ReplaceTest : public zatest::TempDirTest {
 
   // Puts "MINE" at out/f.txt, a day old, read-only when asked, and extracts
   // an archive of `entry` (under the name f.txt) over it.
-  void ExtractOver(Entry entry, bool readOnly = false) {
+  void ExtractOver(Entry entry, bool readOnly = false, std::uint32_t localHeaderOffset = 0) {
     entry.name = "f.txt";
     Archive a;
     a.entries.push_back(entry);
-    Write("a.zip", a.Build());
+    std::string bytes = a.Build();
+    if (localHeaderOffset) bytes.replace(bytes.find("PK\x01\x02") + 42, 4, zatest::Le32(localHeaderOffset));
+    Write("a.zip", bytes);
     fs::path mine = dir_ / "out" / "f.txt";
     if (fs::exists(mine)) fs::permissions(mine, kWrite, fs::perm_options::add);
     Write("out/f.txt", "MINE");
@@ -117,6 +120,36 @@ TEST_F(ReplaceTest, FailedEntryKeepsTheFileItWasToReplace) {
       EXPECT_EQ(Leftovers(), std::vector<std::string>{});
     }
   }
+}
+
+// The disk is full where the run gives the program a file-size limit
+// (ROVEND_FILE_SIZE_LIMIT bytes): writes past it fail.
+TEST_F(ReplaceTest, FullDiskKeepsTheFileItWasToReplace) {
+  const char* limit = std::getenv("ROVEND_FILE_SIZE_LIMIT");
+  if (!limit) GTEST_SKIP() << "run without a file-size limit";
+  int asked = 0;
+  zip.OnDiskFull = [&](za::TZABaseArchiver*, std::int32_t, const std::u16string&, bool& cancel) {
+    ++asked;
+    cancel = true;
+  };
+  for (bool readOnly : {false, true}) {
+    SCOPED_TRACE(readOnly ? "read-only" : "writable");
+    asked = 0;
+    ExtractOver(Entry::Deflated("", std::string(2 * std::strtoull(limit, nullptr, 10), 'f')), readOnly);
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(failures, std::vector<int>{});
+    EXPECT_TRUE(MineKept(readOnly));
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+  }
+}
+
+TEST_F(ReplaceTest, UnreadableArchiveLeavesTheCallAndKeepsTheFile) {
+  // A local header past the end of the archive: the read error is no
+  // failure of the entry and leaves ExtractFiles.
+  EXPECT_THROW(ExtractOver(Entry{"", "data"}, false, 0x7FFFFFF0), za::EReadError);
+  EXPECT_EQ(failures, std::vector<int>{});
+  EXPECT_TRUE(MineKept(false));
+  EXPECT_EQ(Leftovers(), std::vector<std::string>{});
 }
 
 TEST_F(ReplaceTest, DecodedEntryReplacesTheFile) {

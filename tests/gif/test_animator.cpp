@@ -37,6 +37,8 @@ class TTestClock final : public TAnimationClock {
     now_ += ms;
     return false;
   }
+  // Time that passes outside the painter's waits, as a busy UI thread takes.
+  void Advance(int64_t ms) { now_ += ms; }
   std::vector<int64_t> Waits() {
     std::lock_guard guard(lock_);
     return waits_;
@@ -208,6 +210,19 @@ TEST_F(Painter, DelaysDefaultRiseToTheMinimumAndFollowTheSpeed) {
   fast.Draw(canvas_, 0, 0);
   ASSERT_TRUE(Serve([&] { return ended_; }));
   EXPECT_TRUE(none.Waits().empty());
+}
+
+TEST_F(Painter, ALatePainterThatComputesMinusOneGoesOnAtOnce) {
+  // 242 ms spent outside the first wait: half of it, 121, is made up for
+  // against the next frame's 120 ms, which leaves an interval of exactly -1.
+  TGIFPicture& picture = Picture(Animation({{.delay = 10, .level = 1}, {.delay = 10, .level = 2}, {.level = 3}}));
+  picture.OnFrameEnd = [this](TGIFAnimator& painter) {
+    if (painter.ActiveFrame == 0) clock_.Advance(242);
+  };
+  picture.Draw(canvas_, 0, 0);
+  ASSERT_TRUE(Serve([&] { return ended_; })) << "the painter froze";
+  EXPECT_EQ(Frames(), (std::vector<int>{0, 1, 2}));
+  EXPECT_EQ(clock_.Waits(), (std::vector<int64_t>{120})) << "no wait for frame 1, the usual one for frame 2";
 }
 
 TEST_F(Painter, WithoutAThreadItPlaysInsideTheDrawWithCappedDelays) {

@@ -126,6 +126,28 @@ TEST(FrameBitmap, DithersToTheFixedPaletteAndLeavesTransparentPixelsOut) {
   EXPECT_EQ(frame.Palette()->size(), 216u);
 }
 
+TEST(FrameBitmap, DitheringLooksUpOnlyTheOpaquePixels) {
+  // A map of two entries and the transparent index 3 past it, as encoders
+  // often write: no warning, since a transparent pixel's colour is never used.
+  auto picture = OneFrame(4, 1, {.width = 4, .height = 1}, {0, 1, 3, 3}, 3, 2);
+  std::vector<std::string> warnings;
+  picture->OnParseWarning = [&](const TPersistent*, int, const std::string& message) { warnings.push_back(message); };
+  picture->PaintOptions = TGIFPaintOptions().Without(ptAutoDither);
+  TGIFFrame& frame = picture->Images()[0];
+  ASSERT_NE(frame.Bitmap(), nullptr);
+  EXPECT_EQ(warnings, std::vector<std::string>{});
+  EXPECT_EQ(frame.Bitmap()->pixels[1], 215) << "white";
+  ASSERT_TRUE(frame.HasMask());
+  EXPECT_TRUE(frame.Mask()->Test(2, 0) && frame.Mask()->Test(3, 0));
+
+  // An opaque pixel past the map still warns, once.
+  auto opaque = OneFrame(4, 1, {.width = 4, .height = 1}, {0, 2, 3, 2}, 3, 2);
+  opaque->OnParseWarning = picture->OnParseWarning;
+  opaque->PaintOptions = picture->PaintOptions;
+  ASSERT_NE(opaque->Images()[0].Bitmap(), nullptr);
+  EXPECT_EQ(warnings, std::vector<std::string>{"Invalid color index"});
+}
+
 TEST(FrameBitmap, PalettesFallBackFromLocalToGlobalAndFailWithoutAny) {
   auto local = OneFrame(2, 1, {.width = 2, .height = 1, .localColors = 2}, {0, 1}, -1, 0);
   EXPECT_EQ(*local->Images()[0].Palette(), (TGIFPalette{0x000000, 0xFFFFFF}));

@@ -32,6 +32,7 @@ const std::map<std::string, TExpected>& Expectations() {
       {"gif_code_beyond_next_entry.gif", {"", 1, {}}},
       {"gif_zero_sized_screen_and_frame.gif", {"", 2, {"Image exceeds Logical Screen size"}}},
       {"gif_interlaced_zero_width.gif", {"", 2, {"Image exceeds Logical Screen size"}}},
+      {"gif_transparent_index_past_colormap.gif", {"", 1, {}}},
   };
   return expected;
 }
@@ -68,6 +69,13 @@ TEST(GifMalformed, RepairedFaultsDecodeTheRightPixels) {
   EXPECT_EQ(r.picture->Width(), 2);
   r = Load(ReadFile(folder / "gif_frame_past_16bit_screen.gif"));
   EXPECT_EQ(r.picture->Width(), 65537);
+
+  // Dithered, the transparent pixels past the map are not looked up.
+  r = Load(ReadFile(folder / "gif_transparent_index_past_colormap.gif"));
+  r.picture->OnParseWarning = [&r](const TPersistent*, int, const std::string& m) { r.warnings.push_back(m); };
+  r.picture->PaintOptions = TGIFPaintOptions().Without(ptAutoDither);
+  EXPECT_NE(r.picture->Images()[0].Bitmap(), nullptr);
+  EXPECT_EQ(r.warnings, std::vector<std::string>{});
 }
 
 }  // namespace

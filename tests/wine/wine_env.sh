@@ -35,6 +35,23 @@ wine_prefix() {
     "$WINE" wineboot -i >/dev/null 2>&1 || true
     "$WINESERVER" -w 2>/dev/null || true
   fi
+  wine_fonts
+}
+
+# Wine's own Tahoma (Debian package fonts-wine) in the prefix's font folder,
+# also in a prefix made before: without it the window is drawn with a wider
+# substitute and its captions are cut, as Windows never shows them.
+wine_fonts() {
+  local fonts=$WINEPREFIX/drive_c/windows/Fonts font
+  for font in tahoma.ttf tahomabd.ttf; do
+    [[ -f $fonts/$font ]] && continue
+    if [[ ! -f /usr/share/wine/fonts/$font ]]; then
+      echo "no /usr/share/wine/fonts/$font: is fonts-wine installed?" >&2
+      continue
+    fi
+    mkdir -p "$fonts"
+    cp "/usr/share/wine/fonts/$font" "$fonts/"
+  done
 }
 
 wine_stop() {

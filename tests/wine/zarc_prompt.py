@@ -63,7 +63,7 @@ if not wait_for("wrong password") or not wait_for("password:", times=2):
     fail("a wrong password was not asked for again")
 time.sleep(2)
 os.write(fd, right.encode() + b"\r")
-if not wait_for("1 entry tested, 0 failed"):
+if not wait_for("1 file tested, 0 failed"):
     fail("the right password was not taken")
 wait_for("\0", 2)  # the rest of the output, until the end
 _, status = os.waitpid(pid, 0)

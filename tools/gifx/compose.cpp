@@ -18,32 +18,66 @@ TComposer::TComposer(const TGIFPicture& picture) {
   canvas_.pixels.assign(static_cast<size_t>(canvas_.width) * static_cast<size_t>(canvas_.height), TRgba{});
 }
 
-const TCanvas& TComposer::Show(const TGIFFrame& frame, std::vector<std::string>& notes) {
-  if (FrameDisposal(frame) == dispPrevious) saved_ = canvas_;
-  const TGIFColorMap& map = frame.ActiveColorMap();
-  // Indices past the map show entry 0, as the engine's own lookups do.
-  TRgba palette[256];
-  bool outside = false;
-  for (int i = 0; i < 256; ++i) {
-    if (map.Empty()) {
-      palette[i] = {static_cast<uint8_t>(i), static_cast<uint8_t>(i), static_cast<uint8_t>(i), 255};
-    } else {
-      const TGIFColor c = map.Data()[i < map.Count() ? i : 0];
-      palette[i] = {c.Red, c.Green, c.Blue, 255};
+namespace {
+
+// The frame's colours as RGBA. Indices past the map show entry 0, as the
+// engine's own lookups do.
+struct TPalette {
+  explicit TPalette(const TGIFFrame& frame) {
+    const TGIFColorMap& map = frame.ActiveColorMap();
+    empty = map.Empty();
+    count = map.Count();
+    for (int i = 0; i < 256; ++i) {
+      if (empty) {
+        colors[i] = {static_cast<uint8_t>(i), static_cast<uint8_t>(i), static_cast<uint8_t>(i), 255};
+      } else {
+        const TGIFColor c = map.Data()[i < count ? i : 0];
+        colors[i] = {c.Red, c.Green, c.Blue, 255};
+      }
     }
   }
-  if (map.Empty()) notes.push_back("no colour map: shown as grey levels");
-  const bool transparent = frame.Transparent;
-  const uint8_t key = frame.TransparentColorIndex();
-  const auto pixels = frame.Pixels();
-  for (int y = 0; y < frame.Height(); ++y)
-    for (int x = 0; x < frame.Width(); ++x) {
-      const uint8_t index = pixels[static_cast<size_t>(y) * frame.Width() + x];
-      if (transparent && index == key) continue;
-      if (!map.Empty() && index >= map.Count()) outside = true;
-      canvas_.pixels[static_cast<size_t>(frame.Top() + y) * canvas_.width + frame.Left() + x] = palette[index];
-    }
-  if (outside) notes.push_back("colour indices past the colour map: shown with entry 0");
+  // Draws the frame's pixels through `put(x, y, colour)`, transparent ones
+  // left out, and notes what could not be shown faithfully.
+  template <class Put>
+  void Draw(const TGIFFrame& frame, std::vector<std::string>& notes, Put put) const {
+    if (empty) notes.push_back("no colour map: shown as grey levels");
+    const bool transparent = frame.Transparent;
+    const uint8_t key = frame.TransparentColorIndex();
+    const auto pixels = frame.Pixels();
+    bool outside = false;
+    for (int y = 0; y < frame.Height(); ++y)
+      for (int x = 0; x < frame.Width(); ++x) {
+        const uint8_t index = pixels[static_cast<size_t>(y) * frame.Width() + x];
+        if (transparent && index == key) continue;
+        if (!empty && index >= count) outside = true;
+        put(x, y, colors[index]);
+      }
+    if (outside) notes.push_back("colour indices past the colour map: shown with entry 0");
+  }
+
+  TRgba colors[256];
+  bool empty;
+  int count;
+};
+
+}  // namespace
+
+TCanvas RawFrame(const TGIFFrame& frame, std::vector<std::string>& notes) {
+  TCanvas canvas;
+  canvas.width = frame.Width();
+  canvas.height = frame.Height();
+  canvas.pixels.assign(static_cast<size_t>(canvas.width) * static_cast<size_t>(canvas.height), TRgba{});
+  TPalette(frame).Draw(frame, notes, [&](int x, int y, TRgba c) {
+    canvas.pixels[static_cast<size_t>(y) * canvas.width + x] = c;
+  });
+  return canvas;
+}
+
+const TCanvas& TComposer::Show(const TGIFFrame& frame, std::vector<std::string>& notes) {
+  if (FrameDisposal(frame) == dispPrevious) saved_ = canvas_;
+  TPalette(frame).Draw(frame, notes, [&](int x, int y, TRgba c) {
+    canvas_.pixels[static_cast<size_t>(frame.Top() + y) * canvas_.width + frame.Left() + x] = c;
+  });
   return canvas_;
 }
 

@@ -22,6 +22,9 @@ struct TCanvas {
 // control extension, 0 without one.
 uint8_t FrameDisposal(const gif::TGIFFrame& frame);
 
+// The frame alone, as stored: its own size, transparent pixels left clear.
+TCanvas RawFrame(const gif::TGIFFrame& frame, std::vector<std::string>& notes);
+
 class TComposer {
  public:
   explicit TComposer(const gif::TGIFPicture& picture);

@@ -1,28 +1,60 @@
 // gifx: what the GIF engine makes of a file.
-//   gifx info FILE          the logical screen, colour maps, frames and warnings
-//   gifx frames FILE OUTDIR each frame composed onto the screen, as PNG files
+//   gifx info [FILE...]                 the logical screen, colour maps, frames and warnings
+//   gifx frames [options] FILE... DIR   frames as PNG files
+// "-" (or no FILE for info) reads standard input. Errors go to standard
+// error; the exit status is 0 when every file loaded, 1 when one did not or
+// its frames could not be written, 2 for a bad command line.
 #include <zlib.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <iostream>
+#include <iterator>
+#include <map>
+#include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "compose.h"
+#include "gif/painting.h"
 #include "gif/picture.h"
 #include "png_writer.h"
 
 using namespace rovend::gif;
 using rovend::gifx::FrameDisposal;
+namespace fs = std::filesystem;
 
 namespace {
 
 constexpr size_t kMaxListedWarnings = 50;
 
-int Usage() {
-  std::fprintf(stderr,
-               "usage: gifx info FILE\n"
-               "       gifx frames FILE OUTDIR\n");
+const char kUsage[] =
+    "usage: gifx info [FILE...]\n"
+    "       gifx frames [--raw] [--composed] [--frames LIST] FILE... DIR\n"
+    "       gifx --help | --version\n";
+
+const char kHelp[] =
+    "\n"
+    "info     tells the logical screen (as stored and as widened to cover the\n"
+    "         frames), the colour maps, each frame with its delay, disposal and\n"
+    "         extension blocks, and the warnings of the load.\n"
+    "frames   writes frames as PNG files into DIR: DIR/frame-NNN.png, each frame\n"
+    "         composed onto the screen as a viewer shows it (--composed, the\n"
+    "         default), and/or DIR/raw-NNN.png, the frame alone as stored with\n"
+    "         its transparent pixels clear (--raw). With several files each gets\n"
+    "         its own folder DIR/NAME. Files of those names left by an earlier\n"
+    "         run are removed first.\n"
+    "  --frames LIST  only these frames, counted from 0: \"0,2,5-7\"\n"
+    "FILE \"-\" is standard input; info without FILE reads it too.\n"
+    "\n"
+    "exit status: 0 every file loaded (tolerated defects are listed as warnings),\n"
+    "1 a file could not be read or loaded, or its frames could not be written,\n"
+    "2 bad command line.\n";
+
+int Usage(const std::string& text) {
+  std::fprintf(stderr, "gifx: %s\n%s", text.c_str(), kUsage);
   return 2;
 }
 
@@ -30,23 +62,69 @@ struct TLoad {
   TGIFPicture picture;
   std::vector<std::string> warnings;
   std::string error;
+  bool stored = false;  // a logical screen was read
+  uint32_t storedWidth = 0, storedHeight = 0;
 };
 
-// Loads what can be loaded: frames read before a failure stay and are shown.
+std::string Shown(const std::string& name) { return name == "-" ? "(standard input)" : name; }
+
+void Error(const std::string& name, const std::string& text) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "gifx: %s: %s\n", Shown(name).c_str(), text.c_str());
+}
+
+// Loads what can be loaded: frames read before a failure stay and are
+// shown. False, with the reason on stderr, when there is no GIF to show.
 bool Load(const std::string& name, TLoad& load) {
+  std::vector<uint8_t> bytes;
+  if (name == "-") {
+    bytes.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+  } else {
+    std::error_code ec;
+    if (fs::is_directory(name, ec)) {
+      Error(name, "is a folder");
+      return false;
+    }
+    std::FILE* f = std::fopen(name.c_str(), "rb");
+    if (!f) {
+      Error(name, std::strerror(errno));
+      return false;
+    }
+    uint8_t buf[1 << 16];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + n);
+    bool failed = std::ferror(f);
+    std::fclose(f);
+    if (failed) {
+      Error(name, "cannot be read");
+      return false;
+    }
+  }
+  // The signature and the logical screen descriptor: without them there
+  // is nothing to describe.
+  if (bytes.size() < 13 || std::memcmp(bytes.data(), "GIF", 3) != 0) {
+    Error(name, bytes.size() < 3 || std::memcmp(bytes.data(), "GIF", 3) != 0 ? "not a GIF file"
+                                                                             : "cut off inside its header");
+    return false;
+  }
+  load.stored = true;
+  load.storedWidth = bytes[6] | bytes[7] << 8;
+  load.storedHeight = bytes[8] | bytes[9] << 8;
   load.picture.OnParseWarning = [&load](const TPersistent*, int, const std::string& message) {
     load.warnings.push_back(message);
   };
   try {
-    load.picture.LoadFromFile(name);
-  } catch (const EFOpenError& e) {
-    std::fprintf(stderr, "gifx: %s\n", e.what());
-    return false;
+    TMemoryStream stream(std::move(bytes));
+    load.picture.LoadFromStream(stream);
   } catch (const EGIFError& e) {
     load.error = e.what();
   } catch (const std::bad_alloc&) {
-    load.error = "Out of memory";
+    load.error = "out of memory";
+  } catch (const std::exception& e) {
+    load.error = e.what();
   }
+  // A load that failed stops before the screen is widened to its frames.
+  if (!load.error.empty()) load.picture.AdjustLogicalScreen();
   return true;
 }
 
@@ -79,7 +157,9 @@ std::string MapText(const TGIFColorMap& map) {
   return std::to_string(map.Count()) + " entries" + (map.Optimized ? ", sorted" : "");
 }
 
-void PrintWarningsAndError(const TLoad& load) {
+// Warnings belong to the description; the error that ended the load goes to
+// stderr.
+int Finish(const std::string& name, const TLoad& load) {
   if (load.warnings.empty()) {
     std::printf("warnings: none\n");
   } else {
@@ -89,7 +169,9 @@ void PrintWarningsAndError(const TLoad& load) {
     if (load.warnings.size() > kMaxListedWarnings)
       std::printf("  ... and %zu more\n", load.warnings.size() - kMaxListedWarnings);
   }
-  if (!load.error.empty()) std::printf("error: %s\n", load.error.c_str());
+  if (load.error.empty()) return 0;
+  Error(name, load.error);
+  return 1;
 }
 
 void PrintExtensions(const TGIFFrame& frame) {
@@ -109,15 +191,27 @@ void PrintExtensions(const TGIFFrame& frame) {
   }
 }
 
+// The delay in the format's hundredths of a second, and what the engine's
+// painter waits: no delay means its default, small ones are raised, and a
+// unit lasts 12 ms there.
+void PrintDelay(const TGIFGraphicControlExtension& gce) {
+  int stored = gce.Delay();
+  int units = stored <= 0 ? DefaultDelay : stored < MinimumDelay ? MinimumDelay : stored;
+  std::printf("  delay %d/100 s (the engine plays %d ms)", stored, units * DelayUnitMs);
+}
+
 int Info(const std::string& name) {
   TLoad load;
   if (!Load(name, load)) return 1;
   const TGIFPicture& p = load.picture;
   const TGIFHeader& h = p.Header();
-  std::printf("file: %s\n", name.c_str());
+  std::printf("file: %s\n", Shown(name).c_str());
   std::printf("signature: %s\n", Printable(std::string(h.Signature.begin(), h.Signature.end())).c_str());
-  std::printf("logical screen: %d x %d, background index %u, aspect byte %u, colour resolution %d bits\n",
-              p.Width(), p.Height(), h.BackgroundColorIndex(), h.AspectRatio(), h.ColorResolution());
+  std::printf("logical screen: %u x %u as stored", load.storedWidth, load.storedHeight);
+  if (static_cast<uint32_t>(p.Width()) != load.storedWidth || static_cast<uint32_t>(p.Height()) != load.storedHeight)
+    std::printf(", %d x %d as widened to cover the frames", p.Width(), p.Height());
+  std::printf("\nbackground index %u, aspect byte %u, colour resolution %d bits\n", h.BackgroundColorIndex(),
+              h.AspectRatio(), h.ColorResolution());
   std::printf("global colour map: %s\n", MapText(h.ColorMap()).c_str());
   std::printf("frames: %d\n", p.Images().Count());
   for (int i = 0; i < p.Images().Count(); ++i) {
@@ -132,8 +226,8 @@ int Info(const std::string& name) {
                   static_cast<unsigned long>(crc));
     }
     if (const TGIFGraphicControlExtension* gce = f.GraphicControlExtension) {
-      std::printf("  delay %u (%u ms), disposal %u (%s)", gce->Delay(), gce->Delay() * 10u, FrameDisposal(f),
-                  DisposalName(FrameDisposal(f)));
+      PrintDelay(*gce);
+      std::printf(", disposal %u (%s)", FrameDisposal(f), DisposalName(FrameDisposal(f)));
       if (f.Transparent)
         std::printf(", transparent index %u\n", f.TransparentColorIndex());
       else
@@ -141,54 +235,167 @@ int Info(const std::string& name) {
     }
     PrintExtensions(f);
   }
-  PrintWarningsAndError(load);
-  return load.error.empty() ? 0 : 1;
+  return Finish(name, load);
 }
 
-int Frames(const std::string& name, const std::string& folder) {
+// "0,2,5-7" into frame numbers; false when it is not such a list.
+bool ParseFrames(const std::string& text, std::set<int>& frames) {
+  static const std::regex item(R"((\d{1,6})(?:-(\d{1,6}))?)");
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find(',', start);
+    if (end == std::string::npos) end = text.size();
+    std::smatch m;
+    std::string part = text.substr(start, end - start);
+    if (!std::regex_match(part, m, item)) return false;
+    int first = std::stoi(m[1]), last = m[2].matched ? std::stoi(m[2]) : first;
+    if (last < first || last - first > 1000000) return false;
+    for (int i = first; i <= last; ++i) frames.insert(i);
+    start = end + 1;
+  }
+  return !frames.empty();
+}
+
+struct TFramesOptions {
+  bool raw = false, composed = false;
+  std::set<int> frames;  // empty: all
+};
+
+// What an earlier run left: the files this command names, and only those.
+bool RemoveEarlierRun(const fs::path& folder, std::string& error) {
+  static const std::regex ours(R"((frame|raw)-\d{3,}\.png)");
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    if (!entry.is_regular_file(ec) || !std::regex_match(entry.path().filename().string(), ours)) continue;
+    if (!fs::remove(entry.path(), ec)) break;
+  }
+  if (ec) error = "cannot clear " + folder.string() + " of an earlier run: " + ec.message();
+  return !ec;
+}
+
+int Frames(const std::string& name, const fs::path& folder, const TFramesOptions& options) {
   TLoad load;
   if (!Load(name, load)) return 1;
   const TGIFPicture& p = load.picture;
   if (uint64_t{static_cast<uint32_t>(p.Width())} * static_cast<uint32_t>(p.Height()) > MaxFramePixels) {
-    std::fprintf(stderr, "gifx: the logical screen of %d x %d is too large to compose\n", p.Width(), p.Height());
+    Error(name, "the logical screen of " + std::to_string(p.Width()) + " x " + std::to_string(p.Height()) +
+                    " is too large to compose");
     return 1;
   }
   std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  if (ec) {
-    std::fprintf(stderr, "gifx: cannot create %s: %s\n", folder.c_str(), ec.message().c_str());
+  fs::create_directories(folder, ec);
+  std::string error;
+  if (ec) error = "cannot create " + folder.string() + ": " + ec.message();
+  if (error.empty()) RemoveEarlierRun(folder, error);
+  if (!error.empty()) {
+    Error(name, error);
     return 1;
   }
+  int status = 0;
+  for (int wanted : options.frames)
+    if (wanted >= p.Images().Count()) {
+      Error(name, "no frame " + std::to_string(wanted) + " (it has " + std::to_string(p.Images().Count()) + ")");
+      status = 1;
+    }
   rovend::gifx::TComposer composer(p);
   int written = 0;
+  auto write = [&](const char* kind, int i, const rovend::gifx::TCanvas& canvas) {
+    char file[32];
+    std::snprintf(file, sizeof file, "%s-%03d.png", kind, i);
+    const std::string path = (folder / file).string();
+    const std::string failure = rovend::gifx::WritePng(path, canvas);
+    if (!failure.empty()) {
+      fs::remove(path, ec);  // no half-written picture stays behind
+      Error(name, failure);
+      return false;
+    }
+    std::printf("%s\n", path.c_str());
+    ++written;
+    return true;
+  };
   for (int i = 0; i < p.Images().Count(); ++i) {
     const TGIFFrame& f = p.Images()[i];
     if (f.Empty()) continue;
+    bool wanted = options.frames.empty() || options.frames.count(i);
     std::vector<std::string> notes;
+    // Every frame is composed, wanted or not: later ones build on it.
     const auto& canvas = composer.Show(f, notes);
-    char file[32];
-    std::snprintf(file, sizeof file, "frame-%03d.png", i);
-    const std::string path = (std::filesystem::path(folder) / file).string();
-    const std::string error = rovend::gifx::WritePng(path, canvas);
-    if (!error.empty()) {
-      std::fprintf(stderr, "gifx: %s\n", error.c_str());
-      return 1;
-    }
-    std::printf("%s\n", path.c_str());
-    for (const auto& note : notes) std::printf("  frame %d: %s\n", i, note.c_str());
+    if (wanted && options.composed && !write("frame", i, canvas)) return 1;
+    if (wanted && options.raw && !write("raw", i, rovend::gifx::RawFrame(f, notes))) return 1;
+    if (wanted)
+      for (const auto& note : notes) std::printf("  frame %d: %s\n", i, note.c_str());
     composer.Dispose(f);
-    ++written;
   }
-  std::printf("%d frames written\n", written);
-  PrintWarningsAndError(load);
-  return load.error.empty() ? 0 : 1;
+  std::printf("%d %s written\n", written, written == 1 ? "picture" : "pictures");
+  return std::max(status, Finish(name, load));
+}
+
+int Run(const std::vector<std::string>& args) {
+  if (args.empty()) return Usage("no command");
+  if (args[0] == "--help" || args[0] == "-h") {
+    std::printf("%s%s", kUsage, kHelp);
+    return 0;
+  }
+  if (args[0] == "--version") {
+    std::printf("gifx %s\n", ROVEND_TOOLS_VERSION);
+    return 0;
+  }
+  std::vector<std::string> operands;
+  TFramesOptions options;
+  const bool frames = args[0] == "frames";
+  if (!frames && args[0] != "info") return Usage("unknown command '" + args[0] + "'");
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--help" || a == "-h") {
+      std::printf("%s%s", kUsage, kHelp);
+      return 0;
+    } else if (frames && a == "--raw") {
+      options.raw = true;
+    } else if (frames && a == "--composed") {
+      options.composed = true;
+    } else if (frames && a == "--frames" && i + 1 < args.size()) {
+      if (!ParseFrames(args[++i], options.frames)) return Usage("bad frame list '" + args[i] + "'");
+    } else if (a.size() > 1 && a[0] == '-') {
+      return Usage("unknown option '" + a + "'");
+    } else {
+      operands.push_back(a);
+    }
+  }
+  int status = 0;
+  if (!frames) {
+    if (operands.empty()) operands.push_back("-");
+    for (size_t i = 0; i < operands.size(); ++i) {
+      if (i) std::printf("\n");
+      status = std::max(status, Info(operands[i]));
+    }
+    return status;
+  }
+  if (operands.size() < 2) return Usage("frames needs a file and a folder");
+  if (!options.raw) options.composed = true;
+  const fs::path folder = operands.back();
+  operands.pop_back();
+  // With several files each writes into a folder of its own name.
+  std::map<std::string, std::string> folders;
+  for (const std::string& name : operands) {
+    std::string own = name == "-" ? "stdin" : fs::path(name).stem().string();
+    if (operands.size() > 1 && !folders.emplace(own, name).second)
+      return Usage("'" + name + "' and '" + folders[own] + "' would share the folder " + own);
+  }
+  for (const std::string& name : operands) {
+    fs::path target = operands.size() == 1 ? folder : folder / (name == "-" ? "stdin" : fs::path(name).stem());
+    status = std::max(status, Frames(name, target, options));
+  }
+  return status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.size() == 2 && args[0] == "info") return Info(args[1]);
-  if (args.size() == 3 && args[0] == "frames") return Frames(args[1], args[2]);
-  return Usage();
+  try {
+    return Run(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "gifx: %s\n", e.what());
+  }
+  return 1;
 }

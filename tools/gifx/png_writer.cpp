@@ -2,7 +2,9 @@
 
 #include <png.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace rovend::gifx {
@@ -15,7 +17,7 @@ struct TFileCloser {
 
 std::string WritePng(const std::string& path, const TCanvas& canvas) {
   std::unique_ptr<std::FILE, TFileCloser> file(std::fopen(path.c_str(), "wb"));
-  if (!file) return "cannot create " + path;
+  if (!file) return "cannot create " + path + ": " + std::strerror(errno);
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!info) {
@@ -38,6 +40,15 @@ std::string WritePng(const std::string& path, const TCanvas& canvas) {
   }
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
+  // A full disk shows only when the buffered rest is written out.
+  errno = 0;
+  bool written = std::fflush(file.get()) == 0 && !std::ferror(file.get());
+  int error = errno;
+  if (std::fclose(file.release()) != 0 && written) {
+    written = false;
+    error = errno;
+  }
+  if (!written) return "cannot write " + path + (error ? std::string(": ") + std::strerror(error) : std::string());
   return "";
 }
 

@@ -11,8 +11,22 @@ namespace zarc {
 // into UTF-16 arguments (the program's name left out).
 int Main(const std::vector<std::u16string>& args);
 
-enum class StdStream { Input, Error };
+enum class StdStream { Input, Output, Error };
 bool IsTerminal(StdStream stream);
+
+// The separator of paths shown to the user ('/' on POSIX, '\\' on Windows).
+char PathSeparator();
+
+// Whether the file system tells names apart by case (not on Windows).
+bool NamesIgnoreCase();
+
+// Standard output takes bytes as they are (entries written by -p).
+void SetBinaryOutput();
+
+// Shows `prompt` (UTF-8) on standard error and reads one line typed on the
+// terminal of standard input, with echo, in UTF-8 without its line end.
+// False on end of input or a read error.
+bool ReadLine(const std::string& prompt, std::string& line);
 
 // Shows `prompt` (UTF-8) on standard error and reads one line typed on the
 // terminal of standard input without showing it, in UTF-8 without its line

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "archive/cipher.h"
@@ -19,6 +20,7 @@
 #include "archive/items.h"
 #include "archive/stream.h"
 #include "archive/types.h"
+#include "archive/volumes.h"
 
 namespace za {
 
@@ -187,7 +189,8 @@ class TZABaseArchiver {
                  std::int32_t searchAttr);
   bool FindNext(TZAArchiveItem& rec);
   // Decodes entry `index` into `stream`; native error 16 for a bad index,
-  // 8 when the entry does not decode (unless ExtractCorruptedFiles).
+  // 8 when the entry does not decode (unless ExtractCorruptedFiles). Called
+  // on its own, it raises the progress events as for a batch of one entry.
   void ExtractItemToStream(std::int32_t index, TZAStream& stream);
 
   // The dialogs that answer events without a handler (nullptr: the
@@ -205,18 +208,70 @@ class TZABaseArchiver {
   std::int32_t UpdateLevel() const { return updateLevel_; }
   std::uint16_t CompressionMethod() const { return compressionMethod_; }
 
+  // Names whose general-purpose flag bit 11 is set are read as UTF-8 rather
+  // than through the OEM and ANSI code pages, as other zip tools read them.
+  // Off by default: the setup program reads every name through the code pages.
+  bool Utf8FlagNames() const { return utf8FlagNames_; }
+  void SetUtf8FlagNames(bool value) { utf8FlagNames_ = value; }
+  // The end record may be followed by zero bytes its comment does not
+  // account for, as an archive written to a pipe in blocks is. Off by
+  // default: the setup program rebuilds the directory of such an archive.
+  bool PaddedEndRecord() const { return paddedEndRecord_; }
+  void SetPaddedEndRecord(bool value) { paddedEndRecord_ = value; }
+
+  // Why the last entry of the running batch that could not be written
+  // failed, beyond its native error: the system's error code (0 when none
+  // is known), and whether its stored name was refused because it leaves
+  // the destination. Reset when a batch starts.
+  struct TZAOutputFailure {
+    std::int32_t SystemError = 0;
+    bool NameRefused = false;
+  };
+  const TZAOutputFailure& LastOutputFailure() const { return outputFailure_; }
+
   // The repair switch: on from construction; lets opening go on with a
   // damaged directory.
   bool RepairEnabled() const { return repair_; }
   void SetRepairEnabled(bool value) { repair_ = value; }
-  // Multi-volume archives are not supported: asked for another volume, the
-  // component refuses with native error 45.
+  // Whether the open archive is read volume by volume (split files or
+  // spanned disks); pieces of one archive cut at arbitrary bytes are read as
+  // one stream and are not.
+  bool MultiVolume() const { return volumes_ != nullptr; }
+  // The number of the last volume of the open archive (0 for one file).
+  std::int32_t LastVolume() const { return volumes_ ? volumes_->LastVolume() : 0; }
+  // Makes volume `number` the current one of the archive stream, asking for
+  // it (the request events) when it is not the one open; a refusal raises
+  // native error 45. The archive stream is returned.
   virtual TZAStream* SwitchVolume(std::int32_t number);
 
  protected:
   virtual void UpdateCompressionMethod();
   void ReleaseArchive();
-  void OpenExisting();
+  void OpenExisting(std::uint16_t mode);
+  // The volume probe: leaves stream_ and a directory manager over it on the
+  // volume with the end record; false when no end record was found.
+  bool ProbeVolumes(std::uint16_t mode);
+  bool ProbeSplit(std::u16string lastName, std::unique_ptr<TZAStream> lastVolume);
+  bool ProbeSpanned(std::unique_ptr<TZAStream> inserted);
+  bool ProbeNumbered(const std::u16string& stem, std::uint32_t named);
+  // A directory manager over stream_ and its end record: whether there is
+  // one, and the last volume it names.
+  bool CheckEnd(std::int32_t& lastVolume);
+  // stream_ becomes `stream`, owned, in place of the one before and its
+  // directory manager; TakeStream hands stream_ over instead.
+  void AdoptStream(std::unique_ptr<TZAStream> stream);
+  std::unique_ptr<TZAStream> TakeStream();
+  // stream_ becomes a volume stream whose current volume is `current`.
+  void UseVolumes(std::unique_ptr<TZAStream> current, std::int32_t volume, std::int32_t lastVolume);
+  std::unique_ptr<TZAStream> RequestVolume(std::int32_t number, bool last);
+  std::u16string VolumeFileName(std::int32_t number, bool last) const;
+  // The default answer to a volume request of a spanned archive.
+  bool AskForDisk(std::int32_t number, bool last, const std::u16string& fileName, bool again);
+  // Where the volumes' files come from; a test or a program may keep them
+  // elsewhere.
+  virtual bool VolumeExists(const std::u16string& fileName);
+  virtual std::unique_ptr<TZAStream> OpenVolume(const std::u16string& fileName, std::uint16_t mode);
+  virtual bool OnRemovableMedia(const std::u16string& fileName);
   void CheckReadyForOperation() const;
   void SelectByMask(std::u16string_view fileMask, std::int32_t searchAttr, std::u16string_view exclusionMask);
   void SelectByMaskLists();
@@ -229,7 +284,8 @@ class TZABaseArchiver {
   void ExtractItem(std::int32_t index, std::u16string fileName, std::u16string destDir);
   TZAAction DefaultFailureAnswer(const EZAException& e);
   bool ConfirmOverwrite(const std::u16string& fileName, std::u16string& path);
-  // Decoding of one entry.
+  // Decoding of one entry: ExtractItemToStream within a batch.
+  void DecodeItem(std::int32_t index, TZAStream& stream);
   bool DecodeEntry(TZAStream& archive, TZAStream& dest, const TDirItem& entry);
   bool DecodeChunks(TZAStream& archive, TZAStream& dest, const TDirItem& entry, const LocalFileHeader& local,
                     std::uint64_t packed, std::uint64_t limit, TZAEntryCipher* cipher, std::uint32_t& crc);
@@ -238,6 +294,9 @@ class TZABaseArchiver {
   // Where the data of entry `index` must end: the next entry's local header
   // (or -1: no bound, 0: it shares its local header with another entry).
   std::int64_t DataLimit(std::int32_t index);
+  // The volume that holds an entry's local header (0 for an archive in one
+  // stream).
+  std::uint32_t EntryVolume(const TDirItem& entry) const;
 
   TZip64Mode zip64Mode_ = zmAuto;
   bool unicodeFilenames_ = true;
@@ -257,6 +316,9 @@ class TZABaseArchiver {
   TZAOptions options_;
   TZAWideStrings fileMasks_, exclusionMasks_, noCompressionMasks_;
   bool inMemory_ = false;
+  bool utf8FlagNames_ = false;
+  bool paddedEndRecord_ = false;
+  TZAOutputFailure outputFailure_;
 
   bool open_ = false;
   std::uint16_t openMode_ = 0;
@@ -266,12 +328,18 @@ class TZABaseArchiver {
   std::int32_t updateLevel_ = 0;
   bool repair_ = true;
   TZAVolumeNumberInfo volumeInfo_;
+  // How the volumes of the open archive are named, and the stream that
+  // reads them one at a time (stream_ itself, or null).
+  enum class VolumeNames { Spanned, Split, Numbered } volumeNames_ = VolumeNames::Spanned;
+  std::u16string volumeBase_;  // the last volume's name (Split) or the stem (Numbered)
+  TZAVolumeStream* volumes_ = nullptr;
   TZAUserDialogs* dialogs_ = nullptr;
 
   // The running operation.
   bool cancel_ = false;
   bool skipFile_ = false;
   bool progressEnabled_ = false;
+  bool inBatch_ = false;
   std::int32_t selectedCount_ = 0;
   std::int32_t processedCount_ = 0;
   std::uint64_t bytesProduced_ = 0;
@@ -288,7 +356,7 @@ class TZABaseArchiver {
   std::size_t chunkSize_ = 0, outputSize_ = 0;
   std::int64_t dataLimit_ = -1;
   // Local header offsets of the loaded directory, sorted (built on demand).
-  std::vector<std::uint64_t> localStarts_;
+  std::vector<std::pair<std::uint32_t, std::uint64_t>> localStarts_;  // volume, offset
   const TZADirManager* localStartsOf_ = nullptr;
 };
 

@@ -35,6 +35,7 @@ class Exception : public std::exception {
 class EStreamError : public Exception {
  public:
   using Exception::Exception;
+  int SystemError = 0;  // the system's error code, when one is known
 };
 class EReadError : public EStreamError {
  public:

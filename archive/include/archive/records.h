@@ -18,6 +18,8 @@ constexpr std::uint32_t kUnicodeNameSignature = 0x5843554E;  // "NUCX"
 constexpr std::uint16_t kZip64ExtraTag = 0x0001;
 constexpr std::uint16_t kUnicodeNameExtraTag = 0x554E;
 constexpr std::uint16_t kAesExtraTag = 0x9901;
+// General-purpose flag bit 11: the name and comment are UTF-8.
+constexpr std::uint16_t kUtf8NameFlag = 0x0800;
 constexpr std::uint16_t kNoAesVersion = 0x4114;  // VersionNeeded from which AES is not decided
 
 // Little-endian integers of the width of T.

@@ -36,6 +36,8 @@ class TZAStream {
   virtual std::int64_t Seek(std::int64_t offset, TZASeekOrigin origin) = 0;
   virtual std::int64_t Size();
   virtual void SetSize(std::int64_t size) = 0;
+  // The system's error code of the last failed transfer (0: none known).
+  virtual int LastError() const { return 0; }
 
   std::int64_t Position() { return Seek(0, TZASeekOrigin::soCurrent); }
   void SetPosition(std::int64_t position) { Seek(position, TZASeekOrigin::soBeginning); }
@@ -103,6 +105,7 @@ class TZAFileStream : public TZAStream {
   std::int64_t Seek(std::int64_t offset, TZASeekOrigin origin) override;
   std::int64_t Size() override;
   void SetSize(std::int64_t size) override;
+  int LastError() const override { return file_.LastError(); }
   const std::u16string& FileName() const { return fileName_; }
   sys::WideFile& File() { return file_; }
 

@@ -48,6 +48,8 @@ inline constexpr int DefaultDelay = 10;
 inline constexpr int MinimumDelay = 3;
 inline constexpr int MaximumDelay = 1000;
 
+// A wait without limit. Only ever passed as itself: a computed interval can
+// come out as -1 too.
 inline constexpr int64_t kInfinite = -1;
 
 // Auto-reset: a wait that sees the signal consumes it.

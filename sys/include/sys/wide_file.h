@@ -6,7 +6,8 @@
 // (0x01 read-only, 0x02 hidden, 0x04 system, 0x10 directory, 0x20 archive);
 // on POSIX a file without any write permission bit counts as read-only and
 // refuses to be opened for writing, also for root, as a read-only file does
-// on Windows. Times are MS-DOS date and time packed into 32 bits (date in the
+// on Windows. Setting attributes that carry a Unix mode of a regular file or
+// folder in their upper 16 bits applies its permission bits on POSIX. Times are MS-DOS date and time packed into 32 bits (date in the
 // upper half), in local time.
 #include <cstdint>
 #include <string>
@@ -76,8 +77,13 @@ bool WideSetAttributes(std::u16string_view name, std::uint32_t attributes);
 // Last-write time as a local MS-DOS date and time; -1 when it cannot be read.
 std::int32_t WideGetDosDateTime(std::u16string_view name);
 // Whether the drive that holds `path` is removable ("A:", "B:", or so
-// reported by the system; never on POSIX).
+// reported by the system). POSIX has no drives: there a path is on removable
+// media when it lies in the folder given to WideSetRemovableFolder.
 bool WideIsRemovableDrive(std::u16string_view path);
+// POSIX stand-in only (Windows asks the drive): the folder whose contents
+// count as removable media, so that disk-swapping code can run without a
+// disk drive; empty for none.
+void WideSetRemovableFolder(std::u16string_view folder);
 std::u16string WideCurrentDirectory();
 
 }  // namespace sys

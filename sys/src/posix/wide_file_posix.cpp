@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <mutex>
 
 #include "io_posix.h"
 #include "sys/codepage.h"
@@ -216,7 +217,14 @@ bool WideSetAttributes(std::u16string_view name, std::uint32_t attributes) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return false;
   mode_t mode = st.st_mode & 07777;
-  if (attributes & 0x01)
+  // Zip tools on Unix keep the file's mode in the upper half, its type bits
+  // telling it apart from other uses of those bits. Only a regular file's or
+  // a folder's permissions are taken (a link's are always 0777), and never
+  // set-user-id, set-group-id or sticky, as unzip does without -K.
+  std::uint32_t unixType = (attributes >> 16) & 0170000;
+  if (unixType == 0100000 || unixType == 0040000)
+    mode = static_cast<mode_t>((attributes >> 16) & 0777);
+  else if (attributes & 0x01)
     mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
   else if (NoWriteBits(st))
     mode |= S_IWUSR;
@@ -230,7 +238,23 @@ std::int32_t WideGetDosDateTime(std::u16string_view name) {
   return v == 0 ? -1 : static_cast<std::int32_t>(v);
 }
 
-bool WideIsRemovableDrive(std::u16string_view) { return false; }
+namespace {
+std::mutex g_removableLock;
+std::string g_removableFolder;  // with a trailing "/", or empty
+}  // namespace
+
+void WideSetRemovableFolder(std::u16string_view folder) {
+  std::string path = NativeName(folder);
+  if (!path.empty() && path.back() != '/') path += '/';
+  std::lock_guard<std::mutex> lock(g_removableLock);
+  g_removableFolder = std::move(path);
+}
+
+bool WideIsRemovableDrive(std::u16string_view path) {
+  std::string p = NativeName(path);
+  std::lock_guard<std::mutex> lock(g_removableLock);
+  return !g_removableFolder.empty() && p.compare(0, g_removableFolder.size(), g_removableFolder) == 0;
+}
 
 std::u16string WideCurrentDirectory() {
   char buf[4096];

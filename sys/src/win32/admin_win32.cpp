@@ -69,13 +69,18 @@ BOOL EmulateCheckTokenMembership(HANDLE callerToken, PSID group, PBOOL isMember)
     token = owned.Get();
   }
   const DWORD sidLength = GetLengthSid(group);
-  std::vector<BYTE> block(3 * sidLength + 40, 0);
+  // The access list follows the descriptor, whose size is that of its
+  // pointers: 20 bytes in a 32-bit process, 40 in a 64-bit one.
+  const DWORD aclOffset = sizeof(SECURITY_DESCRIPTOR);
+  static_assert(sizeof(SECURITY_DESCRIPTOR) % sizeof(DWORD) == 0, "the access list must be DWORD-aligned");
+  const DWORD aclLength = 3 * sidLength + 20;
+  std::vector<BYTE> block(aclOffset + aclLength, 0);
   auto* descriptor = reinterpret_cast<PSECURITY_DESCRIPTOR>(block.data());
-  auto* acl = reinterpret_cast<PACL>(block.data() + 20);
+  auto* acl = reinterpret_cast<PACL>(block.data() + aclOffset);
   if (!InitializeSecurityDescriptor(descriptor, SECURITY_DESCRIPTOR_REVISION)) return FALSE;
   if (!SetSecurityDescriptorOwner(descriptor, group, FALSE)) return FALSE;
   if (!SetSecurityDescriptorGroup(descriptor, group, FALSE)) return FALSE;
-  if (!InitializeAcl(acl, 3 * sidLength + 20, ACL_REVISION2)) return FALSE;
+  if (!InitializeAcl(acl, aclLength, ACL_REVISION2)) return FALSE;
   if (!AddAccessAllowedAce(acl, ACL_REVISION2, 1, group)) return FALSE;
   if (!SetSecurityDescriptorDacl(descriptor, TRUE, acl, FALSE)) return FALSE;
   GENERIC_MAPPING mapping = {0x20000, 0x20000, 0x20000, 0x1F0000};

@@ -33,14 +33,22 @@ TEST(Win32System, SpecialFoldersHaveNoTrailingBackslash) {
 TEST(Win32System, AdministratorRoutesAgree) {
   const bool answer = Platform().IsUserAnAdmin();
   EXPECT_EQ(win32::IsAdministratorsMember(nullptr), answer);
+  // The emulation must answer, and answer as the system does, for the
+  // Administrators alias and for a group this token is surely in.
   SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-  PSID sid = nullptr;
-  ASSERT_TRUE(AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0,
-                                       0, 0, &sid));
-  BOOL member = FALSE;
-  BOOL ok = win32::EmulateCheckTokenMembership(nullptr, sid, &member);
-  FreeSid(sid);
-  if (ok) EXPECT_EQ(member != FALSE, answer);
+  const DWORD groups[][2] = {{SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS},
+                             {SECURITY_AUTHENTICATED_USER_RID, 0}};
+  for (const auto& [first, second] : groups) {
+    PSID sid = nullptr;
+    ASSERT_TRUE(AllocateAndInitializeSid(&nt, second ? 2 : 1, first, second, 0, 0, 0, 0, 0, 0, &sid));
+    BOOL expected = FALSE, member = FALSE;
+    ASSERT_TRUE(CheckTokenMembership(nullptr, sid, &expected));
+    const BOOL ok = win32::EmulateCheckTokenMembership(nullptr, sid, &member);
+    const DWORD error = GetLastError();
+    FreeSid(sid);
+    ASSERT_TRUE(ok) << "error " << error;
+    EXPECT_EQ(member != FALSE, expected != FALSE) << "group " << first << "-" << second;
+  }
 }
 
 TEST(Win32System, ProcessListSeesThisProgram) {

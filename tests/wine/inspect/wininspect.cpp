@@ -2,6 +2,8 @@
 // that caption (and window class, when given) and
 // prints what the Wine tests check, one line each, in UTF-8:
 //   window <client width> <client height> <style hex>
+//   frame <left> <top> <width> <height>       (the whole window, on the screen)
+//   focus <class> <text>                      (or "focus -": no control has it)
 //   child <class> <visible 0/1> <checked 0/1/-> <left> <top> <width> <height> <text>
 // Child positions are relative to the window's client area.
 #include <windows.h>
@@ -61,6 +63,22 @@ int wmain(int argc, wchar_t** argv) {
   GetClientRect(window, &client);
   std::printf("window %ld %ld %08lx\n", client.right, client.bottom,
               static_cast<unsigned long>(GetWindowLongW(window, GWL_STYLE)));
+  RECT frame;
+  GetWindowRect(window, &frame);
+  std::printf("frame %ld %ld %ld %ld\n", frame.left, frame.top, frame.right - frame.left, frame.bottom - frame.top);
+  // The focus of the window's own thread, which is not this program's.
+  GUITHREADINFO thread = {};
+  thread.cbSize = sizeof thread;
+  HWND focus = nullptr;
+  if (GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &thread) && IsChild(window, thread.hwndFocus))
+    focus = thread.hwndFocus;
+  if (focus) {
+    wchar_t cls[256] = {};
+    GetClassNameW(focus, cls, 256);
+    std::printf("focus %s %s\n", Utf8(cls).c_str(), Utf8(Text(focus)).c_str());
+  } else {
+    std::printf("focus -\n");
+  }
   EnumChildWindows(window, PrintChild, reinterpret_cast<LPARAM>(window));
   return 0;
 }

@@ -35,7 +35,48 @@ void OnSignal(int signal) {
 
 }  // namespace
 
-bool IsTerminal(StdStream stream) { return isatty(stream == StdStream::Input ? STDIN_FILENO : STDERR_FILENO) == 1; }
+bool IsTerminal(StdStream stream) {
+  int fd = stream == StdStream::Input ? STDIN_FILENO : stream == StdStream::Output ? STDOUT_FILENO : STDERR_FILENO;
+  return isatty(fd) == 1;
+}
+
+char PathSeparator() { return '/'; }
+
+bool NamesIgnoreCase() { return false; }
+
+void SetBinaryOutput() {}
+
+namespace {
+
+// One line from standard input, read a byte at a time so that nothing
+// behind the line is taken from a shared input. Without its line end.
+bool ReadInputLine(std::string& line) {
+  line.clear();
+  bool ended = false, got = false;
+  for (;;) {
+    char c;
+    ssize_t n = read(STDIN_FILENO, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got = true;
+    if (c == '\n') {
+      ended = true;
+      break;
+    }
+    line.push_back(c);
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  // A last line without its end still counts; nothing at all is the end.
+  return ended || got;
+}
+
+}  // namespace
+
+bool ReadLine(const std::string& prompt, std::string& line) {
+  std::fputs(prompt.c_str(), stderr);
+  std::fflush(stderr);
+  return ReadInputLine(line);
+}
 
 bool ReadSecretLine(const std::string& prompt, std::string& line) {
   line.clear();
@@ -54,19 +95,7 @@ bool ReadSecretLine(const std::string& prompt, std::string& line) {
   }
   std::fputs(prompt.c_str(), stderr);
   std::fflush(stderr);
-  bool ended = false, got = false;
-  for (;;) {
-    char c;
-    ssize_t n = read(STDIN_FILENO, &c, 1);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got = true;
-    if (c == '\n') {
-      ended = true;
-      break;
-    }
-    line.push_back(c);
-  }
+  bool got = ReadInputLine(line);
   // The Enter that ended the line was not echoed either.
   std::fputc('\n', stderr);
   if (echoOff) {
@@ -74,9 +103,7 @@ bool ReadSecretLine(const std::string& prompt, std::string& line) {
     for (std::size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i)
       sigaction(kSignals[i], &g_previous[i], nullptr);
   }
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  // A last line without its end still counts; nothing at all is the end.
-  return ended || got;
+  return got;
 }
 
 }  // namespace zarc

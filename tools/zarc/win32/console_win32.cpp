@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <fcntl.h>
 #include <io.h>
 
 #include <cstdio>
@@ -20,28 +21,9 @@ BOOL WINAPI OnControl(DWORD) {
   return FALSE;  // and on to the default handler, which ends the program
 }
 
-}  // namespace
-
-bool IsTerminal(StdStream stream) {
-  if (stream == StdStream::Error) return _isatty(2) != 0;
-  // _isatty holds for the NUL device too; only a console can be asked.
-  DWORD mode;
-  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
-}
-
-bool ReadSecretLine(const std::string& prompt, std::string& line) {
-  line.clear();
-  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-  DWORD saved;
-  if (!GetConsoleMode(input, &saved)) return false;
-  g_saved = saved;
-  g_input = input;
-  SetConsoleCtrlHandler(OnControl, TRUE);
-  // Line input stays on, so editing keys work as at any other prompt.
-  SetConsoleMode(input, (saved & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)) | ENABLE_LINE_INPUT |
-                            ENABLE_PROCESSED_INPUT);
-  std::fputs(prompt.c_str(), stderr);
-  std::fflush(stderr);
+// One line typed at the console, without its line end; false at the end of
+// input (Ctrl-Z at the start of a line) or on a read error.
+bool ReadConsoleLine(HANDLE input, std::string& line) {
   std::u16string text;
   bool ended = false, got = false;
   for (;;) {
@@ -64,14 +46,56 @@ bool ReadSecretLine(const std::string& prompt, std::string& line) {
     }
     if (ended || !got) break;
   }
+  if (!text.empty() && text.back() == u'\r') text.pop_back();
+  line = sys::WideToUtf8(text);
+  return ended || got;
+}
+
+}  // namespace
+
+char PathSeparator() { return '\\'; }
+
+bool NamesIgnoreCase() { return true; }
+
+void SetBinaryOutput() { _setmode(_fileno(stdout), _O_BINARY); }
+
+bool ReadLine(const std::string& prompt, std::string& line) {
+  line.clear();
+  std::fputs(prompt.c_str(), stderr);
+  std::fflush(stderr);
+  DWORD mode;
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  return GetConsoleMode(input, &mode) && ReadConsoleLine(input, line);
+}
+
+bool IsTerminal(StdStream stream) {
+  if (stream == StdStream::Error) return _isatty(2) != 0;
+  if (stream == StdStream::Output) return _isatty(1) != 0;
+  // _isatty holds for the NUL device too; only a console can be asked.
+  DWORD mode;
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+
+bool ReadSecretLine(const std::string& prompt, std::string& line) {
+  line.clear();
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD saved;
+  if (!GetConsoleMode(input, &saved)) return false;
+  g_saved = saved;
+  g_input = input;
+  SetConsoleCtrlHandler(OnControl, TRUE);
+  // Line input stays on, so editing keys work as at any other prompt.
+  SetConsoleMode(input, (saved & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)) | ENABLE_LINE_INPUT |
+                            ENABLE_PROCESSED_INPUT);
+  std::fputs(prompt.c_str(), stderr);
+  std::fflush(stderr);
+  bool got = ReadConsoleLine(input, line);
   // The Enter that ended the line was not echoed either.
   std::fputc('\n', stderr);
   SetConsoleMode(input, saved);
   SetConsoleCtrlHandler(OnControl, FALSE);
   g_input = nullptr;
-  if (!text.empty() && text.back() == u'\r') text.pop_back();
-  line = sys::WideToUtf8(text);
-  return ended || got;
+  return got;
 }
 
 }  // namespace zarc

@@ -72,6 +72,10 @@ class Control : public Component {
   bool Showing() const;
   bool Enabled() const { return enabled_; }
   void SetEnabled(bool enabled);
+  // Takes the keyboard focus by Tab or a click.
+  virtual bool TabStop() const { return false; }
+  // A tab stop that shows and is enabled, and so are its parents.
+  bool CanFocus() const;
 
   const Font& GetFont() const;  // own font, or the parent's with ParentFont
   void SetFont(const Font& font);
@@ -103,6 +107,7 @@ class WinControl : public Control {
 class Button final : public WinControl {
  public:
   using WinControl::WinControl;
+  bool TabStop() const override { return true; }
   const std::string& Caption() const { return caption_; }
   void SetCaption(std::string caption);
   std::function<void()> onClick;
@@ -117,6 +122,7 @@ class Button final : public WinControl {
 class CheckBox final : public WinControl {
  public:
   using WinControl::WinControl;
+  bool TabStop() const override { return true; }
   const std::string& Caption() const { return caption_; }
   void SetCaption(std::string caption);
   bool Checked() const { return checked_; }
@@ -177,6 +183,10 @@ class Timer final : public Component {
   void SetInterval(unsigned ms);
   bool Enabled() const { return enabled_; }
   void SetEnabled(bool enabled);
+  // Takes the keyboard focus by Tab or a click.
+  virtual bool TabStop() const { return false; }
+  // A tab stop that shows and is enabled, and so are its parents.
+  bool CanFocus() const;
   std::function<void()> onTimer;
   // Starts ticking as stored, once the form that owns it has been made.
   void Loaded() { Changed(); }
@@ -235,8 +245,21 @@ class Form final : public WinControl {
   // application's exception handler.
   void Activated();
 
+  // The control that has the keyboard focus while the form is active and
+  // gets it back when the form is activated again, after one of the
+  // program's boxes for instance; at first the first tab stop in tab order.
+  Control* ActiveControl() const { return activeControl_; }
+  // Moves the focus to `control`, as Tab or a click would.
+  void FocusControl(Control& control);
+  // The window system reports where the focus went; nothing moves.
+  void FocusMoved(Control& control) { activeControl_ = &control; }
+  // On activation: the focus goes back to ActiveControl, or to the first
+  // tab stop when that can no longer take it.
+  void RestoreFocus();
+
  private:
   std::string caption_;
+  Control* activeControl_ = nullptr;
   std::vector<std::unique_ptr<Component>> components_;
   bool closed_ = false;
 };

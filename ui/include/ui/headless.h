@@ -37,6 +37,10 @@ void SetPasswordResponder(std::function<std::optional<std::string>(const Passwor
 // Forgets shown boxes, the responders and pending calls.
 void Reset();
 
+// The control with the keyboard focus; null while a box is open or before
+// a form has been shown.
+Control* FocusedControl();
+
 // How many times each form was painted through Repaint.
 int RepaintCount(const Form& form);
 

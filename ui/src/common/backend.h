@@ -14,6 +14,9 @@ void ControlDestroyed(Control& control);
 void TimerChanged(Timer& timer);
 void TimerDestroyed(Timer& timer);
 
+// Gives `control` the keyboard focus.
+void FocusControl(Control& control);
+
 void ShowForm(Form& form);
 void RepaintForm(Form& form);
 void BringToFront(Form& form);

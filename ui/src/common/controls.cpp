@@ -1,6 +1,7 @@
 #include "ui/controls.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "backend.h"
 #include "ui/application.h"
@@ -42,6 +43,13 @@ void Control::SetVisible(bool visible) {
 bool Control::Showing() const {
   for (const Control* c = this; c; c = c->parent_)
     if (!c->visible_) return false;
+  return true;
+}
+
+bool Control::CanFocus() const {
+  if (!TabStop()) return false;
+  for (const Control* c = this; c; c = c->parent_)
+    if (!c->visible_ || !c->enabled_) return false;
   return true;
 }
 
@@ -119,9 +127,27 @@ void Timer::Fire() {
   if (enabled_ && onTimer) Application::Instance().Invoke(onTimer);
 }
 
+namespace {
+
+// In tab order, into containers at their own place in it.
+Control* FirstTabStop(const Control& container) {
+  std::vector<Control*> children = container.Children();
+  std::stable_sort(children.begin(), children.end(),
+                   [](const Control* a, const Control* b) { return a->tabOrder < b->tabOrder; });
+  for (Control* child : children) {
+    if (child->CanFocus()) return child;
+    if (!child->IsWindowed() || !child->Visible() || !child->Enabled()) continue;
+    if (Control* inner = FirstTabStop(*child)) return inner;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 Form::Form(std::string name) : WinControl(std::move(name), nullptr) {}
 
 Form::~Form() {
+  activeControl_ = nullptr;
   // Children go before their parents: they were made after them.
   while (!components_.empty()) components_.pop_back();
   if (native) backend::DestroyForm(*this);
@@ -160,6 +186,16 @@ void Form::Close() {
 
 void Form::Activated() {
   if (!closed_ && onActivate) Application::Instance().Invoke(onActivate);
+}
+
+void Form::FocusControl(Control& control) {
+  activeControl_ = &control;
+  backend::FocusControl(control);
+}
+
+void Form::RestoreFocus() {
+  if (!activeControl_ || !activeControl_->CanFocus()) activeControl_ = FirstTabStop(*this);
+  if (activeControl_) backend::FocusControl(*activeControl_);
 }
 
 }  // namespace ui

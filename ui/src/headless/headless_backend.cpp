@@ -32,6 +32,9 @@ struct State {
   std::vector<headless::PasswordDialogRecord> passwordDialogs;
   std::function<std::optional<std::string>(const headless::PasswordDialogRecord&)> passwordResponder;
   std::map<const Form*, int> repaints;
+  Form* shownForm = nullptr;  // the form boxes belong to
+  Control* focus = nullptr;
+  Form* focusForm = nullptr;  // the form `focus` belongs to
   bool quit = false;
 };
 
@@ -117,8 +120,18 @@ void TimerDestroyed(Timer& timer) {
   s.timers.erase(&timer);
 }
 
+void FocusControl(Control& control) {
+  // As on a real system: only a control of a form on view takes the focus.
+  Form* form = control.OwnerForm();
+  if (!form || !form->native) return;
+  S().focus = &control;
+  S().focusForm = form;
+}
+
 void ShowForm(Form& form) {
   form.native = &form;  // a form counts as made once shown
+  S().shownForm = &form;
+  form.RestoreFocus();
   form.Activated();
 }
 
@@ -130,7 +143,14 @@ void RepaintForm(Form& form) {
 
 void BringToFront(Form&) {}
 
-void DestroyForm(Form& form) { form.native = nullptr; }
+void DestroyForm(Form& form) {
+  form.native = nullptr;
+  if (S().shownForm == &form) S().shownForm = nullptr;
+  if (S().focusForm == &form) {
+    S().focus = nullptr;
+    S().focusForm = nullptr;
+  }
+}
 
 void TitleChanged(const std::string&) {}
 
@@ -184,7 +204,16 @@ DialogResult ShowMessageBox(const std::string& text, const std::string& caption,
     s.dialogs.push_back(record);
     responder = s.responder;
   }
-  return responder ? responder(record) : FirstButton(options.buttons);
+  // The box has the focus while it is open; its owner is activated again
+  // when it closes, as the window system does.
+  Control* had = s.focus;
+  s.focus = nullptr;
+  const DialogResult result = responder ? responder(record) : FirstButton(options.buttons);
+  if (s.shownForm)
+    s.shownForm->RestoreFocus();
+  else
+    s.focus = had;
+  return result;
 }
 
 bool ShowPasswordDialog(const std::string& caption, const std::string& prompt, std::string& text) {
@@ -229,8 +258,13 @@ void Reset() {
   s.passwordResponder = nullptr;
   s.posted.clear();
   s.repaints.clear();
+  s.focus = nullptr;
+  s.focusForm = nullptr;
+  s.shownForm = nullptr;
   s.quit = false;
 }
+
+Control* FocusedControl() { return S().focus; }
 
 Bitmap32 PaintImages(Control& container) {
   Color background = clBtnFace;

@@ -72,11 +72,23 @@ void PlaceDialog(HWND dialog, int width, int height, HWND owner) {
   RECT frame{0, 0, width, height};
   AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongW(dialog, GWL_STYLE)), FALSE,
                      static_cast<DWORD>(GetWindowLongW(dialog, GWL_EXSTYLE)));
-  const int outerWidth = frame.right - frame.left, outerHeight = frame.bottom - frame.top;
-  RECT area{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-  if (owner) GetWindowRect(owner, &area);
-  SetWindowPos(dialog, HWND_TOP, area.left + (area.right - area.left - outerWidth) / 2,
-               area.top + (area.bottom - area.top - outerHeight) / 2, outerWidth, outerHeight, 0);
+  SetWindowPos(dialog, HWND_TOP, 0, 0, frame.right - frame.left, frame.bottom - frame.top, SWP_NOMOVE);
+  CentreWindow(dialog, owner);
+}
+
+void CentreWindow(HWND window, HWND over) {
+  RECT frame;
+  GetWindowRect(window, &frame);
+  const int width = frame.right - frame.left, height = frame.bottom - frame.top;
+  const RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  RECT area = screen;
+  if (over) GetWindowRect(over, &area);
+  int x = area.left + (area.right - area.left - width) / 2;
+  int y = area.top + (area.bottom - area.top - height) / 2;
+  // Over a window near an edge it stays on the screen, its title bar first.
+  x = std::max<int>(screen.left, std::min<int>(x, screen.right - width));
+  y = std::max<int>(screen.top, std::min<int>(y, screen.bottom - height));
+  SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 }  // namespace ui::win32

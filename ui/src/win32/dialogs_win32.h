@@ -43,6 +43,9 @@ class RuntimeDialog {
 // Moves `dialog` so that its client area is `width` by `height` pixels,
 // centred over `owner`, or on the screen when `owner` is null.
 void PlaceDialog(HWND dialog, int width, int height, HWND owner);
+// Moves `window`, as it is sized, to the centre of `over`, or of the screen
+// when `over` is null, keeping it on the screen.
+void CentreWindow(HWND window, HWND over);
 
 // A modal message box with button sets the system's MessageBox lacks
 // (Abort and Ignore; Yes, No, No to All and Yes to All).

@@ -29,6 +29,9 @@ constexpr wchar_t kWindowClass[] = L"RovendWindow";
 constexpr wchar_t kApplicationClass[] = L"RovendApplication";
 constexpr UINT kActivateMessage = WM_APP + 1;  // activation, handled outside WM_ACTIVATE
 constexpr UINT kCallMessage = WM_APP + 2;      // a call posted to the UI thread
+// Child window identifiers start above the dialog manager's IDOK and
+// IDCANCEL, which Enter and Escape send when no button is the default.
+constexpr int kFirstControlId = 100;
 
 using win32::Wide;
 
@@ -217,9 +220,28 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
       OnCommand(wParam, lParam);
       return 0;
     case WM_ACTIVATE:
+      if (!form) break;
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        // Noted before it moves to the window being activated, a message
+        // box for instance, so that it can come back.
+        HWND focus = GetFocus();
+        if (focus && IsChild(hwnd, focus))
+          if (Control* focused = ControlOf(focus)) form->FocusMoved(*focused);
+        break;
+      }
       // The handler may show modal boxes: run it after activation is done.
-      if (form && LOWORD(wParam) != WA_INACTIVE) PostMessageW(hwnd, kActivateMessage, 0, 0);
-      break;
+      PostMessageW(hwnd, kActivateMessage, 0, 0);
+      if (HIWORD(wParam)) break;  // minimised: no focus to give
+      form->RestoreFocus();
+      if (!form->ActiveControl()) break;  // the form itself takes it
+      return 0;
+    case DM_GETDEFID: {
+      // Enter presses the focused button, as in the system's dialogs.
+      HWND focus = GetFocus();
+      if (form && focus && GetParent(focus) == hwnd && dynamic_cast<Button*>(ControlOf(focus)))
+        return MAKELRESULT(GetDlgCtrlID(focus), DC_HASDEFID);
+      return 0;
+    }
     case kActivateMessage:
       if (form) form->Activated();
       return 0;
@@ -323,6 +345,7 @@ void CreateChildren(Control& container, HWND tooltip, HWND owner) {
     if (child->IsWindowed()) windowed.push_back(child);
   std::stable_sort(windowed.begin(), windowed.end(),
                    [](Control* a, Control* b) { return a->tabOrder < b->tabOrder; });
+  int id = kFirstControlId;
   for (Control* child : windowed) {
     const Rect& b = child->Bounds();
     DWORD style = WS_CHILD | WS_CLIPSIBLINGS | (child->Visible() ? WS_VISIBLE : 0) |
@@ -342,7 +365,8 @@ void CreateChildren(Control& container, HWND tooltip, HWND owner) {
       exStyle |= WS_EX_CONTROLPARENT;
     }
     HWND hwnd = CreateWindowExW(exStyle, cls, caption.c_str(), style, b.left, b.top, b.width, b.height,
-                                Handle(container), nullptr, G().instance, nullptr);
+                                Handle(container), reinterpret_cast<HMENU>(static_cast<INT_PTR>(id++)),
+                                G().instance, nullptr);
     child->native = hwnd;
     SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(child));
     ApplyFont(hwnd, *child);
@@ -378,6 +402,50 @@ void CreateFormWindow(Form& form) {
   if (tooltip) SendMessageW(tooltip, TTM_SETMAXTIPWIDTH, 0, 320);
   CreateChildren(form, tooltip, hwnd);
 }
+
+// The system's message box places itself as the system sees fit (Wine on
+// the screen, Windows versions differ); a hook on this thread moves it where
+// the caller asked the moment it is first activated, before it shows.
+class MessageBoxPlacement {
+ public:
+  explicit MessageBoxPlacement(HWND over) : over_(over), outer_(current_) {
+    current_ = this;
+    hook_ = SetWindowsHookExW(WH_CBT, Hook, nullptr, GetCurrentThreadId());
+  }
+  ~MessageBoxPlacement() {
+    Unhook();
+    current_ = outer_;
+  }
+  MessageBoxPlacement(const MessageBoxPlacement&) = delete;
+  MessageBoxPlacement& operator=(const MessageBoxPlacement&) = delete;
+
+ private:
+  void Unhook() {
+    if (hook_) UnhookWindowsHookEx(hook_);
+    hook_ = nullptr;
+  }
+  static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
+    MessageBoxPlacement* self = current_;
+    const HHOOK hook = self ? self->hook_ : nullptr;
+    if (self && code == HCBT_ACTIVATE) {
+      const auto box = reinterpret_cast<HWND>(wParam);
+      wchar_t cls[8] = {};
+      GetClassNameW(box, cls, 8);
+      if (wcscmp(cls, L"#32770") == 0) {
+        win32::CentreWindow(box, self->over_);
+        self->Unhook();
+      }
+    }
+    return CallNextHookEx(hook, code, wParam, lParam);
+  }
+
+  static thread_local MessageBoxPlacement* current_;
+  HWND over_;
+  MessageBoxPlacement* outer_;
+  HHOOK hook_ = nullptr;
+};
+
+thread_local MessageBoxPlacement* MessageBoxPlacement::current_ = nullptr;
 
 Form* ActiveForm() {
   Form* main = Application::Instance().MainForm();
@@ -462,6 +530,10 @@ void TimerDestroyed(Timer& timer) {
   if (G().application) KillTimer(G().application, id);
   G().timers.erase(id);
   timer.native = nullptr;
+}
+
+void FocusControl(Control& control) {
+  if (HWND hwnd = Handle(control)) SetFocus(hwnd);
 }
 
 void ShowForm(Form& form) {
@@ -558,6 +630,7 @@ DialogResult ShowMessageBox(const std::string& text, const std::string& caption,
   Form* active = ActiveForm();
   HWND owner = active ? Handle(*active) : nullptr;
   if (!owner) flags |= MB_TASKMODAL;
+  MessageBoxPlacement placement(options.centerOnScreen ? nullptr : owner);
   switch (MessageBoxW(owner, Wide(text).c_str(), Wide(caption).c_str(), flags)) {
     case IDOK: return DialogResult::Ok;
     case IDYES: return DialogResult::Yes;

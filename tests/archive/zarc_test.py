@@ -1,0 +1,206 @@
+#!/usr/bin/env python3
+"""zarc as a user of unzip meets it: failures that are reported as such,
+names, permissions, the options and the exit statuses.
+
+usage: zarc_test.py ZARC
+"""
+import os
+import resource
+import shutil
+import signal
+import stat
+import subprocess
+import sys
+import tempfile
+import unittest
+import zipfile
+
+import tools_test
+
+ZARC = None
+
+
+def zarc(*args, limit=None):
+    def limited():
+        # A file that may not grow past `limit`: writes then fail with EFBIG
+        # rather than the signal ending the process.
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+
+    return subprocess.run([ZARC, *args], capture_output=True, text=True, encoding="utf-8",
+                          stdin=subprocess.DEVNULL, preexec_fn=limited if limit else None)
+
+
+class ZarcTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="zarc-")
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def path(self, *names):
+        return os.path.join(self.tmp, *names)
+
+    def make(self, name, entries, method=zipfile.ZIP_DEFLATED, comment=b""):
+        """An archive of (name or ZipInfo, data) pairs."""
+        path = self.path(name)
+        with zipfile.ZipFile(path, "w", method) as z:
+            z.comment = comment
+            for info, data in entries:
+                z.writestr(info, data)
+        return path
+
+    def read(self, *names):
+        with open(self.path(*names), "rb") as f:
+            return f.read()
+
+    def test_full_disk_is_a_failure(self):
+        archive = self.make("full.zip", [("small.txt", b"s" * 1000), ("big.bin", os.urandom(600000)),
+                                         ("after.txt", b"a")], zipfile.ZIP_STORED)
+        result = zarc("extract", archive, "-d", self.path("out"), limit=256 * 1024)
+        self.assertEqual(result.returncode, 50, result.stderr)
+        self.assertIn("full.zip: big.bin: writing failed: File too large", result.stderr)
+        self.assertIn("stopped: 1 more selected entry was not processed", result.stderr)
+        self.assertIn("1 file extracted, 1 failed", result.stdout)
+        self.assertEqual(sorted(os.listdir(self.path("out"))), ["small.txt"])
+
+    def test_damaged_archive_is_reported(self):
+        archive = self.make("whole.zip", [("one.txt", b"1" * 1000), ("empty.txt", b""),
+                                          ("two.bin", os.urandom(5000))], zipfile.ZIP_STORED)
+        data = open(archive, "rb").read()
+        cut = self.path("cut.zip")
+        with open(cut, "wb") as f:
+            f.write(data[:3000])
+        for command in ("test", "extract"):
+            result = zarc(command, cut, "-d", self.path("out")) if command == "extract" else zarc(command, cut)
+            self.assertEqual(result.returncode, 2, result.stderr)
+            self.assertIn("cut.zip: warning: the central directory is missing or damaged", result.stderr)
+            self.assertIn("two.bin: cannot be read: its data is cut off", result.stderr)
+            self.assertIn("empty.txt: cannot be read: the rebuilt directory takes", result.stderr)
+            self.assertIn("1 file %s, 2 failed" % ("tested" if command == "test" else "extracted"), result.stdout)
+        self.assertEqual(os.listdir(self.path("out")), ["one.txt"])
+        self.assertEqual(zarc("list", cut).returncode, 2)
+        # Block padding behind the end record, as bsdtar writes to a pipe, is no damage.
+        padded = self.path("padded.zip")
+        with open(padded, "wb") as f:
+            f.write(data + bytes(10240 - len(data) % 10240))
+        result = zarc("test", padded)
+        self.assertEqual((result.returncode, result.stderr), (0, ""))
+
+    def test_names_utf8_and_collisions(self):
+        archive = self.make("names.zip", [("папка/файл.txt", b"first"), ("a/same.txt", b"a"), ("b/same.txt", b"b")])
+        self.assertEqual(zarc("extract", archive, "-d", self.path("out")).returncode, 0)
+        self.assertEqual(self.read("out", "папка", "файл.txt"), b"first")
+        # As the setup program reads them, the UTF-8 bytes go through code pages 866 and 1251.
+        listed = zarc("list", "--setup-names", archive).stdout
+        self.assertNotIn("файл", listed)
+        # Without folders two entries meet in one file: the second does not replace the first.
+        result = zarc("extract", "-j", "-o", archive, "-d", self.path("flat"))
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("names.zip: b/same.txt: not extracted: an earlier entry", result.stderr)
+        self.assertEqual(self.read("flat", "same.txt"), b"a")
+        self.assertEqual(sorted(os.listdir(self.path("flat"))), ["same.txt", "файл.txt"])
+
+    def test_unix_permissions(self):
+        def info(name, mode):
+            i = zipfile.ZipInfo(name)
+            i.external_attr = mode
+            return i
+
+        archive = self.make("modes.zip", [
+            (info("secret", 0o100600 << 16), b"s"), (info("run.sh", 0o100755 << 16), b"#!/bin/sh\n"),
+            (info("suid", 0o104755 << 16), b"x"), (info("link", 0o120777 << 16), b"target"),
+            (info("readonly.txt", 0x01), b"r"), (info("plain.txt", 0x20), b"p")])
+        os.umask(0o022)
+        result = zarc("extract", archive, "-d", self.path("out"))
+        self.assertEqual(result.returncode, 0, result.stderr)
+
+        def mode(name):
+            return stat.S_IMODE(os.lstat(self.path("out", name)).st_mode)
+
+        self.assertEqual(mode("secret"), 0o600)
+        self.assertEqual(mode("run.sh"), 0o755)
+        self.assertEqual(mode("suid"), 0o755)  # never set-user-id
+        self.assertTrue(stat.S_ISREG(os.lstat(self.path("out", "link")).st_mode))
+        self.assertEqual(self.read("out", "link"), b"target")
+        self.assertEqual(mode("link"), 0o644)
+        self.assertEqual(mode("readonly.txt"), 0o444)
+        self.assertEqual(mode("plain.txt"), 0o644)
+
+    def test_overwrite_choices(self):
+        old = zipfile.ZipInfo("f.txt", (2000, 1, 1, 0, 0, 0))
+        archive = self.make("f.zip", [(old, b"archived")])
+        target = self.path("out", "f.txt")
+
+        def existing(data, mtime):
+            os.makedirs(self.path("out"), exist_ok=True)
+            with open(target, "wb") as f:
+                f.write(data)
+            os.utime(target, (mtime, mtime))
+
+        existing(b"mine", 2000000000)  # newer than the entry
+        result = zarc("extract", "-n", archive, "-d", self.path("out"))
+        self.assertEqual((result.returncode, self.read("out", "f.txt")), (0, b"mine"))
+        self.assertIn("0 files extracted, 1 kept, 0 failed", result.stdout)
+        self.assertEqual(zarc("extract", "-u", archive, "-d", self.path("out")).returncode, 0)
+        self.assertEqual(self.read("out", "f.txt"), b"mine")
+        existing(b"mine", 900000000)  # older
+        self.assertEqual(zarc("extract", "-u", archive, "-d", self.path("out")).returncode, 0)
+        self.assertEqual(self.read("out", "f.txt"), b"archived")
+        existing(b"mine", 900000000)
+        self.assertEqual(zarc("extract", "-o", archive, "-d", self.path("out")).returncode, 0)
+        self.assertEqual(self.read("out", "f.txt"), b"archived")
+        self.assertEqual(zarc("extract", "-o", "-n", archive).returncode, 10)
+        # On a terminal the user is asked; a new name keeps both.
+        existing(b"mine", 900000000)
+        term = tools_test.Terminal("extract", archive, "-d", self.path("out"))
+        self.assertIsNotNone(term.read_until("f.txt? [y]es, [n]o, [A]ll, [N]one, [r]ename: "), term.shown)
+        term.type("r\n")
+        self.assertIsNotNone(term.read_until("new name: "), term.shown)
+        term.type("g.txt\n")
+        code, shown = term.finish()
+        self.assertEqual(code, 0, shown)
+        self.assertEqual((self.read("out", "f.txt"), self.read("out", "g.txt")), (b"mine", b"archived"))
+
+    def test_stdout_verbose_and_list(self):
+        commented = zipfile.ZipInfo("two.bin")
+        commented.comment = b"entry comment"
+        entries = [("d/", b""), ("d/one.txt", b"one\n"), (commented, bytes(range(256)))]
+        archive = self.make("p.zip", entries, comment=b"the archive's comment\nsecond line")
+        piped = subprocess.run([ZARC, "extract", "-p", archive], capture_output=True)
+        self.assertEqual((piped.returncode, piped.stdout, piped.stderr), (0, b"one\n" + bytes(range(256)), b""))
+
+        result = zarc("extract", "-v", archive, "-d", self.path("out"))
+        self.assertEqual(result.stdout.splitlines()[:3],
+                         ["   creating: d/", "  inflating: d/one.txt", " extracting: two.bin"])
+        self.assertEqual(zarc("test", "-v", archive).stdout.splitlines()[0], "    testing: d/one.txt   OK")
+
+        listed = zarc("list", archive, "*.txt", "nothing*")
+        self.assertEqual(listed.returncode, 11)
+        self.assertIn("p.zip: nothing*: no entry matches", listed.stderr)
+        self.assertIn("the archive's comment\nsecond line\n", listed.stdout)
+        names = [e["name"] for e in tools_test.parse_listing(listed.stdout)]
+        self.assertEqual(names, ["d/one.txt"])
+        self.assertIn("comment: entry comment", zarc("list", archive).stdout)
+        self.assertEqual(zarc("extract", archive, "-d", self.path("none"), "*.doc").returncode, 11)
+
+    def test_unsupported_method_help_and_version(self):
+        archive = self.make("bz.zip", [("b.txt", b"bzip2 " * 100)], zipfile.ZIP_BZIP2)
+        result = zarc("test", archive)
+        self.assertEqual(result.returncode, 81, result.stderr)
+        self.assertIn("bz.zip: b.txt: unsupported compression method BZip2 (12)", result.stderr)
+        version = zarc("--version")
+        self.assertEqual(version.returncode, 0)
+        self.assertRegex(version.stdout, r"^zarc \d+\.\d+\.\d+ \(archive engine 5\.01\)\n$")
+        for command in ("list", "test", "extract"):
+            helped = zarc(command, "--help")
+            self.assertEqual(helped.returncode, 0)
+            self.assertIn("usage: zarc " + command, helped.stdout)
+            self.assertIn("exit status:", helped.stdout)
+        self.assertIn("-p ", zarc("extract", "--help").stdout)
+        self.assertEqual(zarc("list", "-p", archive).returncode, 10)
+
+
+if __name__ == "__main__":
+    ZARC = tools_test.ZARC = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)

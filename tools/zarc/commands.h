@@ -1,0 +1,93 @@
+#pragma once
+// The commands of zarc over the archive engine, and what they share: the
+// settings from the command line, the selection of entries, the exit status.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "archive/archiver.h"
+
+namespace zarc {
+
+// Exit statuses, numbered as unzip numbers them.
+enum Status : int {
+  kOk = 0,
+  kWarning = 1,         // some entries failed, the archive itself is sound
+  kDamaged = 2,         // the archive is damaged: rebuilt directory, bad data
+  kSevere = 3,          // the archive could not be read to its end
+  kNoArchive = 9,       // no archive, or not a zip archive
+  kUsage = 10,          // bad command line
+  kNothingMatched = 11, // a mask matched no entry
+  kDiskFull = 50,       // writing failed: disk full or another write error
+  kUnsupported = 81,    // a compression method or encryption zarc cannot decode
+  kBadPassword = 82,    // entries skipped for a wrong or missing password
+};
+
+// The worst of the statuses noted so far. A wrong password alone counts as
+// a warning once any entry was processed, as unzip counts it.
+class Outcome {
+ public:
+  void Note(Status status);
+  int Final(bool anyProcessed) const;
+
+ private:
+  static int Rank(Status status);
+  Status worst_ = kOk;
+};
+
+enum class Overwrite { Always, Never, Ask, IfNewer };
+
+struct Settings {
+  enum Command { kList, kTest, kExtract } command = kList;
+  std::u16string archive;
+  za::TZAWideStrings masks, exclusions;
+  bool progress = true;
+  bool verbose = false;
+  bool toStdout = false;  // -p
+  bool junkPaths = false; // -j
+  bool overwriteGiven = false;
+  Overwrite overwrite = Overwrite::Always;
+  bool givenPassword = false;
+  std::u16string password;
+};
+
+// Messages on stderr, as "zarc: ARCHIVE: ENTRY: text".
+class Reporter {
+ public:
+  explicit Reporter(const std::u16string& archive);
+  void Archive(const std::string& text) const;
+  void Entry(const std::u16string& name, const std::string& text) const;
+  const std::string& ArchiveName() const { return archive_; }
+
+ private:
+  std::string archive_;
+};
+
+// Text for a terminal: UTF-8, control characters shown as ^X.
+std::string Printable(const std::u16string& text);
+// A name or path for a terminal: Printable, with the system's separator.
+std::string Shown(const std::u16string& name);
+// The engine's message with its native error put last, and the system's
+// reason for `systemError` (0: none) after the text.
+std::string EngineText(const std::u16string& message, int systemError = 0);
+// The system's text for an error code.
+std::string SystemReason(int code);
+std::string MethodName(const za::TDirItem& item);
+bool IsFolder(const za::TDirItem& item);
+
+// The entries that the masks select and the exclusions leave, in directory
+// order, as the engine selects them; `unmatched` gets every mask that
+// selects nothing.
+std::vector<std::int32_t> Select(za::TZipArchiver& zip, const Settings& settings, za::TZAWideStrings& unmatched);
+// Opens the archive and says on stderr what is wrong with it: a rebuilt
+// directory and the entries it could not take in. False (and the status
+// noted) when it cannot be opened.
+bool Open(za::TZipArchiver& zip, const Settings& settings, const Reporter& report, Outcome& outcome);
+// Reports masks that matched nothing; true when nothing at all is selected.
+bool ReportUnmatched(const za::TZAWideStrings& unmatched, bool nothingSelected, const Reporter& report,
+                     Outcome& outcome);
+
+int List(za::TZipArchiver& zip, const Settings& settings);
+int Process(za::TZipArchiver& zip, const Settings& settings);
+
+}  // namespace zarc

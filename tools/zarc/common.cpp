@@ -1,0 +1,192 @@
+#include <cstdio>
+
+#include "archive/mask.h"
+#include "commands.h"
+#include "console.h"
+#include "sys/codepage.h"
+#include "sys/system.h"
+#include "sys/wide_file.h"
+
+namespace zarc {
+
+int Outcome::Rank(Status status) {
+  switch (status) {
+    case kOk: return 0;
+    case kNothingMatched: return 1;
+    case kWarning: return 2;
+    case kBadPassword: return 3;
+    case kUnsupported: return 4;
+    case kDamaged: return 5;
+    case kSevere: return 6;
+    case kUsage: return 7;
+    case kNoArchive: return 8;
+    case kDiskFull: return 9;
+  }
+  return 0;
+}
+
+void Outcome::Note(Status status) {
+  if (Rank(status) > Rank(worst_)) worst_ = status;
+}
+
+int Outcome::Final(bool anyProcessed) const { return worst_ == kBadPassword && anyProcessed ? kWarning : worst_; }
+
+std::string Printable(const std::u16string& text) {
+  std::string out;
+  for (char c : sys::WideToUtf8(text)) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) {
+      out.push_back('^');
+      out.push_back(static_cast<char>(u ^ 0x40));
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+std::string Shown(const std::u16string& name) {
+  std::string out = Printable(name);
+  for (char& c : out)
+    if (c == '\\' || c == '/') c = PathSeparator();
+  return out;
+}
+
+Reporter::Reporter(const std::u16string& archive) : archive_(Shown(archive)) {}
+
+void Reporter::Archive(const std::string& text) const {
+  std::fflush(stdout);
+  std::fprintf(stderr, "zarc: %s: %s\n", archive_.c_str(), text.c_str());
+}
+
+void Reporter::Entry(const std::u16string& name, const std::string& text) const {
+  std::fflush(stdout);
+  std::fprintf(stderr, "zarc: %s: %s: %s\n", archive_.c_str(), Shown(name).c_str(), text.c_str());
+}
+
+std::string SystemReason(int code) { return sys::Platform().ErrorMessage(code); }
+
+std::string EngineText(const std::u16string& message, int systemError) {
+  // "TEXT - Native error: 00019" becomes "TEXT: REASON (native error 19)".
+  static const std::u16string kNative = u" - Native error: ";
+  std::size_t at = message.rfind(kNative);
+  std::u16string text = at == std::u16string::npos ? message : message.substr(0, at);
+  std::string out = Shown(text);
+  if (systemError) out += ": " + SystemReason(systemError);
+  if (at != std::u16string::npos) {
+    std::u16string number = message.substr(at + kNative.size());
+    std::size_t digit = number.find_first_not_of(u'0');
+    out += " (native error " + sys::WideToUtf8(digit == std::u16string::npos ? u"0" : number.substr(digit)) + ")";
+  }
+  return out;
+}
+
+std::string MethodName(const za::TDirItem& item) {
+  unsigned m = item.ActualMethod;
+  switch (m) {
+    case 0: return "Stored";
+    case 8: {
+      static const char* const kinds[] = {"Defl:N", "Defl:X", "Defl:F", "Defl:S"};
+      return kinds[(item.Header.Flags >> 1) & 3];
+    }
+    case 9: return "Def64";
+    case 12: return "BZip2";
+    case 14: return "LZMA";
+    case 93: return "Zstd";
+    case 95: return "XZ";
+    case 98: return "PPMd";
+    case 99: return "AES";
+    default: {
+      char buf[16];
+      std::snprintf(buf, sizeof buf, "Unk:%03u", m);
+      return buf;
+    }
+  }
+}
+
+bool IsFolder(const za::TDirItem& item) {
+  return (item.Header.ExternalAttributes & 0x10) || (!item.EntryName.empty() && item.EntryName.back() == u'/');
+}
+
+std::vector<std::int32_t> Select(za::TZipArchiver& zip, const Settings& settings, za::TZAWideStrings& unmatched) {
+  std::vector<bool> selected(static_cast<std::size_t>(zip.Count()));
+  za::TZAWideStrings masks = settings.masks;
+  if (masks.empty()) masks.push_back(u"*.*");
+  for (const std::u16string& mask : masks) {
+    za::TZAArchiveItem rec;
+    bool any = false;
+    for (bool hit = zip.FindFirst(mask, rec, u"", zip.Options().SearchAttr); hit; hit = zip.FindNext(rec)) {
+      selected[static_cast<std::size_t>(rec.SearchState.Index)] = true;
+      any = true;
+    }
+    if (!any) unmatched.push_back(mask);
+  }
+  std::vector<std::int32_t> out;
+  for (std::int32_t i = 0; i < zip.Count(); ++i) {
+    if (!selected[static_cast<std::size_t>(i)]) continue;
+    std::u16string_view name = zip.Item(i).EntryName;
+    if (!name.empty() && name.back() == u'/') name.remove_suffix(1);
+    bool excluded = false;
+    for (const std::u16string& exclusion : settings.exclusions) excluded = excluded || za::MatchesMask(name, exclusion);
+    if (!excluded) out.push_back(i);
+  }
+  return out;
+}
+
+namespace {
+
+// A volume of a split archive that is not there is named, and refused (the
+// engine's own answer refuses without saying which). Disks of a spanned set
+// on removable media are left to the engine's boxes, which ask for them.
+void ReportMissingVolumes(za::TZipArchiver& zip, const Reporter& report) {
+  auto check = [report](const std::u16string& volume, bool& cancel) {
+    if (sys::WideFileExists(volume)) return;
+    report.Archive("cannot find volume " + Shown(volume));
+    cancel = true;
+  };
+  zip.OnRequestFirstVolume = [check](za::TZABaseArchiver*, std::u16string& volume, bool& cancel) {
+    check(volume, cancel);
+  };
+  zip.OnRequestLastVolume = zip.OnRequestFirstVolume;
+  zip.OnRequestMiddleVolume = [check](za::TZABaseArchiver*, std::int32_t, std::u16string& volume, bool& cancel) {
+    check(volume, cancel);
+  };
+}
+
+}  // namespace
+
+bool Open(za::TZipArchiver& zip, const Settings& settings, const Reporter& report, Outcome& outcome) {
+  if (!sys::WideIsRemovableDrive(settings.archive)) ReportMissingVolumes(zip, report);
+  zip.SetFileName(settings.archive);
+  try {
+    zip.OpenArchive(za::kZAModeReadOnly);  // never creates a file
+  } catch (const za::EZAException& e) {
+    // Not there, or nothing in it that looks like a zip archive: unzip's 9.
+    outcome.Note(e.NativeError == 12 || e.NativeError == 35 ? kNoArchive : kSevere);
+    report.Archive(EngineText(e.Message()));
+    return false;
+  } catch (const za::EStreamError& e) {
+    outcome.Note(dynamic_cast<const za::EFOpenError*>(&e) ? kNoArchive : kSevere);
+    report.Archive(EngineText(e.Message(), e.SystemError));
+    return false;
+  }
+  const za::TZADirManager& dir = *zip.DirManager();
+  if (dir.Rebuilt) {
+    outcome.Note(kDamaged);
+    report.Archive("warning: the central directory is missing or damaged; entries were found from their local "
+                   "headers, and entries whose headers are lost cannot be named");
+    for (const std::u16string& name : dir.RebuildDropped)
+      report.Entry(name, "cannot be read: its data is cut off by the end of the archive");
+  }
+  return true;
+}
+
+bool ReportUnmatched(const za::TZAWideStrings& unmatched, bool nothingSelected, const Reporter& report,
+                     Outcome& outcome) {
+  for (const std::u16string& mask : unmatched) report.Entry(mask, "no entry matches");
+  if (!unmatched.empty() || nothingSelected) outcome.Note(kNothingMatched);
+  if (nothingSelected && unmatched.empty()) report.Archive("no entry selected");
+  return nothingSelected;
+}
+
+}  // namespace zarc

@@ -1,0 +1,149 @@
+// zarc list: one line per entry in the manner of `unzip -v`, with the
+// archive comment first and each entry's comment under its line.
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "commands.h"
+#include "sys/codepage.h"
+
+namespace zarc {
+
+namespace {
+
+std::string Attributes(std::uint32_t a) {
+  std::string s = ".....";
+  if (a & 0x01) s[0] = 'R';
+  if (a & 0x02) s[1] = 'H';
+  if (a & 0x04) s[2] = 'S';
+  if (a & 0x10) s[3] = 'D';
+  if (a & 0x20) s[4] = 'A';
+  return s;
+}
+
+bool IsUtf8(std::string_view s) {
+  for (std::size_t i = 0; i < s.size();) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    std::size_t n = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : 4;
+    if (n == 4 || n > s.size() - i - 1) return false;
+    for (std::size_t k = 1; k <= n; ++k)
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    i += n + 1;
+  }
+  return true;
+}
+
+// Comments carry no mark of their encoding: UTF-8 when they are valid
+// UTF-8 (plain ASCII included), else the code pages that names go through.
+std::u16string CommentText(std::string_view bytes, const za::TZipArchiver& zip) {
+  if (IsUtf8(bytes)) return sys::Utf8ToWide(bytes);
+  std::string s(bytes);
+  if (zip.Options().OEMFileNames) sys::OemToAnsiInPlace(s.data(), s.size());
+  return sys::AnsiToWide(s);
+}
+
+// Listing lines are put together by hand: with many entries, printf's
+// parsing of the format is most of what a listing costs.
+class Line {
+ public:
+  Line& Number(std::uint64_t v, int width) {
+    char buf[24];
+    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    int n = static_cast<int>(r.ptr - buf);
+    if (n < width) s_.append(static_cast<std::size_t>(width - n), ' ');
+    s_.append(buf, static_cast<std::size_t>(n));
+    return *this;
+  }
+  Line& Two(unsigned v) {
+    s_.push_back(static_cast<char>('0' + v / 10 % 10));
+    s_.push_back(static_cast<char>('0' + v % 10));
+    return *this;
+  }
+  Line& Hex(std::uint32_t v) {
+    for (int shift = 28; shift >= 0; shift -= 4) s_.push_back("0123456789abcdef"[(v >> shift) & 15]);
+    return *this;
+  }
+  Line& Text(std::string_view t, std::size_t width = 0) {
+    s_.append(t);
+    if (t.size() < width) s_.append(width - t.size(), ' ');
+    return *this;
+  }
+  // A ratio in whole percent, rounded as printf's "%3.0f" does.
+  Line& Percent(double ratio) { return Number(static_cast<std::uint64_t>(std::nearbyint(ratio)), 3).Text("%"); }
+  void Flush() {
+    std::fwrite(s_.data(), 1, s_.size(), stdout);
+    s_.clear();
+  }
+  std::size_t Size() const { return s_.size(); }
+
+ private:
+  std::string s_;
+};
+
+double Ratio(std::uint64_t packed, std::uint64_t unpacked) {
+  if (unpacked == 0) return 0;
+  double r = (1.0 - static_cast<double>(packed) / static_cast<double>(unpacked)) * 100.0;
+  return r < 0 ? 0 : r;
+}
+
+}  // namespace
+
+int List(za::TZipArchiver& zip, const Settings& settings) {
+  Reporter report(settings.archive);
+  Outcome outcome;
+  if (!Open(zip, settings, report, outcome)) return outcome.Final(false);
+  za::TZAWideStrings unmatched;
+  std::vector<std::int32_t> selected = Select(zip, settings, unmatched);
+  std::printf("Archive:  %s\n", report.ArchiveName().c_str());
+  const std::string& comment = zip.DirManager()->ZipComment;
+  if (!comment.empty()) {
+    // Line breaks of the comment stay; other control characters are shown.
+    std::u16string text = CommentText(comment, zip);
+    std::size_t start = 0;
+    while (start <= text.size()) {
+      std::size_t end = text.find(u'\n', start);
+      if (end == std::u16string::npos) end = text.size();
+      std::u16string line = text.substr(start, end - start);
+      if (!line.empty() && line.back() == u'\r') line.pop_back();
+      std::printf("%s\n", Printable(line).c_str());
+      start = end + 1;
+    }
+  }
+  std::printf("    Length  Method       Size Cmpr    Date     Time     CRC-32  Attr  Enc  Name\n");
+  std::printf("----------  ------ ---------- ---- ---------- -------- --------  ----- ---  ----\n");
+  std::fflush(stdout);
+  std::uint64_t totalLength = 0, totalSize = 0;
+  Line line;
+  for (std::int32_t i : selected) {
+    const za::TDirItem& item = zip.Item(i);
+    std::uint64_t packed = item.PackedSize(), unpacked = item.UnpackedSize();
+    std::uint16_t d = item.Header.ModDate, t = item.Header.ModTime;
+    line.Number(unpacked, 10).Text("  ").Text(MethodName(item), 6).Text(" ").Number(packed, 10).Text(" ");
+    line.Percent(Ratio(packed, unpacked)).Text(" ").Number((d >> 9) + 1980u, 4).Text("-").Two((d >> 5) & 15u);
+    line.Text("-").Two(d & 31u).Text(" ").Two(t >> 11u).Text(":").Two((t >> 5) & 63u).Text(":").Two((t & 31u) * 2u);
+    line.Text(" ").Hex(item.Header.Crc32).Text("  ").Text(Attributes(item.Header.ExternalAttributes)).Text(" ");
+    // Names as stored, with "/", whatever the system's separator.
+    line.Text(item.Header.Flags & 1 ? "Yes" : "No ").Text("  ").Text(Printable(item.EntryName)).Text("\n");
+    if (!item.Comment.empty())
+      line.Text("            comment: ").Text(Printable(CommentText(item.Comment.str(), zip))).Text("\n");
+    if (line.Size() > 1 << 16) line.Flush();
+    totalLength += unpacked;
+    totalSize += packed;
+  }
+  line.Flush();
+  std::printf("----------         ---------- ----                                           -------\n");
+  std::uint64_t count = selected.size();
+  Line summary;
+  summary.Number(totalLength, 10).Text("         ").Number(totalSize, 10).Text(" ").Percent(Ratio(totalSize, totalLength));
+  summary.Text("                                           ").Number(count, 0);
+  summary.Text(count == 1 ? " file\n" : " files\n").Flush();
+  std::fflush(stdout);
+  ReportUnmatched(unmatched, selected.empty() && (!settings.masks.empty() || !settings.exclusions.empty()), report,
+                  outcome);
+  zip.CloseArchive();
+  return outcome.Final(true);
+}
+
+}  // namespace zarc

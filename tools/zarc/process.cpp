@@ -1,0 +1,392 @@
+// zarc test and extract: the selected entries through the engine's
+// per-entry loop, and extract -p: each entry to standard output. What
+// happens to each entry is followed through the engine's events, so that
+// every entry ends counted as written, kept, failed or not reached.
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <set>
+#include <string>
+
+#include "commands.h"
+#include "console.h"
+#include "sys/codepage.h"
+#include "sys/wide_file.h"
+
+namespace zarc {
+
+namespace {
+
+// A one-line bar on stderr, drawn once the work has taken half a second.
+class ProgressBar {
+ public:
+  explicit ProgressBar(bool enabled) : enabled_(enabled), start_(Clock::now()) {}
+  void Update(double percent) {
+    if (!enabled_) return;
+    auto now = Clock::now();
+    if (now - start_ < std::chrono::milliseconds(500)) return;
+    int whole = static_cast<int>(percent);
+    if (shown_ && whole == last_ && now - drawn_ < std::chrono::milliseconds(200)) return;
+    int filled = whole / 4;
+    std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "#########################", 25 - filled, "", whole);
+    std::fflush(stderr);
+    shown_ = true;
+    last_ = whole;
+    drawn_ = now;
+  }
+  void Clear() {
+    if (!shown_) return;
+    std::fprintf(stderr, "\r%*s\r", 40, "");
+    shown_ = false;
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  bool enabled_, shown_ = false;
+  int last_ = -1;
+  Clock::time_point start_, drawn_;
+};
+
+// Standard output as the destination of -p; it cannot seek, and the engine
+// never asks it to once zarc gives up a failed write.
+class StdoutStream : public za::TZAStream {
+ public:
+  std::int64_t Read(void*, std::int64_t) override { return 0; }
+  std::int64_t Write(const void* buffer, std::int64_t count) override {
+    if (count <= 0) return 0;
+    errno = 0;
+    std::size_t n = std::fwrite(buffer, 1, static_cast<std::size_t>(count), stdout);
+    if (n != static_cast<std::size_t>(count)) error_ = errno ? errno : EIO;
+    position_ += static_cast<std::int64_t>(n);
+    return static_cast<std::int64_t>(n);
+  }
+  std::int64_t Seek(std::int64_t offset, za::TZASeekOrigin origin) override {
+    return origin == za::TZASeekOrigin::soBeginning ? offset : position_ + offset;
+  }
+  void SetSize(std::int64_t) override {}
+  int LastError() const override { return error_; }
+  // Buffered output fails late: on the flush.
+  bool Finish() {
+    errno = 0;
+    if (std::fflush(stdout) != 0 && !error_) error_ = errno ? errno : EIO;
+    return error_ == 0;
+  }
+
+ private:
+  std::int64_t position_ = 0;
+  int error_ = 0;
+};
+
+std::u16string Backslashed(std::u16string name) {
+  std::replace(name.begin(), name.end(), u'/', u'\\');
+  return name;
+}
+
+class Session {
+ public:
+  Session(za::TZipArchiver& zip, const Settings& settings)
+      : zip_(zip), settings_(settings), report_(settings.archive), overwrite_(settings.overwrite),
+        ask_(!settings.givenPassword && IsTerminal(StdStream::Input)),
+        bar_(settings.progress && !settings.toStdout && IsTerminal(StdStream::Error)) {}
+
+  int Run() {
+    if (!Open(zip_, settings_, report_, outcome_)) return outcome_.Final(false);
+    za::TZAWideStrings unmatched;
+    selected_ = Select(zip_, settings_, unmatched);
+    if (ReportUnmatched(unmatched, selected_.empty(), report_, outcome_)) {
+      zip_.CloseArchive();
+      return outcome_.Final(false);
+    }
+    // Entries the rebuild could not take in were reported by Open; they
+    // count as failed ones.
+    dropped_ = zip_.DirManager()->RebuildDropped.size();
+    Hook();
+    try {
+      if (settings_.toStdout)
+        ToStdout();
+      else if (settings_.command == Settings::kExtract)
+        zip_.ExtractFiles();
+      else
+        zip_.TestFiles();
+    } catch (const za::Exception& e) {
+      // The archive could not be read on (a local header past its end): the
+      // rest of it is not reached.
+      bar_.Clear();
+      report_.Entry(CurrentName(), EngineText(e.Message()));
+      outcome_.Note(kSevere);
+      ++failed_;
+      stopped_ = true;
+    }
+    bar_.Clear();
+    zip_.CloseArchive();
+    std::size_t handled = files_ + folders_ + kept_ + failed_;
+    if (stopped_ && handled < selected_.size())
+      report_.Archive("stopped: " + std::to_string(selected_.size() - handled) + " more selected " +
+                      (selected_.size() - handled == 1 ? "entry was" : "entries were") + " not processed");
+    if (!settings_.toStdout) Summary();
+    return outcome_.Final(files_ + folders_ + kept_ > 0);
+  }
+
+ private:
+  bool Extracting() const { return settings_.command == Settings::kExtract && !settings_.toStdout; }
+
+  const za::TDirItem* Current() const { return current_ < 0 ? nullptr : &zip_.Item(current_); }
+  std::u16string CurrentName() const { return current_ < 0 ? std::u16string() : Current()->EntryName; }
+
+  // A rebuilt directory takes every empty entry without a data descriptor
+  // for a folder: an empty file, or one whose sizes were only in the lost
+  // central directory. It is not a folder anyone stored.
+  bool TakenForFolder(const za::TDirItem& item) const {
+    return zip_.DirManager()->Rebuilt && (item.Header.ExternalAttributes & 0x10) &&
+           (item.EntryName.empty() || item.EntryName.back() != u'/');
+  }
+
+  void Fail(Status status, const std::string& text) {
+    bar_.Clear();
+    report_.Entry(CurrentName(), text);
+    outcome_.Note(status);
+    if (!entryFailed_) ++failed_;
+    entryFailed_ = true;
+  }
+
+  // Where an entry lands, as the file system compares names.
+  std::u16string DestinationKey(const za::TDirItem& item) const {
+    std::u16string key = Backslashed(item.EntryName);
+    if (settings_.junkPaths) key = std::u16string(za::ZAFileNamePart(key));
+    if (NamesIgnoreCase()) sys::WideLowerInPlace(key);
+    return key;
+  }
+
+  // Starts an entry; false when it is not to be processed.
+  bool Begin(std::int32_t index) {
+    current_ = index;
+    entryFailed_ = keptNow_ = false;
+    const za::TDirItem& item = zip_.Item(index);
+    if (TakenForFolder(item)) {
+      Fail(kDamaged, "cannot be read: the rebuilt directory takes this empty or cut-off entry for a folder");
+      return false;
+    }
+    if (Extracting() && !IsFolder(item) && written_.count(DestinationKey(item))) {
+      Fail(kWarning, "not extracted: an earlier entry of this archive was written under the same file name");
+      return false;
+    }
+    return true;
+  }
+
+  void End(bool cancelled) {
+    if (cancelled || entryFailed_ || current_ < 0) return;
+    const za::TDirItem& item = *Current();
+    std::string shown = Shown(item.EntryName);
+    if (IsFolder(item)) {
+      if (settings_.command == Settings::kTest) return;  // nothing to test
+      ++folders_;
+      if (settings_.verbose) std::printf("   creating: %s\n", shown.c_str());
+    } else if (keptNow_) {
+      ++kept_;
+      if (settings_.verbose) std::printf("   skipping: %s (exists)\n", shown.c_str());
+    } else {
+      ++files_;
+      if (Extracting()) written_.insert(DestinationKey(item));
+      if (!settings_.verbose) return;
+      if (settings_.command == Settings::kTest)
+        std::printf("    testing: %s   OK\n", shown.c_str());
+      else
+        std::printf("%s: %s\n", item.ActualMethod == 0 ? " extracting" : "  inflating", shown.c_str());
+    }
+  }
+
+  // Without folders from the archive the engine makes none at all, not
+  // even the destination; -d names one that is made when missing, as unzip
+  // makes it.
+  void MakeDestination() {
+    const std::u16string& dir = zip_.BaseDir();
+    for (std::size_t i = 1; i <= dir.size(); ++i) {
+      if (i < dir.size() && dir[i] != u'/' && dir[i] != u'\\') continue;
+      std::u16string_view prefix(dir.data(), i);
+      if (prefix.back() == u':' || sys::WideDirectoryExists(prefix)) continue;
+      sys::WideCreateDirectory(prefix);
+    }
+  }
+
+  void Hook() {
+    zip_.Options().CreateDirs = !settings_.junkPaths;
+    if (settings_.junkPaths && Extracting()) MakeDestination();
+    // Every replacement is decided here, so that a file kept is known.
+    zip_.Options().OverwriteMode = za::omPrompt;
+    zip_.SetFileMasks(settings_.masks.empty() ? za::TZAWideStrings{u"*.*"} : settings_.masks);
+    zip_.SetExclusionMasks(settings_.exclusions);
+    zip_.OnConfirmProcessFile = [this](za::TZABaseArchiver*, const std::u16string& name, za::TZAProcessOperation,
+                                       bool& confirm) {
+      // Entries come in directory order; the name finds the one the engine
+      // is at.
+      std::int32_t index = -1;
+      while (cursor_ < selected_.size() && index < 0) {
+        std::int32_t i = selected_[cursor_++];
+        if (Backslashed(zip_.Item(i).EntryName) == name) index = i;
+      }
+      if (index >= 0) confirm = Begin(index);
+    };
+    zip_.OnOverallProgress = [this](za::TZABaseArchiver*, double percent, za::TZAProcessOperation,
+                                    za::TZAProgressPhase phase, bool& cancel) {
+      bar_.Update(percent);
+      if (phase == za::ppEnd && cancel) stopped_ = true;
+    };
+    zip_.OnFileProgress = [this](za::TZABaseArchiver*, const std::u16string&, double, za::TZAProcessOperation,
+                                 za::TZAProgressPhase phase, bool& cancel) {
+      if (phase == za::ppEnd) End(cancel);
+    };
+    zip_.OnProcessFileFailure = [this](za::TZABaseArchiver*, const std::u16string&, za::TZAProcessOperation,
+                                       std::int32_t native, std::int32_t, const std::u16string& message,
+                                       za::TZAAction& action) {
+      Failure(native, message);
+      // A volume that cannot be had ends the work, as the engine's own
+      // answer does: every entry after it would ask for it again.
+      action = native == 45 ? za::fxaAbort : za::fxaIgnore;
+    };
+    zip_.OnDiskFull = [this](za::TZABaseArchiver*, std::int32_t, const std::u16string&, bool& cancel) {
+      int code = zip_.LastOutputFailure().SystemError;
+      std::string where = settings_.toStdout ? "writing to standard output failed" : "writing failed";
+      Fail(kDiskFull, where + (code ? ": " + SystemReason(code) : std::string()));
+      stopped_ = true;
+      cancel = true;
+    };
+    zip_.OnConfirmOverwrite = [this](za::TZABaseArchiver*, const std::u16string&, std::u16string& path,
+                                     bool& confirm) {
+      confirm = Replace(path);
+      keptNow_ = !confirm;
+    };
+    zip_.OnPassword = [this](za::TZABaseArchiver*, const std::u16string& name, std::string& password, bool& skip) {
+      Password(name, password, skip);
+    };
+  }
+
+  void Failure(std::int32_t native, const std::u16string& message) {
+    const za::TDirItem* item = Current();
+    if (native == 55 || (native == 8 && item && item->ActualMethod != 0 && item->ActualMethod != 8)) {
+      Fail(kUnsupported, "unsupported compression method " + MethodName(*item) + " (" +
+                             std::to_string(item->ActualMethod) + ")");
+    } else if (native == 8 && item && (item->Header.Flags & 1) && item->CryptoAlgorithm != za::caPkzipClassic &&
+               item->Header.VersionNeeded >= za::kNoAesVersion) {
+      Fail(kUnsupported, "unsupported encryption");
+    } else if (native == 8) {
+      Fail(kDamaged, "damaged: " + EngineText(message));
+    } else if (native == 19 && zip_.LastOutputFailure().NameRefused) {
+      Fail(kWarning, "refused: the name leaves the destination");
+    } else if (native == 19) {
+      Fail(kWarning, EngineText(message, zip_.LastOutputFailure().SystemError));
+    } else {
+      Fail(native == 45 ? kSevere : kWarning, EngineText(message));
+    }
+    if (native == 45) stopped_ = true;
+  }
+
+  bool Replace(std::u16string& path) {
+    const za::TDirItem& item = *Current();
+    switch (overwrite_) {
+      case Overwrite::Always: return true;
+      case Overwrite::Never: return false;
+      case Overwrite::IfNewer: {
+        // As the engine's "only newer": equal times keep the file.
+        std::int32_t archived = static_cast<std::int32_t>(
+            (static_cast<std::uint32_t>(item.Header.ModDate) << 16) | item.Header.ModTime);
+        return sys::WideGetDosDateTime(path) < archived;
+      }
+      case Overwrite::Ask: break;
+    }
+    bar_.Clear();
+    for (;;) {
+      std::string answer;
+      if (!ReadLine("replace " + Shown(path) + "? [y]es, [n]o, [A]ll, [N]one, [r]ename: ", answer)) {
+        std::fputc('\n', stderr);
+        overwrite_ = Overwrite::Never;  // no more answers: keep what is there
+        return false;
+      }
+      if (answer == "y" || answer == "Y" || answer == "yes") return true;
+      if (answer == "n" || answer == "no") return false;
+      if (answer == "A") return (overwrite_ = Overwrite::Always), true;
+      if (answer == "N") return (overwrite_ = Overwrite::Never), false;
+      if (answer == "r" || answer == "R") {
+        std::string name;
+        if (!ReadLine("new name: ", name) || name.empty()) continue;
+        std::u16string folder(path.substr(0, path.size() - za::ZAFileNamePart(path).size()));
+        path = folder + sys::Utf8ToWide(name);
+        // A name that is taken as well is asked about in turn.
+        if (!sys::WideFileExists(path) && !sys::WideDirectoryExists(path)) return true;
+      }
+    }
+  }
+
+  void Password(const std::u16string& name, std::string& password, bool& skip) {
+    bar_.Clear();
+    std::string shown = Shown(name);
+    std::string typed;
+    if (ask_) {
+      // Asked again for the same entry: the answer before was wrong.
+      if (asked_ && name == lastAsked_) report_.Entry(name, "wrong password");
+      bool got = ReadSecretLine("[" + report_.ArchiveName() + "] " + shown + " password: ", typed);
+      asked_ = true;
+      lastAsked_ = name;
+      // Without an answer there is nothing more to ask: the rest are skipped
+      // at once rather than prompted for at a closed input.
+      if (!got) ask_ = false;
+    }
+    if (typed.empty()) {
+      Fail(kBadPassword, "skipped, wrong or missing password");
+      skip = true;
+      return;
+    }
+    password = sys::WideToAnsi(sys::Utf8ToWide(typed));
+  }
+
+  void ToStdout() {
+    SetBinaryOutput();
+    StdoutStream out;
+    for (std::int32_t index : selected_) {
+      if (IsFolder(zip_.Item(index)) && !TakenForFolder(zip_.Item(index))) continue;
+      if (!Begin(index)) continue;
+      try {
+        zip_.ExtractItemToStream(index, out);
+      } catch (const za::EZAException& e) {
+        Failure(e.NativeError, e.Message());
+      }
+      if (stopped_) break;
+      if (!entryFailed_) ++files_;
+    }
+    if (!out.Finish() && !stopped_) {
+      Fail(kDiskFull, "writing to standard output failed: " + SystemReason(out.LastError()));
+      stopped_ = true;
+    }
+  }
+
+  void Summary() {
+    std::string line = report_.ArchiveName() + ": " + std::to_string(files_) + (files_ == 1 ? " file " : " files ") +
+                       (settings_.command == Settings::kTest ? "tested" : "extracted");
+    if (folders_) line += ", " + std::to_string(folders_) + (folders_ == 1 ? " folder" : " folders");
+    if (kept_) line += ", " + std::to_string(kept_) + " kept";
+    line += ", " + std::to_string(failed_ + dropped_) + " failed";
+    std::printf("%s\n", line.c_str());
+  }
+
+  za::TZipArchiver& zip_;
+  const Settings& settings_;
+  Reporter report_;
+  Outcome outcome_;
+  Overwrite overwrite_;
+  bool ask_;
+  ProgressBar bar_;
+  std::vector<std::int32_t> selected_;
+  std::size_t cursor_ = 0;
+  std::int32_t current_ = -1;
+  bool entryFailed_ = false, keptNow_ = false, stopped_ = false;
+  std::size_t files_ = 0, folders_ = 0, kept_ = 0, failed_ = 0, dropped_ = 0;
+  std::set<std::u16string> written_;
+  bool asked_ = false;
+  std::u16string lastAsked_;
+};
+
+}  // namespace
+
+int Process(za::TZipArchiver& zip, const Settings& settings) { return Session(zip, settings).Run(); }
+
+}  // namespace zarc
