@@ -17,6 +17,11 @@ inline void Put32(std::string& s, std::uint32_t v) {
   Put16(s, v & 0xFFFF);
   Put16(s, v >> 16);
 }
+inline std::string Le32(std::uint32_t v) {
+  std::string s;
+  Put32(s, v);
+  return s;
+}
 inline void Put64(std::string& s, std::uint64_t v) {
   Put32(s, static_cast<std::uint32_t>(v));
   Put32(s, static_cast<std::uint32_t>(v >> 32));
