@@ -53,4 +53,13 @@ check "without -P and a terminal nothing is asked and the entry fails" test "$rc
 check "no prompt was shown" bash -c "! grep -q 'password: ' noterm.log"
 check "at a console a wrong answer is asked for again, the right one taken, neither shown" \
   python3 "$(dirname "$(realpath "$0")")/zarc_prompt.py" "$WINE" "$zarc" aes.zip keyst0ne keystone
+# Many entries in several folders: the output files made ahead on helper
+# threads land where they belong, and none is left behind.
+mkdir -p tree/a tree/b/c
+for i in $(seq 1 40); do echo "entry $i" > "tree/$(( i % 2 ? 1 : 0 )).$i"; echo "$i" > "tree/b/c/$i.txt"; done
+mv tree/1.* tree/a/
+(cd tree && zip -qr ../tree.zip .)
+"$WINE" "$zarc" extract -q tree.zip -d tree-out </dev/null >tree.log 2>&1 || true
+check "a tree of entries comes out as it went in" diff -r tree tree-out
+check "no file of our own stays behind" bash -c "! find tree-out -name '~za*' | grep -q ."
 check_summary
