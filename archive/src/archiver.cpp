@@ -95,12 +95,10 @@ const TDirItem& TZABaseArchiver::Item(std::int32_t index) const {
   return dirManager_->Items.GetItem(index);
 }
 
-TZAStream* TZABaseArchiver::SwitchVolume(std::int32_t) { throw EZAException(45, this); }
-
 void TZABaseArchiver::OpenArchive() {
   if (!inMemory_ && ZAFileNamePart(fileName_).empty()) throw EZAException(9, this);
   std::uint16_t mode;
-  if (inMemory_ || !sys::WideFileExists(fileName_)) {
+  if (inMemory_ || !VolumeExists(fileName_)) {
     mode = kZAModeCreate;
   } else {
     sys::WideFile probe;
@@ -116,8 +114,8 @@ void TZABaseArchiver::OpenArchive() {
 
 void TZABaseArchiver::OpenArchive(std::uint16_t mode) {
   if (!inMemory_ && ZAFileNamePart(fileName_).empty()) throw EZAException(10, this);
-  if (mode != kZAModeCreate && !sys::WideFileExists(fileName_) && spanningMode_ != smSpanning &&
-      !sys::WideIsRemovableDrive(fileName_))
+  if (mode != kZAModeCreate && !VolumeExists(fileName_) && spanningMode_ != smSpanning &&
+      !OnRemovableMedia(fileName_))
     throw EZAException(12, this, {fileName_});
   if (mode != kZAModeCreate && inMemory_) throw EZAException(28, this);
   CloseArchive();
@@ -130,10 +128,7 @@ void TZABaseArchiver::OpenArchive(std::uint16_t mode) {
       stream_ = new TZAFileStream(fileName_, fmCreate);
     dirManager_ = std::make_unique<TZADirManager>(stream_, this, true, false);
   } else {
-    spanningMode_ = smNone;
-    volumeInfo_ = TZAVolumeNumberInfo{};
-    stream_ = new TZAFileStream(fileName_, mode);
-    OpenExisting();
+    OpenExisting(mode);
   }
   open_ = true;
   if (AfterOpen) AfterOpen(this);
@@ -147,23 +142,27 @@ void TZABaseArchiver::OpenArchive(TZAStream& stream, bool create) {
   if (create) {
     dirManager_ = std::make_unique<TZADirManager>(stream_, this, true, true);
   } else {
-    spanningMode_ = smNone;
-    volumeInfo_ = TZAVolumeNumberInfo{};
-    OpenExisting();
+    OpenExisting(0);
   }
   open_ = true;
   if (AfterOpen) AfterOpen(this);
 }
 
-// Volume probe and directory load over stream_ (a single-file archive; the
-// probe never switches to split or spanned volumes).
-void TZABaseArchiver::OpenExisting() {
+// Volume probe and directory load: over the archive's files, or over the
+// caller's stream (which is taken as an archive in one piece).
+void TZABaseArchiver::OpenExisting(std::uint16_t mode) {
+  spanningMode_ = smNone;
+  volumeInfo_ = TZAVolumeNumberInfo{};
   bool savedRepair = repair_;
   repair_ = false;
   bool found;
   try {
-    dirManager_ = std::make_unique<TZADirManager>(stream_, this, false, !ownsStream_);
-    found = dirManager_->CheckEndRecord();
+    if (ownsStream_) {
+      found = ProbeVolumes(mode);
+    } else {
+      std::int32_t last;
+      found = CheckEnd(last);
+    }
   } catch (...) {
     repair_ = savedRepair;
     throw;
@@ -178,6 +177,7 @@ void TZABaseArchiver::OpenExisting() {
 
 void TZABaseArchiver::ReleaseArchive() {
   dirManager_.reset();
+  volumes_ = nullptr;
   localStarts_.clear();
   localStartsOf_ = nullptr;
   if (stream_ && ownsStream_) delete stream_;

@@ -59,8 +59,13 @@ void TZABaseArchiver::DecodeItem(std::int32_t index, TZAStream& stream) {
   if (!dirManager_ || !stream_ || index < 0 || index >= dirManager_->Items.Count()) throw EZAException(16, this);
   const TDirItem& entry = dirManager_->Items.GetItem(index);
   cancel_ = false;  // within an operation nothing reaches here once cancelled
-  // One file holds every volume here, so the entry's volume number needs no
-  // other file to be opened.
+  // The entry's data begins on the volume that holds its local header; an
+  // archive in one file (or cut into pieces read as one) has one volume.
+  if (volumes_) {
+    std::uint32_t volume = EntryVolume(entry);
+    if (volume > static_cast<std::uint32_t>(LastVolume())) throw EZAException(8, this);
+    SwitchVolume(static_cast<std::int32_t>(volume));
+  }
   std::uint64_t offset = entry.LocalOffset();
   if (offset > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) ||
       stream_->Seek(static_cast<std::int64_t>(offset), TZASeekOrigin::soBeginning) < 0)
@@ -71,6 +76,12 @@ void TZABaseArchiver::DecodeItem(std::int32_t index, TZAStream& stream) {
   throw EZAException(8, this);
 }
 
+std::uint32_t TZABaseArchiver::EntryVolume(const TDirItem& entry) const {
+  if (!volumes_) return 0;
+  if (entry.Header.DiskNumberStart != 0xFFFF) return entry.Header.DiskNumberStart;
+  return dirManager_ && dirManager_->HasZip64End ? entry.Zip64DiskStart : 0;
+}
+
 std::int64_t TZABaseArchiver::DataLimit(std::int32_t index) {
   // A directory rebuilt from local headers may hold headers found inside
   // other entries' data; only a central directory is held to this rule.
@@ -79,18 +90,23 @@ std::int64_t TZABaseArchiver::DataLimit(std::int32_t index) {
   // folder entry's offset is left uncorrected behind an added stub.
   const TZADirArray& items = dirManager_->Items;
   if (items.GetItem(index).PackedSize() == 0) return -1;
+  // Offsets count within a volume: only a local header on the same volume
+  // bounds an entry's data (data that runs on into the next volume has no
+  // header of that volume in front of it).
   if (localStartsOf_ != dirManager_.get()) {
     localStarts_.clear();
     for (std::int32_t i = 0; i < items.Count(); ++i)
-      if (items.GetItem(i).PackedSize() > 0) localStarts_.push_back(items.GetItem(i).LocalOffset());
+      if (items.GetItem(i).PackedSize() > 0)
+        localStarts_.emplace_back(EntryVolume(items.GetItem(i)), items.GetItem(i).LocalOffset());
     std::sort(localStarts_.begin(), localStarts_.end());
     localStartsOf_ = dirManager_.get();
   }
-  std::uint64_t start = items.GetItem(index).LocalOffset();
+  const TDirItem& item = items.GetItem(index);
+  std::pair<std::uint32_t, std::uint64_t> start(EntryVolume(item), item.LocalOffset());
   auto range = std::equal_range(localStarts_.begin(), localStarts_.end(), start);
   if (range.second - range.first > 1) return 0;
-  if (range.second == localStarts_.end()) return -1;
-  std::uint64_t next = *range.second;
+  if (range.second == localStarts_.end() || range.second->first != start.first) return -1;
+  std::uint64_t next = range.second->second;
   return next > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) ? -1
                                                                                      : static_cast<std::int64_t>(next);
 }
@@ -111,13 +127,25 @@ bool TZABaseArchiver::DecodeEntry(TZAStream& archive, TZAStream& dest, const TDi
   archive.ReadBuffer(raw, sizeof raw);
   LocalFileHeader local;
   local.Parse(raw);
-  archive.Seek(static_cast<std::int64_t>(local.NameLength) + local.ExtraLength, TZASeekOrigin::soCurrent);
+  std::int64_t skip = static_cast<std::int64_t>(local.NameLength) + local.ExtraLength;
+  if (volumes_) {
+    // The name and extra field may run on into the next volume: they are
+    // read through rather than sought over.
+    std::uint8_t discard[512];
+    for (std::int64_t n; skip > 0; skip -= n) {
+      n = std::min<std::int64_t>(skip, sizeof discard);
+      archive.ReadBuffer(discard, n);
+    }
+  } else {
+    archive.Seek(skip, TZASeekOrigin::soCurrent);
+  }
 
   std::uint64_t packed = h.CompressedSize == 0xFFFFFFFF ? entry.Zip64CompressedSize : h.CompressedSize;
   std::uint64_t unpacked = h.CompressedSize == 0xFFFFFFFF ? entry.Zip64UncompressedSize : h.UncompressedSize;
   std::int64_t position = archive.Position();
-  // Reading never runs into the central directory.
-  if (SpanningMode() == smNone && dirManager_) {
+  // Reading never runs into the central directory (of an archive in one
+  // stream: volume by volume, offsets do not compare).
+  if (!volumes_ && dirManager_) {
     std::int64_t room = std::max<std::int64_t>(dirManager_->DirectoryStart - position, 0);
     if (packed > static_cast<std::uint64_t>(room)) packed = static_cast<std::uint64_t>(room);
   }
@@ -154,8 +182,12 @@ bool TZABaseArchiver::DecodeChunks(TZAStream& archive, TZAStream& dest, const TD
     if (!cipher) return false;  // no decryption for this entry in this build
     std::uint64_t overhead = cipher->HeaderSize() + cipher->TrailerSize();
     remaining = remaining > overhead ? remaining - overhead : 0;
+    // The encryption header may run on into the next volume: a second try
+    // starts again from the volume the first began on.
+    std::int32_t startVolume = volumes_ ? volumes_->Volume() : 0;
     std::int64_t start = archive.Position();
     for (;;) {
+      if (volumes_) SwitchVolume(startVolume);
       archive.SetPosition(start);
       if (cipher->CheckPassword(archive, local, Password())) break;
       std::u16string name = entry.EntryName;

@@ -33,6 +33,12 @@ class TZAUiDialogs : public TZAUserDialogs {
       default: return oaNo;
     }
   }
+  bool ConfirmVolume(const std::u16string& text) override {
+    ui::MessageBoxOptions options;
+    options.icon = ui::DialogIcon::Warning;
+    options.buttons = ui::DialogButtons::OkCancel;
+    return ui::ShowMessageBox(sys::WideToUtf8(text), kConfirmCaption, options) == ui::DialogResult::Ok;
+  }
   bool AskPassword(const std::u16string& title, std::string& password) override {
     // The component's password is text in the ANSI code page, as the box's
     // own text would be on a system without Unicode.

@@ -20,15 +20,18 @@ constexpr std::size_t kScanBlock = 65536;
 // any directory of up to some 15,000 entries, bounded memory for larger ones.
 constexpr std::size_t kDirectoryWindow = 1u << 20;
 
-// Sequential reader over [start, end) of a stream through one bulk buffer,
-// refilled only when a directory is larger than the window. Take(n) gives n
-// contiguous bytes or raises EReadError, as a read past the end would.
+// Sequential reader from `start` through one bulk buffer, refilled only when
+// a directory is larger than the window: up to `end`, or with `end` < 0 up
+// to where the stream gives out (the directory of a multi-volume archive
+// runs on into the next volume). Take(n) gives n contiguous bytes or raises
+// EReadError, as a read past the end would.
 class TZAReadWindow {
  public:
   TZAReadWindow(TZAStream& stream, std::int64_t start, std::int64_t end)
       : stream_(stream), bufStart_(start), end_(end) {
-    std::int64_t region = end - start;
-    buf_.resize(static_cast<std::size_t>(std::min<std::int64_t>(std::max<std::int64_t>(region, 0), kDirectoryWindow)));
+    if (stream.Seek(start, TZASeekOrigin::soBeginning) != start) throw EReadError();
+    std::int64_t region = end < 0 ? static_cast<std::int64_t>(kDirectoryWindow) : std::max<std::int64_t>(end - start, 0);
+    buf_.resize(static_cast<std::size_t>(std::min<std::int64_t>(region, kDirectoryWindow)));
     Fill();
   }
   const std::uint8_t* Take(std::size_t n) {
@@ -37,7 +40,7 @@ class TZAReadWindow {
       cur_ += n;
       return p;
     }
-    if (static_cast<std::uint64_t>(end_ - Position()) < n) throw EReadError();
+    if (end_ >= 0 && static_cast<std::uint64_t>(end_ - Position()) < n) throw EReadError();
     // Move what is left to the front and read on.
     std::memmove(buf_.data(), buf_.data() + cur_, len_ - cur_);
     bufStart_ += static_cast<std::int64_t>(cur_);
@@ -49,17 +52,18 @@ class TZAReadWindow {
     cur_ = n;
     return buf_.data();
   }
+  // Meaningful until the reading has moved on to another volume.
   std::int64_t Position() const { return bufStart_ + static_cast<std::int64_t>(cur_); }
 
  private:
+  // The stream stays where the last fill left it: reading is sequential,
+  // which is also how a read crosses from one volume into the next.
   void Fill() {
-    std::int64_t from = bufStart_ + static_cast<std::int64_t>(len_);
-    std::size_t want = static_cast<std::size_t>(
-        std::min<std::int64_t>(static_cast<std::int64_t>(buf_.size() - len_), end_ - from));
-    if (want == 0) return;
-    if (stream_.Seek(from, TZASeekOrigin::soBeginning) != from) throw EReadError();
-    stream_.ReadBuffer(buf_.data() + len_, static_cast<std::int64_t>(want));
-    len_ += want;
+    std::int64_t want = static_cast<std::int64_t>(buf_.size() - len_);
+    if (end_ >= 0) want = std::min(want, end_ - (bufStart_ + static_cast<std::int64_t>(len_)));
+    if (want <= 0) return;
+    std::int64_t got = stream_.Read(buf_.data() + len_, want);
+    if (got > 0) len_ += static_cast<std::size_t>(got);
   }
   TZAStream& stream_;
   std::vector<std::uint8_t> buf_;
@@ -67,6 +71,14 @@ class TZAReadWindow {
   std::int64_t end_;
   std::size_t cur_ = 0, len_ = 0;
 };
+
+// The number of the last volume: the end record's number of its own disk,
+// or when that holds 0xFFFF the Zip64 locator's count of disks less one.
+std::int32_t LastVolume(const EndOfCentralDirectory& end, const Zip64EndOfCentralDirectoryLocator* locator) {
+  if (end.DiskNumber != 0xFFFF) return end.DiskNumber;
+  if (!locator || locator->TotalDisks == 0) return 0;
+  return static_cast<std::int32_t>(std::min<std::uint32_t>(locator->TotalDisks - 1, 0x7FFFFFFF));
+}
 
 // Keeps the stream position of a search.
 class PositionGuard {
@@ -93,7 +105,9 @@ TZADirManager::TZADirManager(TZAStream* archiveStream, TZABaseArchiver* owner, b
 bool TZADirManager::OemNames() const { return Owner ? Owner->Options().OEMFileNames : true; }
 bool TZADirManager::Utf8FlagNames() const { return Owner && Owner->Utf8FlagNames(); }
 bool TZADirManager::PaddedEndRecord() const { return Owner && Owner->PaddedEndRecord(); }
-bool TZADirManager::Spanning() const { return Owner ? Owner->SpanningMode() != smNone : false; }
+// Volume by volume: split files or spanned disks. Pieces cut from one
+// archive at arbitrary bytes are read as the one archive they make.
+bool TZADirManager::Spanning() const { return Owner && !IsCustomStream && Owner->MultiVolume(); }
 bool TZADirManager::Repair() const { return Owner ? Owner->RepairEnabled() : true; }
 
 void TZADirManager::ResetEndRecord() {
@@ -144,9 +158,19 @@ bool TZADirManager::FindEndRecord(std::uint32_t signature, std::int64_t& positio
 
 bool TZADirManager::CheckEndRecord() {
   scanStart_ = -1;
-  std::int64_t position;
-  bool found = FindEndRecord(kEndRecordSignature, position, EndRecord, ZipComment);
+  bool found = FindEndRecord(kEndRecordSignature, EndRecordPosition, EndRecord, ZipComment);
   return Repair() ? true : found;
+}
+
+std::int32_t TZADirManager::EndRecordLastVolume() {
+  if (EndRecordPosition < 0) return 0;
+  if (EndRecord.DiskNumber != 0xFFFF) return EndRecord.DiskNumber;
+  constexpr auto kLocator = static_cast<std::int64_t>(Zip64EndOfCentralDirectoryLocator::kSize);
+  std::uint8_t buf[Zip64EndOfCentralDirectoryLocator::kSize];
+  if (EndRecordPosition < kLocator || !ReadAt(EndRecordPosition - kLocator, buf, sizeof buf)) return 0;
+  Zip64EndOfCentralDirectoryLocator locator;
+  locator.Parse(buf);
+  return LastVolume(EndRecord, locator.Signature == kZip64LocatorSignature ? &locator : nullptr);
 }
 
 std::int64_t TZADirManager::ScanForward(std::uint32_t signature, std::int64_t from) {
@@ -275,14 +299,21 @@ void TZADirManager::WalkExtraField(std::int32_t index, const std::uint8_t* extra
 }
 
 void TZADirManager::ReadCentralDirectory(std::int64_t start, std::uint32_t count) {
-  Items.SetCount(static_cast<std::int32_t>(count));
-  Items.NameIndex().Reserve(count, 0);
-  TZAReadWindow window(*ArchiveStream, start, ArchiveStream->Size());
+  // The bytes of a directory spread over volumes are not known in advance:
+  // entries are then made as their headers arrive, so a count that lies
+  // costs no more memory than the bytes that back it.
+  bool spread = Spanning();
+  constexpr std::uint32_t kSpreadReserve = 4096;
+  Items.SetCount(spread ? 0 : static_cast<std::int32_t>(count));
+  Items.NameIndex().Reserve(spread ? std::min(count, kSpreadReserve) : count, 0);
+  TZAReadWindow window(*ArchiveStream, start, spread ? -1 : ArchiveStream->Size());
   for (std::uint32_t k = 0; k < count; ++k) {
     std::int32_t i = static_cast<std::int32_t>(k);
     if (i == 0) DirectoryStart = window.Position();
+    const std::uint8_t* header = window.Take(CentralDirectoryHeader::kSize);
+    if (spread) Items.SetCount(i + 1);
     TDirItem& item = Items.ItemAt(i);
-    item.Header.Parse(window.Take(CentralDirectoryHeader::kSize));
+    item.Header.Parse(header);
     item.ActualMethod = item.Header.Method;
     if ((item.Header.Flags & 1) && item.Header.VersionNeeded < kNoAesVersion) item.CryptoAlgorithm = caPkzipClassic;
     DecodeStoredName(i, window.Take(item.Header.NameLength), item.Header.NameLength, item.Header.Flags);
@@ -329,19 +360,32 @@ void TZADirManager::LoadDirectory() {
     }
   }
   if (HasZip64End) {
-    if (!(p > static_cast<std::int64_t>(Zip64EndOfCentralDirectory::kSize))) throw EZAException(40, nullptr);
-    std::int64_t inFront = p - static_cast<std::int64_t>(Zip64EndOfCentralDirectory::kSize);
-    std::uint64_t named = Zip64Locator.EndRecordOffset;
-    bool readable = named <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) &&
-                    ReadZip64EndRecord(static_cast<std::int64_t>(named));
-    // A stub put in front of the archive without adjusting its offsets makes
-    // the locator name a position that does not count the stub; the record
-    // then lies directly in front of the locator, where it is taken to be.
-    bool found = readable && Zip64EndRecord.Signature == kZip64EndRecordSignature;
-    if (!found) found = ReadZip64EndRecord(inFront) && Zip64EndRecord.Signature == kZip64EndRecordSignature;
-    if (!found && !readable) throw EReadError();
-    if (!found) throw EZAException(40, nullptr);
-    p = inFront;
+    if (Spanning() && Owner) {
+      // In a multi-volume archive the Zip64 end record may lie on an earlier
+      // volume than its locator, at an offset within that volume.
+      if (Zip64Locator.EndRecordDisk > static_cast<std::uint32_t>(LastVolume(EndRecord, &Zip64Locator)))
+        throw EZAException(40, nullptr);
+      ArchiveStream = Owner->SwitchVolume(static_cast<std::int32_t>(Zip64Locator.EndRecordDisk));
+      std::uint64_t named = Zip64Locator.EndRecordOffset;
+      if (named > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) ||
+          !ReadZip64EndRecord(static_cast<std::int64_t>(named)))
+        throw EReadError();
+      if (Zip64EndRecord.Signature != kZip64EndRecordSignature) throw EZAException(40, nullptr);
+    } else {
+      if (!(p > static_cast<std::int64_t>(Zip64EndOfCentralDirectory::kSize))) throw EZAException(40, nullptr);
+      std::int64_t inFront = p - static_cast<std::int64_t>(Zip64EndOfCentralDirectory::kSize);
+      std::uint64_t named = Zip64Locator.EndRecordOffset;
+      bool readable = named <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) &&
+                      ReadZip64EndRecord(static_cast<std::int64_t>(named));
+      // A stub put in front of the archive without adjusting its offsets makes
+      // the locator name a position that does not count the stub; the record
+      // then lies directly in front of the locator, where it is taken to be.
+      bool found = readable && Zip64EndRecord.Signature == kZip64EndRecordSignature;
+      if (!found) found = ReadZip64EndRecord(inFront) && Zip64EndRecord.Signature == kZip64EndRecordSignature;
+      if (!found && !readable) throw EReadError();
+      if (!found) throw EZAException(40, nullptr);
+      p = inFront;
+    }
   }
   if (!HasZip64End && EndRecord.EntriesTotal == 0xFFFF) {
     RebuildFromLocalHeaders();
@@ -351,33 +395,39 @@ void TZADirManager::LoadDirectory() {
   std::int64_t dirVolume = EndRecord.StartDiskNumber != 0xFFFF ? EndRecord.StartDiskNumber
                            : HasZip64End                        ? Zip64EndRecord.StartDiskNumber
                                                                 : 0;
-  std::int64_t lastVolume = EndRecord.DiskNumber != 0xFFFF ? EndRecord.DiskNumber
-                            : HasZip64End                   ? static_cast<std::int64_t>(Zip64Locator.TotalDisks) - 1
-                                                            : 0;
-  VolumeInfo.VolumeNumber = static_cast<std::int32_t>(dirVolume);
+  std::int64_t lastVolume = LastVolume(EndRecord, HasZip64End ? &Zip64Locator : nullptr);
+  VolumeInfo.VolumeNumber = static_cast<std::int32_t>(std::min<std::int64_t>(dirVolume, 0x7FFFFFFF));
   VolumeInfo.LastVolumeNumber = static_cast<std::int32_t>(lastVolume);
-  if (Spanning() && !IsCustomStream && Owner)
+  if (Spanning() && Owner) {
+    // A directory said to start after the last volume is not there to read.
+    if (dirVolume > lastVolume) {
+      RebuildFromLocalHeaders();
+      return;
+    }
     ArchiveStream = Owner->SwitchVolume(VolumeInfo.VolumeNumber);
+  }
 
   // Where the central directory starts and how many headers it holds. A
-  // count that cannot fit in the bytes in front of the end structures makes
-  // the directory unreadable; nothing is allocated for it.
+  // count that cannot fit in the bytes in front of the end structures (or,
+  // spread over volumes, in the directory's stated size) makes the directory
+  // unreadable; nothing is allocated for it.
   std::uint64_t dirSize = HasZip64End ? Zip64EndRecord.CentralDirSize : EndRecord.CentralDirSize;
   std::uint64_t dirOffset = HasZip64End ? Zip64EndRecord.CentralDirOffset : EndRecord.CentralDirOffset;
   std::uint64_t count = HasZip64End ? static_cast<std::uint32_t>(Zip64EndRecord.EntriesTotal) : EndRecord.EntriesTotal;
   std::int64_t size = ArchiveStream->Size();
-  std::int64_t start = -1, room = -1;
+  std::int64_t start = -1;
+  std::uint64_t room = 0;
   if (Spanning()) {
     if (dirOffset <= static_cast<std::uint64_t>(size)) {
       start = static_cast<std::int64_t>(dirOffset);
-      room = size - start;
+      room = dirSize;
     }
   } else if (dirSize <= static_cast<std::uint64_t>(p)) {
     start = p - static_cast<std::int64_t>(dirSize);
-    room = p - start;
+    room = static_cast<std::uint64_t>(p - start);
   }
   if (start < 0 || count > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()) ||
-      count * CentralDirectoryHeader::kSize > static_cast<std::uint64_t>(room)) {
+      count * CentralDirectoryHeader::kSize > room) {
     RebuildFromLocalHeaders();
     return;
   }

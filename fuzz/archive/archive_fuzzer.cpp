@@ -2,18 +2,65 @@
 // tests every entry into nothing. Encrypted seeds are made with the password
 // set here, so decryption, the AES code and the CRC checks get inputs that
 // pass the password check; a rejected password skips the entry.
+//
+// The last byte also picks whether the input is one archive or, without
+// that byte, is cut into volumes of a split set (of 32 to 1024 bytes, the
+// last one taking what is left, named in either scheme), so the volume
+// probe, the directory spread over volumes and reads that run on into the
+// next volume get the same inputs.
 #include <cstddef>
 #include <cstdint>
+#include <map>
 
 #include "archive/archiver.h"
 
+namespace {
+
+class FuzzVolumes : public za::TZipArchiver {
+ public:
+  std::map<std::u16string, std::pair<const std::uint8_t*, std::size_t>> files;
+
+ protected:
+  bool VolumeExists(const std::u16string& name) override { return files.count(name) != 0; }
+  std::unique_ptr<za::TZAStream> OpenVolume(const std::u16string& name, std::uint16_t) override {
+    auto it = files.find(name);
+    if (it == files.end()) throw za::EFOpenError(u"Cannot open file");
+    return std::make_unique<za::TZABufferStream>(it->second.first, it->second.second);
+  }
+  bool OnRemovableMedia(const std::u16string&) override { return false; }
+};
+
+std::u16string Digits(std::size_t n, std::size_t width) {
+  std::u16string s;
+  for (; n || s.size() < width; n /= 10) s.insert(s.begin(), static_cast<char16_t>(u'0' + n % 10));
+  return s;
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   za::TZABufferStream stream(data, size);
-  za::TZipArchiver zip;
+  FuzzVolumes zip;
+  std::uint8_t last = size ? data[size - 1] : 0;
   // The last byte picks the name decoding, so both paths get exercised.
-  zip.Options().OEMFileNames = size == 0 || (data[size - 1] & 1) == 0;
+  zip.Options().OEMFileNames = (last & 1) == 0;
   try {
-    zip.OpenArchive(stream);
+    if (last & 2) {
+      std::size_t volume = ((last >> 3) + 1u) * 32u;
+      bool numbered = last & 4;
+      std::size_t bytes = size - 1;
+      std::size_t count = bytes > volume ? (bytes - 1) / volume + 1 : 1;
+      for (std::size_t i = 0, at = 0; i < count; ++i, at += volume) {
+        std::size_t n = i + 1 == count ? bytes - at : volume;
+        std::u16string name = numbered ? u"f.zip." + Digits(i + 1, 3)
+                                       : (i + 1 == count ? u"f.zip" : u"f.z" + Digits(i + 1, 2));
+        zip.files[name] = {data + at, n};
+      }
+      zip.SetFileName(numbered ? u"f.zip.001" : u"f.zip");
+      zip.OpenArchive(za::kZAModeReadOnly);
+    } else {
+      zip.OpenArchive(stream);
+    }
   } catch (const za::Exception&) {
     return 0;
   }

@@ -125,3 +125,54 @@ with tempfile.TemporaryDirectory() as tmp:
         save("classic-descriptor.zip", tool("a.zip", "zip", "-q", "-P", PASSWORD, "a.zip", "-", stdin=text))
     else:
         print("7z or zip missing: encrypted seeds left as they are")
+
+
+# Split sets for the volume mode of the fuzzer: the seed is the volumes one
+# after the other and a last byte that asks for volumes of 64 bytes (named
+# ".z01" ... ".zip", or ".001" ... with 4 set). Offsets count within each
+# volume, as Info-ZIP writes them. The end record (and the Zip64 locator)
+# must lie wholly in the last volume: the last entry grows until they do.
+def split_set(entries, volume, zip64=False):
+    for pad in range(2 * volume):
+        padded = entries[:-1] + [(entries[-1][0], entries[-1][1] + b"p" * pad)]
+        seed = split_bytes(padded, volume, zip64)
+        tail = 22 + (20 if zip64 else 0)
+        if (len(seed) - tail) // volume == (len(seed) - 1) // volume and len(seed) % volume != 0:
+            return seed
+    raise AssertionError("no length keeps the end record whole")
+
+
+def split_bytes(entries, volume, zip64):
+    out = bytearray(struct.pack("<I", 0x08074B50))
+    where = []
+    for name, data in entries:
+        where.append(divmod(len(out), volume))
+        out += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, 0, 0, 0x5A21, zlib.crc32(data), len(data), len(data),
+                           len(name), 0) + name + data
+    cd_disk, cd_offset = divmod(len(out), volume)
+    cd = bytearray()
+    for (name, data), (disk, offset) in zip(entries, where):
+        extra = struct.pack("<HHQQQI", 1, 28, len(data), len(data), offset, disk) if zip64 else b""
+        cd += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, 0, 0, 0, 0x5A21, zlib.crc32(data),
+                          0xFFFFFFFF if zip64 else len(data), 0xFFFFFFFF if zip64 else len(data), len(name),
+                          len(extra), 0, 0xFFFF if zip64 else disk, 0, 0x20,
+                          0xFFFFFFFF if zip64 else offset) + name + extra
+    out += cd
+    last = (len(out) + (76 if zip64 else 0) + 22 - 1) // volume
+    if zip64:
+        z_disk, z_offset = divmod(len(out), volume)
+        out += struct.pack("<IQHHIIQQQQ", 0x06064B50, 44, 45, 45, last, cd_disk, len(entries), len(entries),
+                           len(cd), cd_offset)
+        out += struct.pack("<IIQI", 0x07064B50, z_disk, z_offset, last + 1)
+    out += struct.pack("<IHHHHIIH", 0x06054B50, 0xFFFF if zip64 else last, 0xFFFF if zip64 else cd_disk,
+                       0xFFFF if zip64 else 0, 0xFFFF if zip64 else len(entries),
+                       0xFFFFFFFF if zip64 else len(cd), 0xFFFFFFFF if zip64 else cd_offset, 0)
+    return bytes(out)
+
+
+split_entries = [(b"one.bin", bytes((i * 7 + 3) & 0xFF for i in range(150))), (b"two.txt", b"two"),
+                 (b"three.txt", b"three" * 9)]
+save("split-z.zip", split_set(split_entries, 64) + bytes([(1 << 3) | 2]))
+save("split-numbered.zip", split_set(split_entries, 64) + bytes([(1 << 3) | 4 | 2]))
+save("split-zip64.zip", split_set(split_entries, 64, zip64=True) + bytes([(1 << 3) | 2]))
+save("pieces.zip", plain + bytes([(1 << 3) | 4 | 2]))

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "native_error.h"
 #include "temp_dir.h"
 #include "zip_builder.h"
 
@@ -13,15 +14,7 @@ namespace {
 
 class ArchiverTest : public zatest::TempDirTest {};
 
-int NativeErrorOf(const std::function<void()>& f, std::u16string* message = nullptr) {
-  try {
-    f();
-  } catch (const EZAException& e) {
-    if (message) *message = e.Message();
-    return e.NativeError;
-  }
-  return -1;
-}
+using zatest::NativeErrorOf;
 
 std::string SmallArchive() {
   zatest::Archive a;

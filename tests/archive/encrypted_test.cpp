@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool Have(const char* tool) { return std::system((std::string("command -v ") + tool + " >/dev/null").c_str()) == 0; }
+using zatest::Have;
 
 class EncryptedTest : public zatest::TempDirTest {
  protected:

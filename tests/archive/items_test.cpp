@@ -3,20 +3,14 @@
 #include <gtest/gtest.h>
 
 #include "archive/errors.h"
+#include "native_error.h"
 
 using za::TDirItem;
 using za::TZADirArray;
 
 namespace {
 
-int NativeErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const za::EZAException& e) {
-    return e.NativeError;
-  }
-  return -1;
-}
+using zatest::NativeErrorOf;
 
 TEST(DirArrayTest, GrowsByDoublingStepsUpToTenThousand) {
   TZADirArray a;

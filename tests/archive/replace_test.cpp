@@ -40,11 +40,13 @@ class ReplaceTest : public zatest::TempDirTest {
 
   // Puts "MINE" at out/f.txt, a day old, read-only when asked, and extracts
   // an archive of `entry` (under the name f.txt) over it.
-  void ExtractOver(Entry entry, bool readOnly = false) {
+  void ExtractOver(Entry entry, bool readOnly = false, std::uint32_t localHeaderOffset = 0) {
     entry.name = "f.txt";
     Archive a;
     a.entries.push_back(entry);
-    Write("a.zip", a.Build());
+    std::string bytes = a.Build();
+    if (localHeaderOffset) bytes.replace(bytes.find("PK\x01\x02") + 42, 4, zatest::Le32(localHeaderOffset));
+    Write("a.zip", bytes);
     fs::path mine = dir_ / "out" / "f.txt";
     if (fs::exists(mine)) fs::permissions(mine, kWrite, fs::perm_options::add);
     Write("out/f.txt", "MINE");
@@ -139,6 +141,15 @@ TEST_F(ReplaceTest, FullDiskKeepsTheFileItWasToReplace) {
     EXPECT_TRUE(MineKept(readOnly));
     EXPECT_EQ(Leftovers(), std::vector<std::string>{});
   }
+}
+
+TEST_F(ReplaceTest, UnreadableArchiveLeavesTheCallAndKeepsTheFile) {
+  // A local header past the end of the archive: the read error is no
+  // failure of the entry and leaves ExtractFiles.
+  EXPECT_THROW(ExtractOver(Entry{"", "data"}, false, 0x7FFFFFF0), za::EReadError);
+  EXPECT_EQ(failures, std::vector<int>{});
+  EXPECT_TRUE(MineKept(false));
+  EXPECT_EQ(Leftovers(), std::vector<std::string>{});
 }
 
 TEST_F(ReplaceTest, DecodedEntryReplacesTheFile) {

@@ -3,6 +3,7 @@
 // helpers to write and read files in it, and a probe for wrong passwords.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -11,6 +12,11 @@
 #include "support/temp_dir.h"
 
 namespace zatest {
+
+// Whether a command-line tool is on the PATH.
+inline bool Have(const char* tool) {
+  return std::system((std::string("command -v ") + tool + " >/dev/null").c_str()) == 0;
+}
 
 class TempDirTest : public ::testing::Test {
  protected:

@@ -84,6 +84,17 @@ def expected(path):
                 for i in z.infolist()]
 
 
+def files_under(root):
+    """Every file under root: its name from there (with "/") -> its bytes."""
+    found = {}
+    for where, _, names in os.walk(root):
+        for name in names:
+            path = os.path.join(where, name)
+            with open(path, "rb") as f:
+                found[os.path.relpath(path, root).replace(os.sep, "/")] = f.read()
+    return found
+
+
 def require(tool):
     path = shutil.which(tool)
     if not path:
@@ -286,6 +297,68 @@ class ToolsTest(unittest.TestCase):
         self.assertEqual(zarc().returncode, 10)
         self.assertEqual(zarc("frobnicate", text).returncode, 10)
 
+    def split_sets(self):
+        """Split archives of both naming schemes: (the names to open it by, the name 7z opens)."""
+        many = os.path.join(self.src, "many")
+        os.makedirs(many)
+        for i in range(300):  # a central directory longer than a volume
+            with open(os.path.join(many, "entry-%03d.txt" % i), "wb") as f:
+                f.write(b"entry %d\n" % i)
+        # Stored, it crosses three 64 KiB volumes.
+        with open(os.path.join(self.src, "large.bin"), "wb") as f:
+            f.write(os.urandom(150000))
+        sets = []
+        for tag, options in (("deflated", ["-s", "64k"]), ("stored", ["-s", "64k", "-0"]),
+                             ("zip64", ["-s", "100k", "-fz"])):
+            archive = self.out(tag + ".zip")
+            subprocess.run([require("zip"), "-q", "-r", *options, archive, "."], cwd=self.src, check=True)
+            self.assertTrue(os.path.exists(self.out(tag + ".z02")), tag)
+            sets.append(([archive, self.out(tag + ".z01")], archive))
+        for tag, options in (("7z-deflated", ["-v64k"]), ("7z-stored", ["-v100k", "-mx0"])):
+            archive = self.out(tag + ".zip")
+            subprocess.run([require("7z"), "a", "-tzip", "-bd", "-bso0", *options, archive, "."], cwd=self.src,
+                           check=True)
+            pieces = sorted(n for n in os.listdir(self.tmp) if n.startswith(tag + ".zip."))
+            self.assertGreater(len(pieces), 2, tag)
+            sets.append(([self.out(pieces[0]), self.out(pieces[-1])], self.out(pieces[0])))
+        return sets
+
+    def test_split_archives_read_by_either_name_as_7z_reads_them(self):
+        sets = self.split_sets()
+        want = files_under(self.src)
+        for names, for_7z in sets:
+            theirs = self.out("x-7z")
+            shutil.rmtree(theirs, ignore_errors=True)
+            subprocess.run([require("7z"), "x", "-bd", "-bso0", "-o" + theirs, for_7z], check=True)
+            self.assertEqual(files_under(theirs), want, for_7z)
+            for name in names:
+                label = os.path.basename(name)
+                listed = zarc("list", name)
+                self.assertEqual(listed.returncode, 0, label + listed.stderr)
+                self.assertNotIn("warning", listed.stderr, label)
+                self.assertEqual(len([e for e in parse_listing(listed.stdout) if not e["name"].endswith("/")]),
+                                 len(want), label)
+                tested = zarc("test", "-q", name)
+                self.assertEqual(tested.returncode, 0, label + tested.stderr)
+                mine = self.out("x-zarc")
+                shutil.rmtree(mine, ignore_errors=True)
+                result = zarc("extract", "-q", name, "-d", mine)
+                self.assertEqual(result.returncode, 0, label + result.stderr)
+                self.assertEqual(files_under(mine), want, label)
+
+    def test_a_missing_volume_is_named(self):
+        sets = self.split_sets()
+        for names, _ in sets:
+            zip_named = names[1].endswith(".z01")
+            missing = names[1][:-3] + "z02" if zip_named else names[0][:-3] + "002"
+            os.rename(missing, missing + ".away")
+            for name in names:
+                result = zarc("test", "-q", name)
+                self.assertEqual(result.returncode, 3, name)  # the archive cannot be read to its end
+                self.assertIn("cannot find volume " + missing, result.stderr, name)
+                self.assertEqual(result.stderr.count("cannot find volume"), 1, name)
+            os.rename(missing + ".away", missing)
+
 
 class PasswordTest(unittest.TestCase):
     """Encrypted archives of 7z (AES-256) and Info-ZIP (classic) through -P and the terminal prompt."""
@@ -331,13 +404,7 @@ class PasswordTest(unittest.TestCase):
         return made
 
     def written(self, dest):
-        found = {}
-        for root, _, names in os.walk(dest):
-            for name in names:
-                path = os.path.join(root, name)
-                with open(path, "rb") as f:
-                    found[os.path.relpath(path, dest).replace(os.sep, "/")] = f.read()
-        return found
+        return files_under(dest)
 
     def test_password_option_right_wrong_and_missing(self):
         for kind, archive in self.archives("Open1234").items():

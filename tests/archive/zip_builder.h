@@ -17,6 +17,11 @@ inline void Put32(std::string& s, std::uint32_t v) {
   Put16(s, v & 0xFFFF);
   Put16(s, v >> 16);
 }
+inline std::string Le32(std::uint32_t v) {
+  std::string s;
+  Put32(s, v);
+  return s;
+}
 inline void Put64(std::string& s, std::uint64_t v) {
   Put32(s, static_cast<std::uint32_t>(v));
   Put32(s, static_cast<std::uint32_t>(v >> 32));
@@ -112,6 +117,16 @@ inline Entry ClassicEncrypted(std::string name, const std::string& plain, const 
   e.plain = plain;
   e.hasPlain = true;
   return e;
+}
+
+// The run of fields that local and central headers share, from the version
+// needed to the date.
+inline void PutVersionToDate(std::string& s, const Entry& e) {
+  Put16(s, e.versionNeeded);
+  Put16(s, e.flags);
+  Put16(s, e.method);
+  Put16(s, e.time);
+  Put16(s, e.date);
 }
 
 struct Archive {

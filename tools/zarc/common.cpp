@@ -5,6 +5,7 @@
 #include "console.h"
 #include "sys/codepage.h"
 #include "sys/system.h"
+#include "sys/wide_file.h"
 
 namespace zarc {
 
@@ -132,7 +133,30 @@ std::vector<std::int32_t> Select(za::TZipArchiver& zip, const Settings& settings
   return out;
 }
 
+namespace {
+
+// A volume of a split archive that is not there is named, and refused (the
+// engine's own answer refuses without saying which). Disks of a spanned set
+// on removable media are left to the engine's boxes, which ask for them.
+void ReportMissingVolumes(za::TZipArchiver& zip, const Reporter& report) {
+  auto check = [report](const std::u16string& volume, bool& cancel) {
+    if (sys::WideFileExists(volume)) return;
+    report.Archive("cannot find volume " + Shown(volume));
+    cancel = true;
+  };
+  zip.OnRequestFirstVolume = [check](za::TZABaseArchiver*, std::u16string& volume, bool& cancel) {
+    check(volume, cancel);
+  };
+  zip.OnRequestLastVolume = zip.OnRequestFirstVolume;
+  zip.OnRequestMiddleVolume = [check](za::TZABaseArchiver*, std::int32_t, std::u16string& volume, bool& cancel) {
+    check(volume, cancel);
+  };
+}
+
+}  // namespace
+
 bool Open(za::TZipArchiver& zip, const Settings& settings, const Reporter& report, Outcome& outcome) {
+  if (!sys::WideIsRemovableDrive(settings.archive)) ReportMissingVolumes(zip, report);
   zip.SetFileName(settings.archive);
   try {
     zip.OpenArchive(za::kZAModeReadOnly);  // never creates a file

@@ -240,7 +240,9 @@ class Session {
                                        std::int32_t native, std::int32_t, const std::u16string& message,
                                        za::TZAAction& action) {
       Failure(native, message);
-      action = za::fxaIgnore;
+      // A volume that cannot be had ends the work, as the engine's own
+      // answer does: every entry after it would ask for it again.
+      action = native == 45 ? za::fxaAbort : za::fxaIgnore;
     };
     zip_.OnDiskFull = [this](za::TZABaseArchiver*, std::int32_t, const std::u16string&, bool& cancel) {
       int code = zip_.LastOutputFailure().SystemError;
@@ -276,6 +278,7 @@ class Session {
     } else {
       Fail(native == 45 ? kSevere : kWarning, EngineText(message));
     }
+    if (native == 45) stopped_ = true;
   }
 
   bool Replace(std::u16string& path) {

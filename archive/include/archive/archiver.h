@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "archive/cipher.h"
@@ -18,6 +19,7 @@
 #include "archive/items.h"
 #include "archive/stream.h"
 #include "archive/types.h"
+#include "archive/volumes.h"
 
 namespace za {
 
@@ -231,14 +233,45 @@ class TZABaseArchiver {
   // damaged directory.
   bool RepairEnabled() const { return repair_; }
   void SetRepairEnabled(bool value) { repair_ = value; }
-  // Multi-volume archives are not supported: asked for another volume, the
-  // component refuses with native error 45.
+  // Whether the open archive is read volume by volume (split files or
+  // spanned disks); pieces of one archive cut at arbitrary bytes are read as
+  // one stream and are not.
+  bool MultiVolume() const { return volumes_ != nullptr; }
+  // The number of the last volume of the open archive (0 for one file).
+  std::int32_t LastVolume() const { return volumes_ ? volumes_->LastVolume() : 0; }
+  // Makes volume `number` the current one of the archive stream, asking for
+  // it (the request events) when it is not the one open; a refusal raises
+  // native error 45. The archive stream is returned.
   virtual TZAStream* SwitchVolume(std::int32_t number);
 
  protected:
   virtual void UpdateCompressionMethod();
   void ReleaseArchive();
-  void OpenExisting();
+  void OpenExisting(std::uint16_t mode);
+  // The volume probe: leaves stream_ and a directory manager over it on the
+  // volume with the end record; false when no end record was found.
+  bool ProbeVolumes(std::uint16_t mode);
+  bool ProbeSplit(std::u16string lastName, std::unique_ptr<TZAStream> lastVolume);
+  bool ProbeSpanned(std::unique_ptr<TZAStream> inserted);
+  bool ProbeNumbered(const std::u16string& stem, std::uint32_t named);
+  // A directory manager over stream_ and its end record: whether there is
+  // one, and the last volume it names.
+  bool CheckEnd(std::int32_t& lastVolume);
+  // stream_ becomes `stream`, owned, in place of the one before and its
+  // directory manager; TakeStream hands stream_ over instead.
+  void AdoptStream(std::unique_ptr<TZAStream> stream);
+  std::unique_ptr<TZAStream> TakeStream();
+  // stream_ becomes a volume stream whose current volume is `current`.
+  void UseVolumes(std::unique_ptr<TZAStream> current, std::int32_t volume, std::int32_t lastVolume);
+  std::unique_ptr<TZAStream> RequestVolume(std::int32_t number, bool last);
+  std::u16string VolumeFileName(std::int32_t number, bool last) const;
+  // The default answer to a volume request of a spanned archive.
+  bool AskForDisk(std::int32_t number, bool last, const std::u16string& fileName, bool again);
+  // Where the volumes' files come from; a test or a program may keep them
+  // elsewhere.
+  virtual bool VolumeExists(const std::u16string& fileName);
+  virtual std::unique_ptr<TZAStream> OpenVolume(const std::u16string& fileName, std::uint16_t mode);
+  virtual bool OnRemovableMedia(const std::u16string& fileName);
   void CheckReadyForOperation() const;
   void SelectByMask(std::u16string_view fileMask, std::int32_t searchAttr, std::u16string_view exclusionMask);
   void SelectByMaskLists();
@@ -262,6 +295,9 @@ class TZABaseArchiver {
   // Where the data of entry `index` must end: the next entry's local header
   // (or -1: no bound, 0: it shares its local header with another entry).
   std::int64_t DataLimit(std::int32_t index);
+  // The volume that holds an entry's local header (0 for an archive in one
+  // stream).
+  std::uint32_t EntryVolume(const TDirItem& entry) const;
 
   TZip64Mode zip64Mode_ = zmAuto;
   bool unicodeFilenames_ = true;
@@ -296,6 +332,11 @@ class TZABaseArchiver {
   std::int32_t updateLevel_ = 0;
   bool repair_ = true;
   TZAVolumeNumberInfo volumeInfo_;
+  // How the volumes of the open archive are named, and the stream that
+  // reads them one at a time (stream_ itself, or null).
+  enum class VolumeNames { Spanned, Split, Numbered } volumeNames_ = VolumeNames::Spanned;
+  std::u16string volumeBase_;  // the last volume's name (Split) or the stem (Numbered)
+  TZAVolumeStream* volumes_ = nullptr;
   TZAUserDialogs* dialogs_ = nullptr;
 
   // The running operation.
@@ -316,7 +357,7 @@ class TZABaseArchiver {
   std::size_t chunkSize_ = 0, outputSize_ = 0;
   std::int64_t dataLimit_ = -1;
   // Local header offsets of the loaded directory, sorted (built on demand).
-  std::vector<std::uint64_t> localStarts_;
+  std::vector<std::pair<std::uint32_t, std::uint64_t>> localStarts_;  // volume, offset
   const TZADirManager* localStartsOf_ = nullptr;
 };
 

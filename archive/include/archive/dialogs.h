@@ -18,6 +18,9 @@ class TZAUserDialogs {
   virtual TOverwriteAnswer ConfirmOverwrite(const std::u16string& text) = 0;
   // The password dialog; false when the user skips the entry.
   virtual bool AskPassword(const std::u16string& title, std::string& password) = 0;
+  // A box with OK and Cancel that asks for a disk of a spanned archive;
+  // true for OK. Without a box of its own a set of dialogs refuses.
+  virtual bool ConfirmVolume(const std::u16string& /*text*/) { return false; }
 };
 
 // The dialogs used by components that have none of their own: the ui/

@@ -31,6 +31,10 @@ class TZADirManager {
 
   void LoadDirectory();
   bool CheckEndRecord();
+  // The number of the last volume as the end record found by CheckEndRecord
+  // gives it (from the Zip64 locator when the record holds 0xFFFF); 0 for
+  // an archive in one file or when no end record was found.
+  std::int32_t EndRecordLastVolume();
   // Backward search of the record with `signature` that ends, with its
   // comment, exactly at the end of the stream.
   bool FindEndRecord(std::uint32_t signature, std::int64_t& position, EndOfCentralDirectory& record,
@@ -61,6 +65,8 @@ class TZADirManager {
   bool Modified = false;  // the further flag member; unused by reading
   // Whether the last LoadDirectory had to rebuild from local headers.
   bool Rebuilt = false;
+  // Where CheckEndRecord found the end record (-1: nowhere).
+  std::int64_t EndRecordPosition = -1;
   // Local headers the rebuild passed over although their name could be read,
   // because their data cannot lie in the archive (cut off by its end): the
   // names, decoded as an entry's would be. Nothing else reads it.

@@ -75,8 +75,13 @@ bool WideSetAttributes(std::u16string_view name, std::uint32_t attributes);
 // Last-write time as a local MS-DOS date and time; -1 when it cannot be read.
 std::int32_t WideGetDosDateTime(std::u16string_view name);
 // Whether the drive that holds `path` is removable ("A:", "B:", or so
-// reported by the system; never on POSIX).
+// reported by the system). POSIX has no drives: there a path is on removable
+// media when it lies in the folder given to WideSetRemovableFolder.
 bool WideIsRemovableDrive(std::u16string_view path);
+// POSIX stand-in only (Windows asks the drive): the folder whose contents
+// count as removable media, so that disk-swapping code can run without a
+// disk drive; empty for none.
+void WideSetRemovableFolder(std::u16string_view folder);
 std::u16string WideCurrentDirectory();
 
 }  // namespace sys

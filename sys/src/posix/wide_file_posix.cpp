@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <mutex>
 
 #include "io_posix.h"
 #include "sys/codepage.h"
@@ -232,7 +233,23 @@ std::int32_t WideGetDosDateTime(std::u16string_view name) {
   return v == 0 ? -1 : static_cast<std::int32_t>(v);
 }
 
-bool WideIsRemovableDrive(std::u16string_view) { return false; }
+namespace {
+std::mutex g_removableLock;
+std::string g_removableFolder;  // with a trailing "/", or empty
+}  // namespace
+
+void WideSetRemovableFolder(std::u16string_view folder) {
+  std::string path = NativeName(folder);
+  if (!path.empty() && path.back() != '/') path += '/';
+  std::lock_guard<std::mutex> lock(g_removableLock);
+  g_removableFolder = std::move(path);
+}
+
+bool WideIsRemovableDrive(std::u16string_view path) {
+  std::string p = NativeName(path);
+  std::lock_guard<std::mutex> lock(g_removableLock);
+  return !g_removableFolder.empty() && p.compare(0, g_removableFolder.size(), g_removableFolder) == 0;
+}
 
 std::u16string WideCurrentDirectory() {
   char buf[4096];

@@ -188,6 +188,8 @@ bool WideIsRemovableDrive(std::u16string_view path) {
   return GetDriveTypeW(root) == DRIVE_REMOVABLE;
 }
 
+void WideSetRemovableFolder(std::u16string_view) {}
+
 std::u16string WideCurrentDirectory() {
   DWORD n = GetCurrentDirectoryW(0, nullptr);
   if (n == 0) return {};

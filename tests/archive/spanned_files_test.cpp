@@ -1,0 +1,108 @@
+// Volumes as files: a set made by zip -s, read from a folder that the POSIX
+// stand-in takes for a removable drive (one disk in it at a time, swapped by
+// the headless user), and from a fixed folder with a volume gone.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "archive/archiver.h"
+#include "memory_volumes.h"
+#include "sys/wide_file.h"
+#include "temp_dir.h"
+#include "ui/headless.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using zatest::Have;
+
+class SpannedFilesTest : public zatest::TempDirTest {
+ protected:
+  void SetUp() override {
+    ui::headless::Reset();
+    for (const char* d : {"in", "set", "drive", "out"}) fs::create_directory(dir_ / d);
+    Write("in/noise.bin", zatest::Noise(170000, 7));  // stored: its data crosses three volumes
+    std::string text;
+    for (int i = 0; i < 4000; ++i) text += "line " + std::to_string(i) + "\n";
+    Write("in/text.txt", text);
+  }
+  void TearDown() override {
+    sys::WideSetRemovableFolder(u"");
+    ui::headless::Reset();
+  }
+  // The set a.z01 ... a.zip in set/; the number of volumes.
+  int MakeSet() {
+    std::string command = "cd " + Path("in") + " && zip -q -0 -s 64k " + Path("set/a.zip") + " noise.bin text.txt";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    int volumes = 0;
+    for (auto& e : fs::directory_iterator(dir_ / "set")) volumes += e.is_regular_file();
+    return volumes;
+  }
+  std::string Disk(int number, int volumes) const {
+    if (number == volumes) return Read("set/a.zip");
+    return Read("set/a.z0" + std::to_string(number));
+  }
+  bool SameAsInput(const std::string& name) const { return Read("out/" + name) == Read("in/" + name); }
+};
+
+TEST_F(SpannedFilesTest, DisksOfASetAreSwappedInOneRemovableDriveThroughTheBoxes) {
+  if (!Have("zip")) GTEST_SKIP() << "zip missing";
+  int volumes = MakeSet();
+  ASSERT_EQ(volumes, 4);
+  sys::WideSetRemovableFolder(WidePath("drive"));
+  Write("drive/a.zip", Disk(1, volumes));  // the first disk is in the drive
+  ui::headless::SetDialogResponder([&](const ui::headless::DialogRecord& box) {
+    int disk = volumes;
+    if (box.text == "Please insert the first disk") disk = 1;
+    if (box.text.rfind("Please insert disk #", 0) == 0) disk = std::atoi(box.text.c_str() + 20);
+    Write("drive/a.zip", Disk(disk, volumes));
+    return ui::DialogResult::Ok;
+  });
+  za::TZipArchiver zip;
+  zip.SetFileName(WidePath("drive/a.zip"));
+  zip.OpenArchive(za::kZAModeReadOnly);
+  EXPECT_EQ(zip.SpanningMode(), za::smSpanning);
+  zip.SetBaseDir(WidePath("out"));
+  zip.ExtractFiles(u"*.*", 10431, u"");
+  EXPECT_TRUE(SameAsInput("noise.bin"));
+  EXPECT_TRUE(SameAsInput("text.txt"));
+  std::vector<std::string> texts;
+  for (const auto& box : ui::headless::ShownDialogs()) {
+    texts.push_back(box.text);
+    EXPECT_EQ(box.options.buttons, ui::DialogButtons::OkCancel) << box.text;
+  }
+  // The last disk holds the directory; the stored noise runs over the first
+  // three, the text from the third onto the last.
+  EXPECT_EQ(texts, (std::vector<std::string>{"Please insert the last disk", "Please insert the first disk",
+                                             "Please insert disk #2", "Please insert disk #3",
+                                             "Please insert the last disk"}));
+
+  // Cancel in a box refuses the disk: the batch ends without a further box.
+  fs::remove_all(dir_ / "out");
+  fs::create_directory(dir_ / "out");
+  ui::headless::Reset();
+  ui::headless::SetDialogResponder([](const ui::headless::DialogRecord&) { return ui::DialogResult::Cancel; });
+  zip.ExtractFiles(u"*.*", 10431, u"");
+  ASSERT_EQ(ui::headless::ShownDialogs().size(), 1u);
+  EXPECT_FALSE(fs::exists(dir_ / "out" / "noise.bin"));
+  EXPECT_FALSE(fs::exists(dir_ / "out" / "text.txt"));
+}
+
+TEST_F(SpannedFilesTest, AVolumeGoneFromASplitSetEndsTheBatchWithoutABox) {
+  if (!Have("zip")) GTEST_SKIP() << "zip missing";
+  ASSERT_EQ(MakeSet(), 4);
+  fs::remove(dir_ / "set" / "a.z02");
+  za::TZipArchiver zip;
+  zip.SetFileName(WidePath("set/a.zip"));
+  zip.OpenArchive();
+  EXPECT_EQ(zip.SpanningMode(), za::smSplitting);
+  zip.SetBaseDir(WidePath("out"));
+  zip.ExtractFiles(u"*.*", 10431, u"");
+  EXPECT_TRUE(ui::headless::ShownDialogs().empty());
+  EXPECT_FALSE(fs::exists(dir_ / "out" / "noise.bin"));  // its data runs through a.z02
+  EXPECT_FALSE(fs::exists(dir_ / "out" / "text.txt"));   // never tried: the batch ended
+}
+
+}  // namespace
