@@ -456,6 +456,46 @@ TEST_F(ExtractTest, WithoutCreateDirsFilesGoFlatAndMeetEachOther) {
   EXPECT_FALSE(Exists("a"));
 }
 
+// Files made ahead on helper threads: the same files come out, whatever
+// handlers skip or move, and no file made ahead stays behind, also when
+// the batch is cancelled.
+TEST_F(ExtractTest, OutputMadeAheadGivesTheSameFilesAndLeavesNothing) {
+  Archive a;
+  for (int i = 0; i < 40; ++i)
+    a.entries.push_back(Entry{(i % 2 ? "odd/" : "even/") + std::to_string(i) + ".txt", std::to_string(i)});
+  a.entries[7].crcOverride = 1;  // fails its check
+  Open(a);
+  zip.SetOutputAhead(true);
+  zip.OnConfirmProcessFile = [](za::TZABaseArchiver*, const std::u16string& name, za::TZAProcessOperation,
+                                bool& confirm) { confirm = name != u"even\\10.txt"; };
+  zip.OnExtractFile = [](za::TZABaseArchiver*, std::u16string& name, std::uint32_t&, const std::string&) {
+    if (name == u"odd\\3.txt") name = u"moved.txt";
+  };
+  RecordFailures();
+  fs::create_directories(dir_ / "out" / "even");  // the first entries find their folder made
+  ExtractAll();
+  EXPECT_EQ(failures, std::vector<int>{8});
+  EXPECT_EQ(Out("moved.txt"), "3");
+  EXPECT_EQ(Out("odd/39.txt"), "39");
+  EXPECT_FALSE(Exists("even/10.txt") || Exists("odd/7.txt") || Exists("odd/3.txt"));
+  auto files = [&] {
+    std::size_t n = 0;
+    for (const auto& e : fs::recursive_directory_iterator(dir_ / "out")) {
+      EXPECT_EQ(e.path().filename().string().rfind("~za", 0), std::string::npos) << e.path();
+      n += e.is_regular_file();
+    }
+    return n;
+  };
+  EXPECT_EQ(files(), 38u);
+  fs::remove_all(dir_ / "out");
+  zip.OnFileProgress = [](za::TZABaseArchiver*, const std::u16string& name, double, za::TZAProcessOperation,
+                          za::TZAProgressPhase phase, bool& cancel) {
+    if (phase == za::ppEnd && name == u"odd\\21.txt") cancel = true;
+  };
+  ExtractAll();
+  EXPECT_EQ(files(), 20u);  // 0 to 21, less 7 and 10
+}
+
 TEST_F(ExtractTest, FolderRemovedByAHandlerIsMadeAgain) {
   Archive a;
   a.entries.push_back(Entry{"dir/a.txt", "a"});

@@ -25,6 +25,7 @@
 namespace za {
 
 class TZABaseArchiver;
+class TZAOutputAhead;
 
 using TZAWideStrings = std::vector<std::u16string>;
 
@@ -219,6 +220,13 @@ class TZABaseArchiver {
   bool PaddedEndRecord() const { return paddedEndRecord_; }
   void SetPaddedEndRecord(bool value) { paddedEndRecord_ = value; }
 
+  // Extraction makes the output files of the next entries ahead, on helper
+  // threads, while the current one decodes: on many file systems creating
+  // a file costs a small entry more than decoding it. Off by default: the
+  // setup program extracts on its one thread.
+  bool OutputAhead() const { return outputAheadEnabled_; }
+  void SetOutputAhead(bool value) { outputAheadEnabled_ = value; }
+
   // Why the last entry of the running batch that could not be written
   // failed, beyond its native error: the system's error code (0 when none
   // is known), and whether its stored name was refused because it leaves
@@ -284,6 +292,7 @@ class TZABaseArchiver {
   void ExtractItem(std::int32_t index, std::u16string fileName, std::u16string destDir);
   TZAAction DefaultFailureAnswer(const EZAException& e);
   bool ConfirmOverwrite(const std::u16string& fileName, std::u16string& path);
+  std::unique_ptr<TZAOutputAhead> MakeOutputAhead();
   // Decoding of one entry: ExtractItemToStream within a batch.
   void DecodeItem(std::int32_t index, TZAStream& stream);
   bool DecodeEntry(TZAStream& archive, TZAStream& dest, const TDirItem& entry);
@@ -318,6 +327,9 @@ class TZABaseArchiver {
   bool inMemory_ = false;
   bool utf8FlagNames_ = false;
   bool paddedEndRecord_ = false;
+  bool outputAheadEnabled_ = false;
+  TZAOutputAhead* outputAhead_ = nullptr;  // of the running batch
+  std::size_t entryOrdinal_ = 0;           // of the entry the batch is at, among the selected
   TZAOutputFailure outputFailure_;
 
   bool open_ = false;
