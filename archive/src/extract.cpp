@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <random>
 
 #include "archive/archiver.h"
 #include "archive/mask.h"
+#include "output_ahead.h"
 #include "sys/codepage.h"
 #include "sys/wide_file.h"
 
@@ -78,6 +80,19 @@ std::u16string TempName() {
   return name + u".tmp";
 }
 
+// A new file of our own in `folder`; `error` gets the system's reason when
+// there is none.
+bool MakeTempFile(std::u16string_view folder, std::u16string& name, sys::WideFile& file, int* error) {
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    name = std::u16string(folder) + TempName();
+    if (file.CreateNew(name)) return true;
+    if (error) *error = file.LastError();
+    // Only a name already taken is worth another try.
+    if (!sys::WideFileExists(name) && !sys::WideDirectoryExists(name)) return false;
+  }
+  return false;
+}
+
 // The output of one entry. It is decoded into a new file of our own beside
 // the destination, which takes the destination's place only once the entry
 // has decoded and passed its checks: a failed, skipped or cancelled entry
@@ -93,20 +108,16 @@ class PendingOutput {
     if (!name_.empty()) sys::WideDeleteFile(name_);
   }
 
-  // False when no file can be made beside `path`.
-  bool Create(std::u16string_view path) {
-    std::u16string folder(FolderOf(path));
-    for (int attempt = 0; attempt < 16; ++attempt) {
-      std::u16string name = folder + TempName();
-      sys::WideFile file;
-      if (file.CreateNew(name)) {
-        name_ = name;
-        stream_.emplace(std::move(file), name_);
-        return true;
-      }
-      error_ = file.LastError();
-      // Only a name already taken is worth another try.
-      if (!sys::WideFileExists(name) && !sys::WideDirectoryExists(name)) return false;
+  // False when no file can be made beside `path`. A file made ahead for
+  // the k-th entry of the batch is taken when it lies there.
+  bool Create(std::u16string_view path, TZAOutputAhead* ahead, std::size_t k) {
+    std::u16string_view folder = FolderOf(path);
+    std::u16string name;
+    sys::WideFile file;
+    if ((ahead && ahead->Take(k, folder, name, file)) || MakeTempFile(folder, name, file, &error_)) {
+      name_ = name;
+      stream_.emplace(std::move(file), name_);
+      return true;
     }
     return false;
   }
@@ -134,6 +145,18 @@ class PendingOutput {
   std::optional<TZAFileStream> stream_;
   int error_ = 0;
 };
+
+// The first folder of `folders` (FolderPart of a name, below `destDir`)
+// that is a link, or empty. The engine makes no links, so one there was put
+// by someone else, and what is written through it lands outside the
+// destination.
+std::u16string LinkOnTheWay(const std::u16string& destDir, std::u16string_view folders) {
+  for (std::size_t end = folders.find(u'\\'); end != std::u16string_view::npos; end = folders.find(u'\\', end + 1)) {
+    std::u16string folder = destDir + std::u16string(folders.substr(0, end));
+    if (end > 0 && sys::WideIsLink(folder)) return folder;
+  }
+  return {};
+}
 
 // Creates every missing folder of `path` (separators "\" or "/").
 bool ForceDirectories(std::u16string_view path) {
@@ -297,10 +320,19 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
   TZADirArray& items = dirManager_->Items;
   for (std::int32_t i = 0; i < items.Count(); ++i) selectedCount_ += items.GetItem(i).Selected;
   bool reports = operation == poExtract || operation == poTest;
+  std::unique_ptr<TZAOutputAhead> ahead;
+  if (operation == poExtract && outputAheadEnabled_) ahead = MakeOutputAhead();
+  struct AheadScope {
+    TZAOutputAhead*& member;
+    ~AheadScope() { member = nullptr; }
+  } aheadScope{outputAhead_};
+  outputAhead_ = ahead.get();
+  std::size_t ordinal = 0;
   if (reports && OnOverallProgress) OnOverallProgress(this, 0.0, operation, ppStart, cancel_);
   TZAAction action = fxaIgnore;
   for (std::int32_t i = 0; !cancel_ && dirManager_ && i < dirManager_->Items.Count(); ++i) {
     if (!dirManager_->Items.GetItem(i).Selected) continue;
+    entryOrdinal_ = ordinal++;
     dirManager_->Items.ItemAt(i).PendingOperation = operation;
     do {
       action = fxaIgnore;
@@ -358,6 +390,29 @@ void TZABaseArchiver::ExtractItemToStream(std::int32_t index, TZAStream& stream)
   DecodeItem(index, stream);
 }
 
+std::unique_ptr<TZAOutputAhead> TZABaseArchiver::MakeOutputAhead() {
+  // Where each selected entry goes unless a handler says otherwise, as
+  // ExtractItem works it out.
+  if (cachedCurrentDir_.empty()) cachedCurrentDir_ = sys::WideCurrentDirectory();
+  std::u16string destDir = baseDir_.empty() ? cachedCurrentDir_ : baseDir_;
+  if (destDir.empty() || destDir.back() != u'\\') destDir += u'\\';
+  std::vector<std::u16string> folders;
+  const TZADirArray& items = dirManager_->Items;
+  for (std::int32_t i = 0; i < items.Count(); ++i) {
+    const TDirItem& item = items.GetItem(i);
+    if (!item.Selected) continue;
+    std::u16string name = Backslashed(item.EntryName);
+    if (!options_.CreateDirs) name = std::u16string(LastComponent(name));
+    bool plain = !IsFolderEntry(item) && name.find(u':') == std::u16string::npos &&
+                 name.find(u"\\\\") == std::u16string::npos && !HasParentComponent(name);
+    folders.push_back(plain ? std::u16string(FolderOf(destDir + name)) : std::u16string());
+  }
+  return std::make_unique<TZAOutputAhead>(
+      std::move(folders), [](std::u16string_view folder, std::u16string& name, sys::WideFile& file) {
+        return MakeTempFile(folder, name, file, nullptr);
+      });
+}
+
 bool TZABaseArchiver::ConfirmOverwrite(const std::u16string& fileName, std::u16string& path) {
   if (OnConfirmOverwrite) {
     bool confirm = true;
@@ -404,6 +459,8 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
       if (!made) throw EZAException(20, this, {folder});
       lastFolderMade_ = folder;
     }
+    if (std::u16string link = LinkOnTheWay(destDir, FolderPart(fileName)); !link.empty())
+      throw EZAException(20, this, {link});
   }
   if (IsFolderEntry(item)) return;
 
@@ -431,16 +488,20 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
   }
 
   PendingOutput out;
-  if (sys::WideDirectoryExists(path) || !out.Create(path)) {
+  if (sys::WideDirectoryExists(path) || !out.Create(path, outputAhead_, entryOrdinal_)) {
     outputFailure_.SystemError = out.Error();
     throw EZAException(19, this, {path});
   }
+  std::unique_ptr<TZASha256> hash = OnFileExtracted ? std::make_unique<TZASha256>() : nullptr;
+  outputHash_ = hash.get();
+  outputHashed_ = 0;
   std::exception_ptr failure;
   try {
     DecodeItem(index, out.Stream());
   } catch (...) {
     failure = std::current_exception();
   }
+  outputHash_ = nullptr;
   out.Stream().File().SetDosDateTime((static_cast<std::uint32_t>(item.Header.ModDate) << 16) | item.Header.ModTime);
   if (options_.FlushBuffers && sys::WideIsRemovableDrive(path)) out.Stream().File().Flush();
   out.Close();
@@ -448,6 +509,9 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
   if (skipFile_ || cancel_) return;
   if (!out.Commit(path)) throw EZAException(19, this, {path});
   if (options_.SetAttributes) sys::WideSetAttributes(path, fileAttr);
+  TZASha256::Digest digest;
+  // A hash that failed reports nothing, so the file never passes for checked.
+  if (hash && hash->Final(digest)) OnFileExtracted(this, path, outputHashed_, digest);
 }
 
 }  // namespace za

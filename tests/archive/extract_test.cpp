@@ -5,6 +5,7 @@
 
 #include <ctime>
 #include <filesystem>
+#include <tuple>
 
 #include "archive/archiver.h"
 #include "temp_dir.h"
@@ -389,6 +390,47 @@ TEST_F(ExtractTest, StoredNamesNeverLeaveTheDestination) {
                                                       u"a\\\\b.txt", u"\\\\srv\\sh\\y.txt"}));
 }
 
+TEST_F(ExtractTest, NothingIsWrittenThroughALinkBelowTheDestination) {
+  fs::create_directory(dir_ / "elsewhere");
+  fs::create_directory(dir_ / "out" / "dir");
+  fs::create_directory_symlink(dir_ / "elsewhere", dir_ / "out" / "dir" / "sub");
+  fs::create_symlink(dir_ / "elsewhere" / "root.txt", dir_ / "out" / "root.txt");
+  Open(Tree());
+  RecordFailures();
+  ExtractAll();
+  EXPECT_EQ(failures, std::vector<int>{20});
+  EXPECT_EQ(failedNames, std::vector<std::u16string>{u"dir\\sub\\deep.txt"});
+  EXPECT_TRUE(fs::is_empty(dir_ / "elsewhere"));
+  // A link in a file's place is replaced, not written through.
+  EXPECT_FALSE(fs::is_symlink(dir_ / "out" / "root.txt"));
+  EXPECT_EQ(Out("root.txt"), "root");
+  EXPECT_EQ(Out("dir/readonly.txt"), "ro");
+}
+
+TEST_F(ExtractTest, ExtractedFilesAreReportedWithSizeAndSha256OfWhatWasWritten) {
+  Archive a = WithBadEntry();
+  a.entries.push_back(Entry::Deflated("dir/deep.txt", std::string(100000, 'd')));
+  Open(a);
+  RecordFailures();
+  std::vector<std::tuple<std::u16string, std::uint64_t, za::TZASha256::Digest>> reported;
+  zip.OnFileExtracted = [&](za::TZABaseArchiver*, const std::u16string& name, std::uint64_t size,
+                            const za::TZASha256::Digest& digest) { reported.emplace_back(name, size, digest); };
+  ExtractAll();
+  auto sha = [](const std::string& data) {
+    za::TZASha256 hash;
+    hash.Update(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
+    za::TZASha256::Digest digest{};
+    EXPECT_TRUE(hash.Final(digest));
+    return digest;
+  };
+  // The damaged entry is not reported: it was never put in place.
+  EXPECT_EQ(failures.size(), 1u);
+  ASSERT_EQ(reported.size(), 2u);
+  EXPECT_EQ(reported[0], std::make_tuple(WidePath("out") + u"\\good.txt", std::uint64_t{4}, sha("good")));
+  EXPECT_EQ(reported[1], std::make_tuple(WidePath("out") + u"\\dir\\deep.txt", std::uint64_t{100000},
+                                         sha(std::string(100000, 'd'))));
+}
+
 TEST_F(ExtractTest, NameFromTheHandlerIsHonoured) {
   Archive a;
   a.entries.push_back(Entry{"x.txt", "moved"});
@@ -412,6 +454,46 @@ TEST_F(ExtractTest, WithoutCreateDirsFilesGoFlatAndMeetEachOther) {
   ExtractAll();
   EXPECT_EQ(Out("same.txt"), "first");
   EXPECT_FALSE(Exists("a"));
+}
+
+// Files made ahead on helper threads: the same files come out, whatever
+// handlers skip or move, and no file made ahead stays behind, also when
+// the batch is cancelled.
+TEST_F(ExtractTest, OutputMadeAheadGivesTheSameFilesAndLeavesNothing) {
+  Archive a;
+  for (int i = 0; i < 40; ++i)
+    a.entries.push_back(Entry{(i % 2 ? "odd/" : "even/") + std::to_string(i) + ".txt", std::to_string(i)});
+  a.entries[7].crcOverride = 1;  // fails its check
+  Open(a);
+  zip.SetOutputAhead(true);
+  zip.OnConfirmProcessFile = [](za::TZABaseArchiver*, const std::u16string& name, za::TZAProcessOperation,
+                                bool& confirm) { confirm = name != u"even\\10.txt"; };
+  zip.OnExtractFile = [](za::TZABaseArchiver*, std::u16string& name, std::uint32_t&, const std::string&) {
+    if (name == u"odd\\3.txt") name = u"moved.txt";
+  };
+  RecordFailures();
+  fs::create_directories(dir_ / "out" / "even");  // the first entries find their folder made
+  ExtractAll();
+  EXPECT_EQ(failures, std::vector<int>{8});
+  EXPECT_EQ(Out("moved.txt"), "3");
+  EXPECT_EQ(Out("odd/39.txt"), "39");
+  EXPECT_FALSE(Exists("even/10.txt") || Exists("odd/7.txt") || Exists("odd/3.txt"));
+  auto files = [&] {
+    std::size_t n = 0;
+    for (const auto& e : fs::recursive_directory_iterator(dir_ / "out")) {
+      EXPECT_EQ(e.path().filename().string().rfind("~za", 0), std::string::npos) << e.path();
+      n += e.is_regular_file();
+    }
+    return n;
+  };
+  EXPECT_EQ(files(), 38u);
+  fs::remove_all(dir_ / "out");
+  zip.OnFileProgress = [](za::TZABaseArchiver*, const std::u16string& name, double, za::TZAProcessOperation,
+                          za::TZAProgressPhase phase, bool& cancel) {
+    if (phase == za::ppEnd && name == u"odd\\21.txt") cancel = true;
+  };
+  ExtractAll();
+  EXPECT_EQ(files(), 20u);  // 0 to 21, less 7 and 10
 }
 
 TEST_F(ExtractTest, FolderRemovedByAHandlerIsMadeAgain) {

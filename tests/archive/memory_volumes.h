@@ -16,6 +16,7 @@ class MemoryVolumes : public za::TZipArchiver {
   std::map<std::u16string, std::string> files;
   bool removable = false;
   std::vector<std::u16string> opened;  // volume files opened, in order
+  std::u16string unreadable;           // there, but it cannot be opened
 
   // Every entry decoded into memory, in directory order.
   std::vector<std::string> Contents() {
@@ -32,7 +33,7 @@ class MemoryVolumes : public za::TZipArchiver {
   bool VolumeExists(const std::u16string& name) override { return files.count(name) != 0; }
   std::unique_ptr<za::TZAStream> OpenVolume(const std::u16string& name, std::uint16_t) override {
     auto it = files.find(name);
-    if (it == files.end()) throw za::EFOpenError(u"Cannot open file");
+    if (it == files.end() || name == unreadable) throw za::EFOpenError(u"Cannot open file");
     opened.push_back(name);
     auto s = std::make_unique<za::TZAMemoryStream>();
     s->Data().assign(it->second.begin(), it->second.end());

@@ -171,12 +171,16 @@ TEST(SplitPiecesTest, AnArchiveCutAtAnyByteOpensByItsFirstAndLastPieces) {
     EXPECT_FALSE(zip.MultiVolume());  // one stream, offsets from its start
     EXPECT_EQ(zip.Contents(), Plain(a.entries));
   }
-  // One piece is a whole archive.
-  MemoryVolumes one;
-  one.files[u"c.zip.001"] = whole;
-  one.SetFileName(u"c.zip.001");
-  one.OpenArchive();
-  EXPECT_EQ(one.Count(), 5);
+  // One piece is a whole archive; a numbered name without pieces beside it
+  // is an archive of its own.
+  for (const char16_t* name : {u"c.zip.001", u"report.2024"}) {
+    MemoryVolumes one;
+    one.files[name] = whole;
+    one.SetFileName(name);
+    one.OpenArchive();
+    EXPECT_EQ(one.Count(), 5);
+    EXPECT_EQ(one.Contents(), Plain(a.entries));
+  }
 }
 
 // The questions that come without handlers, recorded; a failure is aborted.
@@ -217,6 +221,35 @@ TEST(SplitArchiveTest, AMissingVolumeIsRefusedAndAbortsTheBatchWithoutADialog) {
   pieces.files.erase(u"b.zip.002");
   pieces.SetFileName(u"b.zip.003");
   EXPECT_EQ(NativeErrorOf([&] { pieces.OpenArchive(); }), 45);
+}
+
+TEST(SplitArchiveTest, AVolumeThatCannotBeOpenedOrLiesPastTheLastFailsItsEntryOnly) {
+  zatest::SplitArchive a;
+  a.entries = Entries();
+  a.volumeSize = 450;
+  std::vector<std::string> volumes = a.Build();
+  // The second entry's header said to lie on volume 99, past the last.
+  std::string all;
+  for (const std::string& v : volumes) all += v;
+  const std::string central("PK\x01\x02", 4);
+  std::size_t at = all.find(central, all.find(central) + 4) + 34;
+  for (std::string& v : volumes) {
+    if (at < v.size()) {
+      v[at] = 99;
+      break;
+    }
+    at -= v.size();
+  }
+  MemoryVolumes zip;
+  zip.files = zatest::ZipNamed(u"a", volumes);
+  zip.SetFileName(u"a.zip");
+  zip.OpenArchive();
+  ASSERT_EQ(zip.Item(1).Header.DiskNumberStart, 99);
+  EXPECT_EQ(NativeErrorOf([&] { zip.ExtractItemToStream(1, *std::make_unique<za::TNullStream>()); }), 8);
+  // A volume that is there but cannot be read is refused as a missing one
+  // is, with the engine's error rather than the stream's.
+  zip.unreadable = u"a.z01";
+  EXPECT_EQ(NativeErrorOf([&] { zip.ExtractItemToStream(0, *std::make_unique<za::TNullStream>()); }), 45);
 }
 
 TEST(SplitArchiveTest, RequestEventsMayNameAVolumeThatWasMoved) {

@@ -173,6 +173,7 @@ int Run(const std::vector<std::u16string>& args) {
   // As every other zip tool: a name flagged UTF-8 is UTF-8.
   zip.SetUtf8FlagNames(true);
   zip.SetPaddedEndRecord(true);
+  zip.SetOutputAhead(true);
   int status = Parse(args, settings, zip);
   if (status >= 0) return status;
   if (settings.command == Settings::kList) return List(zip, settings);

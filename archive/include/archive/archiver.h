@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "archive/cipher.h"
+#include "archive/crypto.h"
 #include "archive/dialogs.h"
 #include "archive/dir_manager.h"
 #include "archive/errors.h"
@@ -23,6 +24,7 @@
 namespace za {
 
 class TZABaseArchiver;
+class TZAOutputAhead;
 
 using TZAWideStrings = std::vector<std::u16string>;
 
@@ -87,6 +89,8 @@ using TZAOnStoreFileEvent = std::function<void(TZABaseArchiver* Sender, std::u16
                                                const std::u16string& OriginalFileName)>;
 using TZAOnExtractFileEvent = std::function<void(TZABaseArchiver* Sender, std::u16string& FileName,
                                                  std::uint32_t& FileAttr, const std::string& Comment)>;
+using TZAFileExtractedEvent = std::function<void(TZABaseArchiver* Sender, const std::u16string& FileName,
+                                                 std::uint64_t Size, const TZASha256::Digest& Digest)>;
 
 // Open modes of the component.
 constexpr std::uint16_t kZAModeCreate = 0xFFFF;
@@ -153,6 +157,11 @@ class TZABaseArchiver {
   TZAOnDiskFullEvent OnDiskFull;
   TZAOnStoreFileEvent OnStoreFile;
   TZAOnExtractFileEvent OnExtractFile;
+  // After an entry has been written in full to the file `FileName`: its
+  // size and the SHA-256 of the decoded bytes, so that the caller can tell
+  // later that the file still holds them. Hashing is done only while a
+  // handler is assigned.
+  TZAFileExtractedEvent OnFileExtracted;
 
   // Sets a published property from the text of a stored window description
   // ("Options.OEMFileNames" = "True", "CompressionLevel" = "clFastest", ...).
@@ -250,6 +259,13 @@ class TZABaseArchiver {
   bool PaddedEndRecord() const { return paddedEndRecord_; }
   void SetPaddedEndRecord(bool value) { paddedEndRecord_ = value; }
 
+  // Extraction makes the output files of the next entries ahead, on helper
+  // threads, while the current one decodes: on many file systems creating
+  // a file costs a small entry more than decoding it. Off by default: the
+  // setup program extracts on its one thread.
+  bool OutputAhead() const { return outputAheadEnabled_; }
+  void SetOutputAhead(bool value) { outputAheadEnabled_ = value; }
+
   // Why the last entry of the running batch that could not be written
   // failed, beyond its native error: the system's error code (0 when none
   // is known), and whether its stored name was refused because it leaves
@@ -315,6 +331,7 @@ class TZABaseArchiver {
   void ExtractItem(std::int32_t index, std::u16string fileName, std::u16string destDir);
   TZAAction DefaultFailureAnswer(const EZAException& e);
   bool ConfirmOverwrite(const std::u16string& fileName, std::u16string& path);
+  std::unique_ptr<TZAOutputAhead> MakeOutputAhead();
   // Decoding of one entry: ExtractItemToStream within a batch.
   void DecodeItem(std::int32_t index, TZAStream& stream);
   bool DecodeEntry(TZAStream& archive, TZAStream& dest, const TDirItem& entry);
@@ -364,6 +381,9 @@ class TZABaseArchiver {
   bool updatePending_ = false;
   TZAProcessOperation updateOperation_ = poAdd;
   std::vector<std::u16string> moveSources_;
+  bool outputAheadEnabled_ = false;
+  TZAOutputAhead* outputAhead_ = nullptr;  // of the running batch
+  std::size_t entryOrdinal_ = 0;           // of the entry the batch is at, among the selected
   TZAOutputFailure outputFailure_;
 
   bool open_ = false;
@@ -389,6 +409,9 @@ class TZABaseArchiver {
   std::int32_t selectedCount_ = 0;
   std::int32_t processedCount_ = 0;
   std::uint64_t bytesProduced_ = 0;
+  // What extraction wrote to the current file, while OnFileExtracted wants it.
+  TZASha256* outputHash_ = nullptr;
+  std::uint64_t outputHashed_ = 0;
   std::uint64_t expectedSize_ = 2;
   TZAProcessOperation operation_ = poExtract;
   std::u16string currentFileName_;
