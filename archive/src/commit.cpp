@@ -177,12 +177,30 @@ class TZACommit {
     end.DirectorySize = out.Position() - end.DirectoryOffset;
     end.VersionMadeBy = MadeBy();
     end.Comment = dir.ZipComment;
-    bool zip64 = a_.zip64Mode_ == zmAlways || end.NeedsZip64();
+    // An empty archive has nothing for Zip64 to describe, and readers look
+    // for a Zip64 end record only behind something.
+    bool zip64 = (a_.zip64Mode_ == zmAlways && out.Position() > 0) || end.NeedsZip64() || EndsLikeALocator(planned);
     if (zip64 && a_.zip64Mode_ == zmDisabled) throw EZAException(43, &a_, {a_.FileName()});
     ZAWriteEndOfDirectory(out, end, zip64);
     out.Flush();
     if (a_.OnOverallProgress) a_.OnOverallProgress(&a_, 100.0, a_.updateOperation_, ppEnd, cancel);
     return !cancel;
+  }
+
+  // Readers take a Zip64 locator signature 20 bytes before the end record
+  // for a locator. When the last central header (a comment, a name) puts
+  // one there by chance, only a real locator keeps the archive readable.
+  static bool EndsLikeALocator(const std::vector<PlannedEntry>& planned) {
+    if (planned.empty()) return false;
+    const PlannedEntry& e = planned.back();
+    std::string tail;
+    tail.append(e.Name).append(e.Extra.begin(), e.Extra.end()).append(e.Comment);
+    std::uint8_t raw[CentralDirectoryHeader::kSize];
+    e.Header.Store(raw);
+    std::string whole(reinterpret_cast<const char*>(raw), sizeof raw);
+    whole += tail;
+    const std::size_t at = whole.size() - Zip64EndOfCentralDirectoryLocator::kSize;
+    return GetU32(reinterpret_cast<const std::uint8_t*>(whole.data()) + at) == kZip64LocatorSignature;
   }
 
   std::uint16_t MadeBy() const { return a_.Options().OEMFileNames ? 20 : 0x0B14; }

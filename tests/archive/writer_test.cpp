@@ -395,3 +395,27 @@ TEST_F(WriterTest, ANewEntryWithAPasswordIsRefusedRatherThanStoredInTheClear) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(WriterTest, ACommentThatLooksLikeAZip64LocatorStillReadsBack) {
+  // Readers take these four bytes 20 bytes before the end record for a
+  // Zip64 locator; the writer must then make them one.
+  std::string comment("PK\x06\x07", 4);
+  comment += std::string(16, 'c');
+  TZipArchiver zip;
+  Open(zip, "l.zip");
+  zip.SetZip64Mode(za::zmAuto);
+  zip.AddFromBuffer(u"a.txt", "alpha", 5);
+  zip.ChangeFilesComment(u"a.txt", comment);
+  zip.CloseArchive();
+  TZipArchiver again;
+  Open(again, "l.zip");
+  ASSERT_EQ(again.Count(), 1);
+  EXPECT_FALSE(again.DirManager()->Rebuilt);
+  EXPECT_EQ(std::string(again.Item(0).Comment.view()), comment);
+  again.CloseArchive();
+  ExpectPeersAccept("l.zip");
+}
+
+}  // namespace
