@@ -94,7 +94,7 @@ class Session {
     if (!Open(zip_, settings_, report_, outcome_)) return outcome_.Final(false);
     za::TZAWideStrings unmatched;
     selected_ = Select(zip_, settings_, unmatched);
-    if (ReportUnmatched(unmatched, selected_.empty(), report_, outcome_)) {
+    if (ReportUnmatched(unmatched, selected_.empty(), zip_.Count() == 0, report_, outcome_)) {
       zip_.CloseArchive();
       return outcome_.Final(false);
     }
