@@ -82,7 +82,12 @@ TZAStream* TZABaseArchiver::SwitchVolume(std::int32_t number) {
 bool TZABaseArchiver::ProbeVolumes(std::uint16_t mode) {
   std::u16string stem;
   std::uint32_t number;
-  if (ZANumberedVolume(fileName_, stem, number)) return ProbeNumbered(stem, number);
+  // A name such as "report.2024" is a file of its own unless pieces of a
+  // set stand beside it: the first, or the one before it.
+  if (ZANumberedVolume(fileName_, stem, number) &&
+      (number == 1 || VolumeExists(ZANumberedVolumeName(stem, 0)) ||
+       VolumeExists(ZANumberedVolumeName(stem, static_cast<std::int32_t>(number) - 2))))
+    return ProbeNumbered(stem, number);
   bool removable = OnRemovableMedia(fileName_);
   if (removable && !ZAHasExeExtension(fileName_) && !VolumeExists(fileName_)) return ProbeSpanned(nullptr);
   AdoptStream(OpenVolume(fileName_, mode));

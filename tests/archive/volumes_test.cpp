@@ -171,12 +171,16 @@ TEST(SplitPiecesTest, AnArchiveCutAtAnyByteOpensByItsFirstAndLastPieces) {
     EXPECT_FALSE(zip.MultiVolume());  // one stream, offsets from its start
     EXPECT_EQ(zip.Contents(), Plain(a.entries));
   }
-  // One piece is a whole archive.
-  MemoryVolumes one;
-  one.files[u"c.zip.001"] = whole;
-  one.SetFileName(u"c.zip.001");
-  one.OpenArchive();
-  EXPECT_EQ(one.Count(), 5);
+  // One piece is a whole archive; a numbered name without pieces beside it
+  // is an archive of its own.
+  for (const char16_t* name : {u"c.zip.001", u"report.2024"}) {
+    MemoryVolumes one;
+    one.files[name] = whole;
+    one.SetFileName(name);
+    one.OpenArchive();
+    EXPECT_EQ(one.Count(), 5);
+    EXPECT_EQ(one.Contents(), Plain(a.entries));
+  }
 }
 
 // The questions that come without handlers, recorded; a failure is aborted.

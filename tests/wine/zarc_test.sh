@@ -18,6 +18,11 @@ for i in $(seq 1 3000); do echo "line $i of the text to keep secret"; done > tex
 zip -q -P keystone ../classic.zip text.txt
 cd "$out"
 
+# Split archives of both naming schemes, for the volume names below.
+head -c 150000 /dev/urandom > in/noise.bin
+mkdir -p sets
+(cd in && zip -q -s 64k ../sets/split.zip text.txt noise.bin && 7z a -tzip -v64k ../sets/pieces.zip text.txt noise.bin >/dev/null)
+
 # extract_with NAME PASSWORD: extracts NAME.zip into out-NAME, prints the
 # exit status. zarc always ends with a summary or a message; a run that
 # printed nothing at all never reached it (Wine on a busy machine, now and
@@ -53,6 +58,25 @@ check "without -P and a terminal nothing is asked and the entry fails" test "$rc
 check "no prompt was shown" bash -c "! grep -q 'password: ' noterm.log"
 check "at a console a wrong answer is asked for again, the right one taken, neither shown" \
   python3 "$(dirname "$(realpath "$0")")/zarc_prompt.py" "$WINE" "$zarc" aes.zip keyst0ne keystone
+# Split archives named by either end, with Windows separators: the volume
+# names are made from the name given.
+last_piece=$(ls sets/pieces.zip.* | sort | tail -1)
+for name in 'sets\split.zip' 'sets\split.z01' 'sets\pieces.zip.001' "${last_piece//\//\\}"; do
+  for attempt in 1 2; do
+    rm -rf out-split
+    rc=0
+    "$WINE" "$zarc" extract -q "$name" -d out-split </dev/null >split.log 2>&1 || rc=$?
+    [[ -s split.log ]] && break
+  done
+  check "$name: the split archive extracts" test "$rc" = 0
+  check "$name: with every byte" bash -c "cmp -s out-split/text.txt in/text.txt && cmp -s out-split/noise.bin in/noise.bin"
+  [[ $rc == 0 ]] || sed 's/^/  zarc said: /' split.log
+done
+mv sets/split.z02 sets/split.z02.away
+rc=0
+"$WINE" "$zarc" test -q 'sets\split.zip' </dev/null >missing.log 2>&1 || rc=$?
+check "a missing volume stops the work" test "$rc" = 3
+check "and is named" grep -q 'cannot find volume sets.split.z02' missing.log
 # Many entries in several folders: the output files made ahead on helper
 # threads land where they belong, and none is left behind.
 mkdir -p tree/a tree/b/c
