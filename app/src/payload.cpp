@@ -18,6 +18,14 @@ std::u16string FileKey(std::u16string_view path) {
   return name;
 }
 
+EFCreateError CreateError(sys::System& system, const std::string& path, int code) {
+  return EFCreateError("Cannot create file \"" + sys::NativeToUtf8(path) + "\". " +
+                       sys::NativeToUtf8(system.ErrorMessage(code)));
+}
+
+// What the system answers for a place that is not a folder of ours.
+constexpr int kAccessDenied = 5;
+
 }  // namespace
 
 void SavePayload(sys::System& system, const std::string& folder) {
@@ -25,9 +33,7 @@ void SavePayload(sys::System& system, const std::string& folder) {
   auto resource = system.FindModuleResource(kPayloadType, kPayloadName);
   if (!resource) throw EResNotFound(std::string("Resource ") + kPayloadName + " not found");
   const std::string path = folder + "tempEE.zip";
-  if (int error = system.WriteNewFile(path, *resource); error != 0)
-    throw EFCreateError("Cannot create file \"" + sys::NativeToUtf8(path) + "\". " +
-                        sys::NativeToUtf8(system.ErrorMessage(error)));
+  if (int error = system.WriteNewFile(path, *resource); error != 0) throw CreateError(system, path, error);
 }
 
 void TForm1::UnpackPayload(const std::string& appDataPath) {
@@ -40,6 +46,12 @@ void TForm1::UnpackPayload(const std::string& appDataPath) {
   // folder, would send what the program writes and later deletes elsewhere.
   system_.RemoveLink(folder);
   system_.CreateFolder(folder);
+  // Held until all is unpacked, so that it cannot be swapped for a link
+  // meanwhile. Where it could not be made, the folders above it may be
+  // missing too.
+  std::unique_ptr<sys::HeldFolder> held = system_.HoldFolder(folder);
+  if (!held && system_.ForceFolders(folder)) held = system_.HoldFolder(folder);
+  if (!held) throw CreateError(system_, folder + "\\tempEE.zip", kAccessDenied);
   // The doubled backslash in the archive's path is harmless to the system.
   SavePayload(system_, folder + "\\");
   ZipArchiver1->SetFileName(sys::NativeToWide(folder + "\\tempEE.zip"));

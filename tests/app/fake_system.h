@@ -98,6 +98,10 @@ class FakeSystem : public sys::testing::StubSystem {
     calls.push_back("RemoveLink(" + path + ")");
     return Inside(path) && sys::Platform().RemoveLink(path);
   }
+  std::unique_ptr<sys::HeldFolder> HoldFolder(const std::string& path) override {
+    calls.push_back("HoldFolder(" + path + ")");
+    return Inside(path) ? sys::Platform().HoldFolder(path) : nullptr;
+  }
   std::unique_ptr<sys::HeldFile> HoldFile(const std::string& path) override {
     calls.push_back("HoldFile(" + path + ")");
     return Inside(path) ? sys::Platform().HoldFile(path) : nullptr;

@@ -144,6 +144,7 @@ TEST_F(Form1Test, StartUpAsAdministrator) {
   EXPECT_EQ(system.calls, (Calls{"GetSpecialFolder(26)", "GetSpecialFolder(36)", "IsUserAnAdmin",
                                  "RemoveLink(" + appData + "\\tempEE\\)",
                                  "CreateFolder(" + appData + "\\tempEE\\)",
+                                 "HoldFolder(" + appData + "\\tempEE\\)",
                                  "ForceFolders(" + appData + "\\tempEE\\\\)",
                                  "FindModuleResource(sometype, test)",
                                  "WriteNewFile(" + appData + "\\tempEE\\\\tempEE.zip, 22)"}));

@@ -46,6 +46,7 @@ class PayloadSystem : public sys::System {
   bool DeleteFolder(const std::string& p) override { return real.DeleteFolder(p); }
   bool RemoveLink(const std::string& p) override { return real.RemoveLink(p); }
   std::unique_ptr<sys::HeldFile> HoldFile(const std::string& p) override { return real.HoldFile(p); }
+  std::unique_ptr<sys::HeldFolder> HoldFolder(const std::string& p) override { return real.HoldFolder(p); }
   bool CreateFolder(const std::string& p) override { return real.CreateFolder(p); }
   bool CopyFile(const std::string& a, const std::string& b, bool f) override { return real.CopyFile(a, b, f); }
   std::int32_t ShellExecute(void* w, const std::string& v, const std::string& f, const std::string& p,
@@ -222,6 +223,20 @@ TEST_F(LinkTest, WorkingFolderThatIsALinkBecomesARealOneAndLinksInsideGoAsLinks)
     form.Form().Close();
   }
   EXPECT_FALSE(fs::exists(fs::symlink_status(work)));
+  EXPECT_EQ(Outside(), kUntouched);
+}
+
+TEST_F(LinkTest, AWorkingFolderThatStaysALinkGetsNothing) {
+  // As if the link came back as soon as it was removed.
+  struct Stubborn : PayloadSystem {
+    bool RemoveLink(const std::string&) override { return false; }
+  } stubborn;
+  fs::create_directory_symlink(outside, work);
+  TForm1 form(stubborn);
+  form.Form().Activated();
+  ASSERT_EQ(ui::headless::ShownDialogs().size(), 1u);
+  const std::string expected = "Cannot create file \"" + appData + "\\tempEE\\\\tempEE.zip\". ";
+  EXPECT_EQ(ui::headless::ShownDialogs()[0].text.rfind(expected, 0), 0u) << ui::headless::ShownDialogs()[0].text;
   EXPECT_EQ(Outside(), kUntouched);
 }
 

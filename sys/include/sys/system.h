@@ -50,6 +50,13 @@ class HeldFile {
   virtual std::int64_t Read(std::span<std::uint8_t> buffer) = 0;
 };
 
+// A folder opened so that nobody can rename or delete it, and so put a link
+// in its place, while it is held. (Not on the POSIX stand-in.)
+class HeldFolder {
+ public:
+  virtual ~HeldFolder() = default;
+};
+
 // An open registry key of the current user; 0 is none.
 using RegistryKey = std::uintptr_t;
 
@@ -109,6 +116,9 @@ class System {
   // Opens an existing regular file that is no link, in a folder that is no
   // link, and holds both (see HeldFile); null when it cannot.
   virtual std::unique_ptr<HeldFile> HoldFile(const std::string& path) = 0;
+  // Opens an existing folder that is no link and holds it (see HeldFolder);
+  // null when it cannot.
+  virtual std::unique_ptr<HeldFolder> HoldFolder(const std::string& path) = 0;
   // Creates one folder level; false when it exists or cannot be made.
   virtual bool CreateFolder(const std::string& path) = 0;
 

@@ -126,6 +126,8 @@ class PosixSystem final : public System {
 
   std::unique_ptr<HeldFile> HoldFile(const std::string& path) override { return posix::HoldFile(path); }
 
+  std::unique_ptr<HeldFolder> HoldFolder(const std::string& path) override { return posix::HoldFolder(path); }
+
   bool CreateFolder(const std::string& path) override {
     std::string target = StripTrailingSeparators(posix::ToPosixPath(path));
     return !target.empty() && mkdir(target.c_str(), 0777) == 0;

@@ -42,6 +42,14 @@ class PosixHeldFile final : public HeldFile {
   FileDescriptor file_;
 };
 
+class PosixHeldFolder final : public HeldFolder {
+ public:
+  explicit PosixHeldFolder(int folder) : folder_(folder) {}
+
+ private:
+  FileDescriptor folder_;
+};
+
 std::string WithoutTrailingSeparators(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   return path;
@@ -60,6 +68,13 @@ std::unique_ptr<HeldFile> HoldFile(const std::string& path) {
   struct stat st;
   if (file.get() < 0 || fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
   return std::make_unique<PosixHeldFile>(folder.release(), file.release());
+}
+
+std::unique_ptr<HeldFolder> HoldFolder(const std::string& path) {
+  const std::string target = WithoutTrailingSeparators(ToPosixPath(path));
+  FileDescriptor folder(open(target.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (folder.get() < 0) return nullptr;
+  return std::make_unique<PosixHeldFolder>(folder.release());
 }
 
 bool RemoveLink(const std::string& path) {

@@ -10,6 +10,7 @@
 namespace sys::posix {
 
 std::unique_ptr<HeldFile> HoldFile(const std::string& path);
+std::unique_ptr<HeldFolder> HoldFolder(const std::string& path);
 bool RemoveLink(const std::string& path);
 
 }  // namespace sys::posix

@@ -39,6 +39,8 @@ class Win32System final : public System {
 
   std::unique_ptr<HeldFile> HoldFile(const std::string& path) override { return win32::HoldFile(path); }
 
+  std::unique_ptr<HeldFolder> HoldFolder(const std::string& path) override { return win32::HoldFolder(path); }
+
   bool CreateFolder(const std::string& path) override {
     return CreateDirectoryA(path.c_str(), nullptr) != FALSE;
   }

@@ -48,6 +48,26 @@ bool RemoveLinkItself(const std::wstring& path, DWORD attributes) {
                                                  : DeleteFileW(path.c_str()) != FALSE;
 }
 
+// A folder that is no link, opened so that it can be neither renamed nor
+// deleted. (Read access, not attributes only: an open for attributes alone
+// takes part in no sharing check and would keep nobody out.)
+ScopedHandle OpenRealFolder(const std::wstring& path) {
+  ScopedHandle folder = OpenItself(path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, true);
+  DWORD attributes = 0;
+  if (!folder || !AttributesOf(folder.get(), attributes) || (attributes & kReparse) ||
+      !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return ScopedHandle();
+  return folder;
+}
+
+class Win32HeldFolder final : public HeldFolder {
+ public:
+  explicit Win32HeldFolder(ScopedHandle folder) : folder_(std::move(folder)) {}
+
+ private:
+  ScopedHandle folder_;
+};
+
 class Win32HeldFile final : public HeldFile {
  public:
   Win32HeldFile(ScopedHandle folder, ScopedHandle file) : folder_(std::move(folder)), file_(std::move(file)) {}
@@ -108,20 +128,19 @@ std::unique_ptr<HeldFile> HoldFile(const std::string& path) {
   const std::wstring wide = Wide(path);
   const std::size_t cut = wide.find_last_of(L"\\/");
   if (cut == std::wstring::npos || cut + 1 == wide.size()) return nullptr;
-  // The folder too: while it is open without delete sharing it can be
-  // neither renamed nor replaced by a link to somewhere else.
-  // (Read access, not attributes only: an open for attributes alone takes
-  // part in no sharing check and would keep nobody out.)
-  ScopedHandle folder = OpenItself(WithoutTrailingSeparators(wide.substr(0, cut + 1)), FILE_LIST_DIRECTORY,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE, true);
+  // The folder too: held, it cannot be replaced by a link to elsewhere.
+  ScopedHandle folder = OpenRealFolder(WithoutTrailingSeparators(wide.substr(0, cut + 1)));
+  if (!folder) return nullptr;
   DWORD attributes = 0;
-  if (!folder || !AttributesOf(folder.get(), attributes) || (attributes & kReparse) ||
-      !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-    return nullptr;
   ScopedHandle file = OpenItself(wide, GENERIC_READ, FILE_SHARE_READ, false);
   if (!file || !AttributesOf(file.get(), attributes) || (attributes & (kReparse | FILE_ATTRIBUTE_DIRECTORY)))
     return nullptr;
   return std::make_unique<Win32HeldFile>(std::move(folder), std::move(file));
+}
+
+std::unique_ptr<HeldFolder> HoldFolder(const std::string& path) {
+  ScopedHandle folder = OpenRealFolder(WithoutTrailingSeparators(Wide(path)));
+  return folder ? std::make_unique<Win32HeldFolder>(std::move(folder)) : nullptr;
 }
 
 bool RemoveLink(const std::string& path) {

@@ -10,6 +10,7 @@
 namespace sys::win32 {
 
 std::unique_ptr<HeldFile> HoldFile(const std::string& path);
+std::unique_ptr<HeldFolder> HoldFolder(const std::string& path);
 bool RemoveLink(const std::string& path);
 bool DeleteTree(const std::string& path);
 

@@ -104,6 +104,12 @@ TEST(Win32System, AHeldFileCanBeReadAndRunButNotChangedRenamedOrDeleted) {
     // Readers, as a copy or the program loader, are let in.
     EXPECT_TRUE(CopyFileA(file.c_str(), (base + "\\copy.exe").c_str(), TRUE));
   }
+  {
+    auto folder = Platform().HoldFolder(base + "\\");
+    ASSERT_TRUE(folder);
+    EXPECT_FALSE(MoveFileA(base.c_str(), (base + "-moved").c_str()));
+    EXPECT_FALSE(Platform().HoldFolder(file));
+  }
   EXPECT_TRUE(DeleteFileA(file.c_str()));
   EXPECT_FALSE(Platform().HoldFile(file));
   EXPECT_FALSE(Platform().HoldFile(base));
