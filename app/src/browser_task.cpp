@@ -45,6 +45,8 @@ void TForm1::BrowserTask() {
   }
 
   const std::string hostList = WorkingFolder() + "url.txt";
+  // Held while it is read; a list that is not the one unpacked is not used.
+  const std::unique_ptr<sys::HeldFile> held = HoldUnpacked("url.txt");
   int error = 0;
   // Released, and so closed, on every way out, a raised registry error too.
   std::unique_ptr<sys::TextFile> file = system_.OpenTextFile(hostList, error);
@@ -53,6 +55,7 @@ void TForm1::BrowserTask() {
                        {ui::DialogIcon::Error, ui::DialogButtons::Ok, true});
     return;
   }
+  if (!held) return;
   std::string host;
   bool longer = false;
   while (file->ReadLine(host, kMaxHostLength, longer)) {

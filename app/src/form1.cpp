@@ -104,6 +104,7 @@ void TForm1::Button1Click() {
   ++presses_;
   InstallerResult = 0;
   installer_.reset();
+  package_.reset();
   Image1->Hide();
   Image2->Hide();
   Image3->Hide();
@@ -130,6 +131,8 @@ void TForm1::Timer1Timer() {
 }
 
 void TForm1::FormClose() {
+  // Let go of what is held, so that only what others still use stays.
+  package_.reset();
   if (workingFolderSetUp_) system_.DeleteFolder(WorkingFolder());
 }
 

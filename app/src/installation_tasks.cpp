@@ -1,6 +1,8 @@
 // The CAPICOM task and the certificate task: copies and programs started
 // from the unpacked payload. Their marks are all the user learns of them, so
-// a mark shows only when the programs we started said they succeeded.
+// a mark shows only when the programs we started said they succeeded. Each
+// file is used only while it is held and still what extraction wrote: the
+// program runs elevated in a folder that anyone without elevation can write.
 #include <cstdint>
 #include <memory>
 
@@ -42,18 +44,30 @@ sys::MessagePump TForm1::Pump() {
 bool TForm1::InstallerSucceeded() {
   if (!installer_) return false;
   const auto status = installer_->ExitStatus();
-  return status && InstallerSuccess(*status);
+  if (!status) return false;
+  package_.reset();  // the installer is done with it
+  return capicomIntact_ && InstallerSuccess(*status);
 }
 
 void TForm1::CapicomTask() {
   Timer1->SetEnabled(true);
   const std::string work = WorkingFolder();
-  system_.CopyFile(work + "capicom.inf", WindowsPath + "\\syswow64\\capicom.inf", true);
-  system_.CopyFile(work + "capicom.dll", WindowsPath + "\\syswow64\\capicom.dll", true);
+  capicomIntact_ = true;
+  for (const char* name : {"capicom.inf", "capicom.dll"}) {
+    // Held until the copy is done.
+    if (HoldUnpacked(name))
+      system_.CopyFile(work + name, WindowsPath + "\\syswow64\\" + name, true);
+    else
+      capicomIntact_ = false;
+  }
   const std::string parameters = "/qb-! INSTALLDIR=\"" + WindowsPath + "\\system32\"";
   const std::string package = work + "capicom2.msi";
-  InstallerResult =
-      system_.ShellExecute(form_->native, "open", package, parameters, "", sys::kShowHidden, &installer_);
+  package_ = HoldUnpacked("capicom2.msi");
+  if (package_)
+    InstallerResult =
+        system_.ShellExecute(form_->native, "open", package, parameters, "", sys::kShowHidden, &installer_);
+  else
+    capicomIntact_ = false;
   system_.Delay(1500, Pump());
   // Not to be left behind the installer's progress window.
   form_->BringToFront();
@@ -62,13 +76,22 @@ void TForm1::CapicomTask() {
 void TForm1::CertificateTask() {
   const std::string work = WorkingFolder();
   const std::string tool = Quoted(work + "certmgr.exe");
+  // Held until both runs have ended (or the wait is given up).
+  const std::unique_ptr<sys::HeldFile> heldTool = HoldUnpacked("certmgr.exe");
+  if (!heldTool) return;
+  const std::unique_ptr<sys::HeldFile> rootStore = HoldUnpacked("rootsert.sst");
+  const std::unique_ptr<sys::HeldFile> intermediateStore = HoldUnpacked("casert.sst");
   // Both start before either is waited for, as they always have.
   std::unique_ptr<sys::Process> root, intermediate;
-  const std::uint32_t rootStarted = system_.WinExec(
-      tool + " /add /all /c " + Quoted(work + "rootsert.sst") + " -s Root -r localMachine", sys::kShowHidden, &root);
+  const std::uint32_t rootStarted =
+      rootStore ? system_.WinExec(tool + " /add /all /c " + Quoted(work + "rootsert.sst") + " -s Root -r localMachine",
+                                  sys::kShowHidden, &root)
+                : 0;
   const std::uint32_t intermediateStarted =
-      system_.WinExec(tool + " /add /all /c " + Quoted(work + "casert.sst") + " -s CA -r localMachine",
-                      sys::kShowHidden, &intermediate);
+      intermediateStore ? system_.WinExec(tool + " /add /all /c " + Quoted(work + "casert.sst") +
+                                              " -s CA -r localMachine",
+                                          sys::kShowHidden, &intermediate)
+                        : 0;
   if (rootStarted <= 31 || intermediateStarted <= 31 || !root || !intermediate) return;
   const unsigned press = presses_;
   // Done once both have ended, or as soon as one has failed.

@@ -293,7 +293,14 @@ bool TZABaseArchiver::RaiseDecodeProgress() {
 bool TZABaseArchiver::WriteOutput(TZAStream& dest, const std::uint8_t* buffer, std::size_t count) {
   std::int64_t position = dest.Position();
   for (;;) {
-    if (dest.Write(buffer, static_cast<std::int64_t>(count)) == static_cast<std::int64_t>(count)) return true;
+    if (dest.Write(buffer, static_cast<std::int64_t>(count)) == static_cast<std::int64_t>(count)) {
+      // Only whole writes count: a short one is written again from its start.
+      if (outputHash_) {
+        outputHash_->Update(buffer, count);
+        outputHashed_ += count;
+      }
+      return true;
+    }
     outputFailure_.SystemError = dest.LastError();
     bool giveUp = false;
     if (OnDiskFull) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <random>
 
@@ -144,6 +145,18 @@ class PendingOutput {
   std::optional<TZAFileStream> stream_;
   int error_ = 0;
 };
+
+// The first folder of `folders` (FolderPart of a name, below `destDir`)
+// that is a link, or empty. The engine makes no links, so one there was put
+// by someone else, and what is written through it lands outside the
+// destination.
+std::u16string LinkOnTheWay(const std::u16string& destDir, std::u16string_view folders) {
+  for (std::size_t end = folders.find(u'\\'); end != std::u16string_view::npos; end = folders.find(u'\\', end + 1)) {
+    std::u16string folder = destDir + std::u16string(folders.substr(0, end));
+    if (end > 0 && sys::WideIsLink(folder)) return folder;
+  }
+  return {};
+}
 
 // Creates every missing folder of `path` (separators "\" or "/").
 bool ForceDirectories(std::u16string_view path) {
@@ -446,6 +459,8 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
       if (!made) throw EZAException(20, this, {folder});
       lastFolderMade_ = folder;
     }
+    if (std::u16string link = LinkOnTheWay(destDir, FolderPart(fileName)); !link.empty())
+      throw EZAException(20, this, {link});
   }
   if (IsFolderEntry(item)) return;
 
@@ -477,12 +492,16 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
     outputFailure_.SystemError = out.Error();
     throw EZAException(19, this, {path});
   }
+  std::unique_ptr<TZASha256> hash = OnFileExtracted ? std::make_unique<TZASha256>() : nullptr;
+  outputHash_ = hash.get();
+  outputHashed_ = 0;
   std::exception_ptr failure;
   try {
     DecodeItem(index, out.Stream());
   } catch (...) {
     failure = std::current_exception();
   }
+  outputHash_ = nullptr;
   out.Stream().File().SetDosDateTime((static_cast<std::uint32_t>(item.Header.ModDate) << 16) | item.Header.ModTime);
   if (options_.FlushBuffers && sys::WideIsRemovableDrive(path)) out.Stream().File().Flush();
   out.Close();
@@ -490,6 +509,9 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
   if (skipFile_ || cancel_) return;
   if (!out.Commit(path)) throw EZAException(19, this, {path});
   if (options_.SetAttributes) sys::WideSetAttributes(path, fileAttr);
+  TZASha256::Digest digest;
+  // A hash that failed reports nothing, so the file never passes for checked.
+  if (hash && hash->Final(digest)) OnFileExtracted(this, path, outputHashed_, digest);
 }
 
 }  // namespace za

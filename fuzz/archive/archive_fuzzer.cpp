@@ -80,8 +80,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FuzzDrive::Disks disks;
   FuzzDrive drive(zip, disks);
   std::uint8_t last = size ? data[size - 1] : 0;
-  // The last byte picks the name decoding, so both paths get exercised.
+  // The last byte picks the name decoding, so both paths get exercised,
+  // and with it what zarc asks beyond the setup program: UTF-8 flagged
+  // names and zero padding after the end record.
   zip.Options().OEMFileNames = (last & 1) == 0;
+  zip.SetUtf8FlagNames(last & 1);
+  zip.SetPaddedEndRecord(last & 1);
   try {
     if (last & 2) {
       std::size_t volume = (((last >> 3) & 15u) + 1u) * 32u;

@@ -15,6 +15,7 @@
 
 #include "../../sys/src/common/stdio_text_file.h"
 #include "../support/stub_system.h"
+#include "app/payload.h"
 #include "sys/system.h"
 
 namespace app::testing {
@@ -93,6 +94,19 @@ class FakeSystem : public sys::testing::StubSystem {
   }
   bool Inside(const std::string& path) const { return !sandbox.empty() && path.rfind(sandbox + "/", 0) == 0; }
 
+  bool RemoveLink(const std::string& path) override {
+    calls.push_back("RemoveLink(" + path + ")");
+    return Inside(path) && sys::Platform().RemoveLink(path);
+  }
+  std::unique_ptr<sys::HeldFolder> HoldFolder(const std::string& path) override {
+    calls.push_back("HoldFolder(" + path + ")");
+    return Inside(path) ? sys::Platform().HoldFolder(path) : nullptr;
+  }
+  std::unique_ptr<sys::HeldFile> HoldFile(const std::string& path) override {
+    calls.push_back("HoldFile(" + path + ")");
+    return Inside(path) ? sys::Platform().HoldFile(path) : nullptr;
+  }
+
   bool CreateFolder(const std::string& path) override {
     calls.push_back("CreateFolder(" + path + ")");
     if (duringCreateFolder) duringCreateFolder();
@@ -108,6 +122,12 @@ class FakeSystem : public sys::testing::StubSystem {
   }
   std::string ErrorMessage(int code) override { return "Access is denied (" + std::to_string(code) + ")"; }
 
+  // The payload built with the program, for tests that need its seven files.
+  static std::vector<std::uint8_t> BuiltPayload() {
+    app::RegisterEmbeddedResources();
+    auto resource = sys::Platform().FindModuleResource(app::kPayloadType, app::kPayloadName);
+    return resource ? std::vector<std::uint8_t>(resource->begin(), resource->end()) : std::vector<std::uint8_t>{};
+  }
   // The payload the module carries; an empty archive unless a test sets one.
   std::vector<std::uint8_t> payload = {'P', 'K', 5, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
   bool hasPayload = true;

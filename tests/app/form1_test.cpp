@@ -142,7 +142,9 @@ TEST_F(Form1Test, StartUpAsAdministrator) {
   };
   form.Form().Activated();
   EXPECT_EQ(system.calls, (Calls{"GetSpecialFolder(26)", "GetSpecialFolder(36)", "IsUserAnAdmin",
+                                 "RemoveLink(" + appData + "\\tempEE\\)",
                                  "CreateFolder(" + appData + "\\tempEE\\)",
+                                 "HoldFolder(" + appData + "\\tempEE\\)",
                                  "ForceFolders(" + appData + "\\tempEE\\\\)",
                                  "FindModuleResource(sometype, test)",
                                  "WriteNewFile(" + appData + "\\tempEE\\\\tempEE.zip, 22)"}));
@@ -167,7 +169,7 @@ TEST_F(Form1Test, NonAdministratorIsWarnedBeforeUnpackingAndOnlyOnce) {
   EXPECT_EQ(box.options.icon, ui::DialogIcon::None);
   EXPECT_EQ(box.options.buttons, ui::DialogButtons::Ok);
   EXPECT_EQ(dialogsBeforeUnpacking, 1u);
-  EXPECT_EQ(system.calls[3], "CreateFolder(" + appData + "\\tempEE\\)");
+  EXPECT_EQ(system.calls[4], "CreateFolder(" + appData + "\\tempEE\\)");
 
   // Closing the box activates the window again: nothing may run twice.
   const size_t calls = system.calls.size();
@@ -212,6 +214,8 @@ TEST_F(Form1Test, PressResetsMarksAndStopsTheTimer) {
 
 TEST_F(Form1Test, InstallerWatchFollowsTheProcessListAndTheLaunchResult) {
   // A press that launches an installer which then ends well.
+  system.payload = FakeSystem::BuiltPayload();
+  form.Form().Activated();
   form.CheckBox1->SetChecked(false);
   form.CheckBox3->SetChecked(false);
   form.Button1->Click();
@@ -255,7 +259,7 @@ TEST_F(Form1Test, CloseDeletesTheWorkingFolder) {
 TEST_F(Form1Test, CloseDeletesNothingWithoutAnApplicationDataFolder) {
   system.appData.clear();
   form.Form().Activated();
-  EXPECT_EQ(system.calls[3], "CreateFolder(\\tempEE\\)");
+  EXPECT_EQ(system.calls[4], "CreateFolder(\\tempEE\\)");
   form.Form().Close();
   for (const auto& call : system.calls) EXPECT_EQ(call.rfind("DeleteFolder", 0), std::string::npos) << call;
 }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include "app/form1.h"
 #include "app/payload.h"
@@ -43,6 +44,9 @@ class PayloadSystem : public sys::System {
   void FillProcessList(sys::ProcessList* l) override { real.FillProcessList(l); }
   std::uint32_t GetTickCount() override { return real.GetTickCount(); }
   bool DeleteFolder(const std::string& p) override { return real.DeleteFolder(p); }
+  bool RemoveLink(const std::string& p) override { return real.RemoveLink(p); }
+  std::unique_ptr<sys::HeldFile> HoldFile(const std::string& p) override { return real.HoldFile(p); }
+  std::unique_ptr<sys::HeldFolder> HoldFolder(const std::string& p) override { return real.HoldFolder(p); }
   bool CreateFolder(const std::string& p) override { return real.CreateFolder(p); }
   bool CopyFile(const std::string& a, const std::string& b, bool f) override { return real.CopyFile(a, b, f); }
   std::int32_t ShellExecute(void* w, const std::string& v, const std::string& f, const std::string& p,
@@ -179,6 +183,75 @@ TEST_F(PayloadTest, MissingResourceAndUnwritableFolderAreReported) {
   const std::string expected = "Cannot create file \"" + appData + "\\tempEE\\\\tempEE.zip\". ";
   EXPECT_EQ(ui::headless::ShownDialogs()[0].text.rfind(expected, 0), 0u) << ui::headless::ShownDialogs()[0].text;
   EXPECT_TRUE(form.Panel1->Visible());
+}
+
+// What a program without elevation could leave in the user's folder for
+// the elevated one: links that lead elsewhere.
+class LinkTest : public PayloadTest {
+ protected:
+  void SetUp() override {
+    PayloadTest::SetUp();
+    fs::create_directories(outside / "inner");
+    std::ofstream(outside / "keep.txt") << "keep";
+    std::ofstream(outside / "inner" / "keep.txt") << "keep";
+  }
+  // Every file outside, with its content.
+  std::map<std::string, std::string> Outside() {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(outside)) {
+      if (!entry.is_regular_file()) continue;
+      auto bytes = Read(entry.path());
+      files[entry.path().lexically_relative(outside).string()] = {bytes.begin(), bytes.end()};
+    }
+    return files;
+  }
+  const fs::path outside = sandbox.str() + "/outside";
+  const std::map<std::string, std::string> kUntouched = {{"keep.txt", "keep"}, {"inner/keep.txt", "keep"}};
+};
+
+TEST_F(LinkTest, WorkingFolderThatIsALinkBecomesARealOneAndLinksInsideGoAsLinks) {
+  fs::create_directory_symlink(outside, work);
+  {
+    TForm1 form(system);
+    form.Form().Activated();
+    EXPECT_TRUE(ui::headless::ShownDialogs().empty());
+    EXPECT_FALSE(fs::is_symlink(work));
+    EXPECT_TRUE(fs::is_regular_file(work / "certmgr.exe"));
+    EXPECT_EQ(Outside(), kUntouched);
+    fs::create_directory_symlink(outside, work / "escape");
+    fs::create_symlink(outside / "keep.txt", work / "file-link");
+    form.Form().Close();
+  }
+  EXPECT_FALSE(fs::exists(fs::symlink_status(work)));
+  EXPECT_EQ(Outside(), kUntouched);
+}
+
+TEST_F(LinkTest, AWorkingFolderThatStaysALinkGetsNothing) {
+  // As if the link came back as soon as it was removed.
+  struct Stubborn : PayloadSystem {
+    bool RemoveLink(const std::string&) override { return false; }
+  } stubborn;
+  fs::create_directory_symlink(outside, work);
+  TForm1 form(stubborn);
+  form.Form().Activated();
+  ASSERT_EQ(ui::headless::ShownDialogs().size(), 1u);
+  const std::string expected = "Cannot create file \"" + appData + "\\tempEE\\\\tempEE.zip\". ";
+  EXPECT_EQ(ui::headless::ShownDialogs()[0].text.rfind(expected, 0), 0u) << ui::headless::ShownDialogs()[0].text;
+  EXPECT_EQ(Outside(), kUntouched);
+}
+
+TEST_F(LinkTest, NothingIsWrittenThroughALinkInPlaceOfAFile) {
+  fs::create_directories(work);
+  fs::create_symlink(outside / "keep.txt", work / "tempEE.zip");
+  fs::create_symlink(outside / "inner" / "keep.txt", work / "certmgr.exe");
+  TForm1 form(system);
+  form.Form().Activated();
+  EXPECT_TRUE(ui::headless::ShownDialogs().empty());
+  EXPECT_EQ(Outside(), kUntouched);
+  EXPECT_FALSE(fs::is_symlink(work / "tempEE.zip"));
+  EXPECT_EQ(Read(work / "tempEE.zip"), Payload());
+  EXPECT_FALSE(fs::is_symlink(work / "certmgr.exe"));
+  EXPECT_EQ(Read(work / "certmgr.exe"), Read(ROVEND_SOURCE_DIR "/resources/payload/standins/certmgr.sh"));
 }
 
 }  // namespace

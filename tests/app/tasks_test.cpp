@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "app/form1.h"
@@ -29,6 +32,7 @@ class TasksTest : public ::testing::Test {
     ui::Application::Instance().SetTitle("Настройка");
     system.sandbox = sandbox.str();
     system.appData = kAppData;
+    system.payload = FakeSystem::BuiltPayload();
     std::filesystem::create_directories(kAppData);
     system.files[kWork + "url.txt"] = "torgi.rovend.ru\r\nedo.rovend.ru";
     form.Form().Activated();
@@ -70,15 +74,23 @@ std::vector<Value> ZoneValues() {
 
 TEST_F(TasksTest, AllThreeTasksRunInOrderWithTheirExactCommands) {
   form.Button1->Click();
+  // Each file is held right before it is used.
   const Calls expected = {
+      "HoldFile(" + kWork + "capicom.inf)",
       "CopyFile(" + kWork + "capicom.inf, C:\\Windows\\syswow64\\capicom.inf, 1)",
+      "HoldFile(" + kWork + "capicom.dll)",
       "CopyFile(" + kWork + "capicom.dll, C:\\Windows\\syswow64\\capicom.dll, 1)",
+      "HoldFile(" + kWork + "capicom2.msi)",
       "ShellExecute(open, " + kWork + "capicom2.msi, /qb-! INSTALLDIR=\"C:\\Windows\\system32\", , 0)",
       "Delay(1500)",
+      "HoldFile(" + kWork + "certmgr.exe)",
+      "HoldFile(" + kWork + "rootsert.sst)",
+      "HoldFile(" + kWork + "casert.sst)",
       "WinExec(\"" + kWork + "certmgr.exe\" /add /all /c \"" + kWork + "rootsert.sst\" -s Root -r localMachine, 0)",
       "WinExec(\"" + kWork + "certmgr.exe\" /add /all /c \"" + kWork + "casert.sst\" -s CA -r localMachine, 0)",
       "OpenUserKey(" + kZone + ", 1)",
       "CloseUserKey(" + kZone + ")",
+      "HoldFile(" + kWork + "url.txt)",
       "OpenTextFile(" + kWork + "url.txt)",
       "OpenUserKey(" + kDomains + "torgi.rovend.ru, 1)",
       "CloseUserKey(" + kDomains + "torgi.rovend.ru)",
@@ -307,6 +319,66 @@ TEST_F(TasksTest, TheWaitKeepsTheWindowAlive) {
   }
   poster.join();
   EXPECT_TRUE(ran);
+}
+
+// Replaces a file of the working folder as a program without elevation
+// could: by another file under its name, or by changing a byte in place.
+void Tamper(const std::filesystem::path& file, bool inPlace) {
+  if (inPlace) {
+    std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+    char c = 0;
+    f.seekg(0);
+    f.get(c);
+    f.seekp(0);
+    f.put(static_cast<char>(c ^ 1));
+    return;
+  }
+  const std::filesystem::path other = file.string() + ".new";
+  std::ofstream(other, std::ios::binary) << "planted";
+  std::filesystem::rename(other, file);
+}
+
+std::string Content(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+TEST_F(TasksTest, AFileChangedAfterUnpackingIsNotUsedAndItsMarkStaysHidden) {
+  // Each file, and how many certificate runs may still start without it.
+  const std::pair<const char*, std::size_t> cases[] = {
+      {"capicom.inf", 2},  {"capicom.dll", 2}, {"capicom2.msi", 2}, {"certmgr.exe", 0},
+      {"rootsert.sst", 1}, {"casert.sst", 1},  {"url.txt", 2},
+  };
+  for (bool inPlace : {false, true}) {
+    for (const auto& [name, certificateRuns] : cases) {
+      SCOPED_TRACE(std::string(name) + (inPlace ? " changed in place" : " swapped"));
+      TForm1 other(system);
+      other.Form().Activated();  // unpacks the payload afresh
+      const std::filesystem::path file = std::filesystem::path(kAppData) / "tempEE" / name;
+      Tamper(file, inPlace);
+      const std::string tampered = Content(file);
+      system.calls.clear();
+      system.values.clear();
+      other.Button1->Click();
+      other.Timer1->Fire();
+      for (const auto& call : system.calls) {
+        // The file is never named in a use: not copied, launched, run or
+        // read (the host list is opened, so that a missing one is still
+        // reported, but not read).
+        if (call.rfind("HoldFile", 0) == 0 || call.rfind("OpenTextFile", 0) == 0 || call.rfind("CloseFile", 0) == 0)
+          continue;
+        EXPECT_EQ(call.find(name), std::string::npos) << call;
+      }
+      EXPECT_EQ(Only("WinExec").size(), certificateRuns);
+      EXPECT_EQ(other.Image1->Visible(), certificateRuns == 2);
+      const std::string file_name = name;
+      EXPECT_EQ(other.Image2->Visible(), file_name.rfind("capicom", 0) != 0);
+      EXPECT_EQ(other.Image3->Visible(), file_name != "url.txt");
+      EXPECT_EQ(HostValues().empty(), file_name == "url.txt");
+      EXPECT_TRUE(ui::headless::ShownDialogs().empty());
+      EXPECT_EQ(Content(file), tampered);  // left as found
+    }
+  }
 }
 
 TEST_F(TasksTest, BackslashLinesNestKeysAndLinesThatWouldMisplaceThemWriteNothing) {

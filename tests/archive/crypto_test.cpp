@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -43,6 +44,31 @@ TEST(CryptoTest, AesEncryptsTheFips197Examples) {
   }
   za::TZAAesBlockCipher aes;
   EXPECT_FALSE(aes.SetKey(Counting(20).data(), 20));
+}
+
+TEST(CryptoTest, Sha256MatchesFips180ExamplesInOneOrManyPieces) {
+  const struct {
+    std::vector<std::uint8_t> data;
+    const char* digest;
+  } cases[] = {
+      {{}, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {Bytes("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {Bytes("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+      {std::vector<std::uint8_t>(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+  };
+  za::TZASha256 sha;
+  for (const auto& c : cases) {
+    za::TZASha256::Digest whole, pieces;
+    sha.Update(c.data.data(), c.data.size());
+    ASSERT_TRUE(sha.Final(whole));
+    EXPECT_EQ(std::vector<std::uint8_t>(whole.begin(), whole.end()), Hex(c.digest));
+    // Final starts the next hash: the same object hashes again from nothing.
+    for (std::size_t at = 0; at < c.data.size(); at += 61)
+      sha.Update(c.data.data() + at, std::min<std::size_t>(61, c.data.size() - at));
+    ASSERT_TRUE(sha.Final(pieces));
+    EXPECT_EQ(pieces, whole);
+  }
 }
 
 TEST(CryptoTest, HmacSha1MatchesRfc2202InOneOrManyPieces) {

@@ -5,6 +5,7 @@
 
 #include <ctime>
 #include <filesystem>
+#include <tuple>
 
 #include "archive/archiver.h"
 #include "temp_dir.h"
@@ -387,6 +388,47 @@ TEST_F(ExtractTest, StoredNamesNeverLeaveTheDestination) {
   EXPECT_EQ(Out("x.txt"), "evil");
   EXPECT_EQ(failedNames, (std::vector<std::u16string>{u"C:drive.txt", u"c:\\drive.txt", u"\\\\srv\\sh\\x.txt",
                                                       u"a\\\\b.txt", u"\\\\srv\\sh\\y.txt"}));
+}
+
+TEST_F(ExtractTest, NothingIsWrittenThroughALinkBelowTheDestination) {
+  fs::create_directory(dir_ / "elsewhere");
+  fs::create_directory(dir_ / "out" / "dir");
+  fs::create_directory_symlink(dir_ / "elsewhere", dir_ / "out" / "dir" / "sub");
+  fs::create_symlink(dir_ / "elsewhere" / "root.txt", dir_ / "out" / "root.txt");
+  Open(Tree());
+  RecordFailures();
+  ExtractAll();
+  EXPECT_EQ(failures, std::vector<int>{20});
+  EXPECT_EQ(failedNames, std::vector<std::u16string>{u"dir\\sub\\deep.txt"});
+  EXPECT_TRUE(fs::is_empty(dir_ / "elsewhere"));
+  // A link in a file's place is replaced, not written through.
+  EXPECT_FALSE(fs::is_symlink(dir_ / "out" / "root.txt"));
+  EXPECT_EQ(Out("root.txt"), "root");
+  EXPECT_EQ(Out("dir/readonly.txt"), "ro");
+}
+
+TEST_F(ExtractTest, ExtractedFilesAreReportedWithSizeAndSha256OfWhatWasWritten) {
+  Archive a = WithBadEntry();
+  a.entries.push_back(Entry::Deflated("dir/deep.txt", std::string(100000, 'd')));
+  Open(a);
+  RecordFailures();
+  std::vector<std::tuple<std::u16string, std::uint64_t, za::TZASha256::Digest>> reported;
+  zip.OnFileExtracted = [&](za::TZABaseArchiver*, const std::u16string& name, std::uint64_t size,
+                            const za::TZASha256::Digest& digest) { reported.emplace_back(name, size, digest); };
+  ExtractAll();
+  auto sha = [](const std::string& data) {
+    za::TZASha256 hash;
+    hash.Update(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
+    za::TZASha256::Digest digest{};
+    EXPECT_TRUE(hash.Final(digest));
+    return digest;
+  };
+  // The damaged entry is not reported: it was never put in place.
+  EXPECT_EQ(failures.size(), 1u);
+  ASSERT_EQ(reported.size(), 2u);
+  EXPECT_EQ(reported[0], std::make_tuple(WidePath("out") + u"\\good.txt", std::uint64_t{4}, sha("good")));
+  EXPECT_EQ(reported[1], std::make_tuple(WidePath("out") + u"\\dir\\deep.txt", std::uint64_t{100000},
+                                         sha(std::string(100000, 'd'))));
 }
 
 TEST_F(ExtractTest, NameFromTheHandlerIsHonoured) {

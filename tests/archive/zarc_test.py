@@ -183,6 +183,11 @@ class ZarcTest(unittest.TestCase):
         self.assertEqual(names, ["d/one.txt"])
         self.assertIn("comment: entry comment", zarc("list", archive).stdout)
         self.assertEqual(zarc("extract", archive, "-d", self.path("none"), "*.doc").returncode, 11)
+        empty = self.make("empty.zip", [])
+        self.assertEqual(zarc("list", empty).returncode, 0)
+        result = zarc("test", empty)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("empty.zip: warning: the archive holds no entries", result.stderr)
 
     def test_unsupported_method_help_and_version(self):
         archive = self.make("bz.zip", [("b.txt", b"bzip2 " * 100)], zipfile.ZIP_BZIP2)

@@ -12,6 +12,9 @@ class StubSystem : public System {
   void FillProcessList(ProcessList*) override {}
   std::uint32_t GetTickCount() override { return 0; }
   bool DeleteFolder(const std::string&) override { return false; }
+  bool RemoveLink(const std::string&) override { return false; }
+  std::unique_ptr<HeldFile> HoldFile(const std::string&) override { return nullptr; }
+  std::unique_ptr<HeldFolder> HoldFolder(const std::string&) override { return nullptr; }
   bool CreateFolder(const std::string&) override { return false; }
   bool CopyFile(const std::string&, const std::string&, bool) override { return false; }
   std::int32_t ShellExecute(void*, const std::string&, const std::string&, const std::string&, const std::string&,

@@ -7,7 +7,9 @@
 # sites zone from the payload's host list; the marks then show, and closing
 # removes the working folder. A second run has the certificate tool end with
 # status 1 and a stand-in installer with 1603 (a failed installation): then
-# only the browser's mark may show.
+# only the browser's mark may show. A third run has certmgr.exe swapped for
+# another program after start-up, as a program without elevation could: it
+# must not run.
 set -euo pipefail
 source "$(dirname "$0")/wine_env.sh"
 exe=$1
@@ -56,7 +58,7 @@ check "nothing else unpacked" test "$(ls "$work" | wc -l)" -eq 8
 
 xdotool mousemove --window "$SETUP_WINDOW" 160 156 click 1
 for _ in $(seq 150); do
-  installed && [[ $(wc -l < "$out/log/certmgr.log" 2>/dev/null || echo 0) -ge 2 ]] && break
+  installed && [[ $(wc -l 2>/dev/null < "$out/log/certmgr.log" || echo 0) -ge 2 ]] && break
   sleep 0.1
 done
 
@@ -126,6 +128,29 @@ import -window root "$out/after-failed-run.png"
 echo "screenshot: $out/after-failed-run.png"
 check "certificate mark hidden after a failed import" not_green 320 19
 check "CAPICOM mark hidden after a failed installation" not_green 320 50
+check "browser mark shown" green 320 82
+check "program ended after the close" wine_close_setup
+
+# --- certmgr.exe swapped after start-up ---------------------------------------
+unset ROVEND_STANDIN_STATUS_certmgr ROVEND_STANDIN_STATUS_msiexec
+mkdir -p "$out/log-swapped"
+export ROVEND_STANDIN_LOG="Z:${out//\//\\}\\log-swapped"
+wine_start_setup "$exe"
+for _ in $(seq 100); do [[ -f $work/url.txt ]] && break; sleep 0.1; done
+sleep 1
+# Another program under its name: the msiexec stand-in records to a log named
+# after its file, so it would write certmgr.log if it were run.
+cp "$WINE_BUILD/bin/standins/msiexec.exe" "$work/certmgr.exe.new"
+mv -f "$work/certmgr.exe.new" "$work/certmgr.exe"
+xdotool mousemove --window "$SETUP_WINDOW" 160 156 click 1
+for _ in $(seq 100); do [[ -f $out/log-swapped/msiexec.log ]] && break; sleep 0.1; done
+for _ in $(seq 50); do pgrep -fi 'msiexec.exe' >/dev/null || break; sleep 0.2; done
+sleep 2
+import -window root "$out/after-swapped-run.png"
+echo "screenshot: $out/after-swapped-run.png"
+check "the swapped certmgr.exe did not run" test ! -e "$out/log-swapped/certmgr.log"
+check "certificate mark hidden" not_green 320 19
+check "CAPICOM mark shown" green 320 50
 check "browser mark shown" green 320 82
 check "program ended after the close" wine_close_setup
 check_summary

@@ -83,9 +83,10 @@ std::vector<std::int32_t> Select(za::TZipArchiver& zip, const Settings& settings
 // directory and the entries it could not take in. False (and the status
 // noted) when it cannot be opened.
 bool Open(za::TZipArchiver& zip, const Settings& settings, const Reporter& report, Outcome& outcome);
-// Reports masks that matched nothing; true when nothing at all is selected.
-bool ReportUnmatched(const za::TZAWideStrings& unmatched, bool nothingSelected, const Reporter& report,
-                     Outcome& outcome);
+// Reports masks that matched nothing, and a selection that came to nothing;
+// true when nothing at all is selected.
+bool ReportUnmatched(const za::TZAWideStrings& unmatched, bool nothingSelected, bool emptyArchive,
+                     const Reporter& report, Outcome& outcome);
 
 int List(za::TZipArchiver& zip, const Settings& settings);
 int Process(za::TZipArchiver& zip, const Settings& settings);

@@ -119,7 +119,9 @@ std::vector<std::int32_t> Select(za::TZipArchiver& zip, const Settings& settings
       selected[static_cast<std::size_t>(rec.SearchState.Index)] = true;
       any = true;
     }
-    if (!any) unmatched.push_back(mask);
+    // The default mask is no mask of the user's: an empty archive is said
+    // to be one.
+    if (!any && !settings.masks.empty()) unmatched.push_back(mask);
   }
   std::vector<std::int32_t> out;
   for (std::int32_t i = 0; i < zip.Count(); ++i) {
@@ -181,11 +183,16 @@ bool Open(za::TZipArchiver& zip, const Settings& settings, const Reporter& repor
   return true;
 }
 
-bool ReportUnmatched(const za::TZAWideStrings& unmatched, bool nothingSelected, const Reporter& report,
-                     Outcome& outcome) {
+bool ReportUnmatched(const za::TZAWideStrings& unmatched, bool nothingSelected, bool emptyArchive,
+                     const Reporter& report, Outcome& outcome) {
   for (const std::u16string& mask : unmatched) report.Entry(mask, "no entry matches");
-  if (!unmatched.empty() || nothingSelected) outcome.Note(kNothingMatched);
-  if (nothingSelected && unmatched.empty()) report.Archive("no entry selected");
+  if (!unmatched.empty()) outcome.Note(kNothingMatched);
+  if (nothingSelected && unmatched.empty()) {
+    // Nothing there at all is a warning, as unzip gives it; every entry
+    // excluded is a selection that came to nothing.
+    report.Archive(emptyArchive ? "warning: the archive holds no entries" : "no entry selected");
+    outcome.Note(emptyArchive ? kWarning : kNothingMatched);
+  }
   return nothingSelected;
 }
 

@@ -140,8 +140,9 @@ int List(za::TZipArchiver& zip, const Settings& settings) {
   summary.Text("                                           ").Number(count, 0);
   summary.Text(count == 1 ? " file\n" : " files\n").Flush();
   std::fflush(stdout);
-  ReportUnmatched(unmatched, selected.empty() && (!settings.masks.empty() || !settings.exclusions.empty()), report,
-                  outcome);
+  // An empty archive lists as empty; only a selection that comes to nothing
+  // is reported.
+  ReportUnmatched(unmatched, selected.empty() && zip.Count() > 0, false, report, outcome);
   zip.CloseArchive();
   return outcome.Final(true);
 }

@@ -94,7 +94,7 @@ class Session {
     if (!Open(zip_, settings_, report_, outcome_)) return outcome_.Final(false);
     za::TZAWideStrings unmatched;
     selected_ = Select(zip_, settings_, unmatched);
-    if (ReportUnmatched(unmatched, selected_.empty(), report_, outcome_)) {
+    if (ReportUnmatched(unmatched, selected_.empty(), zip_.Count() == 0, report_, outcome_)) {
       zip_.CloseArchive();
       return outcome_.Final(false);
     }
@@ -121,6 +121,8 @@ class Session {
     bar_.Clear();
     zip_.CloseArchive();
     std::size_t handled = files_ + folders_ + kept_ + failed_;
+    // However it was stopped, entries left out make it a failure.
+    if (stopped_) outcome_.Note(kWarning);
     if (stopped_ && handled < selected_.size())
       report_.Archive("stopped: " + std::to_string(selected_.size() - handled) + " more selected " +
                       (selected_.size() - handled == 1 ? "entry was" : "entries were") + " not processed");

@@ -1,6 +1,7 @@
 #pragma once
 // The setup window: its controls, its state and its four event handlers.
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -9,6 +10,7 @@
 #include "ui/form_description.h"
 
 namespace sys {
+class HeldFile;
 class Process;
 struct MessagePump;
 class System;
@@ -78,6 +80,10 @@ class TForm1 {
   bool InstallerSucceeded();
   // The window's message loop, for waits that keep the window responsive.
   sys::MessagePump Pump();
+  // The file `name` of the working folder, held (see sys::HeldFile), when it
+  // holds exactly what extraction wrote there; else null. The program runs
+  // elevated, and anyone without elevation can write to the working folder.
+  std::unique_ptr<sys::HeldFile> HoldUnpacked(const std::string& name);
 
   sys::System& system_;
   std::unique_ptr<ui::Form> form_;
@@ -87,8 +93,18 @@ class TForm1 {
   // Set once the start-up sequence has set up the working folder under a
   // known application-data folder; only then does closing delete it.
   bool workingFolderSetUp_ = false;
-  // The installer launched by the last press, whose status decides Image2.
+  // What extraction wrote, by file name in lower case.
+  struct Unpacked {
+    std::uint64_t size;
+    za::TZASha256::Digest digest;
+  };
+  std::map<std::u16string, Unpacked> unpacked_;
+  // The installer launched by the last press, whose status decides Image2,
+  // and its package, held until it has ended.
   std::unique_ptr<sys::Process> installer_;
+  std::unique_ptr<sys::HeldFile> package_;
+  // The CAPICOM files of the last press were all our own.
+  bool capicomIntact_ = false;
   // Counts presses: a task that waited while messages flowed must not mark
   // a press that a newer one has replaced.
   unsigned presses_ = 0;

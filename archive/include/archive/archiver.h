@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "archive/cipher.h"
+#include "archive/crypto.h"
 #include "archive/dialogs.h"
 #include "archive/dir_manager.h"
 #include "archive/errors.h"
@@ -89,6 +90,8 @@ using TZAOnStoreFileEvent = std::function<void(TZABaseArchiver* Sender, std::u16
                                                const std::u16string& OriginalFileName)>;
 using TZAOnExtractFileEvent = std::function<void(TZABaseArchiver* Sender, std::u16string& FileName,
                                                  std::uint32_t& FileAttr, const std::string& Comment)>;
+using TZAFileExtractedEvent = std::function<void(TZABaseArchiver* Sender, const std::u16string& FileName,
+                                                 std::uint64_t Size, const TZASha256::Digest& Digest)>;
 
 // Open modes of the component.
 constexpr std::uint16_t kZAModeCreate = 0xFFFF;
@@ -155,6 +158,11 @@ class TZABaseArchiver {
   TZAOnDiskFullEvent OnDiskFull;
   TZAOnStoreFileEvent OnStoreFile;
   TZAOnExtractFileEvent OnExtractFile;
+  // After an entry has been written in full to the file `FileName`: its
+  // size and the SHA-256 of the decoded bytes, so that the caller can tell
+  // later that the file still holds them. Hashing is done only while a
+  // handler is assigned.
+  TZAFileExtractedEvent OnFileExtracted;
 
   // Sets a published property from the text of a stored window description
   // ("Options.OEMFileNames" = "True", "CompressionLevel" = "clFastest", ...).
@@ -347,6 +355,9 @@ class TZABaseArchiver {
   std::int32_t selectedCount_ = 0;
   std::int32_t processedCount_ = 0;
   std::uint64_t bytesProduced_ = 0;
+  // What extraction wrote to the current file, while OnFileExtracted wants it.
+  TZASha256* outputHash_ = nullptr;
+  std::uint64_t outputHashed_ = 0;
   std::uint64_t expectedSize_ = 2;
   TZAProcessOperation operation_ = poExtract;
   std::u16string currentFileName_;

@@ -2,6 +2,7 @@
 // The primitives the entry ciphers are built from. Each platform supplies
 // them from its own well-kept library (libcrypto on POSIX, CNG on Windows);
 // the ciphers see only this interface.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -42,6 +43,26 @@ class TZAHmacSha1 {
   ~TZAHmacSha1();
   TZAHmacSha1(const TZAHmacSha1&) = delete;
   TZAHmacSha1& operator=(const TZAHmacSha1&) = delete;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// SHA-256, to tell later that a file still holds the bytes extraction wrote.
+class TZASha256 {
+ public:
+  static constexpr std::size_t kDigestSize = 32;
+  using Digest = std::array<std::uint8_t, kDigestSize>;
+  void Update(const std::uint8_t* data, std::size_t size);
+  // Ends the hash and starts the next. False when the library failed at any
+  // point: a hash that failed never matches anything.
+  bool Final(Digest& digest);
+
+  TZASha256();
+  ~TZASha256();
+  TZASha256(const TZASha256&) = delete;
+  TZASha256& operator=(const TZASha256&) = delete;
 
  private:
   struct State;

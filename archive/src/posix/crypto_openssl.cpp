@@ -78,6 +78,28 @@ void TZAHmacSha1::Final(std::uint8_t digest[kDigestSize]) {
   state_->keyed = false;
 }
 
+struct TZASha256::State {
+  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+  bool ok = false;
+  void Start() { ok = ctx && EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr) == 1; }
+  ~State() { EVP_MD_CTX_free(ctx); }
+};
+
+TZASha256::TZASha256() : state_(std::make_unique<State>()) { state_->Start(); }
+TZASha256::~TZASha256() = default;
+
+void TZASha256::Update(const std::uint8_t* data, std::size_t size) {
+  if (state_->ok && size) state_->ok = EVP_DigestUpdate(state_->ctx, data, size) == 1;
+}
+
+bool TZASha256::Final(Digest& digest) {
+  unsigned length = 0;
+  const bool ok = state_->ok && EVP_DigestFinal_ex(state_->ctx, digest.data(), &length) == 1 &&
+                  length == kDigestSize;
+  state_->Start();
+  return ok;
+}
+
 namespace {
 
 void PutBig32(std::uint32_t v, std::uint8_t* p) {

@@ -46,6 +46,11 @@ BCRYPT_ALG_HANDLE HmacSha1() {
   return provider.handle;
 }
 
+BCRYPT_ALG_HANDLE Sha256() {
+  static Provider provider(BCRYPT_SHA256_ALGORITHM, 0);
+  return provider.handle;
+}
+
 // A key or hash object, destroyed with the function CNG pairs with it.
 template <NTSTATUS(WINAPI* Destroy)(BCRYPT_HANDLE)>
 struct OwnedHandle {
@@ -115,6 +120,33 @@ void TZAHmacSha1::Final(std::uint8_t digest[kDigestSize]) {
   if (!state_->handle || BCryptFinishHash(state_->handle, digest, kDigestSize, 0) < 0)
     for (std::size_t i = 0; i < kDigestSize; ++i) digest[i] = 0;
   state_->Drop();
+}
+
+struct TZASha256::State : OwnedHandle<BCryptDestroyHash> {
+  bool ok = false;
+  void Start() {
+    Drop();
+    ok = Sha256() && BCryptCreateHash(Sha256(), &handle, nullptr, 0, nullptr, 0, 0) >= 0;
+    if (!ok) handle = nullptr;
+  }
+};
+
+TZASha256::TZASha256() : state_(std::make_unique<State>()) { state_->Start(); }
+TZASha256::~TZASha256() = default;
+
+void TZASha256::Update(const std::uint8_t* data, std::size_t size) {
+  while (state_->ok && size > 0) {
+    ULONG piece = size < kMaxUlong ? static_cast<ULONG>(size) : kMaxUlong;
+    state_->ok = BCryptHashData(state_->handle, Bytes(data), piece, 0) >= 0;
+    data += piece;
+    size -= piece;
+  }
+}
+
+bool TZASha256::Final(Digest& digest) {
+  const bool ok = state_->ok && BCryptFinishHash(state_->handle, digest.data(), kDigestSize, 0) >= 0;
+  state_->Start();
+  return ok;
 }
 
 bool ZAPbkdf2HmacSha1(std::string_view password, const std::uint8_t* salt, std::size_t saltSize,

@@ -39,6 +39,24 @@ class TextFile {
   virtual bool ReadLine(std::string& line, std::size_t limit, bool& longer) = 0;
 };
 
+// A file opened so that nobody can write, rename or delete it, nor the
+// folder it lies in, while it is held. (The POSIX stand-in can stop no other
+// writer; it only opens without following links.)
+class HeldFile {
+ public:
+  virtual ~HeldFile() = default;
+  // Reads on from the file's start: the bytes read, fewer at the end, -1 on
+  // failure.
+  virtual std::int64_t Read(std::span<std::uint8_t> buffer) = 0;
+};
+
+// A folder opened so that nobody can rename or delete it, and so put a link
+// in its place, while it is held. (Not on the POSIX stand-in.)
+class HeldFolder {
+ public:
+  virtual ~HeldFolder() = default;
+};
+
 // An open registry key of the current user; 0 is none.
 using RegistryKey = std::uintptr_t;
 
@@ -87,8 +105,20 @@ class System {
   // have passed or the pump has ended (false). `done` is asked between
   // passes, so it sees what the messages changed.
   virtual bool WaitUntil(const std::function<bool()>& done, std::int32_t ms, const MessagePump& pump);
-  // Deletes the folder and everything below it; true on success.
+  // Deletes the folder and everything below it; true on success. Links
+  // (symbolic links, junctions) are removed as links, never followed: nothing
+  // outside the folder is touched. A folder that is itself a link loses the
+  // link only.
   virtual bool DeleteFolder(const std::string& path) = 0;
+  // When `path` (trailing separators aside) is a symbolic link or junction,
+  // removes the link itself, never what it points to; true when one went.
+  virtual bool RemoveLink(const std::string& path) = 0;
+  // Opens an existing regular file that is no link, in a folder that is no
+  // link, and holds both (see HeldFile); null when it cannot.
+  virtual std::unique_ptr<HeldFile> HoldFile(const std::string& path) = 0;
+  // Opens an existing folder that is no link and holds it (see HeldFolder);
+  // null when it cannot.
+  virtual std::unique_ptr<HeldFolder> HoldFolder(const std::string& path) = 0;
   // Creates one folder level; false when it exists or cannot be made.
   virtual bool CreateFolder(const std::string& path) = 0;
 

@@ -63,6 +63,8 @@ class WideFile {
 
 bool WideFileExists(std::u16string_view name);       // a directory does not count
 bool WideDirectoryExists(std::u16string_view name);
+// A symbolic link or junction (any reparse point on Windows), not followed.
+bool WideIsLink(std::u16string_view name);
 bool WideCreateDirectory(std::u16string_view name);  // one level; false if it fails
 bool WideRemoveDirectory(std::u16string_view name);  // an empty one
 bool WideDeleteFile(std::u16string_view name);

@@ -20,6 +20,7 @@
 #include "path_posix.h"
 #include "registry_posix.h"
 #include "resources_posix.h"
+#include "working_files_posix.h"
 #include "sys/system.h"
 
 namespace sys {
@@ -121,6 +122,12 @@ class PosixSystem final : public System {
     return !error;
   }
 
+  bool RemoveLink(const std::string& path) override { return posix::RemoveLink(path); }
+
+  std::unique_ptr<HeldFile> HoldFile(const std::string& path) override { return posix::HoldFile(path); }
+
+  std::unique_ptr<HeldFolder> HoldFolder(const std::string& path) override { return posix::HoldFolder(path); }
+
   bool CreateFolder(const std::string& path) override {
     std::string target = StripTrailingSeparators(posix::ToPosixPath(path));
     return !target.empty() && mkdir(target.c_str(), 0777) == 0;
@@ -168,8 +175,18 @@ class PosixSystem final : public System {
 
   int WriteNewFile(const std::string& path, std::span<const std::uint8_t> data) override {
     const std::string target = posix::ToPosixPath(path);
-    int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return errno;
+    // Never into what is there: a link or a second name of another file in
+    // its place would have us write elsewhere. The name is removed and a new
+    // file made, which fails should something come back in between.
+    int fd = -1;
+    for (int attempt = 0; attempt < 4 && fd < 0; ++attempt) {
+      struct stat st;
+      if (lstat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return EISDIR;
+      if (unlink(target.c_str()) != 0 && errno != ENOENT) return errno;
+      fd = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      if (fd < 0 && errno != EEXIST) return errno;
+    }
+    if (fd < 0) return EEXIST;
     int error = 0;
     auto size = static_cast<std::int64_t>(data.size());
     if (posix::TransferAll(size, error, [&](std::int64_t at, std::size_t n) {

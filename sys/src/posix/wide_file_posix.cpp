@@ -180,6 +180,11 @@ bool WideDirectoryExists(std::u16string_view name) {
   return stat(NativeName(name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool WideIsLink(std::u16string_view name) {
+  struct stat st;
+  return lstat(NativeName(name).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 bool WideCreateDirectory(std::u16string_view name) { return ::mkdir(NativeName(name).c_str(), 0777) == 0; }
 
 bool WideRemoveDirectory(std::u16string_view name) { return ::rmdir(NativeName(name).c_str()) == 0; }

@@ -11,6 +11,7 @@
 #include "admin_win32.h"
 #include "launch_win32.h"
 #include "processes_win32.h"
+#include "working_files_win32.h"
 #include "sys/system.h"
 
 namespace sys {
@@ -30,16 +31,15 @@ class Win32System final : public System {
 
   std::uint32_t GetTickCount() override { return ::GetTickCount(); }
 
-  bool DeleteFolder(const std::string& path) override {
-    // The shell takes a list of paths ending in two NULs.
-    std::string from = path;
-    from.push_back('\0');
-    SHFILEOPSTRUCTA operation = {};
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = from.c_str();
-    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION;
-    return SHFileOperationA(&operation) == 0;
-  }
+  // Not SHFileOperation: older shells follow junctions inside the folder
+  // and delete what lies behind them, outside the folder.
+  bool DeleteFolder(const std::string& path) override { return win32::DeleteTree(path); }
+
+  bool RemoveLink(const std::string& path) override { return win32::RemoveLink(path); }
+
+  std::unique_ptr<HeldFile> HoldFile(const std::string& path) override { return win32::HoldFile(path); }
+
+  std::unique_ptr<HeldFolder> HoldFolder(const std::string& path) override { return win32::HoldFolder(path); }
 
   bool CreateFolder(const std::string& path) override {
     return CreateDirectoryA(path.c_str(), nullptr) != FALSE;
@@ -79,8 +79,17 @@ class Win32System final : public System {
   }
 
   int WriteNewFile(const std::string& path, std::span<const std::uint8_t> data) override {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+    // Never into what is there: a link or a second name of another file in
+    // its place would have us write elsewhere. The name is removed and a new
+    // file made, which fails should something come back in between.
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 4 && file == INVALID_HANDLE_VALUE; ++attempt) {
+      if (!DeleteFileA(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND)
+        return static_cast<int>(GetLastError());
+      file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return static_cast<int>(GetLastError());
+    }
+    if (file == INVALID_HANDLE_VALUE) return ERROR_FILE_EXISTS;
     size_t done = 0;
     int error = 0;
     while (done < data.size() && error == 0) {

@@ -153,6 +153,15 @@ bool WideDirectoryExists(std::u16string_view name) {
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool WideIsLink(std::u16string_view name) {
+  // Trailing separators would make the system look through the link.
+  std::wstring path = Native(name);
+  while (path.size() > 1 && (path.back() == L'\\' || path.back() == L'/') && path[path.size() - 2] != L':')
+    path.pop_back();
+  DWORD a = GetFileAttributesW(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 bool WideCreateDirectory(std::u16string_view name) { return CreateDirectoryW(Native(name).c_str(), nullptr) != 0; }
 
 bool WideRemoveDirectory(std::u16string_view name) { return RemoveDirectoryW(Native(name).c_str()) != 0; }

@@ -132,6 +132,63 @@ TEST(PosixSystem, FoldersAreMadeAndDeletedTheWindowsWay) {
   EXPECT_FALSE(s.DeleteFolder(""));
 }
 
+TEST(PosixSystem, WaitUntilEndsWhenDoneWhenTheWindowHasGoneOrAtTheBound) {
+  System& s = Platform();
+  int passes = 0;
+  auto nap = [](std::uint32_t ms) { usleep(ms * 1000 / 4); };
+  // `done` sees what the messages of the same pass did.
+  EXPECT_TRUE(s.WaitUntil([&] { return passes == 3; }, 60000, {[&] { ++passes; }, nap}));
+  EXPECT_EQ(passes, 3);
+  bool gone = false;
+  EXPECT_FALSE(s.WaitUntil([] { return false; }, 60000, {[&] { gone = true; }, nap, [&] { return gone; }}));
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(s.WaitUntil([] { return false; }, 30, {nullptr, nap}));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(29));
+}
+
+TEST(PosixSystem, OnlyRegularFilesReachedWithoutLinksAreHeld) {
+  System& s = Platform();
+  TempDir dir;
+  const std::string base = dir.str();
+  fs::create_directory(base + "/work");
+  std::ofstream(base + "/work/certmgr.exe") << "the tool";
+  auto held = s.HoldFile(base + "\\work\\certmgr.exe");
+  ASSERT_TRUE(held);
+  std::string content;
+  std::uint8_t buffer[3];
+  for (std::int64_t n; (n = held->Read(buffer)) > 0;) content.append(buffer, buffer + n);
+  EXPECT_EQ(content, "the tool");
+
+  fs::create_symlink(base + "/work/certmgr.exe", base + "/work/link.exe");
+  fs::create_directory_symlink(base + "/work", base + "/alias");
+  EXPECT_FALSE(s.HoldFile(base + "\\work\\link.exe"));
+  EXPECT_FALSE(s.HoldFile(base + "\\alias\\certmgr.exe"));
+  EXPECT_FALSE(s.HoldFile(base + "\\work"));
+  EXPECT_FALSE(s.HoldFile(base + "\\work\\missing.exe"));
+
+  // A link goes, never what it points to; a real folder is no link.
+  EXPECT_TRUE(s.RemoveLink(base + "\\alias\\"));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(base + "/alias")));
+  EXPECT_TRUE(fs::exists(base + "/work/certmgr.exe"));
+  EXPECT_FALSE(s.RemoveLink(base + "\\work\\"));
+  EXPECT_TRUE(fs::is_directory(base + "/work"));
+}
+
+TEST(PosixSystem, NewFileTakesThePlaceOfALinkInsteadOfWritingThroughIt) {
+  TempDir dir;
+  const std::string base = dir.str();
+  std::ofstream(base + "/victim.dll") << "keep";
+  fs::create_symlink(base + "/victim.dll", base + "/tempEE.zip");
+  const std::uint8_t data[] = {'P', 'K'};
+  EXPECT_EQ(Platform().WriteNewFile(base + "\\tempEE.zip", data), 0);
+  EXPECT_FALSE(fs::is_symlink(base + "/tempEE.zip"));
+  EXPECT_EQ(fs::file_size(base + "/tempEE.zip"), 2u);
+  std::ifstream victim(base + "/victim.dll");
+  std::string text;
+  victim >> text;
+  EXPECT_EQ(text, "keep");
+}
+
 TEST(PosixSystem, CopyNeverOverwritesWhenAskedNotTo) {
   TempDir dir;
   const std::string base = dir.str();

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "admin_win32.h"
 #include "processes_win32.h"
 #include "sys/system.h"
@@ -77,6 +79,41 @@ TEST(Win32System, DeleteFolderRemovesATreeGivenWithATrailingBackslash) {
   EXPECT_TRUE(Platform().DeleteFolder(base + "\\"));
   EXPECT_EQ(GetFileAttributesA(base.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_FALSE(Platform().DeleteFolder(base + "\\"));
+}
+
+TEST(Win32System, AHeldFileCanBeReadAndRunButNotChangedRenamedOrDeleted) {
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  const std::string base = std::string(temp) + "rovend-hold-test";
+  Platform().DeleteFolder(base);
+  ASSERT_TRUE(Platform().CreateFolder(base));
+  const std::string file = base + "\\certmgr.exe";
+  ASSERT_EQ(Platform().WriteNewFile(file, std::vector<std::uint8_t>{'M', 'Z'}), 0);
+  {
+    auto held = Platform().HoldFile(file);
+    ASSERT_TRUE(held);
+    std::uint8_t buffer[4];
+    EXPECT_EQ(held->Read(buffer), 2);
+    HANDLE writer = CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+    EXPECT_FALSE(MoveFileA(file.c_str(), (base + "\\moved.exe").c_str()));
+    EXPECT_FALSE(DeleteFileA(file.c_str()));
+    EXPECT_FALSE(MoveFileA(base.c_str(), (base + "-moved").c_str()));
+    // Readers, as a copy or the program loader, are let in.
+    EXPECT_TRUE(CopyFileA(file.c_str(), (base + "\\copy.exe").c_str(), TRUE));
+  }
+  {
+    auto folder = Platform().HoldFolder(base + "\\");
+    ASSERT_TRUE(folder);
+    EXPECT_FALSE(MoveFileA(base.c_str(), (base + "-moved").c_str()));
+    EXPECT_FALSE(Platform().HoldFolder(file));
+  }
+  EXPECT_TRUE(DeleteFileA(file.c_str()));
+  EXPECT_FALSE(Platform().HoldFile(file));
+  EXPECT_FALSE(Platform().HoldFile(base));
+  EXPECT_TRUE(Platform().DeleteFolder(base));
 }
 
 TEST(Win32System, DelayWaitsWithoutSpinning) {
