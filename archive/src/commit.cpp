@@ -243,10 +243,14 @@ class TZACommit {
       if (bigOffset) throw EZAException(43, &a_, {shown});
     }
     std::vector<std::uint64_t> values;
+    values.reserve(3);
     h.UncompressedSize = bigSizes ? 0xFFFFFFFF : static_cast<std::uint32_t>(unpacked);
     h.CompressedSize = bigSizes ? 0xFFFFFFFF : static_cast<std::uint32_t>(packed);
     h.LocalHeaderOffset = bigOffset ? 0xFFFFFFFF : static_cast<std::uint32_t>(offset);
-    if (bigSizes) values.insert(values.end(), {unpacked, packed});
+    if (bigSizes) {
+      values.push_back(unpacked);
+      values.push_back(packed);
+    }
     if (bigOffset) values.push_back(offset);
     h.DiskNumberStart = 0;
     TZAExtraWriter extra;
