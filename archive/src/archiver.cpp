@@ -187,7 +187,14 @@ void TZABaseArchiver::ReleaseArchive() {
 
 void TZABaseArchiver::CloseArchive() {
   if (open_) {
-    // No update can be pending: the writing side is not part of this engine.
+    if (updateLevel_ > 0) {
+      updateLevel_ = 1;
+      try {
+        EndUpdate();
+      } catch (...) {
+      }
+      updateLevel_ = 0;
+    }
     try {
       if (stream_ && stream_->Size() == 0) WriteEmptyDirectory(*stream_);
     } catch (...) {

@@ -11,7 +11,6 @@ Without --tree, zarc is built in build/bench-archive (Release, no
 sanitizers), where the archives are also written (deterministically) and
 extracted.
 """
-import argparse
 import os
 import random
 import shutil
@@ -20,7 +19,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from extract_bench import build, text_block  # noqa: E402
-from wholeprocess import measure  # noqa: E402
+from wholeprocess import measure, tree_and_runs  # noqa: E402
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
@@ -58,10 +57,7 @@ def make(tree, inputs):
 
 
 def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--tree", default=os.path.join(ROOT, "build", "bench-archive"))
-    ap.add_argument("--runs", type=int, default=5)
-    args = ap.parse_args()
+    args = tree_and_runs(ROOT)
     build(args.tree)
     zarc = os.path.join(args.tree, "bin", "zarc")
     inputs = os.path.join(args.tree, "split-inputs")

@@ -1,5 +1,6 @@
 """Whole-process timing shared by the archive benchmarks: median wall time
 and peak resident memory (from /usr/bin/time -v) over several runs."""
+import argparse
 import os
 import shutil
 import statistics
@@ -34,3 +35,12 @@ def measure(cmd, runs, fresh_dir=None):
     if fresh_dir:
         shutil.rmtree(fresh_dir, ignore_errors=True)
     return statistics.median(walls), max(peaks)
+
+
+def tree_and_runs(root):
+    """The options every archive benchmark takes: the build tree its tools
+    are built in (and its archives written to), and the number of runs."""
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--tree", default=os.path.join(root, "build", "bench-archive"))
+    ap.add_argument("--runs", type=int, default=5)
+    return ap.parse_args()

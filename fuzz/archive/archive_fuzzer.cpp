@@ -4,13 +4,15 @@
 // pass the password check; a rejected password skips the entry.
 //
 // The last byte also picks whether the input is one archive or, without
-// that byte, is cut into volumes of a split set (of 32 to 1024 bytes, the
-// last one taking what is left, named in either scheme), so the volume
-// probe, the directory spread over volumes and reads that run on into the
-// next volume get the same inputs.
+// that byte, is cut into volumes (of 32 to 512 bytes, the last one taking
+// what is left): a split set named in either scheme, or the disks of a
+// spanned set swapped in one drive as the boxes ask, so the volume probe,
+// the directory spread over volumes and reads that run on into the next
+// volume get the same inputs.
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <vector>
 
 #include "archive/archiver.h"
 
@@ -27,7 +29,41 @@ class FuzzVolumes : public za::TZipArchiver {
     if (it == files.end()) throw za::EFOpenError(u"Cannot open file");
     return std::make_unique<za::TZABufferStream>(it->second.first, it->second.second);
   }
-  bool OnRemovableMedia(const std::u16string&) override { return false; }
+  bool OnRemovableMedia(const std::u16string&) override { return removable; }
+
+ public:
+  bool removable = false;
+};
+
+const char16_t kDrive[] = u"A:\\f.zip";
+
+// One drive, one disk in it at a time: each box puts in the disk it asks
+// for, or is cancelled when there is no such disk.
+class FuzzDrive : public za::TZAUserDialogs {
+ public:
+  using Disks = std::vector<std::pair<const std::uint8_t*, std::size_t>>;
+  FuzzDrive(FuzzVolumes& zip, const Disks& disks) : zip_(zip), disks_(disks) {}
+  za::TZAAction ConfirmFailure(const std::u16string&, bool) override { return za::fxaIgnore; }
+  TOverwriteAnswer ConfirmOverwrite(const std::u16string&) override { return oaNo; }
+  bool AskPassword(const std::u16string&, std::string&) override { return false; }
+  bool ConfirmVolume(const std::u16string& text) override {
+    std::size_t disk = disks_.size();  // the last one, unless named
+    const std::u16string numbered = u"Please insert disk #";
+    if (text == u"Please insert the first disk") {
+      disk = 1;
+    } else if (text.compare(0, numbered.size(), numbered) == 0) {
+      disk = 0;
+      for (std::size_t i = numbered.size(); i < text.size() && disk <= disks_.size(); ++i)
+        disk = disk * 10 + static_cast<std::size_t>(text[i] - u'0');
+    }
+    if (disk == 0 || disk > disks_.size()) return false;
+    zip_.files[kDrive] = disks_[disk - 1];
+    return true;
+  }
+
+ private:
+  FuzzVolumes& zip_;
+  const Disks& disks_;
 };
 
 std::u16string Digits(std::size_t n, std::size_t width) {
@@ -41,6 +77,8 @@ std::u16string Digits(std::size_t n, std::size_t width) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   za::TZABufferStream stream(data, size);
   FuzzVolumes zip;
+  FuzzDrive::Disks disks;
+  FuzzDrive drive(zip, disks);
   std::uint8_t last = size ? data[size - 1] : 0;
   // The last byte picks the name decoding, so both paths get exercised,
   // and with it what zarc asks beyond the setup program: UTF-8 flagged
@@ -50,17 +88,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   zip.SetPaddedEndRecord(last & 1);
   try {
     if (last & 2) {
-      std::size_t volume = ((last >> 3) + 1u) * 32u;
-      bool numbered = last & 4;
+      std::size_t volume = (((last >> 3) & 15u) + 1u) * 32u;
+      bool numbered = last & 4, spanned = last & 0x80;
       std::size_t bytes = size - 1;
       std::size_t count = bytes > volume ? (bytes - 1) / volume + 1 : 1;
       for (std::size_t i = 0, at = 0; i < count; ++i, at += volume) {
         std::size_t n = i + 1 == count ? bytes - at : volume;
         std::u16string name = numbered ? u"f.zip." + Digits(i + 1, 3)
                                        : (i + 1 == count ? u"f.zip" : u"f.z" + Digits(i + 1, 2));
-        zip.files[name] = {data + at, n};
+        if (spanned)
+          disks.emplace_back(data + at, n);
+        else
+          zip.files[name] = {data + at, n};
       }
-      zip.SetFileName(numbered ? u"f.zip.001" : u"f.zip");
+      if (spanned) {
+        zip.SetDialogs(&drive);
+        zip.removable = true;
+        zip.files[kDrive] = disks.back();
+      }
+      zip.SetFileName(spanned ? kDrive : numbered ? u"f.zip.001" : u"f.zip");
       zip.OpenArchive(za::kZAModeReadOnly);
     } else {
       zip.OpenArchive(stream);

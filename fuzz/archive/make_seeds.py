@@ -129,7 +129,8 @@ with tempfile.TemporaryDirectory() as tmp:
 
 # Split sets for the volume mode of the fuzzer: the seed is the volumes one
 # after the other and a last byte that asks for volumes of 64 bytes (named
-# ".z01" ... ".zip", or ".001" ... with 4 set). Offsets count within each
+# ".z01" ... ".zip", or ".001" ... with 4 set, or disks of a spanned set
+# with 0x80 set). Offsets count within each
 # volume, as Info-ZIP writes them. The end record (and the Zip64 locator)
 # must lie wholly in the last volume: the last entry grows until they do.
 def split_set(entries, volume, zip64=False):
@@ -175,4 +176,5 @@ split_entries = [(b"one.bin", bytes((i * 7 + 3) & 0xFF for i in range(150))), (b
 save("split-z.zip", split_set(split_entries, 64) + bytes([(1 << 3) | 2]))
 save("split-numbered.zip", split_set(split_entries, 64) + bytes([(1 << 3) | 4 | 2]))
 save("split-zip64.zip", split_set(split_entries, 64, zip64=True) + bytes([(1 << 3) | 2]))
+save("spanned.zip", split_set(split_entries, 64) + bytes([0x80 | (1 << 3) | 2]))
 save("pieces.zip", plain + bytes([(1 << 3) | 4 | 2]))

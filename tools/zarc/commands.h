@@ -89,6 +89,10 @@ bool ReportUnmatched(const za::TZAWideStrings& unmatched, bool nothingSelected, 
                      const Reporter& report, Outcome& outcome);
 
 int List(za::TZipArchiver& zip, const Settings& settings);
+// The writing commands (create, add, delete, rename, comment): the exit
+// status, or -1 when args[0] names none of them.
+int RunWriteCommand(const std::vector<std::u16string>& args);
+const char* WriteUsage();
 int Process(za::TZipArchiver& zip, const Settings& settings);
 
 }  // namespace zarc

@@ -155,7 +155,8 @@ int Run(const std::vector<std::u16string>& args) {
     return Status::kUsage;
   }
   if (args[0] == u"-h" || args[0] == u"--help") {
-    std::printf("%s\n%s\nzarc COMMAND --help tells a command's options.\n\n%s", kUsage, kMasks, kStatuses);
+    std::printf("%s%s\n%s\nzarc COMMAND --help tells a command's options.\n\n%s", kUsage, WriteUsage(), kMasks,
+                kStatuses);
     return kOk;
   }
   if (args[0] == u"--version") {
@@ -165,6 +166,7 @@ int Run(const std::vector<std::u16string>& args) {
     std::printf("zarc %s (archive engine %s)\n", ROVEND_TOOLS_VERSION, engine.c_str());
     return kOk;
   }
+  if (int status = RunWriteCommand(args); status >= 0) return status;
   Settings settings;
   if (!ParseCommand(args[0], settings.command)) return UsageError("unknown command '" + sys::WideToUtf8(args[0]) + "'");
   za::TZipArchiver zip;

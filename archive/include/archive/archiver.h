@@ -1,8 +1,7 @@
 #pragma once
 // The archive component: TZABaseArchiver with its published
 // properties, events and the operations OpenArchive and CloseArchive, and
-// TZipArchiver on top of it. The writing side of the component is left out:
-// a new archive is only ever an empty one.
+// TZipArchiver on top of it.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -194,6 +193,46 @@ class TZABaseArchiver {
   // on its own, it raises the progress events as for a batch of one entry.
   void ExtractItemToStream(std::int32_t index, TZAStream& stream);
 
+  // ---- writing. Operations inside BeginUpdate/EndUpdate are collected and
+  // written once, when the outermost EndUpdate commits them; outside a
+  // transaction each operation commits by itself. A commit writes a new
+  // archive and puts it in the place of the old one only once it is
+  // complete: a failure leaves the old archive as it was.
+  void BeginUpdate();
+  void EndUpdate();
+  // Files from disk by mask (a file, a folder or a pattern; relative to
+  // BaseDir), with Options.Recurse and Options.StorePath. Update replaces
+  // an entry only by a newer file; Move deletes the files once committed.
+  void AddFiles(std::u16string_view fileMask, std::int32_t searchAttr = 10431, std::u16string_view exclusionMask = u"");
+  void AddFiles();  // by FileMasks and ExclusionMasks
+  void UpdateFiles(std::u16string_view fileMask, std::int32_t searchAttr = 10431,
+                   std::u16string_view exclusionMask = u"");
+  void MoveFiles(std::u16string_view fileMask, std::int32_t searchAttr = 10431,
+                 std::u16string_view exclusionMask = u"");
+  // An entry named `fileName` from a stream (read from its current position
+  // at commit; the stream must live until then unless copied) or a buffer.
+  void AddFromStream(std::u16string_view fileName, TZAStream& stream, bool copyToBuffer = true);
+  void AddFromBuffer(std::u16string_view fileName, const void* data, std::size_t size);
+  void DeleteFiles(std::u16string_view fileMask, std::int32_t searchAttr = 10431,
+                   std::u16string_view exclusionMask = u"");
+  // By index, inside a transaction only (native errors 21/22, 24/25).
+  void DeleteItem(std::int32_t index);
+  void RenameItem(std::int32_t index, std::u16string_view newName);
+  void ChangeItemAttr(std::int32_t index, std::uint32_t attributes);
+  void ChangeItemComment(std::int32_t index, std::string_view comment);
+  // False when no entry has the old name or another already has the new one.
+  bool RenameFile(std::u16string_view oldName, std::u16string_view newName);
+  void ChangeFilesAttr(std::u16string_view fileMask, std::uint32_t attributes);
+  void ChangeFilesComment(std::u16string_view fileMask, std::string_view comment);
+  std::string ZipComment() const;
+  void SetZipComment(std::string_view comment);
+  // Names of new entries that the code page cannot hold exactly are
+  // written as UTF-8 with flag bit 11, as other zip tools write them. Off
+  // by default: names go into the OEM (or ANSI) code page, with the Unicode
+  // name block while UnicodeFilenames is on.
+  bool Utf8NamesOnWrite() const { return utf8NamesOnWrite_; }
+  void SetUtf8NamesOnWrite(bool value) { utf8NamesOnWrite_ = value; }
+
   // The dialogs that answer events without a handler (nullptr: the
   // process-wide default).
   void SetDialogs(TZAUserDialogs* dialogs) { dialogs_ = dialogs; }
@@ -307,6 +346,15 @@ class TZABaseArchiver {
   // stream).
   std::uint32_t EntryVolume(const TDirItem& entry) const;
 
+  friend class TZAUpdater;
+  friend class TZACommit;
+  // Writes the pending changes; see update.cpp.
+  void CommitUpdate();
+  // Reads the directory of the archive stream again (an empty stream is a
+  // new archive).
+  void ReloadDirectory();
+  void CheckWritable() const;
+
   TZip64Mode zip64Mode_ = zmAuto;
   bool unicodeFilenames_ = true;
   TZACryptoAlgorithm encryptionMethod_ = caPkzipClassic;
@@ -327,6 +375,12 @@ class TZABaseArchiver {
   bool inMemory_ = false;
   bool utf8FlagNames_ = false;
   bool paddedEndRecord_ = false;
+  bool utf8NamesOnWrite_ = false;
+  // The transaction: whether anything changed, the operation it began
+  // with, and the files a move deletes once committed.
+  bool updatePending_ = false;
+  TZAProcessOperation updateOperation_ = poAdd;
+  std::vector<std::u16string> moveSources_;
   bool outputAheadEnabled_ = false;
   TZAOutputAhead* outputAhead_ = nullptr;  // of the running batch
   std::size_t entryOrdinal_ = 0;           // of the entry the batch is at, among the selected

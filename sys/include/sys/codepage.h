@@ -30,6 +30,9 @@ void AnsiToWide(std::string_view bytes, std::u16string& out);
 std::u16string AnsiToWide(std::string_view bytes);
 // UTF-16 to the ANSI code page; characters it cannot represent become '?'.
 std::string WideToAnsi(std::u16string_view text);
+// UTF-16 to the OEM code page (the inverse of OemToAnsiInPlace followed by
+// AnsiToWide); characters it cannot represent become '?'.
+std::string WideToOem(std::u16string_view text);
 
 // The platform's Unicode lower-case mapping, code unit by code unit.
 void WideLowerInPlace(std::u16string& text);

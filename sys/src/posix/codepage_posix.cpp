@@ -252,16 +252,22 @@ std::u16string AnsiToWide(std::string_view bytes) {
   return out;
 }
 
-std::string WideToAnsi(std::u16string_view text) {
-  auto ansi = Ansi();
-  if (!ansi->singleByte) return IconvFromWide(*ansi, text);
+namespace {
+
+std::string FromWide(const CodePage& page, std::u16string_view text) {
+  if (!page.singleByte) return IconvFromWide(page, text);
   std::string out(text.size(), '?');
   for (std::size_t i = 0; i < text.size(); ++i) {
-    std::uint16_t v = ansi->fromWide[text[i]];
+    std::uint16_t v = page.fromWide[text[i]];
     if (v != 0) out[i] = static_cast<char>(v - 1);
   }
   return out;
 }
+
+}  // namespace
+
+std::string WideToAnsi(std::u16string_view text) { return FromWide(*Ansi(), text); }
+std::string WideToOem(std::u16string_view text) { return FromWide(*Oem(), text); }
 
 void WideLowerInPlace(std::u16string& text) {
   const auto& table = LowerTable();

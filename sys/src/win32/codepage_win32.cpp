@@ -68,14 +68,24 @@ std::u16string AnsiToWide(std::string_view bytes) {
   return out;
 }
 
-std::string WideToAnsi(std::u16string_view text) {
+namespace {
+
+std::string FromWide(UINT page, std::u16string_view text) {
   if (text.empty()) return {};
   const auto* w = reinterpret_cast<const wchar_t*>(text.data());
-  int n = WideCharToMultiByte(AnsiPage(), 0, w, static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  int n = WideCharToMultiByte(page, 0, w, static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
   if (n <= 0) return std::string(text.size(), '?');
   std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(AnsiPage(), 0, w, static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+  WideCharToMultiByte(page, 0, w, static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
   return out;
+}
+
+}  // namespace
+
+std::string WideToAnsi(std::u16string_view text) { return FromWide(AnsiPage(), text); }
+std::string WideToOem(std::u16string_view text) {
+  unsigned cp = g_oem.load();
+  return FromWide(cp ? cp : CP_OEMCP, text);
 }
 
 void WideLowerInPlace(std::u16string& text) {

@@ -1,0 +1,541 @@
+// The commit of an update: the whole archive is written anew, entries that
+// did not change copied as they are stored, new ones encoded from their
+// sources, into a new file (or memory) that takes the old archive's place
+// only once it is complete.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <limits>
+
+#include "archive/archiver.h"
+#include "archive/writer.h"
+#include "sys/codepage.h"
+#include "sys/wide_file.h"
+
+namespace za {
+
+namespace {
+
+struct PlannedEntry {
+  CentralDirectoryHeader Header;
+  std::string Name;
+  std::vector<std::uint8_t> Extra;
+  std::string Comment;
+};
+
+bool IsAscii(std::u16string_view s) {
+  return std::all_of(s.begin(), s.end(), [](char16_t c) { return c < 0x80; });
+}
+
+std::u16string FolderOf(std::u16string_view path) {
+  std::size_t cut = path.find_last_of(u"\\/");
+  return cut == std::u16string_view::npos ? std::u16string() : std::u16string(path.substr(0, cut + 1));
+}
+
+// Copies `count` bytes of `source` from its position into `out`.
+void CopyBytes(TZAStream& source, TZAOutput& out, std::uint64_t count) {
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(count, 1 << 20)) + 1);
+  while (count > 0) {
+    std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(count, buffer.size()));
+    source.ReadBuffer(buffer.data(), static_cast<std::int64_t>(n));
+    out.Write(buffer.data(), n);
+    count -= n;
+  }
+}
+
+}  // namespace
+
+class TZACommit {
+ public:
+  explicit TZACommit(TZABaseArchiver& a) : a_(a) {}
+
+  void Run() {
+    bool toFile = a_.ownsStream_ && !a_.inMemory_;
+    std::u16string temp;
+    std::unique_ptr<TZAStream> out;
+    if (toFile) {
+      try {
+        temp = CreateTemp(a_.TempDir().empty() ? FolderOf(a_.FileName()) : a_.TempDir(), out);
+      } catch (...) {
+        a_.ReloadDirectory();
+        throw;
+      }
+    } else {
+      out = std::make_unique<TZAMemoryStream>();
+    }
+    bool written;
+    try {
+      written = WriteArchive(*out);
+      if (written && toFile && !static_cast<TZAFileStream&>(*out).File().Flush()) {
+        EWriteError e;
+        e.SystemError = out->LastError();
+        throw e;
+      }
+    } catch (...) {
+      Abandon(out, temp);
+      throw;
+    }
+    if (!written) {
+      Abandon(out, temp);
+      return;
+    }
+    if (toFile)
+      InstallFile(std::move(out), temp);
+    else
+      InstallStream(std::move(out));
+  }
+
+ private:
+  // Drops the new archive and reads the old one again: what a transaction
+  // changed in the directory did not happen.
+  void Abandon(std::unique_ptr<TZAStream>& out, const std::u16string& temp) {
+    out.reset();
+    if (!temp.empty()) sys::WideDeleteFile(temp);
+    a_.ReloadDirectory();
+  }
+
+  std::u16string CreateTemp(std::u16string folder, std::unique_ptr<TZAStream>& out) {
+    if (!folder.empty() && folder.back() != u'\\' && folder.back() != u'/') folder += u'\\';
+    auto seed = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    seed ^= reinterpret_cast<std::uintptr_t>(this);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      char tag[32];
+      std::snprintf(tag, sizeof tag, "~za%08x.tmp", static_cast<unsigned>((seed >> 7) + attempt * 2654435761u));
+      std::u16string name = folder + std::u16string(tag, tag + std::char_traits<char>::length(tag));
+      sys::WideFile file;
+      if (file.CreateNew(name)) {
+        out = std::make_unique<TZAFileStream>(std::move(file), name);
+        return name;
+      }
+      if (sys::WideFileExists(name)) continue;
+      break;
+    }
+    throw EZAException(19, &a_, {folder + u"~za*.tmp"});
+  }
+
+  // ---- the new archive
+
+  bool WriteArchive(TZAStream& stream) {
+    TZAOutput out(stream);
+    TZADirManager& dir = *a_.dirManager_;
+    TZAStream* old = a_.stream_;
+    std::int64_t oldSize = old ? old->Size() : 0;
+    if (oldSize > 0 && dir.PrefixLength > 0) {
+      // A self-extractor's stub (or whatever lies in front) stays in front.
+      old->SetPosition(0);
+      CopyBytes(*old, out, static_cast<std::uint64_t>(std::min(dir.PrefixLength, oldSize)));
+    } else if (oldSize == 0 && !a_.SFXStub().empty()) {
+      std::unique_ptr<TZAFileStream> stub;
+      try {
+        stub = std::make_unique<TZAFileStream>(a_.SFXStub(), fmOpenRead | fmShareDenyWrite);
+      } catch (const EStreamError&) {
+        throw EZAException(33, &a_, {a_.SFXStub()});
+      }
+      CopyBytes(*stub, out, static_cast<std::uint64_t>(stub->Size()));
+    }
+
+    TZADirArray& items = dir.Items;
+    std::vector<PlannedEntry> planned;
+    planned.reserve(static_cast<std::size_t>(items.Count()));
+    total_ = 0;
+    for (std::int32_t i = 0; i < items.Count(); ++i)
+      if (items.GetItem(i).IsNew) ++total_;
+    done_ = 0;
+    bool cancel = false;
+    if (a_.OnOverallProgress) a_.OnOverallProgress(&a_, 0.0, a_.updateOperation_, ppStart, cancel);
+    if (cancel) return false;
+    for (std::int32_t i = 0; i < items.Count(); ++i) {
+      TDirItem& item = items.ItemAt(i);
+      std::u16string shown = item.EntryName;
+      std::replace(shown.begin(), shown.end(), u'/', u'\\');
+      TZAAction action;
+      do {
+        action = fxaIgnore;
+        std::uint64_t start = out.Position();
+        try {
+          PlannedEntry entry;
+          bool kept = item.IsNew ? WriteNew(out, item, shown, entry) : CopyOld(out, *old, item, entry);
+          if (!kept) return false;
+          planned.push_back(std::move(entry));
+          break;
+        } catch (const EZAException& e) {
+          out.Truncate(start);
+          if (a_.OnProcessFileFailure)
+            a_.OnProcessFileFailure(&a_, shown, item.IsNew ? a_.updateOperation_ : poUpdate, e.NativeError,
+                                    e.ErrorCode, e.Message(), action);
+          else
+            action = a_.DefaultFailureAnswer(e);
+          if (action == fxaAbort) return false;
+        }
+      } while (action == fxaRetry);
+    }
+
+    TZAEndOfDirectory end;
+    end.DirectoryOffset = out.Position();
+    for (const PlannedEntry& e : planned) ZAWriteCentralHeader(out, e.Header, e.Name, e.Extra, e.Comment);
+    end.Entries = planned.size();
+    end.DirectorySize = out.Position() - end.DirectoryOffset;
+    end.VersionMadeBy = MadeBy();
+    end.Comment = dir.ZipComment;
+    // An empty archive has nothing for Zip64 to describe, and readers look
+    // for a Zip64 end record only behind something.
+    bool zip64 = (a_.zip64Mode_ == zmAlways && out.Position() > 0) || end.NeedsZip64() || EndsLikeALocator(planned);
+    if (zip64 && a_.zip64Mode_ == zmDisabled) throw EZAException(43, &a_, {a_.FileName()});
+    ZAWriteEndOfDirectory(out, end, zip64);
+    out.Flush();
+    if (a_.OnOverallProgress) a_.OnOverallProgress(&a_, 100.0, a_.updateOperation_, ppEnd, cancel);
+    return !cancel;
+  }
+
+  // Readers take a Zip64 locator signature 20 bytes before the end record
+  // for a locator. When the last central header (a comment, a name) puts
+  // one there by chance, only a real locator keeps the archive readable.
+  static bool EndsLikeALocator(const std::vector<PlannedEntry>& planned) {
+    if (planned.empty()) return false;
+    const PlannedEntry& e = planned.back();
+    std::string tail;
+    tail.append(e.Name).append(e.Extra.begin(), e.Extra.end()).append(e.Comment);
+    std::uint8_t raw[CentralDirectoryHeader::kSize];
+    e.Header.Store(raw);
+    std::string whole(reinterpret_cast<const char*>(raw), sizeof raw);
+    whole += tail;
+    const std::size_t at = whole.size() - Zip64EndOfCentralDirectoryLocator::kSize;
+    return GetU32(reinterpret_cast<const std::uint8_t*>(whole.data()) + at) == kZip64LocatorSignature;
+  }
+
+  std::uint16_t MadeBy() const { return a_.Options().OEMFileNames ? 20 : 0x0B14; }
+
+  // The stored bytes of a name and whether they are UTF-8 (flag bit 11).
+  std::string EncodeName(const std::u16string& name, std::uint16_t& flags, bool isNew) const {
+    if ((flags & kUtf8NameFlag) && (isNew || a_.Utf8FlagNames())) return sys::WideToUtf8(name);
+    if (isNew && a_.utf8NamesOnWrite_ && !IsAscii(name)) {
+      flags |= kUtf8NameFlag;
+      return sys::WideToUtf8(name);
+    }
+    return a_.Options().OEMFileNames ? sys::WideToOem(name) : sys::WideToAnsi(name);
+  }
+
+  // The blocks both headers carry beyond Zip64: the kept ones of an old
+  // entry, then the Unicode name.
+  void AddCommonBlocks(TZAExtraWriter& extra, const TZAExtraFields* kept, const std::u16string& name,
+                       std::uint16_t flags) const {
+    bool hadUnicode = false;
+    if (kept)
+      for (ExtraBlock b : *kept) {
+        if (b.Tag == kUnicodeNameExtraTag) {
+          hadUnicode = true;
+          continue;
+        }
+        if (b.Tag != kZip64ExtraTag) extra.Add(b.Tag, b.Data, b.Size);
+      }
+    // A UTF-8 name needs no second copy.
+    if ((a_.unicodeFilenames_ || hadUnicode) && !(flags & kUtf8NameFlag)) extra.AddUnicodeName(name);
+  }
+
+  // Central header and extra field of an entry whose data is written.
+  void Plan(PlannedEntry& entry, const TDirItem& item, CentralDirectoryHeader h, std::uint64_t offset,
+            std::uint64_t packed, std::uint64_t unpacked, const TZAExtraFields* kept, const std::u16string& shown) {
+    bool always = a_.zip64Mode_ == zmAlways;
+    bool bigSizes = always || packed >= kZip64Limit32 || unpacked >= kZip64Limit32;
+    bool bigOffset = always || offset >= kZip64Limit32;
+    if (a_.zip64Mode_ == zmDisabled) {
+      if (bigSizes) throw EZAException(41, &a_, {shown});
+      if (bigOffset) throw EZAException(43, &a_, {shown});
+    }
+    std::vector<std::uint64_t> values;
+    values.reserve(3);
+    h.UncompressedSize = bigSizes ? 0xFFFFFFFF : static_cast<std::uint32_t>(unpacked);
+    h.CompressedSize = bigSizes ? 0xFFFFFFFF : static_cast<std::uint32_t>(packed);
+    h.LocalHeaderOffset = bigOffset ? 0xFFFFFFFF : static_cast<std::uint32_t>(offset);
+    if (bigSizes) {
+      values.push_back(unpacked);
+      values.push_back(packed);
+    }
+    if (bigOffset) values.push_back(offset);
+    h.DiskNumberStart = 0;
+    TZAExtraWriter extra;
+    if (!values.empty()) {
+      extra.AddZip64(values);
+      h.VersionNeeded = static_cast<std::uint16_t>(
+          (h.VersionNeeded & 0xFF00) | std::max<std::uint16_t>(h.VersionNeeded & 0xFF, kZip64Version));
+    }
+    entry.Name = EncodeName(item.EntryName, h.Flags, item.IsNew);
+    AddCommonBlocks(extra, kept, item.EntryName, h.Flags);
+    if (entry.Name.size() > 0xFFFF) throw EZAException(61, &a_, {shown});
+    entry.Extra = extra.Bytes();
+    if (entry.Extra.size() > 0xFFFF) throw EZAException(61, &a_, {shown});
+    entry.Comment = std::string(item.Comment.view().substr(0, 0xFFFF));
+    h.Signature = kCentralHeaderSignature;
+    h.NameLength = static_cast<std::uint16_t>(entry.Name.size());
+    h.ExtraLength = static_cast<std::uint16_t>(entry.Extra.size());
+    h.CommentLength = static_cast<std::uint16_t>(entry.Comment.size());
+    entry.Header = h;
+  }
+
+  // The local header of an entry: the central one's shared fields, with
+  // its own extra field (Zip64 sizes when `zip64`, then `tail`).
+  LocalFileHeader Local(const CentralDirectoryHeader& h, const std::string& name, bool zip64,
+                        std::uint64_t packed, std::uint64_t unpacked, const std::vector<std::uint8_t>& tail,
+                        std::vector<std::uint8_t>& extra) const {
+    LocalFileHeader l;
+    static_cast<EntryHeaderFields&>(l) = h;
+    l.Signature = kLocalHeaderSignature;
+    TZAExtraWriter w;
+    if (zip64) w.AddZip64({unpacked, packed});
+    extra = w.Bytes();
+    extra.insert(extra.end(), tail.begin(), tail.end());
+    l.UncompressedSize = zip64 ? 0xFFFFFFFF : static_cast<std::uint32_t>(unpacked);
+    l.CompressedSize = zip64 ? 0xFFFFFFFF : static_cast<std::uint32_t>(packed);
+    l.NameLength = static_cast<std::uint16_t>(name.size());
+    l.ExtraLength = static_cast<std::uint16_t>(extra.size());
+    return l;
+  }
+
+  // ---- an entry as stored in the old archive
+
+  bool CopyOld(TZAOutput& out, TZAStream& old, TDirItem& item, PlannedEntry& entry) {
+    std::uint64_t offset = item.LocalOffset();
+    std::uint8_t raw[LocalFileHeader::kSize];
+    if (offset > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) ||
+        old.Seek(static_cast<std::int64_t>(offset), TZASeekOrigin::soBeginning) < 0 ||
+        old.Read(raw, sizeof raw) != static_cast<std::int64_t>(sizeof raw))
+      throw EZAException(8, &a_);
+    LocalFileHeader oldLocal;
+    oldLocal.Parse(raw);
+    if (oldLocal.Signature != kLocalHeaderSignature) throw EZAException(8, &a_);
+    // The local extra field stays as it was, but for its Zip64 and name
+    // blocks, which are written anew.
+    std::vector<std::uint8_t> oldExtra(oldLocal.NameLength + static_cast<std::size_t>(oldLocal.ExtraLength));
+    if (!oldExtra.empty() && old.Read(oldExtra.data(), static_cast<std::int64_t>(oldExtra.size())) !=
+                                 static_cast<std::int64_t>(oldExtra.size()))
+      throw EZAException(8, &a_);
+    TZAExtraFields localKept;
+    for (std::size_t at = oldLocal.NameLength; at + 4 <= oldExtra.size();) {
+      std::uint16_t tag = GetU16(&oldExtra[at]);
+      std::size_t size = std::min<std::size_t>(GetU16(&oldExtra[at + 2]), oldExtra.size() - at - 4);
+      localKept.Add(tag, size ? &oldExtra[at + 4] : nullptr, static_cast<std::uint16_t>(size));
+      at += 4 + size;
+    }
+    std::uint64_t packed = item.PackedSize(), unpacked = item.UnpackedSize();
+    std::uint64_t dataStart = static_cast<std::uint64_t>(old.Position());
+    std::int64_t directory = a_.dirManager_->DirectoryStart;
+    if (!a_.dirManager_->Rebuilt && directory > 0 &&
+        (dataStart > static_cast<std::uint64_t>(directory) || packed > static_cast<std::uint64_t>(directory) - dataStart))
+      throw EZAException(8, &a_);
+    std::u16string shown = item.EntryName;
+    std::uint64_t at = out.Position();
+    Plan(entry, item, item.Header, at, packed, unpacked, &item.ExtraFields, shown);
+    bool zip64 = a_.zip64Mode_ == zmAlways || packed >= kZip64Limit32 || unpacked >= kZip64Limit32;
+    TZAExtraWriter tail;
+    AddCommonBlocks(tail, &localKept, item.EntryName, entry.Header.Flags);
+    std::vector<std::uint8_t> extra;
+    LocalFileHeader l = Local(entry.Header, entry.Name, zip64, packed, unpacked, tail.Bytes(), extra);
+    ZAWriteLocalHeader(out, l, entry.Name, extra);
+    try {
+      CopyBytes(old, out, packed);
+    } catch (const EReadError&) {
+      throw EZAException(8, &a_);
+    }
+    if (item.Header.Flags & 8) ZAWriteDataDescriptor(out, item.Header.Crc32, packed, unpacked, zip64);
+    return true;
+  }
+
+  // ---- a new entry from its source
+
+  struct Progress {
+    TZACommit* self;
+    const std::u16string* name;
+    std::uint64_t size;
+  };
+
+  static bool OnProgress(void* context, std::uint64_t done) {
+    auto* p = static_cast<Progress*>(context);
+    TZABaseArchiver& a = p->self->a_;
+    bool cancel = false;
+    double part = p->size ? static_cast<double>(done) / static_cast<double>(p->size) : 1.0;
+    if (a.OnFileProgress) a.OnFileProgress(&a, *p->name, part * 100.0, a.updateOperation_, ppProcess, cancel);
+    if (!cancel && a.OnOverallProgress)
+      a.OnOverallProgress(&a, (part + p->self->done_) / std::max(p->self->total_, 1) * 100.0, a.updateOperation_,
+                          ppProcess, cancel);
+    return !cancel;
+  }
+
+  bool WriteNew(TZAOutput& out, TDirItem& item, const std::u16string& shown, PlannedEntry& entry) {
+    bool folder = !item.EntryName.empty() && item.EntryName.back() == u'/';
+    std::unique_ptr<TZAStream> opened;
+    TZAStream* source = item.SourceStream;
+    if (!folder && !source) {
+      try {
+        opened = std::make_unique<TZAFileStream>(item.SourceFileName.view(), fmOpenRead | fmShareDenyNone);
+      } catch (const EStreamError&) {
+        throw EZAException(33, &a_, {item.SourceFileName.str()});
+      }
+      source = opened.get();
+    }
+    // Entries are not encrypted yet: a password must not be taken as done.
+    if (!item.EntryPassword.empty()) throw Exception(u"Encryption of new entries is not supported");
+    bool cancel = false;
+    if (a_.OnFileProgress) a_.OnFileProgress(&a_, shown, 0.0, a_.updateOperation_, ppStart, cancel);
+    if (cancel) return false;
+
+    std::uint64_t size = 0;
+    std::int64_t sourceStart = 0;
+    if (source) {
+      sourceStart = source->Position();
+      std::int64_t all = source->Size();
+      size = all > sourceStart ? static_cast<std::uint64_t>(all - sourceStart) : 0;
+    }
+    // The local header must say Zip64 before the data is known; a file
+    // that grows past the limit meanwhile is written again with it.
+    bool zip64 = a_.zip64Mode_ == zmAlways || size >= kZip64Limit32 - (1 << 16);
+    for (;;) {
+      if (zip64 && a_.zip64Mode_ == zmDisabled) throw EZAException(41, &a_, {shown});
+      CentralDirectoryHeader h = item.Header;
+      h.VersionMadeBy = MadeBy();
+      h.VersionNeeded = static_cast<std::uint16_t>((MadeBy() & 0xFF00) | (zip64 ? kZip64Version : 20));
+      h.Flags = static_cast<std::uint16_t>(h.Flags & kUtf8NameFlag);
+      h.Method = 0;
+      h.Crc32 = 0;
+      std::uint64_t at = out.Position();
+      // Planned first with the final sizes unknown: the name and blocks
+      // are what the local header needs.
+      Plan(entry, item, h, at, zip64 ? kZip64Limit32 : 0, zip64 ? kZip64Limit32 : 0, nullptr, shown);
+      TZAExtraWriter tail;
+      AddCommonBlocks(tail, nullptr, item.EntryName, entry.Header.Flags);
+      std::vector<std::uint8_t> extra;
+      LocalFileHeader l = Local(entry.Header, entry.Name, zip64, 0, 0, tail.Bytes(), extra);
+      ZAWriteLocalHeader(out, l, entry.Name, extra);
+      TZAEncodeResult r;
+      if (source) {
+        Progress progress{this, &shown, size};
+        bool finished;
+        try {
+          finished = ZAEncodeEntry(*source, out, item.CompressionSetting, r, nullptr, &TZACommit::OnProgress, &progress);
+        } catch (const EReadError&) {
+          throw EZAException(33, &a_, {item.SourceFileName.empty() ? shown : item.SourceFileName.str()});
+        }
+        if (!finished) return false;
+      }
+      if (!zip64 && (r.Compressed >= kZip64Limit32 || r.Uncompressed >= kZip64Limit32)) {
+        out.Truncate(at);
+        source->SetPosition(sourceStart);
+        zip64 = true;
+        continue;
+      }
+      h.Method = r.Method;
+      h.Crc32 = r.Crc32;
+      item.Header.Method = item.ActualMethod = r.Method;
+      Plan(entry, item, h, at, r.Compressed, r.Uncompressed, nullptr, shown);
+      LocalFileHeader done = Local(entry.Header, entry.Name, zip64, r.Compressed, r.Uncompressed, tail.Bytes(), extra);
+      std::uint8_t raw[LocalFileHeader::kSize];
+      done.Store(raw);
+      out.Patch(at, raw, sizeof raw);
+      if (zip64) out.Patch(at + sizeof raw + entry.Name.size(), extra.data(), 4 + 16);
+      break;
+    }
+    ++done_;
+    if (a_.OnFileProgress) a_.OnFileProgress(&a_, shown, 100.0, a_.updateOperation_, ppEnd, cancel);
+    return !cancel;
+  }
+
+  // ---- putting the new archive in place
+
+  void InstallFile(std::unique_ptr<TZAStream> out, std::u16string temp) {
+    out.reset();
+    std::u16string target = a_.FileName();
+    // The archive's own handle must go before its file can be replaced.
+    a_.dirManager_.reset();
+    delete a_.stream_;
+    a_.stream_ = nullptr;
+    bool moved = sys::WideReplaceFile(temp, target);
+    if (!moved && !a_.TempDir().empty()) {
+      // Another volume: copied beside the archive first, so that the
+      // replacement itself is still one step.
+      std::u16string beside;
+      try {
+        beside = CopyBeside(temp, target);
+      } catch (...) {
+        sys::WideDeleteFile(temp);
+        Reopen(target);
+        throw;
+      }
+      sys::WideDeleteFile(temp);
+      temp = beside;
+      moved = sys::WideReplaceFile(temp, target);
+    }
+    if (!moved) {
+      sys::WideDeleteFile(temp);
+      Reopen(target);
+      throw EZAException(27, &a_, {target});
+    }
+    Reopen(target);
+  }
+
+  std::u16string CopyBeside(const std::u16string& temp, const std::u16string& target) {
+    TZAFileStream from(temp, fmOpenRead | fmShareDenyWrite);
+    std::unique_ptr<TZAStream> to;
+    std::u16string name = CreateTemp(FolderOf(target), to);
+    try {
+      TZAOutput out(*to);
+      std::int64_t size = from.Size(), done = 0;
+      std::vector<std::uint8_t> buffer(1 << 20);
+      bool cancel = false;
+      if (a_.OnCopyTempFileProgress) a_.OnCopyTempFileProgress(&a_, 0.0, ppStart, cancel);
+      while (done < size && !cancel) {
+        std::int64_t n = std::min<std::int64_t>(size - done, static_cast<std::int64_t>(buffer.size()));
+        from.ReadBuffer(buffer.data(), n);
+        out.Write(buffer.data(), static_cast<std::size_t>(n));
+        done += n;
+        if (a_.OnCopyTempFileProgress)
+          a_.OnCopyTempFileProgress(&a_, 100.0 * static_cast<double>(done) / static_cast<double>(size), ppProcess,
+                                    cancel);
+      }
+      if (cancel) throw EZAException(27, &a_, {target});
+      out.Flush();
+      if (!static_cast<TZAFileStream&>(*to).File().Flush()) throw EWriteError();
+      if (a_.OnCopyTempFileProgress) a_.OnCopyTempFileProgress(&a_, 100.0, ppEnd, cancel);
+    } catch (...) {
+      to.reset();
+      sys::WideDeleteFile(name);
+      throw;
+    }
+    return name;
+  }
+
+  void Reopen(const std::u16string& target) {
+    try {
+      a_.stream_ = new TZAFileStream(target, kZAModeReadWrite);
+    } catch (...) {
+      a_.open_ = false;
+      throw;
+    }
+    a_.ownsStream_ = true;
+    a_.openMode_ = kZAModeReadWrite;
+    a_.ReloadDirectory();
+  }
+
+  void InstallStream(std::unique_ptr<TZAStream> out) {
+    if (a_.ownsStream_) {
+      a_.dirManager_.reset();
+      delete a_.stream_;
+      a_.stream_ = out.release();
+    } else {
+      // The caller's stream gets the new archive in place of the old one.
+      TZAStream& target = *a_.stream_;
+      target.SetSize(0);
+      target.SetPosition(0);
+      target.CopyFrom(*out, 0);
+    }
+    a_.ReloadDirectory();
+  }
+
+  TZABaseArchiver& a_;
+  std::int32_t total_ = 0, done_ = 0;
+};
+
+void TZABaseArchiver::CommitUpdate() {
+  std::lock_guard<std::recursive_mutex> lock(ZAEngineLock());
+  TZACommit(*this).Run();
+}
+
+}  // namespace za

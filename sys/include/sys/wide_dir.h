@@ -1,0 +1,28 @@
+#pragma once
+// The contents of a folder by wide (UTF-16) names, for adding files to an
+// archive. Names may use "\" or "/" as separators, as in wide_file.h.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sys {
+
+struct WideDirEntry {
+  std::u16string Name;           // the last component only
+  std::uint32_t Attributes = 0;  // Windows' bits, as WideGetAttributes gives them
+  std::uint64_t Size = 0;
+  std::int32_t DosDateTime = 0;  // last-write time, local MS-DOS date and time; -1 when unknown
+  // A folder reached through a link (a symbolic link or a junction): walking
+  // into it could lead back up the tree, so a walk passes it by.
+  bool LinkedFolder = false;
+};
+
+// The entries of `folder` without "." and "..", in no particular order;
+// false (with the system's error code) when the folder cannot be read.
+bool WideListDirectory(std::u16string_view folder, std::vector<WideDirEntry>& entries, int& error);
+
+// Size, attributes and time of one file or folder; false when it is not there.
+bool WideStat(std::u16string_view name, WideDirEntry& entry);
+
+}  // namespace sys

@@ -1,0 +1,67 @@
+// POSIX stand-in for folder listings by wide names.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <ctime>
+
+#include "sys/codepage.h"
+#include "sys/wide_dir.h"
+#include "sys/wide_file.h"
+
+namespace sys {
+
+namespace {
+
+std::string NativeName(std::u16string_view name) {
+  std::string path = WideToUtf8(name);
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  return path;
+}
+
+bool Fill(const std::string& path, std::u16string_view name, WideDirEntry& entry) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return false;
+  struct stat link;
+  entry.LinkedFolder = S_ISDIR(st.st_mode) && lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+  entry.Size = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
+  // Attributes and time through the same rules as the rest of the backend.
+  entry.Attributes = WideGetAttributes(name);
+  entry.DosDateTime = WideGetDosDateTime(name);
+  return entry.Attributes != kInvalidAttributes;
+}
+
+}  // namespace
+
+bool WideListDirectory(std::u16string_view folder, std::vector<WideDirEntry>& entries, int& error) {
+  entries.clear();
+  std::string path = NativeName(folder);
+  DIR* dir = opendir(path.empty() ? "." : path.c_str());
+  if (!dir) {
+    error = errno;
+    return false;
+  }
+  std::u16string base(folder);
+  if (!base.empty() && base.back() != u'/' && base.back() != u'\\') base += u'/';
+  while (dirent* d = readdir(dir)) {
+    std::string_view n = d->d_name;
+    if (n == "." || n == "..") continue;
+    WideDirEntry entry;
+    entry.Name = Utf8ToWide(n);
+    std::u16string full = base + entry.Name;
+    // A dangling link or a file gone meanwhile is passed over.
+    if (Fill(NativeName(full), full, entry)) entries.push_back(std::move(entry));
+  }
+  closedir(dir);
+  return true;
+}
+
+bool WideStat(std::u16string_view name, WideDirEntry& entry) {
+  std::u16string_view n = name;
+  std::size_t cut = n.find_last_of(u"/\\");
+  entry.Name = cut == std::u16string_view::npos ? n : n.substr(cut + 1);
+  return Fill(NativeName(name), name, entry);
+}
+
+}  // namespace sys

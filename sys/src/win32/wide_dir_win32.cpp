@@ -1,0 +1,66 @@
+// Windows folder listings by wide names: FindFirstFileW.
+#include <windows.h>
+
+#include "sys/wide_dir.h"
+
+namespace sys {
+
+namespace {
+
+std::wstring Native(std::u16string_view name) {
+  std::wstring w(name.begin(), name.end());
+  for (wchar_t& c : w)
+    if (c == L'/') c = L'\\';
+  return w;
+}
+
+std::int32_t DosTime(const FILETIME& utc) {
+  FILETIME local;
+  WORD date, time;
+  if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToDosDateTime(&local, &date, &time)) return -1;
+  return static_cast<std::int32_t>((static_cast<std::uint32_t>(date) << 16) | time);
+}
+
+void Fill(const WIN32_FIND_DATAW& data, WideDirEntry& entry) {
+  entry.Name.assign(data.cFileName, data.cFileName + wcslen(data.cFileName));
+  entry.Attributes = data.dwFileAttributes;
+  entry.Size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  entry.DosDateTime = DosTime(data.ftLastWriteTime);
+  entry.LinkedFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                       (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+}  // namespace
+
+bool WideListDirectory(std::u16string_view folder, std::vector<WideDirEntry>& entries, int& error) {
+  entries.clear();
+  std::wstring pattern = Native(folder);
+  if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L':') pattern += L'\\';
+  pattern += L'*';
+  WIN32_FIND_DATAW data;
+  HANDLE h = FindFirstFileW(pattern.c_str(), &data);
+  if (h == INVALID_HANDLE_VALUE) {
+    error = static_cast<int>(GetLastError());
+    if (error == ERROR_FILE_NOT_FOUND) return true;  // an empty drive root
+    return false;
+  }
+  do {
+    if (!wcscmp(data.cFileName, L".") || !wcscmp(data.cFileName, L"..")) continue;
+    WideDirEntry entry;
+    Fill(data, entry);
+    entries.push_back(std::move(entry));
+  } while (FindNextFileW(h, &data));
+  FindClose(h);
+  return true;
+}
+
+bool WideStat(std::u16string_view name, WideDirEntry& entry) {
+  WIN32_FIND_DATAW data;
+  HANDLE h = FindFirstFileW(Native(name).c_str(), &data);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  FindClose(h);
+  Fill(data, entry);
+  return true;
+}
+
+}  // namespace sys

@@ -1,0 +1,125 @@
+#!/usr/bin/env python3
+"""zarc's writing commands as a user of zip and 7z meets them: archives that
+every peer reads back, changes that keep the archive whole when they fail,
+and the exit statuses.
+
+usage: zarc_write_test.py ZARC
+"""
+import os
+import resource
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import unittest
+import zipfile
+
+ZARC = None
+
+
+def run(*args, limit=None, cwd=None, stdin=subprocess.DEVNULL):
+    def limited():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+
+    return subprocess.run(list(args), capture_output=True, cwd=cwd, stdin=stdin,
+                          preexec_fn=limited if limit else None)
+
+
+class ZarcWriteTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="zarc-write-")
+        self.tree = os.path.join(self.tmp, "tree")
+        os.makedirs(os.path.join(self.tree, "sub", "empty"))
+        self.files = {
+            "tree/a.txt": b"".join(b"line %d of some text\n" % i for i in range(20000)),
+            "tree/sub/noise.bin": os.urandom(100000),
+            "tree/sub/\u0444\u0430\u0439\u043b \u4e2d.txt": b"unicode name",
+            "tree/sub/zero": b"",
+        }
+        for name, data in self.files.items():
+            with open(os.path.join(self.tmp, name), "wb") as f:
+                f.write(data)
+
+    def tearDown(self):
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def zarc(self, *args, **kw):
+        return run(ZARC, *args, cwd=self.tmp, **kw)
+
+    def peers_accept(self, archive):
+        path = os.path.join(self.tmp, archive)
+        for tool in (["unzip", "-tqq"], ["7z", "t"], ["bsdtar", "-tf"]):
+            if shutil.which(tool[0]):
+                r = run(*tool, path)
+                self.assertEqual(r.returncode, 0, (tool, r.stdout, r.stderr))
+        with zipfile.ZipFile(path) as z:
+            self.assertIsNone(z.testzip())
+            return {i.filename: z.read(i) for i in z.infolist() if not i.is_dir()}
+
+    def test_create_reads_back_in_every_tool_at_every_level(self):
+        for level in ("-0", "-1", "-6", "-9"):
+            archive = "t%s.zip" % level
+            r = self.zarc("create", level, archive, "tree")
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertEqual(self.peers_accept(archive), self.files)
+            names = zipfile.ZipFile(os.path.join(self.tmp, archive)).namelist()
+            self.assertIn("tree/sub/empty/", names)
+            if shutil.which("7z"):
+                out = os.path.join(self.tmp, "x" + level)
+                self.assertEqual(run("7z", "x", "-o" + out, os.path.join(self.tmp, archive)).returncode, 0)
+                with open(os.path.join(out, "tree/sub/\u0444\u0430\u0439\u043b \u4e2d.txt"), "rb") as f:
+                    self.assertEqual(f.read(), b"unicode name")
+
+    def test_add_update_freshen_delete_rename_comment(self):
+        self.assertEqual(self.zarc("create", "a.zip", "tree/a.txt").returncode, 0)
+        self.assertEqual(self.zarc("add", "a.zip", "tree/sub/*.bin").returncode, 0)
+        self.assertEqual(set(self.peers_accept("a.zip")), {"tree/a.txt", "tree/sub/noise.bin"})
+        # -f takes only files that have entries; -u new ones too, but only newer.
+        os.utime(os.path.join(self.tree, "a.txt"), (2000000000, 2000000000))
+        r = self.zarc("add", "-f", "-v", "a.zip", "tree")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout.decode().split(), ["adding:", "tree/a.txt"])
+        r = self.zarc("add", "-u", "-v", "a.zip", "tree")
+        self.assertNotIn(b"tree/a.txt", r.stdout)
+        self.assertIn(b"tree/sub/zero", r.stdout)
+        self.assertEqual(self.zarc("delete", "a.zip", "*.bin", "-x", "nothing").returncode, 0)
+        self.assertEqual(self.zarc("rename", "a.zip", "tree/a.txt", "renamed.txt").returncode, 0)
+        self.assertEqual(self.zarc("comment", "a.zip", "the comment").returncode, 0)
+        with zipfile.ZipFile(os.path.join(self.tmp, "a.zip")) as z:
+            self.assertEqual(z.comment, b"the comment")
+            self.assertNotIn("tree/sub/noise.bin", z.namelist())
+            self.assertEqual(z.read("renamed.txt"), self.files["tree/a.txt"])
+        self.peers_accept("a.zip")
+
+    def test_statuses(self):
+        self.assertEqual(self.zarc("create", "s.zip", "missing").returncode, 11)
+        self.assertFalse(os.path.exists(os.path.join(self.tmp, "s.zip")))  # nothing left behind
+        self.assertEqual(self.zarc("create", "s.zip", "tree/a.txt", "missing").returncode, 11)
+        self.assertEqual(self.zarc("create", "s.zip", "tree").returncode, 10)  # exists already
+        self.assertEqual(self.zarc("delete", "s.zip", "nothing").returncode, 11)
+        self.assertEqual(self.zarc("delete", "none.zip", "a").returncode, 9)
+        self.assertEqual(self.zarc("rename", "s.zip", "nothing", "x").returncode, 11)
+        self.assertEqual(self.zarc("create", "-Z", "t.zip", "tree").returncode, 10)
+        with open(os.path.join(self.tmp, "text.zip"), "wb") as f:
+            f.write(b"not an archive at all")
+        self.assertEqual(self.zarc("add", "text.zip", "tree").returncode, 9)
+        with open(os.path.join(self.tmp, "text.zip"), "rb") as f:
+            self.assertEqual(f.read(), b"not an archive at all")
+
+    def test_a_full_disk_leaves_the_archive_as_it_was(self):
+        self.assertEqual(self.zarc("create", "f.zip", "tree/a.txt").returncode, 0)
+        with open(os.path.join(self.tmp, "f.zip"), "rb") as f:
+            before = f.read()
+        r = self.zarc("add", "-0", "f.zip", "tree", limit=len(before) + 50000)
+        self.assertEqual(r.returncode, 50, r.stderr)
+        self.assertIn(b"left as it was", r.stderr)
+        with open(os.path.join(self.tmp, "f.zip"), "rb") as f:
+            self.assertEqual(f.read(), before)
+        self.assertEqual([n for n in os.listdir(self.tmp) if n.startswith("~za")], [])
+
+
+if __name__ == "__main__":
+    ZARC = os.path.abspath(sys.argv.pop(1))
+    unittest.main()

@@ -1,0 +1,308 @@
+// zarc's writing commands: create, add, delete, rename and comment, with
+// the options of Info-ZIP's zip where they mean the same. Every change is
+// one transaction of the engine: the archive is written anew and takes the
+// old one's place only when complete, so a failure leaves it as it was.
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "console.h"
+#include "progress.h"
+#include "sys/codepage.h"
+#include "sys/wide_file.h"
+
+namespace zarc {
+
+namespace {
+
+struct WriteSettings {
+  enum Command { kCreate, kAdd, kDelete, kRename, kComment } command = kCreate;
+  std::u16string archive;
+  std::vector<std::u16string> names;  // files, masks, or old and new name
+  za::TZAWideStrings exclusions, stored;
+  int level = 6;
+  bool update = false, freshen = false, junkPaths = false, recurse = true;
+  bool progress = true, verbose = false;
+  bool commentGiven = false;
+  std::string comment;
+  std::u16string sfx;
+};
+
+const char kWriteUsage[] =
+    "usage: zarc create  [options] ARCHIVE FILE...\n"
+    "       zarc add     [options] ARCHIVE FILE...\n"
+    "       zarc delete  [options] ARCHIVE MASK... [-x MASK]...\n"
+    "       zarc rename  ARCHIVE OLD NEW\n"
+    "       zarc comment ARCHIVE [TEXT]\n";
+
+const char kWriteOptions[] =
+    "  -0 ... -9      compression level: 0 stores, 9 packs best (default 6)\n"
+    "  -x MASK        leave out files (or entries) whose name matches\n"
+    "  --store MASK   store files whose name matches without compressing them\n"
+    "  -j             store file names without their folders\n"
+    "  --no-recurse   files in the folders named, not below them\n"
+    "  --sfx STUB     create: put the self-extractor STUB in front\n"
+    "  -u             add: only files that are newer than their entries, and new ones\n"
+    "  -f             add: only files that are newer than their entries, none new\n"
+    "  -v             one line per file as it is stored\n"
+    "  -q             no progress bar\n";
+
+const char kWriteStatuses[] =
+    "exit status: 0 all done, 1 some files could not be read and were left out,\n"
+    "3 the archive could not be read, 9 no such archive or not a zip archive, 10 bad\n"
+    "command line, 11 a name matched nothing, 50 the archive could not be written\n"
+    "(it is then left as it was).\n";
+
+int WriteUsageError(const std::string& text) {
+  std::fprintf(stderr, "zarc: %s\n%s", text.c_str(), kWriteUsage);
+  return kUsage;
+}
+
+bool ParseWriteCommand(const std::u16string& word, WriteSettings::Command& command) {
+  if (word == u"create" || word == u"c") command = WriteSettings::kCreate;
+  else if (word == u"add" || word == u"a") command = WriteSettings::kAdd;
+  else if (word == u"delete" || word == u"d") command = WriteSettings::kDelete;
+  else if (word == u"rename" || word == u"rn") command = WriteSettings::kRename;
+  else if (word == u"comment") command = WriteSettings::kComment;
+  else return false;
+  return true;
+}
+
+int ParseWrite(const std::vector<std::u16string>& args, WriteSettings& s) {
+  bool adding = s.command == WriteSettings::kCreate || s.command == WriteSettings::kAdd;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::u16string& a = args[i];
+    bool more = i + 1 < args.size();
+    if (a == u"-h" || a == u"--help") {
+      std::printf("%s\nFILE: a file, a folder (with everything below it) or a pattern with '*' and '?'.\n"
+                  "Names are stored relative to the current folder, in UTF-8.\n\n%s\n%s",
+                  kWriteUsage, kWriteOptions, kWriteStatuses);
+      return kOk;
+    } else if (a.size() == 2 && a[0] == u'-' && a[1] >= u'0' && a[1] <= u'9' && adding) {
+      s.level = a[1] - u'0';
+    } else if (a == u"-x" && more && s.command != WriteSettings::kRename) {
+      s.exclusions.push_back(args[++i]);
+    } else if (a == u"--store" && more && adding) {
+      s.stored.push_back(args[++i]);
+    } else if (a == u"-j" && adding) {
+      s.junkPaths = true;
+    } else if (a == u"--no-recurse" && adding) {
+      s.recurse = false;
+    } else if (a == u"--sfx" && more && s.command == WriteSettings::kCreate) {
+      s.sfx = args[++i];
+    } else if (a == u"-u" && s.command == WriteSettings::kAdd) {
+      s.update = true;
+    } else if (a == u"-f" && s.command == WriteSettings::kAdd) {
+      s.freshen = true;
+    } else if (a == u"-v") {
+      s.verbose = true;
+    } else if (a == u"-q") {
+      s.progress = false;
+    } else if ((a == u"-P" || a == u"--aes" || a == u"--zipcrypto") && adding) {
+      return WriteUsageError("encrypting new entries is not supported yet");
+    } else if (a.size() > 1 && a[0] == u'-' && a != u"-") {
+      return WriteUsageError("unknown option '" + sys::WideToUtf8(a) + "'" + (more ? "" : " or missing value"));
+    } else if (s.archive.empty()) {
+      s.archive = a;
+    } else {
+      s.names.push_back(a);
+    }
+  }
+  if (s.archive.empty()) return WriteUsageError("no archive named");
+  if (s.update && s.freshen) return WriteUsageError("-u and -f exclude each other");
+  switch (s.command) {
+    case WriteSettings::kCreate:
+    case WriteSettings::kAdd:
+    case WriteSettings::kDelete:
+      if (s.names.empty()) return WriteUsageError("nothing named");
+      break;
+    case WriteSettings::kRename:
+      if (s.names.size() != 2) return WriteUsageError("rename takes the old name and the new one");
+      break;
+    case WriteSettings::kComment:
+      if (s.names.size() > 1) return WriteUsageError("comment takes one text");
+      if (!s.names.empty()) {
+        s.commentGiven = true;
+        s.comment = sys::WideToUtf8(s.names[0]);
+      }
+      break;
+  }
+  return -1;
+}
+
+class Writer {
+ public:
+  explicit Writer(const WriteSettings& s)
+      : s_(s), report_(s.archive), bar_(s.progress && !s.verbose && IsTerminal(StdStream::Error)) {}
+
+  int Run() {
+    bool existed = sys::WideFileExists(s_.archive);
+    if (s_.command == WriteSettings::kCreate && existed) {
+      report_.Archive("exists already; 'zarc add' changes it");
+      return kUsage;
+    }
+    if (s_.command != WriteSettings::kCreate && s_.command != WriteSettings::kAdd && !existed) {
+      report_.Archive("no such archive");
+      return kNoArchive;
+    }
+    Configure();
+    try {
+      zip_.SetFileName(s_.archive);
+      zip_.OpenArchive();
+      if (existed && !Readable()) return outcome_.Final(false);
+      Work();
+      zip_.CloseArchive();
+    } catch (const za::EZAException& e) {
+      bar_.Clear();
+      outcome_.Note(e.NativeError == 12 || e.NativeError == 35 ? kNoArchive
+                    : e.NativeError == 31 || e.NativeError == 32 ? kSevere
+                                                                 : kDiskFull);
+      report_.Archive(EngineText(e.Message()));
+    } catch (const za::EStreamError& e) {
+      bar_.Clear();
+      outcome_.Note(kDiskFull);
+      report_.Archive("writing failed" + (e.SystemError ? ": " + SystemReason(e.SystemError) : std::string()) +
+                      "; the archive is left as it was");
+    }
+    bar_.Clear();
+    zip_.CloseArchive();
+    // A new archive that got nothing is not left behind.
+    if (!existed && (written_ == 0 || outcome_.Final(true) == kDiskFull)) sys::WideDeleteFile(s_.archive);
+    return outcome_.Final(true);
+  }
+
+ private:
+  void Configure() {
+    // As other zip tools on this system: UTF-8 names with their flag.
+    zip_.SetUtf8FlagNames(true);
+    zip_.SetUtf8NamesOnWrite(true);
+    zip_.SetUnicodeFilenames(false);
+    zip_.SetZip64Mode(za::zmAuto);
+    zip_.SetCompressionMode(static_cast<std::uint8_t>(s_.level));
+    zip_.SetNoCompressionMasks(s_.stored);
+    zip_.SetExclusionMasks(s_.exclusions);
+    zip_.SetSFXStub(s_.sfx);
+    zip_.Options().Recurse = s_.recurse;
+    zip_.Options().StorePath = s_.junkPaths ? za::spNoPath : za::spRelativePath;
+    zip_.OnConfirmProcessFile = [this](za::TZABaseArchiver*, const std::u16string& name,
+                                       za::TZAProcessOperation operation, bool& confirm) {
+      if (s_.freshen && operation == za::poUpdate) {
+        std::u16string slashed = name;
+        for (char16_t& c : slashed)
+          if (c == u'\\') c = u'/';
+        confirm = zip_.DirManager()->Items.IndexOfName(slashed) >= 0;
+      }
+      if (confirm) ++matched_;
+    };
+    zip_.OnOverallProgress = [this](za::TZABaseArchiver*, double percent, za::TZAProcessOperation,
+                                    za::TZAProgressPhase, bool&) { bar_.Update(percent); };
+    zip_.OnFileProgress = [this](za::TZABaseArchiver*, const std::u16string& name, double, za::TZAProcessOperation,
+                                 za::TZAProgressPhase phase, bool&) {
+      if (phase != za::ppEnd) return;
+      ++written_;
+      if (s_.verbose) std::printf("  adding: %s\n", Shown(name).c_str());
+    };
+    zip_.OnProcessFileFailure = [this](za::TZABaseArchiver*, const std::u16string& name, za::TZAProcessOperation,
+                                       std::int32_t, std::int32_t, const std::u16string& message,
+                                       za::TZAAction& action) {
+      bar_.Clear();
+      report_.Entry(name, EngineText(message) + "; left out");
+      outcome_.Note(kWarning);
+      action = za::fxaIgnore;
+    };
+  }
+
+  // An existing archive must have been read whole before it is rewritten.
+  bool Readable() {
+    if (!zip_.DirManager()->Rebuilt) return true;
+    report_.Archive("the central directory is missing or damaged; repair it before changing the archive");
+    outcome_.Note(kDamaged);
+    return false;
+  }
+
+  void Work() {
+    switch (s_.command) {
+      case WriteSettings::kCreate:
+      case WriteSettings::kAdd: Add(); break;
+      case WriteSettings::kDelete: Delete(); break;
+      case WriteSettings::kRename:
+        if (!zip_.RenameFile(s_.names[0], s_.names[1])) {
+          report_.Entry(s_.names[0], zip_.DirManager()->Items.IndexOfName(s_.names[0]) < 0
+                                         ? "no such entry"
+                                         : "cannot take the name of another entry");
+          outcome_.Note(kNothingMatched);
+        }
+        break;
+      case WriteSettings::kComment: Comment(); break;
+    }
+  }
+
+  void Add() {
+    zip_.BeginUpdate();
+    for (const std::u16string& name : s_.names) {
+      std::size_t before = matched_;
+      if (s_.update || s_.freshen)
+        zip_.UpdateFiles(name);
+      else
+        zip_.AddFiles(name);
+      if (matched_ == before && !s_.freshen) {
+        report_.Entry(name, sys::WideFileExists(name) || sys::WideDirectoryExists(name) ? "nothing to add"
+                                                                                        : "no such file");
+        outcome_.Note(kNothingMatched);
+      }
+    }
+    zip_.EndUpdate();
+  }
+
+  void Delete() {
+    Settings selection;
+    selection.masks = s_.names;
+    selection.exclusions = s_.exclusions;
+    za::TZAWideStrings unmatched;
+    std::vector<std::int32_t> chosen = Select(zip_, selection, unmatched);
+    for (const std::u16string& mask : unmatched) report_.Entry(mask, "no entry matches");
+    if (!unmatched.empty()) outcome_.Note(kNothingMatched);
+    if (chosen.empty()) return;
+    zip_.BeginUpdate();
+    // From the end, so that the indices before stay where they are.
+    for (auto i = chosen.rbegin(); i != chosen.rend(); ++i) {
+      if (s_.verbose) std::printf("deleting: %s\n", Shown(zip_.Item(*i).EntryName).c_str());
+      zip_.DeleteItem(*i);
+    }
+    zip_.EndUpdate();
+  }
+
+  void Comment() {
+    std::string text = s_.comment;
+    if (!s_.commentGiven) {
+      // As zip -z: the comment from standard input, up to its end.
+      if (IsTerminal(StdStream::Input)) std::fprintf(stderr, "enter the comment, end with Ctrl-D:\n");
+      text.assign(std::istreambuf_iterator<char>(std::cin), {});
+    }
+    zip_.SetZipComment(text);
+  }
+
+  const WriteSettings& s_;
+  Reporter report_;
+  ProgressBar bar_;
+  Outcome outcome_;
+  za::TZipArchiver zip_;
+  std::size_t matched_ = 0, written_ = 0;
+};
+
+}  // namespace
+
+int RunWriteCommand(const std::vector<std::u16string>& args) {
+  WriteSettings settings;
+  if (args.empty() || !ParseWriteCommand(args[0], settings.command)) return -1;
+  int status = ParseWrite(args, settings);
+  if (status >= 0) return status;
+  return Writer(settings).Run();
+}
+
+const char* WriteUsage() { return kWriteUsage; }
+
+}  // namespace zarc
