@@ -204,6 +204,9 @@ class ZarcTest(unittest.TestCase):
             self.assertIn("exit status:", helped.stdout)
         self.assertIn("-p ", zarc("extract", "--help").stdout)
         self.assertEqual(zarc("list", "-p", archive).returncode, 10)
+        folder = zarc("test", self.tmp)
+        self.assertEqual(folder.returncode, 9)
+        self.assertIn(": is a folder, not an archive", folder.stderr)
 
 
 if __name__ == "__main__":

@@ -6,7 +6,10 @@ logical screen as stored and as widened.
 usage: gifx_test.py GIFX
 """
 import os
+import random
+import resource
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -142,6 +145,20 @@ class GifxTest(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(self.path("many"))), ["one", "two"])
         self.assertEqual(sorted(os.listdir(self.path("many/one"))), ["frame-000.png", "frame-001.png"])
         self.assertRegex(gifx("--version").stdout.decode(), r"^gifx \d+\.\d+\.\d+\n$")
+
+    def test_picture_that_cannot_be_written_is_an_error(self):
+        # Noise does not compress: the PNG outgrows a file size limit of 4 KiB.
+        noise = random.Random(5)
+        big = self.write("big.gif", gif((256, 256), [(0, 0, 256, 256, 0, [noise.randrange(4) for _ in range(65536)])]))
+
+        def limited():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))
+
+        result = subprocess.run([GIFX, "frames", big, self.path("out")], capture_output=True, preexec_fn=limited)
+        self.assertEqual(result.returncode, 1, result.stdout)
+        self.assertIn(b"cannot write", result.stderr)
+        self.assertEqual(os.listdir(self.path("out")), [])  # no half-written picture
 
 
 if __name__ == "__main__":

@@ -158,6 +158,12 @@ void ReportMissingVolumes(za::TZipArchiver& zip, const Reporter& report) {
 }  // namespace
 
 bool Open(za::TZipArchiver& zip, const Settings& settings, const Reporter& report, Outcome& outcome) {
+  // The engine counts a folder as no file at all; say what it is.
+  if (sys::WideDirectoryExists(settings.archive)) {
+    outcome.Note(kNoArchive);
+    report.Archive("is a folder, not an archive");
+    return false;
+  }
   if (!sys::WideIsRemovableDrive(settings.archive)) ReportMissingVolumes(zip, report);
   zip.SetFileName(settings.archive);
   try {
