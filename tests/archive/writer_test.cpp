@@ -181,6 +181,19 @@ TEST_F(WriterTest, ClosingCommitsAPendingTransaction) {
   EXPECT_EQ(again.Item(0).EntryName, u"a.txt");
 }
 
+TEST_F(WriterTest, ClosingReportsAPendingTransactionThatCouldNotBeCommitted) {
+  TZipArchiver zip;
+  Open(zip, "c.zip");
+  zip.AddFromBuffer(u"a.txt", "alpha", 5);
+  std::string before = Read("c.zip");
+  zip.BeginUpdate();
+  zip.AddFromBuffer(u"b.txt", "beta", 4);
+  zip.SetTempDir(WidePath("no/such/folder"));
+  EXPECT_EQ(zatest::NativeErrorOf([&] { zip.CloseArchive(); }), 19);
+  EXPECT_FALSE(zip.Active());
+  EXPECT_EQ(Read("c.zip"), before);
+}
+
 TEST_F(WriterTest, StorePathModesAndMasks) {
   MakeTree();
   struct Case {
@@ -358,6 +371,29 @@ TEST_F(WriterTest, ASelfExtractorStubStaysInFrontAndOffsetsCountIt) {
   Open(again, "sfx.exe");
   ASSERT_EQ(again.Count(), 2);
   EXPECT_EQ(again.Item(0).Header.LocalHeaderOffset, 3000u);
+  again.SetSFXStub(WidePath("stub.exe"));
+  EXPECT_EQ(zatest::NativeErrorOf([&] { again.MakeSFX(WidePath("twice.exe")); }), 50);
+}
+
+TEST_F(WriterTest, MakeSFXPutsTheStubInFrontOfACopy) {
+  Write("stub.exe", std::string(5000, 'S'));
+  TZipArchiver zip;
+  Open(zip, "plain.zip");
+  zip.AddFromBuffer(u"a.txt", Text(20000).data(), 20000);
+  EXPECT_EQ(zatest::NativeErrorOf([&] { zip.MakeSFX(WidePath("made.exe")); }), 17);
+  zip.SetSFXStub(WidePath("stub.exe"));
+  std::string plain = Read("plain.zip");
+  zip.MakeSFX(WidePath("made.exe"));
+  EXPECT_EQ(Read("plain.zip"), plain);
+  EXPECT_EQ(Read("made.exe").substr(0, 5000), std::string(5000, 'S'));
+  if (zatest::Have("unzip"))
+    EXPECT_EQ(std::system(("unzip -tqq '" + Path("made.exe") + "' >/dev/null 2>&1").c_str()), 0);
+  TZipArchiver made;
+  Open(made, "made.exe");
+  EXPECT_EQ(made.DirManager()->PrefixLength, 5000);
+  za::TZAMemoryStream data;
+  made.ExtractItemToStream(0, data);
+  EXPECT_EQ(std::string(data.Data().begin(), data.Data().end()), Text(20000));
 }
 
 TEST_F(WriterTest, InMemoryArchivesAndCallerStreams) {
