@@ -41,6 +41,13 @@ std::uint8_t TZAPkzipClassicCipher::DecryptByte(std::uint8_t c) {
   return plain;
 }
 
+std::uint8_t TZAPkzipClassicCipher::EncryptByte(std::uint8_t plain) {
+  std::uint32_t t = (keys_[2] | 2) & 0xFFFF;
+  std::uint8_t c = plain ^ static_cast<std::uint8_t>((t * (t ^ 1)) >> 8);
+  Update(plain);
+  return c;
+}
+
 bool TZAPkzipClassicCipher::CheckPassword(TZAStream& archive, const LocalFileHeader& local,
                                           const std::string& password) {
   std::uint8_t header[kHeaderSize];
@@ -76,6 +83,10 @@ bool TAESCryptoTransform::DeriveKeys(const std::string& password, const std::uin
   std::size_t size = 2u * keyLength_ + 2;
   if (!ZAPbkdf2HmacSha1(password, salt, keyLength_ / 2, kIterations, derived, size)) return false;
   if (derived[size - 2] != verifier[0] || derived[size - 1] != verifier[1]) return false;
+  return UseKeys(derived);
+}
+
+bool TAESCryptoTransform::UseKeys(const std::uint8_t* derived) {
   counter_ = 0;
   position_ = sizeof stream_;
   return aes_.SetKey(derived, keyLength_) && hmac_.SetKey(derived + keyLength_, keyLength_);
@@ -111,6 +122,37 @@ void TAESCryptoTransform::Decrypt(std::uint8_t* data, std::size_t size) {
     size -= n;
     position_ += n;
   }
+}
+
+bool TAESCryptoTransform::StartEncryption(const std::string& password, const std::uint8_t* salt,
+                                          std::uint8_t verifier[2]) {
+  if (keyLength_ != 16 && keyLength_ != 24 && keyLength_ != 32) return false;
+  std::uint8_t derived[2 * 32 + 2];
+  std::size_t size = 2u * keyLength_ + 2;
+  if (!ZAPbkdf2HmacSha1(password, salt, keyLength_ / 2, kIterations, derived, size)) return false;
+  verifier[0] = derived[size - 2];
+  verifier[1] = derived[size - 1];
+  return UseKeys(derived);
+}
+
+void TAESCryptoTransform::Encrypt(std::uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    if (position_ == sizeof stream_) Refill();
+    std::size_t n = std::min(size, sizeof stream_ - position_);
+    const std::uint8_t* key = stream_.data() + position_;
+    for (std::size_t i = 0; i < n; ++i) data[i] ^= key[i];
+    // The code covers the ciphertext as stored.
+    hmac_.Update(data, n);
+    data += n;
+    size -= n;
+    position_ += n;
+  }
+}
+
+void TAESCryptoTransform::FinishEncryption(std::uint8_t code[kAuthenticationCodeSize]) {
+  std::uint8_t digest[TZAHmacSha1::kDigestSize];
+  hmac_.Final(digest);
+  std::memcpy(code, digest, kAuthenticationCodeSize);
 }
 
 bool TAESCryptoTransform::FinalCheck(TZAStream& archive, std::uint32_t crc) {

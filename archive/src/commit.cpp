@@ -8,7 +8,11 @@
 #include <limits>
 
 #include "archive/archiver.h"
+#include "archive/ciphers.h"
+#include "archive/crypto.h"
 #include "archive/writer.h"
+#include "compress_ahead.h"
+#include "sys/wide_dir.h"
 #include "sys/codepage.h"
 #include "sys/wide_file.h"
 
@@ -135,6 +139,7 @@ class TZACommit {
     }
 
     TZADirArray& items = dir.Items;
+    TZACompressAhead::Result prepared;
     std::vector<PlannedEntry> planned;
     planned.reserve(static_cast<std::size_t>(items.Count()));
     total_ = 0;
@@ -144,6 +149,7 @@ class TZACommit {
     bool cancel = false;
     if (a_.OnOverallProgress) a_.OnOverallProgress(&a_, 0.0, a_.updateOperation_, ppStart, cancel);
     if (cancel) return false;
+    StartAhead(items);
     for (std::int32_t i = 0; i < items.Count(); ++i) {
       TDirItem& item = items.ItemAt(i);
       std::u16string shown = item.EntryName;
@@ -154,7 +160,9 @@ class TZACommit {
         std::uint64_t start = out.Position();
         try {
           PlannedEntry entry;
-          bool kept = item.IsNew ? WriteNew(out, item, shown, entry) : CopyOld(out, *old, item, entry);
+          bool kept = !item.IsNew                ? CopyOld(out, *old, item, entry)
+                      : TakeAhead(i, prepared) ? WritePrepared(out, item, shown, entry, prepared)
+                                               : WriteNew(out, item, shown, entry);
           if (!kept) return false;
           planned.push_back(std::move(entry));
           break;
@@ -360,6 +368,54 @@ class TZACommit {
     return !cancel;
   }
 
+  class ClassicFilter : public TZADataFilter {
+   public:
+    TZAPkzipClassicCipher cipher;
+    void Filter(std::uint8_t* data, std::size_t size) override {
+      for (std::size_t i = 0; i < size; ++i) data[i] = cipher.EncryptByte(data[i]);
+    }
+  };
+  class AesFilter : public TZADataFilter {
+   public:
+    explicit AesFilter(std::uint16_t keyLength) : cipher(keyLength, TZATransformDirection::Encrypt) {}
+    TAESCryptoTransform cipher;
+    void Filter(std::uint8_t* data, std::size_t size) override { cipher.Encrypt(data, size); }
+  };
+
+  // Writes what goes in front of the encrypted data (the classic 12-byte
+  // header, or the AES salt and verification value) and gives the filter
+  // that encrypts the data; `overhead` counts the bytes written.
+  std::unique_ptr<TZADataFilter> StartCipher(TZAOutput& out, const TDirItem& item, TZACryptoAlgorithm algorithm,
+                                             const CentralDirectoryHeader& h, std::uint64_t& overhead) {
+    const std::string password(item.EntryPassword.view());
+    if (algorithm == caPkzipClassic) {
+      auto filter = std::make_unique<ClassicFilter>();
+      std::uint8_t header[TZAPkzipClassicCipher::kHeaderSize];
+      if (!ZARandomBytes(header, sizeof header - 1)) throw Exception(u"No random bytes for the encryption header");
+      header[sizeof header - 1] = static_cast<std::uint8_t>(h.ModTime >> 8);
+      filter->cipher.InitKeys(password);
+      filter->Filter(header, sizeof header);
+      out.Write(header, sizeof header);
+      overhead = sizeof header;
+      return filter;
+    }
+    std::uint16_t keyLength = algorithm == caAES_128 ? 16 : algorithm == caAES_192 ? 24 : 32;
+    auto filter = std::make_unique<AesFilter>(keyLength);
+    std::uint8_t salt[16 + 2];
+    if (!ZARandomBytes(salt, keyLength / 2u)) throw Exception(u"No random bytes for the encryption salt");
+    if (!filter->cipher.StartEncryption(password, salt, salt + keyLength / 2)) throw std::bad_alloc();
+    out.Write(salt, keyLength / 2u + 2u);
+    overhead = keyLength / 2u + 2u;
+    return filter;
+  }
+
+  static std::uint64_t FinishAes(TZAOutput& out, TZADataFilter& filter) {
+    std::uint8_t code[TAESCryptoTransform::kAuthenticationCodeSize];
+    static_cast<AesFilter&>(filter).cipher.FinishEncryption(code);
+    out.Write(code, sizeof code);
+    return sizeof code;
+  }
+
   bool WriteNew(TZAOutput& out, TDirItem& item, const std::u16string& shown, PlannedEntry& entry) {
     bool folder = !item.EntryName.empty() && item.EntryName.back() == u'/';
     std::unique_ptr<TZAStream> opened;
@@ -372,8 +428,6 @@ class TZACommit {
       }
       source = opened.get();
     }
-    // Entries are not encrypted yet: a password must not be taken as done.
-    if (!item.EntryPassword.empty()) throw Exception(u"Encryption of new entries is not supported");
     bool cancel = false;
     if (a_.OnFileProgress) a_.OnFileProgress(&a_, shown, 0.0, a_.updateOperation_, ppStart, cancel);
     if (cancel) return false;
@@ -385,6 +439,20 @@ class TZACommit {
       std::int64_t all = source->Size();
       size = all > sourceStart ? static_cast<std::uint64_t>(all - sourceStart) : 0;
     }
+    // Folders have nothing to hide; files (empty ones too) get the cipher
+    // of the password in force when they were added.
+    const bool encrypted = source && !item.EntryPassword.empty();
+    const TZACryptoAlgorithm algorithm = encrypted ? item.CryptoAlgorithm : caPkzipClassic;
+    const bool aes = encrypted && algorithm != caPkzipClassic;
+    // With a cipher the data cannot be written again stored, so the method
+    // is known before: deflate unless the level stores.
+    const std::uint16_t method = item.CompressionSetting ? 8 : 0;
+    item.ExtraFields.Clear();
+    if (aes) {
+      TZAExtraWriter block;
+      block.AddAes(2, static_cast<std::uint8_t>(algorithm), method);
+      item.ExtraFields.Add(kAesExtraTag, block.Bytes().data() + 4, static_cast<std::uint16_t>(block.Size() - 4));
+    }
     // The local header must say Zip64 before the data is known; a file
     // that grows past the limit meanwhile is written again with it.
     bool zip64 = a_.zip64Mode_ == zmAlways || size >= kZip64Limit32 - (1 << 16);
@@ -392,49 +460,119 @@ class TZACommit {
       if (zip64 && a_.zip64Mode_ == zmDisabled) throw EZAException(41, &a_, {shown});
       CentralDirectoryHeader h = item.Header;
       h.VersionMadeBy = MadeBy();
-      h.VersionNeeded = static_cast<std::uint16_t>((MadeBy() & 0xFF00) | (zip64 ? kZip64Version : 20));
+      std::uint16_t needed = aes ? kAesVersion : zip64 ? kZip64Version : 20;
+      h.VersionNeeded = static_cast<std::uint16_t>((MadeBy() & 0xFF00) | needed);
       h.Flags = static_cast<std::uint16_t>(h.Flags & kUtf8NameFlag);
-      h.Method = 0;
+      // Classic encryption checks its header against the time when the
+      // CRC-32 is not known before the data: sizes follow in a descriptor.
+      if (encrypted) h.Flags |= aes ? 1 : 1 | 8;
+      h.Method = aes ? 99 : 0;
       h.Crc32 = 0;
       std::uint64_t at = out.Position();
       // Planned first with the final sizes unknown: the name and blocks
       // are what the local header needs.
-      Plan(entry, item, h, at, zip64 ? kZip64Limit32 : 0, zip64 ? kZip64Limit32 : 0, nullptr, shown);
+      Plan(entry, item, h, at, zip64 ? kZip64Limit32 : 0, zip64 ? kZip64Limit32 : 0, &item.ExtraFields, shown);
       TZAExtraWriter tail;
-      AddCommonBlocks(tail, nullptr, item.EntryName, entry.Header.Flags);
+      AddCommonBlocks(tail, &item.ExtraFields, item.EntryName, entry.Header.Flags);
       std::vector<std::uint8_t> extra;
       LocalFileHeader l = Local(entry.Header, entry.Name, zip64, 0, 0, tail.Bytes(), extra);
       ZAWriteLocalHeader(out, l, entry.Name, extra);
+
+      std::unique_ptr<TZADataFilter> filter;
+      std::uint64_t overhead = 0;
+      if (encrypted) filter = StartCipher(out, item, algorithm, entry.Header, overhead);
       TZAEncodeResult r;
       if (source) {
         Progress progress{this, &shown, size};
         bool finished;
         try {
-          finished = ZAEncodeEntry(*source, out, item.CompressionSetting, r, nullptr, &TZACommit::OnProgress, &progress);
+          finished = ZAEncodeEntry(*source, out, item.CompressionSetting, r, filter.get(), &TZACommit::OnProgress,
+                                   &progress);
         } catch (const EReadError&) {
           throw EZAException(33, &a_, {item.SourceFileName.empty() ? shown : item.SourceFileName.str()});
         }
         if (!finished) return false;
       }
-      if (!zip64 && (r.Compressed >= kZip64Limit32 || r.Uncompressed >= kZip64Limit32)) {
+      if (aes) overhead += FinishAes(out, *filter);
+      std::uint64_t packed = r.Compressed + overhead;
+      if (!zip64 && (packed >= kZip64Limit32 || r.Uncompressed >= kZip64Limit32)) {
         out.Truncate(at);
         source->SetPosition(sourceStart);
         zip64 = true;
         continue;
       }
-      h.Method = r.Method;
-      h.Crc32 = r.Crc32;
-      item.Header.Method = item.ActualMethod = r.Method;
-      Plan(entry, item, h, at, r.Compressed, r.Uncompressed, nullptr, shown);
-      LocalFileHeader done = Local(entry.Header, entry.Name, zip64, r.Compressed, r.Uncompressed, tail.Bytes(), extra);
+      std::uint16_t actual = encrypted ? method : r.Method;
+      h.Method = aes ? 99 : actual;
+      // AE-2 keeps no CRC-32: the authentication code stands for it.
+      h.Crc32 = aes ? 0 : r.Crc32;
+      item.Header.Method = h.Method;
+      item.ActualMethod = actual;
+      Plan(entry, item, h, at, packed, r.Uncompressed, &item.ExtraFields, shown);
+      LocalFileHeader done = Local(entry.Header, entry.Name, zip64, packed, r.Uncompressed, tail.Bytes(), extra);
       std::uint8_t raw[LocalFileHeader::kSize];
       done.Store(raw);
       out.Patch(at, raw, sizeof raw);
       if (zip64) out.Patch(at + sizeof raw + entry.Name.size(), extra.data(), 4 + 16);
+      if (h.Flags & 8) ZAWriteDataDescriptor(out, h.Crc32, packed, r.Uncompressed, zip64);
       break;
     }
     ++done_;
     if (a_.OnFileProgress) a_.OnFileProgress(&a_, shown, 100.0, a_.updateOperation_, ppEnd, cancel);
+    return !cancel;
+  }
+
+  // ---- new entries made ahead by helper threads
+
+  void StartAhead(TZADirArray& items) {
+    std::vector<TZACompressAhead::Job> jobs;
+    jobOf_.assign(static_cast<std::size_t>(items.Count()), -1);
+    for (std::int32_t i = 0; i < items.Count(); ++i) {
+      const TDirItem& item = items.GetItem(i);
+      // Files only, in the clear (a cipher runs in the order of the data),
+      // and small enough to be held whole.
+      if (!item.IsNew || item.SourceStream || item.SourceFileName.empty() || !item.EntryPassword.empty() ||
+          (!item.EntryName.empty() && item.EntryName.back() == u'/'))
+        continue;
+      sys::WideDirEntry info;
+      if (!sys::WideStat(item.SourceFileName.view(), info) || info.Size > TZACompressAhead::kLargest) continue;
+      jobOf_[static_cast<std::size_t>(i)] = static_cast<std::int32_t>(jobs.size());
+      jobs.push_back({item.SourceFileName.str(), item.CompressionSetting});
+    }
+    // One file is as well done by the commit itself.
+    if (jobs.size() > 1) ahead_ = std::make_unique<TZACompressAhead>(std::move(jobs));
+  }
+
+  bool TakeAhead(std::int32_t index, TZACompressAhead::Result& result) {
+    std::int32_t job = jobOf_.empty() ? -1 : jobOf_[static_cast<std::size_t>(index)];
+    return ahead_ && job >= 0 && ahead_->Take(static_cast<std::size_t>(job), result);
+  }
+
+  bool WritePrepared(TZAOutput& out, TDirItem& item, const std::u16string& shown, PlannedEntry& entry,
+                     TZACompressAhead::Result& result) {
+    bool cancel = false;
+    if (a_.OnFileProgress) a_.OnFileProgress(&a_, shown, 0.0, a_.updateOperation_, ppStart, cancel);
+    if (cancel) return false;
+    bool zip64 = a_.zip64Mode_ == zmAlways;
+    CentralDirectoryHeader h = item.Header;
+    h.VersionMadeBy = MadeBy();
+    h.VersionNeeded = static_cast<std::uint16_t>((MadeBy() & 0xFF00) | (zip64 ? kZip64Version : 20));
+    h.Flags = static_cast<std::uint16_t>(h.Flags & kUtf8NameFlag);
+    h.Method = result.Method;
+    h.Crc32 = result.Crc32;
+    item.Header.Method = item.ActualMethod = result.Method;
+    item.ExtraFields.Clear();
+    std::uint64_t packed = result.Data.size();
+    Plan(entry, item, h, out.Position(), packed, result.Size, nullptr, shown);
+    TZAExtraWriter tail;
+    AddCommonBlocks(tail, nullptr, item.EntryName, entry.Header.Flags);
+    std::vector<std::uint8_t> extra;
+    LocalFileHeader l = Local(entry.Header, entry.Name, zip64, packed, result.Size, tail.Bytes(), extra);
+    ZAWriteLocalHeader(out, l, entry.Name, extra);
+    out.Write(result.Data.data(), result.Data.size());
+    ++done_;
+    if (a_.OnOverallProgress)
+      a_.OnOverallProgress(&a_, 100.0 * done_ / std::max(total_, 1), a_.updateOperation_, ppProcess, cancel);
+    if (!cancel && a_.OnFileProgress) a_.OnFileProgress(&a_, shown, 100.0, a_.updateOperation_, ppEnd, cancel);
     return !cancel;
   }
 
@@ -531,6 +669,8 @@ class TZACommit {
 
   TZABaseArchiver& a_;
   std::int32_t total_ = 0, done_ = 0;
+  std::unique_ptr<TZACompressAhead> ahead_;
+  std::vector<std::int32_t> jobOf_;  // of each entry: its job ahead, or -1
 };
 
 void TZABaseArchiver::CommitUpdate() {

@@ -108,6 +108,26 @@ class ZarcWriteTest(unittest.TestCase):
         with open(os.path.join(self.tmp, "text.zip"), "rb") as f:
             self.assertEqual(f.read(), b"not an archive at all")
 
+    def test_encrypted_archives_open_with_the_password_in_the_peers(self):
+        for option in ([], ["--zipcrypto"], ["--aes", "128"], ["--aes", "256"]):
+            archive = "e%s.zip" % "".join(option)
+            r = self.zarc("create", "-P", "secret", *option, archive, "tree")
+            self.assertEqual(r.returncode, 0, r.stderr)
+            path = os.path.join(self.tmp, archive)
+            if shutil.which("7z"):
+                self.assertEqual(run("7z", "t", "-psecret", path).returncode, 0, option)
+                self.assertNotEqual(run("7z", "t", "-pother", path).returncode, 0, option)
+            r = run(ZARC, "test", "-P", "secret", path)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            if option[:1] == ["--aes"]:
+                continue
+            if shutil.which("unzip"):
+                self.assertEqual(run("unzip", "-tqq", "-P", "secret", path).returncode, 0)
+            with zipfile.ZipFile(path) as z:
+                z.setpassword(b"secret")
+                self.assertEqual(z.read("tree/a.txt"), self.files["tree/a.txt"])
+        self.assertEqual(self.zarc("create", "-e", "n.zip", "tree").returncode, 10)  # no terminal to ask on
+
     def test_a_full_disk_leaves_the_archive_as_it_was(self):
         self.assertEqual(self.zarc("create", "f.zip", "tree/a.txt").returncode, 0)
         with open(os.path.join(self.tmp, "f.zip"), "rb") as f:

@@ -27,6 +27,9 @@ struct WriteSettings {
   bool update = false, freshen = false, junkPaths = false, recurse = true;
   bool progress = true, verbose = false;
   bool commentGiven = false;
+  bool encrypt = false, passwordGiven = false;
+  std::u16string password;
+  za::TZACryptoAlgorithm cipher = za::caPkzipClassic;
   std::string comment;
   std::u16string sfx;
 };
@@ -43,6 +46,12 @@ const char kWriteOptions[] =
     "  -x MASK        leave out files (or entries) whose name matches\n"
     "  --store MASK   store files whose name matches without compressing them\n"
     "  -j             store file names without their folders\n"
+    "  -e             encrypt new entries with a password asked for on the terminal\n"
+    "  -P PASSWORD    encrypt new entries with PASSWORD (classic zip encryption\n"
+    "                 unless --aes is given)\n"
+    "  --aes BITS     WinZip AES encryption (AE-2) with 128, 192 or 256-bit keys\n"
+    "  --zipcrypto    classic zip encryption, which every zip tool reads but which\n"
+    "                 is weak\n"
     "  --no-recurse   files in the folders named, not below them\n"
     "  --sfx STUB     create: put the self-extractor STUB in front\n"
     "  -u             add: only files that are newer than their entries, and new ones\n"
@@ -101,8 +110,21 @@ int ParseWrite(const std::vector<std::u16string>& args, WriteSettings& s) {
       s.verbose = true;
     } else if (a == u"-q") {
       s.progress = false;
-    } else if ((a == u"-P" || a == u"--aes" || a == u"--zipcrypto") && adding) {
-      return WriteUsageError("encrypting new entries is not supported yet");
+    } else if (a == u"-P" && more && adding) {
+      s.password = args[++i];
+      s.passwordGiven = s.encrypt = true;
+    } else if (a == u"-e" && adding) {
+      s.encrypt = true;
+    } else if (a == u"--aes" && more && adding) {
+      const std::u16string& bits = args[++i];
+      if (bits == u"128") s.cipher = za::caAES_128;
+      else if (bits == u"192") s.cipher = za::caAES_192;
+      else if (bits == u"256") s.cipher = za::caAES_256;
+      else return WriteUsageError("--aes takes 128, 192 or 256");
+      s.encrypt = true;
+    } else if (a == u"--zipcrypto" && adding) {
+      s.cipher = za::caPkzipClassic;
+      s.encrypt = true;
     } else if (a.size() > 1 && a[0] == u'-' && a != u"-") {
       return WriteUsageError("unknown option '" + sys::WideToUtf8(a) + "'" + (more ? "" : " or missing value"));
     } else if (s.archive.empty()) {
@@ -113,6 +135,18 @@ int ParseWrite(const std::vector<std::u16string>& args, WriteSettings& s) {
   }
   if (s.archive.empty()) return WriteUsageError("no archive named");
   if (s.update && s.freshen) return WriteUsageError("-u and -f exclude each other");
+  if (s.encrypt && !s.passwordGiven) {
+    // As zip -e: asked twice, without echo, and never taken empty.
+    std::string first, second;
+    if (!IsTerminal(StdStream::Input)) return WriteUsageError("no terminal to ask for the password; give -P");
+    if (!ReadSecretLine("password: ", first) || !ReadSecretLine("again: ", second))
+      return WriteUsageError("no password");
+    if (first != second) return WriteUsageError("the passwords differ");
+    if (first.empty()) return WriteUsageError("an empty password encrypts nothing");
+    s.password = sys::Utf8ToWide(first);
+    s.passwordGiven = true;
+  }
+  if (s.passwordGiven && s.password.empty()) return WriteUsageError("an empty password encrypts nothing");
   switch (s.command) {
     case WriteSettings::kCreate:
     case WriteSettings::kAdd:
@@ -186,6 +220,11 @@ class Writer {
     zip_.SetExclusionMasks(s_.exclusions);
     zip_.SetSFXStub(s_.sfx);
     zip_.Options().Recurse = s_.recurse;
+    if (s_.passwordGiven) {
+      // Into the ANSI code page, as zarc takes passwords to read with.
+      zip_.SetPassword(sys::WideToAnsi(s_.password));
+      zip_.SetEncryptionMethod(s_.cipher);
+    }
     zip_.Options().StorePath = s_.junkPaths ? za::spNoPath : za::spRelativePath;
     zip_.OnConfirmProcessFile = [this](za::TZABaseArchiver*, const std::u16string& name,
                                        za::TZAProcessOperation operation, bool& confirm) {

@@ -24,6 +24,8 @@ class TZAPkzipClassicCipher : public TZAEntryCipher {
   // Exposed for tests: keys from a password, and one header decrypted.
   void InitKeys(const std::string& password);
   std::uint8_t DecryptByte(std::uint8_t c);
+  // The writing direction: keys from InitKeys, then every byte in order.
+  std::uint8_t EncryptByte(std::uint8_t plain);
 
  private:
   void Update(std::uint8_t c);
@@ -61,9 +63,17 @@ class TAESCryptoTransform : public TZACryptoTransform {
   // Keys the cipher and the code from the password and salt; false when
   // the derived verification value differs from `verifier`.
   bool DeriveKeys(const std::string& password, const std::uint8_t* salt, const std::uint8_t verifier[2]);
+  // The writing direction: keys from the password and a new salt, giving
+  // the verification value to store after the salt; then the data through
+  // Encrypt, and the authentication code to store after it.
+  bool StartEncryption(const std::string& password, const std::uint8_t* salt, std::uint8_t verifier[2]);
+  void Encrypt(std::uint8_t* data, std::size_t size);
+  void FinishEncryption(std::uint8_t code[kAuthenticationCodeSize]);
 
  private:
   void Refill();
+  // The cipher and the code keyed from derived material.
+  bool UseKeys(const std::uint8_t* derived);
 
   std::uint16_t keyLength_;
   std::uint16_t vendorVersion_ = 2;

@@ -69,6 +69,10 @@ class TZASha256 {
   std::unique_ptr<State> state_;
 };
 
+// Random bytes from the system's generator, for salts and encryption
+// headers; false when it fails (nothing must then be encrypted).
+bool ZARandomBytes(std::uint8_t* out, std::size_t size);
+
 // PBKDF2 with HMAC-SHA1; an empty password or salt is valid input.
 bool ZAPbkdf2HmacSha1(std::string_view password, const std::uint8_t* salt, std::size_t saltSize,
                       std::uint32_t iterations, std::uint8_t* out, std::size_t outSize);

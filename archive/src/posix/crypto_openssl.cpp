@@ -5,8 +5,10 @@
 #include <openssl/core_names.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
+#include <openssl/rand.h>
 #include <openssl/sha.h>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -210,6 +212,16 @@ class PaddedSha1Key {
 // twice per iteration, and at 1000 iterations per AES entry that was most of
 // the time of extracting an archive of a few hundred encrypted files. The
 // known-answer tests hold this to RFC 6070.
+bool ZARandomBytes(std::uint8_t* out, std::size_t size) {
+  while (size > 0) {
+    int n = static_cast<int>(std::min<std::size_t>(size, 1 << 20));
+    if (RAND_bytes(out, n) != 1) return false;
+    out += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
 bool ZAPbkdf2HmacSha1(std::string_view password, const std::uint8_t* salt, std::size_t saltSize,
                       std::uint32_t iterations, std::uint8_t* out, std::size_t outSize) {
   // The block index is 32 bits, and 1 iteration is the least there is.

@@ -149,6 +149,16 @@ bool TZASha256::Final(Digest& digest) {
   return ok;
 }
 
+bool ZARandomBytes(std::uint8_t* out, std::size_t size) {
+  while (size > 0) {
+    ULONG n = static_cast<ULONG>(size < (1u << 20) ? size : (1u << 20));
+    if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, out, n, BCRYPT_USE_SYSTEM_PREFERRED_RNG))) return false;
+    out += n;
+    size -= n;
+  }
+  return true;
+}
+
 bool ZAPbkdf2HmacSha1(std::string_view password, const std::uint8_t* salt, std::size_t saltSize,
                       std::uint32_t iterations, std::uint8_t* out, std::size_t outSize) {
   static const std::uint8_t kEmpty = 0;

@@ -1,0 +1,68 @@
+#pragma once
+// New entries compressed ahead. While the commit writes one entry, helper
+// threads read and deflate the files of the next ones into memory, so that
+// the cores of the machine share the work; the commit takes each result in
+// the archive's order and writes it in one piece. Only files small enough
+// to be held whole are taken; the rest, and anything a helper could not
+// read, the commit encodes itself as before.
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "sys/thread.h"
+
+namespace za {
+
+class TZACompressAhead {
+ public:
+  static constexpr std::uint64_t kLargest = 16u << 20;  // bytes of one file taken
+  struct Job {
+    std::u16string File;
+    int Level = 6;
+  };
+  struct Result {
+    std::vector<std::uint8_t> Data;  // deflated, or the file itself when stored
+    std::uint16_t Method = 0;
+    std::uint32_t Crc32 = 0;
+    std::uint64_t Size = 0;
+  };
+
+  explicit TZACompressAhead(std::vector<Job> jobs);
+  ~TZACompressAhead();
+  TZACompressAhead(const TZACompressAhead&) = delete;
+  TZACompressAhead& operator=(const TZACompressAhead&) = delete;
+
+  // The result of job `k`, made here when no helper has begun it; false
+  // when the file could not be read whole (the caller then encodes it
+  // itself and meets the failure there).
+  bool Take(std::size_t k, Result& result);
+
+ private:
+  enum class State { Waiting, Making, Ready, Failed, Taken };
+  struct Slot {
+    State state = State::Waiting;
+    Result result;
+  };
+  void Help();
+  static bool Make(const Job& job, Result& result);
+
+  std::vector<Job> jobs_;
+  std::vector<Slot> slots_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::size_t next_ = 0;     // the next job a helper may begin
+  std::size_t current_ = 0;  // the job the commit waits for or has taken last
+  std::uint64_t held_ = 0;   // bytes of results made and not taken
+  bool stop_ = false;
+  std::vector<std::unique_ptr<sys::Thread>> helpers_;
+};
+
+// Deflates `size` bytes in memory into `out` (raw deflate at `level`);
+// false when the result is not smaller than the data.
+bool ZADeflateBuffer(const std::uint8_t* data, std::size_t size, int level, std::vector<std::uint8_t>& out);
+
+}  // namespace za
