@@ -158,8 +158,9 @@ std::u16string LinkOnTheWay(const std::u16string& destDir, std::u16string_view f
   return {};
 }
 
-// Creates every missing folder of `path` (separators "\" or "/").
-bool ForceDirectories(std::u16string_view path) {
+// Creates every missing folder of `path` (separators "\" or "/"); `error`
+// gets the system's reason when one cannot be made.
+bool ForceDirectories(std::u16string_view path, int& error) {
   std::size_t skip = 0;
   if (path.size() >= 2 && path[1] == u':') skip = 2;  // drive
   if (path.size() >= 2 && path[0] == u'\\' && path[1] == u'\\') {
@@ -172,7 +173,7 @@ bool ForceDirectories(std::u16string_view path) {
     std::u16string_view prefix = path.substr(0, i);
     if (prefix.empty() || prefix.size() <= skip || prefix.back() == u'\\' || prefix.back() == u'/') continue;
     if (sys::WideDirectoryExists(prefix)) continue;
-    if (!sys::WideCreateDirectory(prefix) && !sys::WideDirectoryExists(prefix)) return false;
+    if (!sys::WideCreateDirectory(prefix, &error) && !sys::WideDirectoryExists(prefix)) return false;
   }
   return true;
 }
@@ -452,7 +453,7 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
     if (folder != lastFolderMade_ || !sys::WideDirectoryExists(folder)) {
       bool made;
       try {
-        made = ForceDirectories(folder);
+        made = ForceDirectories(folder, outputFailure_.SystemError);
       } catch (...) {
         made = false;
       }

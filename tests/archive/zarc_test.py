@@ -204,6 +204,9 @@ class ZarcTest(unittest.TestCase):
             self.assertIn("exit status:", helped.stdout)
         self.assertIn("-p ", zarc("extract", "--help").stdout)
         self.assertEqual(zarc("list", "-p", archive).returncode, 10)
+        blocked = zarc("extract", archive, "-d", archive)  # a file where the folder would go
+        self.assertEqual(blocked.returncode, 1)
+        self.assertIn('Cannot create directory "%s/": File exists (native error 20)' % archive, blocked.stderr)
         folder = zarc("test", self.tmp)
         self.assertEqual(folder.returncode, 9)
         self.assertIn(": is a folder, not an archive", folder.stderr)

@@ -246,7 +246,7 @@ class Session {
       Fail(kDamaged, "damaged: " + EngineText(message));
     } else if (native == 19 && zip_.LastOutputFailure().NameRefused) {
       Fail(kWarning, "refused: the name leaves the destination");
-    } else if (native == 19) {
+    } else if (native == 19 || native == 20) {
       Fail(kWarning, EngineText(message, zip_.LastOutputFailure().SystemError));
     } else {
       Fail(native == 45 ? kSevere : kWarning, EngineText(message));

@@ -181,7 +181,11 @@ bool WideIsLink(std::u16string_view name) {
   return lstat(NativeName(name).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-bool WideCreateDirectory(std::u16string_view name) { return ::mkdir(NativeName(name).c_str(), 0777) == 0; }
+bool WideCreateDirectory(std::u16string_view name, int* error) {
+  if (::mkdir(NativeName(name).c_str(), 0777) == 0) return true;
+  if (error) *error = errno;
+  return false;
+}
 
 bool WideRemoveDirectory(std::u16string_view name) { return ::rmdir(NativeName(name).c_str()) == 0; }
 

@@ -159,7 +159,11 @@ bool WideIsLink(std::u16string_view name) {
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-bool WideCreateDirectory(std::u16string_view name) { return CreateDirectoryW(Native(name).c_str(), nullptr) != 0; }
+bool WideCreateDirectory(std::u16string_view name, int* error) {
+  if (CreateDirectoryW(Native(name).c_str(), nullptr)) return true;
+  if (error) *error = static_cast<int>(GetLastError());
+  return false;
+}
 
 bool WideRemoveDirectory(std::u16string_view name) { return RemoveDirectoryW(Native(name).c_str()) != 0; }
 
