@@ -581,4 +581,33 @@ TEST_F(WriterTest, ATempFolderOnAnotherFileSystemIsCopiedBesideTheArchive) {
   ExpectPeersAccept("copied.zip");
 }
 
+TEST_F(WriterTest, OnStoreFileAndNoCompressionMasksShapeTheEntries) {
+  fs::create_directories(Path("in"));
+  Write("in/a.txt", Text(20000));
+  Write("in/b.log", Text(20000));
+  Write("in/skip.txt", "x");
+  TZipArchiver zip;
+  Open(zip, "s.zip");
+  zip.SetBaseDir(WidePath("in"));
+  zip.SetNoCompressionMasks({u"*.log"});
+  zip.OnConfirmProcessFile = [](za::TZABaseArchiver*, const std::u16string& name, za::TZAProcessOperation,
+                                bool& confirm) { confirm = name != u"skip.txt"; };
+  zip.OnStoreFile = [](za::TZABaseArchiver*, std::u16string& name, std::uint32_t& attributes, std::string& comment,
+                       const std::u16string& original) {
+    if (name == u"a.txt") {
+      name = u"renamed\\a.txt";
+      attributes |= 0x01;
+      comment = "from " + std::string(original.size() > 5 ? "disk" : "?");
+    }
+  };
+  zip.AddFiles(u"*.*");
+  ASSERT_EQ(zip.Count(), 2);
+  EXPECT_EQ(zip.Item(0).EntryName, u"renamed/a.txt");
+  EXPECT_EQ(zip.Item(0).Header.ExternalAttributes & 0x01, 0x01u);
+  EXPECT_EQ(std::string(zip.Item(0).Comment.view()), "from disk");
+  EXPECT_EQ(zip.Item(0).Header.Method, 8);
+  EXPECT_EQ(zip.Item(1).EntryName, u"b.log");
+  EXPECT_EQ(zip.Item(1).Header.Method, 0);
+}
+
 }  // namespace
