@@ -1,6 +1,7 @@
 #include "archive/archiver.h"
 
 #include <charconv>
+#include <exception>
 #include <cstdio>
 
 #include "sys/codepage.h"
@@ -186,12 +187,17 @@ void TZABaseArchiver::ReleaseArchive() {
 }
 
 void TZABaseArchiver::CloseArchive() {
+  // The archive is always released; a pending update that could not be
+  // committed is then still reported, so that lost changes never pass for
+  // saved ones (the archive itself is left as it was).
+  std::exception_ptr failed;
   if (open_) {
     if (updateLevel_ > 0) {
       updateLevel_ = 1;
       try {
         EndUpdate();
       } catch (...) {
+        failed = std::current_exception();
       }
       updateLevel_ = 0;
     }
@@ -202,6 +208,7 @@ void TZABaseArchiver::CloseArchive() {
     open_ = false;
   }
   ReleaseArchive();
+  if (failed) std::rethrow_exception(failed);
 }
 
 void TZABaseArchiver::SetInMemory(bool value) {

@@ -124,18 +124,14 @@ class TZACommit {
     TZADirManager& dir = *a_.dirManager_;
     TZAStream* old = a_.stream_;
     std::int64_t oldSize = old ? old->Size() : 0;
-    if (oldSize > 0 && dir.PrefixLength > 0) {
+    if (!stubFile_.empty()) {
+      CopyStub(out, stubFile_);
+    } else if (oldSize > 0 && dir.PrefixLength > 0) {
       // A self-extractor's stub (or whatever lies in front) stays in front.
       old->SetPosition(0);
       CopyBytes(*old, out, static_cast<std::uint64_t>(std::min(dir.PrefixLength, oldSize)));
     } else if (oldSize == 0 && !a_.SFXStub().empty()) {
-      std::unique_ptr<TZAFileStream> stub;
-      try {
-        stub = std::make_unique<TZAFileStream>(a_.SFXStub(), fmOpenRead | fmShareDenyWrite);
-      } catch (const EStreamError&) {
-        throw EZAException(33, &a_, {a_.SFXStub()});
-      }
-      CopyBytes(*stub, out, static_cast<std::uint64_t>(stub->Size()));
+      CopyStub(out, a_.SFXStub());
     }
 
     TZADirArray& items = dir.Items;
@@ -209,6 +205,16 @@ class TZACommit {
     whole += tail;
     const std::size_t at = whole.size() - Zip64EndOfCentralDirectoryLocator::kSize;
     return GetU32(reinterpret_cast<const std::uint8_t*>(whole.data()) + at) == kZip64LocatorSignature;
+  }
+
+  void CopyStub(TZAOutput& out, const std::u16string& name) {
+    std::unique_ptr<TZAFileStream> stub;
+    try {
+      stub = std::make_unique<TZAFileStream>(name, fmOpenRead | fmShareDenyWrite);
+    } catch (const EStreamError&) {
+      throw EZAException(33, &a_, {name});
+    }
+    CopyBytes(*stub, out, static_cast<std::uint64_t>(stub->Size()));
   }
 
   std::uint16_t MadeBy() const { return a_.Options().OEMFileNames ? 20 : 0x0B14; }
@@ -583,6 +589,36 @@ class TZACommit {
     return !cancel;
   }
 
+  // ---- a self-extractor made of the archive
+
+ public:
+  // Writes the stub and the archive's entries, offsets counting the stub,
+  // into `target`; the archive itself stays as it is.
+  void MakeSFX(const std::u16string& target) {
+    stubFile_ = a_.SFXStub();
+    std::unique_ptr<TZAStream> out;
+    std::u16string temp = CreateTemp(FolderOf(target), out);
+    try {
+      if (!WriteArchive(*out)) {
+        out.reset();
+        sys::WideDeleteFile(temp);
+        return;
+      }
+      if (!static_cast<TZAFileStream&>(*out).File().Flush()) throw EWriteError();
+      out.reset();
+      if (!sys::WideReplaceFile(temp, target)) throw EZAException(19, &a_, {target});
+    } catch (const EStreamError&) {
+      out.reset();
+      sys::WideDeleteFile(temp);
+      throw EZAException(56, &a_);
+    } catch (...) {
+      out.reset();
+      sys::WideDeleteFile(temp);
+      throw;
+    }
+  }
+
+ private:
   // ---- putting the new archive in place
 
   void InstallFile(std::unique_ptr<TZAStream> out, std::u16string temp) {
@@ -677,12 +713,25 @@ class TZACommit {
   TZABaseArchiver& a_;
   std::int32_t total_ = 0, done_ = 0;
   std::unique_ptr<TZACompressAhead> ahead_;
+  std::u16string stubFile_;  // MakeSFX: the stub in place of what was in front
   std::vector<std::int32_t> jobOf_;  // of each entry: its job ahead, or -1
 };
 
 void TZABaseArchiver::CommitUpdate() {
   std::lock_guard<std::recursive_mutex> lock(ZAEngineLock());
   TZACommit(*this).Run();
+}
+
+void TZABaseArchiver::MakeSFX(std::u16string_view sfxFileName) {
+  if (!open_ || !dirManager_) throw EZAException(13, this);
+  if (updateLevel_ > 0) throw EZAException(26, this);
+  if (volumes_ || dirManager_->VolumeInfo.LastVolumeNumber > 0) throw EZAException(49, this);
+  if (sfxStub_.empty()) throw EZAException(17, this);
+  if (dirManager_->PrefixLength > 0) throw EZAException(50, this);
+  if (ZAFileNamePart(sfxFileName).empty()) throw EZAException(9, this);
+  std::lock_guard<std::recursive_mutex> lock(ZAEngineLock());
+  updateOperation_ = poMakeSFX;
+  TZACommit(*this).MakeSFX(std::u16string(sfxFileName));
 }
 
 }  // namespace za

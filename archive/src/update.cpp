@@ -512,28 +512,36 @@ bool TZABaseArchiver::RenameFile(std::u16string_view oldName, std::u16string_vie
   return done;
 }
 
-void TZABaseArchiver::ChangeFilesAttr(std::u16string_view fileMask, std::uint32_t attributes) {
-  TZAUpdater u(*this);
-  u.Run(poChangeAttr, [&] {
-    u.Select(fileMask, options_.SearchAttr, u"");
-    u.ForSelected(poChangeAttr, [&](std::int32_t i) {
-      TDirItem& item = dirManager_->Items.ItemAt(i);
-      // A folder stays a folder whatever the new attributes say.
-      item.Header.ExternalAttributes = attributes | (item.Header.ExternalAttributes & kFolderAttribute);
+namespace {
+
+// Each entry the mask selects changed in place, in one transaction.
+template <class F>
+void ChangeEach(TZABaseArchiver& a, TZAUpdater& u, TZAProcessOperation operation, std::u16string_view fileMask,
+                F&& change) {
+  u.Run(operation, [&] {
+    u.Select(fileMask, a.Options().SearchAttr, u"");
+    u.ForSelected(operation, [&](std::int32_t i) {
+      change(i);
       return false;
     });
   });
 }
 
+}  // namespace
+
+void TZABaseArchiver::ChangeFilesAttr(std::u16string_view fileMask, std::uint32_t attributes) {
+  TZAUpdater u(*this);
+  ChangeEach(*this, u, poChangeAttr, fileMask, [&](std::int32_t i) {
+    TDirItem& item = dirManager_->Items.ItemAt(i);
+    // A folder stays a folder whatever the new attributes say.
+    item.Header.ExternalAttributes = attributes | (item.Header.ExternalAttributes & kFolderAttribute);
+  });
+}
+
 void TZABaseArchiver::ChangeFilesComment(std::u16string_view fileMask, std::string_view comment) {
   TZAUpdater u(*this);
-  u.Run(poChangeComment, [&] {
-    u.Select(fileMask, options_.SearchAttr, u"");
-    u.ForSelected(poChangeComment, [&](std::int32_t i) {
-      dirManager_->Items.ItemAt(i).Comment = comment.substr(0, 0xFFFF);
-      return false;
-    });
-  });
+  ChangeEach(*this, u, poChangeComment, fileMask,
+             [&](std::int32_t i) { dirManager_->Items.ItemAt(i).Comment = comment.substr(0, 0xFFFF); });
 }
 
 std::string TZABaseArchiver::ZipComment() const { return dirManager_ ? dirManager_->ZipComment : std::string(); }

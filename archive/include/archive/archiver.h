@@ -224,6 +224,10 @@ class TZABaseArchiver {
   bool RenameFile(std::u16string_view oldName, std::u16string_view newName);
   void ChangeFilesAttr(std::u16string_view fileMask, std::uint32_t attributes);
   void ChangeFilesComment(std::u16string_view fileMask, std::string_view comment);
+  // A self-extractor: SFXStub followed by the archive's entries, written to
+  // `sfxFileName` (the archive stays as it is). Native errors 17 (no stub),
+  // 49 (a multi-volume archive), 50 (a stub is there already), 56.
+  void MakeSFX(std::u16string_view sfxFileName);
   std::string ZipComment() const;
   void SetZipComment(std::string_view comment);
   // Names of new entries that the code page cannot hold exactly are

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <ctime>
 
+#include "path_posix.h"
 #include "sys/codepage.h"
 #include "sys/wide_dir.h"
 #include "sys/wide_file.h"
@@ -13,12 +14,7 @@ namespace sys {
 
 namespace {
 
-std::string NativeName(std::u16string_view name) {
-  std::string path = WideToUtf8(name);
-  for (char& c : path)
-    if (c == '\\') c = '/';
-  return path;
-}
+std::string NativeName(std::u16string_view name) { return posix::ToPosixPath(WideToUtf8(name)); }
 
 bool Fill(const std::string& path, std::u16string_view name, WideDirEntry& entry) {
   struct stat st;

@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "io_posix.h"
+#include "path_posix.h"
 #include "sys/codepage.h"
 #include "sys/wide_file.h"
 
@@ -16,12 +17,7 @@ namespace sys {
 
 namespace {
 
-std::string NativeName(std::u16string_view name) {
-  std::string path = WideToUtf8(name);
-  for (char& c : path)
-    if (c == '\\') c = '/';
-  return path;
-}
+std::string NativeName(std::u16string_view name) { return posix::ToPosixPath(WideToUtf8(name)); }
 
 int Fd(std::intptr_t h) { return static_cast<int>(h); }
 

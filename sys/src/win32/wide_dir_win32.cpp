@@ -1,18 +1,15 @@
 // Windows folder listings by wide names: FindFirstFileW.
 #include <windows.h>
 
+#include "wide_path_win32.h"
+
 #include "sys/wide_dir.h"
 
 namespace sys {
 
 namespace {
 
-std::wstring Native(std::u16string_view name) {
-  std::wstring w(name.begin(), name.end());
-  for (wchar_t& c : w)
-    if (c == L'/') c = L'\\';
-  return w;
-}
+std::wstring Native(std::u16string_view name) { return win32::NativeWide(name); }
 
 std::int32_t DosTime(const FILETIME& utc) {
   FILETIME local;

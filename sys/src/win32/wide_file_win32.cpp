@@ -1,6 +1,8 @@
 // Windows files by wide names: the W forms of the file API.
 #include <windows.h>
 
+#include "wide_path_win32.h"
+
 #include <cwctype>
 
 #include "sys/wide_file.h"
@@ -9,12 +11,7 @@ namespace sys {
 
 namespace {
 
-std::wstring Native(std::u16string_view name) {
-  std::wstring w(name.begin(), name.end());
-  for (wchar_t& c : w)
-    if (c == L'/') c = L'\\';
-  return w;
-}
+std::wstring Native(std::u16string_view name) { return win32::NativeWide(name); }
 
 HANDLE H(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
