@@ -435,7 +435,11 @@ class TZACommit {
     TZAStream* source = item.SourceStream;
     if (!folder && !source) {
       try {
-        opened = std::make_unique<TZAFileStream>(item.SourceFileName.view(), fmOpenRead | fmShareDenyNone);
+        // Options.ShareMode says what others may do with the file meanwhile.
+        static const std::uint16_t kShare[] = {fmShareCompat, fmShareExclusive, fmShareDenyWrite, fmShareDenyRead,
+                                               fmShareDenyNone};
+        opened = std::make_unique<TZAFileStream>(item.SourceFileName.view(),
+                                                 fmOpenRead | kShare[a_.Options().ShareMode % 5]);
       } catch (const EStreamError&) {
         throw EZAException(33, &a_, {item.SourceFileName.str()});
       }

@@ -150,6 +150,11 @@ class TZAUpdater {
     exclusion_ = exclusionMask;
     std::u16string base = a_.BaseDir().empty() ? sys::WideCurrentDirectory() : a_.BaseDir();
     base_ = Normalize(base);
+    // The archive never goes into itself, as zip leaves its own file out.
+    const std::u16string& archive = a_.FileName();
+    self_ = archive.empty() || a_.InMemory()
+                ? std::u16string()
+                : Normalize(IsAbsolute(archive) ? archive : Join(sys::WideCurrentDirectory(), archive));
     std::u16string full = Normalize(IsAbsolute(fileMask) ? std::u16string(fileMask) : Join(base, fileMask));
     if (full.empty()) return;
     sys::WideDirEntry entry;
@@ -298,6 +303,7 @@ class TZAUpdater {
   }
 
   void AddFile(const std::u16string& full, const sys::WideDirEntry& entry) {
+    if (!self_.empty() && LowerEqual(full, self_)) return;
     std::u16string stored = StoredName(full);
     if (Excluded(stored) || !Admitted(entry.Attributes)) return;
     AddEntry(stored, entry.Attributes & ~kFolderAttribute, entry.DosDateTime, Backslashed(full), nullptr);
@@ -339,7 +345,7 @@ class TZAUpdater {
   TZABaseArchiver& a_;
   TZAProcessOperation operation_ = poAdd;
   std::uint32_t searchAttr_ = 10431;
-  std::u16string exclusion_, base_, maskFolder_;
+  std::u16string exclusion_, base_, maskFolder_, self_;
 };
 
 // ---- the transaction
