@@ -10,6 +10,7 @@
 #include "archive/archiver.h"
 #include "archive/ciphers.h"
 #include "archive/crypto.h"
+#include "archive/volumes.h"
 #include "archive/writer.h"
 #include "compress_ahead.h"
 #include "sys/wide_dir.h"
@@ -55,6 +56,12 @@ class TZACommit {
 
   void Run() {
     bool toFile = a_.ownsStream_ && !a_.inMemory_;
+    // A split archive is written whole, once: its volumes are not changed.
+    const bool split = toFile && a_.SpanningMode() == smSplitting;
+    if (split && a_.stream_ && a_.stream_->Size() > 0) {
+      a_.ReloadDirectory();
+      throw EZAException(31, &a_);
+    }
     std::u16string temp;
     std::unique_ptr<TZAStream> out;
     if (toFile) {
@@ -83,7 +90,9 @@ class TZACommit {
       Abandon(out, temp);
       return;
     }
-    if (toFile)
+    if (split)
+      InstallPieces(std::move(out), temp);
+    else if (toFile)
       InstallFile(std::move(out), temp);
     else
       InstallStream(std::move(out));
@@ -623,6 +632,60 @@ class TZACommit {
   }
 
  private:
+  // ---- a new archive cut into volumes
+
+  // The archive is cut into pieces of the volume size, named "name.zip.001",
+  // "name.zip.002", ... as 7-Zip cuts them (SpanningOptions.AdvancedNaming);
+  // readers join them into the one archive. The component is closed after:
+  // the set is opened by the name of a piece.
+  void InstallPieces(std::unique_ptr<TZAStream> out, const std::u16string& temp) {
+    const TZASpanningOptions& options = a_.SpanningOptions();
+    const std::u16string target = a_.FileName();
+    std::int64_t size = options.VolumeSizeBytes();
+    std::int64_t first = options.FirstVolumeSize > 0 ? options.FirstVolumeSize : size;
+    std::vector<std::u16string> pieces;
+    try {
+      if (!options.AdvancedNaming || size <= 0)
+        throw Exception(u"Split archives are written with AdvancedNaming and a volume size");
+      std::int64_t total = out->Size();
+      out->SetPosition(0);
+      for (std::int64_t done = 0; done < total;) {
+        std::int64_t n = std::min((pieces.empty() ? first : size), total - done);
+        std::unique_ptr<TZAStream> piece;
+        pieces.push_back(CreateTemp(FolderOf(target), piece));
+        TZAOutput w(*piece);
+        CopyBytes(*out, w, static_cast<std::uint64_t>(n));
+        w.Flush();
+        if (!static_cast<TZAFileStream&>(*piece).File().Flush()) throw EWriteError();
+        done += n;
+      }
+    } catch (...) {
+      out.reset();
+      sys::WideDeleteFile(temp);
+      for (const std::u16string& piece : pieces) sys::WideDeleteFile(piece);
+      a_.ReloadDirectory();
+      throw;
+    }
+    out.reset();
+    sys::WideDeleteFile(temp);
+    a_.dirManager_.reset();
+    delete a_.stream_;
+    a_.stream_ = nullptr;
+    a_.open_ = false;
+    // The empty file the new archive was opened as has no place beside its pieces.
+    if (sys::WideFileExists(target)) {
+      sys::WideDirEntry info;
+      if (sys::WideStat(target, info) && info.Size == 0) sys::WideDeleteFile(target);
+    }
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+      std::u16string name = ZANumberedVolumeName(target, static_cast<std::int32_t>(i));
+      if (!sys::WideReplaceFile(pieces[i], name)) {
+        for (std::size_t k = i; k < pieces.size(); ++k) sys::WideDeleteFile(pieces[k]);
+        throw EZAException(19, &a_, {name});
+      }
+    }
+  }
+
   // ---- putting the new archive in place
 
   void InstallFile(std::unique_ptr<TZAStream> out, std::u16string temp) {

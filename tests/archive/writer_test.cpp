@@ -632,4 +632,29 @@ TEST_F(WriterTest, AnArchiveOpenedReadOnlyIsNotChanged) {
   EXPECT_EQ(Read("ro.zip"), before);
 }
 
+TEST_F(WriterTest, ASplitArchiveIsWrittenWholeInNumberedVolumes) {
+  TZipArchiver zip;
+  zip.SetSpanningMode(za::smSplitting);
+  zip.SpanningOptions().VolumeSize = za::vsCustom;
+  zip.SpanningOptions().SetCustomVolumeSize(65536);
+  Open(zip, "split.zip");
+  // The Info-ZIP scheme is not written: refused, nothing left behind.
+  EXPECT_THROW(zip.AddFromBuffer(u"a.bin", Noise(200000).data(), 200000), za::Exception);
+  EXPECT_FALSE(fs::exists(Path("split.zip.001")));
+  zip.SpanningOptions().AdvancedNaming = true;
+  zip.SpanningOptions().FirstVolumeSize = 100000;
+  zip.AddFromBuffer(u"a.bin", Noise(200000).data(), 200000);
+  EXPECT_FALSE(zip.Active());  // the set is opened by a piece's name
+  EXPECT_FALSE(fs::exists(Path("split.zip")));
+  EXPECT_EQ(fs::file_size(Path("split.zip.001")), 100000u);
+  EXPECT_EQ(fs::file_size(Path("split.zip.002")), 65536u);
+  TZipArchiver again;
+  Open(again, "split.zip.001");
+  ASSERT_EQ(again.Count(), 1);
+  za::TZAMemoryStream data;
+  again.ExtractItemToStream(0, data);
+  EXPECT_EQ(std::string(data.Data().begin(), data.Data().end()), Noise(200000));
+  EXPECT_EQ(zatest::NativeErrorOf([&] { again.AddFromBuffer(u"b", "b", 1); }), 31);
+}
+
 }  // namespace

@@ -102,6 +102,23 @@ class ZarcWriteTest(unittest.TestCase):
         self.assertNotIn("self.zip", names)
         self.assertIn("a.txt", names)
 
+    def test_split_archives_are_read_back_by_7z_and_zarc(self):
+        r = self.zarc("create", "--split", "64k", "-1", "s.zip", "tree")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        pieces = sorted(n for n in os.listdir(self.tmp) if n.startswith("s.zip."))
+        self.assertGreater(len(pieces), 2)
+        self.assertEqual(pieces[0], "s.zip.001")
+        self.assertFalse(os.path.exists(os.path.join(self.tmp, "s.zip")))
+        self.assertTrue(all(os.path.getsize(os.path.join(self.tmp, n)) <= 65536 for n in pieces))
+        if shutil.which("7z"):
+            self.assertEqual(run("7z", "t", os.path.join(self.tmp, "s.zip.001")).returncode, 0)
+        r = run(ZARC, "extract", "-q", os.path.join(self.tmp, "s.zip.001"), "-d", os.path.join(self.tmp, "out"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        with open(os.path.join(self.tmp, "out", "tree", "a.txt"), "rb") as f:
+            self.assertEqual(f.read(), self.files["tree/a.txt"])
+        self.assertEqual(self.zarc("create", "--split", "64k", "s.zip", "tree").returncode, 10)
+        self.assertEqual(self.zarc("create", "--split", "1k", "t.zip", "tree").returncode, 10)
+
     def test_statuses(self):
         self.assertEqual(self.zarc("create", "s.zip", "missing").returncode, 11)
         self.assertFalse(os.path.exists(os.path.join(self.tmp, "s.zip")))  # nothing left behind

@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "archive/volumes.h"
 #include "commands.h"
+#include "sys/wide_dir.h"
 #include "console.h"
 #include "progress.h"
 #include "sys/codepage.h"
@@ -32,7 +34,20 @@ struct WriteSettings {
   za::TZACryptoAlgorithm cipher = za::caPkzipClassic;
   std::string comment;
   std::u16string sfx;
+  std::int64_t split = 0;  // bytes of a volume; 0: one file
 };
+
+// "100k", "64m", "1g" or plain bytes; 0 when it does not read.
+std::int64_t ParseSize(const std::u16string& text) {
+  std::string s = sys::WideToUtf8(text);
+  char* end = nullptr;
+  double value = std::strtod(s.c_str(), &end);
+  if (!end || end == s.c_str() || value <= 0) return 0;
+  std::string unit(end);
+  double scale = unit.empty() || unit == "b" ? 1 : unit == "k" || unit == "K" ? 1024.0
+               : unit == "m" || unit == "M" ? 1024.0 * 1024 : unit == "g" || unit == "G" ? 1024.0 * 1024 * 1024 : 0;
+  return static_cast<std::int64_t>(value * scale);
+}
 
 const char kWriteUsage[] =
     "usage: zarc create  [options] ARCHIVE FILE...\n"
@@ -54,6 +69,8 @@ const char kWriteOptions[] =
     "                 is weak\n"
     "  --no-recurse   files in the folders named, not below them\n"
     "  --sfx STUB     create: put the self-extractor STUB in front\n"
+    "  --split SIZE   create: cut the archive into volumes of SIZE (k, m, g; at\n"
+    "                 least 64k) named ARCHIVE.001, ARCHIVE.002, ... as 7z -v does\n"
     "  -u             add: only files that are newer than their entries, and new ones\n"
     "  -f             add: only files that are newer than their entries, none new\n"
     "  -v             one line per file as it is stored\n"
@@ -102,6 +119,9 @@ int ParseWrite(const std::vector<std::u16string>& args, WriteSettings& s) {
       s.junkPaths = true;
     } else if (a == u"--no-recurse" && adding) {
       s.recurse = false;
+    } else if (a == u"--split" && more && s.command == WriteSettings::kCreate) {
+      s.split = ParseSize(args[++i]);
+      if (s.split < 65536) return WriteUsageError("--split takes a size of at least 64k");
     } else if (a == u"--sfx" && more && s.command == WriteSettings::kCreate) {
       s.sfx = args[++i];
     } else if (a == u"-u" && s.command == WriteSettings::kAdd) {
@@ -176,6 +196,11 @@ class Writer {
 
   int Run() {
     bool existed = sys::WideFileExists(s_.archive);
+    if (s_.command == WriteSettings::kCreate && s_.split &&
+        sys::WideFileExists(za::ZANumberedVolumeName(s_.archive, 0))) {
+      report_.Archive("a split archive of this name exists already");
+      return kUsage;
+    }
     if (s_.command == WriteSettings::kCreate && existed) {
       report_.Archive("exists already; 'zarc add' changes it");
       return kUsage;
@@ -206,7 +231,10 @@ class Writer {
     bar_.Clear();
     zip_.CloseArchive();
     // A new archive that got nothing is not left behind.
-    if (!existed && (written_ == 0 || outcome_.Final(true) == kDiskFull)) sys::WideDeleteFile(s_.archive);
+    if (!existed && (written_ == 0 || outcome_.Final(true) == kDiskFull)) {
+      sys::WideDirEntry info;
+      if (sys::WideStat(s_.archive, info) && info.Size <= 22) sys::WideDeleteFile(s_.archive);
+    }
     return outcome_.Final(true);
   }
 
@@ -222,6 +250,12 @@ class Writer {
     zip_.SetExclusionMasks(s_.exclusions);
     zip_.SetSFXStub(s_.sfx);
     zip_.Options().Recurse = s_.recurse;
+    if (s_.split) {
+      zip_.SetSpanningMode(za::smSplitting);
+      zip_.SpanningOptions().AdvancedNaming = true;
+      zip_.SpanningOptions().VolumeSize = za::vsCustom;
+      zip_.SpanningOptions().SetCustomVolumeSize(s_.split);
+    }
     if (s_.passwordGiven) {
       // Into the ANSI code page, as zarc takes passwords to read with.
       zip_.SetPassword(sys::WideToAnsi(s_.password));
