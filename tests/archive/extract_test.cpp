@@ -496,6 +496,31 @@ TEST_F(ExtractTest, OutputMadeAheadGivesTheSameFilesAndLeavesNothing) {
   EXPECT_EQ(files(), 20u);  // 0 to 21, less 7 and 10
 }
 
+// Files made ahead lie where the entries go: one a handler's name points
+// at, or that two entries share, must not pass for a file that was there.
+TEST_F(ExtractTest, OutputMadeAheadIsNeverTakenForAnExistingFile) {
+  Archive a;
+  a.entries.push_back(Entry{"dup.txt", "first"});
+  for (int i = 0; i < 12; ++i) a.entries.push_back(Entry{std::to_string(i) + ".txt", std::to_string(i)});
+  a.entries.push_back(Entry{"dup.txt", "second"});
+  Open(a);
+  zip.SetOutputAhead(true);
+  zip.Options().OverwriteMode = za::omNever;
+  zip.OnExtractFile = [](za::TZABaseArchiver*, std::u16string& name, std::uint32_t&, const std::string&) {
+    if (name == u"2.txt") name = u"5.txt";
+  };
+  RecordFailures();
+  for (int round = 0; round < 3; ++round) {
+    fs::remove_all(dir_ / "out");
+    ExtractAll();
+    EXPECT_EQ(failures, std::vector<int>{});
+    EXPECT_EQ(Out("dup.txt"), "first");
+    EXPECT_EQ(Out("5.txt"), "2");  // the entry that came first, the later one kept out
+    EXPECT_FALSE(Exists("2.txt"));
+    EXPECT_EQ(Out("11.txt"), "11");
+  }
+}
+
 TEST_F(ExtractTest, FolderRemovedByAHandlerIsMadeAgain) {
   Archive a;
   a.entries.push_back(Entry{"dir/a.txt", "a"});
