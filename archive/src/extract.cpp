@@ -423,8 +423,10 @@ std::unique_ptr<TZAOutputAhead> TZABaseArchiver::MakeOutputAhead() {
   }
   for (std::u16string& path : paths)
     if (!path.empty() && uses[key(path)] > 1) path.clear();
-  return std::make_unique<TZAOutputAhead>(
-      std::move(paths), [](std::u16string_view path, sys::WideFile& file) { return file.CreateNew(path); });
+  // Nothing is made through a link on the way, which the batch refuses.
+  return std::make_unique<TZAOutputAhead>(std::move(paths), [destDir](std::u16string_view path, sys::WideFile& file) {
+    return LinkOnTheWay(destDir, FolderPart(path.substr(destDir.size()))).empty() && file.CreateNew(path);
+  });
 }
 
 bool TZABaseArchiver::ConfirmOverwrite(const std::u16string& fileName, std::u16string& path) {

@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <thread>
 #include <tuple>
 
 #include "archive/archiver.h"
@@ -405,6 +407,14 @@ TEST_F(ExtractTest, NothingIsWrittenThroughALinkBelowTheDestination) {
   EXPECT_FALSE(fs::is_symlink(dir_ / "out" / "root.txt"));
   EXPECT_EQ(Out("root.txt"), "root");
   EXPECT_EQ(Out("dir/readonly.txt"), "ro");
+  // Nor is a file made ahead there, not even for a while.
+  zip.SetOutputAhead(true);
+  bool touched = false;
+  zip.OnFileProgress = [&](za::TZABaseArchiver*, const std::u16string&, double, za::TZAProcessOperation,
+                           za::TZAProgressPhase, bool&) { touched = touched || !fs::is_empty(dir_ / "elsewhere"); };
+  ExtractAll();
+  EXPECT_FALSE(touched);
+  EXPECT_TRUE(fs::is_empty(dir_ / "elsewhere"));
 }
 
 TEST_F(ExtractTest, ExtractedFilesAreReportedWithSizeAndSha256OfWhatWasWritten) {
@@ -507,7 +517,9 @@ TEST_F(ExtractTest, OutputMadeAheadIsNeverTakenForAnExistingFile) {
   zip.SetOutputAhead(true);
   zip.Options().OverwriteMode = za::omNever;
   zip.OnExtractFile = [](za::TZABaseArchiver*, std::u16string& name, std::uint32_t&, const std::string&) {
-    if (name == u"2.txt") name = u"5.txt";
+    if (name != u"2.txt") return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the helpers have made 5.txt by now
+    name = u"5.txt";
   };
   RecordFailures();
   for (int round = 0; round < 3; ++round) {
