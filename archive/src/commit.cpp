@@ -220,9 +220,16 @@ class TZACommit {
   std::uint16_t MadeBy() const { return a_.Options().OEMFileNames ? 20 : 0x0B14; }
 
   // The stored bytes of a name and whether they are UTF-8 (flag bit 11).
-  std::string EncodeName(const std::u16string& name, std::uint16_t& flags, bool isNew) const {
+  std::string EncodeName(const std::u16string& name, std::uint16_t& flags, bool isNew,
+                         std::uint16_t madeBy = 0) const {
     if ((flags & kUtf8NameFlag) && (isNew || a_.Utf8FlagNames())) return sys::WideToUtf8(name);
     if (isNew && a_.utf8NamesOnWrite_ && !IsAscii(name)) {
+      flags |= kUtf8NameFlag;
+      return sys::WideToUtf8(name);
+    }
+    // A Unix zip's name was read as UTF-8 without the flag; written back in
+    // a code page it would change under the Unix host byte it keeps.
+    if (!isNew && a_.Utf8FlagNames() && MadeOnUnix(madeBy) && !IsAscii(name)) {
       flags |= kUtf8NameFlag;
       return sys::WideToUtf8(name);
     }
@@ -273,7 +280,7 @@ class TZACommit {
       h.VersionNeeded = static_cast<std::uint16_t>(
           (h.VersionNeeded & 0xFF00) | std::max<std::uint16_t>(h.VersionNeeded & 0xFF, kZip64Version));
     }
-    entry.Name = EncodeName(item.EntryName, h.Flags, item.IsNew);
+    entry.Name = EncodeName(item.EntryName, h.Flags, item.IsNew, h.VersionMadeBy);
     AddCommonBlocks(extra, kept, item.EntryName, h.Flags);
     if (entry.Name.size() > 0xFFFF) throw EZAException(61, &a_, {shown});
     entry.Extra = extra.Bytes();
@@ -428,7 +435,11 @@ class TZACommit {
     TZAStream* source = item.SourceStream;
     if (!folder && !source) {
       try {
-        opened = std::make_unique<TZAFileStream>(item.SourceFileName.view(), fmOpenRead | fmShareDenyNone);
+        // Options.ShareMode says what others may do with the file meanwhile.
+        static const std::uint16_t kShare[] = {fmShareCompat, fmShareExclusive, fmShareDenyWrite, fmShareDenyRead,
+                                               fmShareDenyNone};
+        opened = std::make_unique<TZAFileStream>(item.SourceFileName.view(),
+                                                 fmOpenRead | kShare[a_.Options().ShareMode % 5]);
       } catch (const EStreamError&) {
         throw EZAException(33, &a_, {item.SourceFileName.str()});
       }

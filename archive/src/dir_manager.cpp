@@ -14,6 +14,33 @@ namespace za {
 
 namespace {
 
+// True when the bytes are well-formed UTF-8 (no overlong forms, surrogates
+// or values past U+10FFFF) and not plain ASCII, which reads the same in
+// every code page.
+bool WellFormedNonAsciiUtf8(const std::uint8_t* p, std::size_t n) {
+  bool wide = false;
+  for (std::size_t i = 0; i < n;) {
+    std::uint8_t b = p[i];
+    if (b < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t len = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 ? 2 : 0;
+    if (len == 0 || b > 0xF4 || n - i < len) return false;
+    std::uint8_t lo = 0x80, hi = 0xBF;  // the second byte's range
+    if (b == 0xE0) lo = 0xA0;
+    if (b == 0xED) hi = 0x9F;
+    if (b == 0xF0) lo = 0x90;
+    if (b == 0xF4) hi = 0x8F;
+    if (p[i + 1] < lo || p[i + 1] > hi) return false;
+    for (std::size_t k = 2; k < len; ++k)
+      if ((p[i + k] & 0xC0) != 0x80) return false;
+    i += len;
+    wide = true;
+  }
+  return wide;
+}
+
 constexpr std::int64_t kEndSearchWindow = 65600;  // 0x10040
 constexpr std::size_t kScanBlock = 65536;
 // The central directory is read in bulk, a window at a time: one read for
@@ -225,10 +252,15 @@ bool TZADirManager::FindDataDescriptor(std::int64_t from, DataDescriptor& descri
   return true;
 }
 
-void TZADirManager::DecodeName(const std::uint8_t* name, std::size_t length, std::uint16_t flags) {
+void TZADirManager::DecodeName(const std::uint8_t* name, std::size_t length, std::uint16_t flags,
+                               std::uint16_t madeBy) {
   nameBuffer_.assign(reinterpret_cast<const char*>(name), reinterpret_cast<const char*>(name) + length);
   nameBuffer_.push_back('\0');
-  bool utf8 = (flags & kUtf8NameFlag) && Utf8FlagNames();
+  // Zip on Unix stores the bytes of the file name as they are, which today
+  // means UTF-8, and seldom sets the flag; unzip, 7z and bsdtar show such
+  // names as UTF-8. Names from DOS and Windows hosts stay code-page text.
+  bool utf8 = Utf8FlagNames() &&
+              ((flags & kUtf8NameFlag) || (MadeOnUnix(madeBy) && WellFormedNonAsciiUtf8(name, length)));
   if (!utf8 && OemNames()) sys::OemToAnsiInPlace(nameBuffer_.data(), length);
   std::size_t n = std::strlen(nameBuffer_.data());  // an embedded zero byte ends the name
   std::string_view bytes(nameBuffer_.data(), n);
@@ -239,12 +271,12 @@ void TZADirManager::DecodeName(const std::uint8_t* name, std::size_t length, std
 }
 
 void TZADirManager::DecodeStoredName(std::int32_t index, const std::uint8_t* name, std::size_t length,
-                                     std::uint16_t flags) {
+                                     std::uint16_t flags, std::uint16_t madeBy) {
   if (length == 0) {
     Items.SetName(index, std::u16string_view());
     return;
   }
-  DecodeName(name, length, flags);
+  DecodeName(name, length, flags, madeBy);
   Items.SetName(index, wideName_);
 }
 
@@ -316,7 +348,8 @@ void TZADirManager::ReadCentralDirectory(std::int64_t start, std::uint32_t count
     item.Header.Parse(header);
     item.ActualMethod = item.Header.Method;
     if ((item.Header.Flags & 1) && item.Header.VersionNeeded < kNoAesVersion) item.CryptoAlgorithm = caPkzipClassic;
-    DecodeStoredName(i, window.Take(item.Header.NameLength), item.Header.NameLength, item.Header.Flags);
+    DecodeStoredName(i, window.Take(item.Header.NameLength), item.Header.NameLength, item.Header.Flags,
+                     item.Header.VersionMadeBy);
     WalkExtraField(i, window.Take(item.Header.ExtraLength), item.Header.ExtraLength);
     if (item.Header.CommentLength)
       item.Comment = std::string_view(reinterpret_cast<const char*>(window.Take(item.Header.CommentLength)),

@@ -150,6 +150,11 @@ class TZAUpdater {
     exclusion_ = exclusionMask;
     std::u16string base = a_.BaseDir().empty() ? sys::WideCurrentDirectory() : a_.BaseDir();
     base_ = Normalize(base);
+    // The archive never goes into itself, as zip leaves its own file out.
+    const std::u16string& archive = a_.FileName();
+    self_ = archive.empty() || a_.InMemory()
+                ? std::u16string()
+                : Normalize(IsAbsolute(archive) ? archive : Join(sys::WideCurrentDirectory(), archive));
     std::u16string full = Normalize(IsAbsolute(fileMask) ? std::u16string(fileMask) : Join(base, fileMask));
     if (full.empty()) return;
     sys::WideDirEntry entry;
@@ -225,9 +230,39 @@ class TZAUpdater {
   }
 
   void Select(std::u16string_view fileMask, std::int32_t searchAttr, std::u16string_view exclusionMask) {
-    a_.dirManager_->Items.ClearSelection();
+    TZADirArray& items = a_.dirManager_->Items;
+    items.ClearSelection();
     a_.SelectByMask(fileMask, searchAttr, exclusionMask);
+    // The component's exclusion list holds for every operation by mask.
+    if (a_.ExclusionMasks().empty()) return;
+    for (std::int32_t i = 0; i < items.Count(); ++i) {
+      TDirItem& item = items.ItemAt(i);
+      if (item.Selected && Excluded(NameWithoutSlash(item.EntryName))) item.Selected = false;
+    }
   }
+
+  // Takes out every entry marked kRemoved in one pass: deleting entries
+  // one by one moves the rest and rebuilds the name index each time.
+  void Compact() {
+    TZADirArray& items = a_.dirManager_->Items;
+    std::vector<TDirItem> kept;
+    kept.reserve(static_cast<std::size_t>(items.Count()));
+    for (std::int32_t i = 0; i < items.Count(); ++i) {
+      TDirItem& item = items.ItemAt(i);
+      if (item.PendingFlags & kRemoved) {
+        if (item.OwnsSourceStream) delete item.SourceStream;
+      } else {
+        kept.push_back(std::move(item));
+      }
+      // The stream is the kept copy's now (or gone): not the slot's.
+      item.SourceStream = nullptr;
+      item.OwnsSourceStream = false;
+    }
+    items.Clear();
+    items.SetCount(static_cast<std::int32_t>(kept.size()));
+    for (std::size_t i = 0; i < kept.size(); ++i) items.SetItem(static_cast<std::int32_t>(i), kept[i]);
+  }
+  static constexpr std::uint8_t kRemoved = 1;  // in PendingFlags
 
   // Each selected entry in turn, with OnConfirmProcessFile; `work` gets
   // its index and answers whether it removed the entry.
@@ -258,6 +293,12 @@ class TZAUpdater {
     return false;
   }
 
+  static std::u16string_view NameWithoutSlash(std::u16string_view name) {
+    if (!name.empty() && name.back() == u'/') name.remove_suffix(1);
+    return name;
+  }
+
+ public:
   bool Excluded(std::u16string_view stored) const {
     std::u16string_view last = stored;
     std::size_t cut = last.find_last_of(u'/');
@@ -268,6 +309,7 @@ class TZAUpdater {
     return false;
   }
 
+ private:
   // Hidden, system and folder entries only when the search admits them.
   bool Admitted(std::uint32_t attributes) const { return (attributes & ~searchAttr_ & 0x16) == 0; }
 
@@ -298,6 +340,7 @@ class TZAUpdater {
   }
 
   void AddFile(const std::u16string& full, const sys::WideDirEntry& entry) {
+    if (!self_.empty() && LowerEqual(full, self_)) return;
     std::u16string stored = StoredName(full);
     if (Excluded(stored) || !Admitted(entry.Attributes)) return;
     AddEntry(stored, entry.Attributes & ~kFolderAttribute, entry.DosDateTime, Backslashed(full), nullptr);
@@ -339,7 +382,7 @@ class TZAUpdater {
   TZABaseArchiver& a_;
   TZAProcessOperation operation_ = poAdd;
   std::uint32_t searchAttr_ = 10431;
-  std::u16string exclusion_, base_, maskFolder_;
+  std::u16string exclusion_, base_, maskFolder_, self_;
 };
 
 // ---- the transaction
@@ -451,9 +494,10 @@ void TZABaseArchiver::DeleteFiles(std::u16string_view fileMask, std::int32_t sea
   u.Run(poDelete, [&] {
     u.Select(fileMask, searchAttr, exclusionMask);
     u.ForSelected(poDelete, [&](std::int32_t i) {
-      dirManager_->Items.Delete(i);
-      return true;
+      dirManager_->Items.ItemAt(i).PendingFlags |= TZAUpdater::kRemoved;
+      return false;
     });
+    u.Compact();
   });
 }
 

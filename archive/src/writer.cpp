@@ -205,15 +205,24 @@ void Emit(TZAOutput& out, std::uint8_t* data, std::size_t size, TZADataFilter* f
   out.Write(data, size);
 }
 
+// A buffer for what is left of the source: small entries, the usual case
+// in a tree of files, get small buffers.
+std::size_t ChunkFor(TZAStream& source) {
+  std::int64_t left = source.Size() - source.Position();
+  if (left < 0) left = 0;
+  return static_cast<std::size_t>(std::clamp<std::int64_t>(left + 1, 4096, static_cast<std::int64_t>(kChunk)));
+}
+
 bool Store(TZAStream& source, TZAOutput& out, TZAEncodeResult& r, TZADataFilter* filter, TZAEncodeProgress progress,
            void* context) {
-  std::unique_ptr<std::uint8_t[]> in(new std::uint8_t[kChunk]);
+  const std::size_t chunk = ChunkFor(source);
+  std::unique_ptr<std::uint8_t[]> in(new std::uint8_t[chunk]);
   r.Method = 0;
   r.Crc32 = 0;
   r.Compressed = r.Uncompressed = 0;
   for (;;) {
     std::size_t got;
-    if (!Read(source, in.get(), kChunk, got)) throw EReadError();
+    if (!Read(source, in.get(), chunk, got)) throw EReadError();
     if (got == 0) break;
     r.Crc32 = static_cast<std::uint32_t>(crc32(r.Crc32, in.get(), static_cast<uInt>(got)));
     r.Uncompressed += got;
@@ -232,13 +241,14 @@ bool ZAEncodeEntry(TZAStream& source, TZAOutput& out, int level, TZAEncodeResult
   if (level <= 0) return Store(source, out, result, filter, progress, context);
   std::uint64_t dataStart = out.Position();
   Deflater d(std::min(level, 9));
-  std::unique_ptr<std::uint8_t[]> in(new std::uint8_t[kChunk]), packed(new std::uint8_t[kChunk]);
+  const std::size_t chunk = ChunkFor(source);
+  std::unique_ptr<std::uint8_t[]> in(new std::uint8_t[chunk]), packed(new std::uint8_t[chunk]);
   TZAEncodeResult r;
   r.Method = 8;
   bool larger = false;
   for (bool end = false; !end;) {
     std::size_t got;
-    if (!Read(source, in.get(), kChunk, got)) throw EReadError();
+    if (!Read(source, in.get(), chunk, got)) throw EReadError();
     end = got == 0;
     r.Crc32 = static_cast<std::uint32_t>(crc32(r.Crc32, in.get(), static_cast<uInt>(got)));
     r.Uncompressed += got;
@@ -246,10 +256,10 @@ bool ZAEncodeEntry(TZAStream& source, TZAOutput& out, int level, TZAEncodeResult
     d.z_.avail_in = static_cast<uInt>(got);
     do {
       d.z_.next_out = packed.get();
-      d.z_.avail_out = static_cast<uInt>(kChunk);
+      d.z_.avail_out = static_cast<uInt>(chunk);
       int rc = deflate(&d.z_, end ? Z_FINISH : Z_NO_FLUSH);
       if (rc == Z_STREAM_ERROR) throw std::bad_alloc();
-      std::size_t n = kChunk - d.z_.avail_out;
+      std::size_t n = chunk - d.z_.avail_out;
       r.Compressed += n;
       Emit(out, packed.get(), n, filter);
     } while (d.z_.avail_out == 0);

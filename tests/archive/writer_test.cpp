@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <cstring>
 #include <random>
 
 #include "archive/archiver.h"
@@ -490,6 +491,128 @@ TEST_F(WriterTest, ACommentThatLooksLikeAZip64LocatorStillReadsBack) {
   EXPECT_EQ(std::string(again.Item(0).Comment.view()), comment);
   again.CloseArchive();
   ExpectPeersAccept("l.zip");
+}
+
+
+// Reads as zeros, with a size it never delivers past the first bytes asked:
+// enough to make an entry need Zip64 without writing gigabytes.
+class HugeStream : public za::TZAStream {
+ public:
+  std::int64_t Read(void* buffer, std::int64_t count) override {
+    std::int64_t n = std::min(count, size_ - position_);
+    std::memset(buffer, 0, static_cast<std::size_t>(n));
+    position_ += n;
+    return n;
+  }
+  std::int64_t Write(const void*, std::int64_t) override { return 0; }
+  std::int64_t Seek(std::int64_t offset, za::TZASeekOrigin origin) override {
+    position_ = origin == za::TZASeekOrigin::soBeginning ? offset
+                : origin == za::TZASeekOrigin::soCurrent ? position_ + offset
+                                                         : size_ + offset;
+    return position_;
+  }
+  std::int64_t Size() override { return size_; }
+  void SetSize(std::int64_t) override {}
+
+ private:
+  std::int64_t size_ = 5LL << 30, position_ = 0;
+};
+
+TEST_F(WriterTest, Zip64DisabledRefusesWhatNeedsItAndAutoWritesIt) {
+  TZipArchiver zip;
+  Open(zip, "many.zip");
+  zip.AddFromBuffer(u"first", "1", 1);
+  std::string before = Read("many.zip");
+  // An entry of 5 GiB: refused before a byte of it is read.
+  HugeStream huge;
+  zip.OnProcessFileFailure = [&](za::TZABaseArchiver*, const std::u16string&, za::TZAProcessOperation,
+                                 std::int32_t error, std::int32_t, const std::u16string& message,
+                                 za::TZAAction& action) {
+    failures_.push_back(error);
+    EXPECT_NE(message.find(u"Cannot compress file 'huge.bin'. Zip64 mode is not enabled"), std::u16string::npos);
+    action = za::fxaAbort;
+  };
+  zip.AddFromStream(u"huge.bin", huge, false);
+  EXPECT_EQ(failures_, std::vector<std::int32_t>{41});
+  EXPECT_EQ(zip.Count(), 1);
+  // More entries than the end record can count.
+  auto addMany = [&] {
+    zip.BeginUpdate();
+    for (int i = 0; i < 65534; ++i) {
+      std::u16string name = u"f" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26));
+      for (int n = i; n; n /= 10) name += static_cast<char16_t>(u'0' + n % 10);
+      zip.AddFromBuffer(name, "", 0);
+    }
+    zip.EndUpdate();
+  };
+  EXPECT_EQ(zatest::NativeErrorOf(addMany), 43);
+  EXPECT_EQ(Read("many.zip"), before);
+  EXPECT_EQ(zip.Count(), 1);
+  zip.SetZip64Mode(za::zmAuto);
+  addMany();
+  EXPECT_EQ(zip.Count(), 65535);
+  EXPECT_TRUE(zip.DirManager()->HasZip64End);
+  ExpectPeersAccept("many.zip");
+  // Deleting most of them is one pass, not one per entry.
+  zip.DeleteFiles(u"f?*", 10431, u"fa*");
+  EXPECT_EQ(zip.Count(), (65534 + 25) / 26);
+  EXPECT_EQ(zip.Item(0).EntryName, u"fa");
+  EXPECT_EQ(zip.Item(1).EntryName, u"fa62");
+  zip.CloseArchive();
+}
+
+TEST_F(WriterTest, ATempFolderOnAnotherFileSystemIsCopiedBesideTheArchive) {
+  // /dev/shm is a file system of its own where it exists: the new archive
+  // cannot be renamed from there and is copied with progress.
+  if (!fs::is_directory("/dev/shm")) GTEST_SKIP() << "no second file system";
+  rovend::testing::TempDir shm("zatest-shm");
+  fs::path other = fs::path("/dev/shm") / shm.path().filename();
+  fs::create_directory(other);
+  TZipArchiver zip;
+  Open(zip, "copied.zip");
+  zip.SetTempDir(std::u16string(other.u16string()));
+  std::vector<za::TZAProgressPhase> phases;
+  zip.OnCopyTempFileProgress = [&](za::TZABaseArchiver*, double, za::TZAProgressPhase phase, bool&) {
+    phases.push_back(phase);
+  };
+  zip.AddFromBuffer(u"a.txt", "alpha", 5);
+  fs::remove_all(other);
+  ASSERT_EQ(zip.Count(), 1);
+  if (!phases.empty()) {
+    EXPECT_EQ(phases.front(), za::ppStart);
+    EXPECT_EQ(phases.back(), za::ppEnd);
+  }
+  zip.CloseArchive();
+  ExpectPeersAccept("copied.zip");
+}
+
+TEST_F(WriterTest, OnStoreFileAndNoCompressionMasksShapeTheEntries) {
+  fs::create_directories(Path("in"));
+  Write("in/a.txt", Text(20000));
+  Write("in/b.log", Text(20000));
+  Write("in/skip.txt", "x");
+  TZipArchiver zip;
+  Open(zip, "s.zip");
+  zip.SetBaseDir(WidePath("in"));
+  zip.SetNoCompressionMasks({u"*.log"});
+  zip.OnConfirmProcessFile = [](za::TZABaseArchiver*, const std::u16string& name, za::TZAProcessOperation,
+                                bool& confirm) { confirm = name != u"skip.txt"; };
+  zip.OnStoreFile = [](za::TZABaseArchiver*, std::u16string& name, std::uint32_t& attributes, std::string& comment,
+                       const std::u16string& original) {
+    if (name == u"a.txt") {
+      name = u"renamed\\a.txt";
+      attributes |= 0x01;
+      comment = "from " + std::string(original.size() > 5 ? "disk" : "?");
+    }
+  };
+  zip.AddFiles(u"*.*");
+  ASSERT_EQ(zip.Count(), 2);
+  EXPECT_EQ(zip.Item(0).EntryName, u"renamed/a.txt");
+  EXPECT_EQ(zip.Item(0).Header.ExternalAttributes & 0x01, 0x01u);
+  EXPECT_EQ(std::string(zip.Item(0).Comment.view()), "from disk");
+  EXPECT_EQ(zip.Item(0).Header.Method, 8);
+  EXPECT_EQ(zip.Item(1).EntryName, u"b.log");
+  EXPECT_EQ(zip.Item(1).Header.Method, 0);
 }
 
 }  // namespace

@@ -101,6 +101,24 @@ class ZarcTest(unittest.TestCase):
         self.assertEqual(self.read("flat", "same.txt"), b"a")
         self.assertEqual(sorted(os.listdir(self.path("flat"))), ["same.txt", "файл.txt"])
 
+    def test_unix_zip_names_read_as_peers_show_them(self):
+        # Info-ZIP on Unix stores the name's bytes, UTF-8 here, without the flag.
+        os.makedirs(self.path("src"))
+        with open(self.path("src", "файл.txt"), "wb") as f:
+            f.write(b"unix")
+        subprocess.run(["zip", "-q", "-X", "../unix.zip", "файл.txt"], cwd=self.path("src"), check=True,
+                       env=dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8"))
+        with zipfile.ZipFile(self.path("unix.zip")) as z:
+            self.assertEqual(z.infolist()[0].flag_bits & 0x800, 0)
+        self.assertIn("файл.txt", zarc("list", self.path("unix.zip")).stdout)
+        self.assertNotIn("файл.txt", zarc("list", "--setup-names", self.path("unix.zip")).stdout)
+        # Changing the archive keeps the name whole.
+        with open(self.path("new.txt"), "wb") as f:
+            f.write(b"new")
+        self.assertEqual(zarc("add", self.path("unix.zip"), self.path("new.txt")).returncode, 0)
+        with zipfile.ZipFile(self.path("unix.zip")) as z:
+            self.assertIn("файл.txt", z.namelist())
+
     def test_unix_permissions(self):
         def info(name, mode):
             i = zipfile.ZipInfo(name)
@@ -151,6 +169,12 @@ class ZarcTest(unittest.TestCase):
         self.assertEqual(zarc("extract", "-o", archive, "-d", self.path("out")).returncode, 0)
         self.assertEqual(self.read("out", "f.txt"), b"archived")
         self.assertEqual(zarc("extract", "-o", "-n", archive).returncode, 10)
+        # No terminal and no choice given: the user's file stays, as with
+        # unzip and 7z, and the run does not pass for a clean one.
+        existing(b"mine", 900000000)
+        result = zarc("extract", archive, "-d", self.path("out"))
+        self.assertEqual((result.returncode, self.read("out", "f.txt")), (1, b"mine"))
+        self.assertIn("f.txt: not replaced", result.stderr)
         # On a terminal the user is asked; a new name keeps both.
         existing(b"mine", 900000000)
         term = tools_test.Terminal("extract", archive, "-d", self.path("out"))

@@ -93,6 +93,15 @@ class ZarcWriteTest(unittest.TestCase):
             self.assertEqual(z.read("renamed.txt"), self.files["tree/a.txt"])
         self.peers_accept("a.zip")
 
+    def test_the_archive_never_goes_into_itself(self):
+        r = run(ZARC, "create", "self.zip", ".", cwd=self.tree)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        r = run(ZARC, "add", "self.zip", ".", cwd=self.tree)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        names = zipfile.ZipFile(os.path.join(self.tree, "self.zip")).namelist()
+        self.assertNotIn("self.zip", names)
+        self.assertIn("a.txt", names)
+
     def test_statuses(self):
         self.assertEqual(self.zarc("create", "s.zip", "missing").returncode, 11)
         self.assertFalse(os.path.exists(os.path.join(self.tmp, "s.zip")))  # nothing left behind

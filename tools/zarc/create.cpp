@@ -234,7 +234,9 @@ class Writer {
           if (c == u'\\') c = u'/';
         confirm = zip_.DirManager()->Items.IndexOfName(slashed) >= 0;
       }
-      if (confirm) ++matched_;
+      if (!confirm) return;
+      ++matched_;
+      if (s_.verbose && operation == za::poDelete) std::printf("deleting: %s\n", Shown(name).c_str());
     };
     zip_.OnOverallProgress = [this](za::TZABaseArchiver*, double percent, za::TZAProcessOperation,
                                     za::TZAProgressPhase, bool&) { bar_.Update(percent); };
@@ -297,19 +299,16 @@ class Writer {
   }
 
   void Delete() {
-    Settings selection;
-    selection.masks = s_.names;
-    selection.exclusions = s_.exclusions;
-    za::TZAWideStrings unmatched;
-    std::vector<std::int32_t> chosen = Select(zip_, selection, unmatched);
-    for (const std::u16string& mask : unmatched) report_.Entry(mask, "no entry matches");
-    if (!unmatched.empty()) outcome_.Note(kNothingMatched);
-    if (chosen.empty()) return;
+    // The engine takes the entries out in one pass, however many.
+    zip_.SetExclusionMasks(s_.exclusions);
     zip_.BeginUpdate();
-    // From the end, so that the indices before stay where they are.
-    for (auto i = chosen.rbegin(); i != chosen.rend(); ++i) {
-      if (s_.verbose) std::printf("deleting: %s\n", Shown(zip_.Item(*i).EntryName).c_str());
-      zip_.DeleteItem(*i);
+    for (const std::u16string& mask : s_.names) {
+      std::size_t before = matched_;
+      zip_.DeleteFiles(mask);
+      if (matched_ == before) {
+        report_.Entry(mask, "no entry matches");
+        outcome_.Note(kNothingMatched);
+      }
     }
     zip_.EndUpdate();
   }

@@ -258,7 +258,18 @@ class Session {
     const za::TDirItem& item = *Current();
     switch (overwrite_) {
       case Overwrite::Always: return true;
-      case Overwrite::Never: return false;
+      case Overwrite::Never:
+        // Nobody was asked and nobody said -n: as unzip and 7z do without an
+        // answer, the file stays, and the run says so rather than pass
+        // silently over what it did not write.
+        if (!settings_.overwriteGiven && settings_.overwrite == Overwrite::Never) {
+          bar_.Clear();
+          report_.Entry(Current()->EntryName,
+                        "not replaced: " + Shown(path) + " exists and there is no terminal to ask (-o replaces it, "
+                        "-n keeps it quietly)");
+          outcome_.Note(kWarning);
+        }
+        return false;
       case Overwrite::IfNewer: {
         // As the engine's "only newer": equal times keep the file.
         std::int32_t archived = static_cast<std::int32_t>(

@@ -65,7 +65,8 @@ void CommandHelp(Settings::Command command) {
                   "  -o             replace existing files without asking\n"
                   "  -n             never replace an existing file\n"
                   "  -u             replace an existing file only when the entry is newer\n"
-                  "                 (default: ask on a terminal, else replace)\n"
+                  "                 (default: ask on a terminal; without one, keep the\n"
+                  "                 file and say so)\n"
                   "  -j             no folders: every file straight into DIR\n"
                   "  -p             write the entries' data to standard output, nothing else\n"
                   "%s%s",
@@ -143,7 +144,9 @@ int Parse(const std::vector<std::u16string>& args, Settings& s, za::TZipArchiver
   }
   if (s.archive.empty()) return UsageError("no archive named");
   if (s.toStdout && s.verbose) return UsageError("-p and -v exclude each other");
-  if (!s.overwriteGiven) s.overwrite = IsTerminal(StdStream::Input) ? Overwrite::Ask : Overwrite::Always;
+  // Without a terminal to ask, an existing file is the user's until told
+  // otherwise.
+  if (!s.overwriteGiven) s.overwrite = IsTerminal(StdStream::Input) ? Overwrite::Ask : Overwrite::Never;
   // After all options: --ansi-cp may come after -P.
   if (s.givenPassword) zip.SetPassword(sys::WideToAnsi(s.password));
   return -1;

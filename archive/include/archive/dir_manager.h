@@ -79,8 +79,12 @@ class TZADirManager {
   bool Spanning() const;
   bool Repair() const;
   // One entry's name rule and block walk over bytes in memory.
-  void DecodeStoredName(std::int32_t index, const std::uint8_t* name, std::size_t length, std::uint16_t flags);
-  void DecodeName(const std::uint8_t* name, std::size_t length, std::uint16_t flags);  // into wideName_
+  // `madeBy` is the central header's VersionMadeBy (0 where only a local
+  // header is known).
+  void DecodeStoredName(std::int32_t index, const std::uint8_t* name, std::size_t length, std::uint16_t flags,
+                        std::uint16_t madeBy = 0);
+  void DecodeName(const std::uint8_t* name, std::size_t length, std::uint16_t flags,
+                  std::uint16_t madeBy = 0);  // into wideName_
   void WalkExtraField(std::int32_t index, const std::uint8_t* extra, std::size_t length);
   void ReadCentralDirectory(std::int64_t start, std::uint32_t count);
   std::int64_t ScanForward(std::uint32_t signature, std::int64_t from);

@@ -20,6 +20,10 @@ constexpr std::uint16_t kUnicodeNameExtraTag = 0x554E;
 constexpr std::uint16_t kAesExtraTag = 0x9901;
 // General-purpose flag bit 11: the name and comment are UTF-8.
 constexpr std::uint16_t kUtf8NameFlag = 0x0800;
+// The host byte of VersionMadeBy: 3 Unix, 19 OS X.
+constexpr bool MadeOnUnix(std::uint16_t versionMadeBy) {
+  return (versionMadeBy >> 8) == 3 || (versionMadeBy >> 8) == 19;
+}
 constexpr std::uint16_t kNoAesVersion = 0x4114;  // VersionNeeded from which AES is not decided
 
 // Little-endian integers of the width of T.
