@@ -615,4 +615,21 @@ TEST_F(WriterTest, OnStoreFileAndNoCompressionMasksShapeTheEntries) {
   EXPECT_EQ(zip.Item(1).Header.Method, 0);
 }
 
+TEST_F(WriterTest, AnArchiveOpenedReadOnlyIsNotChanged) {
+  {
+    TZipArchiver zip;
+    Open(zip, "ro.zip");
+    zip.AddFromBuffer(u"a.txt", "alpha", 5);
+  }
+  std::string before = Read("ro.zip");
+  fs::permissions(Path("ro.zip"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  TZipArchiver zip;
+  Open(zip, "ro.zip");
+  EXPECT_EQ(zip.OpenMode(), za::kZAModeReadOnly);
+  EXPECT_EQ(zatest::NativeErrorOf([&] { zip.AddFromBuffer(u"b.txt", "beta", 4); }), 32);
+  EXPECT_EQ(zatest::NativeErrorOf([&] { zip.DeleteFiles(u"*.*"); }), 32);
+  zip.CloseArchive();
+  EXPECT_EQ(Read("ro.zip"), before);
+}
+
 }  // namespace

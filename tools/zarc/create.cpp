@@ -61,9 +61,11 @@ const char kWriteOptions[] =
 
 const char kWriteStatuses[] =
     "exit status: 0 all done, 1 some files could not be read and were left out,\n"
-    "3 the archive could not be read, 9 no such archive or not a zip archive, 10 bad\n"
-    "command line, 11 a name matched nothing, 50 the archive could not be written\n"
-    "(it is then left as it was).\n";
+    "2 the archive's directory is damaged (it is left unchanged), 3 the archive\n"
+    "cannot be changed (read-only, or split over volumes), 9 no such archive or not\n"
+    "a zip archive, 10 bad command line or create over an existing archive, 11 a\n"
+    "name or mask matched nothing, 50 the archive could not be written (it is then\n"
+    "left as it was).\n";
 
 int WriteUsageError(const std::string& text) {
   std::fprintf(stderr, "zarc: %s\n%s", text.c_str(), kWriteUsage);
