@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "archive/archiver.h"
+#include "crc32.h"
 
 namespace za {
 
@@ -41,16 +42,6 @@ std::uint8_t* Ensure(std::unique_ptr<std::uint8_t[]>& buffer, std::size_t& size,
     size = need;
   }
   return buffer.get();
-}
-
-std::uint32_t Crc(std::uint32_t crc, const std::uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    uInt n = static_cast<uInt>(std::min<std::size_t>(size, 1u << 30));
-    crc = static_cast<std::uint32_t>(crc32(crc, data, n));
-    data += n;
-    size -= n;
-  }
-  return crc;
 }
 
 }  // namespace
@@ -249,7 +240,7 @@ bool TZABaseArchiver::DecodeChunks(TZAStream& archive, TZAStream& dest, const TD
         // header cannot fill the disk.
         if (have > limit - produced) return false;
         if (!WriteOutput(dest, output, have)) break;
-        crc = Crc(crc, output, have);
+        crc = ZACrc32(crc, output, have);
         produced += have;
         // Nothing more can come after the end of the stream, nor from a call
         // that neither took input nor gave output: both end the chunk.
@@ -259,7 +250,7 @@ bool TZABaseArchiver::DecodeChunks(TZAStream& archive, TZAStream& dest, const TD
       for (std::size_t at = 0; at < n; at += kStoredPiece) {
         std::size_t piece = std::min(kStoredPiece, n - at);
         if (piece > limit - produced) return false;
-        crc = Crc(crc, data + at, piece);
+        crc = ZACrc32(crc, data + at, piece);
         produced += piece;
         bytesProduced_ = produced;
         if (progressEnabled_ && RaiseDecodeProgress()) break;

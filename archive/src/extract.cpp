@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <random>
+#include <unordered_map>
 
 #include "archive/archiver.h"
 #include "archive/mask.h"
@@ -93,11 +94,12 @@ bool MakeTempFile(std::u16string_view folder, std::u16string& name, sys::WideFil
   return false;
 }
 
-// The output of one entry. It is decoded into a new file of our own beside
-// the destination, which takes the destination's place only once the entry
-// has decoded and passed its checks: a failed, skipped or cancelled entry
-// never costs the user the file it was to replace. What is not put in
-// place is removed.
+// The output of one entry. Where no file is, it is made at its place, and
+// removed again when the entry does not pass. Where a file (or anything
+// else) is, the entry is decoded into a new file of our own beside it,
+// which takes its place only once the entry has decoded and passed its
+// checks: a failed, skipped or cancelled entry never costs the user the
+// file it was to replace. What is not put in place is removed.
 class PendingOutput {
  public:
   PendingOutput() = default;
@@ -108,18 +110,16 @@ class PendingOutput {
     if (!name_.empty()) sys::WideDeleteFile(name_);
   }
 
-  // False when no file can be made beside `path`. A file made ahead for
-  // the k-th entry of the batch is taken when it lies there.
-  bool Create(std::u16string_view path, TZAOutputAhead* ahead, std::size_t k) {
-    std::u16string_view folder = FolderOf(path);
-    std::u16string name;
-    sys::WideFile file;
-    if ((ahead && ahead->Take(k, folder, name, file)) || MakeTempFile(folder, name, file, &error_)) {
-      name_ = name;
-      stream_.emplace(std::move(file), name_);
-      return true;
-    }
-    return false;
+  // False when no file can be made. `file` is one made at `path` already.
+  bool Create(std::u16string_view path, sys::WideFile file) {
+    direct_ = file.IsOpen() || (!sys::WideFileExists(path) && !sys::WideDirectoryExists(path) &&
+                                file.CreateNew(path));
+    std::u16string name(path);
+    if (!direct_ && (sys::WideDirectoryExists(path) || !MakeTempFile(FolderOf(path), name, file, &error_)))
+      return false;
+    name_ = name;
+    stream_.emplace(std::move(file), name_);
+    return true;
   }
   TZAFileStream& Stream() { return *stream_; }
   // The system's error code of the last failed creation.
@@ -130,6 +130,10 @@ class PendingOutput {
   // the file stays.
   bool Commit(std::u16string_view path) {
     Close();
+    if (direct_) {
+      name_.clear();
+      return true;
+    }
     std::uint32_t old = sys::WideGetAttributes(path);
     bool cleared = old != sys::kInvalidAttributes && (old & 0x01) && sys::WideSetAttributes(path, old & ~0x01u);
     if (!sys::WideReplaceFile(name_, path)) {
@@ -142,6 +146,7 @@ class PendingOutput {
 
  private:
   std::u16string name_;
+  bool direct_ = false;
   std::optional<TZAFileStream> stream_;
   int error_ = 0;
 };
@@ -397,7 +402,14 @@ std::unique_ptr<TZAOutputAhead> TZABaseArchiver::MakeOutputAhead() {
   if (cachedCurrentDir_.empty()) cachedCurrentDir_ = sys::WideCurrentDirectory();
   std::u16string destDir = baseDir_.empty() ? cachedCurrentDir_ : baseDir_;
   if (destDir.empty() || destDir.back() != u'\\') destDir += u'\\';
-  std::vector<std::u16string> folders;
+  std::vector<std::u16string> paths;
+  // Paths that two entries go to are left to the batch, which decides
+  // between them in order; a folder's case does not count on Windows.
+  std::unordered_map<std::u16string, std::size_t> uses;
+  auto key = [](std::u16string path) {
+    sys::WideLowerInPlace(path);
+    return path;
+  };
   const TZADirArray& items = dirManager_->Items;
   for (std::int32_t i = 0; i < items.Count(); ++i) {
     const TDirItem& item = items.GetItem(i);
@@ -406,12 +418,15 @@ std::unique_ptr<TZAOutputAhead> TZABaseArchiver::MakeOutputAhead() {
     if (!options_.CreateDirs) name = std::u16string(LastComponent(name));
     bool plain = !IsFolderEntry(item) && name.find(u':') == std::u16string::npos &&
                  name.find(u"\\\\") == std::u16string::npos && !HasParentComponent(name);
-    folders.push_back(plain ? std::u16string(FolderOf(destDir + name)) : std::u16string());
+    paths.push_back(plain ? destDir + name : std::u16string());
+    if (plain) ++uses[key(paths.back())];
   }
-  return std::make_unique<TZAOutputAhead>(
-      std::move(folders), [](std::u16string_view folder, std::u16string& name, sys::WideFile& file) {
-        return MakeTempFile(folder, name, file, nullptr);
-      });
+  for (std::u16string& path : paths)
+    if (!path.empty() && uses[key(path)] > 1) path.clear();
+  // Nothing is made through a link on the way, which the batch refuses.
+  return std::make_unique<TZAOutputAhead>(std::move(paths), [destDir](std::u16string_view path, sys::WideFile& file) {
+    return LinkOnTheWay(destDir, FolderPart(path.substr(destDir.size()))).empty() && file.CreateNew(path);
+  });
 }
 
 bool TZABaseArchiver::ConfirmOverwrite(const std::u16string& fileName, std::u16string& path) {
@@ -466,7 +481,10 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
   if (IsFolderEntry(item)) return;
 
   std::u16string path = destDir + fileName;
-  if (sys::WideFileExists(path)) {
+  // A file made ahead lies where nothing was: there is nothing to decide.
+  sys::WideFile madeAhead;
+  if (outputAhead_) outputAhead_->Take(entryOrdinal_, path, madeAhead);
+  if (!madeAhead.IsOpen() && sys::WideFileExists(path)) {
     if (!options_.ReplaceReadOnly) {
       std::uint32_t attr = sys::WideGetAttributes(path);
       if (attr != sys::kInvalidAttributes && (attr & 0x01)) return;
@@ -489,7 +507,7 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
   }
 
   PendingOutput out;
-  if (sys::WideDirectoryExists(path) || !out.Create(path, outputAhead_, entryOrdinal_)) {
+  if (!out.Create(path, std::move(madeAhead))) {
     outputFailure_.SystemError = out.Error();
     throw EZAException(19, this, {path});
   }

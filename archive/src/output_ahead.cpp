@@ -2,8 +2,8 @@
 
 namespace za {
 
-TZAOutputAhead::TZAOutputAhead(std::vector<std::u16string> folders, TMaker maker)
-    : folders_(std::move(folders)), slots_(folders_.size()), maker_(std::move(maker)) {
+TZAOutputAhead::TZAOutputAhead(std::vector<std::u16string> paths, TMaker maker)
+    : paths_(std::move(paths)), slots_(paths_.size()), maker_(std::move(maker)) {
   for (int i = 0; i < kHelpers; ++i) helpers_.push_back(std::make_unique<sys::Thread>([this] { Help(); }));
 }
 
@@ -14,13 +14,14 @@ TZAOutputAhead::~TZAOutputAhead() {
   }
   changed_.notify_all();
   helpers_.clear();  // joins
-  for (Slot& slot : slots_) Discard(slot);
+  for (std::size_t k = 0; k < slots_.size(); ++k) Discard(k);
 }
 
-void TZAOutputAhead::Discard(Slot& slot) {
+void TZAOutputAhead::Discard(std::size_t k) {
+  Slot& slot = slots_[k];
   if (slot.state != State::Ready) return;
   slot.file.Close();
-  sys::WideDeleteFile(slot.name);
+  sys::WideDeleteFile(paths_[k]);
   slot.state = State::None;
 }
 
@@ -35,42 +36,44 @@ void TZAOutputAhead::Help() {
     if (k < current_ || slots_[k].state != State::Waiting) continue;
     slots_[k].state = State::Making;
     lock.unlock();
-    std::u16string name;
     sys::WideFile file;
-    bool made = sys::WideDirectoryExists(folders_[k]) && maker_(folders_[k], name, file);
+    bool made = !paths_[k].empty() && maker_(paths_[k], file);
     lock.lock();
     Slot& slot = slots_[k];
-    if (made) {
-      slot.name = std::move(name);
-      slot.file = std::move(file);
-    }
+    if (made) slot.file = std::move(file);
     slot.state = made ? State::Ready : State::None;
     // A slot the batch has passed meanwhile is not wanted any more.
-    if (k + 1 < current_ || stop_) Discard(slot);
+    if (k + 1 < current_ || stop_) Discard(k);
     changed_.notify_all();
   }
 }
 
-bool TZAOutputAhead::Take(std::size_t k, std::u16string_view folder, std::u16string& name, sys::WideFile& file) {
+bool TZAOutputAhead::Take(std::size_t k, std::u16string_view path, sys::WideFile& file) {
   std::unique_lock<std::mutex> lock(mutex_);
   // Slots the batch went past (entries skipped, or made elsewhere) are of
   // no more use.
-  for (std::size_t i = current_; i < k && i < slots_.size(); ++i) Discard(slots_[i]);
+  for (std::size_t i = current_; i < k && i < slots_.size(); ++i) Discard(i);
   if (k + 1 > current_) current_ = k + 1;
   changed_.notify_all();
   if (k >= slots_.size()) return false;
   Slot& slot = slots_[k];
   changed_.wait(lock, [&] { return slot.state != State::Making; });
   if (slot.state == State::Waiting) slot.state = State::None;  // made by the caller
-  if (slot.state != State::Ready) return false;
-  if (folders_[k] != folder) {
-    Discard(slot);
-    return false;
+  if (slot.state == State::Ready && paths_[k] == path) {
+    file = std::move(slot.file);
+    slot.state = State::None;
+    return true;
   }
-  name = std::move(slot.name);
-  file = std::move(slot.file);
-  slot.state = State::None;
-  return true;
+  Discard(k);
+  // A file being made for a later entry at this path is waited for, so
+  // that it is gone before the caller looks there.
+  for (std::size_t i = k + 1; i < slots_.size() && i < k + 1 + kAhead; ++i) {
+    if (paths_[i] != path) continue;
+    changed_.wait(lock, [&] { return slots_[i].state != State::Making; });
+    Discard(i);
+    slots_[i].state = State::None;
+  }
+  return false;
 }
 
 }  // namespace za

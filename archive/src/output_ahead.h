@@ -1,10 +1,11 @@
 #pragma once
 // Output files made ahead. While one entry decodes, helper threads create
-// the new files that the next entries will be decoded into, in the folders
-// they are expected to go to: on many file systems creating a file costs a
+// the files that the next entries will be decoded into, at the paths they
+// are expected to go to: on many file systems creating a file costs a
 // small entry more than decoding it, and creations on several threads
-// overlap. Only folders that exist already are written into, and a file
-// nobody takes is removed.
+// overlap. A file is only made where no file is (so nothing of the user's
+// is touched, and the entry needs no file of its own beside it), and a
+// file nobody takes is removed.
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
@@ -21,32 +22,34 @@ namespace za {
 
 class TZAOutputAhead {
  public:
-  // Makes a new file of our own in `folder`: its name and the open file.
-  using TMaker = std::function<bool(std::u16string_view folder, std::u16string& name, sys::WideFile& file)>;
+  // Makes a new file at `path`, where nothing may be yet.
+  using TMaker = std::function<bool(std::u16string_view path, sys::WideFile& file)>;
 
-  // `folders[k]`: the folder the k-th entry of the batch is expected to go to.
-  TZAOutputAhead(std::vector<std::u16string> folders, TMaker maker);
+  // `paths[k]`: where the k-th entry of the batch is expected to go; empty
+  // for none to be made ahead.
+  TZAOutputAhead(std::vector<std::u16string> paths, TMaker maker);
   ~TZAOutputAhead();
   TZAOutputAhead(const TZAOutputAhead&) = delete;
   TZAOutputAhead& operator=(const TZAOutputAhead&) = delete;
 
-  // The file made for the k-th entry, when it lies in `folder`. False when
-  // there is none; the caller then makes its own.
-  bool Take(std::size_t k, std::u16string_view folder, std::u16string& name, sys::WideFile& file);
+  // The file made at `path` for the k-th entry. False when there is none;
+  // then no file made ahead is left at `path` either (one made for a later
+  // entry that a handler's name now points at is removed), and the caller
+  // makes its own.
+  bool Take(std::size_t k, std::u16string_view path, sys::WideFile& file);
 
  private:
   enum class State { Waiting, Making, Ready, None };
   struct Slot {
     State state = State::Waiting;
-    std::u16string name;
     sys::WideFile file;
   };
   void Help();
-  static void Discard(Slot& slot);
+  void Discard(std::size_t k);
 
   static constexpr std::size_t kAhead = 8;
   static constexpr int kHelpers = 2;
-  std::vector<std::u16string> folders_;
+  std::vector<std::u16string> paths_;
   std::vector<Slot> slots_;
   TMaker maker_;
   std::mutex mutex_;

@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <thread>
 #include <tuple>
 
 #include "archive/archiver.h"
@@ -405,6 +407,14 @@ TEST_F(ExtractTest, NothingIsWrittenThroughALinkBelowTheDestination) {
   EXPECT_FALSE(fs::is_symlink(dir_ / "out" / "root.txt"));
   EXPECT_EQ(Out("root.txt"), "root");
   EXPECT_EQ(Out("dir/readonly.txt"), "ro");
+  // Nor is a file made ahead there, not even for a while.
+  zip.SetOutputAhead(true);
+  bool touched = false;
+  zip.OnFileProgress = [&](za::TZABaseArchiver*, const std::u16string&, double, za::TZAProcessOperation,
+                           za::TZAProgressPhase, bool&) { touched = touched || !fs::is_empty(dir_ / "elsewhere"); };
+  ExtractAll();
+  EXPECT_FALSE(touched);
+  EXPECT_TRUE(fs::is_empty(dir_ / "elsewhere"));
 }
 
 TEST_F(ExtractTest, ExtractedFilesAreReportedWithSizeAndSha256OfWhatWasWritten) {
@@ -494,6 +504,33 @@ TEST_F(ExtractTest, OutputMadeAheadGivesTheSameFilesAndLeavesNothing) {
   };
   ExtractAll();
   EXPECT_EQ(files(), 20u);  // 0 to 21, less 7 and 10
+}
+
+// Files made ahead lie where the entries go: one a handler's name points
+// at, or that two entries share, must not pass for a file that was there.
+TEST_F(ExtractTest, OutputMadeAheadIsNeverTakenForAnExistingFile) {
+  Archive a;
+  a.entries.push_back(Entry{"dup.txt", "first"});
+  for (int i = 0; i < 12; ++i) a.entries.push_back(Entry{std::to_string(i) + ".txt", std::to_string(i)});
+  a.entries.push_back(Entry{"dup.txt", "second"});
+  Open(a);
+  zip.SetOutputAhead(true);
+  zip.Options().OverwriteMode = za::omNever;
+  zip.OnExtractFile = [](za::TZABaseArchiver*, std::u16string& name, std::uint32_t&, const std::string&) {
+    if (name != u"2.txt") return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the helpers have made 5.txt by now
+    name = u"5.txt";
+  };
+  RecordFailures();
+  for (int round = 0; round < 3; ++round) {
+    fs::remove_all(dir_ / "out");
+    ExtractAll();
+    EXPECT_EQ(failures, std::vector<int>{});
+    EXPECT_EQ(Out("dup.txt"), "first");
+    EXPECT_EQ(Out("5.txt"), "2");  // the entry that came first, the later one kept out
+    EXPECT_FALSE(Exists("2.txt"));
+    EXPECT_EQ(Out("11.txt"), "11");
+  }
 }
 
 TEST_F(ExtractTest, FolderRemovedByAHandlerIsMadeAgain) {
