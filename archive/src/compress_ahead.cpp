@@ -6,6 +6,7 @@
 #include <cstring>
 #include <thread>
 
+#include "crc32.h"
 #include "sys/wide_file.h"
 
 namespace za {
@@ -70,7 +71,7 @@ bool TZACompressAhead::Make(const Job& job, Result& result) {
   if (got > size) return false;
   data.resize(static_cast<std::size_t>(got));
   result.Size = data.size();
-  result.Crc32 = static_cast<std::uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size())));
+  result.Crc32 = ZACrc32(0, data.data(), data.size());
   std::vector<std::uint8_t> packed;
   if (job.Level > 0 && !data.empty() && ZADeflateBuffer(data.data(), data.size(), job.Level, packed)) {
     result.Method = 8;

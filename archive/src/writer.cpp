@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "archive/errors.h"
+#include "crc32.h"
 
 namespace za {
 
@@ -224,7 +225,7 @@ bool Store(TZAStream& source, TZAOutput& out, TZAEncodeResult& r, TZADataFilter*
     std::size_t got;
     if (!Read(source, in.get(), chunk, got)) throw EReadError();
     if (got == 0) break;
-    r.Crc32 = static_cast<std::uint32_t>(crc32(r.Crc32, in.get(), static_cast<uInt>(got)));
+    r.Crc32 = ZACrc32(r.Crc32, in.get(), got);
     r.Uncompressed += got;
     Emit(out, in.get(), got, filter);
     if (progress && !progress(context, r.Uncompressed)) return false;
@@ -250,7 +251,7 @@ bool ZAEncodeEntry(TZAStream& source, TZAOutput& out, int level, TZAEncodeResult
     std::size_t got;
     if (!Read(source, in.get(), chunk, got)) throw EReadError();
     end = got == 0;
-    r.Crc32 = static_cast<std::uint32_t>(crc32(r.Crc32, in.get(), static_cast<uInt>(got)));
+    r.Crc32 = ZACrc32(r.Crc32, in.get(), got);
     r.Uncompressed += got;
     d.z_.next_in = in.get();
     d.z_.avail_in = static_cast<uInt>(got);
