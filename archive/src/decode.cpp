@@ -8,6 +8,7 @@
 
 #include "archive/archiver.h"
 #include "crc32.h"
+#include "test_ahead.h"
 
 namespace za {
 
@@ -65,6 +66,77 @@ void TZABaseArchiver::DecodeItem(std::int32_t index, TZAStream& stream) {
   bool ok = DecodeEntry(*stream_, stream, entry);
   if (ok || cancel_ || ExtractCorruptedFiles() || skipFile_) return;
   throw EZAException(8, this);
+}
+
+void TZABaseArchiver::ReadTestAhead(TZATestAhead& ahead, const std::vector<std::int32_t>& selected,
+                                    std::size_t ordinal) {
+  if (!dirManager_ || !stream_ || volumes_) return;
+  const TZADirArray& items = dirManager_->Items;
+  for (std::size_t k = ordinal + 1; k < selected.size() && k <= ordinal + TZATestAhead::kAhead; ++k) {
+    std::int32_t index = selected[k];
+    if (index < 0 || index >= items.Count()) continue;
+    const TDirItem& entry = items.GetItem(index);
+    const CentralDirectoryHeader& h = entry.Header;
+    // Only what decodes without a question or a cipher; the rest is left
+    // to the batch.
+    if ((h.Flags & 1) || h.VersionNeeded >= kNoAesVersion || (entry.ActualMethod != 0 && entry.ActualMethod != 8))
+      continue;
+    std::uint64_t packed = h.CompressedSize == 0xFFFFFFFF ? entry.Zip64CompressedSize : h.CompressedSize;
+    if (packed == 0) continue;
+    if (!ahead.Wants(k, packed)) {
+      if (packed > TZATestAhead::kLargest) continue;
+      break;  // the helper holds enough
+    }
+    try {
+      // As DecodeEntry finds the data; any doubt leaves the entry to it.
+      std::uint64_t offset = entry.LocalOffset();
+      if (offset > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) ||
+          stream_->Seek(static_cast<std::int64_t>(offset), TZASeekOrigin::soBeginning) < 0)
+        continue;
+      std::uint8_t raw[LocalFileHeader::kSize];
+      if (stream_->Read(raw, sizeof raw) != static_cast<std::int64_t>(sizeof raw)) continue;
+      LocalFileHeader local;
+      local.Parse(raw);
+      std::int64_t position = static_cast<std::int64_t>(offset) + static_cast<std::int64_t>(sizeof raw) +
+                              local.NameLength + local.ExtraLength;
+      std::int64_t room = std::max<std::int64_t>(dirManager_->DirectoryStart - position, 0);
+      if (packed > static_cast<std::uint64_t>(room)) packed = static_cast<std::uint64_t>(room);
+      std::int64_t limit = DataLimit(index);
+      if (limit == 0 || (limit > 0 && (position > limit || packed > static_cast<std::uint64_t>(limit - position))))
+        continue;
+      if (packed == 0 || stream_->Seek(position, TZASeekOrigin::soBeginning) != position) continue;
+      TZATestAhead::Job job;
+      job.Deflated = entry.ActualMethod == 8;
+      std::size_t head = job.Deflated ? sizeof kZlibHeader : 0;
+      job.Data.resize(head + static_cast<std::size_t>(packed));
+      std::memcpy(job.Data.data(), kZlibHeader, head);
+      if (stream_->Read(job.Data.data() + head, static_cast<std::int64_t>(packed)) !=
+          static_cast<std::int64_t>(packed))
+        continue;
+      job.Size = h.CompressedSize == 0xFFFFFFFF ? entry.Zip64UncompressedSize : h.UncompressedSize;
+      job.Crc32 = h.Crc32;
+      ahead.Offer(k, std::move(job));
+    } catch (...) {
+      // A read that fails here fails again where the batch reports it.
+    }
+  }
+}
+
+bool TZABaseArchiver::PassedAhead(TZATestAhead& ahead, std::size_t ordinal, std::int32_t index) {
+  if (!dirManager_ || index < 0 || index >= dirManager_->Items.Count() || !ahead.Passed(ordinal)) return false;
+  const TDirItem& entry = dirManager_->Items.GetItem(index);
+  const CentralDirectoryHeader& h = entry.Header;
+  std::uint64_t declared = h.UncompressedSize == 0xFFFFFFFF ? entry.Zip64UncompressedSize : h.UncompressedSize;
+  // What DecodeItem leaves behind for a passing entry, with the one
+  // progress report it always gives before decoding; a cancel there ends
+  // the entry as it would there.
+  cancel_ = false;
+  skipFile_ = false;
+  bytesProduced_ = 0;
+  expectedSize_ = declared ? declared : 2;
+  if (progressEnabled_ && RaiseDecodeProgress()) return true;
+  bytesProduced_ = declared;
+  return true;
 }
 
 std::uint32_t TZABaseArchiver::EntryVolume(const TDirItem& entry) const {

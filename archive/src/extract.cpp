@@ -11,6 +11,7 @@
 #include "archive/archiver.h"
 #include "archive/mask.h"
 #include "output_ahead.h"
+#include "test_ahead.h"
 #include "sys/codepage.h"
 #include "sys/wide_file.h"
 
@@ -333,6 +334,13 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
     ~AheadScope() { member = nullptr; }
   } aheadScope{outputAhead_};
   outputAhead_ = ahead.get();
+  std::unique_ptr<TZATestAhead> testAhead;
+  std::vector<std::int32_t> selected;
+  if (operation == poTest && testAheadEnabled_ && !volumes_) {
+    for (std::int32_t i = 0; i < items.Count(); ++i)
+      if (items.GetItem(i).Selected) selected.push_back(i);
+    if (selected.size() > 1) testAhead = std::make_unique<TZATestAhead>(selected.size());
+  }
   std::size_t ordinal = 0;
   if (reports && OnOverallProgress) OnOverallProgress(this, 0.0, operation, ppStart, cancel_);
   TZAAction action = fxaIgnore;
@@ -356,8 +364,11 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
         if (operation == poExtract) {
           ExtractItem(i, fileName, destDir);
         } else if (operation == poTest && !IsFolderEntry(dirManager_->Items.GetItem(i))) {
-          TNullStream nothing;
-          DecodeItem(i, nothing);
+          if (testAhead) ReadTestAhead(*testAhead, selected, entryOrdinal_);
+          if (!testAhead || !PassedAhead(*testAhead, entryOrdinal_, i)) {
+            TNullStream nothing;
+            DecodeItem(i, nothing);
+          }
         }
         bool kept = cancel_;
         bool cancel = cancel_;

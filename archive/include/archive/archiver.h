@@ -25,6 +25,7 @@ namespace za {
 
 class TZABaseArchiver;
 class TZAOutputAhead;
+class TZATestAhead;
 
 using TZAWideStrings = std::vector<std::u16string>;
 
@@ -269,6 +270,13 @@ class TZABaseArchiver {
   // setup program extracts on its one thread.
   bool OutputAhead() const { return outputAheadEnabled_; }
   void SetOutputAhead(bool value) { outputAheadEnabled_ = value; }
+  // Testing inflates and checks the next plain entries (not encrypted,
+  // stored or deflated, not too large) on a helper thread while the
+  // current one is reported; what the helper did not pass is decoded as
+  // without it, so the outcome of every entry stays the same. Off by
+  // default: the setup program tests on its one thread.
+  bool TestAhead() const { return testAheadEnabled_; }
+  void SetTestAhead(bool value) { testAheadEnabled_ = value; }
 
   // Why the last entry of the running batch that could not be written
   // failed, beyond its native error: the system's error code (0 when none
@@ -336,6 +344,11 @@ class TZABaseArchiver {
   TZAAction DefaultFailureAnswer(const EZAException& e);
   bool ConfirmOverwrite(const std::u16string& fileName, std::u16string& path);
   std::unique_ptr<TZAOutputAhead> MakeOutputAhead();
+  // Reads the data of the selected entries after the `ordinal`-th for the
+  // helper, as far as it takes them.
+  void ReadTestAhead(TZATestAhead& ahead, const std::vector<std::int32_t>& selected, std::size_t ordinal);
+  // Whether the entry passed on the helper; then it is reported as decoded.
+  bool PassedAhead(TZATestAhead& ahead, std::size_t ordinal, std::int32_t index);
   // Decoding of one entry: ExtractItemToStream within a batch.
   void DecodeItem(std::int32_t index, TZAStream& stream);
   bool DecodeEntry(TZAStream& archive, TZAStream& dest, const TDirItem& entry);
@@ -386,6 +399,7 @@ class TZABaseArchiver {
   TZAProcessOperation updateOperation_ = poAdd;
   std::vector<std::u16string> moveSources_;
   bool outputAheadEnabled_ = false;
+  bool testAheadEnabled_ = false;
   TZAOutputAhead* outputAhead_ = nullptr;  // of the running batch
   std::size_t entryOrdinal_ = 0;           // of the entry the batch is at, among the selected
   TZAOutputFailure outputFailure_;

@@ -1,0 +1,174 @@
+// Testing with entries checked ahead on a helper thread gives what testing
+// on one thread gives: the same events, in the same order, with the same
+// failures, questions and answers.
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "archive/archiver.h"
+#include "../../archive/src/test_ahead.h"
+#include "zip_builder.h"
+
+using zatest::Archive;
+using zatest::Entry;
+
+namespace {
+
+std::string Noise(std::size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::string s(n, '\0');
+  for (char& c : s) c = static_cast<char>(rng());
+  return s;
+}
+
+std::string Text(std::size_t n, int seed) {
+  std::string s;
+  for (int i = 0; s.size() < n; ++i) s += "line " + std::to_string(i * seed) + " of some text\n";
+  s.resize(n);
+  return s;
+}
+
+// Every kind of entry a test meets, good and bad, mixed so that the helper
+// meets failures between passes.
+Archive Mixed() {
+  Archive a;
+  for (int i = 0; i < 40; ++i) a.entries.push_back(Entry::Deflated("good" + std::to_string(i), Text(3000 + i * 997, i)));
+  a.entries.push_back(Entry{"stored", Noise(70000, 1)});
+  a.entries.push_back(Entry{"empty", ""});
+  a.entries.push_back(Entry::Deflated("empty.z", ""));
+  a.entries.push_back(Entry{"dir/", ""});
+  a.entries.back().attributes = 0x10;
+  a.entries.push_back(Entry::Deflated("crc", Text(50000, 3)));
+  a.entries.back().crcOverride = 0x12345678;
+  Entry cut = Entry::Deflated("truncated", Noise(40000, 2));
+  cut.data.resize(cut.data.size() / 2);
+  a.entries.push_back(cut);
+  a.entries.push_back(Entry::Deflated("longer", Text(20000, 5)));
+  a.entries.back().sizeOverride = 19999;  // more comes out than declared
+  a.entries.push_back(Entry::Deflated("shorter", Text(20000, 6)));
+  a.entries.back().sizeOverride = 20001;
+  a.entries.push_back(Entry{"stored-crc", "stored bytes"});
+  a.entries.back().crcOverride = 1;
+  Entry garbage{"garbage", Noise(5000, 3), 8};
+  garbage.plain = "whatever";
+  garbage.hasPlain = true;
+  a.entries.push_back(garbage);
+  a.entries.push_back(Entry{"bzip2", "xx", 12});
+  a.entries.push_back(zatest::ClassicEncrypted("secret1", Text(9000, 7), "right"));
+  a.entries.push_back(zatest::ClassicEncrypted("secret2", "more secret", "right"));
+  // Larger than the helper takes: decoded on the batch's own thread.
+  a.entries.push_back(Entry::Deflated("large", Noise(za::TZATestAhead::kLargest + 4096, 9)));
+  for (int i = 0; i < 20; ++i) a.entries.push_back(Entry{"tail" + std::to_string(i), Text(100 + i, i)});
+  return a;
+}
+
+struct Script {
+  bool ahead = false;
+  bool corruptedAccepted = false;
+  int cancelAtEnd = -1;    // the entry whose end report cancels
+  int abortAtFailure = -1;  // the failure whose answer is fxaAbort
+};
+
+// The events of one TestFiles run, as text.
+std::vector<std::string> Run(const std::string& bytes, const Script& s) {
+  za::TZABufferStream stream(bytes.data(), bytes.size());
+  za::TZipArchiver zip;
+  zip.OpenArchive(stream);
+  zip.SetTestAhead(s.ahead);
+  zip.SetExtractCorruptedFiles(s.corruptedAccepted);
+  zip.SetPassword("wrong");
+  std::vector<std::string> log;
+  auto name8 = [](const std::u16string& n) { return std::string(n.begin(), n.end()); };
+  int ends = 0, failures = 0, asked = 0;
+  zip.OnConfirmProcessFile = [&](za::TZABaseArchiver*, const std::u16string& n, za::TZAProcessOperation, bool&) {
+    log.push_back("confirm " + name8(n));
+  };
+  zip.OnFileProgress = [&](za::TZABaseArchiver*, const std::u16string& n, double p, za::TZAProcessOperation,
+                           za::TZAProgressPhase phase, bool& cancel) {
+    // How often a decode reports its progress depends on how it is cut;
+    // its start and end do not.
+    if (phase == za::ppProcess) return;
+    log.push_back((phase == za::ppStart ? "start " : "end ") + name8(n) + " " + std::to_string(p));
+    if (phase == za::ppEnd && ends++ == s.cancelAtEnd) cancel = true;
+  };
+  zip.OnOverallProgress = [&](za::TZABaseArchiver*, double, za::TZAProcessOperation, za::TZAProgressPhase phase,
+                              bool& cancel) {
+    if (phase != za::ppProcess) log.push_back("overall " + std::to_string(phase) + " " + std::to_string(cancel));
+  };
+  zip.OnProcessFileFailure = [&](za::TZABaseArchiver*, const std::u16string& n, za::TZAProcessOperation,
+                                 std::int32_t native, std::int32_t, const std::u16string&, za::TZAAction& action) {
+    log.push_back("failure " + name8(n) + " " + std::to_string(native));
+    action = failures++ == s.abortAtFailure ? za::fxaAbort : za::fxaIgnore;
+  };
+  // The first question gets a wrong password and is asked again; the
+  // second entry's is skipped.
+  zip.OnPassword = [&](za::TZABaseArchiver*, const std::u16string& n, std::string& password, bool& skip) {
+    log.push_back("password " + name8(n));
+    ++asked;
+    if (asked == 1) password = "still wrong";
+    else if (asked == 2) password = "right";
+    else skip = true;
+  };
+  zip.TestFiles(u"*", 0x3F, u"");
+  return log;
+}
+
+}  // namespace
+
+TEST(TestAheadTest, SameEventsAndOutcomesAsOnOneThread) {
+  std::string bytes = Mixed().Build();
+  std::vector<Script> scripts(5);
+  scripts[1].corruptedAccepted = true;
+  scripts[2].cancelAtEnd = 3;
+  scripts[3].cancelAtEnd = 45;
+  scripts[4].abortAtFailure = 2;
+  for (std::size_t k = 0; k < scripts.size(); ++k) {
+    Script s = scripts[k];
+    std::vector<std::string> one = Run(bytes, s);
+    ASSERT_GT(one.size(), 4u) << k;
+    s.ahead = true;
+    // Several runs: the helper's timing differs from one to the next.
+    for (int round = 0; round < 4; ++round) EXPECT_EQ(Run(bytes, s), one) << "script " << k << " round " << round;
+  }
+  // The failures are the entries' own, whichever thread checked them.
+  std::vector<std::string> log = Run(bytes, Script{true});
+  std::vector<std::string> failed;
+  for (const std::string& line : log)
+    if (line.rfind("failure ", 0) == 0) failed.push_back(line);
+  EXPECT_EQ(failed, (std::vector<std::string>{"failure crc 8", "failure truncated 8", "failure longer 8",
+                                              "failure shorter 8", "failure stored-crc 8", "failure garbage 8",
+                                              "failure bzip2 8"}));
+}
+
+TEST(TestAheadTest, CheckRefusesWhatTheDecoderRefuses) {
+  bool stop = false;
+  std::mutex mutex;
+  auto job = [](const std::string& data, bool deflated, std::uint64_t size, std::uint32_t crc) {
+    za::TZATestAhead::Job j;
+    if (deflated) j.Data = {0x78, 0x01};
+    j.Data.insert(j.Data.end(), data.begin(), data.end());
+    j.Deflated = deflated;
+    j.Size = size;
+    j.Crc32 = crc;
+    return j;
+  };
+  std::string plain = Text(100000, 4);
+  std::string packed = zatest::RawDeflate(plain);
+  std::uint32_t crc = zatest::Crc(plain);
+  EXPECT_TRUE(za::TZATestAhead::Check(job(packed, true, plain.size(), crc), stop, mutex));
+  EXPECT_FALSE(za::TZATestAhead::Check(job(packed, true, plain.size(), crc ^ 1), stop, mutex));
+  EXPECT_FALSE(za::TZATestAhead::Check(job(packed, true, plain.size() - 1, crc), stop, mutex));
+  EXPECT_FALSE(za::TZATestAhead::Check(job(packed, true, plain.size() + 1, crc), stop, mutex));
+  EXPECT_FALSE(za::TZATestAhead::Check(job(packed.substr(0, packed.size() - 3), true, plain.size(), crc), stop, mutex));
+  // An empty fixed-Huffman block passes; one with length symbol 286, which
+  // zlib refuses, does not.
+  EXPECT_TRUE(za::TZATestAhead::Check(job(std::string("\x03\x00", 2), true, 0, 0), stop, mutex));
+  EXPECT_FALSE(za::TZATestAhead::Check(job(std::string("\x1B\x03", 2), true, 0, 0), stop, mutex));
+  EXPECT_TRUE(za::TZATestAhead::Check(job(plain, false, plain.size(), crc), stop, mutex));
+  EXPECT_FALSE(za::TZATestAhead::Check(job(plain, false, plain.size() - 1, crc), stop, mutex));
+  stop = true;  // a batch that ends takes no verdict
+  EXPECT_FALSE(za::TZATestAhead::Check(job(packed, true, plain.size(), crc), stop, mutex));
+}
