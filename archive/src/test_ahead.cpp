@@ -47,7 +47,15 @@ void TZATestAhead::Offer(std::size_t k, Job job) {
 bool TZATestAhead::Passed(std::size_t k) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (k >= slots_.size()) return false;
-  current_ = std::max(current_, k + 1);
+  // Entries passed over (not confirmed, folders) give their room back.
+  for (; current_ <= k; ++current_) {
+    Slot& past = slots_[current_];
+    if (past.state == State::Waiting && current_ < k) {
+      held_ -= past.job.Data.size();
+      past.job = Job();
+      past.state = State::Taken;
+    }
+  }
   // Rather than wait for the helper at work on this entry, the caller
   // checks a later one itself; one it has not begun it checks first.
   for (;;) {

@@ -70,6 +70,7 @@ struct Script {
   bool corruptedAccepted = false;
   int cancelAtEnd = -1;    // the entry whose end report cancels
   int abortAtFailure = -1;  // the failure whose answer is fxaAbort
+  bool declineSome = false;  // entries whose names begin "good1" are not confirmed
 };
 
 // The events of one TestFiles run, as text.
@@ -83,8 +84,9 @@ std::vector<std::string> Run(const std::string& bytes, const Script& s) {
   std::vector<std::string> log;
   auto name8 = [](const std::u16string& n) { return std::string(n.begin(), n.end()); };
   int ends = 0, failures = 0, asked = 0;
-  zip.OnConfirmProcessFile = [&](za::TZABaseArchiver*, const std::u16string& n, za::TZAProcessOperation, bool&) {
+  zip.OnConfirmProcessFile = [&](za::TZABaseArchiver*, const std::u16string& n, za::TZAProcessOperation, bool& confirm) {
     log.push_back("confirm " + name8(n));
+    if (s.declineSome && n.rfind(u"good1", 0) == 0) confirm = false;
   };
   zip.OnFileProgress = [&](za::TZABaseArchiver*, const std::u16string& n, double p, za::TZAProcessOperation,
                            za::TZAProgressPhase phase, bool& cancel) {
@@ -120,7 +122,8 @@ std::vector<std::string> Run(const std::string& bytes, const Script& s) {
 
 TEST(TestAheadTest, SameEventsAndOutcomesAsOnOneThread) {
   std::string bytes = Mixed().Build();
-  std::vector<Script> scripts(5);
+  std::vector<Script> scripts(6);
+  scripts[5].declineSome = true;
   scripts[1].corruptedAccepted = true;
   scripts[2].cancelAtEnd = 3;
   scripts[3].cancelAtEnd = 45;
