@@ -74,7 +74,7 @@ struct Script {
 };
 
 // The events of one TestFiles run, as text.
-std::vector<std::string> Run(const std::string& bytes, const Script& s) {
+std::vector<std::string> TestEvents(const std::string& bytes, const Script& s) {
   za::TZABufferStream stream(bytes.data(), bytes.size());
   za::TZipArchiver zip;
   zip.OpenArchive(stream);
@@ -130,14 +130,14 @@ TEST(TestAheadTest, SameEventsAndOutcomesAsOnOneThread) {
   scripts[4].abortAtFailure = 2;
   for (std::size_t k = 0; k < scripts.size(); ++k) {
     Script s = scripts[k];
-    std::vector<std::string> one = Run(bytes, s);
+    std::vector<std::string> one = TestEvents(bytes, s);
     ASSERT_GT(one.size(), 4u) << k;
     s.ahead = true;
     // Several runs: the helper's timing differs from one to the next.
-    for (int round = 0; round < 4; ++round) EXPECT_EQ(Run(bytes, s), one) << "script " << k << " round " << round;
+    for (int round = 0; round < 4; ++round) EXPECT_EQ(TestEvents(bytes, s), one) << "script " << k << " round " << round;
   }
   // The failures are the entries' own, whichever thread checked them.
-  std::vector<std::string> log = Run(bytes, Script{true});
+  std::vector<std::string> log = TestEvents(bytes, Script{true});
   std::vector<std::string> failed;
   for (const std::string& line : log)
     if (line.rfind("failure ", 0) == 0) failed.push_back(line);
