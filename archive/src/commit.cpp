@@ -90,8 +90,10 @@ class TZACommit {
       Abandon(out, temp);
       return;
     }
-    if (split)
+    if (split && a_.SpanningOptions().AdvancedNaming)
       InstallPieces(std::move(out), temp);
+    else if (split)
+      InstallSplit(std::move(out), temp);
     else if (toFile)
       InstallFile(std::move(out), temp);
     else
@@ -170,6 +172,7 @@ class TZACommit {
                                                : WriteNew(out, item, shown, entry);
           if (!kept) return false;
           planned.push_back(std::move(entry));
+          localAt_.push_back(start);
           break;
         } catch (const EZAException& e) {
           out.Truncate(start);
@@ -196,6 +199,9 @@ class TZACommit {
     if (zip64 && a_.zip64Mode_ == zmDisabled) throw EZAException(43, &a_, {a_.FileName()});
     ZAWriteEndOfDirectory(out, end, zip64);
     out.Flush();
+    end_ = end;
+    zip64_ = zip64;
+    planned_ = std::move(planned);
     if (a_.OnOverallProgress) a_.OnOverallProgress(&a_, 100.0, a_.updateOperation_, ppEnd, cancel);
     return !cancel;
   }
@@ -686,6 +692,212 @@ class TZACommit {
     }
   }
 
+  // ---- a new archive split as Info-ZIP splits it ("name.z01", ... "name.zip")
+
+  // The volumes of a split set as they are written: each a new file beside
+  // the archive, none larger than its volume size; they take their names
+  // only once all of them are complete.
+  class SplitVolumes {
+   public:
+    SplitVolumes(TZACommit& commit, std::u16string folder, std::int64_t first, std::int64_t size)
+        : commit_(commit), folder_(std::move(folder)), first_(first), size_(size) {
+      Begin();
+    }
+    ~SplitVolumes() {
+      out_.reset();
+      file_.reset();
+      for (const std::u16string& name : names_) sys::WideDeleteFile(name);
+    }
+
+    std::uint32_t Disk() const { return static_cast<std::uint32_t>(names_.size() - 1); }
+    std::uint64_t Position() const { return out_->Position(); }
+    std::uint64_t Limit() const { return static_cast<std::uint64_t>(names_.size() == 1 ? first_ : size_); }
+    std::uint64_t Room() const { return Limit() - std::min(Limit(), Position()); }
+    TZAOutput& Current() { return *out_; }
+
+    // Begins a new volume unless `count` bytes fit in what is left of this
+    // one (or it is empty): records stay whole where they can.
+    void Reserve(std::uint64_t count) {
+      if (count > Room() && Position() > 0) Next();
+    }
+    // Bytes that may run over into the next volumes.
+    void Write(const std::uint8_t* data, std::uint64_t count) {
+      while (count > 0) {
+        if (Room() == 0) Next();
+        std::uint64_t n = std::min(count, Room());
+        out_->Write(data, static_cast<std::size_t>(n));
+        data += n;
+        count -= n;
+      }
+    }
+    void Copy(TZAStream& source, std::uint64_t count) {
+      std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(count, 1 << 20)));
+      while (count > 0) {
+        std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(count, buffer.size()));
+        source.ReadBuffer(buffer.data(), static_cast<std::int64_t>(n));
+        Write(buffer.data(), n);
+        count -= n;
+      }
+    }
+    // Completes the last volume; the caller names the files and owns them now.
+    std::vector<std::u16string> Finish() {
+      Close();
+      return std::move(names_);
+    }
+
+   private:
+    void Begin() {
+      // Disk numbers are 16-bit in the end record and the central headers.
+      if (names_.size() >= 0xFFFF) throw Exception(u"Too many volumes for a split archive");
+      names_.push_back(commit_.CreateTemp(folder_, file_));
+      out_ = std::make_unique<TZAOutput>(*file_);
+    }
+    void Close() {
+      out_->Flush();
+      if (!static_cast<TZAFileStream&>(*file_).File().Flush()) {
+        EWriteError e;
+        e.SystemError = file_->LastError();
+        throw e;
+      }
+      out_.reset();
+      file_.reset();
+    }
+    void Next() {
+      Close();
+      Begin();
+    }
+
+    TZACommit& commit_;
+    std::u16string folder_;
+    std::int64_t first_, size_;
+    std::vector<std::u16string> names_;
+    std::unique_ptr<TZAStream> file_;
+    std::unique_ptr<TZAOutput> out_;
+  };
+
+  // The archive written whole in `out` is laid out again over volumes:
+  // local headers and the end records kept whole on one volume (data and
+  // the directory run over), disk numbers and offsets counted per volume,
+  // the first volume opened by the split signature as "zip -s" writes it.
+  // An archive that fits the first volume stays one plain file.
+  void InstallSplit(std::unique_ptr<TZAStream> out, const std::u16string& temp) {
+    const TZASpanningOptions& options = a_.SpanningOptions();
+    const std::u16string target = a_.FileName();
+    const std::int64_t size = options.VolumeSizeBytes();
+    const std::int64_t first = options.FirstVolumeSize > 0 ? options.FirstVolumeSize : size;
+    std::vector<std::u16string> volumes;
+    try {
+      if (size <= 0) throw Exception(u"Split archives need a volume size");
+      const std::uint64_t prefix = localAt_.empty() ? end_.DirectoryOffset : localAt_.front();
+      if (prefix > static_cast<std::uint64_t>(first)) throw EZAException(47, &a_);
+      if (first < 64) throw Exception(u"The first volume is too small for a split archive");
+      if (out->Size() <= first) {
+        InstallFile(std::move(out), temp);
+        return;
+      }
+      SplitVolumes split(*this, FolderOf(target), first, size);
+      out->SetPosition(0);
+      if (prefix > 0) {
+        split.Copy(*out, prefix);
+      } else {
+        std::uint8_t signature[4];
+        PutU32(signature, kDataDescriptorSignature);
+        split.Write(signature, sizeof signature);
+      }
+      std::vector<std::uint32_t> disks(planned_.size());
+      std::vector<std::uint64_t> offsets(planned_.size());
+      for (std::size_t i = 0; i < planned_.size(); ++i) {
+        const std::uint64_t at = localAt_[i];
+        const std::uint64_t next = i + 1 < localAt_.size() ? localAt_[i + 1] : end_.DirectoryOffset;
+        std::uint8_t raw[LocalFileHeader::kSize];
+        out->SetPosition(static_cast<std::int64_t>(at));
+        out->ReadBuffer(raw, sizeof raw);
+        LocalFileHeader local;
+        local.Parse(raw);
+        const std::uint64_t header = sizeof raw + local.NameLength + std::uint64_t{local.ExtraLength};
+        split.Reserve(header);
+        disks[i] = split.Disk();
+        offsets[i] = split.Position();
+        out->SetPosition(static_cast<std::int64_t>(at));
+        split.Copy(*out, next - at);
+      }
+
+      TZAEndOfDirectory end = end_;
+      std::vector<std::uint8_t> bytes;
+      std::uint64_t directorySize = 0;
+      std::uint32_t countedDisk = 0;
+      std::uint64_t counted = 0;  // central headers that start on countedDisk
+      for (std::size_t i = 0; i < planned_.size(); ++i) {
+        PlannedEntry& e = planned_[i];
+        e.Header.DiskNumberStart = static_cast<std::uint16_t>(disks[i]);
+        if (e.Header.LocalHeaderOffset == 0xFFFFFFFF)
+          PatchZip64Offset(e, offsets[i]);
+        else
+          e.Header.LocalHeaderOffset = static_cast<std::uint32_t>(offsets[i]);
+        TZAMemoryStream memory;
+        {
+          TZAOutput w(memory);
+          ZAWriteCentralHeader(w, e.Header, e.Name, e.Extra, e.Comment);
+          w.Flush();
+        }
+        split.Reserve(memory.Data().size());
+        if (i == 0) {
+          end.DirectoryDisk = split.Disk();
+          end.DirectoryOffset = split.Position();
+        }
+        const std::uint32_t disk = split.Disk();
+        if (disk != countedDisk) counted = 0;
+        countedDisk = disk;
+        ++counted;
+        split.Write(memory.Data().data(), memory.Data().size());
+        directorySize += memory.Data().size();
+      }
+      if (planned_.empty()) {
+        end.DirectoryDisk = split.Disk();
+        end.DirectoryOffset = split.Position();
+      }
+      end.DirectorySize = directorySize;
+      const std::uint64_t tail = (zip64_ ? Zip64EndOfCentralDirectory::kSize + Zip64EndOfCentralDirectoryLocator::kSize : 0) +
+                                 EndOfCentralDirectory::kSize + std::min<std::size_t>(end.Comment.size(), 0xFFFF);
+      split.Reserve(tail);
+      if (split.Room() < tail) throw Exception(u"The volume size is too small for the end of the central directory");
+      end.ThisDisk = split.Disk();
+      end.EntriesOnThisDisk = countedDisk == end.ThisDisk ? counted : 0;
+      ZAWriteEndOfDirectory(split.Current(), end, zip64_);
+      volumes = split.Finish();
+    } catch (...) {
+      out.reset();
+      sys::WideDeleteFile(temp);
+      for (const std::u16string& v : volumes) sys::WideDeleteFile(v);
+      a_.ReloadDirectory();
+      throw;
+    }
+    out.reset();
+    sys::WideDeleteFile(temp);
+    a_.dirManager_.reset();
+    delete a_.stream_;
+    a_.stream_ = nullptr;
+    a_.open_ = false;
+    const std::int32_t last = static_cast<std::int32_t>(volumes.size()) - 1;
+    for (std::int32_t i = 0; i <= last; ++i) {
+      std::u16string name = i == last ? target : ZASplitVolumeName(target, i, last);
+      if (!sys::WideReplaceFile(volumes[static_cast<std::size_t>(i)], name)) {
+        for (std::int32_t k = i; k <= last; ++k) sys::WideDeleteFile(volumes[static_cast<std::size_t>(k)]);
+        throw EZAException(19, &a_, {name});
+      }
+    }
+  }
+
+  // The local header offset in an entry's central Zip64 block: after the
+  // sizes that the header's fields send there.
+  static void PatchZip64Offset(PlannedEntry& e, std::uint64_t offset) {
+    std::size_t at = 4;
+    if (e.Header.UncompressedSize == 0xFFFFFFFF) at += 8;
+    if (e.Header.CompressedSize == 0xFFFFFFFF) at += 8;
+    if (e.Extra.size() < at + 8 || GetU16(e.Extra.data()) != kZip64ExtraTag) return;
+    PutU64(&e.Extra[at], offset);
+  }
+
   // ---- putting the new archive in place
 
   void InstallFile(std::unique_ptr<TZAStream> out, std::u16string temp) {
@@ -778,6 +990,12 @@ class TZACommit {
   }
 
   TZABaseArchiver& a_;
+  // What WriteArchive wrote, for the volumes made of it: each entry's
+  // central header and local header offset, the end, and whether it is Zip64.
+  std::vector<PlannedEntry> planned_;
+  std::vector<std::uint64_t> localAt_;
+  TZAEndOfDirectory end_;
+  bool zip64_ = false;
   std::int32_t total_ = 0, done_ = 0;
   std::unique_ptr<TZACompressAhead> ahead_;
   std::u16string stubFile_;  // MakeSFX: the stub in place of what was in front

@@ -147,7 +147,10 @@ void ZAWriteEndOfDirectory(TZAOutput& out, const TZAEndOfDirectory& end, bool zi
     record.RecordSize = Zip64EndOfCentralDirectory::kSize - 12;
     record.VersionMadeBy = static_cast<std::uint16_t>((end.VersionMadeBy & 0xFF00) | kZip64Version);
     record.VersionNeeded = kZip64Version;
-    record.EntriesOnDisk = record.EntriesTotal = end.Entries;
+    record.DiskNumber = end.ThisDisk;
+    record.StartDiskNumber = end.DirectoryDisk;
+    record.EntriesTotal = end.Entries;
+    record.EntriesOnDisk = std::min(end.Entries, end.EntriesOnThisDisk);
     record.CentralDirSize = end.DirectorySize;
     record.CentralDirOffset = end.DirectoryOffset;
     std::uint8_t raw[Zip64EndOfCentralDirectory::kSize];
@@ -155,16 +158,20 @@ void ZAWriteEndOfDirectory(TZAOutput& out, const TZAEndOfDirectory& end, bool zi
     out.Write(raw, sizeof raw);
     Zip64EndOfCentralDirectoryLocator locator;
     locator.Signature = kZip64LocatorSignature;
+    locator.EndRecordDisk = end.ThisDisk;
     locator.EndRecordOffset = recordAt;
-    locator.TotalDisks = 1;
+    locator.TotalDisks = end.ThisDisk + 1;
     std::uint8_t rawLocator[Zip64EndOfCentralDirectoryLocator::kSize];
     locator.Store(rawLocator);
     out.Write(rawLocator, sizeof rawLocator);
   }
   EndOfCentralDirectory record;
   record.Signature = kEndRecordSignature;
-  std::uint16_t entries = end.Entries >= kZip64Limit16 ? 0xFFFF : static_cast<std::uint16_t>(end.Entries);
-  record.EntriesOnDisk = record.EntriesTotal = entries;
+  auto count16 = [](std::uint64_t n) { return n >= kZip64Limit16 ? std::uint16_t{0xFFFF} : static_cast<std::uint16_t>(n); };
+  record.DiskNumber = static_cast<std::uint16_t>(end.ThisDisk);
+  record.StartDiskNumber = static_cast<std::uint16_t>(end.DirectoryDisk);
+  record.EntriesTotal = count16(end.Entries);
+  record.EntriesOnDisk = count16(std::min(end.Entries, end.EntriesOnThisDisk));
   record.CentralDirSize = end.DirectorySize >= kZip64Limit32 ? 0xFFFFFFFF : static_cast<std::uint32_t>(end.DirectorySize);
   record.CentralDirOffset =
       end.DirectoryOffset >= kZip64Limit32 ? 0xFFFFFFFF : static_cast<std::uint32_t>(end.DirectoryOffset);

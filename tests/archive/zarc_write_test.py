@@ -103,7 +103,7 @@ class ZarcWriteTest(unittest.TestCase):
         self.assertIn("a.txt", names)
 
     def test_split_archives_are_read_back_by_7z_and_zarc(self):
-        r = self.zarc("create", "--split", "64k", "-1", "s.zip", "tree")
+        r = self.zarc("create", "--split", "64k", "--numbered", "-1", "s.zip", "tree")
         self.assertEqual(r.returncode, 0, r.stderr)
         pieces = sorted(n for n in os.listdir(self.tmp) if n.startswith("s.zip."))
         self.assertGreater(len(pieces), 2)
@@ -116,8 +116,30 @@ class ZarcWriteTest(unittest.TestCase):
         self.assertEqual(r.returncode, 0, r.stderr)
         with open(os.path.join(self.tmp, "out", "tree", "a.txt"), "rb") as f:
             self.assertEqual(f.read(), self.files["tree/a.txt"])
-        self.assertEqual(self.zarc("create", "--split", "64k", "s.zip", "tree").returncode, 10)
+        self.assertEqual(self.zarc("create", "--split", "64k", "--numbered", "s.zip", "tree").returncode, 10)
         self.assertEqual(self.zarc("create", "--split", "1k", "t.zip", "tree").returncode, 10)
+        self.assertEqual(self.zarc("create", "--numbered", "t.zip", "tree").returncode, 10)
+
+    def test_split_archives_are_written_as_zip_splits_them(self):
+        r = self.zarc("create", "--split", "64k", "-1", "z.zip", "tree")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        volumes = sorted(n for n in os.listdir(self.tmp) if n.startswith("z.z"))
+        self.assertGreater(len(volumes), 2)
+        self.assertEqual(volumes[0], "z.z01")
+        self.assertEqual(volumes[-1], "z.zip")
+        self.assertTrue(all(os.path.getsize(os.path.join(self.tmp, n)) <= 65536 for n in volumes))
+        last = os.path.join(self.tmp, "z.zip")
+        if shutil.which("7z"):
+            self.assertEqual(run("7z", "t", last).returncode, 0)
+        if shutil.which("zip"):
+            joined = os.path.join(self.tmp, "joined.zip")
+            self.assertEqual(run("zip", "-q", "-s", "0", last, "--out", joined).returncode, 0)
+        r = run(ZARC, "extract", "-q", last, "-d", os.path.join(self.tmp, "out"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        for name, data in self.files.items():
+            with open(os.path.join(self.tmp, "out", name), "rb") as f:
+                self.assertEqual(f.read(), data, name)
+        self.assertEqual(self.zarc("create", "--split", "64k", "z.zip", "tree").returncode, 10)
 
     def test_statuses(self):
         self.assertEqual(self.zarc("create", "s.zip", "missing").returncode, 11)

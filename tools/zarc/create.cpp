@@ -35,6 +35,7 @@ struct WriteSettings {
   std::string comment;
   std::u16string sfx;
   std::int64_t split = 0;  // bytes of a volume; 0: one file
+  bool numbered = false;   // volumes ARCHIVE.001, ... rather than ARCHIVE.z01, ... ARCHIVE.zip
 };
 
 // "100k", "64m", "1g" or plain bytes; 0 when it does not read.
@@ -69,8 +70,11 @@ const char kWriteOptions[] =
     "                 is weak\n"
     "  --no-recurse   files in the folders named, not below them\n"
     "  --sfx STUB     create: put the self-extractor STUB in front\n"
-    "  --split SIZE   create: cut the archive into volumes of SIZE (k, m, g; at\n"
-    "                 least 64k) named ARCHIVE.001, ARCHIVE.002, ... as 7z -v does\n"
+    "  --split SIZE   create: split the archive into volumes of at most SIZE (k, m,\n"
+    "                 g; at least 64k) named NAME.z01, NAME.z02, ... NAME.zip as\n"
+    "                 zip -s writes them\n"
+    "  --numbered     create, with --split: cut the archive into volumes named\n"
+    "                 ARCHIVE.001, ARCHIVE.002, ... as 7z -v does\n"
     "  -u             add: only files that are newer than their entries, and new ones\n"
     "  -f             add: only files that are newer than their entries, none new\n"
     "  -v             one line per file as it is stored\n"
@@ -122,6 +126,8 @@ int ParseWrite(const std::vector<std::u16string>& args, WriteSettings& s) {
     } else if (a == u"--split" && more && s.command == WriteSettings::kCreate) {
       s.split = ParseSize(args[++i]);
       if (s.split < 65536) return WriteUsageError("--split takes a size of at least 64k");
+    } else if (a == u"--numbered" && s.command == WriteSettings::kCreate) {
+      s.numbered = true;
     } else if (a == u"--sfx" && more && s.command == WriteSettings::kCreate) {
       s.sfx = args[++i];
     } else if (a == u"-u" && s.command == WriteSettings::kAdd) {
@@ -157,6 +163,7 @@ int ParseWrite(const std::vector<std::u16string>& args, WriteSettings& s) {
   }
   if (s.archive.empty()) return WriteUsageError("no archive named");
   if (s.update && s.freshen) return WriteUsageError("-u and -f exclude each other");
+  if (s.numbered && !s.split) return WriteUsageError("--numbered goes with --split");
   if (s.encrypt && !s.passwordGiven) {
     // As zip -e: asked twice, without echo, and never taken empty.
     std::string first, second;
@@ -197,7 +204,8 @@ class Writer {
   int Run() {
     bool existed = sys::WideFileExists(s_.archive);
     if (s_.command == WriteSettings::kCreate && s_.split &&
-        sys::WideFileExists(za::ZANumberedVolumeName(s_.archive, 0))) {
+        sys::WideFileExists(s_.numbered ? za::ZANumberedVolumeName(s_.archive, 0)
+                                        : za::ZASplitVolumeName(s_.archive, 0, 1))) {
       report_.Archive("a split archive of this name exists already");
       return kUsage;
     }
@@ -252,7 +260,7 @@ class Writer {
     zip_.Options().Recurse = s_.recurse;
     if (s_.split) {
       zip_.SetSpanningMode(za::smSplitting);
-      zip_.SpanningOptions().AdvancedNaming = true;
+      zip_.SpanningOptions().AdvancedNaming = s_.numbered;
       zip_.SpanningOptions().VolumeSize = za::vsCustom;
       zip_.SpanningOptions().SetCustomVolumeSize(s_.split);
     }

@@ -80,6 +80,12 @@ struct TZAEndOfDirectory {
   std::uint64_t DirectorySize = 0;
   std::uint16_t VersionMadeBy = 20;
   std::string Comment;
+  // A multi-disk archive: the disk of these records, the disk where the
+  // directory starts (its offset counts from that disk's start) and the
+  // entries whose headers lie on this disk (all of them by default).
+  std::uint32_t ThisDisk = 0;
+  std::uint32_t DirectoryDisk = 0;
+  std::uint64_t EntriesOnThisDisk = ~std::uint64_t{0};
   // Whether the counts or positions need the Zip64 records.
   bool NeedsZip64() const;
 };
