@@ -58,7 +58,11 @@ class TZACommit {
     bool toFile = a_.ownsStream_ && !a_.inMemory_;
     // A split archive is written whole, once: its volumes are not changed.
     const bool split = toFile && a_.SpanningMode() == smSplitting;
-    if (split && a_.stream_ && a_.stream_->Size() > 0) {
+    // Spanned: written disk by disk into removable drives with the same name
+    // on each; the whole archive is made first away from the drive, whose
+    // disks are taken out.
+    const bool spanned = toFile && a_.SpanningMode() == smSpanning;
+    if ((split || spanned) && a_.stream_ && a_.stream_->Size() > 0) {
       a_.ReloadDirectory();
       throw EZAException(31, &a_);
     }
@@ -66,7 +70,10 @@ class TZACommit {
     std::unique_ptr<TZAStream> out;
     if (toFile) {
       try {
-        temp = CreateTemp(a_.TempDir().empty() ? FolderOf(a_.FileName()) : a_.TempDir(), out);
+        std::u16string folder = !a_.TempDir().empty() ? a_.TempDir()
+                                : spanned              ? sys::WideTempFolder()
+                                                       : FolderOf(a_.FileName());
+        temp = CreateTemp(folder, out);
       } catch (...) {
         a_.ReloadDirectory();
         throw;
@@ -92,8 +99,8 @@ class TZACommit {
     }
     if (split && a_.SpanningOptions().AdvancedNaming)
       InstallPieces(std::move(out), temp);
-    else if (split)
-      InstallSplit(std::move(out), temp);
+    else if (split || spanned)
+      InstallSplit(std::move(out), temp, spanned);
     else if (toFile)
       InstallFile(std::move(out), temp);
     else
@@ -699,19 +706,24 @@ class TZACommit {
   // only once all of them are complete.
   class SplitVolumes {
    public:
-    SplitVolumes(TZACommit& commit, std::u16string folder, std::int64_t first, std::int64_t size)
-        : commit_(commit), folder_(std::move(folder)), first_(first), size_(size) {
+    // `spanned`: each volume is put on its own blank disk as `target`
+    // once complete; a size below 0 takes what is free on each disk.
+    SplitVolumes(TZACommit& commit, std::u16string folder, std::int64_t first, std::int64_t size,
+                 bool spanned = false, std::u16string target = {})
+        : commit_(commit), folder_(std::move(folder)), first_(first), size_(size), spanned_(spanned),
+          target_(std::move(target)) {
       Begin();
     }
     ~SplitVolumes() {
       out_.reset();
       file_.reset();
-      for (const std::u16string& name : names_) sys::WideDeleteFile(name);
+      for (const std::u16string& name : names_)
+        if (!name.empty()) sys::WideDeleteFile(name);
     }
 
     std::uint32_t Disk() const { return static_cast<std::uint32_t>(names_.size() - 1); }
     std::uint64_t Position() const { return out_->Position(); }
-    std::uint64_t Limit() const { return static_cast<std::uint64_t>(names_.size() == 1 ? first_ : size_); }
+    std::uint64_t Limit() const { return limit_; }
     std::uint64_t Room() const { return Limit() - std::min(Limit(), Position()); }
     TZAOutput& Current() { return *out_; }
 
@@ -749,6 +761,14 @@ class TZACommit {
     void Begin() {
       // Disk numbers are 16-bit in the end record and the central headers.
       if (names_.size() >= 0xFFFF) throw Exception(u"Too many volumes for a split archive");
+      const std::int32_t volume = static_cast<std::int32_t>(names_.size());
+      std::int64_t limit = volume == 0 ? first_ : size_;
+      if (spanned_ && volume > 0) {
+        commit_.RequestBlankDisk(volume, disk_);
+        if (limit < 0) limit = commit_.FreeOnDisk(disk_);
+      }
+      // Room for a local header and a little data at the least.
+      limit_ = static_cast<std::uint64_t>(std::max<std::int64_t>(limit, 64));
       names_.push_back(commit_.CreateTemp(folder_, file_));
       out_ = std::make_unique<TZAOutput>(*file_);
     }
@@ -761,6 +781,11 @@ class TZACommit {
       }
       out_.reset();
       file_.reset();
+      if (spanned_) {
+        commit_.PutOnDisk(names_.back(), disk_, static_cast<std::int32_t>(names_.size()) - 1);
+        sys::WideDeleteFile(names_.back());
+        names_.back().clear();
+      }
     }
     void Next() {
       Close();
@@ -770,6 +795,10 @@ class TZACommit {
     TZACommit& commit_;
     std::u16string folder_;
     std::int64_t first_, size_;
+    bool spanned_;
+    std::u16string target_;
+    std::u16string disk_ = target_;  // the name on the disk in the drive
+    std::uint64_t limit_ = 0;
     std::vector<std::u16string> names_;
     std::unique_ptr<TZAStream> file_;
     std::unique_ptr<TZAOutput> out_;
@@ -780,24 +809,31 @@ class TZACommit {
   // the directory run over), disk numbers and offsets counted per volume,
   // the first volume opened by the split signature as "zip -s" writes it.
   // An archive that fits the first volume stays one plain file.
-  void InstallSplit(std::unique_ptr<TZAStream> out, const std::u16string& temp) {
+  void InstallSplit(std::unique_ptr<TZAStream> out, const std::u16string& temp, bool spanned = false) {
     const TZASpanningOptions& options = a_.SpanningOptions();
     const std::u16string target = a_.FileName();
     const std::int64_t size = options.VolumeSizeBytes();
-    const std::int64_t first = options.FirstVolumeSize > 0 ? options.FirstVolumeSize : size;
+    std::int64_t first = options.FirstVolumeSize > 0 ? options.FirstVolumeSize : size;
     std::vector<std::u16string> volumes;
     try {
-      if (size <= 0) throw Exception(u"Split archives need a volume size");
+      if (size <= 0 && !spanned) throw Exception(u"Split archives need a volume size");
+      // The first disk is in the drive: what it can take bounds its volume.
+      if (spanned && first < 0) first = FreeOnDisk(target);
       const std::uint64_t prefix = localAt_.empty() ? end_.DirectoryOffset : localAt_.front();
       if (prefix > static_cast<std::uint64_t>(first)) throw EZAException(47, &a_);
       if (first < 64) throw Exception(u"The first volume is too small for a split archive");
-      if (out->Size() <= first) {
+      const bool several = out->Size() > first;
+      if (!several && !spanned) {
         InstallFile(std::move(out), temp);
         return;
       }
-      SplitVolumes split(*this, FolderOf(target), first, size);
+      // Spanned volumes are made away from the drive, then put on their disks.
+      std::u16string folder = !spanned                ? FolderOf(target)
+                              : !a_.TempDir().empty() ? a_.TempDir()
+                                                      : sys::WideTempFolder();
+      SplitVolumes split(*this, folder, first, size, spanned, target);
       out->SetPosition(0);
-      if (prefix > 0) {
+      if (prefix > 0 || !several) {
         split.Copy(*out, prefix);
       } else {
         std::uint8_t signature[4];
@@ -878,12 +914,69 @@ class TZACommit {
     delete a_.stream_;
     a_.stream_ = nullptr;
     a_.open_ = false;
+    if (spanned) return;  // each disk has its volume already
     const std::int32_t last = static_cast<std::int32_t>(volumes.size()) - 1;
     for (std::int32_t i = 0; i <= last; ++i) {
       std::u16string name = i == last ? target : ZASplitVolumeName(target, i, last);
       if (!sys::WideReplaceFile(volumes[static_cast<std::size_t>(i)], name)) {
         for (std::int32_t k = i; k <= last; ++k) sys::WideDeleteFile(volumes[static_cast<std::size_t>(k)]);
         throw EZAException(19, &a_, {name});
+      }
+    }
+  }
+
+  // ---- spanned disks
+
+  // Bytes free on the drive that holds `name` (the free space of the disk
+  // in it); what cannot be told is taken for a full disk.
+  std::int64_t FreeOnDisk(const std::u16string& name) const {
+    std::int64_t free = sys::WideFreeSpace(FolderOf(name));
+    return free < 0 ? 0 : free;
+  }
+
+  // Asks for the blank disk of `volume` (0 for the first); `name` may be
+  // changed by the handler. A refusal ends the commit with an error.
+  void RequestBlankDisk(std::int32_t volume, std::u16string& name) {
+    bool cancel = false;
+    if (a_.OnRequestBlankVolume)
+      a_.OnRequestBlankVolume(&a_, volume + 1, name, cancel);
+    else
+      cancel = !a_.Dialogs().ConfirmVolume(ZAFormat(u"Please insert blank disk #%d", {std::int64_t{volume} + 1}));
+    if (cancel) throw Exception(u"Writing the spanned archive was cancelled");
+  }
+
+  // Copies a complete volume onto the disk in the drive as `name`, through a
+  // new file there that replaces an old one only when complete. A disk too
+  // full for it is reported to OnDiskFull (or the user), who may free space
+  // or change the disk and have it written again.
+  void PutOnDisk(const std::u16string& volumeFile, const std::u16string& name, std::int32_t volume) {
+    for (;;) {
+      std::u16string temp;
+      try {
+        TZAFileStream from(volumeFile, fmOpenRead | fmShareDenyWrite);
+        std::unique_ptr<TZAStream> to;
+        temp = CreateTemp(FolderOf(name), to);
+        {
+          TZAOutput out(*to);
+          CopyBytes(from, out, static_cast<std::uint64_t>(from.Size()));
+          out.Flush();
+        }
+        if (!static_cast<TZAFileStream&>(*to).File().Flush()) throw EWriteError();
+        to.reset();
+        if (!sys::WideReplaceFile(temp, name)) throw EZAException(19, &a_, {name});
+        return;
+      } catch (const EWriteError&) {
+        if (!temp.empty()) sys::WideDeleteFile(temp);
+        bool cancel = false;
+        if (a_.OnDiskFull)
+          a_.OnDiskFull(&a_, volume + 1, name, cancel);
+        else
+          cancel = !a_.Dialogs().ConfirmVolume(
+              ZAFormat(u"Disk #%d is full. Please make room on it or insert another blank disk", {std::int64_t{volume} + 1}));
+        if (cancel) throw;
+      } catch (...) {
+        if (!temp.empty()) sys::WideDeleteFile(temp);
+        throw;
       }
     }
   }

@@ -8,6 +8,7 @@
 
 #include "archive/archiver.h"
 #include "memory_volumes.h"
+#include "native_error.h"
 #include "sys/wide_file.h"
 #include "temp_dir.h"
 #include "ui/headless.h"
@@ -103,6 +104,118 @@ TEST_F(SpannedFilesTest, AVolumeGoneFromASplitSetEndsTheBatchWithoutABox) {
   EXPECT_TRUE(ui::headless::ShownDialogs().empty());
   EXPECT_FALSE(fs::exists(dir_ / "out" / "noise.bin"));  // its data runs through a.z02
   EXPECT_FALSE(fs::exists(dir_ / "out" / "text.txt"));   // never tried: the batch ended
+}
+
+// Written disk by disk into the removable drive, each volume as a.zip on its
+// own blank disk asked for by a box; read back with the disks swapped in by
+// the reading side's boxes, and by 7z as the same volumes named a.z01 ...
+TEST_F(SpannedFilesTest, ASpannedArchiveIsWrittenDiskByDiskAndReadBack) {
+  sys::WideSetRemovableFolder(WidePath("drive"));
+  fs::create_directory(dir_ / "tmp");
+  std::vector<std::string> disks;  // taken out of the drive, in order
+  std::vector<std::string> asked;
+  ui::headless::SetDialogResponder([&](const ui::headless::DialogRecord& box) {
+    asked.push_back(box.text);
+    disks.push_back(Read("drive/a.zip"));
+    fs::remove(dir_ / "drive" / "a.zip");  // a blank disk
+    return ui::DialogResult::Ok;
+  });
+  {
+    za::TZipArchiver zip;
+    zip.SetSpanningMode(za::smSpanning);
+    zip.SpanningOptions().VolumeSize = za::vsCustom;
+    zip.SpanningOptions().SetCustomVolumeSize(65536);
+    zip.SetTempDir(WidePath("tmp"));
+    zip.SetFileName(WidePath("drive/a.zip"));
+    zip.OpenArchive();
+    zip.BeginUpdate();
+    for (const char* name : {"noise.bin", "text.txt"}) {
+      std::string data = Read(std::string("in/") + name);
+      zip.AddFromBuffer(std::u16string(name, name + std::char_traits<char>::length(name)), data.data(), data.size());
+    }
+    zip.EndUpdate();
+  }
+  disks.push_back(Read("drive/a.zip"));
+  const int volumes = static_cast<int>(disks.size());
+  ASSERT_GE(volumes, 3);
+  ASSERT_EQ(static_cast<int>(asked.size()), volumes - 1);
+  for (int i = 0; i < volumes - 1; ++i) EXPECT_EQ(asked[i], "Please insert blank disk #" + std::to_string(i + 2));
+  for (const std::string& disk : disks) EXPECT_LE(disk.size(), 65536u);
+  EXPECT_EQ(disks[0].substr(0, 4), std::string("PK\x07\x08", 4));
+  EXPECT_TRUE(fs::is_empty(dir_ / "tmp"));
+
+  if (Have("7z")) {
+    for (int i = 0; i < volumes; ++i)
+      Write(i + 1 == volumes ? "set/a.zip" : "set/a.z0" + std::to_string(i + 1), disks[i]);
+    EXPECT_EQ(std::system(("7z t '" + Path("set/a.zip") + "' >/dev/null 2>&1").c_str()), 0);
+  }
+
+  ui::headless::Reset();
+  ui::headless::SetDialogResponder([&](const ui::headless::DialogRecord& box) {
+    int disk = volumes;
+    if (box.text == "Please insert the first disk") disk = 1;
+    if (box.text.rfind("Please insert disk #", 0) == 0) disk = std::atoi(box.text.c_str() + 20);
+    Write("drive/a.zip", disks[disk - 1]);
+    return ui::DialogResult::Ok;
+  });
+  za::TZipArchiver zip;
+  zip.SetFileName(WidePath("drive/a.zip"));
+  zip.OpenArchive(za::kZAModeReadOnly);
+  EXPECT_EQ(zip.SpanningMode(), za::smSpanning);
+  zip.SetBaseDir(WidePath("out"));
+  zip.ExtractFiles(u"*.*", 10431, u"");
+  EXPECT_TRUE(SameAsInput("noise.bin"));
+  EXPECT_TRUE(SameAsInput("text.txt"));
+}
+
+// A blank disk refused ends the commit with an error and no file of the
+// attempt left in the drive or the temporary folder; a stub that does not
+// fit the first disk is native error 47.
+TEST_F(SpannedFilesTest, ARefusedBlankDiskEndsTheSpannedWriteWithAnError) {
+  sys::WideSetRemovableFolder(WidePath("drive"));
+  fs::create_directory(dir_ / "tmp");
+  ui::headless::SetDialogResponder([&](const ui::headless::DialogRecord&) { return ui::DialogResult::Cancel; });
+  std::string noise = Read("in/noise.bin");
+  {
+    za::TZipArchiver zip;
+    zip.SetSpanningMode(za::smSpanning);
+    zip.SpanningOptions().VolumeSize = za::vsCustom;
+    zip.SpanningOptions().SetCustomVolumeSize(65536);
+    zip.SetTempDir(WidePath("tmp"));
+    zip.SetFileName(WidePath("drive/b.zip"));
+    zip.OpenArchive();
+    EXPECT_THROW(zip.AddFromBuffer(u"noise.bin", noise.data(), noise.size()), za::Exception);
+  }
+  EXPECT_EQ(ui::headless::ShownDialogs().size(), 1u);
+  EXPECT_TRUE(fs::is_empty(dir_ / "tmp"));
+  for (auto& e : fs::directory_iterator(dir_ / "drive")) EXPECT_NE(e.path().extension(), ".tmp") << e.path();
+
+  // The size of a disk detected from its free space: here all fits the
+  // first one, a plain archive with no box.
+  ui::headless::Reset();
+  {
+    za::TZipArchiver zip;
+    zip.SetSpanningMode(za::smSpanning);
+    zip.SetTempDir(WidePath("tmp"));
+    zip.SetFileName(WidePath("drive/d.zip"));
+    zip.OpenArchive();
+    zip.AddFromBuffer(u"noise.bin", noise.data(), noise.size());
+  }
+  EXPECT_TRUE(ui::headless::ShownDialogs().empty());
+  EXPECT_EQ(Read("drive/d.zip").substr(0, 4), std::string("PK\x03\x04", 4));
+  if (Have("unzip")) EXPECT_EQ(std::system(("unzip -tqq '" + Path("drive/d.zip") + "' >/dev/null 2>&1").c_str()), 0);
+
+  Write("stub.exe", std::string(70000, 'S'));
+  za::TZipArchiver zip;
+  zip.SetSpanningMode(za::smSpanning);
+  zip.SpanningOptions().VolumeSize = za::vsCustom;
+  zip.SpanningOptions().SetCustomVolumeSize(65536);
+  zip.SetSFXStub(WidePath("stub.exe"));
+  zip.SetTempDir(WidePath("tmp"));
+  zip.SetFileName(WidePath("drive/c.exe"));
+  zip.OpenArchive();
+  EXPECT_EQ(zatest::NativeErrorOf([&] { zip.AddFromBuffer(u"n", noise.data(), 1000); }), 47);
+  EXPECT_TRUE(fs::is_empty(dir_ / "tmp"));
 }
 
 }  // namespace

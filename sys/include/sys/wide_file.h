@@ -86,5 +86,10 @@ bool WideIsRemovableDrive(std::u16string_view path);
 // disk drive; empty for none.
 void WideSetRemovableFolder(std::u16string_view folder);
 std::u16string WideCurrentDirectory();
+// Bytes the user may still write on the drive that holds the folder
+// `folder`; -1 when the system cannot tell.
+std::int64_t WideFreeSpace(std::u16string_view folder);
+// The folder for temporary files of the user, with a trailing separator.
+std::u16string WideTempFolder();
 
 }  // namespace sys

@@ -1,10 +1,12 @@
 // POSIX stand-in for files by wide names: UTF-16 -> UTF-8, "\" -> "/".
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <ctime>
 #include <mutex>
 
@@ -254,6 +256,21 @@ bool WideIsRemovableDrive(std::u16string_view path) {
   std::string p = NativeName(path);
   std::lock_guard<std::mutex> lock(g_removableLock);
   return !g_removableFolder.empty() && p.compare(0, g_removableFolder.size(), g_removableFolder) == 0;
+}
+
+std::int64_t WideFreeSpace(std::u16string_view folder) {
+  struct statvfs s;
+  std::string p = NativeName(folder);
+  if (p.empty()) p = ".";
+  if (statvfs(p.c_str(), &s) != 0) return -1;
+  return static_cast<std::int64_t>(s.f_bavail) * static_cast<std::int64_t>(s.f_frsize);
+}
+
+std::u16string WideTempFolder() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string p = tmp && *tmp ? tmp : "/tmp";
+  if (p.back() != '/') p += '/';
+  return Utf8ToWide(p);
 }
 
 std::u16string WideCurrentDirectory() {

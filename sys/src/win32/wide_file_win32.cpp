@@ -200,6 +200,20 @@ bool WideIsRemovableDrive(std::u16string_view path) {
 
 void WideSetRemovableFolder(std::u16string_view) {}
 
+std::int64_t WideFreeSpace(std::u16string_view folder) {
+  ULARGE_INTEGER available;
+  std::wstring p = Native(folder);
+  if (!GetDiskFreeSpaceExW(p.empty() ? nullptr : p.c_str(), &available, nullptr, nullptr)) return -1;
+  return static_cast<std::int64_t>(available.QuadPart);
+}
+
+std::u16string WideTempFolder() {
+  wchar_t buffer[MAX_PATH + 2];
+  DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
+  if (n == 0 || n > MAX_PATH + 1) return u".\\";
+  return std::u16string(buffer, buffer + n);
+}
+
 std::u16string WideCurrentDirectory() {
   DWORD n = GetCurrentDirectoryW(0, nullptr);
   if (n == 0) return {};
