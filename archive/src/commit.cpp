@@ -651,6 +651,27 @@ class TZACommit {
   // "name.zip.002", ... as 7-Zip cuts them (SpanningOptions.AdvancedNaming);
   // readers join them into the one archive. The component is closed after:
   // the set is opened by the name of a piece.
+  // A layout over volumes that failed: the whole new archive and every
+  // volume made of it go, and the component reads its old state again.
+  void DropLayout(std::unique_ptr<TZAStream>& out, const std::u16string& temp,
+                  const std::vector<std::u16string>& made) {
+    out.reset();
+    sys::WideDeleteFile(temp);
+    for (const std::u16string& file : made) sys::WideDeleteFile(file);
+    a_.ReloadDirectory();
+  }
+
+  // A complete layout: the whole new archive has served, and the component
+  // lets go of the old one so that its volumes can take its place.
+  void ReleaseForLayout(std::unique_ptr<TZAStream>& out, const std::u16string& temp) {
+    out.reset();
+    sys::WideDeleteFile(temp);
+    a_.dirManager_.reset();
+    delete a_.stream_;
+    a_.stream_ = nullptr;
+    a_.open_ = false;
+  }
+
   void InstallPieces(std::unique_ptr<TZAStream> out, const std::u16string& temp) {
     const TZASpanningOptions& options = a_.SpanningOptions();
     const std::u16string target = a_.FileName();
@@ -673,18 +694,10 @@ class TZACommit {
         done += n;
       }
     } catch (...) {
-      out.reset();
-      sys::WideDeleteFile(temp);
-      for (const std::u16string& piece : pieces) sys::WideDeleteFile(piece);
-      a_.ReloadDirectory();
+      DropLayout(out, temp, pieces);
       throw;
     }
-    out.reset();
-    sys::WideDeleteFile(temp);
-    a_.dirManager_.reset();
-    delete a_.stream_;
-    a_.stream_ = nullptr;
-    a_.open_ = false;
+    ReleaseForLayout(out, temp);
     // The empty file the new archive was opened as has no place beside its pieces.
     if (sys::WideFileExists(target)) {
       sys::WideDirEntry info;
@@ -902,18 +915,10 @@ class TZACommit {
       ZAWriteEndOfDirectory(split.Current(), end, zip64_);
       volumes = split.Finish();
     } catch (...) {
-      out.reset();
-      sys::WideDeleteFile(temp);
-      for (const std::u16string& v : volumes) sys::WideDeleteFile(v);
-      a_.ReloadDirectory();
+      DropLayout(out, temp, volumes);
       throw;
     }
-    out.reset();
-    sys::WideDeleteFile(temp);
-    a_.dirManager_.reset();
-    delete a_.stream_;
-    a_.stream_ = nullptr;
-    a_.open_ = false;
+    ReleaseForLayout(out, temp);
     if (spanned) return;  // each disk has its volume already
     const std::int32_t last = static_cast<std::int32_t>(volumes.size()) - 1;
     for (std::int32_t i = 0; i <= last; ++i) {

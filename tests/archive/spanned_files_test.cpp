@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 
 #include "archive/archiver.h"
 #include "memory_volumes.h"
@@ -46,6 +47,28 @@ class SpannedFilesTest : public zatest::TempDirTest {
     return Read("set/a.z0" + std::to_string(number));
   }
   bool SameAsInput(const std::string& name) const { return Read("out/" + name) == Read("in/" + name); }
+  // The disk a box asks for: the first, "#N", or the last.
+  static int DiskAskedFor(const std::string& text, int volumes) {
+    if (text == "Please insert the first disk") return 1;
+    if (text.rfind("Please insert disk #", 0) == 0) return std::atoi(text.c_str() + 20);
+    return volumes;
+  }
+  // Opens drive/a.zip as a spanned set and extracts it into out/, the
+  // headless user putting in the disk each box asks for; the inputs must
+  // come back.
+  void ExtractInsertingDisks(za::TZipArchiver& zip, std::function<std::string(int)> disk, int volumes) {
+    ui::headless::SetDialogResponder([this, disk, volumes](const ui::headless::DialogRecord& box) {
+      Write("drive/a.zip", disk(DiskAskedFor(box.text, volumes)));
+      return ui::DialogResult::Ok;
+    });
+    zip.SetFileName(WidePath("drive/a.zip"));
+    zip.OpenArchive(za::kZAModeReadOnly);
+    EXPECT_EQ(zip.SpanningMode(), za::smSpanning);
+    zip.SetBaseDir(WidePath("out"));
+    zip.ExtractFiles(u"*.*", 10431, u"");
+    EXPECT_TRUE(SameAsInput("noise.bin"));
+    EXPECT_TRUE(SameAsInput("text.txt"));
+  }
 };
 
 TEST_F(SpannedFilesTest, DisksOfASetAreSwappedInOneRemovableDriveThroughTheBoxes) {
@@ -54,21 +77,8 @@ TEST_F(SpannedFilesTest, DisksOfASetAreSwappedInOneRemovableDriveThroughTheBoxes
   ASSERT_EQ(volumes, 4);
   sys::WideSetRemovableFolder(WidePath("drive"));
   Write("drive/a.zip", Disk(1, volumes));  // the first disk is in the drive
-  ui::headless::SetDialogResponder([&](const ui::headless::DialogRecord& box) {
-    int disk = volumes;
-    if (box.text == "Please insert the first disk") disk = 1;
-    if (box.text.rfind("Please insert disk #", 0) == 0) disk = std::atoi(box.text.c_str() + 20);
-    Write("drive/a.zip", Disk(disk, volumes));
-    return ui::DialogResult::Ok;
-  });
   za::TZipArchiver zip;
-  zip.SetFileName(WidePath("drive/a.zip"));
-  zip.OpenArchive(za::kZAModeReadOnly);
-  EXPECT_EQ(zip.SpanningMode(), za::smSpanning);
-  zip.SetBaseDir(WidePath("out"));
-  zip.ExtractFiles(u"*.*", 10431, u"");
-  EXPECT_TRUE(SameAsInput("noise.bin"));
-  EXPECT_TRUE(SameAsInput("text.txt"));
+  ExtractInsertingDisks(zip, [&](int disk) { return Disk(disk, volumes); }, volumes);
   std::vector<std::string> texts;
   for (const auto& box : ui::headless::ShownDialogs()) {
     texts.push_back(box.text);
@@ -151,21 +161,8 @@ TEST_F(SpannedFilesTest, ASpannedArchiveIsWrittenDiskByDiskAndReadBack) {
   }
 
   ui::headless::Reset();
-  ui::headless::SetDialogResponder([&](const ui::headless::DialogRecord& box) {
-    int disk = volumes;
-    if (box.text == "Please insert the first disk") disk = 1;
-    if (box.text.rfind("Please insert disk #", 0) == 0) disk = std::atoi(box.text.c_str() + 20);
-    Write("drive/a.zip", disks[disk - 1]);
-    return ui::DialogResult::Ok;
-  });
   za::TZipArchiver zip;
-  zip.SetFileName(WidePath("drive/a.zip"));
-  zip.OpenArchive(za::kZAModeReadOnly);
-  EXPECT_EQ(zip.SpanningMode(), za::smSpanning);
-  zip.SetBaseDir(WidePath("out"));
-  zip.ExtractFiles(u"*.*", 10431, u"");
-  EXPECT_TRUE(SameAsInput("noise.bin"));
-  EXPECT_TRUE(SameAsInput("text.txt"));
+  ExtractInsertingDisks(zip, [&](int disk) { return disks[disk - 1]; }, volumes);
 }
 
 // A blank disk refused ends the commit with an error and no file of the
