@@ -47,6 +47,13 @@ class SpannedFilesTest : public zatest::TempDirTest {
     return Read("set/a.z0" + std::to_string(number));
   }
   bool SameAsInput(const std::string& name) const { return Read("out/" + name) == Read("in/" + name); }
+  // Written as spanned disks of 64 KiB, the volumes made in tmp/.
+  void SpanInDisksOf64K(za::TZipArchiver& zip) {
+    zip.SetSpanningMode(za::smSpanning);
+    zip.SpanningOptions().VolumeSize = za::vsCustom;
+    zip.SpanningOptions().SetCustomVolumeSize(65536);
+    zip.SetTempDir(WidePath("tmp"));
+  }
   // The disk a box asks for: the first, "#N", or the last.
   static int DiskAskedFor(const std::string& text, int volumes) {
     if (text == "Please insert the first disk") return 1;
@@ -132,10 +139,7 @@ TEST_F(SpannedFilesTest, ASpannedArchiveIsWrittenDiskByDiskAndReadBack) {
   });
   {
     za::TZipArchiver zip;
-    zip.SetSpanningMode(za::smSpanning);
-    zip.SpanningOptions().VolumeSize = za::vsCustom;
-    zip.SpanningOptions().SetCustomVolumeSize(65536);
-    zip.SetTempDir(WidePath("tmp"));
+    SpanInDisksOf64K(zip);
     zip.SetFileName(WidePath("drive/a.zip"));
     zip.OpenArchive();
     zip.BeginUpdate();
@@ -175,10 +179,7 @@ TEST_F(SpannedFilesTest, ARefusedBlankDiskEndsTheSpannedWriteWithAnError) {
   std::string noise = Read("in/noise.bin");
   {
     za::TZipArchiver zip;
-    zip.SetSpanningMode(za::smSpanning);
-    zip.SpanningOptions().VolumeSize = za::vsCustom;
-    zip.SpanningOptions().SetCustomVolumeSize(65536);
-    zip.SetTempDir(WidePath("tmp"));
+    SpanInDisksOf64K(zip);
     zip.SetFileName(WidePath("drive/b.zip"));
     zip.OpenArchive();
     EXPECT_THROW(zip.AddFromBuffer(u"noise.bin", noise.data(), noise.size()), za::Exception);
@@ -204,11 +205,8 @@ TEST_F(SpannedFilesTest, ARefusedBlankDiskEndsTheSpannedWriteWithAnError) {
 
   Write("stub.exe", std::string(70000, 'S'));
   za::TZipArchiver zip;
-  zip.SetSpanningMode(za::smSpanning);
-  zip.SpanningOptions().VolumeSize = za::vsCustom;
-  zip.SpanningOptions().SetCustomVolumeSize(65536);
+  SpanInDisksOf64K(zip);
   zip.SetSFXStub(WidePath("stub.exe"));
-  zip.SetTempDir(WidePath("tmp"));
   zip.SetFileName(WidePath("drive/c.exe"));
   zip.OpenArchive();
   EXPECT_EQ(zatest::NativeErrorOf([&] { zip.AddFromBuffer(u"n", noise.data(), 1000); }), 47);
