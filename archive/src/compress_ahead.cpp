@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <thread>
 
 #include "crc32.h"
+#include "sys/thread.h"
 #include "sys/wide_file.h"
 
 namespace za {
@@ -40,7 +40,7 @@ bool ZADeflateBuffer(const std::uint8_t* data, std::size_t size, int level, std:
 }
 
 TZACompressAhead::TZACompressAhead(std::vector<Job> jobs) : jobs_(std::move(jobs)), slots_(jobs_.size()) {
-  unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  unsigned cores = sys::ProcessorsAvailable();
   // The commit works too, on what no helper has begun.
   unsigned helpers = std::min<std::size_t>(cores, jobs_.size());
   for (unsigned i = 0; i < helpers; ++i) helpers_.push_back(std::make_unique<sys::Thread>([this] { Help(); }));

@@ -13,6 +13,7 @@
 #include "output_ahead.h"
 #include "test_ahead.h"
 #include "sys/codepage.h"
+#include "sys/thread.h"
 #include "sys/wide_file.h"
 
 namespace za {
@@ -327,8 +328,11 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
   TZADirArray& items = dirManager_->Items;
   for (std::int32_t i = 0; i < items.Count(); ++i) selectedCount_ += items.GetItem(i).Selected;
   bool reports = operation == poExtract || operation == poTest;
+  // The work done ahead overlaps the batch's only on a second processor;
+  // on one it would only add thread switches.
+  const bool helperPays = (outputAheadEnabled_ || testAheadEnabled_) && sys::ProcessorsAvailable() > 1;
   std::unique_ptr<TZAOutputAhead> ahead;
-  if (operation == poExtract && outputAheadEnabled_) ahead = MakeOutputAhead();
+  if (operation == poExtract && outputAheadEnabled_ && helperPays) ahead = MakeOutputAhead();
   struct AheadScope {
     TZAOutputAhead*& member;
     ~AheadScope() { member = nullptr; }
@@ -336,7 +340,7 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
   outputAhead_ = ahead.get();
   std::unique_ptr<TZATestAhead> testAhead;
   std::vector<std::int32_t> selected;
-  if (operation == poTest && testAheadEnabled_ && !volumes_) {
+  if (operation == poTest && testAheadEnabled_ && helperPays && !volumes_) {
     for (std::int32_t i = 0; i < items.Count(); ++i)
       if (items.GetItem(i).Selected) selected.push_back(i);
     if (selected.size() > 1) testAhead = std::make_unique<TZATestAhead>(selected.size());

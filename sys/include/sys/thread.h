@@ -20,4 +20,8 @@ class Thread {
   std::unique_ptr<Impl> impl_;
 };
 
+// The processors this process may run on (its affinity), at least 1. Work
+// handed to a helper thread pays only when a second one is free for it.
+unsigned ProcessorsAvailable();
+
 }  // namespace sys
