@@ -46,6 +46,9 @@ class TZAOutputAhead {
   };
   void Help();
   void Discard(std::size_t k);
+  // Slots a helper could take up now.
+  std::size_t Room() const;
+  void WaitWhileMaking(std::unique_lock<std::mutex>& lock, const Slot& slot);
 
   static constexpr std::size_t kAhead = 8;
   static constexpr int kHelpers = 2;
@@ -53,9 +56,15 @@ class TZAOutputAhead {
   std::vector<Slot> slots_;
   TMaker maker_;
   std::mutex mutex_;
-  std::condition_variable changed_;
+  // Helpers wait for room, the batch for a file being made. Each side is
+  // woken only when it waits and, for the helpers, only when there is room
+  // for several files: a wake-up per file costs as much as what it saves.
+  std::condition_variable work_;
+  std::condition_variable done_;
   std::size_t next_ = 0;     // the next slot a helper takes up
   std::size_t current_ = 0;  // slots before it are past
+  int idle_ = 0;             // helpers waiting for room
+  bool batchWaits_ = false;
   bool stop_ = false;
   std::vector<std::unique_ptr<sys::Thread>> helpers_;  // last: they use the rest
 };
