@@ -8,7 +8,7 @@
 
 #include "archive/archiver.h"
 #include "crc32.h"
-#include "test_ahead.h"
+#include "decode_ahead.h"
 
 namespace za {
 
@@ -16,6 +16,7 @@ namespace {
 
 constexpr std::size_t kChunkSize = 0x100000;  // 1 MiB of input per read
 constexpr std::size_t kStoredPiece = 0xFFFF;
+static_assert(kChunkSize == TZADecodeAhead::kLargestKept + 1);
 // Raw deflate data goes to zlib behind a zlib header; the Adler-32 that
 // zlib then expects never comes, so the end is found by counting input.
 constexpr std::uint8_t kZlibHeader[2] = {0x78, 0x01};
@@ -68,11 +69,11 @@ void TZABaseArchiver::DecodeItem(std::int32_t index, TZAStream& stream) {
   throw EZAException(8, this);
 }
 
-void TZABaseArchiver::ReadTestAhead(TZATestAhead& ahead, const std::vector<std::int32_t>& selected,
-                                    std::size_t ordinal) {
+void TZABaseArchiver::ReadAhead(TZADecodeAhead& ahead, const std::vector<std::int32_t>& selected,
+                                std::size_t ordinal, bool keep) {
   if (!dirManager_ || !stream_ || volumes_) return;
   const TZADirArray& items = dirManager_->Items;
-  for (std::size_t k = ordinal + 1; k < selected.size() && k <= ordinal + TZATestAhead::kAhead; ++k) {
+  for (std::size_t k = ordinal + 1; k < selected.size() && k <= ordinal + TZADecodeAhead::kAhead; ++k) {
     std::int32_t index = selected[k];
     if (index < 0 || index >= items.Count()) continue;
     const TDirItem& entry = items.GetItem(index);
@@ -82,11 +83,19 @@ void TZABaseArchiver::ReadTestAhead(TZATestAhead& ahead, const std::vector<std::
     if ((h.Flags & 1) || h.VersionNeeded >= kNoAesVersion || (entry.ActualMethod != 0 && entry.ActualMethod != 8))
       continue;
     std::uint64_t packed = h.CompressedSize == 0xFFFFFFFF ? entry.Zip64CompressedSize : h.CompressedSize;
-    if (packed == 0) continue;
-    if (!ahead.Wants(k, packed)) {
-      if (packed > TZATestAhead::kLargest) continue;
+    std::uint64_t size = h.CompressedSize == 0xFFFFFFFF ? entry.Zip64UncompressedSize : h.UncompressedSize;
+    std::uint64_t declared = h.UncompressedSize == 0xFFFFFFFF ? entry.Zip64UncompressedSize : h.UncompressedSize;
+    // The decoder reports against one of these sizes and checks the other.
+    if (packed == 0 || size != declared) continue;
+    // Extraction gains only where inflating costs more than writing: stored
+    // data is written straight from the archive.
+    if (keep && (entry.ActualMethod != 8 || size == 0 || size > TZADecodeAhead::kLargestKept)) continue;
+    std::uint64_t bytes = packed + (keep ? size : 0);
+    if (!ahead.Wants(k, bytes)) {
+      if (packed > TZADecodeAhead::kLargest || bytes > TZADecodeAhead::kHeld) continue;
       break;  // the helper holds enough
     }
+    if (packed > TZADecodeAhead::kLargest) continue;
     try {
       // As DecodeEntry finds the data; any doubt leaves the entry to it.
       std::uint64_t offset = entry.LocalOffset();
@@ -104,16 +113,19 @@ void TZABaseArchiver::ReadTestAhead(TZATestAhead& ahead, const std::vector<std::
       std::int64_t limit = DataLimit(index);
       if (limit == 0 || (limit > 0 && (position > limit || packed > static_cast<std::uint64_t>(limit - position))))
         continue;
-      if (packed == 0 || stream_->Seek(position, TZASeekOrigin::soBeginning) != position) continue;
-      TZATestAhead::Job job;
+      // More than one input chunk would cut the batch's output elsewhere.
+      if (packed == 0 || (keep && packed > kChunkSize) || stream_->Seek(position, TZASeekOrigin::soBeginning) != position)
+        continue;
+      TZADecodeAhead::Job job;
       job.Deflated = entry.ActualMethod == 8;
+      job.Keep = keep;
       std::size_t head = job.Deflated ? sizeof kZlibHeader : 0;
       job.Data.resize(head + static_cast<std::size_t>(packed));
       std::memcpy(job.Data.data(), kZlibHeader, head);
       if (stream_->Read(job.Data.data() + head, static_cast<std::int64_t>(packed)) !=
           static_cast<std::int64_t>(packed))
         continue;
-      job.Size = h.CompressedSize == 0xFFFFFFFF ? entry.Zip64UncompressedSize : h.UncompressedSize;
+      job.Size = size;
       job.Crc32 = h.Crc32;
       ahead.Offer(k, std::move(job));
     } catch (...) {
@@ -122,7 +134,7 @@ void TZABaseArchiver::ReadTestAhead(TZATestAhead& ahead, const std::vector<std::
   }
 }
 
-bool TZABaseArchiver::PassedAhead(TZATestAhead& ahead, std::size_t ordinal, std::int32_t index) {
+bool TZABaseArchiver::PassedAhead(TZADecodeAhead& ahead, std::size_t ordinal, std::int32_t index) {
   if (!dirManager_ || index < 0 || index >= dirManager_->Items.Count() || !ahead.Passed(ordinal)) return false;
   const TDirItem& entry = dirManager_->Items.GetItem(index);
   const CentralDirectoryHeader& h = entry.Header;
@@ -135,6 +147,29 @@ bool TZABaseArchiver::PassedAhead(TZATestAhead& ahead, std::size_t ordinal, std:
   bytesProduced_ = 0;
   expectedSize_ = declared ? declared : 2;
   if (progressEnabled_ && RaiseDecodeProgress()) return true;
+  bytesProduced_ = declared;
+  return true;
+}
+
+bool TZABaseArchiver::WriteDecodedAhead(TZADecodeAhead& ahead, std::size_t ordinal, std::int32_t index,
+                                        TZAStream& dest) {
+  if (!dirManager_ || index < 0 || index >= dirManager_->Items.Count()) return false;
+  std::vector<std::uint8_t> output;
+  if (!ahead.Passed(ordinal, &output)) return false;
+  const TDirItem& entry = dirManager_->Items.GetItem(index);
+  const CentralDirectoryHeader& h = entry.Header;
+  std::uint64_t declared = h.UncompressedSize == 0xFFFFFFFF ? entry.Zip64UncompressedSize : h.UncompressedSize;
+  if (output.size() != declared || declared == 0) return false;
+  // What DecodeItem does for an entry that decodes in one piece: a report,
+  // the piece written (a disk-full answer may cancel it), and what it
+  // leaves behind.
+  cancel_ = false;
+  skipFile_ = false;
+  dataLimit_ = DataLimit(index);
+  bytesProduced_ = 0;
+  expectedSize_ = declared;
+  if (progressEnabled_ && RaiseDecodeProgress()) return true;
+  if (!WriteOutput(dest, output.data(), output.size())) return true;
   bytesProduced_ = declared;
   return true;
 }

@@ -11,7 +11,7 @@
 #include "archive/archiver.h"
 #include "archive/mask.h"
 #include "output_ahead.h"
-#include "test_ahead.h"
+#include "decode_ahead.h"
 #include "sys/codepage.h"
 #include "sys/thread.h"
 #include "sys/wide_file.h"
@@ -330,7 +330,8 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
   bool reports = operation == poExtract || operation == poTest;
   // The work done ahead overlaps the batch's only on a second processor;
   // on one it would only add thread switches.
-  const bool helperPays = (outputAheadEnabled_ || testAheadEnabled_) && sys::ProcessorsAvailable() > 1;
+  const bool helperPays =
+      (outputAheadEnabled_ || testAheadEnabled_ || extractAheadEnabled_) && sys::ProcessorsAvailable() > 1;
   std::unique_ptr<TZAOutputAhead> ahead;
   if (operation == poExtract && outputAheadEnabled_ && helperPays) ahead = MakeOutputAhead();
   struct AheadScope {
@@ -338,13 +339,19 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
     ~AheadScope() { member = nullptr; }
   } aheadScope{outputAhead_};
   outputAhead_ = ahead.get();
-  std::unique_ptr<TZATestAhead> testAhead;
+  std::unique_ptr<TZADecodeAhead> decodeAhead;
   std::vector<std::int32_t> selected;
-  if (operation == poTest && testAheadEnabled_ && helperPays && !volumes_) {
+  const bool keep = operation == poExtract;
+  if ((keep ? extractAheadEnabled_ : operation == poTest && testAheadEnabled_) && helperPays && !volumes_) {
     for (std::int32_t i = 0; i < items.Count(); ++i)
       if (items.GetItem(i).Selected) selected.push_back(i);
-    if (selected.size() > 1) testAhead = std::make_unique<TZATestAhead>(selected.size());
+    if (selected.size() > 1) decodeAhead = std::make_unique<TZADecodeAhead>(selected.size());
   }
+  struct DecodeAheadScope {
+    TZADecodeAhead*& member;
+    ~DecodeAheadScope() { member = nullptr; }
+  } decodeAheadScope{decodeAhead_};
+  if (keep) decodeAhead_ = decodeAhead.get();
   std::size_t ordinal = 0;
   if (reports && OnOverallProgress) OnOverallProgress(this, 0.0, operation, ppStart, cancel_);
   TZAAction action = fxaIgnore;
@@ -366,10 +373,11 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
         if (reports && OnFileProgress) OnFileProgress(this, fileName, 0.0, operation, ppStart, cancel_);
         if (cancel_) break;
         if (operation == poExtract) {
+          if (decodeAhead) ReadAhead(*decodeAhead, selected, entryOrdinal_, true);
           ExtractItem(i, fileName, destDir);
         } else if (operation == poTest && !IsFolderEntry(dirManager_->Items.GetItem(i))) {
-          if (testAhead) ReadTestAhead(*testAhead, selected, entryOrdinal_);
-          if (!testAhead || !PassedAhead(*testAhead, entryOrdinal_, i)) {
+          if (decodeAhead) ReadAhead(*decodeAhead, selected, entryOrdinal_, false);
+          if (!decodeAhead || !PassedAhead(*decodeAhead, entryOrdinal_, i)) {
             TNullStream nothing;
             DecodeItem(i, nothing);
           }
@@ -531,7 +539,8 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
   outputHashed_ = 0;
   std::exception_ptr failure;
   try {
-    DecodeItem(index, out.Stream());
+    if (!decodeAhead_ || !WriteDecodedAhead(*decodeAhead_, entryOrdinal_, index, out.Stream()))
+      DecodeItem(index, out.Stream());
   } catch (...) {
     failure = std::current_exception();
   }

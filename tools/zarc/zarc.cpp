@@ -178,6 +178,7 @@ int Run(const std::vector<std::u16string>& args) {
   zip.SetPaddedEndRecord(true);
   zip.SetOutputAhead(true);
   zip.SetTestAhead(true);
+  zip.SetExtractAhead(true);
   int status = Parse(args, settings, zip);
   if (status >= 0) return status;
   if (settings.command == Settings::kList) return List(zip, settings);

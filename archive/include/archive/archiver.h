@@ -25,7 +25,7 @@ namespace za {
 
 class TZABaseArchiver;
 class TZAOutputAhead;
-class TZATestAhead;
+class TZADecodeAhead;
 
 using TZAWideStrings = std::vector<std::u16string>;
 
@@ -277,6 +277,12 @@ class TZABaseArchiver {
   // default: the setup program tests on its one thread.
   bool TestAhead() const { return testAheadEnabled_; }
   void SetTestAhead(bool value) { testAheadEnabled_ = value; }
+  // Extraction inflates the next small deflated entries on a helper thread
+  // in the same way, keeping what came out for the batch to write; what
+  // the helper did not pass is decoded as without it. Off by default, as
+  // testing ahead is.
+  bool ExtractAhead() const { return extractAheadEnabled_; }
+  void SetExtractAhead(bool value) { extractAheadEnabled_ = value; }
 
   // Why the last entry of the running batch that could not be written
   // failed, beyond its native error: the system's error code (0 when none
@@ -345,10 +351,13 @@ class TZABaseArchiver {
   bool ConfirmOverwrite(const std::u16string& fileName, std::u16string& path);
   std::unique_ptr<TZAOutputAhead> MakeOutputAhead();
   // Reads the data of the selected entries after the `ordinal`-th for the
-  // helper, as far as it takes them.
-  void ReadTestAhead(TZATestAhead& ahead, const std::vector<std::int32_t>& selected, std::size_t ordinal);
+  // helper, as far as it takes them; `keep` for extraction.
+  void ReadAhead(TZADecodeAhead& ahead, const std::vector<std::int32_t>& selected, std::size_t ordinal, bool keep);
   // Whether the entry passed on the helper; then it is reported as decoded.
-  bool PassedAhead(TZATestAhead& ahead, std::size_t ordinal, std::int32_t index);
+  bool PassedAhead(TZADecodeAhead& ahead, std::size_t ordinal, std::int32_t index);
+  // Whether the entry decoded on the helper; then its output is written to
+  // `dest` and reported as DecodeItem would.
+  bool WriteDecodedAhead(TZADecodeAhead& ahead, std::size_t ordinal, std::int32_t index, TZAStream& dest);
   // Decoding of one entry: ExtractItemToStream within a batch.
   void DecodeItem(std::int32_t index, TZAStream& stream);
   bool DecodeEntry(TZAStream& archive, TZAStream& dest, const TDirItem& entry);
@@ -400,7 +409,9 @@ class TZABaseArchiver {
   std::vector<std::u16string> moveSources_;
   bool outputAheadEnabled_ = false;
   bool testAheadEnabled_ = false;
+  bool extractAheadEnabled_ = false;
   TZAOutputAhead* outputAhead_ = nullptr;  // of the running batch
+  TZADecodeAhead* decodeAhead_ = nullptr;  // of the running extraction
   std::size_t entryOrdinal_ = 0;           // of the entry the batch is at, among the selected
   TZAOutputFailure outputFailure_;
 

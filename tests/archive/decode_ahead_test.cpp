@@ -1,15 +1,18 @@
-// Testing with entries checked ahead on a helper thread gives what testing
-// on one thread gives: the same events, in the same order, with the same
-// failures, questions and answers.
+// Testing and extracting with entries decoded ahead on a helper thread
+// give what they give on one thread: the same events, in the same order,
+// with the same failures, questions and answers, and the same files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <mutex>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "archive/archiver.h"
-#include "../../archive/src/test_ahead.h"
+#include "../../archive/src/decode_ahead.h"
+#include "temp_dir.h"
 #include "zip_builder.h"
 
 using zatest::Archive;
@@ -60,7 +63,10 @@ Archive Mixed() {
   a.entries.push_back(zatest::ClassicEncrypted("secret1", Text(9000, 7), "right"));
   a.entries.push_back(zatest::ClassicEncrypted("secret2", "more secret", "right"));
   // Larger than the helper takes: decoded on the batch's own thread.
-  a.entries.push_back(Entry::Deflated("large", Noise(za::TZATestAhead::kLargest + 4096, 9)));
+  a.entries.push_back(Entry::Deflated("large", Noise(za::TZADecodeAhead::kLargest + 4096, 9)));
+  // Small enough to be read ahead, too large for its output to be kept.
+  a.entries.push_back(Entry::Deflated("wide", Text(za::TZADecodeAhead::kLargestKept + 1, 8)));
+  a.entries.push_back(Entry::Deflated("widest-kept", Text(za::TZADecodeAhead::kLargestKept, 9)));
   for (int i = 0; i < 20; ++i) a.entries.push_back(Entry{"tail" + std::to_string(i), Text(100 + i, i)});
   return a;
 }
@@ -150,7 +156,7 @@ TEST(TestAheadTest, CheckRefusesWhatTheDecoderRefuses) {
   bool stop = false;
   std::mutex mutex;
   auto job = [](const std::string& data, bool deflated, std::uint64_t size, std::uint32_t crc) {
-    za::TZATestAhead::Job j;
+    za::TZADecodeAhead::Job j;
     if (deflated) j.Data = {0x78, 0x01};
     j.Data.insert(j.Data.end(), data.begin(), data.end());
     j.Deflated = deflated;
@@ -158,20 +164,125 @@ TEST(TestAheadTest, CheckRefusesWhatTheDecoderRefuses) {
     j.Crc32 = crc;
     return j;
   };
+  auto check = [&](za::TZADecodeAhead::Job j) { return za::TZADecodeAhead::Check(j, stop, mutex); };
   std::string plain = Text(100000, 4);
   std::string packed = zatest::RawDeflate(plain);
   std::uint32_t crc = zatest::Crc(plain);
-  EXPECT_TRUE(za::TZATestAhead::Check(job(packed, true, plain.size(), crc), stop, mutex));
-  EXPECT_FALSE(za::TZATestAhead::Check(job(packed, true, plain.size(), crc ^ 1), stop, mutex));
-  EXPECT_FALSE(za::TZATestAhead::Check(job(packed, true, plain.size() - 1, crc), stop, mutex));
-  EXPECT_FALSE(za::TZATestAhead::Check(job(packed, true, plain.size() + 1, crc), stop, mutex));
-  EXPECT_FALSE(za::TZATestAhead::Check(job(packed.substr(0, packed.size() - 3), true, plain.size(), crc), stop, mutex));
+  EXPECT_TRUE(check(job(packed, true, plain.size(), crc)));
+  EXPECT_FALSE(check(job(packed, true, plain.size(), crc ^ 1)));
+  EXPECT_FALSE(check(job(packed, true, plain.size() - 1, crc)));
+  EXPECT_FALSE(check(job(packed, true, plain.size() + 1, crc)));
+  EXPECT_FALSE(check(job(packed.substr(0, packed.size() - 3), true, plain.size(), crc)));
   // An empty fixed-Huffman block passes; one with length symbol 286, which
   // zlib refuses, does not.
-  EXPECT_TRUE(za::TZATestAhead::Check(job(std::string("\x03\x00", 2), true, 0, 0), stop, mutex));
-  EXPECT_FALSE(za::TZATestAhead::Check(job(std::string("\x1B\x03", 2), true, 0, 0), stop, mutex));
-  EXPECT_TRUE(za::TZATestAhead::Check(job(plain, false, plain.size(), crc), stop, mutex));
-  EXPECT_FALSE(za::TZATestAhead::Check(job(plain, false, plain.size() - 1, crc), stop, mutex));
+  EXPECT_TRUE(check(job(std::string("\x03\x00", 2), true, 0, 0)));
+  EXPECT_FALSE(check(job(std::string("\x1B\x03", 2), true, 0, 0)));
+  EXPECT_TRUE(check(job(plain, false, plain.size(), crc)));
+  EXPECT_FALSE(check(job(plain, false, plain.size() - 1, crc)));
   stop = true;  // a batch that ends takes no verdict
-  EXPECT_FALSE(za::TZATestAhead::Check(job(packed, true, plain.size(), crc), stop, mutex));
+  EXPECT_FALSE(check(job(packed, true, plain.size(), crc)));
+}
+
+TEST(TestAheadTest, KeptOutputIsWhatCameOut) {
+  bool stop = false;
+  std::mutex mutex;
+  std::string plain = Text(za::TZADecodeAhead::kLargestKept, 4);
+  std::string packed = zatest::RawDeflate(plain);
+  za::TZADecodeAhead::Job job;
+  job.Data = {0x78, 0x01};
+  job.Data.insert(job.Data.end(), packed.begin(), packed.end());
+  job.Deflated = job.Keep = true;
+  job.Size = plain.size();
+  job.Crc32 = zatest::Crc(plain);
+  za::TZADecodeAhead::Job larger = job;
+  ASSERT_TRUE(za::TZADecodeAhead::Check(job, stop, mutex));
+  EXPECT_EQ(std::string(job.Output.begin(), job.Output.end()), plain);
+  // Beyond one piece of the batch's decoder the output is not kept.
+  larger.Size += 1;
+  EXPECT_FALSE(za::TZADecodeAhead::Check(larger, stop, mutex));
+}
+
+namespace {
+
+class ExtractAheadTest : public zatest::TempDirTest {
+ protected:
+  struct Script {
+    bool ahead = false;
+    bool corruptedAccepted = false;
+    int cancelAtEnd = -1;
+    int cancelAtProcess = -1;  // the decode report that cancels
+    bool declineSome = false;
+    bool keepExisting = false;  // files already there are not replaced
+  };
+
+  // The events of one ExtractFiles run and the files it left, as text.
+  std::vector<std::string> Extract(const std::string& bytes, const Script& s) {
+    Write("a.zip", bytes);
+    std::string out = "out" + std::to_string(runs_++);
+    std::filesystem::create_directory(dir_ / out);
+    if (s.keepExisting) {
+      for (const char* name : {"good3", "good17", "widest-kept"}) Write(out + "/" + name, "mine");
+    }
+    za::TZipArchiver zip;
+    zip.SetFileName(WidePath("a.zip"));
+    zip.OpenArchive();
+    zip.SetBaseDir(WidePath(out));
+    zip.SetExtractAhead(s.ahead);
+    zip.SetExtractCorruptedFiles(s.corruptedAccepted);
+    zip.Options().OverwriteMode = s.keepExisting ? za::omNever : za::omAlways;
+    zip.SetPassword("right");
+    std::vector<std::string> log;
+    auto name8 = [](const std::u16string& n) { return std::string(n.begin(), n.end()); };
+    int ends = 0, reports = 0;
+    zip.OnConfirmProcessFile = [&](za::TZABaseArchiver*, const std::u16string& n, za::TZAProcessOperation,
+                                   bool& confirm) {
+      log.push_back("confirm " + name8(n));
+      if (s.declineSome && n.rfind(u"good1", 0) == 0) confirm = false;
+    };
+    zip.OnFileProgress = [&](za::TZABaseArchiver*, const std::u16string& n, double p, za::TZAProcessOperation,
+                             za::TZAProgressPhase phase, bool& cancel) {
+      log.push_back("progress " + std::to_string(phase) + " " + name8(n) + " " + std::to_string(p));
+      if (phase == za::ppEnd && ends++ == s.cancelAtEnd) cancel = true;
+      if (phase == za::ppProcess && reports++ == s.cancelAtProcess) cancel = true;
+    };
+    zip.OnProcessFileFailure = [&](za::TZABaseArchiver*, const std::u16string& n, za::TZAProcessOperation,
+                                   std::int32_t native, std::int32_t, const std::u16string&, za::TZAAction& action) {
+      log.push_back("failure " + name8(n) + " " + std::to_string(native));
+      action = za::fxaIgnore;
+    };
+    zip.ExtractFiles(u"*", 0x3F, u"");
+    zip.CloseArchive();
+    std::vector<std::string> files;
+    for (const auto& e : std::filesystem::directory_iterator(dir_ / out)) {
+      if (!e.is_regular_file()) continue;
+      std::string name = e.path().filename().string();
+      std::string data = Read(out + "/" + name);
+      files.push_back(name + " " + std::to_string(data.size()) + " " + std::to_string(zatest::Crc(data)));
+    }
+    std::sort(files.begin(), files.end());
+    log.insert(log.end(), files.begin(), files.end());
+    return log;
+  }
+
+ private:
+  int runs_ = 0;
+};
+
+}  // namespace
+
+TEST_F(ExtractAheadTest, SameEventsAndFilesAsOnOneThread) {
+  std::string bytes = Mixed().Build();
+  std::vector<Script> scripts(6);
+  scripts[1].corruptedAccepted = true;
+  scripts[2].cancelAtEnd = 5;
+  scripts[3].cancelAtProcess = 12;
+  scripts[4].declineSome = true;
+  scripts[5].keepExisting = true;
+  for (std::size_t k = 0; k < scripts.size(); ++k) {
+    Script s = scripts[k];
+    std::vector<std::string> one = Extract(bytes, s);
+    ASSERT_GT(one.size(), 10u) << k;
+    s.ahead = true;
+    for (int round = 0; round < 2; ++round) EXPECT_EQ(Extract(bytes, s), one) << "script " << k << " round " << round;
+  }
 }

@@ -1,4 +1,4 @@
-#include "test_ahead.h"
+#include "decode_ahead.h"
 
 #include <zlib.h>
 
@@ -11,14 +11,15 @@ namespace za {
 namespace {
 
 constexpr std::size_t kOutput = 0x100000;
+static_assert(TZADecodeAhead::kLargestKept + 1 == kOutput);
 
 }  // namespace
 
-TZATestAhead::TZATestAhead(std::size_t count) : slots_(count) {
+TZADecodeAhead::TZADecodeAhead(std::size_t count) : slots_(count) {
   helper_ = std::make_unique<sys::Thread>([this] { Help(); });
 }
 
-TZATestAhead::~TZATestAhead() {
+TZADecodeAhead::~TZADecodeAhead() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stop_ = true;
@@ -27,34 +28,40 @@ TZATestAhead::~TZATestAhead() {
   helper_.reset();
 }
 
-bool TZATestAhead::Wants(std::size_t k, std::uint64_t packed) {
+bool TZADecodeAhead::Wants(std::size_t k, std::uint64_t bytes) {
   std::lock_guard<std::mutex> lock(mutex_);
   return k < slots_.size() && k >= current_ && k < current_ + kAhead && slots_[k].state == State::Empty &&
-         packed <= kLargest && held_ + packed <= kHeld;
+         bytes <= kHeld && held_ + bytes <= kHeld;
 }
 
-void TZATestAhead::Offer(std::size_t k, Job job) {
+void TZADecodeAhead::Offer(std::size_t k, Job job) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (k >= slots_.size() || k < current_ || slots_[k].state != State::Empty) return;
-    held_ += job.Data.size();
-    slots_[k].job = std::move(job);
-    slots_[k].state = State::Waiting;
+    Slot& slot = slots_[k];
+    slot.held = job.Data.size() + (job.Keep ? job.Size : 0);
+    held_ += slot.held;
+    slot.job = std::move(job);
+    slot.state = State::Waiting;
   }
   changed_.notify_all();
 }
 
-bool TZATestAhead::Passed(std::size_t k) {
+void TZADecodeAhead::Release(Slot& slot) {
+  held_ -= slot.held;
+  slot.held = 0;
+  slot.job = Job();
+  slot.state = State::Taken;
+}
+
+bool TZADecodeAhead::Passed(std::size_t k, std::vector<std::uint8_t>* output) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (k >= slots_.size()) return false;
-  // Entries passed over (not confirmed, folders) give their room back.
+  // Entries passed over (not confirmed, folders, files kept) give their
+  // room back; one the helper is at gives it back when done.
   for (; current_ <= k; ++current_) {
     Slot& past = slots_[current_];
-    if (past.state == State::Waiting && current_ < k) {
-      held_ -= past.job.Data.size();
-      past.job = Job();
-      past.state = State::Taken;
-    }
+    if (current_ < k && past.state != State::Making) Release(past);
   }
   // Rather than wait for the helper at work on this entry, the caller
   // checks a later one itself; one it has not begun it checks first.
@@ -74,23 +81,37 @@ bool TZATestAhead::Passed(std::size_t k) {
     if (j == k) break;
   }
   Slot& slot = slots_[k];
-  bool passed = slot.state == State::Passed;
-  slot.state = State::Taken;
+  bool passed = slot.state == State::Passed && (!output || slot.job.Keep);
+  if (passed && output) *output = std::move(slot.job.Output);
+  Release(slot);
   return passed;
 }
 
-void TZATestAhead::Make(std::unique_lock<std::mutex>& lock, Slot& slot) {
+void TZADecodeAhead::Make(std::unique_lock<std::mutex>& lock, Slot& slot) {
   slot.state = State::Making;
   lock.unlock();
   bool passed = Check(slot.job, stop_, mutex_);
   lock.lock();
+  std::size_t k = static_cast<std::size_t>(&slot - slots_.data());
+  if (k + 1 < current_) {
+    // Passed over while it was made.
+    Release(slot);
+    changed_.notify_all();
+    return;
+  }
   held_ -= slot.job.Data.size();
-  slot.job = Job();
+  slot.held -= slot.job.Data.size();
+  slot.job.Data = std::vector<std::uint8_t>();
+  if (!passed) {
+    held_ -= slot.held;
+    slot.held = 0;
+    slot.job.Output = std::vector<std::uint8_t>();
+  }
   slot.state = passed ? State::Passed : State::Failed;
   changed_.notify_all();
 }
 
-void TZATestAhead::Help() {
+void TZADecodeAhead::Help() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     std::size_t k = current_;
@@ -106,15 +127,16 @@ void TZATestAhead::Help() {
   }
 }
 
-bool TZATestAhead::Check(const Job& job, const bool& stop, std::mutex& mutex) {
+bool TZADecodeAhead::Check(Job& job, const bool& stop, std::mutex& mutex) {
   auto stopped = [&] {
     std::lock_guard<std::mutex> lock(mutex);
     return stop;
   };
   if (!job.Deflated) {
     // Stored data longer than declared fails where it passes the size.
-    return job.Data.size() == job.Size && ZACrc32(0, job.Data.data(), job.Data.size()) == job.Crc32;
+    return !job.Keep && job.Data.size() == job.Size && ZACrc32(0, job.Data.data(), job.Data.size()) == job.Crc32;
   }
+  if (job.Keep && job.Size > kLargestKept) return false;
   z_stream z{};
   if (inflateInit(&z) != Z_OK) return false;
   struct End {
@@ -122,28 +144,43 @@ bool TZATestAhead::Check(const Job& job, const bool& stop, std::mutex& mutex) {
     ~End() { inflateEnd(&z); }
   } end{z};
   if (inflateValidate(&z, 0) != Z_OK) return false;
+  // The batch's decoder gives inflate room for one byte past the declared
+  // size, or a piece of kOutput; so does this.
   std::size_t outSize = job.Size >= kOutput ? kOutput : static_cast<std::size_t>(job.Size) + 1;
-  std::unique_ptr<std::uint8_t[]> output(new std::uint8_t[outSize]);
+  std::unique_ptr<std::uint8_t[]> scratch;
+  std::uint8_t* output;
+  if (job.Keep) {
+    job.Output.resize(outSize);
+    output = job.Output.data();
+  } else {
+    scratch.reset(new std::uint8_t[outSize]);
+    output = scratch.get();
+  }
   std::uint32_t crc = 0;
   std::uint64_t produced = 0;
   // Fed whole rather than in chunks: inflate's verdict does not depend on
   // where its input is cut.
-  z.next_in = const_cast<std::uint8_t*>(job.Data.data());
+  z.next_in = job.Data.data();
   z.avail_in = static_cast<uInt>(job.Data.size());
-  for (;;) {
+  for (int call = 0;; ++call) {
     if (stopped()) return false;
-    z.next_out = output.get();
+    // A kept job that passes is one piece; one that needs a second call
+    // is left to the batch, which decides it.
+    if (job.Keep && call > 0) return false;
+    z.next_out = output;
     z.avail_out = static_cast<uInt>(outSize);
     uInt before = z.avail_in;
     int result = inflate(&z, Z_NO_FLUSH);
     if (result < 0) return false;
     std::size_t have = outSize - z.avail_out;
     if (have > job.Size - produced) return false;
-    crc = ZACrc32(crc, output.get(), have);
+    crc = ZACrc32(crc, output, have);
     produced += have;
     if (result == Z_STREAM_END || z.avail_in == 0 || (have == 0 && z.avail_in == before)) break;
   }
-  return produced == job.Size && crc == job.Crc32;
+  if (produced != job.Size || crc != job.Crc32) return false;
+  if (job.Keep) job.Output.resize(static_cast<std::size_t>(produced));
+  return true;
 }
 
 }  // namespace za

@@ -1,0 +1,81 @@
+#pragma once
+// Entries decoded ahead. While the batch reports one entry (or writes it
+// out), a helper thread inflates and checks the data of the next ones,
+// which the batch has read into memory for it; for extraction it keeps
+// what came out. Only a pass is taken from the helper: an entry it did
+// not reach, or that did not pass, is decoded by the batch as always, so
+// every failure, question and message comes from the one decoder, in
+// order. The helper touches nothing but the bytes it was given.
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "sys/thread.h"
+
+namespace za {
+
+class TZADecodeAhead {
+ public:
+  static constexpr std::uint64_t kLargest = 2u << 20;  // packed bytes of one entry taken
+  // Declared bytes of an entry whose output is kept: less than one output
+  // piece of the batch's decoder, so that a pass is one piece, written and
+  // reported as the decoder writes and reports it.
+  static constexpr std::uint64_t kLargestKept = (1u << 20) - 1;
+  static constexpr std::uint64_t kHeld = 4u << 20;  // bytes held at most, packed and kept
+  static constexpr std::size_t kAhead = 64;         // entries read ahead at most
+
+  struct Job {
+    std::vector<std::uint8_t> Data;  // as stored in the archive; deflated data after a zlib header
+    bool Deflated = false;
+    bool Keep = false;  // the output is wanted (deflated, declared size up to kLargestKept)
+    std::uint64_t Size = 0;  // declared size
+    std::uint32_t Crc32 = 0;
+    std::vector<std::uint8_t> Output;  // of a kept job that passed
+  };
+
+  // `count`: the entries of the batch, by their order among the selected.
+  explicit TZADecodeAhead(std::size_t count);
+  ~TZADecodeAhead();
+  TZADecodeAhead(const TZADecodeAhead&) = delete;
+  TZADecodeAhead& operator=(const TZADecodeAhead&) = delete;
+
+  // Whether the data of entry `k` may be read now: it is not read yet, and
+  // what is held leaves room for `bytes` more (packed, and kept output).
+  bool Wants(std::size_t k, std::uint64_t bytes);
+  // Hands the data of entry `k` to the helper.
+  void Offer(std::size_t k, Job job);
+  // Whether entry `k` decoded to its declared size and checksum; false
+  // also for an entry whose data was not offered (the caller then decodes
+  // it itself, as it does one that failed here). `output`, when given,
+  // receives what a kept job gave, and a job not kept does not pass.
+  bool Passed(std::size_t k, std::vector<std::uint8_t>* output = nullptr);
+
+  // Inflates and checks a job exactly as the batch's decoder does, into
+  // job.Output when kept; false also when `stop` is set meanwhile.
+  static bool Check(Job& job, const bool& stop, std::mutex& mutex);
+
+ private:
+  enum class State { Empty, Waiting, Making, Passed, Failed, Taken };
+  struct Slot {
+    State state = State::Empty;
+    Job job;
+    std::uint64_t held = 0;  // counted in held_
+  };
+  void Help();
+  // Checks a waiting slot with the lock released meanwhile.
+  void Make(std::unique_lock<std::mutex>& lock, Slot& slot);
+  void Release(Slot& slot);
+
+  std::vector<Slot> slots_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::size_t current_ = 0;  // slots before it are past
+  std::uint64_t held_ = 0;
+  bool stop_ = false;
+  std::unique_ptr<sys::Thread> helper_;  // last: it uses the rest
+};
+
+}  // namespace za
