@@ -4,7 +4,8 @@
 200 MB of some 2,000 mixed compressible and incompressible files (deflated)
 and 100 MB stored. Whole processes, several runs, medians, peak memory from
 /usr/bin/time -v; plus the limit figure: inflate and CRC-32 of the same data
-in one process, writing nothing (inflate_limit).
+in one process, writing nothing (inflate_limit). The tools take turns run
+by run, so that what drifts on the machine falls on all of them.
 
 usage: bench/archive/extract_bench.py [--tree DIR] [--runs N]
 
@@ -20,7 +21,7 @@ import sys
 import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from wholeprocess import measure  # noqa: E402
+from wholeprocess import measure_side_by_side  # noqa: E402
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
@@ -92,18 +93,24 @@ def main():
         print(f"\n{os.path.basename(archive)}: {os.path.getsize(archive) / 1e6:.1f} MB, {count} entries, "
               f"{total / 1e6:.1f} MB unpacked")
         rows = [
-            ("zarc extract", [zarc, "extract", "-q", archive, "-d", dest], dest),
-            ("unzip -qo", ["unzip", "-qo", archive, "-d", dest], dest),
-            ("bsdtar -xf", ["bsdtar", "-xf", archive, "-C", dest], dest),
-            ("7z x", ["7z", "x", "-y", "-bd", "-bso0", f"-o{dest}", archive], dest),
+            ("zarc extract", [zarc, "extract", "-q", archive, "-d", dest + "-zarc"], dest + "-zarc"),
+            ("unzip -qo", ["unzip", "-qo", archive, "-d", dest + "-unzip"], dest + "-unzip"),
+            ("bsdtar -xf", ["bsdtar", "-xf", archive, "-C", dest + "-bsdtar"], dest + "-bsdtar"),
+            ("7z x", ["7z", "x", "-y", "-bd", "-bso0", f"-o{dest}-7z", archive], dest + "-7z"),
             ("zarc test", [zarc, "test", "-q", archive], None),
             ("unzip -tq", ["unzip", "-tq", archive], None),
             ("7z t", ["7z", "t", "-bd", "-bso0", archive], None),
             ("limit", [limit, archive], None),
         ]
-        for label, cmd, d in rows:
-            wall, peak = measure(cmd, args.runs, d)
+        results = measure_side_by_side([(cmd, d) for _, cmd, d in rows], args.runs)
+        times = {}
+        for (label, _, _), (wall, peak) in zip(rows, results):
+            times[label] = wall
             print(f"  {label:<14} {wall:8.3f} {peak:9,}  {total / wall / 1e6:7.1f} MB/s")
+        peer, fastest = min(((label, times[label]) for label in ("unzip -qo", "bsdtar -xf", "7z x")),
+                            key=lambda p: p[1])
+        print(f"  zarc extract / {peer}: {times['zarc extract'] / fastest:.2f}; "
+              f"zarc test / 7z t: {times['zarc test'] / times['7z t']:.2f}")
 
 
 if __name__ == "__main__":

@@ -76,33 +76,50 @@ def set_aside(folder):
         _purge_trash(True)
 
 
+def _run_once(cmd, fresh_dir):
+    """Wall seconds and peak KiB of one run of cmd."""
+    if fresh_dir:
+        set_aside(fresh_dir)
+        os.makedirs(fresh_dir)
+        # Written-back pages of the run before must not stall this one.
+        os.sync()
+    warm_memory()
+    start = time.perf_counter()
+    r = subprocess.run(["/usr/bin/time", "-v", *cmd], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    wall = time.perf_counter() - start
+    if r.returncode != 0:
+        sys.exit(f"{' '.join(cmd)} failed:\n{r.stderr[-2000:]}")
+    peak = 0
+    for line in r.stderr.splitlines():
+        if "Maximum resident set size" in line:
+            peak = int(line.split()[-1])
+    return wall, peak
+
+
 def measure(cmd, runs, fresh_dir=None):
     """Runs cmd `runs` times after one run that is not counted (it pays for
     the cold cache); fresh_dir, when given, is a new empty folder for each
     run and is gone from its place afterwards."""
-    walls, peaks = [], []
+    return measure_side_by_side([(cmd, fresh_dir)], runs)[0]
+
+
+def measure_side_by_side(rows, runs):
+    """measure() for several (cmd, fresh_dir) rows, taken in turn run by
+    run: what drifts on the machine meanwhile (other work, the host's
+    memory, the file system's state) falls on every row alike."""
+    walls = [[] for _ in rows]
+    peaks = [0 for _ in rows]
     for run in range(runs + 1):
+        for i, (cmd, fresh_dir) in enumerate(rows):
+            wall, peak = _run_once(cmd, fresh_dir)
+            if run == 0:
+                continue
+            walls[i].append(wall)
+            peaks[i] = max(peaks[i], peak)
+    for _, fresh_dir in rows:
         if fresh_dir:
             set_aside(fresh_dir)
-            os.makedirs(fresh_dir)
-            # Written-back pages of the run before must not stall this one.
-            os.sync()
-        warm_memory()
-        start = time.perf_counter()
-        r = subprocess.run(["/usr/bin/time", "-v", *cmd], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                           text=True)
-        wall = time.perf_counter() - start
-        if r.returncode != 0:
-            sys.exit(f"{' '.join(cmd)} failed:\n{r.stderr[-2000:]}")
-        if run == 0:
-            continue
-        walls.append(wall)
-        for line in r.stderr.splitlines():
-            if "Maximum resident set size" in line:
-                peaks.append(int(line.split()[-1]))
-    if fresh_dir:
-        set_aside(fresh_dir)
-    return statistics.median(walls), max(peaks)
+    return [(statistics.median(w), p) for w, p in zip(walls, peaks)]
 
 
 def tree_and_runs(root):
