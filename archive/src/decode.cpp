@@ -9,6 +9,7 @@
 #include "archive/archiver.h"
 #include "crc32.h"
 #include "decode_ahead.h"
+#include "inflate_step.h"
 
 namespace za {
 
@@ -17,25 +18,6 @@ namespace {
 constexpr std::size_t kChunkSize = 0x100000;  // 1 MiB of input per read
 constexpr std::size_t kStoredPiece = 0xFFFF;
 static_assert(kChunkSize == TZADecodeAhead::kLargestKept + 1);
-// Raw deflate data goes to zlib behind a zlib header; the Adler-32 that
-// zlib then expects never comes, so the end is found by counting input.
-constexpr std::uint8_t kZlibHeader[2] = {0x78, 0x01};
-
-class InflateStream {
- public:
-  // No Adler-32 is kept: the trailer it would be checked against never comes.
-  InflateStream() { ok_ = inflateInit(&z_) == Z_OK && inflateValidate(&z_, 0) == Z_OK; }
-  ~InflateStream() {
-    if (ok_) inflateEnd(&z_);
-  }
-  bool Ok() const { return ok_; }
-  z_stream& Z() { return z_; }
-
- private:
-  z_stream z_{};
-  bool ok_;
-};
-
 // Buffers grow to what an entry needs, up to a chunk, and are kept for the
 // rest of the operation: small entries do not pay for a full chunk each.
 std::uint8_t* Ensure(std::unique_ptr<std::uint8_t[]>& buffer, std::size_t& size, std::size_t need) {
@@ -337,21 +319,13 @@ bool TZABaseArchiver::DecodeChunks(TZAStream& archive, TZAStream& dest, const TD
       for (;;) {
         bytesProduced_ = produced;
         if (progressEnabled_ && RaiseDecodeProgress()) break;
-        z.next_out = output;
-        z.avail_out = static_cast<uInt>(outSize);
-        uInt before = z.avail_in;
-        int result = inflate(&z, Z_NO_FLUSH);
-        if (result < 0) return false;
-        std::size_t have = outSize - z.avail_out;
-        // Output beyond the declared size ends the entry at once: a lying
-        // header cannot fill the disk.
-        if (have > limit - produced) return false;
+        std::size_t have;
+        InflateResult step = InflateStep(z, output, outSize, limit - produced, have);
+        if (step == InflateResult::Failed) return false;
         if (!WriteOutput(dest, output, have)) break;
         crc = ZACrc32(crc, output, have);
         produced += have;
-        // Nothing more can come after the end of the stream, nor from a call
-        // that neither took input nor gave output: both end the chunk.
-        if (result == Z_STREAM_END || z.avail_in == 0 || (have == 0 && z.avail_in == before)) break;
+        if (step == InflateResult::Done) break;
       }
     } else {
       for (std::size_t at = 0; at < n; at += kStoredPiece) {

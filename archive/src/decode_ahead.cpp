@@ -1,10 +1,9 @@
 #include "decode_ahead.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 
 #include "crc32.h"
+#include "inflate_step.h"
 
 namespace za {
 
@@ -137,13 +136,9 @@ bool TZADecodeAhead::Check(Job& job, const bool& stop, std::mutex& mutex) {
     return !job.Keep && job.Data.size() == job.Size && ZACrc32(0, job.Data.data(), job.Data.size()) == job.Crc32;
   }
   if (job.Keep && job.Size > kLargestKept) return false;
-  z_stream z{};
-  if (inflateInit(&z) != Z_OK) return false;
-  struct End {
-    z_stream& z;
-    ~End() { inflateEnd(&z); }
-  } end{z};
-  if (inflateValidate(&z, 0) != Z_OK) return false;
+  InflateStream inflater;
+  if (!inflater.Ok()) return false;
+  z_stream& z = inflater.Z();
   // The batch's decoder gives inflate room for one byte past the declared
   // size, or a piece of kOutput; so does this.
   std::size_t outSize = job.Size >= kOutput ? kOutput : static_cast<std::size_t>(job.Size) + 1;
@@ -167,16 +162,12 @@ bool TZADecodeAhead::Check(Job& job, const bool& stop, std::mutex& mutex) {
     // A kept job that passes is one piece; one that needs a second call
     // is left to the batch, which decides it.
     if (job.Keep && call > 0) return false;
-    z.next_out = output;
-    z.avail_out = static_cast<uInt>(outSize);
-    uInt before = z.avail_in;
-    int result = inflate(&z, Z_NO_FLUSH);
-    if (result < 0) return false;
-    std::size_t have = outSize - z.avail_out;
-    if (have > job.Size - produced) return false;
+    std::size_t have;
+    InflateResult step = InflateStep(z, output, outSize, job.Size - produced, have);
+    if (step == InflateResult::Failed) return false;
     crc = ZACrc32(crc, output, have);
     produced += have;
-    if (result == Z_STREAM_END || z.avail_in == 0 || (have == 0 && z.avail_in == before)) break;
+    if (step == InflateResult::Done) break;
   }
   if (produced != job.Size || crc != job.Crc32) return false;
   if (job.Keep) job.Output.resize(static_cast<std::size_t>(produced));

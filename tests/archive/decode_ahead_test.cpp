@@ -71,6 +71,19 @@ Archive Mixed() {
   return a;
 }
 
+// Every script run on one thread, then with the helper in several runs
+// (its timing differs from one run to the next), gives the same log.
+template <typename Script, typename Run>
+void ExpectSameWithTheHelper(const std::vector<Script>& scripts, int rounds, std::size_t least, Run run) {
+  for (std::size_t k = 0; k < scripts.size(); ++k) {
+    Script s = scripts[k];
+    std::vector<std::string> one = run(s);
+    ASSERT_GT(one.size(), least) << k;
+    s.ahead = true;
+    for (int round = 0; round < rounds; ++round) EXPECT_EQ(run(s), one) << "script " << k << " round " << round;
+  }
+}
+
 struct Script {
   bool ahead = false;
   bool corruptedAccepted = false;
@@ -134,14 +147,7 @@ TEST(TestAheadTest, SameEventsAndOutcomesAsOnOneThread) {
   scripts[2].cancelAtEnd = 3;
   scripts[3].cancelAtEnd = 45;
   scripts[4].abortAtFailure = 2;
-  for (std::size_t k = 0; k < scripts.size(); ++k) {
-    Script s = scripts[k];
-    std::vector<std::string> one = TestEvents(bytes, s);
-    ASSERT_GT(one.size(), 4u) << k;
-    s.ahead = true;
-    // Several runs: the helper's timing differs from one to the next.
-    for (int round = 0; round < 4; ++round) EXPECT_EQ(TestEvents(bytes, s), one) << "script " << k << " round " << round;
-  }
+  ExpectSameWithTheHelper(scripts, 4, 4, [&](const Script& s) { return TestEvents(bytes, s); });
   // The failures are the entries' own, whichever thread checked them.
   std::vector<std::string> log = TestEvents(bytes, Script{true});
   std::vector<std::string> failed;
@@ -278,11 +284,5 @@ TEST_F(ExtractAheadTest, SameEventsAndFilesAsOnOneThread) {
   scripts[3].cancelAtProcess = 12;
   scripts[4].declineSome = true;
   scripts[5].keepExisting = true;
-  for (std::size_t k = 0; k < scripts.size(); ++k) {
-    Script s = scripts[k];
-    std::vector<std::string> one = Extract(bytes, s);
-    ASSERT_GT(one.size(), 10u) << k;
-    s.ahead = true;
-    for (int round = 0; round < 2; ++round) EXPECT_EQ(Extract(bytes, s), one) << "script " << k << " round " << round;
-  }
+  ExpectSameWithTheHelper(scripts, 2, 10, [&](const Script& s) { return Extract(bytes, s); });
 }
