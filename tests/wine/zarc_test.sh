@@ -86,4 +86,12 @@ mv tree/1.* tree/a/
 "$WINE" "$zarc" extract -q tree.zip -d tree-out </dev/null >tree.log 2>&1 || true
 check "a tree of entries comes out as it went in" diff -r tree tree-out
 check "no file of our own stays behind" bash -c "! find tree-out -name '~za*' | grep -q ."
+# The system's reason comes in the ANSI code page (1251 here) and must
+# reach the output as UTF-8 like everything else zarc prints.
+touch blocker
+LC_ALL=ru_RU.UTF-8 "$WINE" "$zarc" extract -q tree.zip -d 'blocker\x' </dev/null >reason.log 2>&1 || true
+check "the system's reason is written in UTF-8" python3 -c '
+import sys
+text = open(sys.argv[1], "rb").read().decode("utf-8")
+sys.exit(0 if any(ord(c) > 0x7F for c in text) else 1)' reason.log
 check_summary

@@ -5,6 +5,7 @@
 #include "console.h"
 #include "sys/codepage.h"
 #include "sys/system.h"
+#include "sys/text.h"
 #include "sys/wide_file.h"
 
 namespace zarc {
@@ -64,7 +65,8 @@ void Reporter::Entry(const std::u16string& name, const std::string& text) const 
   std::fprintf(stderr, "zarc: %s: %s: %s\n", archive_.c_str(), Shown(name).c_str(), text.c_str());
 }
 
-std::string SystemReason(int code) { return sys::Platform().ErrorMessage(code); }
+// The system gives its reasons in the ANSI code page; zarc writes UTF-8.
+std::string SystemReason(int code) { return sys::NativeToUtf8(sys::Platform().ErrorMessage(code)); }
 
 std::string EngineText(const std::u16string& message, int systemError) {
   // "TEXT - Native error: 00019" becomes "TEXT: REASON (native error 19)".
