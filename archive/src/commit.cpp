@@ -240,6 +240,13 @@ class TZACommit {
   }
 
   std::uint16_t MadeBy() const { return a_.Options().OEMFileNames ? 20 : 0x0B14; }
+  // A new entry with a Unix file type in the high half of its attributes
+  // says it was made on Unix: that is where peers look for the mode.
+  std::uint16_t MadeBy(const CentralDirectoryHeader& h) const {
+    if (a_.unixModesOnWrite_ && ((h.ExternalAttributes >> 16) & 0xF000))
+      return static_cast<std::uint16_t>(0x0300 | (MadeBy() & 0xFF));
+    return MadeBy();
+  }
 
   // The stored bytes of a name and whether they are UTF-8 (flag bit 11).
   std::string EncodeName(const std::u16string& name, std::uint16_t& flags, bool isNew,
@@ -498,7 +505,7 @@ class TZACommit {
     for (;;) {
       if (zip64 && a_.zip64Mode_ == zmDisabled) throw EZAException(41, &a_, {shown});
       CentralDirectoryHeader h = item.Header;
-      h.VersionMadeBy = MadeBy();
+      h.VersionMadeBy = MadeBy(h);
       std::uint16_t needed = aes ? kAesVersion : zip64 ? kZip64Version : 20;
       h.VersionNeeded = static_cast<std::uint16_t>((MadeBy() & 0xFF00) | needed);
       h.Flags = static_cast<std::uint16_t>(h.Flags & kUtf8NameFlag);
@@ -593,7 +600,7 @@ class TZACommit {
     if (cancel) return false;
     bool zip64 = a_.zip64Mode_ == zmAlways;
     CentralDirectoryHeader h = item.Header;
-    h.VersionMadeBy = MadeBy();
+    h.VersionMadeBy = MadeBy(h);
     h.VersionNeeded = static_cast<std::uint16_t>((MadeBy() & 0xFF00) | (zip64 ? kZip64Version : 20));
     h.Flags = static_cast<std::uint16_t>(h.Flags & kUtf8NameFlag);
     h.Method = result.Method;

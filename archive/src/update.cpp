@@ -343,7 +343,8 @@ class TZAUpdater {
     if (!self_.empty() && LowerEqual(full, self_)) return;
     std::u16string stored = StoredName(full);
     if (Excluded(stored) || !Admitted(entry.Attributes)) return;
-    AddEntry(stored, entry.Attributes & ~kFolderAttribute, entry.DosDateTime, Backslashed(full), nullptr);
+    AddEntry(stored, (entry.Attributes & ~kFolderAttribute) | UnixBits(entry), entry.DosDateTime, Backslashed(full),
+             nullptr);
   }
 
   void AddFolder(const std::u16string& full, const sys::WideDirEntry& entry) {
@@ -351,7 +352,12 @@ class TZAUpdater {
     if (a_.Options().StorePath == spNoPath) return;
     std::u16string stored = StoredName(full);
     if (stored.empty() || Excluded(stored) || !Admitted(entry.Attributes)) return;
-    AddEntry(stored, entry.Attributes | kFolderAttribute, entry.DosDateTime, Backslashed(full), nullptr);
+    AddEntry(stored, entry.Attributes | kFolderAttribute | UnixBits(entry), entry.DosDateTime, Backslashed(full),
+             nullptr);
+  }
+
+  std::uint32_t UnixBits(const sys::WideDirEntry& entry) const {
+    return a_.unixModesOnWrite_ ? (entry.UnixMode & 0xFFFF) << 16 : 0;
   }
 
   void Walk(const std::u16string& folder, std::u16string_view pattern) {

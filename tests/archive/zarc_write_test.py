@@ -72,6 +72,27 @@ class ZarcWriteTest(unittest.TestCase):
                 with open(os.path.join(out, "tree/sub/\u0444\u0430\u0439\u043b \u4e2d.txt"), "rb") as f:
                     self.assertEqual(f.read(), b"unicode name")
 
+    def test_unix_modes_are_kept_as_zip_keeps_them(self):
+        os.chmod(os.path.join(self.tree, "a.txt"), 0o755)
+        os.chmod(os.path.join(self.tree, "sub", "noise.bin"), 0o600)
+        os.chmod(os.path.join(self.tree, "sub", "empty"), 0o700)
+        self.assertEqual(self.zarc("create", "m.zip", "tree").returncode, 0)
+        with zipfile.ZipFile(os.path.join(self.tmp, "m.zip")) as z:
+            info = {i.filename: i for i in z.infolist()}
+        self.assertEqual(info["tree/a.txt"].create_system, 3)
+        self.assertEqual(info["tree/a.txt"].external_attr >> 16, 0o100755)
+        self.assertEqual(info["tree/sub/noise.bin"].external_attr >> 16, 0o100600)
+        self.assertEqual(info["tree/sub/empty/"].external_attr >> 16, 0o40700)
+        self.assertTrue(info["tree/sub/empty/"].external_attr & 0x10)
+        # Both unzip and zarc give the modes back.
+        for tool in (["unzip", "-q", "m.zip", "-d", "by-unzip"], [ZARC, "extract", "-q", "m.zip", "-d", "by-zarc"]):
+            if not shutil.which(tool[0]):
+                continue
+            self.assertEqual(run(*tool, cwd=self.tmp).returncode, 0, tool)
+            out = os.path.join(self.tmp, tool[-1], "tree")
+            self.assertEqual(os.stat(os.path.join(out, "a.txt")).st_mode & 0o777, 0o755, tool)
+            self.assertEqual(os.stat(os.path.join(out, "sub", "noise.bin")).st_mode & 0o777, 0o600, tool)
+
     def test_add_update_freshen_delete_rename_comment(self):
         self.assertEqual(self.zarc("create", "a.zip", "tree/a.txt").returncode, 0)
         self.assertEqual(self.zarc("add", "a.zip", "tree/sub/*.bin").returncode, 0)

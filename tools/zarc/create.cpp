@@ -251,6 +251,7 @@ class Writer {
     // As other zip tools on this system: UTF-8 names with their flag.
     zip_.SetUtf8FlagNames(true);
     zip_.SetUtf8NamesOnWrite(true);
+    zip_.SetUnixModesOnWrite(true);
     zip_.SetUnicodeFilenames(false);
     zip_.SetZip64Mode(za::zmAuto);
     zip_.SetCompressionMode(static_cast<std::uint8_t>(s_.level));

@@ -237,6 +237,12 @@ class TZABaseArchiver {
   // name block while UnicodeFilenames is on.
   bool Utf8NamesOnWrite() const { return utf8NamesOnWrite_; }
   void SetUtf8NamesOnWrite(bool value) { utf8NamesOnWrite_ = value; }
+  // New entries from files carry the file's Unix type and permission bits
+  // in the high half of their external attributes, under the Unix host
+  // byte, as zip writes them on Unix, where the system has them. Off by
+  // default: entries carry Windows' attributes only.
+  bool UnixModesOnWrite() const { return unixModesOnWrite_; }
+  void SetUnixModesOnWrite(bool value) { unixModesOnWrite_ = value; }
 
   // The dialogs that answer events without a handler (nullptr: the
   // process-wide default).
@@ -402,6 +408,7 @@ class TZABaseArchiver {
   bool utf8FlagNames_ = false;
   bool paddedEndRecord_ = false;
   bool utf8NamesOnWrite_ = false;
+  bool unixModesOnWrite_ = false;
   // The transaction: whether anything changed, the operation it began
   // with, and the files a move deletes once committed.
   bool updatePending_ = false;

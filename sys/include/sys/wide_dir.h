@@ -13,6 +13,9 @@ struct WideDirEntry {
   std::uint32_t Attributes = 0;  // Windows' bits, as WideGetAttributes gives them
   std::uint64_t Size = 0;
   std::int32_t DosDateTime = 0;  // last-write time, local MS-DOS date and time; -1 when unknown
+  // The Unix file type and permission bits (st_mode) where the system has
+  // them; 0 on Windows.
+  std::uint32_t UnixMode = 0;
   // A folder reached through a link (a symbolic link or a junction): walking
   // into it could lead back up the tree, so a walk passes it by.
   bool LinkedFolder = false;

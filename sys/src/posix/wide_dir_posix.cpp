@@ -22,6 +22,7 @@ bool Fill(const std::string& path, std::u16string_view name, WideDirEntry& entry
   struct stat link;
   entry.LinkedFolder = S_ISDIR(st.st_mode) && lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
   entry.Size = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
+  entry.UnixMode = st.st_mode & 0xFFFF;
   // Attributes and time through the same rules as the rest of the backend.
   entry.Attributes = WideGetAttributes(name);
   entry.DosDateTime = WideGetDosDateTime(name);
