@@ -214,3 +214,72 @@ TEST_F(SpannedFilesTest, ARefusedBlankDiskEndsTheSpannedWriteWithAnError) {
 }
 
 }  // namespace
+
+// A disk too full for its volume (a label file takes room on each blank
+// disk) is reported through OnDiskFull. Room made there has the volume
+// written again; a cancel ends the write, leaving no file of the attempt on
+// the disk or in the temporary folder.
+TEST_F(SpannedFilesTest, ADiskTooFullIsReportedAndWrittenAgainOnceThereIsRoom) {
+  sys::WideSetRemovableFolder(WidePath("drive"), 65536);
+  fs::create_directory(dir_ / "tmp");
+  Write("drive/label", std::string(20000, 'L'));
+  EXPECT_EQ(sys::WideFreeSpace(WidePath("drive")), 65536 - 20000);
+  fs::remove(dir_ / "drive" / "label");
+  std::string noise = Read("in/noise.bin");
+  std::string text = Read("in/text.txt");
+  std::vector<std::string> disks;
+  std::vector<std::int32_t> full;
+  bool giveUp = false;
+  auto span = [&](za::TZipArchiver& zip, const std::string& name) {
+    SpanInDisksOf64K(zip);
+    zip.OnRequestBlankVolume = [&, name](za::TZABaseArchiver*, std::int32_t, std::u16string&, bool&) {
+      disks.push_back(Read("drive/" + name));
+      fs::remove(dir_ / "drive" / name);
+      Write("drive/label", std::string(20000, 'L'));
+    };
+    zip.OnDiskFull = [&](za::TZABaseArchiver*, std::int32_t volume, const std::u16string&, bool& cancel) {
+      full.push_back(volume);
+      fs::remove(dir_ / "drive" / "label");
+      cancel = giveUp;
+    };
+    zip.SetFileName(WidePath("drive/" + name));
+    zip.OpenArchive();
+    zip.BeginUpdate();
+    zip.AddFromBuffer(u"noise.bin", noise.data(), noise.size());
+    zip.AddFromBuffer(u"text.txt", text.data(), text.size());
+    zip.EndUpdate();
+  };
+  {
+    za::TZipArchiver zip;
+    span(zip, "a.zip");
+  }
+  disks.push_back(Read("drive/a.zip"));
+  const int volumes = static_cast<int>(disks.size());
+  ASSERT_GE(volumes, 3);
+  // Every disk after the first had too little room at first and got its
+  // volume once the label was gone.
+  std::vector<std::int32_t> expected;
+  for (int v = 2; v <= volumes; ++v)
+    if (disks[v - 1].size() > 65536 - 20000) expected.push_back(v);
+  EXPECT_FALSE(expected.empty());
+  EXPECT_EQ(full, expected);
+  EXPECT_TRUE(ui::headless::ShownDialogs().empty());
+  {
+    za::TZipArchiver zip;
+    ExtractInsertingDisks(zip, [&](int disk) { return disks[disk - 1]; }, volumes);
+  }
+
+  // A blank first disk, and a cancel when the second is too full.
+  for (auto& e : fs::directory_iterator(dir_ / "drive")) fs::remove(e.path());
+  full.clear();
+  disks.clear();
+  giveUp = true;
+  ui::headless::Reset();
+  {
+    za::TZipArchiver zip;
+    EXPECT_THROW(span(zip, "b.zip"), za::Exception);
+  }
+  EXPECT_EQ(full, std::vector<std::int32_t>{2});
+  EXPECT_TRUE(fs::is_empty(dir_ / "tmp"));
+  for (auto& e : fs::directory_iterator(dir_ / "drive")) EXPECT_NE(e.path().extension(), ".tmp") << e.path();
+}

@@ -83,8 +83,10 @@ std::int32_t WideGetDosDateTime(std::u16string_view name);
 bool WideIsRemovableDrive(std::u16string_view path);
 // POSIX stand-in only (Windows asks the drive): the folder whose contents
 // count as removable media, so that disk-swapping code can run without a
-// disk drive; empty for none.
-void WideSetRemovableFolder(std::u16string_view folder);
+// disk drive; empty for none. `capacity`: the bytes the disk in it holds
+// (its free space is what its files leave, and a write past it fails as on
+// a full disk), or -1 for what the file system under it has.
+void WideSetRemovableFolder(std::u16string_view folder, std::int64_t capacity = -1);
 std::u16string WideCurrentDirectory();
 // Bytes the user may still write on the drive that holds the folder
 // `folder`; -1 when the system cannot tell.

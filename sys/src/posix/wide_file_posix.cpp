@@ -5,9 +5,13 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <mutex>
 
 #include "io_posix.h"
@@ -42,6 +46,46 @@ std::intptr_t OpenFd(const std::string& path, int flags, int& error) {
   return fd;
 }
 
+// The stand-in drive for removable media, and the disk in it.
+std::mutex g_removableLock;
+std::string g_removableFolder;  // with a trailing "/", or empty
+std::string g_diskFolder;        // the same, resolved, while a capacity is set
+std::int64_t g_diskCapacity = -1;
+
+std::int64_t UsedOnDisk(const std::string& folder) {
+  std::int64_t used = 0;
+  std::error_code error;
+  for (auto it = std::filesystem::recursive_directory_iterator(folder, error);
+       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+    struct stat st;
+    if (lstat(it->path().c_str(), &st) == 0 && S_ISREG(st.st_mode)) used += st.st_size;
+  }
+  return used;
+}
+
+// Whether the disk in the stand-in drive has room for `count` more bytes at
+// the position of `fd`; files elsewhere always have.
+bool RoomOnDisk(int fd, std::int64_t count) {
+  std::string folder;
+  std::int64_t capacity;
+  {
+    std::lock_guard<std::mutex> lock(g_removableLock);
+    if (g_diskCapacity < 0) return true;
+    folder = g_diskFolder;
+    capacity = g_diskCapacity;
+  }
+  char link[64];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  char target[PATH_MAX];
+  ssize_t n = readlink(link, target, sizeof target - 1);
+  if (n <= 0) return true;
+  if (std::string(target, static_cast<std::size_t>(n)).compare(0, folder.size(), folder) != 0) return true;
+  struct stat st;
+  off_t at = lseek(fd, 0, SEEK_CUR);
+  if (fstat(fd, &st) != 0 || at < 0) return true;
+  std::int64_t after = std::max<std::int64_t>(st.st_size, static_cast<std::int64_t>(at) + count);
+  return UsedOnDisk(folder) - st.st_size + after <= capacity;
+}
 }  // namespace
 
 bool WideFile::Open(std::u16string_view name, FileAccess access, FileShare) {
@@ -97,6 +141,10 @@ std::int64_t WideFile::Read(void* buffer, std::int64_t count) {
 }
 
 std::int64_t WideFile::Write(const void* buffer, std::int64_t count) {
+  if (!RoomOnDisk(Fd(handle_), count)) {
+    lastError_ = ENOSPC;
+    return -1;
+  }
   const auto* p = static_cast<const char*>(buffer);
   return posix::TransferAll(count, lastError_,
                             [&](std::int64_t at, std::size_t n) { return ::write(Fd(handle_), p + at, n); });
@@ -240,16 +288,16 @@ std::int32_t WideGetDosDateTime(std::u16string_view name) {
   return v == 0 ? -1 : static_cast<std::int32_t>(v);
 }
 
-namespace {
-std::mutex g_removableLock;
-std::string g_removableFolder;  // with a trailing "/", or empty
-}  // namespace
 
-void WideSetRemovableFolder(std::u16string_view folder) {
+void WideSetRemovableFolder(std::u16string_view folder, std::int64_t capacity) {
   std::string path = NativeName(folder);
   if (!path.empty() && path.back() != '/') path += '/';
+  char resolved[PATH_MAX];
+  std::string disk = !path.empty() && realpath(path.c_str(), resolved) ? std::string(resolved) + "/" : path;
   std::lock_guard<std::mutex> lock(g_removableLock);
   g_removableFolder = std::move(path);
+  g_diskFolder = std::move(disk);
+  g_diskCapacity = g_removableFolder.empty() ? -1 : capacity;
 }
 
 bool WideIsRemovableDrive(std::u16string_view path) {
@@ -262,6 +310,16 @@ std::int64_t WideFreeSpace(std::u16string_view folder) {
   struct statvfs s;
   std::string p = NativeName(folder);
   if (p.empty()) p = ".";
+  {
+    std::unique_lock<std::mutex> lock(g_removableLock);
+    std::string under = p.back() == '/' ? p : p + "/";
+    if (g_diskCapacity >= 0 && under.compare(0, g_removableFolder.size(), g_removableFolder) == 0) {
+      std::int64_t capacity = g_diskCapacity;
+      std::string disk = g_diskFolder;
+      lock.unlock();
+      return std::max<std::int64_t>(capacity - UsedOnDisk(disk), 0);
+    }
+  }
   if (statvfs(p.c_str(), &s) != 0) return -1;
   return static_cast<std::int64_t>(s.f_bavail) * static_cast<std::int64_t>(s.f_frsize);
 }

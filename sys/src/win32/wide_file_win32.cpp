@@ -198,7 +198,7 @@ bool WideIsRemovableDrive(std::u16string_view path) {
   return GetDriveTypeW(root) == DRIVE_REMOVABLE;
 }
 
-void WideSetRemovableFolder(std::u16string_view) {}
+void WideSetRemovableFolder(std::u16string_view, std::int64_t) {}
 
 std::int64_t WideFreeSpace(std::u16string_view folder) {
   ULARGE_INTEGER available;
