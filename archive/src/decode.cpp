@@ -136,7 +136,7 @@ bool TZABaseArchiver::PassedAhead(TZADecodeAhead& ahead, std::size_t ordinal, st
 bool TZABaseArchiver::WriteDecodedAhead(TZADecodeAhead& ahead, std::size_t ordinal, std::int32_t index,
                                         TZAStream& dest) {
   if (!dirManager_ || index < 0 || index >= dirManager_->Items.Count()) return false;
-  std::vector<std::uint8_t> output;
+  TZADecodeAhead::Bytes output;
   if (!ahead.Passed(ordinal, &output)) return false;
   const TDirItem& entry = dirManager_->Items.GetItem(index);
   const CentralDirectoryHeader& h = entry.Header;

@@ -53,7 +53,7 @@ void TZADecodeAhead::Release(Slot& slot) {
   slot.state = State::Taken;
 }
 
-bool TZADecodeAhead::Passed(std::size_t k, std::vector<std::uint8_t>* output) {
+bool TZADecodeAhead::Passed(std::size_t k, Bytes* output) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (k >= slots_.size()) return false;
   // Entries passed over (not confirmed, folders, files kept) give their
@@ -100,11 +100,11 @@ void TZADecodeAhead::Make(std::unique_lock<std::mutex>& lock, Slot& slot) {
   }
   held_ -= slot.job.Data.size();
   slot.held -= slot.job.Data.size();
-  slot.job.Data = std::vector<std::uint8_t>();
+  slot.job.Data = Bytes();
   if (!passed) {
     held_ -= slot.held;
     slot.held = 0;
-    slot.job.Output = std::vector<std::uint8_t>();
+    slot.job.Output = Bytes();
   }
   slot.state = passed ? State::Passed : State::Failed;
   changed_.notify_all();

@@ -11,11 +11,36 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "sys/thread.h"
 
 namespace za {
+
+// An allocator whose vectors grow without zeroing what they add: the bytes
+// are read or inflated into at once, and zeroing hundreds of megabytes
+// first would cost a good part of what reading them does.
+template <typename T>
+struct TZAUninitializedAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = TZAUninitializedAllocator<U>;
+  };
+  TZAUninitializedAllocator() = default;
+  template <typename U>
+  TZAUninitializedAllocator(const TZAUninitializedAllocator<U>&) noexcept {}
+  template <typename U>
+  void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
 
 class TZADecodeAhead {
  public:
@@ -27,13 +52,15 @@ class TZADecodeAhead {
   static constexpr std::uint64_t kHeld = 4u << 20;  // bytes held at most, packed and kept
   static constexpr std::size_t kAhead = 64;         // entries read ahead at most
 
+  using Bytes = std::vector<std::uint8_t, TZAUninitializedAllocator<std::uint8_t>>;
+
   struct Job {
-    std::vector<std::uint8_t> Data;  // as stored in the archive; deflated data after a zlib header
+    Bytes Data;  // as stored in the archive; deflated data after a zlib header
     bool Deflated = false;
     bool Keep = false;  // the output is wanted (deflated, declared size up to kLargestKept)
     std::uint64_t Size = 0;  // declared size
     std::uint32_t Crc32 = 0;
-    std::vector<std::uint8_t> Output;  // of a kept job that passed
+    Bytes Output;  // of a kept job that passed
   };
 
   // `count`: the entries of the batch, by their order among the selected.
@@ -51,7 +78,7 @@ class TZADecodeAhead {
   // also for an entry whose data was not offered (the caller then decodes
   // it itself, as it does one that failed here). `output`, when given,
   // receives what a kept job gave, and a job not kept does not pass.
-  bool Passed(std::size_t k, std::vector<std::uint8_t>* output = nullptr);
+  bool Passed(std::size_t k, Bytes* output = nullptr);
 
   // Inflates and checks a job exactly as the batch's decoder does, into
   // job.Output when kept; false also when `stop` is set meanwhile.

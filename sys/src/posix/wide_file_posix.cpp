@@ -309,7 +309,7 @@ bool WideIsRemovableDrive(std::u16string_view path) {
 std::int64_t WideFreeSpace(std::u16string_view folder) {
   struct statvfs s;
   std::string p = NativeName(folder);
-  if (p.empty()) p = ".";
+  if (p.empty()) p.push_back('.');
   {
     std::unique_lock<std::mutex> lock(g_removableLock);
     std::string under = p.back() == '/' ? p : p + "/";
