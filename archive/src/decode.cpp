@@ -99,6 +99,7 @@ void TZABaseArchiver::ReadAhead(TZADecodeAhead& ahead, const std::vector<std::in
       if (packed == 0 || (keep && packed > kChunkSize) || stream_->Seek(position, TZASeekOrigin::soBeginning) != position)
         continue;
       TZADecodeAhead::Job job;
+      job.Data = ahead.TakeBuffer();
       job.Deflated = entry.ActualMethod == 8;
       job.Keep = keep;
       std::size_t head = job.Deflated ? sizeof kZlibHeader : 0;
@@ -138,6 +139,11 @@ bool TZABaseArchiver::WriteDecodedAhead(TZADecodeAhead& ahead, std::size_t ordin
   if (!dirManager_ || index < 0 || index >= dirManager_->Items.Count()) return false;
   TZADecodeAhead::Bytes output;
   if (!ahead.Passed(ordinal, &output)) return false;
+  struct Recycle {
+    TZADecodeAhead& ahead;
+    TZADecodeAhead::Bytes& buffer;
+    ~Recycle() { ahead.GiveBack(std::move(buffer)); }
+  } recycle{ahead, output};
   const TDirItem& entry = dirManager_->Items.GetItem(index);
   const CentralDirectoryHeader& h = entry.Header;
   std::uint64_t declared = h.UncompressedSize == 0xFFFFFFFF ? entry.Zip64UncompressedSize : h.UncompressedSize;

@@ -49,8 +49,40 @@ void TZADecodeAhead::Offer(std::size_t k, Job job) {
 void TZADecodeAhead::Release(Slot& slot) {
   held_ -= slot.held;
   slot.held = 0;
+  GiveBackLocked(slot.job.Data);
+  GiveBackLocked(slot.job.Output);
   slot.job = Job();
   slot.state = State::Taken;
+}
+
+TZADecodeAhead::Bytes TZADecodeAhead::TakeBuffer() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return TakeBufferLocked();
+}
+
+void TZADecodeAhead::GiveBack(Bytes buffer) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  GiveBackLocked(buffer);
+}
+
+TZADecodeAhead::Bytes TZADecodeAhead::TakeBufferLocked() {
+  if (spare_.empty()) return Bytes();
+  Bytes buffer = std::move(spare_.back());
+  spare_.pop_back();
+  spareBytes_ -= buffer.capacity();
+  return buffer;
+}
+
+void TZADecodeAhead::GiveBackLocked(Bytes& buffer) {
+  std::size_t capacity = buffer.capacity();
+  if (capacity == 0 || spareBytes_ + capacity > kSpare) {
+    buffer = Bytes();
+    return;
+  }
+  buffer.clear();
+  spareBytes_ += capacity;
+  spare_.push_back(std::move(buffer));
+  buffer = Bytes();
 }
 
 bool TZADecodeAhead::Passed(std::size_t k, Bytes* output) {
@@ -88,9 +120,12 @@ bool TZADecodeAhead::Passed(std::size_t k, Bytes* output) {
 
 void TZADecodeAhead::Make(std::unique_lock<std::mutex>& lock, Slot& slot) {
   slot.state = State::Making;
+  Bytes scratch = slot.job.Keep ? Bytes() : TakeBufferLocked();
+  if (slot.job.Keep && slot.job.Output.capacity() == 0) slot.job.Output = TakeBufferLocked();
   lock.unlock();
-  bool passed = Check(slot.job, stop_, mutex_);
+  bool passed = Check(slot.job, scratch, stop_, mutex_);
   lock.lock();
+  GiveBackLocked(scratch);
   std::size_t k = static_cast<std::size_t>(&slot - slots_.data());
   if (k + 1 < current_) {
     // Passed over while it was made.
@@ -100,11 +135,11 @@ void TZADecodeAhead::Make(std::unique_lock<std::mutex>& lock, Slot& slot) {
   }
   held_ -= slot.job.Data.size();
   slot.held -= slot.job.Data.size();
-  slot.job.Data = Bytes();
+  GiveBackLocked(slot.job.Data);
   if (!passed) {
     held_ -= slot.held;
     slot.held = 0;
-    slot.job.Output = Bytes();
+    GiveBackLocked(slot.job.Output);
   }
   slot.state = passed ? State::Passed : State::Failed;
   changed_.notify_all();
@@ -126,7 +161,7 @@ void TZADecodeAhead::Help() {
   }
 }
 
-bool TZADecodeAhead::Check(Job& job, const bool& stop, std::mutex& mutex) {
+bool TZADecodeAhead::Check(Job& job, Bytes& scratch, const bool& stop, std::mutex& mutex) {
   auto stopped = [&] {
     std::lock_guard<std::mutex> lock(mutex);
     return stop;
@@ -142,15 +177,9 @@ bool TZADecodeAhead::Check(Job& job, const bool& stop, std::mutex& mutex) {
   // The batch's decoder gives inflate room for one byte past the declared
   // size, or a piece of kOutput; so does this.
   std::size_t outSize = job.Size >= kOutput ? kOutput : static_cast<std::size_t>(job.Size) + 1;
-  std::unique_ptr<std::uint8_t[]> scratch;
-  std::uint8_t* output;
-  if (job.Keep) {
-    job.Output.resize(outSize);
-    output = job.Output.data();
-  } else {
-    scratch.reset(new std::uint8_t[outSize]);
-    output = scratch.get();
-  }
+  Bytes& into = job.Keep ? job.Output : scratch;
+  into.resize(outSize);
+  std::uint8_t* output = into.data();
   std::uint32_t crc = 0;
   std::uint64_t produced = 0;
   // Fed whole rather than in chunks: inflate's verdict does not depend on

@@ -81,8 +81,15 @@ class TZADecodeAhead {
   bool Passed(std::size_t k, Bytes* output = nullptr);
 
   // Inflates and checks a job exactly as the batch's decoder does, into
-  // job.Output when kept; false also when `stop` is set meanwhile.
-  static bool Check(Job& job, const bool& stop, std::mutex& mutex);
+  // job.Output when kept (else into `scratch`); false also when `stop` is
+  // set meanwhile.
+  static bool Check(Job& job, Bytes& scratch, const bool& stop, std::mutex& mutex);
+
+  // Buffers for jobs and outputs, and back when done with: thousands of
+  // entries fresh from the allocator would each be fresh memory from the
+  // system, page faults and all (many times bsdtar's count).
+  Bytes TakeBuffer();
+  void GiveBack(Bytes buffer);
 
  private:
   enum class State { Empty, Waiting, Making, Passed, Failed, Taken };
@@ -95,12 +102,17 @@ class TZADecodeAhead {
   // Checks a waiting slot with the lock released meanwhile.
   void Make(std::unique_lock<std::mutex>& lock, Slot& slot);
   void Release(Slot& slot);
+  Bytes TakeBufferLocked();
+  void GiveBackLocked(Bytes& buffer);
 
   std::vector<Slot> slots_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::size_t current_ = 0;  // slots before it are past
   std::uint64_t held_ = 0;
+  std::vector<Bytes> spare_;
+  std::uint64_t spareBytes_ = 0;
+  static constexpr std::uint64_t kSpare = 4u << 20;  // capacity kept spare at most
   bool stop_ = false;
   std::unique_ptr<sys::Thread> helper_;  // last: it uses the rest
 };

@@ -170,7 +170,8 @@ TEST(TestAheadTest, CheckRefusesWhatTheDecoderRefuses) {
     j.Crc32 = crc;
     return j;
   };
-  auto check = [&](za::TZADecodeAhead::Job j) { return za::TZADecodeAhead::Check(j, stop, mutex); };
+  za::TZADecodeAhead::Bytes scratch;
+  auto check = [&](za::TZADecodeAhead::Job j) { return za::TZADecodeAhead::Check(j, scratch, stop, mutex); };
   std::string plain = Text(100000, 4);
   std::string packed = zatest::RawDeflate(plain);
   std::uint32_t crc = zatest::Crc(plain);
@@ -201,11 +202,12 @@ TEST(TestAheadTest, KeptOutputIsWhatCameOut) {
   job.Size = plain.size();
   job.Crc32 = zatest::Crc(plain);
   za::TZADecodeAhead::Job larger = job;
-  ASSERT_TRUE(za::TZADecodeAhead::Check(job, stop, mutex));
+  za::TZADecodeAhead::Bytes scratch;
+  ASSERT_TRUE(za::TZADecodeAhead::Check(job, scratch, stop, mutex));
   EXPECT_EQ(std::string(job.Output.begin(), job.Output.end()), plain);
   // Beyond one piece of the batch's decoder the output is not kept.
   larger.Size += 1;
-  EXPECT_FALSE(za::TZADecodeAhead::Check(larger, stop, mutex));
+  EXPECT_FALSE(za::TZADecodeAhead::Check(larger, scratch, stop, mutex));
 }
 
 namespace {
