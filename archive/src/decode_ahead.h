@@ -49,7 +49,7 @@ class TZADecodeAhead {
   // piece of the batch's decoder, so that a pass is one piece, written and
   // reported as the decoder writes and reports it.
   static constexpr std::uint64_t kLargestKept = (1u << 20) - 1;
-  static constexpr std::uint64_t kHeld = 4u << 20;  // bytes held at most, packed and kept
+  static constexpr std::uint64_t kHeld = 3u << 20;  // bytes held at most, packed and kept
   static constexpr std::size_t kAhead = 64;         // entries read ahead at most
 
   using Bytes = std::vector<std::uint8_t, TZAUninitializedAllocator<std::uint8_t>>;
@@ -112,7 +112,7 @@ class TZADecodeAhead {
   std::uint64_t held_ = 0;
   std::vector<Bytes> spare_;
   std::uint64_t spareBytes_ = 0;
-  static constexpr std::uint64_t kSpare = 4u << 20;  // capacity kept spare at most
+  static constexpr std::uint64_t kSpare = 1u << 20;  // capacity kept spare at most
   bool stop_ = false;
   std::unique_ptr<sys::Thread> helper_;  // last: it uses the rest
 };
