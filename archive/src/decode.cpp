@@ -64,11 +64,10 @@ void TZABaseArchiver::ReadAhead(TZADecodeAhead& ahead, const std::vector<std::in
     // to the batch.
     if ((h.Flags & 1) || h.VersionNeeded >= kNoAesVersion || (entry.ActualMethod != 0 && entry.ActualMethod != 8))
       continue;
-    std::uint64_t packed = h.CompressedSize == 0xFFFFFFFF ? entry.Zip64CompressedSize : h.CompressedSize;
+    std::uint64_t packed = entry.PackedSize();
     std::uint64_t size = h.CompressedSize == 0xFFFFFFFF ? entry.Zip64UncompressedSize : h.UncompressedSize;
-    std::uint64_t declared = h.UncompressedSize == 0xFFFFFFFF ? entry.Zip64UncompressedSize : h.UncompressedSize;
-    // The decoder reports against one of these sizes and checks the other.
-    if (packed == 0 || size != declared) continue;
+    // The decoder reports against this size and checks the declared one.
+    if (packed == 0 || size != entry.UnpackedSize()) continue;
     // Extraction gains only where inflating costs more than writing: stored
     // data is written straight from the archive.
     if (keep && (entry.ActualMethod != 8 || size == 0 || size > TZADecodeAhead::kLargestKept)) continue;
@@ -117,20 +116,22 @@ void TZABaseArchiver::ReadAhead(TZADecodeAhead& ahead, const std::vector<std::in
   }
 }
 
-bool TZABaseArchiver::PassedAhead(TZADecodeAhead& ahead, std::size_t ordinal, std::int32_t index) {
-  if (!dirManager_ || index < 0 || index >= dirManager_->Items.Count() || !ahead.Passed(ordinal)) return false;
-  const TDirItem& entry = dirManager_->Items.GetItem(index);
-  const CentralDirectoryHeader& h = entry.Header;
-  std::uint64_t declared = h.UncompressedSize == 0xFFFFFFFF ? entry.Zip64UncompressedSize : h.UncompressedSize;
-  // What DecodeItem leaves behind for a passing entry, with the one
-  // progress report it always gives before decoding; a cancel there ends
-  // the entry as it would there.
+bool TZABaseArchiver::CancelledBeforeDecoding(std::int32_t index) {
+  // What DecodeItem sets up, and the one progress report it always gives
+  // before decoding; a cancel there ends the entry as it would there.
   cancel_ = false;
   skipFile_ = false;
+  dataLimit_ = DataLimit(index);
   bytesProduced_ = 0;
+  std::uint64_t declared = dirManager_->Items.GetItem(index).UnpackedSize();
   expectedSize_ = declared ? declared : 2;
-  if (progressEnabled_ && RaiseDecodeProgress()) return true;
-  bytesProduced_ = declared;
+  return progressEnabled_ && RaiseDecodeProgress();
+}
+
+bool TZABaseArchiver::PassedAhead(TZADecodeAhead& ahead, std::size_t ordinal, std::int32_t index) {
+  if (!dirManager_ || index < 0 || index >= dirManager_->Items.Count() || !ahead.Passed(ordinal)) return false;
+  // What DecodeItem leaves behind for a passing entry.
+  if (!CancelledBeforeDecoding(index)) bytesProduced_ = dirManager_->Items.GetItem(index).UnpackedSize();
   return true;
 }
 
@@ -144,20 +145,12 @@ bool TZABaseArchiver::WriteDecodedAhead(TZADecodeAhead& ahead, std::size_t ordin
     TZADecodeAhead::Bytes& buffer;
     ~Recycle() { ahead.GiveBack(std::move(buffer)); }
   } recycle{ahead, output};
-  const TDirItem& entry = dirManager_->Items.GetItem(index);
-  const CentralDirectoryHeader& h = entry.Header;
-  std::uint64_t declared = h.UncompressedSize == 0xFFFFFFFF ? entry.Zip64UncompressedSize : h.UncompressedSize;
+  std::uint64_t declared = dirManager_->Items.GetItem(index).UnpackedSize();
   if (output.size() != declared || declared == 0) return false;
   // What DecodeItem does for an entry that decodes in one piece: a report,
   // the piece written (a disk-full answer may cancel it), and what it
   // leaves behind.
-  cancel_ = false;
-  skipFile_ = false;
-  dataLimit_ = DataLimit(index);
-  bytesProduced_ = 0;
-  expectedSize_ = declared;
-  if (progressEnabled_ && RaiseDecodeProgress()) return true;
-  if (!WriteOutput(dest, output.data(), output.size())) return true;
+  if (CancelledBeforeDecoding(index) || !WriteOutput(dest, output.data(), output.size())) return true;
   bytesProduced_ = declared;
   return true;
 }

@@ -359,6 +359,9 @@ class TZABaseArchiver {
   // Reads the data of the selected entries after the `ordinal`-th for the
   // helper, as far as it takes them; `keep` for extraction.
   void ReadAhead(TZADecodeAhead& ahead, const std::vector<std::int32_t>& selected, std::size_t ordinal, bool keep);
+  // Sets up the state DecodeItem does for an entry decoded elsewhere and
+  // gives its first report; true when that report cancels.
+  bool CancelledBeforeDecoding(std::int32_t index);
   // Whether the entry passed on the helper; then it is reported as decoded.
   bool PassedAhead(TZADecodeAhead& ahead, std::size_t ordinal, std::int32_t index);
   // Whether the entry decoded on the helper; then its output is written to
