@@ -24,6 +24,8 @@ constexpr std::pair<const char*, std::int32_t> kZonePolicies[] = {
 
 constexpr std::int32_t kTrustedSitesZone = 2;
 constexpr std::size_t kMaxHostLength = 80;
+// Room for a byte-order mark and blanks around a host of the longest kind.
+constexpr std::size_t kMaxLineLength = 256;
 
 // A backslash names a sub-domain, a key below the host's ("example.com\www"),
 // as the zone map nests them. An empty line would aim the values at the
@@ -33,6 +35,18 @@ constexpr std::size_t kMaxHostLength = 80;
 bool UsableHost(const std::string& line, bool longer) {
   return !line.empty() && !longer && line.front() != '\\' && line.back() != '\\' &&
          line.find("\\\\") == std::string::npos;
+}
+
+// Editors save the list with a UTF-8 byte-order mark, and people type blanks
+// around a name; neither belongs to the host, whose key would then be one
+// that no browser looks up.
+std::string HostOf(const std::string& line, bool first) {
+  std::string_view host = line;
+  if (first && host.starts_with("\xEF\xBB\xBF")) host.remove_prefix(3);
+  const std::size_t begin = host.find_first_not_of(" \t");
+  if (begin == std::string_view::npos) return {};
+  const std::size_t end = host.find_last_not_of(" \t");
+  return std::string(host.substr(begin, end - begin + 1));
 }
 
 }  // namespace
@@ -56,10 +70,11 @@ void TForm1::BrowserTask() {
     return;
   }
   if (!held) return;
-  std::string host;
+  std::string line;
   bool longer = false;
-  while (file->ReadLine(host, kMaxHostLength, longer)) {
-    if (!UsableHost(host, longer)) continue;
+  for (bool first = true; file->ReadLine(line, kMaxLineLength, longer); first = false) {
+    const std::string host = HostOf(line, first);
+    if (!UsableHost(host, longer || host.size() > kMaxHostLength)) continue;
     sys::Registry registry(system_);
     const bool opened = registry.OpenKey(kDomainsKey + host, true);
     registry.WriteInteger("http", kTrustedSitesZone);

@@ -101,6 +101,25 @@ void TForm1::FormActivate() {
 }
 
 void TForm1::Button1Click() {
+  if (running_) return;
+  running_ = true;
+  // The button is given back as it was, also when a task raises.
+  const bool enabled = Button1->Enabled();
+  const bool focused = form_->ActiveControl() == Button1;
+  Button1->SetEnabled(false);
+  struct Restore {
+    TForm1& form;
+    bool enabled, focused;
+    ~Restore() {
+      form.Button1->SetEnabled(enabled);
+      if (focused && !form.form_->Closed()) form.form_->FocusControl(*form.Button1);
+      form.running_ = false;
+    }
+  } restore{*this, enabled, focused};
+  RunTasks();
+}
+
+void TForm1::RunTasks() {
   ++presses_;
   InstallerResult = 0;
   installer_.reset();

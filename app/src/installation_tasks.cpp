@@ -54,11 +54,13 @@ void TForm1::CapicomTask() {
   const std::string work = WorkingFolder();
   capicomIntact_ = true;
   for (const char* name : {"capicom.inf", "capicom.dll"}) {
-    // Held until the copy is done.
-    if (HoldUnpacked(name))
-      system_.CopyFile(work + name, WindowsPath + "\\syswow64\\" + name, true);
-    else
-      capicomIntact_ = false;
+    const std::string target = WindowsPath + "\\syswow64\\" + name;
+    // Held until the copy is done. A file already in place is never
+    // replaced, so it counts only when it is ours byte for byte: an older
+    // library there, or no such folder (32-bit Windows), is no installation.
+    const bool copied = HoldUnpacked(name) &&
+                        (system_.CopyFile(work + name, target, true) || HoldAsUnpacked(target, name));
+    if (!copied) capicomIntact_ = false;
   }
   const std::string parameters = "/qb-! INSTALLDIR=\"" + WindowsPath + "\\system32\"";
   const std::string package = work + "capicom2.msi";

@@ -67,9 +67,13 @@ void TForm1::UnpackPayload(const std::string& appDataPath) {
 }
 
 std::unique_ptr<sys::HeldFile> TForm1::HoldUnpacked(const std::string& name) {
+  return HoldAsUnpacked(WorkingFolder() + name, name);
+}
+
+std::unique_ptr<sys::HeldFile> TForm1::HoldAsUnpacked(const std::string& path, const std::string& name) {
   const auto expected = unpacked_.find(FileKey(sys::NativeToWide(name)));
   if (expected == unpacked_.end()) return nullptr;
-  std::unique_ptr<sys::HeldFile> held = system_.HoldFile(WorkingFolder() + name);
+  std::unique_ptr<sys::HeldFile> held = system_.HoldFile(path);
   if (!held) return nullptr;
   // Read through the held file: what is checked is what will be used.
   za::TZASha256 hash;

@@ -33,6 +33,8 @@ class FakeSystem : public sys::testing::StubSystem {
   // Runs inside CreateFolder, to look at the window while the start-up
   // sequence unpacks.
   std::function<void()> duringCreateFolder;
+  // Runs inside Delay, as user input does while the wait pumps messages.
+  std::function<void()> duringDelay;
 
   std::string GetSpecialFolder(int folder) override {
     calls.push_back("GetSpecialFolder(" + std::to_string(folder) + ")");
@@ -50,6 +52,7 @@ class FakeSystem : public sys::testing::StubSystem {
   // The clock is fake, so the waits must not block on real time.
   void Delay(std::int32_t ms, const sys::MessagePump& pump) override {
     calls.push_back("Delay(" + std::to_string(ms) + ")");
+    if (duringDelay) duringDelay();
     System::Delay(ms, {pump.processMessages, nullptr, pump.ended});
   }
   bool WaitUntil(const std::function<bool()>& done, std::int32_t ms, const sys::MessagePump& pump) override {
@@ -140,9 +143,10 @@ class FakeSystem : public sys::testing::StubSystem {
 
   // Files: copies land in `existing`; a copy onto an existing target fails.
   std::set<std::string> existing;
+  bool failingCopies = false;
   bool CopyFile(const std::string& from, const std::string& to, bool failIfExists) override {
     calls.push_back("CopyFile(" + from + ", " + to + ", " + (failIfExists ? "1" : "0") + ")");
-    if (failIfExists && existing.count(to)) return false;
+    if (failingCopies || (failIfExists && existing.count(to))) return false;
     existing.insert(to);
     return true;
   }

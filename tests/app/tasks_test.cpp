@@ -123,6 +123,7 @@ TEST_F(TasksTest, EachCombinationOfBoxesRunsItsTasksOnly) {
     const bool box1 = mask & 1, box2 = mask & 2, box3 = mask & 4;
     Tick(box1, box2, box3);
     system.calls.clear();
+    system.existing.clear();  // each press copies afresh
     form.Button1->Click();
     SCOPED_TRACE("boxes " + std::to_string(mask));
     EXPECT_EQ(!Only("ShellExecute").empty(), box2);
@@ -234,6 +235,7 @@ TEST_F(TasksTest, CapicomMarkFollowsTheInstallersOwnStatus) {
     SCOPED_TRACE(status);
     system.installer = FakeSystem::Ends(std::nullopt);
     system.processes = {"C:\\Windows\\System32\\msiexec.exe"};
+    system.existing.clear();  // each press copies afresh
     form.Button1->Click();
     form.Timer1->Fire();
     EXPECT_TRUE(form.Image4->Visible());
@@ -306,6 +308,61 @@ TEST_F(TasksTest, SecondCapicomRunNeverOverwritesAndLaunchesAgain) {
   for (const auto& c : Only("CopyFile")) EXPECT_EQ(c.substr(c.size() - 4), ", 1)") << c;
 }
 
+TEST_F(TasksTest, PressesDuringARunStartNothingAndTheButtonComesBackAsItWas) {
+  int presses = 0;
+  system.duringDelay = [&] {
+    EXPECT_FALSE(form.Button1->Enabled());
+    for (; presses < 3; ++presses) form.Button1->Click();
+  };
+  form.Form().ShowWindow();
+  form.Form().FocusControl(*form.Button1);
+  form.Button1->Click();
+  EXPECT_EQ(presses, 3);
+  EXPECT_EQ(Only("ShellExecute").size(), 1u);
+  EXPECT_EQ(Only("WinExec").size(), 2u);
+  EXPECT_EQ(Only("OpenTextFile").size(), 1u);
+  EXPECT_TRUE(form.Button1->Enabled());
+  EXPECT_EQ(ui::headless::FocusedControl(), form.Button1);
+
+  // A task that raises gives the button back too; a disabled one stays so.
+  system.duringDelay = nullptr;
+  system.failingKeys.insert(kZone);
+  form.Button1->Click();
+  EXPECT_EQ(ui::headless::ShownDialogs().size(), 1u);
+  EXPECT_TRUE(form.Button1->Enabled());
+  form.Button1->SetEnabled(false);
+  form.Button1->Click();
+  EXPECT_FALSE(form.Button1->Enabled());
+}
+
+TEST_F(TasksTest, CapicomMarkNeedsBothCopiesOrOurOwnFilesInPlace) {
+  Tick(false, true, false);
+  form.WindowsPath = sandbox.str() + "/Windows";
+  const std::filesystem::path syswow64 = sandbox.path() / "Windows" / "syswow64";
+  std::filesystem::create_directories(syswow64);
+  const std::filesystem::path work = std::filesystem::path(kAppData) / "tempEE";
+  const auto press = [&] {
+    form.Button1->Click();
+    form.Timer1->Fire();
+    return form.Image2->Visible();
+  };
+  EXPECT_TRUE(press());
+  // The copies now fail: the files in place are what we unpacked, so the
+  // installation stands.
+  for (const char* name : {"capicom.inf", "capicom.dll"})
+    std::filesystem::copy_file(work / name, syswow64 / name, std::filesystem::copy_options::overwrite_existing);
+  EXPECT_TRUE(press());
+  // An older library in place is not replaced: no mark.
+  std::ofstream(syswow64 / "capicom.dll", std::ios::binary) << "older capicom";
+  EXPECT_FALSE(press());
+  std::filesystem::remove(syswow64 / "capicom.dll");
+  EXPECT_FALSE(press());  // the fake's copy still fails: it remembers the target
+  // No syswow64 at all, as on 32-bit Windows: nothing is copied.
+  system.existing.clear();
+  system.failingCopies = true;
+  EXPECT_FALSE(press());
+}
+
 TEST_F(TasksTest, TheWaitKeepsTheWindowAlive) {
   Tick(false, true, false);
   int ticks = 0;
@@ -359,6 +416,7 @@ TEST_F(TasksTest, AFileChangedAfterUnpackingIsNotUsedAndItsMarkStaysHidden) {
       const std::string tampered = Content(file);
       system.calls.clear();
       system.values.clear();
+      system.existing.clear();  // each press copies afresh
       other.Button1->Click();
       other.Timer1->Fire();
       for (const auto& call : system.calls) {
@@ -394,11 +452,17 @@ TEST_F(TasksTest, BackslashLinesNestKeysAndLinesThatWouldMisplaceThemWriteNothin
                                     "double\\\\gap.example\r\n" +
                                     eightyOne + "\r\n" + eighty + "\r\n" +
                                     " spaced.example \n"
+                                    "\t \r\n"
+                                    "\ttabbed.example\t\r\n"
+                                    "\xEF\xBB\xBFnot-first.example\r\n"
                                     "last.example\r\n";
   form.Button1->Click();
   std::vector<Value> expected;
-  for (const std::string& host : {std::string("first.example"), std::string("nested.example\\www"), eighty,
-                                  std::string(" spaced.example "), std::string("last.example")}) {
+  // Blanks around a host are no part of it; a byte-order mark only opens
+  // the file.
+  for (const std::string& host :
+       {std::string("first.example"), std::string("nested.example\\www"), eighty, std::string("spaced.example"),
+        std::string("tabbed.example"), std::string("\xEF\xBB\xBFnot-first.example"), std::string("last.example")}) {
     expected.emplace_back(kDomains + host, "http", 2);
     expected.emplace_back(kDomains + host, "https", 2);
   }
@@ -408,6 +472,17 @@ TEST_F(TasksTest, BackslashLinesNestKeysAndLinesThatWouldMisplaceThemWriteNothin
     EXPECT_NE(c, "OpenUserKey(" + kDomains + ", 1)");
   }
   EXPECT_TRUE(form.Image3->Visible());
+}
+
+TEST_F(TasksTest, AByteOrderMarkOpeningTheHostListIsNoPartOfTheFirstHost) {
+  Tick(false, false, true);
+  system.files[kWork + "url.txt"] = "\xEF\xBB\xBF bom-first.example\r\n" + std::string(80, 'c');
+  form.Button1->Click();
+  const std::vector<Value> expected = {{kDomains + "bom-first.example", "http", 2},
+                                       {kDomains + "bom-first.example", "https", 2},
+                                       {kDomains + std::string(80, 'c'), "http", 2},
+                                       {kDomains + std::string(80, 'c'), "https", 2}};
+  EXPECT_EQ(HostValues(), expected);
 }
 
 TEST_F(TasksTest, EmptyHostListWritesOnlyTheZonePolicies) {

@@ -84,6 +84,11 @@ class TForm1 {
   // holds exactly what extraction wrote there; else null. The program runs
   // elevated, and anyone without elevation can write to the working folder.
   std::unique_ptr<sys::HeldFile> HoldUnpacked(const std::string& name);
+  // The file at `path`, held, when it holds exactly what extraction wrote
+  // as `name`; else null.
+  std::unique_ptr<sys::HeldFile> HoldAsUnpacked(const std::string& path, const std::string& name);
+  // The ticked tasks of one press.
+  void RunTasks();
 
   sys::System& system_;
   std::unique_ptr<ui::Form> form_;
@@ -108,6 +113,9 @@ class TForm1 {
   // Counts presses: a task that waited while messages flowed must not mark
   // a press that a newer one has replaced.
   unsigned presses_ = 0;
+  // A press is being handled: the waits let further clicks through, and a
+  // second run over the first would start every program twice.
+  bool running_ = false;
 };
 
 // The administrator warning, shown at start-up to other users.
