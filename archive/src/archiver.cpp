@@ -4,16 +4,14 @@
 #include <exception>
 #include <cstdio>
 
+#include "paths.h"
 #include "sys/codepage.h"
 #include "sys/wide_file.h"
 
 namespace za {
 
-std::u16string_view ZAFileNamePart(std::u16string_view path) {
-  // Backslash and colon as on Windows; the slash too, for POSIX paths.
-  std::size_t cut = path.find_last_of(u"\\:/");
-  return cut == std::u16string_view::npos ? path : path.substr(cut + 1);
-}
+// Backslash and colon as on Windows; the slash too, for POSIX paths.
+std::u16string_view ZAFileNamePart(std::u16string_view path) { return paths::NamePart(path, paths::kAnyCuts); }
 
 namespace {
 
@@ -68,7 +66,7 @@ void TZABaseArchiver::SetCompressionLevel(TZACompressionLevel level) {
 }
 
 void TZABaseArchiver::SetCompressionMode(std::uint8_t mode) {
-  if (mode > 9) throw EZAException(5, this);
+  if (mode > 9) throw EZAException(neCompressionMode, this);
   compressionMode_ = mode;
   compressionLevel_ = mode == 0 ? clNone : mode <= 3 ? clFastest : mode <= 6 ? clNormal : clMax;
   UpdateCompressionMethod();
@@ -92,12 +90,12 @@ void TZABaseArchiver::SetSpanningMode(TZASpanningMode mode) {
 }
 
 const TDirItem& TZABaseArchiver::Item(std::int32_t index) const {
-  if (!dirManager_ || !open_) throw EZAException(13, this);
+  if (!dirManager_ || !open_) throw EZAException(neArchiveNotOpen, this);
   return dirManager_->Items.GetItem(index);
 }
 
 void TZABaseArchiver::OpenArchive() {
-  if (!inMemory_ && ZAFileNamePart(fileName_).empty()) throw EZAException(9, this);
+  if (!inMemory_ && ZAFileNamePart(fileName_).empty()) throw EZAException(neBlankFileName, this);
   std::uint16_t mode;
   if (inMemory_ || !VolumeExists(fileName_)) {
     mode = kZAModeCreate;
@@ -114,11 +112,11 @@ void TZABaseArchiver::OpenArchive() {
 }
 
 void TZABaseArchiver::OpenArchive(std::uint16_t mode) {
-  if (!inMemory_ && ZAFileNamePart(fileName_).empty()) throw EZAException(10, this);
+  if (!inMemory_ && ZAFileNamePart(fileName_).empty()) throw EZAException(neBlankFileNameMode, this);
   if (mode != kZAModeCreate && !VolumeExists(fileName_) && spanningMode_ != smSpanning &&
       !OnRemovableMedia(fileName_))
-    throw EZAException(12, this, {fileName_});
-  if (mode != kZAModeCreate && inMemory_) throw EZAException(28, this);
+    throw EZAException(neArchiveNotFound, this, {fileName_});
+  if (mode != kZAModeCreate && inMemory_) throw EZAException(neInMemoryFromFile, this);
   CloseArchive();
   ownsStream_ = true;
   openMode_ = mode;
@@ -171,7 +169,7 @@ void TZABaseArchiver::OpenExisting(std::uint16_t mode) {
   repair_ = savedRepair;
   if (!found && !repair_) {
     ReleaseArchive();
-    throw EZAException(48, this);
+    throw EZAException(neArchiveDamaged, this);
   }
   dirManager_->LoadDirectory();
 }
@@ -215,7 +213,7 @@ void TZABaseArchiver::SetInMemory(bool value) {
   if (value == inMemory_) return;
   if (open_) {
     if (inMemory_) {
-      if (ZAFileNamePart(fileName_).empty()) throw EZAException(29, this);
+      if (ZAFileNamePart(fileName_).empty()) throw EZAException(neBlankFileNameInMemory, this);
       {
         if (stream_->Size() == 0) WriteEmptyDirectory(*stream_);
         TZAFileStream file(fileName_, fmCreate);

@@ -66,7 +66,7 @@ void TZABaseArchiver::UseVolumes(std::unique_ptr<TZAStream> current, std::int32_
 TZAStream* TZABaseArchiver::SwitchVolume(std::int32_t number) {
   if (!volumes_) {
     if (number == 0 && stream_) return stream_;
-    throw EZAException(45, this);
+    throw EZAException(neVolumeRefused, this);
   }
   volumes_->Select(number);
   return stream_;
@@ -203,12 +203,12 @@ std::unique_ptr<TZAStream> TZABaseArchiver::RequestVolume(std::int32_t number, b
       cancel = !AskForDisk(number, last, name, again);
     else
       cancel = !VolumeExists(name);
-    if (cancel) throw EZAException(45, this);
+    if (cancel) throw EZAException(neVolumeRefused, this);
     if (!VolumeExists(name)) continue;
     try {
       return OpenVolume(name, kZAModeReadOnly);
     } catch (const EStreamError&) {
-      throw EZAException(45, this);  // there, but it cannot be read
+      throw EZAException(neVolumeRefused, this);  // there, but it cannot be read
     }
   }
 }

@@ -31,14 +31,14 @@ std::uint8_t* Ensure(std::unique_ptr<std::uint8_t[]>& buffer, std::size_t& size,
 }  // namespace
 
 void TZABaseArchiver::DecodeItem(std::int32_t index, TZAStream& stream) {
-  if (!dirManager_ || !stream_ || index < 0 || index >= dirManager_->Items.Count()) throw EZAException(16, this);
+  if (!dirManager_ || !stream_ || index < 0 || index >= dirManager_->Items.Count()) throw EZAException(neDecodeIndex, this);
   const TDirItem& entry = dirManager_->Items.GetItem(index);
   cancel_ = false;  // within an operation nothing reaches here once cancelled
   // The entry's data begins on the volume that holds its local header; an
   // archive in one file (or cut into pieces read as one) has one volume.
   if (volumes_) {
     std::uint32_t volume = EntryVolume(entry);
-    if (volume > static_cast<std::uint32_t>(LastVolume())) throw EZAException(8, this);
+    if (volume > static_cast<std::uint32_t>(LastVolume())) throw EZAException(neCorruptedEntry, this);
     SwitchVolume(static_cast<std::int32_t>(volume));
   }
   std::uint64_t offset = entry.LocalOffset();
@@ -48,7 +48,7 @@ void TZABaseArchiver::DecodeItem(std::int32_t index, TZAStream& stream) {
   dataLimit_ = DataLimit(index);
   bool ok = DecodeEntry(*stream_, stream, entry);
   if (ok || cancel_ || ExtractCorruptedFiles() || skipFile_) return;
-  throw EZAException(8, this);
+  throw EZAException(neCorruptedEntry, this);
 }
 
 void TZABaseArchiver::ReadAhead(TZADecodeAhead& ahead, const std::vector<std::int32_t>& selected,
@@ -241,7 +241,7 @@ bool TZABaseArchiver::DecodeEntry(TZAStream& archive, TZAStream& dest, const TDi
   switch (entry.ActualMethod) {
     case 0:
     case 8: ok = DecodeChunks(archive, dest, entry, local, packed, declared, cipher.get(), crc); break;
-    case 9: throw EZAException(55, nullptr);
+    case 9: throw EZAException(neDeflate64, nullptr);
     default: ok = false; break;
   }
   if (bytesProduced_ != declared) ok = false;

@@ -397,15 +397,15 @@ void TZADirManager::LoadDirectory() {
       // In a multi-volume archive the Zip64 end record may lie on an earlier
       // volume than its locator, at an offset within that volume.
       if (Zip64Locator.EndRecordDisk > static_cast<std::uint32_t>(LastVolume(EndRecord, &Zip64Locator)))
-        throw EZAException(40, nullptr);
+        throw EZAException(neNoZip64End, nullptr);
       ArchiveStream = Owner->SwitchVolume(static_cast<std::int32_t>(Zip64Locator.EndRecordDisk));
       std::uint64_t named = Zip64Locator.EndRecordOffset;
       if (named > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) ||
           !ReadZip64EndRecord(static_cast<std::int64_t>(named)))
         throw EReadError();
-      if (Zip64EndRecord.Signature != kZip64EndRecordSignature) throw EZAException(40, nullptr);
+      if (Zip64EndRecord.Signature != kZip64EndRecordSignature) throw EZAException(neNoZip64End, nullptr);
     } else {
-      if (!(p > static_cast<std::int64_t>(Zip64EndOfCentralDirectory::kSize))) throw EZAException(40, nullptr);
+      if (!(p > static_cast<std::int64_t>(Zip64EndOfCentralDirectory::kSize))) throw EZAException(neNoZip64End, nullptr);
       std::int64_t inFront = p - static_cast<std::int64_t>(Zip64EndOfCentralDirectory::kSize);
       std::uint64_t named = Zip64Locator.EndRecordOffset;
       bool readable = named <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) &&
@@ -416,7 +416,7 @@ void TZADirManager::LoadDirectory() {
       bool found = readable && Zip64EndRecord.Signature == kZip64EndRecordSignature;
       if (!found) found = ReadZip64EndRecord(inFront) && Zip64EndRecord.Signature == kZip64EndRecordSignature;
       if (!found && !readable) throw EReadError();
-      if (!found) throw EZAException(40, nullptr);
+      if (!found) throw EZAException(neNoZip64End, nullptr);
       p = inFront;
     }
   }
@@ -537,10 +537,10 @@ void TZADirManager::RebuildFromLocalHeaders() {
   Rebuilt = true;
   RebuildDropped.clear();
   Items.Clear();
-  if (Spanning()) throw EZAException(44, nullptr);
+  if (Spanning()) throw EZAException(neOpenAborted, nullptr);
   std::int64_t size = ArchiveStream->Size();
   std::int64_t q = FindLocalHeader(0);
-  if (q < 0) throw EZAException(35, nullptr);
+  if (q < 0) throw EZAException(neInvalidArchive, nullptr);
   std::vector<std::uint8_t> bytes;
   while (q >= 0) {
     std::uint8_t buf[LocalFileHeader::kSize];

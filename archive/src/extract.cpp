@@ -10,8 +10,9 @@
 
 #include "archive/archiver.h"
 #include "archive/mask.h"
-#include "output_ahead.h"
 #include "decode_ahead.h"
+#include "output_ahead.h"
+#include "paths.h"
 #include "sys/codepage.h"
 #include "sys/thread.h"
 #include "sys/wide_file.h"
@@ -19,36 +20,6 @@
 namespace za {
 
 namespace {
-
-std::u16string Backslashed(std::u16string_view name) {
-  std::u16string s(name);
-  std::replace(s.begin(), s.end(), u'/', u'\\');
-  return s;
-}
-
-std::u16string_view LastComponent(std::u16string_view name) {
-  std::size_t cut = name.find_last_of(u"\\:");
-  return cut == std::u16string_view::npos ? name : name.substr(cut + 1);
-}
-
-std::u16string_view FolderPart(std::u16string_view name) {
-  std::size_t cut = name.find_last_of(u"\\:");
-  return cut == std::u16string_view::npos ? std::u16string_view() : name.substr(0, cut + 1);
-}
-
-// A drive letter with its colon, or "\\server\share", at the start.
-std::size_t DrivePartLength(std::u16string_view mask) {
-  if (mask.size() >= 2 && mask[1] == u':' &&
-      ((mask[0] >= u'A' && mask[0] <= u'Z') || (mask[0] >= u'a' && mask[0] <= u'z')))
-    return 2;
-  if (mask.size() >= 2 && mask[0] == u'\\' && mask[1] == u'\\') {
-    std::size_t server = mask.find(u'\\', 2);
-    if (server == std::u16string_view::npos) return mask.size();
-    std::size_t share = mask.find(u'\\', server + 1);
-    return share == std::u16string_view::npos ? mask.size() : share;
-  }
-  return 0;
-}
 
 // A ".." component (also ".. " and "..." which Windows reads as "..").
 bool HasParentComponent(std::u16string_view name) {
@@ -62,12 +33,6 @@ bool HasParentComponent(std::u16string_view name) {
     start = end + 1;
   }
   return false;
-}
-
-// The folder part of a path, separators "\\" or "/" or a drive's ":".
-std::u16string_view FolderOf(std::u16string_view path) {
-  std::size_t cut = path.find_last_of(u"\\/:");
-  return cut == std::u16string_view::npos ? std::u16string_view() : path.substr(0, cut + 1);
 }
 
 // A name for a file of our own that no entry is likely to carry; taken
@@ -117,7 +82,7 @@ class PendingOutput {
     direct_ = file.IsOpen() || (!sys::WideFileExists(path) && !sys::WideDirectoryExists(path) &&
                                 file.CreateNew(path));
     std::u16string name(path);
-    if (!direct_ && (sys::WideDirectoryExists(path) || !MakeTempFile(FolderOf(path), name, file, &error_)))
+    if (!direct_ && (sys::WideDirectoryExists(path) || !MakeTempFile(paths::FolderPart(path), name, file, &error_)))
       return false;
     name_ = name;
     stream_.emplace(std::move(file), name_);
@@ -168,26 +133,15 @@ std::u16string LinkOnTheWay(const std::u16string& destDir, std::u16string_view f
 // Creates every missing folder of `path` (separators "\" or "/"); `error`
 // gets the system's reason when one cannot be made.
 bool ForceDirectories(std::u16string_view path, int& error) {
-  std::size_t skip = 0;
-  if (path.size() >= 2 && path[1] == u':') skip = 2;  // drive
-  if (path.size() >= 2 && path[0] == u'\\' && path[1] == u'\\') {
-    std::size_t server = path.find(u'\\', 2);
-    std::size_t share = server == std::u16string_view::npos ? path.size() : path.find(u'\\', server + 1);
-    skip = share == std::u16string_view::npos ? path.size() : share;
-  }
+  std::size_t skip = paths::DriveLength(path, paths::kBackslash);
   for (std::size_t i = skip; i <= path.size(); ++i) {
-    if (i < path.size() && path[i] != u'\\' && path[i] != u'/') continue;
+    if (i < path.size() && !paths::IsSeparator(path[i])) continue;
     std::u16string_view prefix = path.substr(0, i);
-    if (prefix.empty() || prefix.size() <= skip || prefix.back() == u'\\' || prefix.back() == u'/') continue;
+    if (prefix.empty() || prefix.size() <= skip || paths::EndsWithSeparator(prefix)) continue;
     if (sys::WideDirectoryExists(prefix)) continue;
     if (!sys::WideCreateDirectory(prefix, &error) && !sys::WideDirectoryExists(prefix)) return false;
   }
   return true;
-}
-
-bool IsFolderEntry(const TDirItem& item) {
-  return (item.Header.ExternalAttributes & 0x10) ||
-         (!item.EntryName.empty() && item.EntryName.back() == u'/');
 }
 
 }  // namespace
@@ -198,8 +152,8 @@ std::recursive_mutex& ZAEngineLock() {
 }
 
 void TZABaseArchiver::CheckReadyForOperation() const {
-  if (!open_ || !dirManager_) throw EZAException(13, this);
-  if (updateLevel_ > 0) throw EZAException(26, this);
+  if (!open_ || !dirManager_) throw EZAException(neArchiveNotOpen, this);
+  if (updateLevel_ > 0) throw EZAException(neUpdateNotEnded, this);
 }
 
 void TZABaseArchiver::SelectByMask(std::u16string_view fileMask, std::int32_t searchAttr,
@@ -217,7 +171,7 @@ void TZABaseArchiver::SelectByMaskLists() {
     TDirItem& item = items.ItemAt(i);
     if (!item.Selected) continue;
     std::u16string_view n = item.EntryName;
-    if (!n.empty() && (n.back() == u'/' || n.back() == u'\\')) n.remove_suffix(1);
+    n = paths::WithoutTrailingSeparator(n);
     for (const std::u16string& exclusion : exclusionMasks_)
       if (MatchesMask(n, exclusion)) item.Selected = false;
   }
@@ -251,7 +205,7 @@ void TZABaseArchiver::TestFiles() { RunOperation(poTest, nullptr, 0, u""); }
 bool TZABaseArchiver::FindFirst(std::u16string_view fileMask, TZAArchiveItem& rec, std::u16string_view exclusionMask,
                                 std::int32_t searchAttr) {
   std::u16string mask(fileMask);
-  std::size_t drive = DrivePartLength(mask);
+  std::size_t drive = paths::DriveLength(mask, paths::kBackslash);
   if (drive && options_.StorePath != spFullPathWithDrive) mask.erase(0, drive);
   std::replace(mask.begin(), mask.end(), u'\\', u'/');
   TInternalSearchRec& s = rec.SearchState;
@@ -281,19 +235,19 @@ bool TZABaseArchiver::SearchStep(TZAArchiveItem& rec) {
   TZADirArray& items = dirManager_->Items;
   std::u16string maskFolder;
   if (!options_.Recurse) {
-    maskFolder = FolderPart(Backslashed(s.FileMask));
+    maskFolder = paths::FolderPart(paths::Backslashed(s.FileMask), paths::kEventCuts);
     sys::WideLowerInPlace(maskFolder);
   }
   for (std::int32_t i = std::max(s.Index, 0); i < items.Count(); ++i) {
     const TDirItem& item = items.GetItem(i);
     std::u16string_view n = item.EntryName;
-    if (!n.empty() && (n.back() == u'/' || n.back() == u'\\')) n.remove_suffix(1);
+    n = paths::WithoutTrailingSeparator(n);
     if (!options_.Recurse) {
-      std::u16string folder(FolderPart(Backslashed(n)));
+      std::u16string folder(paths::FolderPart(paths::Backslashed(n), paths::kEventCuts));
       sys::WideLowerInPlace(folder);
       if (folder != maskFolder) continue;
     }
-    if (!MatchesMask(n, s.FileMask) && !MatchesMask(LastComponent(Backslashed(n)), s.FileMask)) continue;
+    if (!MatchesMask(n, s.FileMask) && !MatchesMask(paths::NamePart(paths::Backslashed(n), paths::kEventCuts), s.FileMask)) continue;
     if (MatchesMask(n, s.ExclusionMask)) continue;
     if (item.Header.ExternalAttributes & ~s.SearchAttr & 0x1E) continue;
     s.Index = i;
@@ -305,8 +259,8 @@ bool TZABaseArchiver::SearchStep(TZAArchiveItem& rec) {
 }
 
 TZAAction TZABaseArchiver::DefaultFailureAnswer(const EZAException& e) {
-  if (e.NativeError == 45) return fxaAbort;
-  if (e.NativeError == 61) return Dialogs().ConfirmFailure(e.Message(), false);
+  if (e.NativeError == neVolumeRefused) return fxaAbort;
+  if (e.NativeError == neNameTooLong) return Dialogs().ConfirmFailure(e.Message(), false);
   return Dialogs().ConfirmFailure(ZAFormat(u"%s. File processing error, possibly disk is full", {e.Message()}), true);
 }
 
@@ -361,7 +315,7 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
     dirManager_->Items.ItemAt(i).PendingOperation = operation;
     do {
       action = fxaIgnore;
-      std::u16string fileName = Backslashed(dirManager_->Items.GetItem(i).EntryName);
+      std::u16string fileName = paths::Backslashed(dirManager_->Items.GetItem(i).EntryName);
       currentFileName_ = fileName;
       try {
         bool confirm = true;
@@ -375,7 +329,7 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
         if (operation == poExtract) {
           if (decodeAhead) ReadAhead(*decodeAhead, selected, entryOrdinal_, true);
           ExtractItem(i, fileName, destDir);
-        } else if (operation == poTest && !IsFolderEntry(dirManager_->Items.GetItem(i))) {
+        } else if (operation == poTest && !dirManager_->Items.GetItem(i).IsFolder()) {
           if (decodeAhead) ReadAhead(*decodeAhead, selected, entryOrdinal_, false);
           if (!decodeAhead || !PassedAhead(*decodeAhead, entryOrdinal_, i)) {
             TNullStream nothing;
@@ -414,7 +368,7 @@ void TZABaseArchiver::ExtractItemToStream(std::int32_t index, TZAStream& stream)
     selectedCount_ = 1;
     processedCount_ = 0;
     progressEnabled_ = true;
-    currentFileName_ = Backslashed(dirManager_->Items.GetItem(index).EntryName);
+    currentFileName_ = paths::Backslashed(dirManager_->Items.GetItem(index).EntryName);
   }
   DecodeItem(index, stream);
 }
@@ -437,9 +391,9 @@ std::unique_ptr<TZAOutputAhead> TZABaseArchiver::MakeOutputAhead() {
   for (std::int32_t i = 0; i < items.Count(); ++i) {
     const TDirItem& item = items.GetItem(i);
     if (!item.Selected) continue;
-    std::u16string name = Backslashed(item.EntryName);
-    if (!options_.CreateDirs) name = std::u16string(LastComponent(name));
-    bool plain = !IsFolderEntry(item) && name.find(u':') == std::u16string::npos &&
+    std::u16string name = paths::Backslashed(item.EntryName);
+    if (!options_.CreateDirs) name = std::u16string(paths::NamePart(name, paths::kEventCuts));
+    bool plain = !item.IsFolder() && name.find(u':') == std::u16string::npos &&
                  name.find(u"\\\\") == std::u16string::npos && !HasParentComponent(name);
     paths.push_back(plain ? destDir + name : std::u16string());
     if (plain) ++uses[key(paths.back())];
@@ -448,7 +402,7 @@ std::unique_ptr<TZAOutputAhead> TZABaseArchiver::MakeOutputAhead() {
     if (!path.empty() && uses[key(path)] > 1) path.clear();
   // Nothing is made through a link on the way, which the batch refuses.
   return std::make_unique<TZAOutputAhead>(std::move(paths), [destDir](std::u16string_view path, sys::WideFile& file) {
-    return LinkOnTheWay(destDir, FolderPart(path.substr(destDir.size()))).empty() && file.CreateNew(path);
+    return LinkOnTheWay(destDir, paths::FolderPart(path.substr(destDir.size()), paths::kEventCuts)).empty() && file.CreateNew(path);
   });
 }
 
@@ -476,17 +430,17 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
   const std::u16string named = destDir + fileName;
   if (fileName.find(u':') != std::u16string::npos || fileName.find(u"\\\\") != std::u16string::npos)
     destDir.clear();
-  if (!options_.CreateDirs) fileName = std::u16string(LastComponent(fileName));
+  if (!options_.CreateDirs) fileName = std::u16string(paths::NamePart(fileName, paths::kEventCuts));
   // What is judged is where a name from the archive ends up, not how it is
   // spelt: "\abs.txt" lands inside the destination, "..\up.txt" does too
   // once its folders are dropped. A name set by the handler is the caller's
   // choice.
   if (fromArchive && (destDir.empty() || HasParentComponent(fileName))) {
     outputFailure_.NameRefused = true;
-    throw EZAException(19, this, {named});
+    throw EZAException(neCannotCreateFile, this, {named});
   }
   if (options_.CreateDirs) {
-    std::u16string folder = destDir + std::u16string(FolderPart(fileName));
+    std::u16string folder = destDir + std::u16string(paths::FolderPart(fileName, paths::kEventCuts));
     // A handler may have removed the folder the previous entry went to.
     if (folder != lastFolderMade_ || !sys::WideDirectoryExists(folder)) {
       bool made;
@@ -495,13 +449,13 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
       } catch (...) {
         made = false;
       }
-      if (!made) throw EZAException(20, this, {folder});
+      if (!made) throw EZAException(neCannotCreateFolder, this, {folder});
       lastFolderMade_ = folder;
     }
-    if (std::u16string link = LinkOnTheWay(destDir, FolderPart(fileName)); !link.empty())
-      throw EZAException(20, this, {link});
+    if (std::u16string link = LinkOnTheWay(destDir, paths::FolderPart(fileName, paths::kEventCuts)); !link.empty())
+      throw EZAException(neCannotCreateFolder, this, {link});
   }
-  if (IsFolderEntry(item)) return;
+  if (item.IsFolder()) return;
 
   std::u16string path = destDir + fileName;
   // A file made ahead lies where nothing was: there is nothing to decide.
@@ -532,7 +486,7 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
   PendingOutput out;
   if (!out.Create(path, std::move(madeAhead))) {
     outputFailure_.SystemError = out.Error();
-    throw EZAException(19, this, {path});
+    throw EZAException(neCannotCreateFile, this, {path});
   }
   std::unique_ptr<TZASha256> hash = OnFileExtracted ? std::make_unique<TZASha256>() : nullptr;
   outputHash_ = hash.get();
@@ -550,7 +504,7 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
   out.Close();
   if (failure) std::rethrow_exception(failure);
   if (skipFile_ || cancel_) return;
-  if (!out.Commit(path)) throw EZAException(19, this, {path});
+  if (!out.Commit(path)) throw EZAException(neCannotCreateFile, this, {path});
   if (options_.SetAttributes) sys::WideSetAttributes(path, fileAttr);
   TZASha256::Digest digest;
   // A hash that failed reports nothing, so the file never passes for checked.

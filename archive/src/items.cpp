@@ -10,6 +10,7 @@
 #include "archive/byte_reader.h"
 #include "archive/errors.h"
 #include "archive/stream.h"
+#include "paths.h"
 #include "sys/codepage.h"
 
 namespace za {
@@ -264,7 +265,7 @@ std::int32_t TZAHashedStringList::IndexOf(std::u16string_view s) {
 }
 
 void TZAHashedStringList::Replace(std::int32_t index, std::u16string_view s) {
-  if (index < 0 || index >= Count()) throw EZAException(1, nullptr);
+  if (index < 0 || index >= Count()) throw EZAException(neItemIndex, nullptr);
   std::u16string alias;
   if (!chars_.empty() && s.data() >= chars_.data() && s.data() < chars_.data() + chars_.size()) {
     alias.assign(s);
@@ -279,7 +280,7 @@ void TZAHashedStringList::Replace(std::int32_t index, std::u16string_view s) {
 }
 
 void TZAHashedStringList::Delete(std::int32_t index) {
-  if (index < 0 || index >= Count()) throw EZAException(1, nullptr);
+  if (index < 0 || index >= Count()) throw EZAException(neItemIndex, nullptr);
   strings_.erase(strings_.begin() + index);
   hashValid_ = false;
 }
@@ -306,7 +307,7 @@ void TZADirArray::FreeEntry(TDirItem& item) {
 }
 
 void TZADirArray::SetCount(std::int32_t n) {
-  if (n < 0) throw EZAException(1, nullptr);
+  if (n < 0) throw EZAException(neItemIndex, nullptr);
   if (n > capacity_) {
     growStep_ = std::min(2 * growStep_, MaxGrowStep);
     std::int64_t cap = static_cast<std::int64_t>(capacity_) + growStep_;
@@ -324,17 +325,17 @@ void TZADirArray::SetCount(std::int32_t n) {
 }
 
 const TDirItem& TZADirArray::GetItem(std::int32_t i) const {
-  if (i < 0 || i >= count_) throw EZAException(2, nullptr);
+  if (i < 0 || i >= count_) throw EZAException(neItemIndexRead, nullptr);
   return entries_[static_cast<std::size_t>(i)];
 }
 
 TDirItem& TZADirArray::ItemAt(std::int32_t i) {
-  if (i < 0 || i >= count_) throw EZAException(3, nullptr);
+  if (i < 0 || i >= count_) throw EZAException(neItemIndexWrite, nullptr);
   return entries_[static_cast<std::size_t>(i)];
 }
 
 void TZADirArray::SetItem(std::int32_t i, const TDirItem& item) {
-  if (i < 0 || i >= count_) throw EZAException(1, nullptr);
+  if (i < 0 || i >= count_) throw EZAException(neItemIndex, nullptr);
   TDirItem& slot = entries_[static_cast<std::size_t>(i)];
   if (&slot != &item) {
     FreeEntry(slot);
@@ -347,7 +348,7 @@ void TZADirArray::SetItem(std::int32_t i, const TDirItem& item) {
   else if (nameIndex_.Count() == i)
     nameIndex_.Add(lower_);
   else
-    throw EZAException(58, nullptr);
+    throw EZAException(neNameListInsert, nullptr);
 }
 
 void TZADirArray::SetName(std::int32_t i, std::u16string_view name) {
@@ -362,7 +363,7 @@ void TZADirArray::SetName(std::int32_t i, std::u16string_view name) {
   else if (j == i)
     nameIndex_.Replace(i, lower_);
   else
-    throw EZAException(59, nullptr);
+    throw EZAException(neNameListRename, nullptr);
   item.EntryName.assign(name);
 }
 
@@ -373,7 +374,7 @@ std::int32_t TZADirArray::IndexOfName(std::u16string_view name) {
 }
 
 void TZADirArray::Delete(std::int32_t i) {
-  if (i < 0 || i >= count_) throw EZAException(4, nullptr);
+  if (i < 0 || i >= count_) throw EZAException(neItemIndexDelete, nullptr);
   TDirItem& item = entries_[static_cast<std::size_t>(i)];
   FreeEntry(item);
   std::int32_t k = IndexOfName(item.EntryName);
@@ -404,19 +405,12 @@ void TZADirArray::ClearSelection() {
 // ---- TZAArchiveItem
 
 void FillArchiveItem(const TDirItem& item, TZAArchiveItem& out) {
-  std::u16string name = item.EntryName;
-  std::replace(name.begin(), name.end(), u'/', u'\\');
+  std::u16string name = paths::Backslashed(item.EntryName);
   std::string ansi = sys::WideToAnsi(name);
   if (!ansi.empty() && ansi.back() == '\\') ansi.pop_back();
   name = sys::AnsiToWide(ansi);
-  std::size_t cut = name.find_last_of(u"\\:");
-  if (cut == std::u16string::npos) {
-    out.ItemName = name;
-    out.ItemPath.clear();
-  } else {
-    out.ItemName = name.substr(cut + 1);
-    out.ItemPath = name.substr(0, cut + 1);
-  }
+  out.ItemName = paths::NamePart(name, paths::kEventCuts);
+  out.ItemPath = paths::FolderPart(name, paths::kEventCuts);
   out.PackedSize = item.PackedSize();
   out.UnpackedSize = item.UnpackedSize();
   if (out.UnpackedSize > 0) {

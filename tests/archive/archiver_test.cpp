@@ -12,14 +12,14 @@ using za::TZipArchiver;
 
 namespace {
 
-class ArchiverTest : public zatest::TempDirTest {};
+class ArchiverTest : public za::testing::TempDirTest {};
 
-using zatest::NativeErrorOf;
+using za::testing::NativeErrorOf;
 
 std::string SmallArchive() {
-  zatest::Archive a;
-  a.entries.push_back(zatest::Entry{"a.txt", "alpha"});
-  a.entries.push_back(zatest::Entry{"b.txt", "beta"});
+  za::testing::Archive a;
+  a.entries.push_back(za::testing::Entry{"a.txt", "alpha"});
+  a.entries.push_back(za::testing::Entry{"b.txt", "beta"});
   return a.Build();
 }
 
@@ -134,7 +134,7 @@ TEST_F(ArchiverTest, MissingFileIsCreatedAsAnEmptyArchive) {
   EXPECT_EQ(zip.OpenMode(), za::kZAModeCreate);
   EXPECT_EQ(zip.Count(), 0);
   zip.CloseArchive();
-  EXPECT_EQ(Read("new.zip"), zatest::Archive{}.Build());
+  EXPECT_EQ(Read("new.zip"), za::testing::Archive{}.Build());
   zip.OpenArchive();
   EXPECT_EQ(zip.OpenMode(), za::kZAModeReadWrite);
   EXPECT_EQ(zip.Count(), 0);

@@ -15,8 +15,8 @@
 #include "temp_dir.h"
 #include "zip_builder.h"
 
-using zatest::Archive;
-using zatest::Entry;
+using za::testing::Archive;
+using za::testing::Entry;
 
 namespace {
 
@@ -60,8 +60,8 @@ Archive Mixed() {
   garbage.hasPlain = true;
   a.entries.push_back(garbage);
   a.entries.push_back(Entry{"bzip2", "xx", 12});
-  a.entries.push_back(zatest::ClassicEncrypted("secret1", Text(9000, 7), "right"));
-  a.entries.push_back(zatest::ClassicEncrypted("secret2", "more secret", "right"));
+  a.entries.push_back(za::testing::ClassicEncrypted("secret1", Text(9000, 7), "right"));
+  a.entries.push_back(za::testing::ClassicEncrypted("secret2", "more secret", "right"));
   // Larger than the helper takes: decoded on the batch's own thread.
   a.entries.push_back(Entry::Deflated("large", Noise(za::TZADecodeAhead::kLargest + 4096, 9)));
   // Small enough to be read ahead, too large for its output to be kept.
@@ -173,8 +173,8 @@ TEST(TestAheadTest, CheckRefusesWhatTheDecoderRefuses) {
   za::TZADecodeAhead::Bytes scratch;
   auto check = [&](za::TZADecodeAhead::Job j) { return za::TZADecodeAhead::Check(j, scratch, stop, mutex); };
   std::string plain = Text(100000, 4);
-  std::string packed = zatest::RawDeflate(plain);
-  std::uint32_t crc = zatest::Crc(plain);
+  std::string packed = za::testing::RawDeflate(plain);
+  std::uint32_t crc = za::testing::Crc(plain);
   EXPECT_TRUE(check(job(packed, true, plain.size(), crc)));
   EXPECT_FALSE(check(job(packed, true, plain.size(), crc ^ 1)));
   EXPECT_FALSE(check(job(packed, true, plain.size() - 1, crc)));
@@ -194,13 +194,13 @@ TEST(TestAheadTest, KeptOutputIsWhatCameOut) {
   bool stop = false;
   std::mutex mutex;
   std::string plain = Text(za::TZADecodeAhead::kLargestKept, 4);
-  std::string packed = zatest::RawDeflate(plain);
+  std::string packed = za::testing::RawDeflate(plain);
   za::TZADecodeAhead::Job job;
   job.Data = {0x78, 0x01};
   job.Data.insert(job.Data.end(), packed.begin(), packed.end());
   job.Deflated = job.Keep = true;
   job.Size = plain.size();
-  job.Crc32 = zatest::Crc(plain);
+  job.Crc32 = za::testing::Crc(plain);
   za::TZADecodeAhead::Job larger = job;
   za::TZADecodeAhead::Bytes scratch;
   ASSERT_TRUE(za::TZADecodeAhead::Check(job, scratch, stop, mutex));
@@ -212,7 +212,7 @@ TEST(TestAheadTest, KeptOutputIsWhatCameOut) {
 
 namespace {
 
-class ExtractAheadTest : public zatest::TempDirTest {
+class ExtractAheadTest : public za::testing::TempDirTest {
  protected:
   struct Script {
     bool ahead = false;
@@ -265,7 +265,7 @@ class ExtractAheadTest : public zatest::TempDirTest {
       if (!e.is_regular_file()) continue;
       std::string name = e.path().filename().string();
       std::string data = Read(out + "/" + name);
-      files.push_back(name + " " + std::to_string(data.size()) + " " + std::to_string(zatest::Crc(data)));
+      files.push_back(name + " " + std::to_string(data.size()) + " " + std::to_string(za::testing::Crc(data)));
     }
     std::sort(files.begin(), files.end());
     log.insert(log.end(), files.begin(), files.end());

@@ -5,8 +5,8 @@
 #include "archive/archiver.h"
 #include "zip_builder.h"
 
-using zatest::Archive;
-using zatest::Entry;
+using za::testing::Archive;
+using za::testing::Entry;
 
 namespace {
 
@@ -89,7 +89,7 @@ TEST(DecodeTest, DataDescriptorsAndLocalLengthsThatDiffer) {
   a.entries[0].flags = 8;
   a.entries.push_back(Entry{"renamed", "content"});
   a.entries[1].localName = "a-much-longer-local-name";
-  a.entries[1].localExtra = zatest::Block(0x000A, std::string(20, 'x'));
+  a.entries[1].localExtra = za::testing::Block(0x000A, std::string(20, 'x'));
   Opened o(a);
   EXPECT_EQ(o.Decoded(0), std::string(5000, 's'));
   EXPECT_EQ(o.Decoded(1), "content");
@@ -219,7 +219,7 @@ TEST(DecodeTest, RejectedPasswordIsAskedForAgainOrTheEntrySkipped) {
 
 TEST(DecodeTest, PasswordFromTheHandlerIsTheComponentsOwn) {
   Archive a;
-  a.entries.push_back(zatest::ClassicEncrypted("secret", "content", "right"));
+  a.entries.push_back(za::testing::ClassicEncrypted("secret", "content", "right"));
   Opened o(a);
   o.zip.SetEncryptionMethod(za::caAES_256);
   o.zip.OnPassword = [&](za::TZABaseArchiver*, const std::u16string&, std::string& password, bool& skip) {
@@ -289,7 +289,7 @@ TEST(DecodeTest, DeflateEndFollowedByMoreInputEnds) {
   // A complete deflate stream, its Adler-32 as zlib would check it after the
   // header the decoder adds, and more bytes: the end of the stream ends it.
   std::string plain = "abcabcabc";
-  std::string data = zatest::RawDeflate(plain);
+  std::string data = za::testing::RawDeflate(plain);
   uLong adler = adler32(1, reinterpret_cast<const Bytef*>(plain.data()), static_cast<uInt>(plain.size()));
   for (int s = 24; s >= 0; s -= 8) data.push_back(static_cast<char>((adler >> s) & 0xFF));
   data += "trailing bytes";
@@ -316,7 +316,7 @@ TEST(DecodeTest, OverlappingEntriesDoNotDecode) {
   std::size_t secondCentral = central + 46 + 5, thirdCentral = secondCentral + 46 + 6;
   // The third names the second's local header; the first claims ten more bytes.
   for (int i = 0; i < 4; ++i) bytes[thirdCentral + 42 + i] = bytes[secondCentral + 42 + i];
-  std::uint32_t packed = zatest::RawDeflate(std::string(100000, 'a')).size() + 10;
+  std::uint32_t packed = za::testing::RawDeflate(std::string(100000, 'a')).size() + 10;
   for (int i = 0; i < 4; ++i) bytes[central + 20 + i] = static_cast<char>(packed >> (8 * i));
   za::TZABufferStream stream(bytes.data(), bytes.size());
   za::TZipArchiver zip;

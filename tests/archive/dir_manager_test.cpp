@@ -12,12 +12,12 @@
 #include "archive/stream.h"
 #include "zip_builder.h"
 
-using zatest::Archive;
-using zatest::Block;
-using zatest::Entry;
-using zatest::Put16;
-using zatest::Put32;
-using zatest::Put64;
+using za::testing::Archive;
+using za::testing::Block;
+using za::testing::Entry;
+using za::testing::Put16;
+using za::testing::Put32;
+using za::testing::Put64;
 
 namespace {
 
@@ -66,7 +66,7 @@ TEST(LoadDirectoryTest, PlainArchiveTakesTheStraightPath) {
   EXPECT_EQ(l[2].EntryName, u"dir/data.bin");
   EXPECT_EQ(l[2].Comment, "entry comment");
   EXPECT_EQ(l[2].Header.UncompressedSize, 300u);
-  EXPECT_EQ(l[2].Header.Crc32, zatest::Crc(std::string(300, 'x')));
+  EXPECT_EQ(l[2].Header.Crc32, za::testing::Crc(std::string(300, 'x')));
   EXPECT_EQ(l[0].ExtraFields.Count(), 1u);
   EXPECT_EQ(l[0].ExtraFields[0].Tag, 0x000A);
   EXPECT_EQ(l[0].ExtraFields[0].Size, 32);
@@ -265,7 +265,7 @@ TEST(LoadDirectoryTest, RebuildSynthesisesHeadersFromLocalOnes) {
   EXPECT_EQ(l[1].Header.VersionMadeBy, 20);
   EXPECT_EQ(l[2].Header.ExternalAttributes, 0x20u);
   EXPECT_EQ(l[2].Header.UncompressedSize, 13u);
-  EXPECT_EQ(l[2].Header.Crc32, zatest::Crc("streamed data"));
+  EXPECT_EQ(l[2].Header.Crc32, za::testing::Crc("streamed data"));
   EXPECT_EQ(l[2].Header.LocalHeaderOffset, static_cast<std::uint32_t>(30 + 12 + 30 + 8 + 4));
 }
 
@@ -340,7 +340,7 @@ TEST(ToolOptionsTest, Utf8FlagPaddingAndDroppedHeaders) {
 TEST(NameRuleTest, UnicodeBlockReplacesTheStoredNameAndTheLastOneWins) {
   Archive a;
   a.entries.push_back(Entry{"plain.txt", "x"});
-  a.entries[0].centralExtra = zatest::UnicodeNameBlock(u"первый.txt") + zatest::UnicodeNameBlock(u"второй.txt");
+  a.entries[0].centralExtra = za::testing::UnicodeNameBlock(u"первый.txt") + za::testing::UnicodeNameBlock(u"второй.txt");
   a.entries.push_back(Entry{"keep.txt", "y"});
   a.entries[1].centralExtra = Block(0x554E, "NUCY\1\0\0\0ab");  // no "NUCX": an opaque block
   a.entries.push_back(Entry{"short.txt", "z"});

@@ -16,9 +16,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using zatest::Have;
+using za::testing::Have;
 
-class EncryptedTest : public zatest::TempDirTest {
+class EncryptedTest : public za::testing::TempDirTest {
  protected:
   void SetUp() override {
     TempDirTest::SetUp();

@@ -14,8 +14,8 @@
 #include "ui/headless.h"
 #include "zip_builder.h"
 
-using zatest::Archive;
-using zatest::Entry;
+using za::testing::Archive;
+using za::testing::Entry;
 namespace fs = std::filesystem;
 
 namespace {
@@ -49,7 +49,7 @@ std::time_t EntryTime() {
   return std::mktime(&tm);
 }
 
-class ExtractTest : public zatest::TempDirTest {
+class ExtractTest : public za::testing::TempDirTest {
  protected:
   void SetUp() override {
     TempDirTest::SetUp();

@@ -10,7 +10,7 @@ using za::TZADirArray;
 
 namespace {
 
-using zatest::NativeErrorOf;
+using za::testing::NativeErrorOf;
 
 TEST(DirArrayTest, GrowsByDoublingStepsUpToTenThousand) {
   TZADirArray a;
@@ -37,10 +37,10 @@ TEST(DirArrayTest, IndexChecksRaiseTheirOwnNumbers) {
   a.SetCount(2);
   a.SetName(0, u"a");
   a.SetName(1, u"b");
-  EXPECT_EQ(NativeErrorOf([&] { a.GetItem(2); }), 2);
-  EXPECT_EQ(NativeErrorOf([&] { a.ItemAt(-1); }), 3);
-  EXPECT_EQ(NativeErrorOf([&] { a.SetItem(2, TDirItem{}); }), 1);
-  EXPECT_EQ(NativeErrorOf([&] { a.Delete(5); }), 4);
+  EXPECT_EQ(NativeErrorOf([&] { a.GetItem(2); }), za::neItemIndexRead);
+  EXPECT_EQ(NativeErrorOf([&] { a.ItemAt(-1); }), za::neItemIndexWrite);
+  EXPECT_EQ(NativeErrorOf([&] { a.SetItem(2, TDirItem{}); }), za::neItemIndex);
+  EXPECT_EQ(NativeErrorOf([&] { a.Delete(5); }), za::neItemIndexDelete);
 }
 
 TEST(DirArrayTest, NameIndexFollowsNamesCaseInsensitively) {
@@ -68,13 +68,13 @@ TEST(DirArrayTest, OutOfStepIndexIsReported) {
   a.SetCount(2);
   a.SetName(0, u"");
   // The fresh entry's empty key is found at entry 0.
-  EXPECT_EQ(NativeErrorOf([&] { a.SetName(1, u"b"); }), 59);
+  EXPECT_EQ(NativeErrorOf([&] { a.SetName(1, u"b"); }), za::neNameListRename);
   TZADirArray b;
   b.SetCount(3);
   b.SetName(0, u"a");
   TDirItem item;
   item.EntryName = u"c";
-  EXPECT_EQ(NativeErrorOf([&] { b.SetItem(2, item); }), 58);
+  EXPECT_EQ(NativeErrorOf([&] { b.SetItem(2, item); }), za::neNameListInsert);
 }
 
 TEST(DirArrayTest, AssignCopiesBlocksDeeply) {

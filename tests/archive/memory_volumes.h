@@ -9,7 +9,7 @@
 
 #include "archive/archiver.h"
 
-namespace zatest {
+namespace za::testing {
 
 class MemoryVolumes : public za::TZipArchiver {
  public:
@@ -77,4 +77,4 @@ inline std::map<std::u16string, std::string> Numbered(const std::u16string& name
   return files;
 }
 
-}  // namespace zatest
+}  // namespace za::testing

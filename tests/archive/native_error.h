@@ -6,7 +6,7 @@
 
 #include "archive/errors.h"
 
-namespace zatest {
+namespace za::testing {
 
 inline int NativeErrorOf(const std::function<void()>& f, std::u16string* message = nullptr) {
   try {
@@ -18,4 +18,4 @@ inline int NativeErrorOf(const std::function<void()>& f, std::u16string* message
   return -1;
 }
 
-}  // namespace zatest
+}  // namespace za::testing

@@ -13,15 +13,15 @@
 #include "temp_dir.h"
 #include "zip_builder.h"
 
-using zatest::Archive;
-using zatest::Entry;
+using za::testing::Archive;
+using za::testing::Entry;
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr fs::perms kWrite = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
 
-class ReplaceTest : public zatest::TempDirTest {
+class ReplaceTest : public za::testing::TempDirTest {
  protected:
   void SetUp() override {
     TempDirTest::SetUp();
@@ -45,7 +45,7 @@ class ReplaceTest : public zatest::TempDirTest {
     Archive a;
     a.entries.push_back(entry);
     std::string bytes = a.Build();
-    if (localHeaderOffset) bytes.replace(bytes.find("PK\x01\x02") + 42, 4, zatest::Le32(localHeaderOffset));
+    if (localHeaderOffset) bytes.replace(bytes.find("PK\x01\x02") + 42, 4, za::testing::Le32(localHeaderOffset));
     Write("a.zip", bytes);
     fs::path mine = dir_ / "out" / "f.txt";
     if (fs::exists(mine)) fs::permissions(mine, kWrite, fs::perm_options::add);
@@ -86,7 +86,7 @@ TEST_F(ReplaceTest, FailedEntryKeepsTheFileItWasToReplace) {
   badCrc.crcOverride = 1;
   Entry deflate64{"", "data", 9};
   Entry unknownMethod{"", "data", 12};
-  Entry encrypted = zatest::ClassicEncrypted("", "secret", "right");
+  Entry encrypted = za::testing::ClassicEncrypted("", "secret", "right");
   Entry big = Entry::Deflated("", std::string(3'000'000, 'b'));
   struct Case {
     const char* what;
@@ -187,7 +187,7 @@ TEST_F(ReplaceTest, PasswordGivenAtThePromptReplacesTheFile) {
     ++prompts;
     password = "right";
   };
-  ExtractOver(zatest::ClassicEncrypted("", "secret", "right"));
+  ExtractOver(za::testing::ClassicEncrypted("", "secret", "right"));
   EXPECT_EQ(prompts, 1);
   EXPECT_EQ(Read("out/f.txt"), "secret");
   EXPECT_EQ(Leftovers(), std::vector<std::string>{});

@@ -18,14 +18,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using zatest::Have;
+using za::testing::Have;
 
-class SpannedFilesTest : public zatest::TempDirTest {
+class SpannedFilesTest : public za::testing::TempDirTest {
  protected:
   void SetUp() override {
     ui::headless::Reset();
     for (const char* d : {"in", "set", "drive", "out"}) fs::create_directory(dir_ / d);
-    Write("in/noise.bin", zatest::Noise(170000, 7));  // stored: its data crosses three volumes
+    Write("in/noise.bin", za::testing::Noise(170000, 7));  // stored: its data crosses three volumes
     std::string text;
     for (int i = 0; i < 4000; ++i) text += "line " + std::to_string(i) + "\n";
     Write("in/text.txt", text);
@@ -209,7 +209,7 @@ TEST_F(SpannedFilesTest, ARefusedBlankDiskEndsTheSpannedWriteWithAnError) {
   zip.SetSFXStub(WidePath("stub.exe"));
   zip.SetFileName(WidePath("drive/c.exe"));
   zip.OpenArchive();
-  EXPECT_EQ(zatest::NativeErrorOf([&] { zip.AddFromBuffer(u"n", noise.data(), 1000); }), 47);
+  EXPECT_EQ(za::testing::NativeErrorOf([&] { zip.AddFromBuffer(u"n", noise.data(), 1000); }), 47);
   EXPECT_TRUE(fs::is_empty(dir_ / "tmp"));
 }
 

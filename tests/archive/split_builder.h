@@ -10,7 +10,7 @@
 
 #include "zip_builder.h"
 
-namespace zatest {
+namespace za::testing {
 
 struct SplitArchive {
   std::vector<Entry> entries;
@@ -121,4 +121,4 @@ struct SplitArchive {
   }
 };
 
-}  // namespace zatest
+}  // namespace za::testing

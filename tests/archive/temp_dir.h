@@ -11,7 +11,7 @@
 #include "archive/archiver.h"
 #include "support/temp_dir.h"
 
-namespace zatest {
+namespace za::testing {
 
 // Whether a command-line tool is on the PATH.
 inline bool Have(const char* tool) {
@@ -62,4 +62,4 @@ class TempDirTest : public ::testing::Test {
   const std::filesystem::path& dir_ = temp_.path();
 };
 
-}  // namespace zatest
+}  // namespace za::testing

@@ -8,15 +8,15 @@
 #include "native_error.h"
 #include "split_builder.h"
 
-using zatest::Entry;
-using zatest::MemoryVolumes;
+using za::testing::Entry;
+using za::testing::MemoryVolumes;
 
 namespace {
 
 std::vector<Entry> Entries() {
   std::string text;
   for (int i = 0; i < 200; ++i) text += "line " + std::to_string(i) + " of the text\n";
-  return {Entry::Deflated("big.bin", zatest::Noise(700, 1)), Entry("stored.bin", zatest::Noise(260, 2)),
+  return {Entry::Deflated("big.bin", za::testing::Noise(700, 1)), Entry("stored.bin", za::testing::Noise(260, 2)),
           Entry("small.txt", "small"), Entry("empty.txt", ""), Entry::Deflated("dir/text.txt", text)};
 }
 
@@ -32,7 +32,7 @@ std::unique_ptr<za::TZAStream> Memory(const std::string& bytes) {
   return s;
 }
 
-using zatest::NativeErrorOf;
+using za::testing::NativeErrorOf;
 
 TEST(VolumeNamesTest, BothSchemes) {
   std::u16string stem;
@@ -116,7 +116,7 @@ struct SplitCase {
 class SplitArchiveTest : public ::testing::TestWithParam<SplitCase> {};
 
 TEST_P(SplitArchiveTest, EveryEntryComesBackOpenedByEachNameOfBothSchemes) {
-  zatest::SplitArchive a;
+  za::testing::SplitArchive a;
   a.entries = Entries();
   a.volumeSize = GetParam().volumeSize;
   a.zip64 = GetParam().zip64;
@@ -129,10 +129,10 @@ TEST_P(SplitArchiveTest, EveryEntryComesBackOpenedByEachNameOfBothSchemes) {
     std::u16string name;
     bool advanced;
   };
-  for (const Opening& o : {Opening{zatest::ZipNamed(u"d/a", volumes), u"d/a.zip", false},
-                           Opening{zatest::ZipNamed(u"d/a", volumes), u"d/a.z01", false},
-                           Opening{zatest::Numbered(u"x.zip", volumes), u"x.zip.001", true},
-                           Opening{zatest::Numbered(u"x.zip", volumes), last, true}}) {
+  for (const Opening& o : {Opening{za::testing::ZipNamed(u"d/a", volumes), u"d/a.zip", false},
+                           Opening{za::testing::ZipNamed(u"d/a", volumes), u"d/a.z01", false},
+                           Opening{za::testing::Numbered(u"x.zip", volumes), u"x.zip.001", true},
+                           Opening{za::testing::Numbered(u"x.zip", volumes), last, true}}) {
     SCOPED_TRACE(std::string(o.name.begin(), o.name.end()));
     MemoryVolumes zip;
     zip.files = o.files;
@@ -154,7 +154,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, SplitArchiveTest,
                                            SplitCase{60, true}, SplitCase{500, true}));
 
 TEST(SplitPiecesTest, AnArchiveCutAtAnyByteOpensByItsFirstAndLastPieces) {
-  zatest::Archive a;
+  za::testing::Archive a;
   a.entries = Entries();
   std::string whole = a.Build();
   std::vector<std::string> pieces;
@@ -163,7 +163,7 @@ TEST(SplitPiecesTest, AnArchiveCutAtAnyByteOpensByItsFirstAndLastPieces) {
   for (char c : std::to_string(pieces.size())) lastName.push_back(static_cast<char16_t>(c));
   for (const std::u16string& name : {std::u16string(u"b.zip.001"), lastName}) {
     MemoryVolumes zip;
-    zip.files = zatest::Numbered(u"b.zip", pieces);
+    zip.files = za::testing::Numbered(u"b.zip", pieces);
     zip.SetFileName(name);
     zip.OpenArchive();
     EXPECT_EQ(zip.SpanningMode(), za::smSplitting);
@@ -195,13 +195,13 @@ struct RecordedDialogs : za::TZAUserDialogs {
 };
 
 TEST(SplitArchiveTest, AMissingVolumeIsRefusedAndAbortsTheBatchWithoutADialog) {
-  zatest::SplitArchive a;
+  za::testing::SplitArchive a;
   a.entries = Entries();
   a.volumeSize = 100;
   MemoryVolumes zip;
   RecordedDialogs dialogs;
   zip.SetDialogs(&dialogs);
-  zip.files = zatest::ZipNamed(u"a", a.Build());
+  zip.files = za::testing::ZipNamed(u"a", a.Build());
   zip.files.erase(u"a.z05");  // in the data of the first entry
   zip.SetFileName(u"a.zip");
   zip.OpenArchive();
@@ -213,18 +213,18 @@ TEST(SplitArchiveTest, AMissingVolumeIsRefusedAndAbortsTheBatchWithoutADialog) {
   zip.TestFiles(u"*.*", 10431, u"");
   EXPECT_EQ(done, std::vector<std::u16string>{u"big.bin"});  // nothing after it was tried
   EXPECT_TRUE(dialogs.failures.empty());
-  EXPECT_EQ(NativeErrorOf([&] { zip.ExtractItemToStream(0, *std::make_unique<za::TNullStream>()); }), 45);
+  EXPECT_EQ(NativeErrorOf([&] { zip.ExtractItemToStream(0, *std::make_unique<za::TNullStream>()); }), za::neVolumeRefused);
 
   // The pieces of the other scheme: a missing one is refused as it is opened.
   MemoryVolumes pieces;
-  pieces.files = zatest::Numbered(u"b.zip", a.Build());
+  pieces.files = za::testing::Numbered(u"b.zip", a.Build());
   pieces.files.erase(u"b.zip.002");
   pieces.SetFileName(u"b.zip.003");
-  EXPECT_EQ(NativeErrorOf([&] { pieces.OpenArchive(); }), 45);
+  EXPECT_EQ(NativeErrorOf([&] { pieces.OpenArchive(); }), za::neVolumeRefused);
 }
 
 TEST(SplitArchiveTest, AVolumeThatCannotBeOpenedOrLiesPastTheLastFailsItsEntryOnly) {
-  zatest::SplitArchive a;
+  za::testing::SplitArchive a;
   a.entries = Entries();
   a.volumeSize = 450;
   std::vector<std::string> volumes = a.Build();
@@ -241,23 +241,23 @@ TEST(SplitArchiveTest, AVolumeThatCannotBeOpenedOrLiesPastTheLastFailsItsEntryOn
     at -= v.size();
   }
   MemoryVolumes zip;
-  zip.files = zatest::ZipNamed(u"a", volumes);
+  zip.files = za::testing::ZipNamed(u"a", volumes);
   zip.SetFileName(u"a.zip");
   zip.OpenArchive();
   ASSERT_EQ(zip.Item(1).Header.DiskNumberStart, 99);
-  EXPECT_EQ(NativeErrorOf([&] { zip.ExtractItemToStream(1, *std::make_unique<za::TNullStream>()); }), 8);
+  EXPECT_EQ(NativeErrorOf([&] { zip.ExtractItemToStream(1, *std::make_unique<za::TNullStream>()); }), za::neCorruptedEntry);
   // A volume that is there but cannot be read is refused as a missing one
   // is, with the engine's error rather than the stream's.
   zip.unreadable = u"a.z01";
-  EXPECT_EQ(NativeErrorOf([&] { zip.ExtractItemToStream(0, *std::make_unique<za::TNullStream>()); }), 45);
+  EXPECT_EQ(NativeErrorOf([&] { zip.ExtractItemToStream(0, *std::make_unique<za::TNullStream>()); }), za::neVolumeRefused);
 }
 
 TEST(SplitArchiveTest, RequestEventsMayNameAVolumeThatWasMoved) {
-  zatest::SplitArchive a;
+  za::testing::SplitArchive a;
   a.entries = Entries();
   a.volumeSize = 450;
   MemoryVolumes zip;
-  zip.files = zatest::ZipNamed(u"a", a.Build());
+  zip.files = za::testing::ZipNamed(u"a", a.Build());
   ASSERT_EQ(zip.files.size(), 5u);
   zip.files[u"moved/a.z02"] = zip.files[u"a.z02"];
   zip.files.erase(u"a.z02");
@@ -286,7 +286,7 @@ TEST(SplitArchiveTest, RequestEventsMayNameAVolumeThatWasMoved) {
   zip.OnRequestMiddleVolume = [](za::TZABaseArchiver*, std::int32_t, std::u16string&, bool& cancel) {
     cancel = true;
   };
-  EXPECT_EQ(NativeErrorOf([&] { zip.Contents(); }), 45);
+  EXPECT_EQ(NativeErrorOf([&] { zip.Contents(); }), za::neVolumeRefused);
 }
 
 // One drive, one disk in it at a time: each box is answered by inserting the
@@ -318,7 +318,7 @@ struct DiskSwapper : RecordedDialogs {
 };
 
 TEST(SpannedArchiveTest, DisksAreAskedForOneAtATimeUntilTheFileIsThere) {
-  zatest::SplitArchive a;
+  za::testing::SplitArchive a;
   a.entries = Entries();
   a.volumeSize = 550;
   std::vector<std::string> disks = a.Build();
@@ -354,7 +354,7 @@ TEST(SpannedArchiveTest, DisksAreAskedForOneAtATimeUntilTheFileIsThere) {
   refusing.cancelAt = 1;
   again.SetDialogs(&refusing);
   again.SetFileName(DiskSwapper::kDrive);
-  EXPECT_EQ(NativeErrorOf([&] { again.OpenArchive(za::kZAModeReadOnly); }), 45);
+  EXPECT_EQ(NativeErrorOf([&] { again.OpenArchive(za::kZAModeReadOnly); }), za::neVolumeRefused);
   EXPECT_EQ(refusing.asked, std::vector<std::string>{"Please insert the last disk"});
 }
 

@@ -17,7 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 using za::TZipArchiver;
 
-class WriterTest : public zatest::TempDirTest {
+class WriterTest : public za::testing::TempDirTest {
  protected:
   std::string Text(std::size_t size) const {
     std::string s;
@@ -73,10 +73,10 @@ class WriterTest : public zatest::TempDirTest {
   // Every peer that is installed accepts the archive.
   void ExpectPeersAccept(const std::string& archive) {
     std::string a = "'" + Path(archive) + "'";
-    if (zatest::Have("unzip")) EXPECT_EQ(std::system(("unzip -tqq " + a + " >/dev/null 2>&1").c_str()), 0) << "unzip";
-    if (zatest::Have("7z")) EXPECT_EQ(std::system(("7z t " + a + " >/dev/null 2>&1").c_str()), 0) << "7z";
-    if (zatest::Have("bsdtar")) EXPECT_EQ(std::system(("bsdtar -tf " + a + " >/dev/null 2>&1").c_str()), 0) << "bsdtar";
-    if (zatest::Have("python3"))
+    if (za::testing::Have("unzip")) EXPECT_EQ(std::system(("unzip -tqq " + a + " >/dev/null 2>&1").c_str()), 0) << "unzip";
+    if (za::testing::Have("7z")) EXPECT_EQ(std::system(("7z t " + a + " >/dev/null 2>&1").c_str()), 0) << "7z";
+    if (za::testing::Have("bsdtar")) EXPECT_EQ(std::system(("bsdtar -tf " + a + " >/dev/null 2>&1").c_str()), 0) << "bsdtar";
+    if (za::testing::Have("python3"))
       EXPECT_EQ(std::system(("python3 -c 'import sys,zipfile; z=zipfile.ZipFile(sys.argv[1]); "
                              "sys.exit(z.testzip() is not None)' " + a + " >/dev/null 2>&1")
                                 .c_str()),
@@ -130,7 +130,7 @@ TEST_F(WriterTest, ATransactionCommitsOnceAndEachOperationAloneCommitsItself) {
   zip.AddFromBuffer(u"three.txt", "third", 5);
   zip.EndUpdate();
   EXPECT_EQ(commits, 0);
-  EXPECT_EQ(zatest::NativeErrorOf([&] { zip.ExtractFiles(u"*.*", 10431, u""); }), 26);
+  EXPECT_EQ(za::testing::NativeErrorOf([&] { zip.ExtractFiles(u"*.*", 10431, u""); }), 26);
   zip.DeleteFiles(u"three.txt");
   zip.EndUpdate();
   EXPECT_EQ(commits, 1);
@@ -138,11 +138,11 @@ TEST_F(WriterTest, ATransactionCommitsOnceAndEachOperationAloneCommitsItself) {
   EXPECT_EQ(zip.Item(1).EntryName, u"dir/two.txt");
 
   // By index only inside a transaction.
-  EXPECT_EQ(zatest::NativeErrorOf([&] { zip.DeleteItem(0); }), 22);
-  EXPECT_EQ(zatest::NativeErrorOf([&] { zip.RenameItem(0, u"x"); }), 25);
+  EXPECT_EQ(za::testing::NativeErrorOf([&] { zip.DeleteItem(0); }), 22);
+  EXPECT_EQ(za::testing::NativeErrorOf([&] { zip.RenameItem(0, u"x"); }), 25);
   zip.BeginUpdate();
-  EXPECT_EQ(zatest::NativeErrorOf([&] { zip.DeleteItem(5); }), 21);
-  EXPECT_EQ(zatest::NativeErrorOf([&] { zip.ChangeItemComment(5, "c"); }), 24);
+  EXPECT_EQ(za::testing::NativeErrorOf([&] { zip.DeleteItem(5); }), 21);
+  EXPECT_EQ(za::testing::NativeErrorOf([&] { zip.ChangeItemComment(5, "c"); }), 24);
   zip.RenameItem(0, u"first.txt");
   zip.ChangeItemComment(1, "entry comment");
   zip.EndUpdate();
@@ -190,7 +190,7 @@ TEST_F(WriterTest, ClosingReportsAPendingTransactionThatCouldNotBeCommitted) {
   zip.BeginUpdate();
   zip.AddFromBuffer(u"b.txt", "beta", 4);
   zip.SetTempDir(WidePath("no/such/folder"));
-  EXPECT_EQ(zatest::NativeErrorOf([&] { zip.CloseArchive(); }), 19);
+  EXPECT_EQ(za::testing::NativeErrorOf([&] { zip.CloseArchive(); }), 19);
   EXPECT_FALSE(zip.Active());
   EXPECT_EQ(Read("c.zip"), before);
 }
@@ -265,7 +265,7 @@ TEST_F(WriterTest, AFailedCommitLeavesTheArchiveAsItWas) {
 
   // No folder for the new archive.
   zip.SetTempDir(WidePath("no/such/folder"));
-  EXPECT_EQ(zatest::NativeErrorOf([&] { zip.AddFromBuffer(u"b.txt", "beta", 4); }), 19);
+  EXPECT_EQ(za::testing::NativeErrorOf([&] { zip.AddFromBuffer(u"b.txt", "beta", 4); }), 19);
   EXPECT_EQ(Read("keep.zip"), before);
   EXPECT_EQ(zip.Count(), 1);
 
@@ -366,14 +366,14 @@ TEST_F(WriterTest, ASelfExtractorStubStaysInFrontAndOffsetsCountIt) {
   zip.AddFromBuffer(u"b.txt", "beta", 4);  // a second commit keeps the stub
   zip.CloseArchive();
   EXPECT_EQ(Read("sfx.exe").substr(0, 3000), std::string(3000, 'M'));
-  if (zatest::Have("unzip"))
+  if (za::testing::Have("unzip"))
     EXPECT_EQ(std::system(("unzip -tqq '" + Path("sfx.exe") + "' >/dev/null 2>&1").c_str()), 0);
   TZipArchiver again;
   Open(again, "sfx.exe");
   ASSERT_EQ(again.Count(), 2);
   EXPECT_EQ(again.Item(0).Header.LocalHeaderOffset, 3000u);
   again.SetSFXStub(WidePath("stub.exe"));
-  EXPECT_EQ(zatest::NativeErrorOf([&] { again.MakeSFX(WidePath("twice.exe")); }), 50);
+  EXPECT_EQ(za::testing::NativeErrorOf([&] { again.MakeSFX(WidePath("twice.exe")); }), 50);
 }
 
 TEST_F(WriterTest, MakeSFXPutsTheStubInFrontOfACopy) {
@@ -381,13 +381,13 @@ TEST_F(WriterTest, MakeSFXPutsTheStubInFrontOfACopy) {
   TZipArchiver zip;
   Open(zip, "plain.zip");
   zip.AddFromBuffer(u"a.txt", Text(20000).data(), 20000);
-  EXPECT_EQ(zatest::NativeErrorOf([&] { zip.MakeSFX(WidePath("made.exe")); }), 17);
+  EXPECT_EQ(za::testing::NativeErrorOf([&] { zip.MakeSFX(WidePath("made.exe")); }), 17);
   zip.SetSFXStub(WidePath("stub.exe"));
   std::string plain = Read("plain.zip");
   zip.MakeSFX(WidePath("made.exe"));
   EXPECT_EQ(Read("plain.zip"), plain);
   EXPECT_EQ(Read("made.exe").substr(0, 5000), std::string(5000, 'S'));
-  if (zatest::Have("unzip"))
+  if (za::testing::Have("unzip"))
     EXPECT_EQ(std::system(("unzip -tqq '" + Path("made.exe") + "' >/dev/null 2>&1").c_str()), 0);
   TZipArchiver made;
   Open(made, "made.exe");
@@ -454,12 +454,12 @@ TEST_F(WriterTest, EncryptedEntriesOpenWithTheirPasswordOnlyInEveryTool) {
     EXPECT_EQ(Read("out" + std::to_string(method) + "/noise.bin"), noise);
 
     std::string a = "'" + Path(archive) + "'";
-    if (zatest::Have("7z")) {
+    if (za::testing::Have("7z")) {
       EXPECT_EQ(std::system(("7z t -p'" + password + "' " + a + " >/dev/null 2>&1").c_str()), 0) << method;
       EXPECT_NE(std::system(("7z t -pwrong " + a + " >/dev/null 2>&1").c_str()), 0) << method;
     }
     if (method != za::caPkzipClassic) continue;  // unzip and Python know only the classic cipher
-    if (zatest::Have("unzip"))
+    if (za::testing::Have("unzip"))
       EXPECT_EQ(std::system(("unzip -tqq -P '" + password + "' " + a + " >/dev/null 2>&1").c_str()), 0);
     EXPECT_EQ(std::system(("python3 -c 'import sys,zipfile; z=zipfile.ZipFile(sys.argv[1]); "
                            "z.setpassword(sys.argv[2].encode()); sys.exit(z.testzip() is not None)' " +
@@ -545,7 +545,7 @@ TEST_F(WriterTest, Zip64DisabledRefusesWhatNeedsItAndAutoWritesIt) {
     }
     zip.EndUpdate();
   };
-  EXPECT_EQ(zatest::NativeErrorOf(addMany), 43);
+  EXPECT_EQ(za::testing::NativeErrorOf(addMany), 43);
   EXPECT_EQ(Read("many.zip"), before);
   EXPECT_EQ(zip.Count(), 1);
   zip.SetZip64Mode(za::zmAuto);
@@ -626,8 +626,8 @@ TEST_F(WriterTest, AnArchiveOpenedReadOnlyIsNotChanged) {
   TZipArchiver zip;
   Open(zip, "ro.zip");
   EXPECT_EQ(zip.OpenMode(), za::kZAModeReadOnly);
-  EXPECT_EQ(zatest::NativeErrorOf([&] { zip.AddFromBuffer(u"b.txt", "beta", 4); }), 32);
-  EXPECT_EQ(zatest::NativeErrorOf([&] { zip.DeleteFiles(u"*.*"); }), 32);
+  EXPECT_EQ(za::testing::NativeErrorOf([&] { zip.AddFromBuffer(u"b.txt", "beta", 4); }), 32);
+  EXPECT_EQ(za::testing::NativeErrorOf([&] { zip.DeleteFiles(u"*.*"); }), 32);
   zip.CloseArchive();
   EXPECT_EQ(Read("ro.zip"), before);
 }
@@ -651,7 +651,7 @@ TEST_F(WriterTest, ASplitArchiveIsWrittenWholeInNumberedVolumes) {
   za::TZAMemoryStream data;
   again.ExtractItemToStream(0, data);
   EXPECT_EQ(std::string(data.Data().begin(), data.Data().end()), Noise(200000));
-  EXPECT_EQ(zatest::NativeErrorOf([&] { again.AddFromBuffer(u"b", "b", 1); }), 31);
+  EXPECT_EQ(za::testing::NativeErrorOf([&] { again.AddFromBuffer(u"b", "b", 1); }), 31);
 }
 
 // Info-ZIP's scheme: records whole on their volumes, disk numbers and
@@ -704,10 +704,10 @@ TEST_F(WriterTest, ASplitArchiveIsWrittenVolumeByVolumeAsZipSplitsIt) {
     EXPECT_EQ(content(1), text);
     EXPECT_EQ(content(1501), "small entry number 1499");
     EXPECT_EQ(again.Item(1).ActualMethod, 8);
-    EXPECT_EQ(zatest::NativeErrorOf([&] { again.AddFromBuffer(u"b", "b", 1); }), 31);
+    EXPECT_EQ(za::testing::NativeErrorOf([&] { again.AddFromBuffer(u"b", "b", 1); }), 31);
 
     const std::string a = "'" + Path(name) + "'";
-    if (zatest::Have("7z")) {
+    if (za::testing::Have("7z")) {
       EXPECT_EQ(std::system(("7z t " + a + " >/dev/null 2>&1").c_str()), 0) << "7z";
       const std::string into = stem + "-7z";
       ASSERT_EQ(std::system(("7z x -o'" + Path(into) + "' " + a + " >/dev/null 2>&1").c_str()), 0) << "7z x";
@@ -717,7 +717,7 @@ TEST_F(WriterTest, ASplitArchiveIsWrittenVolumeByVolumeAsZipSplitsIt) {
     // zip reads the set through its directory to join it. (unzip -t of a
     // join fails for zip's own split sets of stored data alike here, so
     // only the join is asked of it.)
-    if (zatest::Have("zip")) {
+    if (za::testing::Have("zip")) {
       const std::string joined = "'" + Path(stem + "-joined.zip") + "'";
       EXPECT_EQ(std::system(("zip -q -s 0 " + a + " --out " + joined + " >/dev/null 2>&1").c_str()), 0) << "zip -s 0";
     }
@@ -736,7 +736,7 @@ TEST_F(WriterTest, ASplitArchiveThatCannotBeWrittenLeavesNothingBehind) {
     zip.SpanningOptions().SetCustomVolumeSize(65536);
     zip.SetSFXStub(WidePath("stub.exe"));
     Open(zip, "sfx.zip");
-    EXPECT_EQ(zatest::NativeErrorOf([&] { zip.AddFromBuffer(u"a.bin", Noise(200000).data(), 200000); }), 47);
+    EXPECT_EQ(za::testing::NativeErrorOf([&] { zip.AddFromBuffer(u"a.bin", Noise(200000).data(), 200000); }), 47);
   }
   EXPECT_FALSE(fs::exists(Path("sfx.z01")));
   for (auto& e : fs::directory_iterator(Path(""))) EXPECT_NE(e.path().extension(), ".tmp") << e.path();

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace zatest {
+namespace za::testing {
 
 inline void Put16(std::string& s, std::uint32_t v) {
   s.push_back(static_cast<char>(v & 0xFF));
@@ -231,4 +231,4 @@ struct Archive {
   }
 };
 
-}  // namespace zatest
+}  // namespace za::testing

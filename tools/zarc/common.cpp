@@ -106,10 +106,6 @@ std::string MethodName(const za::TDirItem& item) {
   }
 }
 
-bool IsFolder(const za::TDirItem& item) {
-  return (item.Header.ExternalAttributes & 0x10) || (!item.EntryName.empty() && item.EntryName.back() == u'/');
-}
-
 std::vector<std::int32_t> Select(za::TZipArchiver& zip, const Settings& settings, za::TZAWideStrings& unmatched) {
   std::vector<bool> selected(static_cast<std::size_t>(zip.Count()));
   za::TZAWideStrings masks = settings.masks;
@@ -172,7 +168,7 @@ bool Open(za::TZipArchiver& zip, const Settings& settings, const Reporter& repor
     zip.OpenArchive(za::kZAModeReadOnly);  // never creates a file
   } catch (const za::EZAException& e) {
     // Not there, or nothing in it that looks like a zip archive: unzip's 9.
-    outcome.Note(e.NativeError == 12 || e.NativeError == 35 ? kNoArchive : kSevere);
+    outcome.Note(e.NativeError == za::neArchiveNotFound || e.NativeError == za::neInvalidArchive ? kNoArchive : kSevere);
     report.Archive(EngineText(e.Message()));
     return false;
   } catch (const za::EStreamError& e) {

@@ -226,8 +226,8 @@ class Writer {
       zip_.CloseArchive();
     } catch (const za::EZAException& e) {
       bar_.Clear();
-      outcome_.Note(e.NativeError == 12 || e.NativeError == 35 ? kNoArchive
-                    : e.NativeError == 31 || e.NativeError == 32 ? kSevere
+      outcome_.Note(e.NativeError == za::neArchiveNotFound || e.NativeError == za::neInvalidArchive ? kNoArchive
+                    : e.NativeError == za::neMultiVolumeUpdate || e.NativeError == za::neReadOnlyUpdate ? kSevere
                                                                  : kDiskFull);
       report_.Archive(EngineText(e.Message()));
     } catch (const za::EStreamError& e) {

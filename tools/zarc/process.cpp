@@ -140,7 +140,7 @@ class Session {
       Fail(kDamaged, "cannot be read: the rebuilt directory takes this empty or cut-off entry for a folder");
       return false;
     }
-    if (Extracting() && !IsFolder(item) && written_.count(DestinationKey(item))) {
+    if (Extracting() && !item.IsFolder() && written_.count(DestinationKey(item))) {
       Fail(kWarning, "not extracted: an earlier entry of this archive was written under the same file name");
       return false;
     }
@@ -151,7 +151,7 @@ class Session {
     if (cancelled || entryFailed_ || current_ < 0) return;
     const za::TDirItem& item = *Current();
     std::string shown = Shown(item.EntryName);
-    if (IsFolder(item)) {
+    if (item.IsFolder()) {
       if (settings_.command == Settings::kTest) return;  // nothing to test
       ++folders_;
       if (settings_.verbose) std::printf("   creating: %s\n", shown.c_str());
@@ -327,7 +327,7 @@ class Session {
     SetBinaryOutput();
     StdoutStream out;
     for (std::int32_t index : selected_) {
-      if (IsFolder(zip_.Item(index)) && !TakenForFolder(zip_.Item(index))) continue;
+      if (zip_.Item(index).IsFolder() && !TakenForFolder(zip_.Item(index))) continue;
       if (!Begin(index)) continue;
       try {
         zip_.ExtractItemToStream(index, out);

@@ -54,6 +54,59 @@ class EFCreateError : public EStreamError {
   using EStreamError::EStreamError;
 };
 
+// The native error numbers, named after what each raise means. The values
+// are fixed: catchers, event handlers and stored logs compare the numbers.
+// Numbers that map to a message but are raised nowhere have no name.
+enum TZANativeError : std::int32_t {
+  neUnknown = 0,
+  neItemIndex = 1,             // a directory slot or name list index outside the list
+  neItemIndexRead = 2,         // reading a directory entry by an index outside the directory
+  neItemIndexWrite = 3,        // changing a directory entry in place by an index outside it
+  neItemIndexDelete = 4,       // deleting a directory entry by an index outside it
+  neCompressionMode = 5,       // CompressionMode set above 9
+  neUpdateNilPointer = 6,      // consistency check while an update is written
+  neUpdateIndex = 7,           // consistency check while an update is written
+  neCorruptedEntry = 8,        // an entry fails to decode and corruption is not accepted
+  neBlankFileName = 9,         // opening (or making a self-extractor) with a blank file name
+  neBlankFileNameMode = 10,    // opening in a given mode with a blank file name
+  neArchiveNotFound = 12,      // the archive file to open does not exist
+  neArchiveNotOpen = 13,       // the operation needs an open archive
+  neDecodeIndex = 16,          // an entry index outside the directory is decoded
+  neNoSFXStub = 17,            // a self-extractor without a stub
+  neCannotCreateFile = 19,     // an output or archive file cannot be created
+  neCannotCreateFolder = 20,   // a destination folder cannot be created
+  neDeleteIndex = 21,          // deleting an entry by index: index outside the directory
+  neDeleteNoUpdate = 22,       // deleting an entry by index: no update begun
+  neChangeIndex = 24,          // changing an entry by index: index outside the directory
+  neChangeNoUpdate = 25,       // changing an entry by index: no update begun
+  neUpdateNotEnded = 26,       // an operation started while an update is not ended
+  neCannotDeleteFile = 27,     // ending an update: a file cannot be deleted
+  neInMemoryFromFile = 28,     // opening an in-memory archive from a file
+  neBlankFileNameInMemory = 29,  // leaving in-memory mode with a blank file name
+  neMultiVolumeUpdate = 31,    // modifying an archive of several volumes
+  neReadOnlyUpdate = 32,       // modifying an archive opened read-only
+  neCannotOpenFile = 33,       // ending an update: a source file cannot be opened
+  neCompressedSize = 34,       // writing a header: inconsistent compressed size
+  neInvalidArchive = 35,       // loading the directory: no archive found
+  neNoZip64End = 40,           // loading the directory: the Zip64 end record is missing
+  neZip64SizesDisabled = 41,   // writing a header: Zip64 sizes needed but disabled
+  neZip64Disabled = 43,        // ending an update: Zip64 needed but disabled
+  neOpenAborted = 44,          // loading the directory: opening aborted
+  neVolumeRefused = 45,        // opening a volume was refused or failed
+  neStreamCopy = 46,           // fewer bytes than asked could be copied to a stream
+  neSFXStubTooLarge = 47,      // a self-extractor stub does not fit the first volume
+  neArchiveDamaged = 48,       // the archive is damaged when opened
+  neSFXOnVolumes = 49,         // a self-extractor made of an archive of several volumes
+  neSFXStubPresent = 50,       // the archive already has a self-extractor stub
+  neDeflate64 = 55,            // an entry uses Deflate64
+  neMakeSFX = 56,              // making the self-extractor failed
+  neDirectoryDamaged = 57,     // loading the directory: the archive is damaged
+  neNameListInsert = 58,       // the hashed list of names lost step with the directory
+  neNameListRename = 59,       // a rename would give two entries one name
+  neCannotDeleteFolder = 60,   // ending an update: a folder cannot be deleted
+  neNameTooLong = 61,          // ending an update: a stored name or extra field is too long
+};
+
 // One format argument: a number or a wide string.
 using TZAFormatArg = std::variant<std::int64_t, std::u16string>;
 

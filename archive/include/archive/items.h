@@ -146,6 +146,10 @@ struct TDirItem {
   std::uint64_t LocalOffset() const {
     return Header.LocalHeaderOffset == 0xFFFFFFFF ? Zip64LocalHeaderOffset : Header.LocalHeaderOffset;
   }
+  // A folder by its directory attribute or by the "/" that ends its name.
+  bool IsFolder() const {
+    return (Header.ExternalAttributes & 0x10) || (!EntryName.empty() && EntryName.back() == u'/');
+  }
 };
 
 // Parses one Unicode name block ("NUCX").

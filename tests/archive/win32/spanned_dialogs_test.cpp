@@ -26,7 +26,7 @@ struct Box {
 // pressed.
 class User {
  public:
-  User(zatest::MemoryVolumes& zip, std::vector<std::string> disks, int button)
+  User(za::testing::MemoryVolumes& zip, std::vector<std::string> disks, int button)
       : zip_(zip), disks_(std::move(disks)), button_(button), thread_([this] { Run(); }) {}
   ~User() {
     stop_ = true;
@@ -67,7 +67,7 @@ class User {
       answered = box;
     }
   }
-  zatest::MemoryVolumes& zip_;
+  za::testing::MemoryVolumes& zip_;
   std::vector<std::string> disks_;
   int button_;
   std::atomic<bool> stop_{false};
@@ -75,15 +75,15 @@ class User {
 };
 
 TEST(SpannedDialogs, EachDiskIsAskedForInABoxWithOkAndCancel) {
-  zatest::SplitArchive a;
+  za::testing::SplitArchive a;
   // The first entry runs from the first disk onto the second, the second
   // from there onto the last; the directory is on the last, which is in the
   // drive.
-  a.entries = {zatest::Entry("one.bin", zatest::Noise(420, 1)), zatest::Entry("two.txt", "two")};
+  a.entries = {za::testing::Entry("one.bin", za::testing::Noise(420, 1)), za::testing::Entry("two.txt", "two")};
   a.volumeSize = 250;
   std::vector<std::string> disks = a.Build();
   ASSERT_EQ(disks.size(), 3u);
-  zatest::MemoryVolumes zip;
+  za::testing::MemoryVolumes zip;
   zip.removable = true;
   zip.SetFileName(std::u16string(kDrive, kDrive + 10));
   zip.files[zip.FileName()] = disks[2];
@@ -104,7 +104,7 @@ TEST(SpannedDialogs, EachDiskIsAskedForInABoxWithOkAndCancel) {
   }
   EXPECT_EQ(zip.SpanningMode(), za::smSpanning);
   ASSERT_EQ(contents.size(), 2u);
-  EXPECT_EQ(contents[0], zatest::Noise(420, 1));
+  EXPECT_EQ(contents[0], za::testing::Noise(420, 1));
   EXPECT_EQ(contents[1], "two");
 
   // Cancel refuses the disk.
