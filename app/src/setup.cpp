@@ -17,7 +17,7 @@ int RunSetup() {
   ui::Application& application = ui::Application::Instance();
   application.SetTitle(kApplicationTitle);
   RegisterEmbeddedResources();
-  rovend::gif::StartUp();
+  gif::StartUp();
   try {
     TForm1 form1(sys::Platform());
     application.Run(form1.Form());

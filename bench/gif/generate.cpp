@@ -9,7 +9,7 @@
 
 #include "gif_writer.h"
 
-using namespace rovend::gif::testing;
+using namespace gif::testing;
 
 namespace {
 

@@ -28,8 +28,8 @@ Bytes ReadFile(const std::filesystem::path& path) {
 }
 
 int64_t DecodeRovend(const Bytes& file) {
-  rovend::gif::TMemoryStream stream(file);
-  rovend::gif::TGIFPicture picture;
+  gif::TMemoryStream stream(file);
+  gif::TGIFPicture picture;
   picture.LoadFromStream(stream);
   int64_t pixels = 0;
   for (const auto& frame : picture.Images()) {

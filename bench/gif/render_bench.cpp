@@ -12,7 +12,7 @@
 #include "gif_writer.h"
 #include "ui/bitmap.h"
 
-using namespace rovend::gif;
+using namespace gif;
 
 namespace {
 

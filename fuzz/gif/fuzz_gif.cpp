@@ -9,7 +9,7 @@
 #include "gif/picture.h"
 #include "ui/bitmap.h"
 
-using namespace rovend::gif;
+using namespace gif;
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "ui/application.h"
 
-namespace rovend::gif {
+namespace gif {
 
 namespace {
 
@@ -317,4 +317,4 @@ void TGIFAnimator::RestoreFrameArea(const TGIFFrame& frame) {
     restore({x + part.left, y + part.top, part.width, part.height});
 }
 
-}  // namespace rovend::gif
+}  // namespace gif

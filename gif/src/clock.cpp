@@ -3,7 +3,7 @@
 
 #include "gif/painting.h"
 
-namespace rovend::gif {
+namespace gif {
 
 void TWakeEvent::Set() {
   std::lock_guard guard(lock_);
@@ -50,4 +50,4 @@ TAnimationClock& TAnimationClock::System() {
   return clock;
 }
 
-}  // namespace rovend::gif
+}  // namespace gif

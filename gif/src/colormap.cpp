@@ -6,7 +6,7 @@
 #include "gif/picture.h"
 #include "reader.h"
 
-namespace rovend::gif {
+namespace gif {
 
 void TGIFColorMap::ReportWarning(int severity, const std::string& message) const {
   image_->Warning(this, severity, message);
@@ -68,4 +68,4 @@ void TGIFColorMap::LoadFromStream(TStream& stream, int count) {
   count_ = count;
 }
 
-}  // namespace rovend::gif
+}  // namespace gif

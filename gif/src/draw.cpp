@@ -11,7 +11,7 @@
 #include "ui/display.h"
 #include "ui/synchronise.h"
 
-namespace rovend::gif {
+namespace gif {
 
 // Waits for the thread of a stopped painter and frees it, unless this
 // thread is inside one of its drawing steps and would wait on itself: such a
@@ -170,4 +170,4 @@ uint32_t TGIFPicture::BackgroundColor() const {
   return ui::PixelColor(ui::kSystemColor | 5);  // the window colour
 }
 
-}  // namespace rovend::gif
+}  // namespace gif

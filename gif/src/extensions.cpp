@@ -7,7 +7,7 @@
 #include "gif/picture.h"
 #include "reader.h"
 
-namespace rovend::gif {
+namespace gif {
 
 using detail::ReadByte;
 using detail::ReadExact;
@@ -259,4 +259,4 @@ const TGIFExtensionClass* FindExtensionClass(TStream& stream) {
   return cls;
 }
 
-}  // namespace rovend::gif
+}  // namespace gif

@@ -1,6 +1,6 @@
 #pragma once
 
-namespace rovend::gif::detail {
+namespace gif::detail {
 
 // Holds a flag set for a scope, however the scope ends.
 class TFlagScope {
@@ -14,4 +14,4 @@ class TFlagScope {
   bool& flag_;
 };
 
-}  // namespace rovend::gif::detail
+}  // namespace gif::detail

@@ -6,7 +6,7 @@
 #include "gif/picture.h"
 #include "reader.h"
 
-namespace rovend::gif {
+namespace gif {
 
 namespace {
 constexpr uint8_t kIntroducer = 0x21;
@@ -145,4 +145,4 @@ void TGIFTrailer::LoadFromStream(TStream& stream) {
   if (detail::ReadByte(stream, b) && b != kTrailer) ReportWarning(WarningSeverity, messages::BadTrailer);
 }
 
-}  // namespace rovend::gif
+}  // namespace gif

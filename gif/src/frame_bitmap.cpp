@@ -8,7 +8,7 @@
 #include "gif/registration.h"
 #include "flag_scope.h"
 
-namespace rovend::gif {
+namespace gif {
 
 namespace {
 
@@ -167,4 +167,4 @@ void TGIFFrame::Draw(ui::Canvas& canvas, ui::Rect dest, bool tile, bool transpar
   canvas.SetClipRect(clip);
 }
 
-}  // namespace rovend::gif
+}  // namespace gif

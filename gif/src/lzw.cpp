@@ -7,7 +7,7 @@
 
 #include "reader.h"
 
-namespace rovend::gif {
+namespace gif {
 
 namespace {
 
@@ -375,4 +375,4 @@ void DecodeRaster(TGIFFrame& frame, TStream& stream) {
   if (interlaced) Deinterlace(out, pixels, width, height);
 }
 
-}  // namespace rovend::gif
+}  // namespace gif

@@ -6,7 +6,7 @@
 #include "gif/animator.h"
 #include "reader.h"
 
-namespace rovend::gif {
+namespace gif {
 
 void TGIFItem::ReportWarning(int severity, const std::string& message) const {
   image_->Warning(this, severity, message);
@@ -101,4 +101,4 @@ void TGIFPicture::LoadFromFile(const std::string& name) {
   LoadFromStream(stream);
 }
 
-}  // namespace rovend::gif
+}  // namespace gif

@@ -4,7 +4,7 @@
 
 #include "gif/errors.h"
 
-namespace rovend::gif::detail {
+namespace gif::detail {
 
 void ReadExact(TStream& stream, std::span<uint8_t> buffer) {
   if (buffer.empty()) return;
@@ -35,4 +35,4 @@ int64_t Remaining(const TStream& stream) {
   return std::max<int64_t>(stream.Size() - stream.Position(), 0);
 }
 
-}  // namespace rovend::gif::detail
+}  // namespace gif::detail

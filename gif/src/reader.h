@@ -7,7 +7,7 @@
 
 #include "gif/stream.h"
 
-namespace rovend::gif::detail {
+namespace gif::detail {
 
 // Reads exactly buffer.size() bytes or raises "Premature end of data" with the
 // stream where it was.
@@ -32,10 +32,10 @@ inline uint32_t GetU32(const uint8_t* p) {
          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
-}  // namespace rovend::gif::detail
+}  // namespace gif::detail
 
-namespace rovend::gif::detail {
+namespace gif::detail {
 // Bytes past the end of a pixel buffer that the decoder may write, so that it
 // can copy strings in whole chunks.
 inline constexpr size_t PixelSlack = 16;
-}  // namespace rovend::gif::detail
+}  // namespace gif::detail

@@ -8,7 +8,7 @@
 #include "ui/display.h"
 #include "ui/picture.h"
 
-namespace rovend::gif {
+namespace gif {
 
 namespace {
 
@@ -52,4 +52,4 @@ bool LowColorDisplay() { return lowColorDisplay; }
 
 uint32_t ClipboardFormat() { return clipboardFormat; }
 
-}  // namespace rovend::gif
+}  // namespace gif

@@ -5,7 +5,7 @@
 
 #include "gif/errors.h"
 
-namespace rovend::gif {
+namespace gif {
 
 TMemoryStream::TMemoryStream(std::span<const uint8_t> bytes) : bytes_(bytes) {}
 
@@ -63,4 +63,4 @@ size_t TFileStream::Read(void* buffer, size_t count) {
 
 void TFileStream::SetPosition(int64_t position) { position_ = std::max<int64_t>(position, 0); }
 
-}  // namespace rovend::gif
+}  // namespace gif

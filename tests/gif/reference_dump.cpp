@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-namespace rovend::gif::testing {
+namespace gif::testing {
 
 namespace {
 
@@ -58,4 +58,4 @@ std::string ReferenceDecode(const std::vector<uint8_t>& bytes, std::vector<TRefe
   return Slurp(file, error, frames);
 }
 
-}  // namespace rovend::gif::testing
+}  // namespace gif::testing

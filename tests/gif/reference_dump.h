@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace rovend::gif::testing {
+namespace gif::testing {
 
 struct TReferenceFrame {
   int left = 0, top = 0, width = 0, height = 0;
@@ -17,4 +17,4 @@ struct TReferenceFrame {
 std::string ReferenceDecode(const std::string& path, std::vector<TReferenceFrame>& frames);
 std::string ReferenceDecode(const std::vector<uint8_t>& bytes, std::vector<TReferenceFrame>& frames);
 
-}  // namespace rovend::gif::testing
+}  // namespace gif::testing

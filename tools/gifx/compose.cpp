@@ -1,6 +1,6 @@
 #include "compose.h"
 
-namespace rovend::gifx {
+namespace gifx {
 
 using namespace gif;
 
@@ -96,4 +96,4 @@ void TComposer::Dispose(const TGIFFrame& frame) {
   }
 }
 
-}  // namespace rovend::gifx
+}  // namespace gifx

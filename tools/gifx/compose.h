@@ -7,7 +7,7 @@
 
 #include "gif/picture.h"
 
-namespace rovend::gifx {
+namespace gifx {
 
 struct TRgba {
   uint8_t r = 0, g = 0, b = 0, a = 0;
@@ -39,4 +39,4 @@ class TComposer {
   TCanvas saved_;
 };
 
-}  // namespace rovend::gifx
+}  // namespace gifx

@@ -22,8 +22,8 @@
 #include "gif/picture.h"
 #include "png_writer.h"
 
-using namespace rovend::gif;
-using rovend::gifx::FrameDisposal;
+using namespace gif;
+using gifx::FrameDisposal;
 namespace fs = std::filesystem;
 
 namespace {
@@ -297,13 +297,13 @@ int Frames(const std::string& name, const fs::path& folder, const TFramesOptions
       Error(name, "no frame " + std::to_string(wanted) + " (it has " + std::to_string(p.Images().Count()) + ")");
       status = 1;
     }
-  rovend::gifx::TComposer composer(p);
+  gifx::TComposer composer(p);
   int written = 0;
-  auto write = [&](const char* kind, int i, const rovend::gifx::TCanvas& canvas) {
+  auto write = [&](const char* kind, int i, const gifx::TCanvas& canvas) {
     char file[32];
     std::snprintf(file, sizeof file, "%s-%03d.png", kind, i);
     const std::string path = (folder / file).string();
-    const std::string failure = rovend::gifx::WritePng(path, canvas);
+    const std::string failure = gifx::WritePng(path, canvas);
     if (!failure.empty()) {
       fs::remove(path, ec);  // no half-written picture stays behind
       Error(name, failure);
@@ -321,7 +321,7 @@ int Frames(const std::string& name, const fs::path& folder, const TFramesOptions
     // Every frame is composed, wanted or not: later ones build on it.
     const auto& canvas = composer.Show(f, notes);
     if (wanted && options.composed && !write("frame", i, canvas)) return 1;
-    if (wanted && options.raw && !write("raw", i, rovend::gifx::RawFrame(f, notes))) return 1;
+    if (wanted && options.raw && !write("raw", i, gifx::RawFrame(f, notes))) return 1;
     if (wanted)
       for (const auto& note : notes) std::printf("  frame %d: %s\n", i, note.c_str());
     composer.Dispose(f);

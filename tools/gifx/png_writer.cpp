@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-namespace rovend::gifx {
+namespace gifx {
 
 namespace {
 struct TFileCloser {
@@ -52,4 +52,4 @@ std::string WritePng(const std::string& path, const TCanvas& canvas) {
   return "";
 }
 
-}  // namespace rovend::gifx
+}  // namespace gifx

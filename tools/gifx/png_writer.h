@@ -3,9 +3,9 @@
 
 #include "compose.h"
 
-namespace rovend::gifx {
+namespace gifx {
 
 // Writes the canvas as an 8-bit RGBA PNG; answers an error text or "".
 std::string WritePng(const std::string& path, const TCanvas& canvas);
 
-}  // namespace rovend::gifx
+}  // namespace gifx

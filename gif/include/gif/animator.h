@@ -14,7 +14,7 @@
 #include "ui/bitmap.h"
 #include "ui/synchronise.h"
 
-namespace rovend::gif {
+namespace gif {
 
 class TGIFAnimator {
  public:
@@ -93,4 +93,4 @@ class TGIFAnimator {
   std::thread thread_;
 };
 
-}  // namespace rovend::gif
+}  // namespace gif

@@ -5,7 +5,7 @@
 
 #include "gif/item.h"
 
-namespace rovend::gif {
+namespace gif {
 
 struct TGIFColor {
   uint8_t Red = 0;
@@ -69,4 +69,4 @@ class TGIFLocalColorMap final : public TGIFColorMap {
   using TGIFColorMap::TGIFColorMap;
 };
 
-}  // namespace rovend::gif
+}  // namespace gif

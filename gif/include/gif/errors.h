@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace rovend::gif {
+namespace gif {
 
 // Base for every failure to understand picture data, whatever the format.
 class EInvalidGraphic : public std::runtime_error {
@@ -62,4 +62,4 @@ inline constexpr const char* NoColorTable = "No global or local color table defi
 inline constexpr const char* DibMemory = "Failed to allocate memory for GIF DIB";
 }  // namespace messages
 
-}  // namespace rovend::gif
+}  // namespace gif

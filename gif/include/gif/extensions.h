@@ -10,7 +10,7 @@
 
 #include "gif/item.h"
 
-namespace rovend::gif {
+namespace gif {
 
 class TGIFFrame;
 class TGIFExtension;
@@ -204,4 +204,4 @@ class TAppExtensionList {
 // just after the 0x21 and is put back there. None for an unregistered label.
 const TGIFExtensionClass* FindExtensionClass(TStream& stream);
 
-}  // namespace rovend::gif
+}  // namespace gif

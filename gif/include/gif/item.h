@@ -3,7 +3,7 @@
 // tolerable defect reports it through its owning picture.
 #include <string>
 
-namespace rovend::gif {
+namespace gif {
 
 class TGIFPicture;
 class TStream;
@@ -33,4 +33,4 @@ class TGIFItem : public TPersistent {
   TGIFPicture* image_;
 };
 
-}  // namespace rovend::gif
+}  // namespace gif

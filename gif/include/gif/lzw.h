@@ -1,7 +1,7 @@
 #pragma once
 #include "gif/picture.h"
 
-namespace rovend::gif {
+namespace gif {
 
 // Decodes the frame's image data, from its initial code size byte, into the
 // frame's pixel buffer and leaves the stream after the data's terminator.
@@ -9,4 +9,4 @@ namespace rovend::gif {
 // keep the frame's transparent index (or 0).
 void DecodeRaster(TGIFFrame& frame, TStream& stream);
 
-}  // namespace rovend::gif
+}  // namespace gif

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <mutex>
 
-namespace rovend::gif {
+namespace gif {
 
 // Bit numbers of the painting options.
 enum TGIFPaintOption : uint8_t {
@@ -79,4 +79,4 @@ class TAnimationClock {
   static TAnimationClock& System();
 };
 
-}  // namespace rovend::gif
+}  // namespace gif

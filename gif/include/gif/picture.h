@@ -23,7 +23,7 @@
 #include "ui/picture.h"
 #include "ui/raster.h"
 
-namespace rovend::gif {
+namespace gif {
 
 // Sizes above these fail the load instead of exhausting memory. A frame's
 // 16-bit fields allow 65535 x 65535 (4 GiB of indices); no real picture needs
@@ -313,4 +313,4 @@ void TGIFList<T>::ReportWarning(int severity, const std::string& message) const 
   image_->Warning(this, severity, message);
 }
 
-}  // namespace rovend::gif
+}  // namespace gif

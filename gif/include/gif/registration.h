@@ -4,7 +4,7 @@
 // as a GIF, and learns whether the display has few colours.
 #include <cstdint>
 
-namespace rovend::gif {
+namespace gif {
 
 inline constexpr const char* PictureClassName = "TGIFPicture";
 inline constexpr const char* FormatExtension = "GIF";
@@ -26,4 +26,4 @@ bool LowColorDisplay();
 // The number of the clipboard format "GIF Image"; 0 before start-up.
 uint32_t ClipboardFormat();
 
-}  // namespace rovend::gif
+}  // namespace gif

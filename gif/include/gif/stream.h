@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace rovend::gif {
+namespace gif {
 
 class TStream {
  public:
@@ -64,4 +64,4 @@ class TFileStream final : public TStream {
   size_t windowLength_ = 0;
 };
 
-}  // namespace rovend::gif
+}  // namespace gif

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace rovend::gif::testing {
+namespace gif::testing {
 
 void TCodeWriter::Put(unsigned code, unsigned width) {
   acc_ |= code << count_;
@@ -169,4 +169,4 @@ TGifBuilder& TGifBuilder::Codes(unsigned codeSize, std::initializer_list<std::pa
   return Raw(SubBlocks(writer.Finish(), blockSize));
 }
 
-}  // namespace rovend::gif::testing
+}  // namespace gif::testing

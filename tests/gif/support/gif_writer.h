@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace rovend::gif::testing {
+namespace gif::testing {
 
 using Bytes = std::vector<uint8_t>;
 
@@ -89,4 +89,4 @@ class TRandom {
   uint32_t state_;
 };
 
-}  // namespace rovend::gif::testing
+}  // namespace gif::testing

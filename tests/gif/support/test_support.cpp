@@ -4,7 +4,7 @@
 #include <fstream>
 #include <random>
 
-namespace rovend::gif::testing {
+namespace gif::testing {
 
 TLoaded Load(std::span<const uint8_t> bytes) {
   TLoaded result;
@@ -57,4 +57,4 @@ std::filesystem::path SourceDir() {
 #endif
 }
 
-}  // namespace rovend::gif::testing
+}  // namespace gif::testing

@@ -10,7 +10,7 @@
 #include "gif/picture.h"
 #include "gif_writer.h"
 
-namespace rovend::gif::testing {
+namespace gif::testing {
 
 struct TLoaded {
   std::unique_ptr<TGIFPicture> picture = std::make_unique<TGIFPicture>();
@@ -38,4 +38,4 @@ void WriteFile(const std::filesystem::path& path, std::span<const uint8_t> bytes
 // The source tree, from ROVEND_SOURCE_DIR.
 std::filesystem::path SourceDir();
 
-}  // namespace rovend::gif::testing
+}  // namespace gif::testing

@@ -20,7 +20,7 @@
 #include "ui/headless.h"
 #include "ui/synchronise.h"
 
-namespace rovend::gif::testing {
+namespace gif::testing {
 namespace {
 
 // The blocks of a GIF stream as stored, where the engine's model keeps no
@@ -270,4 +270,4 @@ TEST_F(OnTheWindow, TheSpinnerPlaysOnceShownAndOnlyItsAreaChanges) {
 }
 
 }  // namespace
-}  // namespace rovend::gif::testing
+}  // namespace gif::testing

@@ -7,7 +7,7 @@
 #include "gif/picture.h"
 #include "test_support.h"
 
-namespace rovend::gif::testing {
+namespace gif::testing {
 namespace {
 
 using Strings = std::vector<std::string>;
@@ -374,4 +374,4 @@ TEST(GifParser, LocalColorMapAndTransparentFill) {
 }
 
 }  // namespace
-}  // namespace rovend::gif::testing
+}  // namespace gif::testing

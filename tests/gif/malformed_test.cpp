@@ -6,7 +6,7 @@
 
 #include "test_support.h"
 
-namespace rovend::gif::testing {
+namespace gif::testing {
 namespace {
 
 struct TExpected {
@@ -79,4 +79,4 @@ TEST(GifMalformed, RepairedFaultsDecodeTheRightPixels) {
 }
 
 }  // namespace
-}  // namespace rovend::gif::testing
+}  // namespace gif::testing

@@ -7,7 +7,7 @@
 #include "reference_dump.h"
 #include "test_support.h"
 
-namespace rovend::gif::testing {
+namespace gif::testing {
 namespace {
 
 bool Shell(const std::string& command) { return std::system(("(" + command + ") >/dev/null 2>&1").c_str()) == 0; }
@@ -111,4 +111,4 @@ TEST_F(GifOracle, StreamsFromOurWriter) {
 }
 
 }  // namespace
-}  // namespace rovend::gif::testing
+}  // namespace gif::testing

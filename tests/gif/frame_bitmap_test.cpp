@@ -6,7 +6,7 @@
 #include "gif/picture.h"
 #include "test_support.h"
 
-namespace rovend::gif::testing {
+namespace gif::testing {
 namespace {
 
 constexpr uint32_t Grey(int level) { return 0xFF000000u | uint32_t(level) * 0x010101u; }
@@ -215,4 +215,4 @@ TEST(FrameBitmap, ASingleFramePictureDrawsItsFixedFrameWithoutAPainter) {
 }
 
 }  // namespace
-}  // namespace rovend::gif::testing
+}  // namespace gif::testing

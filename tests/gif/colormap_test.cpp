@@ -4,7 +4,7 @@
 #include "gif/colormap.h"
 #include "test_support.h"
 
-namespace rovend::gif::testing {
+namespace gif::testing {
 namespace {
 
 TEST(GifColorMap, GrowsInSteps) {
@@ -78,4 +78,4 @@ TEST(GifColorMap, ReadsEntriesInFileOrder) {
 }
 
 }  // namespace
-}  // namespace rovend::gif::testing
+}  // namespace gif::testing

@@ -14,7 +14,7 @@
 #include "ui/headless.h"
 #include "ui/synchronise.h"
 
-namespace rovend::gif::testing {
+namespace gif::testing {
 namespace {
 
 constexpr uint32_t Grey(int level) { return 0xFF000000u | uint32_t(level) * 0x010101u; }
@@ -432,4 +432,4 @@ TEST_F(Painter, AnErrorEndsThePainterAndIsShownOnTheUiThread) {
 }
 
 }  // namespace
-}  // namespace rovend::gif::testing
+}  // namespace gif::testing

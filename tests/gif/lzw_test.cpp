@@ -5,7 +5,7 @@
 #include "gif/lzw.h"
 #include "test_support.h"
 
-namespace rovend::gif::testing {
+namespace gif::testing {
 namespace {
 
 using Strings = std::vector<std::string>;
@@ -248,4 +248,4 @@ TEST(GifLzw, SizeLimits) {
 }
 
 }  // namespace
-}  // namespace rovend::gif::testing
+}  // namespace gif::testing

@@ -9,7 +9,7 @@
 #include "ui/icon.h"
 #include "ui/picture.h"
 
-namespace rovend::gif::testing {
+namespace gif::testing {
 namespace {
 
 std::vector<uint8_t> Stored(const std::string& className, const std::vector<uint8_t>& data) {
@@ -86,4 +86,4 @@ TEST_F(Registration, ALowColourDisplayDithersEveryFrame) {
 }
 
 }  // namespace
-}  // namespace rovend::gif::testing
+}  // namespace gif::testing

@@ -4,7 +4,7 @@
 #include "gif/stream.h"
 #include "test_support.h"
 
-namespace rovend::gif::testing {
+namespace gif::testing {
 namespace {
 
 TEST(GifStream, FileStreamMatchesMemoryAcrossItsWindow) {
@@ -43,4 +43,4 @@ TEST(GifStream, PictureLoadsFromAFile) {
 }
 
 }  // namespace
-}  // namespace rovend::gif::testing
+}  // namespace gif::testing
