@@ -4,6 +4,7 @@
 #include <exception>
 #include <cstdio>
 
+#include "entry_reader.h"
 #include "paths.h"
 #include "sys/codepage.h"
 #include "sys/wide_file.h"
@@ -177,8 +178,7 @@ void TZABaseArchiver::OpenExisting(std::uint16_t mode) {
 void TZABaseArchiver::ReleaseArchive() {
   dirManager_.reset();
   volumes_ = nullptr;
-  localStarts_.clear();
-  localStartsOf_ = nullptr;
+  if (entryReader_) entryReader_->Forget();
   if (stream_ && ownsStream_) delete stream_;
   stream_ = nullptr;
   ownsStream_ = true;

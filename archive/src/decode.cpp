@@ -9,6 +9,7 @@
 #include "archive/archiver.h"
 #include "crc32.h"
 #include "decode_ahead.h"
+#include "entry_reader.h"
 #include "inflate_step.h"
 
 namespace za {
@@ -37,16 +38,11 @@ void TZABaseArchiver::DecodeItem(std::int32_t index, TZAStream& stream) {
   // The entry's data begins on the volume that holds its local header; an
   // archive in one file (or cut into pieces read as one) has one volume.
   if (volumes_) {
-    std::uint32_t volume = EntryVolume(entry);
+    std::uint32_t volume = EntryReader().EntryVolume(*dirManager_, entry);
     if (volume > static_cast<std::uint32_t>(LastVolume())) throw EZAException(neCorruptedEntry, this);
     SwitchVolume(static_cast<std::int32_t>(volume));
   }
-  std::uint64_t offset = entry.LocalOffset();
-  if (offset > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) ||
-      stream_->Seek(static_cast<std::int64_t>(offset), TZASeekOrigin::soBeginning) < 0)
-    throw EReadError();
-  dataLimit_ = DataLimit(index);
-  bool ok = DecodeEntry(*stream_, stream, entry);
+  bool ok = DecodeEntry(*stream_, stream, index);
   if (ok || cancel_ || ExtractCorruptedFiles() || skipFile_) return;
   throw EZAException(neCorruptedEntry, this);
 }
@@ -79,24 +75,10 @@ void TZABaseArchiver::ReadAhead(TZADecodeAhead& ahead, const std::vector<std::in
     if (packed > TZADecodeAhead::kLargest) continue;
     try {
       // As DecodeEntry finds the data; any doubt leaves the entry to it.
-      std::uint64_t offset = entry.LocalOffset();
-      if (offset > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) ||
-          stream_->Seek(static_cast<std::int64_t>(offset), TZASeekOrigin::soBeginning) < 0)
-        continue;
-      std::uint8_t raw[LocalFileHeader::kSize];
-      if (stream_->Read(raw, sizeof raw) != static_cast<std::int64_t>(sizeof raw)) continue;
-      LocalFileHeader local;
-      local.Parse(raw);
-      std::int64_t position = static_cast<std::int64_t>(offset) + static_cast<std::int64_t>(sizeof raw) +
-                              local.NameLength + local.ExtraLength;
-      std::int64_t room = std::max<std::int64_t>(dirManager_->DirectoryStart - position, 0);
-      if (packed > static_cast<std::uint64_t>(room)) packed = static_cast<std::uint64_t>(room);
-      std::int64_t limit = DataLimit(index);
-      if (limit == 0 || (limit > 0 && (position > limit || packed > static_cast<std::uint64_t>(limit - position))))
-        continue;
+      TZAEntrySpan span = EntryReader().Find(*stream_, *dirManager_, entry);
+      packed = span.Packed;
       // More than one input chunk would cut the batch's output elsewhere.
-      if (packed == 0 || (keep && packed > kChunkSize) || stream_->Seek(position, TZASeekOrigin::soBeginning) != position)
-        continue;
+      if (span.Overlaps || packed == 0 || (keep && packed > kChunkSize)) continue;
       TZADecodeAhead::Job job;
       job.Data = ahead.TakeBuffer();
       job.Deflated = entry.ActualMethod == 8;
@@ -121,7 +103,6 @@ bool TZABaseArchiver::CancelledBeforeDecoding(std::int32_t index) {
   // before decoding; a cancel there ends the entry as it would there.
   cancel_ = false;
   skipFile_ = false;
-  dataLimit_ = DataLimit(index);
   bytesProduced_ = 0;
   std::uint64_t declared = dirManager_->Items.GetItem(index).UnpackedSize();
   expectedSize_ = declared ? declared : 2;
@@ -155,42 +136,14 @@ bool TZABaseArchiver::WriteDecodedAhead(TZADecodeAhead& ahead, std::size_t ordin
   return true;
 }
 
-std::uint32_t TZABaseArchiver::EntryVolume(const TDirItem& entry) const {
-  if (!volumes_) return 0;
-  if (entry.Header.DiskNumberStart != 0xFFFF) return entry.Header.DiskNumberStart;
-  return dirManager_ && dirManager_->HasZip64End ? entry.Zip64DiskStart : 0;
+TZAEntryReader& TZABaseArchiver::EntryReader() {
+  if (!entryReader_) entryReader_ = std::make_unique<TZAEntryReader>();
+  entryReader_->SetVolumes(volumes_ != nullptr);
+  return *entryReader_;
 }
 
-std::int64_t TZABaseArchiver::DataLimit(std::int32_t index) {
-  // A directory rebuilt from local headers may hold headers found inside
-  // other entries' data; only a central directory is held to this rule.
-  if (!dirManager_ || dirManager_->Rebuilt) return -1;
-  // Entries without data take no part: nothing of theirs is decoded, and a
-  // folder entry's offset is left uncorrected behind an added stub.
-  const TZADirArray& items = dirManager_->Items;
-  if (items.GetItem(index).PackedSize() == 0) return -1;
-  // Offsets count within a volume: only a local header on the same volume
-  // bounds an entry's data (data that runs on into the next volume has no
-  // header of that volume in front of it).
-  if (localStartsOf_ != dirManager_.get()) {
-    localStarts_.clear();
-    for (std::int32_t i = 0; i < items.Count(); ++i)
-      if (items.GetItem(i).PackedSize() > 0)
-        localStarts_.emplace_back(EntryVolume(items.GetItem(i)), items.GetItem(i).LocalOffset());
-    std::sort(localStarts_.begin(), localStarts_.end());
-    localStartsOf_ = dirManager_.get();
-  }
-  const TDirItem& item = items.GetItem(index);
-  std::pair<std::uint32_t, std::uint64_t> start(EntryVolume(item), item.LocalOffset());
-  auto range = std::equal_range(localStarts_.begin(), localStarts_.end(), start);
-  if (range.second - range.first > 1) return 0;
-  if (range.second == localStarts_.end() || range.second->first != start.first) return -1;
-  std::uint64_t next = range.second->second;
-  return next > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) ? -1
-                                                                                     : static_cast<std::int64_t>(next);
-}
-
-bool TZABaseArchiver::DecodeEntry(TZAStream& archive, TZAStream& dest, const TDirItem& entry) {
+bool TZABaseArchiver::DecodeEntry(TZAStream& archive, TZAStream& dest, std::int32_t index) {
+  const TDirItem& entry = dirManager_->Items.GetItem(index);
   const CentralDirectoryHeader& h = entry.Header;
   bool encrypted = h.Flags & 1;
   bool aes = entry.CryptoAlgorithm != caPkzipClassic;
@@ -202,37 +155,11 @@ bool TZABaseArchiver::DecodeEntry(TZAStream& archive, TZAStream& dest, const TDi
 
   bytesProduced_ = 0;
   skipFile_ = false;  // an answer for an earlier entry must not carry over
-  std::uint8_t raw[LocalFileHeader::kSize];
-  archive.ReadBuffer(raw, sizeof raw);
-  LocalFileHeader local;
-  local.Parse(raw);
-  std::int64_t skip = static_cast<std::int64_t>(local.NameLength) + local.ExtraLength;
-  if (volumes_) {
-    // The name and extra field may run on into the next volume: they are
-    // read through rather than sought over.
-    std::uint8_t discard[512];
-    for (std::int64_t n; skip > 0; skip -= n) {
-      n = std::min<std::int64_t>(skip, sizeof discard);
-      archive.ReadBuffer(discard, n);
-    }
-  } else {
-    archive.Seek(skip, TZASeekOrigin::soCurrent);
-  }
-
-  std::uint64_t packed = h.CompressedSize == 0xFFFFFFFF ? entry.Zip64CompressedSize : h.CompressedSize;
+  TZAEntrySpan span = EntryReader().Find(archive, *dirManager_, entry);
+  const LocalFileHeader& local = span.Local;
+  std::uint64_t packed = span.Packed;
   std::uint64_t unpacked = h.CompressedSize == 0xFFFFFFFF ? entry.Zip64UncompressedSize : h.UncompressedSize;
-  std::int64_t position = archive.Position();
-  // Reading never runs into the central directory (of an archive in one
-  // stream: volume by volume, offsets do not compare).
-  if (!volumes_ && dirManager_) {
-    std::int64_t room = std::max<std::int64_t>(dirManager_->DirectoryStart - position, 0);
-    if (packed > static_cast<std::uint64_t>(room)) packed = static_cast<std::uint64_t>(room);
-  }
-  // Entries whose data overlaps another entry's local header, or that share
-  // one, are how small archives unpack to terabytes: they do not decode.
-  if (dataLimit_ == 0 || (dataLimit_ > 0 && (position > dataLimit_ ||
-                                              packed > static_cast<std::uint64_t>(dataLimit_ - position))))
-    return false;
+  if (span.Overlaps) return false;
   expectedSize_ = unpacked ? unpacked : 2;
   std::uint64_t declared = h.UncompressedSize == 0xFFFFFFFF ? entry.Zip64UncompressedSize : h.UncompressedSize;
 

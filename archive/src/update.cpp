@@ -6,6 +6,7 @@
 
 #include "archive/archiver.h"
 #include "archive/mask.h"
+#include "entry_reader.h"
 #include "sys/codepage.h"
 #include "sys/wide_dir.h"
 #include "sys/wide_file.h"
@@ -422,8 +423,7 @@ void TZABaseArchiver::EndUpdate() {
 }
 
 void TZABaseArchiver::ReloadDirectory() {
-  localStarts_.clear();
-  localStartsOf_ = nullptr;
+  if (entryReader_) entryReader_->Forget();
   bool empty = !stream_ || stream_->Size() == 0;
   dirManager_ = std::make_unique<TZADirManager>(stream_, this, empty, !ownsStream_);
   if (!empty) dirManager_->LoadDirectory();

@@ -26,6 +26,7 @@ namespace za {
 class TZABaseArchiver;
 class TZAOutputAhead;
 class TZADecodeAhead;
+class TZAEntryReader;
 
 using TZAWideStrings = std::vector<std::u16string>;
 
@@ -369,17 +370,14 @@ class TZABaseArchiver {
   bool WriteDecodedAhead(TZADecodeAhead& ahead, std::size_t ordinal, std::int32_t index, TZAStream& dest);
   // Decoding of one entry: ExtractItemToStream within a batch.
   void DecodeItem(std::int32_t index, TZAStream& stream);
-  bool DecodeEntry(TZAStream& archive, TZAStream& dest, const TDirItem& entry);
+  bool DecodeEntry(TZAStream& archive, TZAStream& dest, std::int32_t index);
   bool DecodeChunks(TZAStream& archive, TZAStream& dest, const TDirItem& entry, const LocalFileHeader& local,
                     std::uint64_t packed, std::uint64_t limit, TZAEntryCipher* cipher, std::uint32_t& crc);
   bool WriteOutput(TZAStream& dest, const std::uint8_t* buffer, std::size_t count);
   bool RaiseDecodeProgress();
-  // Where the data of entry `index` must end: the next entry's local header
-  // (or -1: no bound, 0: it shares its local header with another entry).
-  std::int64_t DataLimit(std::int32_t index);
-  // The volume that holds an entry's local header (0 for an archive in one
-  // stream).
-  std::uint32_t EntryVolume(const TDirItem& entry) const;
+  // Where each entry's data lies in the open archive, with every check a
+  // reader of it needs (the decoder's, reading ahead's and a commit's).
+  TZAEntryReader& EntryReader();
 
   friend class TZAUpdater;
   friend class TZACommit;
@@ -459,10 +457,7 @@ class TZABaseArchiver {
   // Decoding buffers, kept between entries of an operation.
   std::unique_ptr<std::uint8_t[]> chunk_, output_;
   std::size_t chunkSize_ = 0, outputSize_ = 0;
-  std::int64_t dataLimit_ = -1;
-  // Local header offsets of the loaded directory, sorted (built on demand).
-  std::vector<std::pair<std::uint32_t, std::uint64_t>> localStarts_;  // volume, offset
-  const TZADirManager* localStartsOf_ = nullptr;
+  std::unique_ptr<TZAEntryReader> entryReader_;
 };
 
 // The process-wide engine lock that every batch of entries holds.

@@ -1,0 +1,96 @@
+#include "entry_reader.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "archive/errors.h"
+
+namespace za {
+
+namespace {
+
+// Entries without data take no part: nothing of theirs is read, and a
+// folder entry's offset is left uncorrected behind an added stub. Entries
+// added by a running update have no local header yet.
+bool HasStoredData(const TDirItem& item) { return item.PackedSize() > 0 && !item.IsNew; }
+
+}  // namespace
+
+void TZAEntryReader::Forget() {
+  starts_.clear();
+  startsOf_ = nullptr;
+}
+
+std::uint32_t TZAEntryReader::EntryVolume(const TZADirManager& dir, const TDirItem& entry) const {
+  if (!volumes_) return 0;
+  if (entry.Header.DiskNumberStart != 0xFFFF) return entry.Header.DiskNumberStart;
+  return dir.HasZip64End ? entry.Zip64DiskStart : 0;
+}
+
+std::int64_t TZAEntryReader::DataLimit(const TZADirManager& dir, const TDirItem& item) {
+  // A directory rebuilt from local headers may hold headers found inside
+  // other entries' data; only a central directory is held to this rule.
+  if (dir.Rebuilt) return -1;
+  const TZADirArray& items = dir.Items;
+  if (!HasStoredData(item)) return -1;
+  // Only a local header on the same volume bounds an entry's data (data
+  // that runs on into the next volume has no header of that volume in
+  // front of it).
+  if (startsOf_ != &dir) {
+    starts_.clear();
+    for (std::int32_t i = 0; i < items.Count(); ++i)
+      if (HasStoredData(items.GetItem(i)))
+        starts_.emplace_back(EntryVolume(dir, items.GetItem(i)), items.GetItem(i).LocalOffset());
+    std::sort(starts_.begin(), starts_.end());
+    startsOf_ = &dir;
+  }
+  std::pair<std::uint32_t, std::uint64_t> start(EntryVolume(dir, item), item.LocalOffset());
+  auto range = std::equal_range(starts_.begin(), starts_.end(), start);
+  if (range.second - range.first > 1) return 0;
+  if (range.second == starts_.end() || range.second->first != start.first) return -1;
+  std::uint64_t next = range.second->second;
+  return next > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) ? -1
+                                                                                     : static_cast<std::int64_t>(next);
+}
+
+TZAEntrySpan TZAEntryReader::Find(TZAStream& stream, const TZADirManager& dir, const TDirItem& entry,
+                                  std::vector<std::uint8_t>* nameAndExtra) {
+  std::uint64_t offset = entry.LocalOffset();
+  if (offset > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) ||
+      stream.Seek(static_cast<std::int64_t>(offset), TZASeekOrigin::soBeginning) < 0)
+    throw EReadError();
+  TZAEntrySpan span;
+  std::uint8_t raw[LocalFileHeader::kSize];
+  stream.ReadBuffer(raw, sizeof raw);
+  span.Local.Parse(raw);
+  std::int64_t skip = static_cast<std::int64_t>(span.Local.NameLength) + span.Local.ExtraLength;
+  if (nameAndExtra) {
+    nameAndExtra->resize(static_cast<std::size_t>(skip));
+    if (skip > 0) stream.ReadBuffer(nameAndExtra->data(), skip);
+  } else if (volumes_) {
+    // The name and extra field may run on into the next volume: they are
+    // read through rather than sought over.
+    std::uint8_t discard[512];
+    for (std::int64_t n; skip > 0; skip -= n) {
+      n = std::min<std::int64_t>(skip, sizeof discard);
+      stream.ReadBuffer(discard, n);
+    }
+  } else {
+    stream.Seek(skip, TZASeekOrigin::soCurrent);
+  }
+  span.Start = stream.Position();
+  span.Declared = entry.PackedSize();
+  span.Packed = span.Declared;
+  // Reading never runs into the central directory (of an archive in one
+  // stream: volume by volume, offsets do not compare).
+  if (!volumes_) {
+    std::int64_t room = std::max<std::int64_t>(dir.DirectoryStart - span.Start, 0);
+    if (span.Packed > static_cast<std::uint64_t>(room)) span.Packed = static_cast<std::uint64_t>(room);
+  }
+  std::int64_t limit = DataLimit(dir, entry);
+  span.Overlaps = limit == 0 || (limit > 0 && (span.Start > limit ||
+                                               span.Packed > static_cast<std::uint64_t>(limit - span.Start)));
+  return span;
+}
+
+}  // namespace za

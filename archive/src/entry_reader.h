@@ -1,0 +1,60 @@
+#pragma once
+// Where an entry's data lies. Every reader of entry data (the decoder,
+// reading ahead, the copying of an old entry into a new archive) finds it
+// here, so that all of them read the same bytes and refuse the same
+// entries.
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "archive/dir_manager.h"
+#include "archive/items.h"
+#include "archive/records.h"
+#include "archive/stream.h"
+
+namespace za {
+
+struct TZAEntrySpan {
+  LocalFileHeader Local;
+  std::int64_t Start = 0;      // where the data begins in the stream
+  std::uint64_t Packed = 0;    // its size, cut where the central directory begins
+  std::uint64_t Declared = 0;  // its size as the directory gives it
+  // The data runs into another entry's local header, or the entry shares its
+  // local header with another: how small archives unpack to terabytes.
+  bool Overlaps = false;
+
+  bool HasSignature() const { return Local.Signature == kLocalHeaderSignature; }
+  bool Clamped() const { return Packed != Declared; }
+};
+
+class TZAEntryReader {
+ public:
+  // Whether the archive is read volume by volume: offsets then count within
+  // the volume that holds each local header, and the directory's position
+  // does not compare with them.
+  void SetVolumes(bool volumes) { volumes_ = volumes; }
+  // Forgets the layout taken of a directory that is gone or changed.
+  void Forget();
+
+  // The volume that holds an entry's local header (0 for one stream).
+  std::uint32_t EntryVolume(const TZADirManager& dir, const TDirItem& entry) const;
+  // Where the data of `entry`, one of `dir`'s, must end: the next entry's
+  // local header (or -1: no bound, 0: it shares its local header with
+  // another entry).
+  std::int64_t DataLimit(const TZADirManager& dir, const TDirItem& entry);
+
+  // Reads the local header of `entry`, one of `dir`'s, from `stream`, which is on the
+  // volume that holds it, and leaves the stream where the data begins.
+  // `nameAndExtra`, when given, gets the local name and extra field. A
+  // header that cannot be reached or read raises EReadError.
+  TZAEntrySpan Find(TZAStream& stream, const TZADirManager& dir, const TDirItem& entry,
+                    std::vector<std::uint8_t>* nameAndExtra = nullptr);
+
+ private:
+  bool volumes_ = false;
+  // Local header offsets of the directory, sorted (built on demand).
+  std::vector<std::pair<std::uint32_t, std::uint64_t>> starts_;  // volume, offset
+  const TZADirManager* startsOf_ = nullptr;
+};
+
+}  // namespace za

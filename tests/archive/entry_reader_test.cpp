@@ -1,0 +1,87 @@
+#include "../../archive/src/entry_reader.h"
+
+#include <gtest/gtest.h>
+
+#include "archive/errors.h"
+#include "zip_builder.h"
+
+using za::testing::Archive;
+using za::testing::Entry;
+
+namespace {
+
+struct Loaded {
+  explicit Loaded(std::string b) : bytes(std::move(b)), stream(bytes.data(), bytes.size()), dir(&stream, {}, false, true) {
+    dir.LoadDirectory();
+  }
+  za::TZAEntrySpan Find(int i, std::vector<std::uint8_t>* nameAndExtra = nullptr) {
+    return reader.Find(stream, dir, dir.Items.GetItem(i), nameAndExtra);
+  }
+  std::string bytes;
+  za::TZABufferStream stream;
+  za::TZADirManager dir;
+  za::TZAEntryReader reader;
+};
+
+TEST(EntryReaderTest, SpanStartsBehindTheLocalNameAndExtraField) {
+  Archive a;
+  a.entries.push_back(Entry{"a.txt", "alpha"});
+  a.entries.push_back(Entry{"b.txt", "beta"});
+  a.entries[1].localExtra = za::testing::Block(0xCAFE, "xyz");
+  Loaded l(a.Build());
+  za::TZAEntrySpan first = l.Find(0);
+  EXPECT_EQ(first.Start, 30 + 5);
+  EXPECT_EQ(first.Packed, 5u);
+  EXPECT_TRUE(first.HasSignature());
+  EXPECT_FALSE(first.Overlaps);
+  EXPECT_EQ(l.stream.Position(), first.Start);
+  std::vector<std::uint8_t> nameAndExtra;
+  za::TZAEntrySpan second = l.Find(1, &nameAndExtra);
+  EXPECT_EQ(std::string(nameAndExtra.begin(), nameAndExtra.end()), "b.txt" + a.entries[1].localExtra);
+  EXPECT_EQ(l.bytes.substr(static_cast<std::size_t>(second.Start), second.Packed), "beta");
+}
+
+TEST(EntryReaderTest, DataIsCutAtTheDirectoryAndOverlapsAreFlagged) {
+  // A declared size that runs into the central directory is cut there.
+  Archive a;
+  a.entries.push_back(Entry{"big", "12345"});
+  a.entries[0].packedOverride = 5000;
+  Loaded cut(a.Build());
+  za::TZAEntrySpan span = cut.Find(0);
+  EXPECT_EQ(span.Declared, 5000u);
+  EXPECT_EQ(span.Packed, 5u);
+  EXPECT_TRUE(span.Clamped());
+  EXPECT_FALSE(span.Overlaps);
+
+  // One that runs into the next entry's local header overlaps it.
+  Archive b;
+  b.entries.push_back(Entry{"one", "1111"});
+  b.entries.push_back(Entry{"two", "2222"});
+  b.entries[0].packedOverride = 10;
+  Loaded overlap(b.Build());
+  EXPECT_TRUE(overlap.Find(0).Overlaps);
+  EXPECT_FALSE(overlap.Find(1).Overlaps);
+}
+
+TEST(EntryReaderTest, SharedLocalHeaderAndUnreadableHeader) {
+  Archive a;
+  a.entries.push_back(Entry{"x", "data"});
+  a.entries.push_back(Entry{"y", "data"});
+  std::string bytes = a.Build();
+  // The second central header points at the first local header.
+  std::size_t second = bytes.rfind("PK\x01\x02");
+  bytes.replace(second + 42, 4, std::string(4, '\0'));
+  Loaded shared(bytes);
+  EXPECT_EQ(shared.reader.DataLimit(shared.dir, shared.dir.Items.GetItem(1)), 0);
+  EXPECT_TRUE(shared.Find(1).Overlaps);
+
+  // A local header beyond the end of the archive cannot be read.
+  Archive b;
+  b.entries.push_back(Entry{"z", "zz"});
+  std::string far = b.Build();
+  far.replace(far.rfind("PK\x01\x02") + 42, 4, za::testing::Le32(0x7FFFFFF0));
+  Loaded beyond(far);
+  EXPECT_THROW(beyond.Find(0), za::EReadError);
+}
+
+}  // namespace
