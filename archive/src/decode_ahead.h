@@ -6,7 +6,7 @@
 // not reach, or that did not pass, is decoded by the batch as always, so
 // every failure, question and message comes from the one decoder, in
 // order. The helper touches nothing but the bytes it was given.
-#include <condition_variable>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "sys/thread.h"
+#include "pipeline.h"
 
 namespace za {
 
@@ -83,7 +83,7 @@ class TZADecodeAhead {
   // Inflates and checks a job exactly as the batch's decoder does, into
   // job.Output when kept (else into `scratch`); false also when `stop` is
   // set meanwhile.
-  static bool Check(Job& job, Bytes& scratch, const bool& stop, std::mutex& mutex);
+  static bool Check(Job& job, Bytes& scratch, const std::atomic<bool>& stop);
 
   // Buffers for jobs and outputs, and back when done with: thousands of
   // entries fresh from the allocator would each be fresh memory from the
@@ -92,29 +92,15 @@ class TZADecodeAhead {
   void GiveBack(Bytes buffer);
 
  private:
-  enum class State { Empty, Waiting, Making, Passed, Failed, Taken };
-  struct Slot {
-    State state = State::Empty;
-    Job job;
-    std::uint64_t held = 0;  // counted in held_
-  };
-  void Help();
-  // Checks a waiting slot with the lock released meanwhile.
-  void Make(std::unique_lock<std::mutex>& lock, Slot& slot);
-  void Release(Slot& slot);
-  Bytes TakeBufferLocked();
-  void GiveBackLocked(Bytes& buffer);
+  // The work on one job, on a helper or on the caller's thread.
+  bool Make(Job& job, const std::atomic<bool>& stop);
+  void Drop(Job& job);
 
-  std::vector<Slot> slots_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::size_t current_ = 0;  // slots before it are past
-  std::uint64_t held_ = 0;
+  std::mutex spareMutex_;
   std::vector<Bytes> spare_;
   std::uint64_t spareBytes_ = 0;
   static constexpr std::uint64_t kSpare = 1u << 20;  // capacity kept spare at most
-  bool stop_ = false;
-  std::unique_ptr<sys::Thread> helper_;  // last: it uses the rest
+  TZAPipeline<Job> pipeline_;  // last: its helper uses the rest
 };
 
 }  // namespace za

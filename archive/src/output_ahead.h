@@ -6,16 +6,13 @@
 // overlap. A file is only made where no file is (so nothing of the user's
 // is touched, and the entry needs no file of its own beside it), and a
 // file nobody takes is removed.
-#include <condition_variable>
 #include <cstddef>
 #include <functional>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "sys/thread.h"
+#include "pipeline.h"
 #include "sys/wide_file.h"
 
 namespace za {
@@ -39,34 +36,15 @@ class TZAOutputAhead {
   bool Take(std::size_t k, std::u16string_view path, sys::WideFile& file);
 
  private:
-  enum class State { Waiting, Making, Ready, None };
-  struct Slot {
-    State state = State::Waiting;
+  struct Made {
+    std::u16string path;
     sys::WideFile file;
   };
-  void Help();
-  void Discard(std::size_t k);
-  // Slots a helper could take up now.
-  std::size_t Room() const;
-  void WaitWhileMaking(std::unique_lock<std::mutex>& lock, const Slot& slot);
-
   static constexpr std::size_t kAhead = 8;
-  static constexpr int kHelpers = 2;
+  static constexpr unsigned kHelpers = 2;
   std::vector<std::u16string> paths_;
-  std::vector<Slot> slots_;
   TMaker maker_;
-  std::mutex mutex_;
-  // Helpers wait for room, the batch for a file being made. Each side is
-  // woken only when it waits and, for the helpers, only when there is room
-  // for several files: a wake-up per file costs as much as what it saves.
-  std::condition_variable work_;
-  std::condition_variable done_;
-  std::size_t next_ = 0;     // the next slot a helper takes up
-  std::size_t current_ = 0;  // slots before it are past
-  int idle_ = 0;             // helpers waiting for room
-  bool batchWaits_ = false;
-  bool stop_ = false;
-  std::vector<std::unique_ptr<sys::Thread>> helpers_;  // last: they use the rest
+  TZAPipeline<Made> pipeline_;  // last: its helpers use the rest
 };
 
 }  // namespace za

@@ -159,8 +159,7 @@ TEST(TestAheadTest, SameEventsAndOutcomesAsOnOneThread) {
 }
 
 TEST(TestAheadTest, CheckRefusesWhatTheDecoderRefuses) {
-  bool stop = false;
-  std::mutex mutex;
+  std::atomic<bool> stop{false};
   auto job = [](const std::string& data, bool deflated, std::uint64_t size, std::uint32_t crc) {
     za::TZADecodeAhead::Job j;
     if (deflated) j.Data = {0x78, 0x01};
@@ -171,7 +170,7 @@ TEST(TestAheadTest, CheckRefusesWhatTheDecoderRefuses) {
     return j;
   };
   za::TZADecodeAhead::Bytes scratch;
-  auto check = [&](za::TZADecodeAhead::Job j) { return za::TZADecodeAhead::Check(j, scratch, stop, mutex); };
+  auto check = [&](za::TZADecodeAhead::Job j) { return za::TZADecodeAhead::Check(j, scratch, stop); };
   std::string plain = Text(100000, 4);
   std::string packed = za::testing::RawDeflate(plain);
   std::uint32_t crc = za::testing::Crc(plain);
@@ -191,8 +190,7 @@ TEST(TestAheadTest, CheckRefusesWhatTheDecoderRefuses) {
 }
 
 TEST(TestAheadTest, KeptOutputIsWhatCameOut) {
-  bool stop = false;
-  std::mutex mutex;
+  std::atomic<bool> stop{false};
   std::string plain = Text(za::TZADecodeAhead::kLargestKept, 4);
   std::string packed = za::testing::RawDeflate(plain);
   za::TZADecodeAhead::Job job;
@@ -203,11 +201,11 @@ TEST(TestAheadTest, KeptOutputIsWhatCameOut) {
   job.Crc32 = za::testing::Crc(plain);
   za::TZADecodeAhead::Job larger = job;
   za::TZADecodeAhead::Bytes scratch;
-  ASSERT_TRUE(za::TZADecodeAhead::Check(job, scratch, stop, mutex));
+  ASSERT_TRUE(za::TZADecodeAhead::Check(job, scratch, stop));
   EXPECT_EQ(std::string(job.Output.begin(), job.Output.end()), plain);
   // Beyond one piece of the batch's decoder the output is not kept.
   larger.Size += 1;
-  EXPECT_FALSE(za::TZADecodeAhead::Check(larger, scratch, stop, mutex));
+  EXPECT_FALSE(za::TZADecodeAhead::Check(larger, scratch, stop));
 }
 
 namespace {
