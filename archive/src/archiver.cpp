@@ -4,6 +4,7 @@
 #include <exception>
 #include <cstdio>
 
+#include "decoder.h"
 #include "entry_reader.h"
 #include "paths.h"
 #include "sys/codepage.h"

@@ -1,38 +1,40 @@
-// Decoding of one entry: its data behind the local header, in chunks,
-// through one inflate stream, checked against the central directory.
-#include <zlib.h>
-
+// Decoding of one entry within a batch: the entry's data found behind its
+// local header, the password asked for, the decoder run into the batch's
+// writer, and its verdict turned into the batch's outcome.
 #include <algorithm>
 #include <cstring>
 #include <limits>
 
 #include "archive/archiver.h"
-#include "crc32.h"
+#include "archive/ciphers.h"
 #include "decode_ahead.h"
+#include "decoder.h"
 #include "entry_reader.h"
-#include "inflate_step.h"
 
 namespace za {
 
 namespace {
 
-constexpr std::size_t kChunkSize = 0x100000;  // 1 MiB of input per read
-constexpr std::size_t kStoredPiece = 0xFFFF;
-static_assert(kChunkSize == TZADecodeAhead::kLargestKept + 1);
-// Buffers grow to what an entry needs, up to a chunk, and are kept for the
-// rest of the operation: small entries do not pay for a full chunk each.
-std::uint8_t* Ensure(std::unique_ptr<std::uint8_t[]>& buffer, std::size_t& size, std::size_t need) {
-  if (size < need) {
-    buffer.reset(new std::uint8_t[need]);
-    size = need;
-  }
-  return buffer.get();
-}
+static_assert(kZACodecPiece == TZADecodeAhead::kLargestKept + 1);
 
 }  // namespace
 
-void TZABaseArchiver::DecodeItem(std::int32_t index, TZAStream& stream) {
-  if (!dirManager_ || !stream_ || index < 0 || index >= dirManager_->Items.Count()) throw EZAException(neDecodeIndex, this);
+// The batch's side of the decoder: its progress reports and its writer,
+// with the disk-full question.
+class TZABaseArchiver::BatchSink final : public TZADecodeSink {
+ public:
+  BatchSink(TZABaseArchiver& archiver, TZAStream& dest) : a_(archiver), dest_(dest) {}
+  bool Write(const std::uint8_t* data, std::size_t size) override { return a_.WriteOutput(dest_, data, size); }
+  bool Progress(std::uint64_t produced) override { return a_.progressEnabled_ && a_.RaiseDecodeProgress(produced); }
+
+ private:
+  TZABaseArchiver& a_;
+  TZAStream& dest_;
+};
+
+bool TZABaseArchiver::DecodeItem(std::int32_t index, TZAStream& stream) {
+  if (!dirManager_ || !stream_ || index < 0 || index >= dirManager_->Items.Count())
+    throw EZAException(neDecodeIndex, this);
   const TDirItem& entry = dirManager_->Items.GetItem(index);
   cancel_ = false;  // within an operation nothing reaches here once cancelled
   // The entry's data begins on the volume that holds its local header; an
@@ -42,9 +44,10 @@ void TZABaseArchiver::DecodeItem(std::int32_t index, TZAStream& stream) {
     if (volume > static_cast<std::uint32_t>(LastVolume())) throw EZAException(neCorruptedEntry, this);
     SwitchVolume(static_cast<std::int32_t>(volume));
   }
-  bool ok = DecodeEntry(*stream_, stream, index);
-  if (ok || cancel_ || ExtractCorruptedFiles() || skipFile_) return;
-  throw EZAException(neCorruptedEntry, this);
+  TZADecodeVerdict verdict = DecodeEntry(*stream_, stream, index);
+  if (verdict.NativeError == neDeflate64) throw EZAException(neDeflate64, nullptr);
+  if (verdict.Passed() || cancel_ || ExtractCorruptedFiles() || verdict.Skipped) return verdict.Skipped;
+  throw EZAException(verdict.NativeError, this);
 }
 
 void TZABaseArchiver::ReadAhead(TZADecodeAhead& ahead, const std::vector<std::int32_t>& selected,
@@ -78,14 +81,15 @@ void TZABaseArchiver::ReadAhead(TZADecodeAhead& ahead, const std::vector<std::in
       TZAEntrySpan span = EntryReader().Find(*stream_, *dirManager_, entry);
       packed = span.Packed;
       // More than one input chunk would cut the batch's output elsewhere.
-      if (span.Overlaps || packed == 0 || (keep && packed > kChunkSize)) continue;
+      if (span.Overlaps || packed == 0 || (keep && packed > kZACodecPiece)) continue;
       TZADecodeAhead::Job job;
       job.Data = ahead.TakeBuffer();
       job.Deflated = entry.ActualMethod == 8;
       job.Keep = keep;
-      std::size_t head = job.Deflated ? sizeof kZlibHeader : 0;
+      std::span<const std::uint8_t> prefix = Decoder().CodecFor(entry.ActualMethod)->Prefix();
+      std::size_t head = prefix.size();
       job.Data.resize(head + static_cast<std::size_t>(packed));
-      std::memcpy(job.Data.data(), kZlibHeader, head);
+      if (head) std::memcpy(job.Data.data(), prefix.data(), head);
       if (stream_->Read(job.Data.data() + head, static_cast<std::int64_t>(packed)) !=
           static_cast<std::int64_t>(packed))
         continue;
@@ -102,17 +106,14 @@ bool TZABaseArchiver::CancelledBeforeDecoding(std::int32_t index) {
   // What DecodeItem sets up, and the one progress report it always gives
   // before decoding; a cancel there ends the entry as it would there.
   cancel_ = false;
-  skipFile_ = false;
-  bytesProduced_ = 0;
   std::uint64_t declared = dirManager_->Items.GetItem(index).UnpackedSize();
   expectedSize_ = declared ? declared : 2;
-  return progressEnabled_ && RaiseDecodeProgress();
+  return progressEnabled_ && RaiseDecodeProgress(0);
 }
 
 bool TZABaseArchiver::PassedAhead(TZADecodeAhead& ahead, std::size_t ordinal, std::int32_t index) {
   if (!dirManager_ || index < 0 || index >= dirManager_->Items.Count() || !ahead.Passed(ordinal)) return false;
-  // What DecodeItem leaves behind for a passing entry.
-  if (!CancelledBeforeDecoding(index)) bytesProduced_ = dirManager_->Items.GetItem(index).UnpackedSize();
+  CancelledBeforeDecoding(index);
   return true;
 }
 
@@ -128,12 +129,19 @@ bool TZABaseArchiver::WriteDecodedAhead(TZADecodeAhead& ahead, std::size_t ordin
   } recycle{ahead, output};
   std::uint64_t declared = dirManager_->Items.GetItem(index).UnpackedSize();
   if (output.size() != declared || declared == 0) return false;
-  // What DecodeItem does for an entry that decodes in one piece: a report,
-  // the piece written (a disk-full answer may cancel it), and what it
-  // leaves behind.
-  if (CancelledBeforeDecoding(index) || !WriteOutput(dest, output.data(), output.size())) return true;
-  bytesProduced_ = declared;
+  // What DecodeItem does for an entry that decodes in one piece: a report
+  // and the piece written (a disk-full answer may cancel it).
+  if (!CancelledBeforeDecoding(index)) WriteOutput(dest, output.data(), output.size());
   return true;
+}
+
+std::unique_ptr<TZAEntryCipher> TZABaseArchiver::MakeCipher(TZACryptoAlgorithm algorithm) const {
+  return cipherFactory_ ? cipherFactory_(algorithm) : ZABuiltInEntryCipher(algorithm);
+}
+
+TZADecoder& TZABaseArchiver::Decoder() {
+  if (!decoder_) decoder_ = std::make_unique<TZADecoder>();
+  return *decoder_;
 }
 
 TZAEntryReader& TZABaseArchiver::EntryReader() {
@@ -142,137 +150,74 @@ TZAEntryReader& TZABaseArchiver::EntryReader() {
   return *entryReader_;
 }
 
-bool TZABaseArchiver::DecodeEntry(TZAStream& archive, TZAStream& dest, std::int32_t index) {
+TZADecodeVerdict TZABaseArchiver::DecodeEntry(TZAStream& archive, TZAStream& dest, std::int32_t index) {
   const TDirItem& entry = dirManager_->Items.GetItem(index);
   const CentralDirectoryHeader& h = entry.Header;
   bool encrypted = h.Flags & 1;
   bool aes = entry.CryptoAlgorithm != caPkzipClassic;
-  bool checked = h.VersionNeeded < kNoAesVersion;
+  TZAEntryCoding coding;
+  coding.Method = entry.ActualMethod;
+  coding.Declared = h.UncompressedSize == 0xFFFFFFFF ? entry.Zip64UncompressedSize : h.UncompressedSize;
+  coding.Crc32 = h.Crc32;
+  coding.Checked = h.VersionNeeded < kNoAesVersion;
+  coding.Authenticated = encrypted && aes;
   std::unique_ptr<TZAEntryCipher> cipher;
   // An AES entry from version 0x4114 on gets no decryptor and cannot decode.
-  if (encrypted && (!aes || checked)) cipher = ZACreateEntryCipher(aes ? entry.CryptoAlgorithm : caPkzipClassic);
+  if (encrypted && (!aes || coding.Checked)) cipher = MakeCipher(aes ? entry.CryptoAlgorithm : caPkzipClassic);
   if (cipher) cipher->Bind(entry);
 
-  bytesProduced_ = 0;
-  skipFile_ = false;  // an answer for an earlier entry must not carry over
   TZAEntrySpan span = EntryReader().Find(archive, *dirManager_, entry);
-  const LocalFileHeader& local = span.Local;
-  std::uint64_t packed = span.Packed;
+  if (span.Overlaps) return TZADecoder::Failed();
   std::uint64_t unpacked = h.CompressedSize == 0xFFFFFFFF ? entry.Zip64UncompressedSize : h.UncompressedSize;
-  if (span.Overlaps) return false;
   expectedSize_ = unpacked ? unpacked : 2;
-  std::uint64_t declared = h.UncompressedSize == 0xFFFFFFFF ? entry.Zip64UncompressedSize : h.UncompressedSize;
-
-  std::uint32_t crc = 0;
-  bool ok;
-  switch (entry.ActualMethod) {
-    case 0:
-    case 8: ok = DecodeChunks(archive, dest, entry, local, packed, declared, cipher.get(), crc); break;
-    case 9: throw EZAException(neDeflate64, nullptr);
-    default: ok = false; break;
+  if (entry.ActualMethod == 9) {
+    TZADecodeVerdict deflate64 = TZADecoder::Failed();
+    deflate64.NativeError = neDeflate64;
+    return deflate64;
   }
-  if (bytesProduced_ != declared) ok = false;
-  if (!ok) return false;
-  if (!checked) return true;
-  if (encrypted && aes) return cipher && cipher->FinalCheck(archive, crc);
-  return crc == h.Crc32;
-}
-
-bool TZABaseArchiver::DecodeChunks(TZAStream& archive, TZAStream& dest, const TDirItem& entry,
-                                   const LocalFileHeader& local, std::uint64_t packed, std::uint64_t limit,
-                                   TZAEntryCipher* cipher, std::uint32_t& crc) {
-  skipFile_ = false;
-  bool encrypted = entry.Header.Flags & 1;
-  std::uint64_t remaining = packed;
+  if (!Decoder().CodecFor(entry.ActualMethod)) return TZADecoder::Failed();
+  std::uint64_t packed = span.Packed;
   if (encrypted) {
-    if (!cipher) return false;  // no decryption for this entry in this build
+    if (!cipher) return TZADecoder::Failed();  // no decryption for this entry in this build
     std::uint64_t overhead = cipher->HeaderSize() + cipher->TrailerSize();
-    remaining = remaining > overhead ? remaining - overhead : 0;
-    // The encryption header may run on into the next volume: a second try
-    // starts again from the volume the first began on.
-    std::int32_t startVolume = volumes_ ? volumes_->Volume() : 0;
-    std::int64_t start = archive.Position();
-    for (;;) {
-      if (volumes_) SwitchVolume(startVolume);
-      archive.SetPosition(start);
-      if (cipher->CheckPassword(archive, local, Password())) break;
-      std::u16string name = entry.EntryName;
-      bool skip = false;
-      // The handler answers in the component's own Password, which it keeps
-      // also when it skips; TZipArchiver's setter is not gone through.
-      if (OnPassword) {
-        OnPassword(this, name, password_, skip);
-      } else {
-        std::string typed = password_;
-        skip = !Dialogs().AskPassword(u"Password for \"" + name + u"\"", typed);
-        if (!skip) password_ = typed;
-      }
-      if (skip) {
-        skipFile_ = true;
-        return false;
-      }
+    packed = packed > overhead ? packed - overhead : 0;
+    if (!PasswordAccepted(archive, *cipher, span.Local, entry)) {
+      TZADecodeVerdict skipped = TZADecoder::Failed();
+      skipped.Skipped = true;
+      return skipped;
     }
   }
-
-  InflateStream inflater;
-  if (!inflater.Ok()) return false;
-  bool deflated = entry.ActualMethod == 8;
-  std::uint8_t* chunk = Ensure(chunk_, chunkSize_,
-                               static_cast<std::size_t>(std::min<std::uint64_t>(kChunkSize, remaining)) +
-                                   sizeof kZlibHeader);
-  // Output past the declared size is refused anyway, so a buffer one byte
-  // larger than that size is as good as a full one.
-  std::size_t outSize = limit >= kChunkSize ? kChunkSize : static_cast<std::size_t>(limit) + 1;
-  std::uint8_t* output = deflated ? Ensure(output_, outputSize_, outSize) : nullptr;
-  z_stream& z = inflater.Z();
-
-  std::uint64_t consumed = 0, produced = 0;
-  while (consumed < remaining && !cancel_) {
-    std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunkSize, remaining - consumed));
-    std::uint8_t* data = chunk + sizeof kZlibHeader;
-    if (archive.Read(data, static_cast<std::int64_t>(n)) != static_cast<std::int64_t>(n)) return false;
-    if (encrypted) cipher->Decrypt(data, n);
-    if (deflated) {
-      std::uint8_t* in = data;
-      std::size_t inSize = n;
-      if (consumed == 0) {
-        in = chunk;
-        std::memcpy(in, kZlibHeader, sizeof kZlibHeader);
-        inSize += sizeof kZlibHeader;
-      }
-      z.next_in = in;
-      z.avail_in = static_cast<uInt>(inSize);
-      for (;;) {
-        bytesProduced_ = produced;
-        if (progressEnabled_ && RaiseDecodeProgress()) break;
-        std::size_t have;
-        InflateResult step = InflateStep(z, output, outSize, limit - produced, have);
-        if (step == InflateResult::Failed) return false;
-        if (!WriteOutput(dest, output, have)) break;
-        crc = ZACrc32(crc, output, have);
-        produced += have;
-        if (step == InflateResult::Done) break;
-      }
-    } else {
-      for (std::size_t at = 0; at < n; at += kStoredPiece) {
-        std::size_t piece = std::min(kStoredPiece, n - at);
-        if (piece > limit - produced) return false;
-        crc = ZACrc32(crc, data + at, piece);
-        produced += piece;
-        bytesProduced_ = produced;
-        if (progressEnabled_ && RaiseDecodeProgress()) break;
-        if (!WriteOutput(dest, data + at, piece)) break;
-      }
-    }
-    consumed += n;
-    bytesProduced_ = produced;
-  }
-  bytesProduced_ = produced;
-  return true;
+  BatchSink sink(*this, dest);
+  return Decoder().Decode(archive, packed, coding, cipher.get(), sink);
 }
 
-bool TZABaseArchiver::RaiseDecodeProgress() {
-  double file = static_cast<double>(bytesProduced_) / static_cast<double>(expectedSize_);
+bool TZABaseArchiver::PasswordAccepted(TZAStream& archive, TZAEntryCipher& cipher, const LocalFileHeader& local,
+                                       const TDirItem& entry) {
+  // The encryption header may run on into the next volume: a second try
+  // starts again from the volume the first began on.
+  std::int32_t startVolume = volumes_ ? volumes_->Volume() : 0;
+  std::int64_t start = archive.Position();
+  for (;;) {
+    if (volumes_) SwitchVolume(startVolume);
+    archive.SetPosition(start);
+    if (cipher.CheckPassword(archive, local, Password())) return true;
+    std::u16string name = entry.EntryName;
+    bool skip = false;
+    // The handler answers in the component's own Password, which it keeps
+    // also when it skips; TZipArchiver's setter is not gone through.
+    if (OnPassword) {
+      OnPassword(this, name, password_, skip);
+    } else {
+      std::string typed = password_;
+      skip = !Dialogs().AskPassword(u"Password for \"" + name + u"\"", typed);
+      if (!skip) password_ = typed;
+    }
+    if (skip) return false;
+  }
+}
+
+bool TZABaseArchiver::RaiseDecodeProgress(std::uint64_t produced) {
+  double file = static_cast<double>(produced) / static_cast<double>(expectedSize_);
   if (OnFileProgress) {
     bool cancel = cancel_;
     OnFileProgress(this, currentFileName_, file * 100.0, operation_, ppProcess, cancel);

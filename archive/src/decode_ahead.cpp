@@ -2,17 +2,11 @@
 
 #include <algorithm>
 
-#include "crc32.h"
-#include "inflate_step.h"
+#include "decoder.h"
 
 namespace za {
 
-namespace {
-
-constexpr std::size_t kOutput = 0x100000;
-static_assert(TZADecodeAhead::kLargestKept + 1 == kOutput);
-
-}  // namespace
+static_assert(TZADecodeAhead::kLargestKept + 1 == kZACodecPiece);
 
 TZADecodeAhead::TZADecodeAhead(std::size_t count)
     : pipeline_(
@@ -77,40 +71,35 @@ bool TZADecodeAhead::Passed(std::size_t k, Bytes* output) {
 }
 
 bool TZADecodeAhead::Check(Job& job, Bytes& scratch, const std::atomic<bool>& stop) {
-  if (!job.Deflated) {
-    // Stored data longer than declared fails where it passes the size.
-    return !job.Keep && job.Data.size() == job.Size && ZACrc32(0, job.Data.data(), job.Data.size()) == job.Crc32;
-  }
-  if (job.Keep && job.Size > kLargestKept) return false;
-  InflateStream inflater;
-  if (!inflater.Ok()) return false;
-  z_stream& z = inflater.Z();
-  // The batch's decoder gives inflate room for one byte past the declared
-  // size, or a piece of kOutput; so does this.
-  std::size_t outSize = job.Size >= kOutput ? kOutput : static_cast<std::size_t>(job.Size) + 1;
+  // Stored data is written straight from the archive: it is never kept.
+  if (job.Keep && (!job.Deflated || job.Size > kLargestKept)) return false;
+  // Output goes into a buffer of one piece of the batch's decoder, or one
+  // byte past the declared size when that is less, as the decoder's own.
+  class Sink final : public TZADecodeSink {
+   public:
+    Sink(const Job& job, const std::atomic<bool>& stop) : job_(job), stop_(stop) {}
+    bool Write(const std::uint8_t*, std::size_t) override { return true; }
+    // A kept job that passes is one piece; one that needs a second is
+    // left to the batch, which decides it.
+    bool Progress(std::uint64_t) override { return stop_ || (job_.Keep && reports_++ > 0); }
+
+   private:
+    const Job& job_;
+    const std::atomic<bool>& stop_;
+    int reports_ = 0;
+  } sink(job, stop);
+  std::size_t outSize = job.Size >= kZACodecPiece ? kZACodecPiece : static_cast<std::size_t>(job.Size) + 1;
   Bytes& into = job.Keep ? job.Output : scratch;
-  into.resize(outSize);
-  std::uint8_t* output = into.data();
-  std::uint32_t crc = 0;
-  std::uint64_t produced = 0;
-  // Fed whole rather than in chunks: inflate's verdict does not depend on
-  // where its input is cut.
-  z.next_in = job.Data.data();
-  z.avail_in = static_cast<uInt>(job.Data.size());
-  for (int call = 0;; ++call) {
-    if (stop) return false;
-    // A kept job that passes is one piece; one that needs a second call
-    // is left to the batch, which decides it.
-    if (job.Keep && call > 0) return false;
-    std::size_t have;
-    InflateResult step = InflateStep(z, output, outSize, job.Size - produced, have);
-    if (step == InflateResult::Failed) return false;
-    crc = ZACrc32(crc, output, have);
-    produced += have;
-    if (step == InflateResult::Done) break;
-  }
-  if (produced != job.Size || crc != job.Crc32) return false;
-  if (job.Keep) job.Output.resize(static_cast<std::size_t>(produced));
+  if (job.Deflated) into.resize(outSize);
+  TZAEntryCoding coding;
+  coding.Method = job.Deflated ? 8 : 0;
+  coding.Declared = job.Size;
+  coding.Crc32 = job.Crc32;
+  TZADecoder decoder;
+  TZADecodeVerdict verdict = decoder.DecodeBuffer(job.Data.data(), job.Data.size(), coding, sink, into.data(),
+                                                  into.size());
+  if (!verdict.Passed() || verdict.Stopped) return false;
+  if (job.Keep) job.Output.resize(static_cast<std::size_t>(verdict.Produced));
   return true;
 }
 

@@ -11,6 +11,7 @@
 #include "archive/archiver.h"
 #include "archive/mask.h"
 #include "decode_ahead.h"
+#include "decoder.h"
 #include "output_ahead.h"
 #include "paths.h"
 #include "sys/codepage.h"
@@ -356,9 +357,7 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
   cancel_ = cancel || cancel_;
   if (cancel_ || action == fxaAbort) updateLevel_ = 0;
   progressEnabled_ = false;
-  chunk_.reset();
-  output_.reset();
-  chunkSize_ = outputSize_ = 0;
+  if (decoder_) decoder_->Release();
 }
 
 void TZABaseArchiver::ExtractItemToStream(std::int32_t index, TZAStream& stream) {
@@ -492,9 +491,10 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
   outputHash_ = hash.get();
   outputHashed_ = 0;
   std::exception_ptr failure;
+  bool skipped = false;
   try {
     if (!decodeAhead_ || !WriteDecodedAhead(*decodeAhead_, entryOrdinal_, index, out.Stream()))
-      DecodeItem(index, out.Stream());
+      skipped = DecodeItem(index, out.Stream());
   } catch (...) {
     failure = std::current_exception();
   }
@@ -503,7 +503,7 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
   if (options_.FlushBuffers && sys::WideIsRemovableDrive(path)) out.Stream().File().Flush();
   out.Close();
   if (failure) std::rethrow_exception(failure);
-  if (skipFile_ || cancel_) return;
+  if (skipped || cancel_) return;
   if (!out.Commit(path)) throw EZAException(neCannotCreateFile, this, {path});
   if (options_.SetAttributes) sys::WideSetAttributes(path, fileAttr);
   TZASha256::Digest digest;

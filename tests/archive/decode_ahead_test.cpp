@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <atomic>
 #include <mutex>
 #include <random>
 #include <string>

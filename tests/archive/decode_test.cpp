@@ -142,13 +142,10 @@ TEST(DecodeTest, MethodsOtherThanStoredAndDeflate) {
 }
 
 TEST(DecodeTest, EncryptedEntryWithoutACipherFails) {
-  za::SetZAEntryCipherFactory([](za::TZACryptoAlgorithm) -> std::unique_ptr<za::TZAEntryCipher> { return nullptr; });
-  struct Restore {
-    ~Restore() { za::SetZAEntryCipherFactory(nullptr); }
-  } restore;
   Archive a;
   a.entries.push_back(Entry{"secret", std::string(12, 'h') + "data", 0, 1});
   Opened o(a);
+  o.zip.SetCipherFactory([](za::TZACryptoAlgorithm) -> std::unique_ptr<za::TZAEntryCipher> { return nullptr; });
   int e = 0;
   o.Decoded(0, &e);
   EXPECT_EQ(e, 8);
@@ -173,17 +170,9 @@ class XorCipher : public za::TZAEntryCipher {
   static inline int checks = 0;
 };
 
-struct CipherInstalled {
-  CipherInstalled() {
-    za::SetZAEntryCipherFactory([](za::TZACryptoAlgorithm) -> std::unique_ptr<za::TZAEntryCipher> {
-      return std::make_unique<XorCipher>();
-    });
-  }
-  ~CipherInstalled() { za::SetZAEntryCipherFactory(nullptr); }
-};
+std::unique_ptr<za::TZAEntryCipher> MakeXorCipher(za::TZACryptoAlgorithm) { return std::make_unique<XorCipher>(); }
 
 TEST(DecodeTest, RejectedPasswordIsAskedForAgainOrTheEntrySkipped) {
-  CipherInstalled installed;
   std::string plain = "secret content";
   std::string data = plain;
   for (char& c : data) c ^= 0x5A;
@@ -194,6 +183,7 @@ TEST(DecodeTest, RejectedPasswordIsAskedForAgainOrTheEntrySkipped) {
   a.entries.push_back(e);
   a.entries.push_back(Entry{"bzip2", "xx", 12});
   Opened o(a);
+  o.zip.SetCipherFactory(MakeXorCipher);
   o.zip.SetPassword("wrong");
   std::vector<std::u16string> asked;
   o.zip.OnPassword = [&](za::TZABaseArchiver*, const std::u16string& name, std::string& password, bool& skip) {

@@ -27,6 +27,8 @@ class TZABaseArchiver;
 class TZAOutputAhead;
 class TZADecodeAhead;
 class TZAEntryReader;
+class TZADecoder;
+struct TZADecodeVerdict;
 
 using TZAWideStrings = std::vector<std::u16string>;
 
@@ -248,6 +250,9 @@ class TZABaseArchiver {
   // The dialogs that answer events without a handler (nullptr: the
   // process-wide default).
   void SetDialogs(TZAUserDialogs* dialogs) { dialogs_ = dialogs; }
+  // Where the ciphers of encrypted entries come from (nullptr: the
+  // built-in ones); a test may put a stand-in in place.
+  void SetCipherFactory(TZAEntryCipherFactory factory) { cipherFactory_ = factory; }
   TZAUserDialogs& Dialogs() const { return dialogs_ ? *dialogs_ : ZADefaultDialogs(); }
 
   bool Active() const { return open_; }
@@ -360,21 +365,29 @@ class TZABaseArchiver {
   // Reads the data of the selected entries after the `ordinal`-th for the
   // helper, as far as it takes them; `keep` for extraction.
   void ReadAhead(TZADecodeAhead& ahead, const std::vector<std::int32_t>& selected, std::size_t ordinal, bool keep);
-  // Sets up the state DecodeItem does for an entry decoded elsewhere and
-  // gives its first report; true when that report cancels.
+  // Sets up what DecodeItem does for an entry decoded elsewhere and gives
+  // its first report; true when that report cancels.
   bool CancelledBeforeDecoding(std::int32_t index);
   // Whether the entry passed on the helper; then it is reported as decoded.
   bool PassedAhead(TZADecodeAhead& ahead, std::size_t ordinal, std::int32_t index);
   // Whether the entry decoded on the helper; then its output is written to
   // `dest` and reported as DecodeItem would.
   bool WriteDecodedAhead(TZADecodeAhead& ahead, std::size_t ordinal, std::int32_t index, TZAStream& dest);
-  // Decoding of one entry: ExtractItemToStream within a batch.
-  void DecodeItem(std::int32_t index, TZAStream& stream);
-  bool DecodeEntry(TZAStream& archive, TZAStream& dest, std::int32_t index);
-  bool DecodeChunks(TZAStream& archive, TZAStream& dest, const TDirItem& entry, const LocalFileHeader& local,
-                    std::uint64_t packed, std::uint64_t limit, TZAEntryCipher* cipher, std::uint32_t& crc);
+  // Decoding of one entry: ExtractItemToStream within a batch. True when
+  // the password question was answered by skipping the entry.
+  bool DecodeItem(std::int32_t index, TZAStream& stream);
+  TZADecodeVerdict DecodeEntry(TZAStream& archive, TZAStream& dest, std::int32_t index);
+  // Asks for the password until the cipher accepts it; false when the
+  // answer skips the entry.
+  bool PasswordAccepted(TZAStream& archive, TZAEntryCipher& cipher, const LocalFileHeader& local,
+                        const TDirItem& entry);
   bool WriteOutput(TZAStream& dest, const std::uint8_t* buffer, std::size_t count);
-  bool RaiseDecodeProgress();
+  // The batch's progress report for the entry being decoded; true when it
+  // cancels.
+  bool RaiseDecodeProgress(std::uint64_t produced);
+  class BatchSink;
+  TZADecoder& Decoder();
+  std::unique_ptr<TZAEntryCipher> MakeCipher(TZACryptoAlgorithm algorithm) const;
   // Where each entry's data lies in the open archive, with every check a
   // reader of it needs (the decoder's, reading ahead's and a commit's).
   TZAEntryReader& EntryReader();
@@ -437,15 +450,14 @@ class TZABaseArchiver {
   std::u16string volumeBase_;  // the last volume's name (Split) or the stem (Numbered)
   TZAVolumeStream* volumes_ = nullptr;
   TZAUserDialogs* dialogs_ = nullptr;
+  TZAEntryCipherFactory cipherFactory_ = nullptr;
 
   // The running operation.
   bool cancel_ = false;
-  bool skipFile_ = false;
   bool progressEnabled_ = false;
   bool inBatch_ = false;
   std::int32_t selectedCount_ = 0;
   std::int32_t processedCount_ = 0;
-  std::uint64_t bytesProduced_ = 0;
   // What extraction wrote to the current file, while OnFileExtracted wants it.
   TZASha256* outputHash_ = nullptr;
   std::uint64_t outputHashed_ = 0;
@@ -454,9 +466,8 @@ class TZABaseArchiver {
   std::u16string currentFileName_;
   std::u16string cachedCurrentDir_;
   std::u16string lastFolderMade_;  // within one operation: known to exist
-  // Decoding buffers, kept between entries of an operation.
-  std::unique_ptr<std::uint8_t[]> chunk_, output_;
-  std::size_t chunkSize_ = 0, outputSize_ = 0;
+  // The decoder, its buffers kept between entries of a batch.
+  std::unique_ptr<TZADecoder> decoder_;
   std::unique_ptr<TZAEntryReader> entryReader_;
 };
 

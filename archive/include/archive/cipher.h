@@ -35,10 +35,7 @@ class TZAEntryCipher {
 };
 
 // The cipher for an entry's algorithm, or none when this build cannot
-// decrypt it (the entry then fails to decode). The engine starts with the
-// built-in ciphers; a null factory sets them back.
+// decrypt it (the entry then fails to decode).
 using TZAEntryCipherFactory = std::unique_ptr<TZAEntryCipher> (*)(TZACryptoAlgorithm algorithm);
-std::unique_ptr<TZAEntryCipher> ZACreateEntryCipher(TZACryptoAlgorithm algorithm);
-void SetZAEntryCipherFactory(TZAEntryCipherFactory factory);
 
 }  // namespace za

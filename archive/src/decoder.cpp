@@ -1,0 +1,94 @@
+#include "decoder.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "archive/errors.h"
+
+namespace za {
+
+namespace {
+
+// Room in front of the input chunk for a codec's prefix.
+constexpr std::size_t kHeadroom = 16;
+
+}  // namespace
+
+TZACodec* TZADecoder::CodecFor(std::uint16_t method) {
+  switch (method) {
+    case 0: return &stored_;
+    case 8: return &deflate_;
+    default: return nullptr;
+  }
+}
+
+TZADecodeVerdict TZADecoder::Failed(std::uint64_t produced, std::uint32_t crc) {
+  TZADecodeVerdict verdict;
+  verdict.Produced = produced;
+  verdict.Crc32 = crc;
+  verdict.NativeError = neCorruptedEntry;
+  return verdict;
+}
+
+void TZADecoder::Release() {
+  chunk_.reset();
+  chunkSize_ = 0;
+  deflate_.Release();
+}
+
+TZADecodeVerdict TZADecoder::Decode(TZAStream& archive, std::uint64_t packed, const TZAEntryCoding& coding,
+                                    TZAEntryCipher* cipher, TZADecodeSink& sink) {
+  TZACodec* codec = CodecFor(coding.Method);
+  if (!codec || !codec->Begin(coding.Declared, nullptr, 0)) return Failed();
+  std::span<const std::uint8_t> prefix = codec->Prefix();
+  // The chunk buffer grows to what an entry needs, up to a piece, and is
+  // kept for the rest of the batch.
+  std::size_t need = static_cast<std::size_t>(std::min<std::uint64_t>(kZACodecPiece, packed)) + kHeadroom;
+  if (chunkSize_ < need) {
+    chunk_.reset(new std::uint8_t[need]);
+    chunkSize_ = need;
+  }
+  std::uint8_t* data = chunk_.get() + kHeadroom;
+  TZACodecOutput out(sink, coding.Declared);
+  for (std::uint64_t consumed = 0; consumed < packed && !out.Stopped();) {
+    std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kZACodecPiece, packed - consumed));
+    if (archive.Read(data, static_cast<std::int64_t>(n)) != static_cast<std::int64_t>(n))
+      return Judge(false, out, coding, cipher, &archive);
+    if (cipher) cipher->Decrypt(data, n);
+    std::uint8_t* in = data;
+    std::size_t inSize = n;
+    if (consumed == 0 && !prefix.empty()) {
+      in -= prefix.size();
+      std::memcpy(in, prefix.data(), prefix.size());
+      inSize += prefix.size();
+    }
+    if (!codec->Feed(in, inSize, out)) return Judge(false, out, coding, cipher, &archive);
+    consumed += n;
+  }
+  return Judge(true, out, coding, cipher, &archive);
+}
+
+TZADecodeVerdict TZADecoder::DecodeBuffer(std::uint8_t* data, std::size_t size, const TZAEntryCoding& coding,
+                                          TZADecodeSink& sink, std::uint8_t* output, std::size_t outputSize) {
+  TZACodec* codec = CodecFor(coding.Method);
+  if (!codec || !codec->Begin(coding.Declared, output, outputSize)) return Failed();
+  TZACodecOutput out(sink, coding.Declared);
+  // Fed whole rather than in chunks: a codec's verdict does not depend on
+  // where its input is cut.
+  bool decoded = codec->Feed(data, size, out);
+  return Judge(decoded, out, coding, nullptr, nullptr);
+}
+
+TZADecodeVerdict TZADecoder::Judge(bool decoded, const TZACodecOutput& out, const TZAEntryCoding& coding,
+                                   TZAEntryCipher* cipher, TZAStream* archive) {
+  TZADecodeVerdict verdict = Failed(out.Produced(), out.Crc32());
+  verdict.Stopped = out.Stopped();
+  bool passed = decoded && out.Produced() == coding.Declared;
+  if (passed && coding.Checked)
+    passed = coding.Authenticated ? cipher && archive && cipher->FinalCheck(*archive, out.Crc32())
+                                  : out.Crc32() == coding.Crc32;
+  if (passed) verdict.NativeError = 0;
+  return verdict;
+}
+
+}  // namespace za

@@ -1,0 +1,71 @@
+#pragma once
+// The decoder of one entry's data: it reads the data from the archive in
+// chunks (or takes it whole from memory), decrypts it, runs it through the
+// codec of the entry's method into a sink and judges the outcome against
+// the directory. It raises no events and asks nothing: the caller reports
+// what the verdict says, so every path that decodes (the batch, testing
+// ahead, extracting ahead) reaches the same verdict on the same data.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "archive/cipher.h"
+#include "archive/stream.h"
+#include "codec.h"
+#include "deflate_codec.h"
+#include "stored_codec.h"
+
+namespace za {
+
+// What the directory says of an entry's content.
+struct TZAEntryCoding {
+  std::uint16_t Method = 0;
+  std::uint64_t Declared = 0;  // the declared size
+  std::uint32_t Crc32 = 0;
+  // Whether the outcome is checked at all: entries of a version from
+  // 0x4114 on are taken as they come.
+  bool Checked = true;
+  // Checked by the cipher's authentication code rather than the CRC-32.
+  bool Authenticated = false;
+};
+
+struct TZADecodeVerdict {
+  std::uint64_t Produced = 0;
+  std::uint32_t Crc32 = 0;
+  bool Stopped = false;           // a report or the sink stopped it
+  bool Skipped = false;           // the password question was answered by skipping
+  std::int32_t NativeError = 0;   // 0 when it passed
+  bool Passed() const { return NativeError == 0; }
+};
+
+class TZADecoder {
+ public:
+  // The codec of a method, or null for a method without one.
+  TZACodec* CodecFor(std::uint16_t method);
+
+  // Decodes `packed` bytes of `archive` from its position, decrypted by
+  // `cipher` (whose header is read, or null), into `sink`.
+  TZADecodeVerdict Decode(TZAStream& archive, std::uint64_t packed, const TZAEntryCoding& coding,
+                          TZAEntryCipher* cipher, TZADecodeSink& sink);
+  // Decodes data in memory, its codec's prefix in front, in one piece,
+  // into `output` (`outputSize` bytes, for codecs that need a buffer).
+  TZADecodeVerdict DecodeBuffer(std::uint8_t* data, std::size_t size, const TZAEntryCoding& coding,
+                                TZADecodeSink& sink, std::uint8_t* output, std::size_t outputSize);
+
+  // A verdict that the entry does not decode.
+  static TZADecodeVerdict Failed(std::uint64_t produced = 0, std::uint32_t crc = 0);
+
+  // Buffers go back (the end of a batch).
+  void Release();
+
+ private:
+  TZADecodeVerdict Judge(bool decoded, const TZACodecOutput& out, const TZAEntryCoding& coding,
+                         TZAEntryCipher* cipher, TZAStream* archive);
+
+  TZAStoredCodec stored_;
+  TZADeflateCodec deflate_;
+  std::unique_ptr<std::uint8_t[]> chunk_;
+  std::size_t chunkSize_ = 0;
+};
+
+}  // namespace za
