@@ -127,7 +127,7 @@ void TZABaseArchiver::OpenArchive(std::uint16_t mode) {
       stream_ = new TZAMemoryStream();
     else
       stream_ = new TZAFileStream(fileName_, fmCreate);
-    dirManager_ = std::make_unique<TZADirManager>(stream_, this, true, false);
+    dirManager_ = MakeDirManager(true, false);
   } else {
     OpenExisting(mode);
   }
@@ -141,7 +141,7 @@ void TZABaseArchiver::OpenArchive(TZAStream& stream, bool create) {
   stream_ = &stream;
   openMode_ = create ? kZAModeCreate : kZAModeReadWrite;
   if (create) {
-    dirManager_ = std::make_unique<TZADirManager>(stream_, this, true, true);
+    dirManager_ = MakeDirManager(true, true);
   } else {
     OpenExisting(0);
   }
@@ -173,6 +173,7 @@ void TZABaseArchiver::OpenExisting(std::uint16_t mode) {
     ReleaseArchive();
     throw EZAException(neArchiveDamaged, this);
   }
+  dirManager_->Options.Repair = repair_;  // the probe ran without it
   dirManager_->LoadDirectory();
 }
 

@@ -46,8 +46,23 @@ std::unique_ptr<TZAStream> TZABaseArchiver::TakeStream() {
   return taken;
 }
 
+TZADirOptions TZABaseArchiver::DirOptions() const {
+  TZADirOptions options;
+  options.OemNames = options_.OEMFileNames;
+  options.Utf8FlagNames = utf8FlagNames_;
+  options.PaddedEndRecord = paddedEndRecord_;
+  options.Repair = repair_;
+  options.MultiVolume = volumes_ != nullptr;
+  return options;
+}
+
+std::unique_ptr<TZADirManager> TZABaseArchiver::MakeDirManager(bool createMode, bool customStream) {
+  return std::make_unique<TZADirManager>(stream_, DirOptions(), createMode, customStream,
+                                         [this](std::int32_t number) { return SwitchVolume(number); });
+}
+
 bool TZABaseArchiver::CheckEnd(std::int32_t& lastVolume) {
-  dirManager_ = std::make_unique<TZADirManager>(stream_, this, false, !ownsStream_);
+  dirManager_ = MakeDirManager(false, !ownsStream_);
   bool found = dirManager_->CheckEndRecord();
   lastVolume = found ? dirManager_->EndRecordLastVolume() : 0;
   return found;

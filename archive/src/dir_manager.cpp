@@ -4,7 +4,6 @@
 #include <cstring>
 #include <limits>
 
-#include "archive/archiver.h"
 #include "archive/byte_reader.h"
 #include "archive/errors.h"
 #include "archive/stream.h"
@@ -120,8 +119,13 @@ class PositionGuard {
 
 }  // namespace
 
-TZADirManager::TZADirManager(TZAStream* archiveStream, TZABaseArchiver* owner, bool createMode, bool isCustomStream)
-    : ArchiveStream(archiveStream), CreateMode(createMode), IsCustomStream(isCustomStream), Owner(owner) {
+TZADirManager::TZADirManager(TZAStream* archiveStream, const TZADirOptions& options, bool createMode,
+                             bool isCustomStream, TZAVolumeSwitch switchVolume)
+    : ArchiveStream(archiveStream),
+      CreateMode(createMode),
+      IsCustomStream(isCustomStream),
+      Options(options),
+      SwitchVolume(std::move(switchVolume)) {
   ResetEndRecord();
   if (createMode) {
     VolumeInfo.VolumeKind = TZAVolumeNumberInfo::vnFirst;
@@ -129,13 +133,9 @@ TZADirManager::TZADirManager(TZAStream* archiveStream, TZABaseArchiver* owner, b
   }
 }
 
-bool TZADirManager::OemNames() const { return Owner ? Owner->Options().OEMFileNames : true; }
-bool TZADirManager::Utf8FlagNames() const { return Owner && Owner->Utf8FlagNames(); }
-bool TZADirManager::PaddedEndRecord() const { return Owner && Owner->PaddedEndRecord(); }
 // Volume by volume: split files or spanned disks. Pieces cut from one
 // archive at arbitrary bytes are read as the one archive they make.
-bool TZADirManager::Spanning() const { return Owner && !IsCustomStream && Owner->MultiVolume(); }
-bool TZADirManager::Repair() const { return Owner ? Owner->RepairEnabled() : true; }
+bool TZADirManager::Spanning() const { return !IsCustomStream && Options.MultiVolume; }
 
 void TZADirManager::ResetEndRecord() {
   Items.SetCount(0);
@@ -165,7 +165,7 @@ bool TZADirManager::FindEndRecord(std::uint32_t signature, std::int64_t& positio
   // With zero padding accepted, a record may end anywhere from the last
   // byte that is not zero on (a pipe's block padding, as tar writes it).
   std::int64_t used = window;
-  if (PaddedEndRecord())
+  if (Options.PaddedEndRecord)
     while (used > 0 && buf[static_cast<std::size_t>(used - 1)] == 0) --used;
   for (std::int64_t c = window - 4; c >= 0; --c) {
     const std::uint8_t* p = buf.data() + c;
@@ -186,7 +186,7 @@ bool TZADirManager::FindEndRecord(std::uint32_t signature, std::int64_t& positio
 bool TZADirManager::CheckEndRecord() {
   scanStart_ = -1;
   bool found = FindEndRecord(kEndRecordSignature, EndRecordPosition, EndRecord, ZipComment);
-  return Repair() ? true : found;
+  return Options.Repair ? true : found;
 }
 
 std::int32_t TZADirManager::EndRecordLastVolume() {
@@ -259,9 +259,9 @@ void TZADirManager::DecodeName(const std::uint8_t* name, std::size_t length, std
   // Zip on Unix stores the bytes of the file name as they are, which today
   // means UTF-8, and seldom sets the flag; unzip, 7z and bsdtar show such
   // names as UTF-8. Names from DOS and Windows hosts stay code-page text.
-  bool utf8 = Utf8FlagNames() &&
+  bool utf8 = Options.Utf8FlagNames &&
               ((flags & kUtf8NameFlag) || (MadeOnUnix(madeBy) && WellFormedNonAsciiUtf8(name, length)));
-  if (!utf8 && OemNames()) sys::OemToAnsiInPlace(nameBuffer_.data(), length);
+  if (!utf8 && Options.OemNames) sys::OemToAnsiInPlace(nameBuffer_.data(), length);
   std::size_t n = std::strlen(nameBuffer_.data());  // an embedded zero byte ends the name
   std::string_view bytes(nameBuffer_.data(), n);
   if (utf8)
@@ -393,12 +393,12 @@ void TZADirManager::LoadDirectory() {
     }
   }
   if (HasZip64End) {
-    if (Spanning() && Owner) {
+    if (Spanning() && SwitchVolume) {
       // In a multi-volume archive the Zip64 end record may lie on an earlier
       // volume than its locator, at an offset within that volume.
       if (Zip64Locator.EndRecordDisk > static_cast<std::uint32_t>(LastVolume(EndRecord, &Zip64Locator)))
         throw EZAException(neNoZip64End, nullptr);
-      ArchiveStream = Owner->SwitchVolume(static_cast<std::int32_t>(Zip64Locator.EndRecordDisk));
+      ArchiveStream = SwitchVolume(static_cast<std::int32_t>(Zip64Locator.EndRecordDisk));
       std::uint64_t named = Zip64Locator.EndRecordOffset;
       if (named > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) ||
           !ReadZip64EndRecord(static_cast<std::int64_t>(named)))
@@ -431,13 +431,13 @@ void TZADirManager::LoadDirectory() {
   std::int64_t lastVolume = LastVolume(EndRecord, HasZip64End ? &Zip64Locator : nullptr);
   VolumeInfo.VolumeNumber = static_cast<std::int32_t>(std::min<std::int64_t>(dirVolume, 0x7FFFFFFF));
   VolumeInfo.LastVolumeNumber = static_cast<std::int32_t>(lastVolume);
-  if (Spanning() && Owner) {
+  if (Spanning() && SwitchVolume) {
     // A directory said to start after the last volume is not there to read.
     if (dirVolume > lastVolume) {
       RebuildFromLocalHeaders();
       return;
     }
-    ArchiveStream = Owner->SwitchVolume(VolumeInfo.VolumeNumber);
+    ArchiveStream = SwitchVolume(VolumeInfo.VolumeNumber);
   }
 
   // Where the central directory starts and how many headers it holds. A

@@ -425,7 +425,7 @@ void TZABaseArchiver::EndUpdate() {
 void TZABaseArchiver::ReloadDirectory() {
   if (entryReader_) entryReader_->Forget();
   bool empty = !stream_ || stream_->Size() == 0;
-  dirManager_ = std::make_unique<TZADirManager>(stream_, this, empty, !ownsStream_);
+  dirManager_ = MakeDirManager(empty, !ownsStream_);
   if (!empty) dirManager_->LoadDirectory();
 }
 

@@ -23,8 +23,8 @@ namespace {
 
 // Loads a directory from bytes, as the component does.
 struct Loaded {
-  explicit Loaded(std::string b, za::TZABaseArchiver* owner = nullptr)
-      : bytes(std::move(b)), stream(bytes.data(), bytes.size()), dir(&stream, owner, false, true) {
+  explicit Loaded(std::string b, const za::TZADirOptions& options = {})
+      : bytes(std::move(b)), stream(bytes.data(), bytes.size()), dir(&stream, options, false, true) {
     dir.LoadDirectory();
   }
   const za::TDirItem& operator[](int i) const { return dir.Items.GetItem(i); }
@@ -291,11 +291,11 @@ TEST(NameRuleTest, OemAndAnsiBytesGiveTheSameCyrillicName) {
   Loaded a(oem.Build());
   EXPECT_EQ(a[0].EntryName, u"Оайл");
 
-  za::TZipArchiver ansiOwner;
-  ansiOwner.Options().OEMFileNames = false;
+  za::TZADirOptions ansiNames;
+  ansiNames.OemNames = false;
   Archive ansi;
   ansi.entries.push_back(Entry{"\xCE\xE0\xE9\xEB", "x"});
-  Loaded b(ansi.Build(), &ansiOwner);
+  Loaded b(ansi.Build(), ansiNames);
   EXPECT_EQ(b[0].EntryName, u"Оайл");
 }
 
@@ -312,27 +312,27 @@ TEST(NameRuleTest, ZeroByteEndsTheNameAndUtf8FlagIsNotHonoured) {
 // names flagged UTF-8 read as UTF-8, block padding after the end record,
 // and the names of local headers the rebuild could not take in.
 TEST(ToolOptionsTest, Utf8FlagPaddingAndDroppedHeaders) {
-  za::TZipArchiver tool;
-  tool.SetUtf8FlagNames(true);
-  tool.SetPaddedEndRecord(true);
+  za::TZADirOptions tool;
+  tool.Utf8FlagNames = true;
+  tool.PaddedEndRecord = true;
   Archive a;
   a.entries.push_back(Entry{"\xE2\x82\xAC", "y", 0, 0x0800});
   a.entries.push_back(Entry{"\x8E\xA0", "z"});  // unflagged: still the code pages
   a.trailing = std::string(700, '\0');
-  Loaded l(a.Build(), &tool);
+  Loaded l(a.Build(), tool);
   EXPECT_FALSE(l.dir.Rebuilt);
   EXPECT_EQ(l[0].EntryName, u"€");
   EXPECT_EQ(l[1].EntryName, u"Оа");
   // Padding that is not all zero is no padding.
   a.trailing = std::string(700, '\0') + "x";
-  EXPECT_TRUE(Loaded(a.Build(), &tool).dir.Rebuilt);
+  EXPECT_TRUE(Loaded(a.Build(), tool).dir.Rebuilt);
 
   Archive cut;
   cut.entries.push_back(Entry{"one", std::string(100, '1')});
   cut.entries.push_back(Entry{"two", std::string(1000, '2')});
   std::string bytes = cut.Build();
   bytes.resize(30 + 3 + 100 + 30 + 3 + 50);  // "two" claims more than the archive holds
-  Loaded m(bytes, &tool);
+  Loaded m(bytes, tool);
   ASSERT_EQ(m.dir.Items.Count(), 1);
   EXPECT_EQ(m.dir.RebuildDropped, std::vector<std::u16string>{u"two"});
 }

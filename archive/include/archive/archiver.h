@@ -334,6 +334,10 @@ class TZABaseArchiver {
   // A directory manager over stream_ and its end record: whether there is
   // one, and the last volume it names.
   bool CheckEnd(std::int32_t& lastVolume);
+  // A directory manager over stream_, told the options that bear on
+  // loading as they are now.
+  std::unique_ptr<TZADirManager> MakeDirManager(bool createMode, bool customStream);
+  TZADirOptions DirOptions() const;
   // stream_ becomes `stream`, owned, in place of the one before and its
   // directory manager; TakeStream hands stream_ over instead.
   void AdoptStream(std::unique_ptr<TZAStream> stream);

@@ -4,6 +4,7 @@
 // into its TZADirArray, detects a prefix (a self-extractor stub) and, when
 // the directory cannot be read, rebuilds it from the local headers.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,21 @@
 
 namespace za {
 
-class TZABaseArchiver;
 class TZAStream;
+
+// What the loader is told by the component that opens the archive; the
+// defaults are the setup program's.
+struct TZADirOptions {
+  bool OemNames = true;         // names without flag bit 11 are in the OEM code page
+  bool Utf8FlagNames = false;   // names with flag bit 11 are UTF-8
+  bool PaddedEndRecord = false;  // zero bytes may follow the end record
+  bool Repair = true;           // a damaged directory is rebuilt from the local headers
+  bool MultiVolume = false;     // the archive is read volume by volume
+};
+
+// Makes volume `number` the current one of the archive stream and returns
+// the stream (a refusal raises native error 45).
+using TZAVolumeSwitch = std::function<TZAStream*(std::int32_t number)>;
 
 struct TZAVolumeNumberInfo {
   enum Kind : std::uint8_t { vnFirst, vnLast, vnNumbered, vnUndetermined };
@@ -25,9 +39,10 @@ struct TZAVolumeNumberInfo {
 
 class TZADirManager {
  public:
-  // `owner` supplies Options.OEMFileNames, SpanningMode and the repair
-  // switch; without one the defaults apply (OEM names, no spanning, repair).
-  TZADirManager(TZAStream* archiveStream, TZABaseArchiver* owner, bool createMode, bool isCustomStream = false);
+  // `switchVolume` is asked for the volume that holds the directory when
+  // the archive is read volume by volume.
+  TZADirManager(TZAStream* archiveStream, const TZADirOptions& options, bool createMode, bool isCustomStream = false,
+                TZAVolumeSwitch switchVolume = {});
 
   void LoadDirectory();
   bool CheckEndRecord();
@@ -51,7 +66,8 @@ class TZADirManager {
   TZAStream* ArchiveStream;
   bool CreateMode;
   bool IsCustomStream;
-  TZABaseArchiver* Owner;
+  TZADirOptions Options;
+  TZAVolumeSwitch SwitchVolume;
   TZADirArray SavedItems;
   TZADirArray Items;
   std::string ZipComment;
@@ -73,11 +89,7 @@ class TZADirManager {
   std::vector<std::u16string> RebuildDropped;
 
  private:
-  bool OemNames() const;
-  bool Utf8FlagNames() const;
-  bool PaddedEndRecord() const;
   bool Spanning() const;
-  bool Repair() const;
   // One entry's name rule and block walk over bytes in memory.
   // `madeBy` is the central header's VersionMadeBy (0 where only a local
   // header is known).
