@@ -153,7 +153,6 @@ void TZABaseArchiver::OpenArchive(TZAStream& stream, bool create) {
 // caller's stream (which is taken as an archive in one piece).
 void TZABaseArchiver::OpenExisting(std::uint16_t mode) {
   spanningMode_ = smNone;
-  volumeInfo_ = TZAVolumeNumberInfo{};
   bool savedRepair = repair_;
   repair_ = false;
   bool found;

@@ -211,10 +211,8 @@ bool TZABaseArchiver::FindFirst(std::u16string_view fileMask, TZAArchiveItem& re
   std::replace(mask.begin(), mask.end(), u'\\', u'/');
   TInternalSearchRec& s = rec.SearchState;
   s.FileMask = mask;
-  s.HasWildcards = mask.find_first_of(u"*?") != std::u16string::npos;
   s.SearchAttr = static_cast<std::uint32_t>(searchAttr);
   s.ExclusionMask = exclusionMask;
-  s.UseMaskLists = false;
   s.Index = 0;
   // A mask longer than the search record holds selects nothing rather than
   // being cut into a wider one.
@@ -313,7 +311,6 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
   for (std::int32_t i = 0; !cancel_ && dirManager_ && i < dirManager_->Items.Count(); ++i) {
     if (!dirManager_->Items.GetItem(i).Selected) continue;
     entryOrdinal_ = ordinal++;
-    dirManager_->Items.ItemAt(i).PendingOperation = operation;
     do {
       action = fxaIgnore;
       std::u16string fileName = paths::Backslashed(dirManager_->Items.GetItem(i).EntryName);

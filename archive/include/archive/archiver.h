@@ -447,7 +447,6 @@ class TZABaseArchiver {
   std::unique_ptr<TZADirManager> dirManager_;
   std::int32_t updateLevel_ = 0;
   bool repair_ = true;
-  TZAVolumeNumberInfo volumeInfo_;
   // How the volumes of the open archive are named, and the stream that
   // reads them one at a time (stream_ itself, or null).
   enum class VolumeNames { Spanned, Split, Numbered } volumeNames_ = VolumeNames::Spanned;

@@ -133,8 +133,7 @@ struct TDirItem {
   bool Selected = false;  // the selected flag
   std::uint8_t CompressionSetting = 0;
   std::uint16_t ActualMethod = 0;
-  TZAProcessOperation PendingOperation = poAdd;
-  std::uint8_t PendingFlags = 0;  // the further byte after PendingOperation; unused by reading
+  std::uint8_t PendingFlags = 0;  // marks of a running update; unused by reading
 
   // Sizes and offset with their Zip64 values where the header holds all ones.
   std::uint64_t PackedSize() const {
@@ -270,10 +269,8 @@ struct TInternalSearchRec {
   static constexpr std::size_t kMaxMask = 260;
   std::int32_t Index = -1;  // where the next step starts; after a hit, the entry found
   std::u16string FileMask;  // normalised, at most kMaxMask code units
-  bool HasWildcards = false;
   std::uint32_t SearchAttr = 0;
   std::u16string ExclusionMask;
-  bool UseMaskLists = false;
 };
 
 // The public item record that the entry search fills.
