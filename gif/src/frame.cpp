@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "gif/lzw.h"
 #include "gif/picture.h"
@@ -22,9 +23,12 @@ void TGIFFrame::ReleasePixels() {
   Image().pixelsInUse_ -= pixelCount_;
   pixels_.reset();
   pixelCount_ = 0;
+  partial_ = false;
+  decoded_ = 0;
+  fill_ = 0;
 }
 
-uint8_t* TGIFFrame::AllocatePixels() {
+uint8_t* TGIFFrame::AllocatePixels(uint64_t held) {
   ReleasePixels();
   FreeBitmap();
   const uint64_t count = uint64_t{Descriptor.Width} * Descriptor.Height;
@@ -33,10 +37,78 @@ uint8_t* TGIFFrame::AllocatePixels() {
   if (count > limit - std::min(limit, Image().pixelsInUse_))
     throw EGIFError(messages::PictureTooLarge + std::to_string(limit) + " pixels in all");
   if (count == 0) return nullptr;
-  pixels_ = std::make_unique_for_overwrite<uint8_t[]>(count + detail::PixelSlack);
+  held = std::min(held, count);
+  pixels_ = std::make_unique_for_overwrite<uint8_t[]>(held + detail::PixelSlack);
   pixelCount_ = static_cast<size_t>(count);
+  partial_ = held < count;
+  decoded_ = static_cast<size_t>(held);
   Image().pixelsInUse_ += count;
   return pixels_.get();
+}
+
+void TGIFFrame::KeepDecoded(size_t count, uint8_t fill) {
+  decoded_ = std::min(count, decoded_);
+  fill_ = fill;
+}
+
+namespace {
+
+// Where row y of an interlaced frame of `height` rows stands in the stream:
+// every 8th row from 0 first, then every 8th from 4, every 4th from 2,
+// every 2nd from 1.
+size_t StreamRow(size_t y, size_t height) {
+  const size_t pass0 = (height + 7) / 8, pass1 = (height + 3) / 8, pass2 = (height + 1) / 4;
+  if (y % 8 == 0) return y / 8;
+  if (y % 8 == 4) return pass0 + y / 8;
+  if (y % 4 == 2) return pass0 + pass1 + y / 4;
+  return pass0 + pass1 + pass2 + y / 2;
+}
+
+}  // namespace
+
+void TGIFFrame::ForEachRow(const std::function<void(int y, const uint8_t* bytes)>& row) const {
+  if (Empty()) return;
+  const size_t width = static_cast<size_t>(Width()), height = static_cast<size_t>(Height());
+  std::lock_guard guard(pixelsLock_);
+  if (!partial_) {
+    const uint8_t* pixels = pixels_.get();
+    for (size_t y = 0; y < height; ++y) row(static_cast<int>(y), pixels + y * width);
+    return;
+  }
+  // Held pixels are in stream order, which interlacing shuffles by rows.
+  const bool interlaced = Interlaced() && height > 1;
+  std::vector<uint8_t> mixed;
+  for (size_t y = 0; y < height; ++y) {
+    const size_t start = (interlaced ? StreamRow(y, height) : y) * width;
+    if (start >= decoded_) {
+      row(static_cast<int>(y), nullptr);
+    } else if (start + width <= decoded_) {
+      row(static_cast<int>(y), pixels_.get() + start);
+    } else {
+      mixed.assign(pixels_.get() + start, pixels_.get() + decoded_);
+      mixed.resize(width, fill_);
+      row(static_cast<int>(y), mixed.data());
+    }
+  }
+}
+
+std::span<const uint8_t> TGIFFrame::Pixels() const {
+  std::lock_guard guard(pixelsLock_);
+  if (partial_) {
+    // Asked for the whole buffer: now it costs its size.
+    auto whole = std::make_unique_for_overwrite<uint8_t[]>(pixelCount_ + detail::PixelSlack);
+    const size_t width = static_cast<size_t>(Width());
+    ForEachRow([&](int y, const uint8_t* bytes) {
+      uint8_t* to = whole.get() + static_cast<size_t>(y) * width;
+      if (bytes)
+        std::memcpy(to, bytes, width);
+      else
+        std::memset(to, fill_, width);
+    });
+    pixels_ = std::move(whole);
+    partial_ = false;
+  }
+  return {pixels_.get(), pixelCount_};
 }
 
 void TGIFFrame::Clear() {

@@ -132,8 +132,9 @@ void TGIFFrame::RenderRows(ui::Bitmap8& bitmap, ui::Mask1* mask, bool dither) {
     if (outside) ReportWarning(WarningSeverity, messages::BadColorIndex);
   }
   ui::WebDitherer ditherer(dither ? width : 0);
+  const uint8_t* pixels = Pixels().data();
   for (int y = 0; y < height; ++y) {
-    const uint8_t* source = pixels_.get() + static_cast<size_t>(y) * width;
+    const uint8_t* source = pixels + static_cast<size_t>(y) * width;
     uint8_t* row = bitmap.Row(y);
     if (dither)
       ditherer.DitherRow(source, colors, transparentIndex, row);

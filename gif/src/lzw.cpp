@@ -48,7 +48,12 @@ struct TBits {
 class TLzwDecoder {
  public:
   TLzwDecoder(TGIFFrame& frame, TStream& stream, unsigned codeSize)
-      : frame_(frame), stream_(stream), size_(codeSize), clear_(1u << codeSize), eoi_(clear_ + 1) {}
+      : frame_(frame),
+        stream_(stream),
+        size_(codeSize),
+        clear_(1u << codeSize),
+        eoi_(clear_ + 1),
+        warnOfDamage_(frame.Image().WarnOfDamagedData) {}
 
   // Decodes up to n pixels into out (which has slack past n); answers how many
   // were written. Leaves the stream after the frame's data when the data was
@@ -77,12 +82,22 @@ class TLzwDecoder {
     }
   }
   TStop Fallback(TState& s, TBits& bits, int code, bool afterClear, uint8_t* out, size_t n);
+  // Damage that decoding passes over without a word unless asked to warn.
+  void Damaged(const char* message) {
+    if (warnOfDamage_) frame_.ReportWarning(WarningSeverity, message);
+  }
+  void OutOfRange() {
+    if (!outOfRangeReported_) Damaged(messages::CodeOutOfRange);
+    outOfRangeReported_ = true;
+  }
 
   TGIFFrame& frame_;
   TStream& stream_;
   const unsigned size_, clear_, eoi_;
+  const bool warnOfDamage_;
   bool terminator_ = false;
   bool streamEnded_ = false;
+  bool outOfRangeReported_ = false;
 
   // Every table entry is the previous string plus one pixel, so it already
   // stands in the output: where, and how long. The exact fallback for damaged
@@ -194,19 +209,26 @@ size_t TLzwDecoder::Run(uint8_t* out, size_t n) {
 
   TStop stop = TStop::DataEnded;
   int code = clear;  // the implicit clear before the first code
+  bool implicit = true;
   for (;;) {
     if (code == clear) {
       width = size + 1;
       next = clear_ + 2;
       limit = clear_ << 1;
-      do ROVEND_READ_CODE(code, width);
-      while (code == clear);
+      int reads = 0;
+      do {
+        ROVEND_READ_CODE(code, width);
+        ++reads;
+      } while (code == clear);
+      if (implicit && reads == 1 && code >= 0) Damaged(messages::NoClearCode);
+      implicit = false;
       if (code < 0) break;
       if (code == eoi) {
         stop = TStop::EndCode;
         break;
       }
       if (code > eoi) {
+        OutOfRange();
         stop = fallback(code, true);
         if (stop != TStop::Clear) break;
         code = clear;
@@ -304,6 +326,7 @@ TLzwDecoder::TStop TLzwDecoder::Fallback(TState& s, TBits& bits, int code, bool 
     }
     const unsigned incoming = static_cast<unsigned>(code);
     unsigned c = incoming;
+    if (c > s.next) OutOfRange();
     int sp = 0;
     if (c >= s.next) {
       stack_[sp++] = static_cast<uint16_t>(first);
@@ -348,21 +371,55 @@ void Deinterlace(const uint8_t* rows, uint8_t* pixels, size_t width, size_t heig
 
 }  // namespace
 
+namespace {
+
+// The most pixels one code yields: a string of the table, or in damaged
+// data a walked chain and the string it ends in.
+constexpr uint64_t kMostPixelsPerCode = 2 * kTableSize + 2;
+
+// Bytes of image data in the sub-blocks at the stream's position, which
+// is put back.
+uint64_t DataBytes(TStream& stream) {
+  const int64_t start = stream.Position();
+  uint64_t total = 0;
+  uint8_t size;
+  while (detail::ReadByte(stream, size) && size != 0) {
+    const int64_t n = std::min<int64_t>(size, detail::Remaining(stream));
+    total += static_cast<uint64_t>(n);
+    detail::Skip(stream, n);
+  }
+  stream.SetPosition(start);
+  return total;
+}
+
+}  // namespace
+
 void DecodeRaster(TGIFFrame& frame, TStream& stream) {
-  uint8_t* pixels = frame.AllocatePixels();
   const size_t width = static_cast<size_t>(frame.Width());
   const size_t height = static_cast<size_t>(frame.Height());
   const size_t n = width * height;
   const uint8_t fill = frame.Transparent ? frame.TransparentColorIndex() : 0;
 
   uint8_t codeSize;
+  const bool warnOfDamage = frame.Image().WarnOfDamagedData;
   if (!detail::ReadByte(stream, codeSize)) {
-    if (n) std::memset(pixels, fill, n);
+    frame.AllocatePixels(0);
+    frame.KeepDecoded(0, fill);
+    if (n && warnOfDamage) frame.ReportWarning(WarningSeverity, messages::MissingPixels);
     return;
   }
+  // Memory follows what the data can yield, not what the frame declares: a
+  // code adds at most kMostPixelsPerCode pixels and takes at least a bit.
+  // One pixel more than the data can yield tells a frame that cannot be
+  // filled from one that its data just fills.
+  const uint64_t yield = DataBytes(stream) * 8 * kMostPixelsPerCode;
+  const bool partial = yield < n;
+  uint8_t* pixels = frame.AllocatePixels(partial ? yield + 1 : n);
+  if (warnOfDamage && (codeSize == 0 || codeSize > 8))
+    frame.ReportWarning(WarningSeverity, messages::BadCodeSize);
   codeSize = std::min<uint8_t>(codeSize, 8);
 
-  const bool interlaced = frame.Interlaced() && height > 1 && n > 0;
+  const bool interlaced = !partial && frame.Interlaced() && height > 1 && n > 0;
   std::unique_ptr<uint8_t[]> rows;
   uint8_t* out = pixels;
   if (interlaced) {
@@ -370,7 +427,12 @@ void DecodeRaster(TGIFFrame& frame, TStream& stream) {
     out = rows.get();
   }
   auto decoder = std::make_unique<TLzwDecoder>(frame, stream, codeSize);
-  const size_t written = decoder->Run(out, n);
+  const size_t written = decoder->Run(out, partial ? static_cast<size_t>(yield + 1) : n);
+  if (written < n && warnOfDamage) frame.ReportWarning(WarningSeverity, messages::MissingPixels);
+  if (partial) {
+    frame.KeepDecoded(written, fill);
+    return;
+  }
   if (written < n) std::memset(out + written, fill, n - written);
   if (interlaced) Deinterlace(out, pixels, width, height);
 }

@@ -247,5 +247,49 @@ TEST(GifLzw, SizeLimits) {
   EXPECT_EQ(small.Images().Count(), 1);
 }
 
+// A frame far larger than its data can fill holds only what the data
+// yields; its pixels read as the Part's whole buffer would, the rest being
+// the fill index, interlaced or not.
+TEST(GifLzw, FrameLargerThanItsDataCanFillHoldsWhatItDecodes) {
+  constexpr uint16_t kWidth = 64, kHeight = 65535;
+  Bytes start;
+  for (uint8_t value : {1, 2, 3}) start.insert(start.end(), 100, value);
+  for (const bool interlaced : {false, true}) {
+    SCOPED_TRACE(interlaced);
+    TGifBuilder b;
+    b.Header(kWidth, kHeight, 4).GraphicControl(1, 0, 0);
+    b.Descriptor(0, 0, kWidth, kHeight, interlaced ? 0x40 : 0);
+    Bytes data = LzwEncode(start, 2);
+    data.pop_back();  // no end code: the data just stops
+    b.Raw({2}).Raw(SubBlocks(data)).Trailer();
+    auto r = Load(b.Bytes_());
+    ASSERT_EQ(r.error, "");
+    const TGIFFrame& frame = r.picture->Images()[0];
+    ASSERT_EQ(frame.FillIndex(), 0);
+    // Rows as the Part's decoder leaves them: the decoded pixels in stream
+    // order, then the fill, with interlaced stream rows 0, 1, ... at display
+    // rows 0, 8, ...
+    std::vector<int> seen(kHeight, 0);
+    int madeRows = 0;  // only rows the data reached are held
+    frame.ForEachRow([&](int y, const uint8_t* row) {
+      ++seen[y];
+      madeRows += row != nullptr;
+      const size_t streamRow = interlaced ? (y % 8 == 0 ? y / 8 : kHeight) : y;
+      for (size_t x = 0; x < kWidth; ++x) {
+        const size_t k = streamRow * kWidth + x;
+        const uint8_t expected = k < start.size() ? start[k] : 0;
+        ASSERT_EQ(row ? row[x] : frame.FillIndex(), expected) << y << ", " << x;
+      }
+    });
+    EXPECT_EQ(seen, std::vector<int>(kHeight, 1));
+    EXPECT_EQ(madeRows, 5);
+    // The whole buffer, when asked for, says the same.
+    const auto pixels = frame.Pixels();
+    ASSERT_EQ(pixels.size(), size_t{kWidth} * kHeight);
+    EXPECT_EQ(pixels[(interlaced ? 8 : 1) * kWidth + 1], start[kWidth + 1]);
+    EXPECT_EQ(pixels[kWidth * 4], interlaced ? 0 : start[kWidth * 4]);
+  }
+}
+
 }  // namespace
 }  // namespace gif::testing

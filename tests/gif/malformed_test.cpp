@@ -2,6 +2,7 @@
 // the way it should, and none crashes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "test_support.h"
@@ -33,6 +34,11 @@ const std::map<std::string, TExpected>& Expectations() {
       {"gif_zero_sized_screen_and_frame.gif", {"", 2, {"Image exceeds Logical Screen size"}}},
       {"gif_interlaced_zero_width.gif", {"", 2, {"Image exceeds Logical Screen size"}}},
       {"gif_transparent_index_past_colormap.gif", {"", 1, {}}},
+      {"gif_code_size_0.gif", {"", 1, {}}},
+      {"gif_code_size_12.gif", {"", 1, {}}},
+      {"gif_first_code_not_clear.gif", {"", 1, {}}},
+      {"gif_tiny_huge_frames.gif", {"", 4, {}}},
+      {"gif_cut_after_subblock.gif", {"", 1, {}}},
   };
   return expected;
 }
@@ -53,6 +59,37 @@ TEST(GifMalformed, EachFileFailsOrLoadsAsExpected) {
     EXPECT_EQ(r.warnings, it->second.warnings) << name;
   }
   EXPECT_EQ(seen, static_cast<int>(Expectations().size()));
+}
+
+// Damage that decoding passes over silently unless asked to warn; the
+// pixels are the same either way.
+TEST(GifMalformed, DamagedDataIsReportedWhenAskedFor) {
+  const std::map<std::string, std::vector<std::string>> damage = {
+      {"gif_code_size_0.gif", {messages::BadCodeSize, messages::NoClearCode}},
+      {"gif_code_size_12.gif", {messages::BadCodeSize, messages::NoClearCode, messages::MissingPixels}},
+      {"gif_first_code_not_clear.gif", {messages::NoClearCode}},
+      {"gif_code_beyond_next_entry.gif", {messages::CodeOutOfRange, messages::MissingPixels}},
+      {"gif_cut_after_subblock.gif", {messages::MissingPixels}},
+      {"gif_end_code_first.gif", {messages::MissingPixels}},
+      {"gif_one_byte_subblocks.gif", {}},
+      {"gif_codes_after_last_pixel.gif", {}},
+  };
+  const auto folder = SourceDir() / "tests" / "data" / "malformed";
+  for (const auto& [name, expected] : damage) {
+    const Bytes bytes = ReadFile(folder / name);
+    TLoaded quiet = Load(bytes);
+    TGIFPicture told;
+    told.WarnOfDamagedData = true;
+    std::vector<std::string> warnings;
+    told.OnParseWarning = [&warnings](const TPersistent*, int, const std::string& m) { warnings.push_back(m); };
+    TMemoryStream stream(bytes);
+    told.LoadFromStream(stream);
+    std::erase_if(warnings, [&quiet](const std::string& m) { return std::count(quiet.warnings.begin(), quiet.warnings.end(), m); });
+    EXPECT_EQ(warnings, expected) << name;
+    ASSERT_EQ(told.Images().Count(), quiet.picture->Images().Count()) << name;
+    for (int i = 0; i < told.Images().Count(); ++i)
+      EXPECT_EQ(FramePixels(told.Images()[i]), FramePixels(quiet.picture->Images()[i])) << name;
+  }
 }
 
 TEST(GifMalformed, RepairedFaultsDecodeTheRightPixels) {

@@ -29,10 +29,11 @@ class EOutOfMemory : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// A stream that cannot be opened.
+// A stream that cannot be opened; with the system's error number.
 class EFOpenError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+  int SystemError = 0;
 };
 
 namespace messages {
@@ -52,6 +53,12 @@ inline constexpr const char* EmptyColorTable = "Color table is empty";
 inline constexpr const char* ColorTableOverflow = "Color table overflow";
 inline constexpr const char* CircularTable = "Circular decoder table entry";
 inline constexpr const char* BitBufferUnderrun = "Decoder bit buffer under-run";
+// Damaged image data that decoding passes over; reported only when a caller
+// asks for them (TGIFPicture::WarnOfDamagedData).
+inline constexpr const char* BadCodeSize = "Invalid LZW code size";
+inline constexpr const char* NoClearCode = "LZW data does not begin with a clear code";
+inline constexpr const char* CodeOutOfRange = "LZW code out of range";
+inline constexpr const char* MissingPixels = "Image data ends before the last pixel";
 inline constexpr const char* FrameTooLarge =
     "Image too large: a frame may hold at most 268435456 pixels";
 // Followed by the limit and " pixels in all".

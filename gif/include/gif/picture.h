@@ -138,13 +138,24 @@ class TGIFFrame final : public TGIFItem {
   TGIFGraphicControlExtension* GraphicControlExtension = nullptr;
   uint8_t TransparentColorIndex() const;
 
-  // Colour indices, rows top to bottom, width x height bytes.
-  std::span<const uint8_t> Pixels() const { return {pixels_.get(), pixelCount_}; }
-  uint8_t* Data() { return pixels_.get(); }
-  // Replaces the pixel buffer with an uninitialised one of width x height
-  // bytes (plus a few bytes of slack the decoder may scribble on), within the
-  // picture's size limits.
-  uint8_t* AllocatePixels();
+  // Colour indices, rows top to bottom, width x height bytes. A frame whose
+  // data decodes to fewer pixels than it declares holds only those until
+  // its pixels are first asked for here (see ForEachRow).
+  std::span<const uint8_t> Pixels() const;
+  // Every row top to bottom, without making the whole buffer: `bytes` is
+  // null for a row that is all FillIndex().
+  void ForEachRow(const std::function<void(int y, const uint8_t* bytes)>& row) const;
+  // The index of the pixels that the data did not reach.
+  uint8_t FillIndex() const { return fill_; }
+  // For the decoder: replaces the pixel buffer with an uninitialised one
+  // for `held` of the frame's width x height pixels (plus a few bytes of
+  // slack the decoder may scribble on), within the picture's size limits,
+  // which count every pixel the frame declares.
+  uint8_t* AllocatePixels(uint64_t held);
+  // For the decoder, when it held fewer pixels than the frame has: the
+  // first `count` of them, in stream order, are decoded; the rest are
+  // `fill`.
+  void KeepDecoded(size_t count, uint8_t fill);
 
   ImageDescriptor Descriptor;
 
@@ -171,8 +182,13 @@ class TGIFFrame final : public TGIFItem {
 
   TGIFLocalColorMap colorMap_;
   TGIFExtensionList extensions_;
-  std::unique_ptr<uint8_t[]> pixels_;
+  // Every pixel, or (partial_) the first decoded_ of them in stream order.
+  mutable std::unique_ptr<uint8_t[]> pixels_;
   size_t pixelCount_ = 0;
+  mutable bool partial_ = false;
+  size_t decoded_ = 0;
+  uint8_t fill_ = 0;
+  mutable std::recursive_mutex pixelsLock_;
 
   std::unique_ptr<ui::Bitmap8> bitmap_;
   TGIFPaletteRef bitmapPalette_;
@@ -239,6 +255,12 @@ class TGIFPicture : public TPersistent, public ui::Picture {
 
   // Tolerable defects; without a handler they are dropped.
   TParseWarningEvent OnParseWarning;
+  // Also warn of damaged image data that decoding otherwise passes over
+  // without a word: a code size of 0 or above 8, data that does not begin
+  // with a clear code, codes past the decoder's table, and data that ends
+  // before the frame's last pixel. The pixels are the same either way. Off
+  // by default; a tool that judges files turns it on.
+  bool WarnOfDamagedData = false;
   // Loading, and rendering of frame bitmaps; rendering may report from a
   // painter's thread.
   TProgressEvent OnProgress;
