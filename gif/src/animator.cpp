@@ -9,13 +9,6 @@ namespace gif {
 
 namespace {
 
-// Disposal values with a meaning; the rest are drawn as "keep".
-bool Defined(int disposal) { return disposal >= dispUnspecified && disposal <= dispPrevious; }
-
-std::unique_ptr<ui::MemoryCanvas> Buffer(ui::Rect rect, uint32_t fill) {
-  return std::make_unique<ui::MemoryCanvas>(rect.width, rect.height, 0xFF000000u | fill);
-}
-
 // (a x 100) / b rounded to nearest, halves away from zero.
 int64_t Percent(int64_t a, int64_t b) {
   const int64_t n = a * 100;
@@ -36,27 +29,10 @@ TGIFAnimator::TGIFAnimator(TGIFPicture& picture, ui::Canvas& canvas, ui::Rect re
       onFrameBegin_(picture.OnFrameBegin),
       onFrameEnd_(picture.OnFrameEnd),
       onLoopRestart_(picture.OnLoopRestart),
-      onAnimationEnd_(picture.OnAnimationEnd) {
+      onAnimationEnd_(picture.OnAnimationEnd),
+      composer_(picture, canvas, rect, options, picture.BackgroundColor()) {
   if (options.Has(ptAnimate) && options.Has(ptThreaded) && picture.Images().Count() > 1 && speed >= 0)
     wake_ = std::make_unique<TWakeEvent>();
-  background_ = picture.BackgroundColor();
-
-  bool background = options.Has(ptClearOnLoop), previous = false;
-  for (const auto& frame : picture.Images())
-    for (const auto& extension : frame->Extensions())
-      if (const auto* gce = dynamic_cast<const TGIFGraphicControlExtension*>(extension.get())) {
-        background |= gce->Disposal() == dispBackground;
-        previous |= gce->Disposal() == dispPrevious;
-      }
-  if (background && options.Has(ptTransparent)) {
-    underlay_ = Buffer(rect, background_);
-    canvas.ReadPixels(rect, underlay_->Surface());
-  }
-  if (background || previous) {
-    saveBuffer_ = Buffer(rect, background_);
-    canvas.ReadPixels(rect, saveBuffer_->Surface());
-    composeBuffer_ = Buffer(rect, background_);
-  }
 }
 
 TGIFAnimator::~TGIFAnimator() {
@@ -159,7 +135,6 @@ void TGIFAnimator::Body() {
   int loopPoint = ActiveFrame;
   bool loopSeen = false;
   int delay = threaded ? 0 : 1;
-  previousDisposal_ = dispKeep;
   int64_t delayStart = clock_->Now();
   int64_t previousInterval = 0;
 
@@ -214,21 +189,16 @@ void TGIFAnimator::Body() {
       Hook(onFrameBegin_);
       if (stopped_) break;
 
-      disposal_ = dispKeep;
       for (const auto& extension : frame.Extensions()) {
-        if (const auto* loop = dynamic_cast<const TGIFLoopExtension*>(extension.get())) {
-          if (loopSeen) continue;
-          loopSeen = true;
-          loops = loop->Loops;
-          if ((loops == 0 || options_.Has(ptLoopForever)) && threaded) loops = -1;
-          loopPoint = ActiveFrame;
-        } else if (const auto* gce = dynamic_cast<const TGIFGraphicControlExtension*>(extension.get())) {
-          disposal_ = gce->Disposal();
-        }
+        const auto* loop = dynamic_cast<const TGIFLoopExtension*>(extension.get());
+        if (!loop || loopSeen) continue;
+        loopSeen = true;
+        loops = loop->Loops;
+        if ((loops == 0 || options_.Has(ptLoopForever)) && threaded) loops = -1;
+        loopPoint = ActiveFrame;
       }
 
       PaintFrame(frame);
-      previousDisposal_ = disposal_;
       if (stopped_) break;
 
       delay = DefaultDelay;
@@ -251,70 +221,13 @@ void TGIFAnimator::Body() {
 
 void TGIFAnimator::PaintFrame(TGIFFrame& frame) {
   Synchronize([this, &frame] {
-    if (saveBuffer_) {
-      Compose(frame);
-      return;
-    }
     if (options_.Has(ptCheckCanvas) && !ui::Canvas::Alive(watchedCanvas_)) {
       Stop();
       return;
     }
-    frame.Draw(*canvas_, rect_, options_.Has(ptTile), options_.Has(ptTransparent));
+    composer_.Paint(frame, ActiveFrame);
     started_ = true;
   });
-}
-
-void TGIFAnimator::Compose(TGIFFrame& frame) {
-  if (options_.Has(ptCheckCanvas) && !ui::Canvas::Alive(watchedCanvas_)) {
-    Stop();
-    return;
-  }
-  const bool clearFirst = options_.Has(ptClearOnLoop) && ActiveFrame == 0;
-  // Undefined disposals, and "previous" after one, are drawn as "keep":
-  // there is no state of theirs to go back to.
-  int disposal = disposal_;
-  if (!Defined(disposal) || (disposal == dispPrevious && !Defined(previousDisposal_))) disposal = dispKeep;
-  const ui::Rect full{0, 0, rect_.width, rect_.height};
-  ui::MemoryCanvas* target = saveBuffer_.get();
-  bool toScreen = true;
-  if (disposal == dispPrevious) {
-    if (previousDisposal_ == dispUnspecified || previousDisposal_ == dispKeep) {
-      // Drawn on the canvas only: the saved state stays as it was before.
-      target = nullptr;
-      toScreen = false;
-    } else {
-      composeBuffer_->CopyBitmap(full, saveBuffer_->Surface(), full);
-      target = composeBuffer_.get();
-    }
-  }
-  if (clearFirst) RestoreFrameArea(frame);
-  const bool tile = options_.Has(ptTile), transparent = options_.Has(ptTransparent);
-  if (target)
-    frame.Draw(*target, full, tile, transparent);
-  else
-    frame.Draw(*canvas_, rect_, tile, transparent);
-  if (toScreen) canvas_->CopyBitmap(rect_, target->Surface(), full);
-  if (disposal == dispBackground) RestoreFrameArea(frame);
-  started_ = true;
-}
-
-void TGIFAnimator::RestoreFrameArea(const TGIFFrame& frame) {
-  // In the buffers' own coordinates, wherever on the canvas they stand.
-  const ui::Rect full{0, 0, rect_.width, rect_.height};
-  const ui::Rect part{frame.Left(), frame.Top(), frame.Width(), frame.Height()};
-  const int screenWidth = frame.Image().Width(), screenHeight = frame.Image().Height();
-  const auto restore = [this](ui::Rect area) {
-    if (options_.Has(ptTransparent) && underlay_)
-      saveBuffer_->CopyBitmap(area, underlay_->Surface(), area);
-    else
-      saveBuffer_->FillRect(area, background_);
-  };
-  if (!options_.Has(ptTile)) {
-    restore(ui::PlaceInside(full, part, screenWidth, screenHeight));
-    return;
-  }
-  for (const auto& [x, y] : ui::TileOrigins(full, screenWidth, screenHeight))
-    restore({x + part.left, y + part.top, part.width, part.height});
 }
 
 }  // namespace gif

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "gif/errors.h"
+#include "sys/codepage.h"
 
 namespace gif {
 
@@ -26,23 +27,28 @@ namespace {
 constexpr size_t kWindowSize = 64 * 1024;
 }
 
-TFileStream::TFileStream(const std::string& name) {
-  if (!file_.open(name, std::ios::in | std::ios::binary))
-    throw EFOpenError("Cannot open file \"" + name + "\"");
-  const auto end = file_.pubseekoff(0, std::ios::end, std::ios::in);
-  if (end == std::streampos(-1)) throw EFOpenError("Cannot open file \"" + name + "\"");
-  size_ = static_cast<int64_t>(end);
-  file_.pubseekpos(0, std::ios::in);
+TFileStream::TFileStream(std::u16string_view name) {
+  const auto fail = [this, name] {
+    EFOpenError e("Cannot open file \"" + sys::WideToUtf8(name) + "\"");
+    e.SystemError = file_.LastError();
+    throw e;
+  };
+  if (!file_.Open(name, sys::FileAccess::Read, sys::FileShare::DenyWrite)) fail();
+  size_ = file_.Size();
+  if (size_ < 0) fail();
   window_.resize(kWindowSize);
 }
 
+TFileStream::TFileStream(const std::string& name) : TFileStream(sys::Utf8ToWide(name)) {}
+
 bool TFileStream::Fill() {
   if (position_ >= size_) return false;
-  if (file_.pubseekpos(position_, std::ios::in) == std::streampos(-1)) return false;
+  if (file_.Seek(position_, sys::SeekOrigin::Begin) != position_) return false;
+  const int64_t got = file_.Read(window_.data(), static_cast<int64_t>(window_.size()));
+  if (got <= 0) return false;
   windowStart_ = position_;
-  windowLength_ = static_cast<size_t>(file_.sgetn(reinterpret_cast<char*>(window_.data()),
-                                                  static_cast<std::streamsize>(window_.size())));
-  return windowLength_ > 0;
+  windowLength_ = static_cast<size_t>(got);
+  return true;
 }
 
 size_t TFileStream::Read(void* buffer, size_t count) {

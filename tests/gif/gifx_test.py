@@ -161,6 +161,64 @@ class GifxTest(unittest.TestCase):
         self.assertEqual(os.listdir(self.path("out")), [])  # no half-written picture
 
 
+    def malformed(self, name):
+        return os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "malformed", name)
+
+    def warnings(self, result):
+        return [line for line in result.stderr.decode().splitlines() if ": frame " in line]
+
+    def test_damaged_files_say_so_in_both_commands(self):
+        for name, message in [("gif_code_size_0.gif", "frame 0: Invalid LZW code size"),
+                              ("gif_code_size_12.gif", "frame 0: Invalid LZW code size"),
+                              ("gif_first_code_not_clear.gif", "frame 0: LZW data does not begin with a clear code"),
+                              ("gif_code_beyond_next_entry.gif", "frame 0: LZW code out of range"),
+                              ("gif_cut_after_subblock.gif", "frame 0: Image data ends before the last pixel")]:
+            path = self.malformed(name)
+            info = gifx("info", path)
+            self.assertEqual(info.returncode, 3, name)
+            self.assertNotIn(b"warnings: none", info.stdout)
+            self.assertIn(message, info.stderr.decode(), name)
+            out = self.path(name)
+            frames = gifx("frames", path, out)
+            self.assertEqual((frames.returncode, self.warnings(frames)), (3, self.warnings(info)), name)
+            self.assertEqual(os.listdir(out), ["frame-000.png"])
+            self.assertEqual(gifx("info", "--strict", path).returncode, 1, name)
+            strict = gifx("frames", "--strict", path, self.path("strict"))
+            self.assertEqual(strict.returncode, 1, name)
+            self.assertFalse(os.path.exists(self.path("strict")) and os.listdir(self.path("strict")), name)
+        # A sound file stays sound, also under --strict; damage of one file
+        # does not hide the failure of another.
+        sound = self.write("sound.gif", gif((2, 1), [(0, 0, 2, 1, 0, [1, 2])]))
+        self.assertEqual(gifx("info", "--strict", sound).returncode, 0)
+        self.assertEqual(gifx("info", self.malformed("gif_code_size_0.gif"), sound).returncode, 3)
+        self.assertEqual(gifx("info", self.malformed("gif_code_size_0.gif"), self.path("none.gif")).returncode, 1)
+
+    def test_tiny_gif_of_huge_frames_loads_in_little_memory(self):
+        # Four frames of 16384 x 16384 in a few dozen bytes.
+        path = self.malformed("gif_tiny_huge_frames.gif")
+        self.assertLess(os.path.getsize(path), 100)
+        with open(self.path("out"), "wb") as out, open(self.path("err"), "wb") as err:
+            child = subprocess.Popen([GIFX, "info", path], stdout=out, stderr=err)
+            # Reaped here, so that its own peak memory is what comes back.
+            _, status, usage = os.wait4(child.pid, 0)
+            child.returncode = os.waitstatus_to_exitcode(status)
+        with open(self.path("out"), "rb") as out, open(self.path("err"), "rb") as err:
+            out, err = out.read(), err.read()
+        self.assertEqual(child.returncode, 3, err)
+        self.assertLess(usage.ru_maxrss, 50 * 1024)  # kilobytes
+        self.assertEqual(out.count(b"x 16384 at 0,0"), 4)
+        self.assertEqual(err.decode().count("Image data ends before the last pixel"), 4)
+
+    def test_raw_frames_of_a_huge_screen(self):
+        huge = self.write("huge.gif", gif((65535, 65535), [(0, 0, 2, 1, 0, [1, 2])]))
+        composed = gifx("frames", huge, self.path("c"))
+        self.assertEqual(composed.returncode, 1)
+        self.assertIn(b"too large to compose", composed.stderr)
+        raw = gifx("frames", "--raw", huge, self.path("r"))
+        self.assertEqual(raw.returncode, 0, raw.stderr)
+        self.assertEqual(os.listdir(self.path("r")), ["raw-000.png"])
+
+
 if __name__ == "__main__":
     GIFX = os.path.abspath(sys.argv.pop(1))
     unittest.main(verbosity=2)

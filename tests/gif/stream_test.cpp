@@ -39,7 +39,19 @@ TEST(GifStream, PictureLoadsFromAFile) {
   TGIFPicture picture;
   picture.LoadFromFile((dir.Path() / "a.gif").string());
   EXPECT_EQ(FramePixels(picture.Images()[0]), (Bytes{5, 6}));
-  EXPECT_THROW(picture.LoadFromFile((dir.Path() / "missing.gif").string()), EFOpenError);
+  // Through the system's files: names beyond ASCII, and the system's reason.
+  const std::filesystem::path cyrillic = dir.Path() / std::filesystem::path(u8"\u0431\u0430\u043d\u043d\u0435\u0440.gif");
+  WriteFile(cyrillic, b.Bytes_());
+  const std::u8string utf8 = cyrillic.u8string();
+  TGIFPicture named;
+  named.LoadFromFile(std::string(utf8.begin(), utf8.end()));
+  EXPECT_EQ(named.Images().Count(), 1);
+  try {
+    picture.LoadFromFile((dir.Path() / "missing.gif").string());
+    FAIL();
+  } catch (const EFOpenError& e) {
+    EXPECT_EQ(e.SystemError, 2);  // ENOENT, and ERROR_FILE_NOT_FOUND on Windows
+  }
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // gifx: what the GIF engine makes of a file.
 //   gifx info [FILE...]                 the logical screen, colour maps, frames and warnings
 //   gifx frames [options] FILE... DIR   frames as PNG files
-// "-" (or no FILE for info) reads standard input. Errors go to standard
-// error; the exit status is 0 when every file loaded, 1 when one did not or
+// "-" (or no FILE for info) reads standard input. Errors and the warnings of
+// each load go to standard error; the exit status is 0 when every file
+// loaded without a warning, 3 when one loaded with warnings (damaged), 1
+// when one could not be read or loaded (or, with --strict, had warnings) or
 // its frames could not be written, 2 for a bad command line.
 #include <zlib.h>
 
@@ -12,18 +14,19 @@
 #include <iostream>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <regex>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "compose.h"
+#include "render.h"
+#include "gif/composer.h"
 #include "gif/painting.h"
 #include "gif/picture.h"
 #include "png_writer.h"
 
 using namespace gif;
-using gifx::FrameDisposal;
 namespace fs = std::filesystem;
 
 namespace {
@@ -31,36 +34,53 @@ namespace {
 constexpr size_t kMaxListedWarnings = 50;
 
 const char kUsage[] =
-    "usage: gifx info [FILE...]\n"
-    "       gifx frames [--raw] [--composed] [--frames LIST] FILE... DIR\n"
+    "usage: gifx info [--strict] [FILE...]\n"
+    "       gifx frames [--strict] [--raw] [--composed] [--frames LIST] FILE... DIR\n"
     "       gifx --help | --version\n";
 
 const char kHelp[] =
     "\n"
     "info     tells the logical screen (as stored and as widened to cover the\n"
     "         frames), the colour maps, each frame with its delay, disposal and\n"
-    "         extension blocks, and the warnings of the load.\n"
+    "         extension blocks, and how many warnings the load gave.\n"
     "frames   writes frames as PNG files into DIR: DIR/frame-NNN.png, each frame\n"
-    "         composed onto the screen as a viewer shows it (--composed, the\n"
-    "         default), and/or DIR/raw-NNN.png, the frame alone as stored with\n"
-    "         its transparent pixels clear (--raw). With several files each gets\n"
+    "         composed onto the screen as the setup program's painter shows it\n"
+    "         (--composed, the default), and/or DIR/raw-NNN.png, the frame alone\n"
+    "         with its transparent pixels clear (--raw). With several files each gets\n"
     "         its own folder DIR/NAME. Files of those names left by an earlier\n"
     "         run are removed first.\n"
     "  --frames LIST  only these frames, counted from 0: \"0,2,5-7\"\n"
-    "FILE \"-\" is standard input; info without FILE reads it too.\n"
+    "--strict  a file with warnings fails (and gets no frames written).\n"
+    "Both commands report every warning of a load on standard error, with\n"
+    "the frame it concerns. FILE \"-\" is standard input; info without FILE\n"
+    "reads it too.\n"
     "\n"
-    "exit status: 0 every file loaded (tolerated defects are listed as warnings),\n"
-    "1 a file could not be read or loaded, or its frames could not be written,\n"
-    "2 bad command line.\n";
+    "exit status: 0 every file loaded without a warning, 3 a file loaded with\n"
+    "warnings (damaged; what could be read is shown), 1 a file could not be\n"
+    "read or loaded (or had warnings, with --strict), or its frames could not\n"
+    "be written, 2 bad command line.\n";
+
+// Exit statuses.
+constexpr int kSound = 0, kFailed = 1, kBadCommandLine = 2, kDamaged = 3;
+
+// The status of several files: a failure outweighs damage.
+int Worst(int a, int b) {
+  if (a == kFailed || b == kFailed) return kFailed;
+  return std::max(a, b);
+}
 
 int Usage(const std::string& text) {
   std::fprintf(stderr, "gifx: %s\n%s", text.c_str(), kUsage);
-  return 2;
+  return kBadCommandLine;
 }
+
+struct TWarning {
+  std::string where, message;
+};
 
 struct TLoad {
   TGIFPicture picture;
-  std::vector<std::string> warnings;
+  std::vector<TWarning> warnings;
   std::string error;
   bool stored = false;  // a logical screen was read
   uint32_t storedWidth = 0, storedHeight = 0;
@@ -71,6 +91,44 @@ std::string Shown(const std::string& name) { return name == "-" ? "(standard inp
 void Error(const std::string& name, const std::string& text) {
   std::fflush(stdout);
   std::fprintf(stderr, "gifx: %s: %s\n", Shown(name).c_str(), text.c_str());
+}
+
+// The part of the file a warning concerns. While loading, the frame being
+// read is the one not yet in the list.
+std::string Where(const TGIFPicture& picture, const TPersistent* sender) {
+  const auto& frames = picture.Images();
+  const TGIFFrame* frame = dynamic_cast<const TGIFFrame*>(sender);
+  if (const auto* extension = dynamic_cast<const TGIFExtension*>(sender)) frame = &extension->Frame();
+  if (dynamic_cast<const TGIFHeader*>(sender) || sender == &picture.Header().ColorMap()) return "header";
+  if (dynamic_cast<const TGIFTrailer*>(sender)) return "trailer";
+  if (sender == &frames)
+    return frames.Empty() ? "before frame 0" : "after frame " + std::to_string(frames.Count() - 1);
+  for (int i = 0; frame && i < frames.Count(); ++i)
+    if (&frames[i] == frame) return "frame " + std::to_string(i);
+  return "frame " + std::to_string(frames.Count());
+}
+
+// Indices past the colour map are drawn with no colour of the file's: a
+// defect the engine meets only when it draws. Transparent pixels are never
+// looked up.
+void CheckColorIndices(TLoad& load) {
+  const auto& frames = load.picture.Images();
+  for (int i = 0; i < frames.Count(); ++i) {
+    const TGIFFrame& f = frames[i];
+    const TGIFColorMap& map = f.ActiveColorMap();
+    if (f.Empty() || map.Empty()) continue;
+    const int transparent = f.Transparent ? f.TransparentColorIndex() : -1;
+    const auto outside = [&](uint8_t index) { return index >= map.Count() && index != transparent; };
+    bool found = false;
+    f.ForEachRow([&](int, const uint8_t* row) {
+      if (found) return;
+      if (!row)
+        found = outside(f.FillIndex());
+      else
+        found = std::any_of(row, row + f.Width(), outside);
+    });
+    if (found) load.warnings.push_back({"frame " + std::to_string(i), messages::BadColorIndex});
+  }
 }
 
 // Loads what can be loaded: frames read before a failure stay and are
@@ -110,8 +168,10 @@ bool Load(const std::string& name, TLoad& load) {
   load.stored = true;
   load.storedWidth = bytes[6] | bytes[7] << 8;
   load.storedHeight = bytes[8] | bytes[9] << 8;
-  load.picture.OnParseWarning = [&load](const TPersistent*, int, const std::string& message) {
-    load.warnings.push_back(message);
+  TGIFPicture& picture = load.picture;
+  picture.WarnOfDamagedData = true;
+  picture.OnParseWarning = [&load](const TPersistent* sender, int, const std::string& message) {
+    load.warnings.push_back({Where(load.picture, sender), message});
   };
   try {
     TMemoryStream stream(std::move(bytes));
@@ -124,7 +184,9 @@ bool Load(const std::string& name, TLoad& load) {
     load.error = e.what();
   }
   // A load that failed stops before the screen is widened to its frames.
-  if (!load.error.empty()) load.picture.AdjustLogicalScreen();
+  if (!load.error.empty()) picture.AdjustLogicalScreen();
+  picture.OnParseWarning = nullptr;
+  CheckColorIndices(load);
   return true;
 }
 
@@ -157,21 +219,37 @@ std::string MapText(const TGIFColorMap& map) {
   return std::to_string(map.Count()) + " entries" + (map.Optimized ? ", sorted" : "");
 }
 
-// Warnings belong to the description; the error that ended the load goes to
-// stderr.
-int Finish(const std::string& name, const TLoad& load) {
-  if (load.warnings.empty()) {
-    std::printf("warnings: none\n");
-  } else {
-    std::printf("warnings: %zu\n", load.warnings.size());
-    for (size_t i = 0; i < load.warnings.size() && i < kMaxListedWarnings; ++i)
-      std::printf("  %s\n", load.warnings[i].c_str());
-    if (load.warnings.size() > kMaxListedWarnings)
-      std::printf("  ... and %zu more\n", load.warnings.size() - kMaxListedWarnings);
+// Every warning of the load, on stderr as errors are.
+void ReportWarnings(const std::string& name, const TLoad& load) {
+  for (size_t i = 0; i < load.warnings.size() && i < kMaxListedWarnings; ++i)
+    Error(name, load.warnings[i].where + ": " + load.warnings[i].message);
+  if (load.warnings.size() > kMaxListedWarnings)
+    Error(name, "... and " + std::to_string(load.warnings.size() - kMaxListedWarnings) + " more warnings");
+}
+
+// The status of one file: the error that ended its load, or its warnings.
+int Verdict(const std::string& name, const TLoad& load, bool strict) {
+  if (!load.error.empty()) {
+    Error(name, load.error);
+    return kFailed;
   }
-  if (load.error.empty()) return 0;
-  Error(name, load.error);
-  return 1;
+  if (load.warnings.empty()) return kSound;
+  if (!strict) return kDamaged;
+  Error(name, "damaged (" + std::to_string(load.warnings.size()) + " warnings): refused under --strict");
+  return kFailed;
+}
+
+// The CRC-32 of the frame's indices, rows of its fill index counted
+// without being made.
+unsigned long PixelsCrc(const TGIFFrame& f) {
+  const auto width = static_cast<uInt>(f.Width());
+  std::vector<uint8_t> fillRow(width, f.FillIndex());
+  const uLong fillCrc = crc32(0L, fillRow.data(), width);
+  uLong crc = crc32(0L, Z_NULL, 0);
+  f.ForEachRow([&](int, const uint8_t* row) {
+    crc = row ? crc32(crc, row, width) : crc32_combine(crc, fillCrc, static_cast<z_off_t>(width));
+  });
+  return crc;
 }
 
 void PrintExtensions(const TGIFFrame& frame) {
@@ -200,9 +278,10 @@ void PrintDelay(const TGIFGraphicControlExtension& gce) {
   std::printf("  delay %d/100 s (the engine plays %d ms)", stored, units * DelayUnitMs);
 }
 
-int Info(const std::string& name) {
+int Info(const std::string& name, bool strict) {
   TLoad load;
-  if (!Load(name, load)) return 1;
+  if (!Load(name, load)) return kFailed;
+  ReportWarnings(name, load);
   const TGIFPicture& p = load.picture;
   const TGIFHeader& h = p.Header();
   std::printf("file: %s\n", Shown(name).c_str());
@@ -219,15 +298,14 @@ int Info(const std::string& name) {
     if (f.Empty()) {
       std::printf("frame %d: empty (%d extension blocks)\n", i, f.Extensions().Count());
     } else {
-      const auto pixels = f.Pixels();
-      const auto crc = crc32(0L, pixels.data(), static_cast<uInt>(pixels.size()));
+      const unsigned long crc = PixelsCrc(f);
       std::printf("frame %d: %d x %d at %d,%d%s, local colour map: %s, crc32 %08lx\n", i, f.Width(), f.Height(),
                   f.Left(), f.Top(), f.Interlaced() ? ", interlaced" : "", MapText(f.ColorMap()).c_str(),
-                  static_cast<unsigned long>(crc));
+                  crc);
     }
     if (const TGIFGraphicControlExtension* gce = f.GraphicControlExtension) {
       PrintDelay(*gce);
-      std::printf(", disposal %u (%s)", FrameDisposal(f), DisposalName(FrameDisposal(f)));
+      std::printf(", disposal %u (%s)", TGIFComposer::Disposal(f), DisposalName(TGIFComposer::Disposal(f)));
       if (f.Transparent)
         std::printf(", transparent index %u\n", f.TransparentColorIndex());
       else
@@ -235,7 +313,11 @@ int Info(const std::string& name) {
     }
     PrintExtensions(f);
   }
-  return Finish(name, load);
+  if (load.warnings.empty())
+    std::printf("warnings: none\n");
+  else
+    std::printf("warnings: %zu (on standard error)\n", load.warnings.size());
+  return Verdict(name, load, strict);
 }
 
 // "0,2,5-7" into frame numbers; false when it is not such a list.
@@ -257,7 +339,7 @@ bool ParseFrames(const std::string& text, std::set<int>& frames) {
 }
 
 struct TFramesOptions {
-  bool raw = false, composed = false;
+  bool raw = false, composed = false, strict = false;
   std::set<int> frames;  // empty: all
 };
 
@@ -273,14 +355,25 @@ bool RemoveEarlierRun(const fs::path& folder, std::string& error) {
   return !ec;
 }
 
+// Composing keeps the logical screen four times over for each of two
+// underlays, a raw frame twice and its bitmap; beyond this many pixels a
+// picture is not drawn.
+constexpr uint64_t kMaxDrawnPixels = uint64_t{1} << 25;
+
+bool Drawable(int width, int height) {
+  return uint64_t{static_cast<uint32_t>(width)} * static_cast<uint32_t>(height) <= kMaxDrawnPixels;
+}
+
 int Frames(const std::string& name, const fs::path& folder, const TFramesOptions& options) {
   TLoad load;
-  if (!Load(name, load)) return 1;
-  const TGIFPicture& p = load.picture;
-  if (uint64_t{static_cast<uint32_t>(p.Width())} * static_cast<uint32_t>(p.Height()) > MaxFramePixels) {
+  if (!Load(name, load)) return kFailed;
+  ReportWarnings(name, load);
+  TGIFPicture& p = load.picture;
+  if (options.strict && !load.warnings.empty()) return Verdict(name, load, true);
+  if (options.composed && !Drawable(p.Width(), p.Height())) {
     Error(name, "the logical screen of " + std::to_string(p.Width()) + " x " + std::to_string(p.Height()) +
-                    " is too large to compose");
-    return 1;
+                    " is too large to compose (--raw writes the frames alone)");
+    return kFailed;
   }
   std::error_code ec;
   fs::create_directories(folder, ec);
@@ -289,15 +382,17 @@ int Frames(const std::string& name, const fs::path& folder, const TFramesOptions
   if (error.empty()) RemoveEarlierRun(folder, error);
   if (!error.empty()) {
     Error(name, error);
-    return 1;
+    return kFailed;
   }
   int status = 0;
   for (int wanted : options.frames)
     if (wanted >= p.Images().Count()) {
       Error(name, "no frame " + std::to_string(wanted) + " (it has " + std::to_string(p.Images().Count()) + ")");
-      status = 1;
+      status = kFailed;
     }
-  gifx::TComposer composer(p);
+  std::optional<gifx::TComposer> composer;
+  if (options.composed) composer.emplace(p);
+  bool composing = options.composed;
   int written = 0;
   auto write = [&](const char* kind, int i, const gifx::TCanvas& canvas) {
     char file[32];
@@ -313,21 +408,39 @@ int Frames(const std::string& name, const fs::path& folder, const TFramesOptions
     ++written;
     return true;
   };
-  for (int i = 0; i < p.Images().Count(); ++i) {
-    const TGIFFrame& f = p.Images()[i];
-    if (f.Empty()) continue;
-    bool wanted = options.frames.empty() || options.frames.count(i);
-    std::vector<std::string> notes;
-    // Every frame is composed, wanted or not: later ones build on it.
-    const auto& canvas = composer.Show(f, notes);
-    if (wanted && options.composed && !write("frame", i, canvas)) return 1;
-    if (wanted && options.raw && !write("raw", i, gifx::RawFrame(f, notes))) return 1;
-    if (wanted)
-      for (const auto& note : notes) std::printf("  frame %d: %s\n", i, note.c_str());
-    composer.Dispose(f);
+  try {
+    for (int i = 0; i < p.Images().Count(); ++i) {
+      TGIFFrame& f = p.Images()[i];
+      const bool wanted = options.frames.empty() || options.frames.count(i);
+      if (f.Empty()) {
+        // The painter ends its pass at an empty frame.
+        if (composing && i + 1 < p.Images().Count())
+          Error(name, "frame " + std::to_string(i) + " is empty: the animation ends there");
+        composing = false;
+        continue;
+      }
+      // Every frame is composed, wanted or not: later ones build on it.
+      if (composing) {
+        const auto& canvas = composer->Show(f, i);
+        if (wanted && !write("frame", i, canvas)) return kFailed;
+      }
+      if (wanted && options.raw) {
+        if (!Drawable(f.Width(), f.Height())) {
+          Error(name, "frame " + std::to_string(i) + " of " + std::to_string(f.Width()) + " x " +
+                          std::to_string(f.Height()) + " is too large to draw");
+          status = kFailed;
+        } else if (!write("raw", i, gifx::RawFrame(f))) {
+          return kFailed;
+        }
+      }
+    }
+  } catch (const std::exception& e) {
+    // What the program would show as an error when it draws the picture.
+    Error(name, std::string("cannot draw: ") + e.what());
+    status = kFailed;
   }
   std::printf("%d %s written\n", written, written == 1 ? "picture" : "pictures");
-  return std::max(status, Finish(name, load));
+  return Worst(status, Verdict(name, load, options.strict));
 }
 
 int Run(const std::vector<std::string>& args) {
@@ -349,6 +462,8 @@ int Run(const std::vector<std::string>& args) {
     if (a == "--help" || a == "-h") {
       std::printf("%s%s", kUsage, kHelp);
       return 0;
+    } else if (a == "--strict") {
+      options.strict = true;
     } else if (frames && a == "--raw") {
       options.raw = true;
     } else if (frames && a == "--composed") {
@@ -366,7 +481,7 @@ int Run(const std::vector<std::string>& args) {
     if (operands.empty()) operands.push_back("-");
     for (size_t i = 0; i < operands.size(); ++i) {
       if (i) std::printf("\n");
-      status = std::max(status, Info(operands[i]));
+      status = Worst(status, Info(operands[i], options.strict));
     }
     return status;
   }
@@ -383,7 +498,7 @@ int Run(const std::vector<std::string>& args) {
   }
   for (const std::string& name : operands) {
     fs::path target = operands.size() == 1 ? folder : folder / (name == "-" ? "stdin" : fs::path(name).stem());
-    status = std::max(status, Frames(name, target, options));
+    status = Worst(status, Frames(name, target, options));
   }
   return status;
 }

@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "compose.h"
+#include "render.h"
 
 namespace gifx {
 

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "gif/composer.h"
 #include "gif/painting.h"
 #include "gif/picture.h"
 #include "ui/bitmap.h"
@@ -46,9 +47,9 @@ class TGIFAnimator {
   ui::Rect Rect() const { return rect_; }
   TGIFPaintOptions Options() const { return options_; }
   // The off-screen buffers, present only for the disposals that need them.
-  const ui::MemoryCanvas* SaveBuffer() const { return saveBuffer_.get(); }
-  const ui::MemoryCanvas* ComposeBuffer() const { return composeBuffer_.get(); }
-  const ui::MemoryCanvas* Underlay() const { return underlay_.get(); }
+  const ui::MemoryCanvas* SaveBuffer() const { return composer_.SaveBuffer(); }
+  const ui::MemoryCanvas* ComposeBuffer() const { return composer_.ComposeBuffer(); }
+  const ui::MemoryCanvas* Underlay() const { return composer_.Underlay(); }
 
  private:
   friend class TGIFPicture;
@@ -58,8 +59,6 @@ class TGIFAnimator {
   bool Synchronize(const std::function<void()>& call);
   void Hook(const TGIFPicture::TPainterEvent& event);
   void PaintFrame(TGIFFrame& frame);
-  void Compose(TGIFFrame& frame);
-  void RestoreFrameArea(const TGIFFrame& frame);
   void ReportError();
   // Whether the UI thread is inside one of this painter's drawing steps
   // right now, where waiting for the painter would wait on ourselves.
@@ -76,9 +75,7 @@ class TGIFAnimator {
   int speed_;
   TAnimationClock* clock_;
   TGIFPicture::TPainterEvent onAnimationStart_, onFrameBegin_, onFrameEnd_, onLoopRestart_, onAnimationEnd_;
-  uint32_t background_ = 0;
-  int disposal_ = dispKeep, previousDisposal_ = dispKeep;
-  std::unique_ptr<ui::MemoryCanvas> saveBuffer_, composeBuffer_, underlay_;
+  TGIFComposer composer_;
   const ui::Canvas* watchedCanvas_ = nullptr;
   std::unique_ptr<TWakeEvent> wake_;
   ui::UiCallGate gate_;

@@ -3,11 +3,13 @@
 // reads there simply return nothing, as the parser relies on when it skips.
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "sys/wide_file.h"
 
 namespace gif {
 
@@ -41,11 +43,15 @@ class TMemoryStream final : public TStream {
   int64_t position_ = 0;
 };
 
-// Reads a file. Keeps its own window of the file so that the parser's
-// one-byte peeks and steps back cost no system call.
+// Reads a file, through the system layer's files of wide names. Keeps its
+// own window of the file so that the parser's one-byte peeks and steps back
+// cost no system call.
 class TFileStream final : public TStream {
  public:
-  // Raises EFOpenError when the file cannot be opened for reading.
+  // Raises EFOpenError, with the system's error number, when the file cannot
+  // be opened for reading. Others may read the file meanwhile, not write it.
+  explicit TFileStream(std::u16string_view name);
+  // A name in UTF-8.
   explicit TFileStream(const std::string& name);
 
   size_t Read(void* buffer, size_t count) override;
@@ -56,7 +62,7 @@ class TFileStream final : public TStream {
  private:
   bool Fill();
 
-  std::filebuf file_;
+  sys::WideFile file_;
   int64_t size_ = 0;
   int64_t position_ = 0;
   int64_t windowStart_ = 0;  // file offset of window_[0]
