@@ -3,7 +3,9 @@
 // draws it as the window would, plain, tiled and dithered, and plays it
 // through once in virtual time.
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
+#include <vector>
 
 #include "gif/animator.h"
 #include "gif/picture.h"
@@ -57,20 +59,51 @@ void Show(TGIFPicture& picture) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  TGIFPicture picture;
-  // Inputs of a few bytes can claim frames of a quarter gigapixel; filling
-  // those would leave no time for anything else.
-  picture.PixelLimit = uint64_t{1} << 22;
-  size_t warnings = 0;
-  picture.OnParseWarning = [&warnings](const TPersistent*, int, const std::string&) { ++warnings; };
+// Loads and answers whether the load went through; a failed load must put
+// the stream back.
+bool Load(TGIFPicture& picture, const uint8_t* data, size_t size) {
   TMemoryStream stream({data, size});
-  bool loaded = true;
   try {
     picture.LoadFromStream(stream);
+    return true;
   } catch (const EGIFError&) {
-    loaded = false;
-    if (stream.Position() != 0) __builtin_trap();  // a failed load must put the stream back
+    if (stream.Position() != 0) __builtin_trap();
+    return false;
+  }
+}
+
+// The frame's rows as they are read without the whole buffer being made.
+std::vector<uint8_t> Rows(const TGIFFrame& frame) {
+  std::vector<uint8_t> out;
+  frame.ForEachRow([&](int, const uint8_t* row) {
+    if (row)
+      out.insert(out.end(), row, row + frame.Width());
+    else
+      out.insert(out.end(), static_cast<size_t>(frame.Width()), frame.FillIndex());
+  });
+  return out;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  TGIFPicture picture;
+  // Inputs of a few bytes can claim frames of a quarter gigapixel; reading
+  // all of those would leave no time for anything else.
+  picture.PixelLimit = uint64_t{1} << 22;
+  picture.WarnOfDamagedData = true;
+  size_t warnings = 0;
+  picture.OnParseWarning = [&warnings](const TPersistent*, int, const std::string&) { ++warnings; };
+  const bool loaded = Load(picture, data, size);
+  // Warning of damage changes no pixel; the rows read piecemeal are the
+  // whole buffer's.
+  TGIFPicture quiet;
+  quiet.PixelLimit = picture.PixelLimit;
+  if (Load(quiet, data, size) != loaded || quiet.Images().Count() != picture.Images().Count()) __builtin_trap();
+  for (int i = 0; i < picture.Images().Count(); ++i) {
+    const TGIFFrame& frame = picture.Images()[i];
+    const std::vector<uint8_t> rows = Rows(frame);
+    if (rows != Rows(quiet.Images()[i])) __builtin_trap();
+    const auto pixels = frame.Pixels();
+    if (!std::equal(rows.begin(), rows.end(), pixels.begin(), pixels.end())) __builtin_trap();
   }
   volatile uint32_t sink = 0;
   for (const auto& frame : picture.Images()) {
