@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "app/archive_dialogs.h"
 #include "sys/system.h"
 #include "ui/application.h"
 #include "ui/dialogs.h"
@@ -33,6 +34,7 @@ std::string_view StoredDescription() {
 
 ArchiverComponent::ArchiverComponent(const ui::ObjectDescription& description) : ui::Component(description.name) {
   archiver.SetName(std::u16string(description.name.begin(), description.name.end()));
+  archiver.SetDialogs(&ArchiveDialogs());
   for (const auto& [name, value] : description.properties) {
     // The place of a non-visual component on the form at design time.
     if (name == "Left" || name == "Top") continue;

@@ -8,8 +8,8 @@
 #include <limits>
 
 #include "archive/archiver.h"
-#include "archive/ciphers.h"
-#include "archive/crypto.h"
+#include "archive/zip_ciphers.h"
+#include "archive/crypto_primitives.h"
 #include "archive/volumes.h"
 #include "archive/writer.h"
 #include "compress_ahead.h"

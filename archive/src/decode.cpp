@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "archive/archiver.h"
-#include "archive/ciphers.h"
+#include "archive/zip_ciphers.h"
 #include "decode_ahead.h"
 #include "decoder.h"
 #include "entry_reader.h"

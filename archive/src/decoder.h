@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "archive/cipher.h"
+#include "archive/entry_cipher.h"
 #include "archive/stream.h"
 #include "codec.h"
 #include "deflate_codec.h"

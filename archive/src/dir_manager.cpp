@@ -41,7 +41,6 @@ bool WellFormedNonAsciiUtf8(const std::uint8_t* p, std::size_t n) {
 }
 
 constexpr std::int64_t kEndSearchWindow = 65600;  // 0x10040
-constexpr std::size_t kScanBlock = 65536;
 // The central directory is read in bulk, a window at a time: one read for
 // any directory of up to some 15,000 entries, bounded memory for larger ones.
 constexpr std::size_t kDirectoryWindow = 1u << 20;
@@ -106,17 +105,6 @@ std::int32_t LastVolume(const EndOfCentralDirectory& end, const Zip64EndOfCentra
   return static_cast<std::int32_t>(std::min<std::uint32_t>(locator->TotalDisks - 1, 0x7FFFFFFF));
 }
 
-// Keeps the stream position of a search.
-class PositionGuard {
- public:
-  explicit PositionGuard(TZAStream& s) : s_(s), pos_(s.Position()) {}
-  ~PositionGuard() { s_.Seek(pos_, TZASeekOrigin::soBeginning); }
-
- private:
-  TZAStream& s_;
-  std::int64_t pos_;
-};
-
 }  // namespace
 
 TZADirManager::TZADirManager(TZAStream* archiveStream, const TZADirOptions& options, bool createMode,
@@ -153,7 +141,7 @@ bool TZADirManager::FindEndRecord(std::uint32_t signature, std::int64_t& positio
   comment.clear();
   record = EndOfCentralDirectory{};
   position = -1;
-  PositionGuard guard(*ArchiveStream);
+  TZAPositionGuard guard(*ArchiveStream);
   std::int64_t size = ArchiveStream->Size();
   std::int64_t window = std::min(size, kEndSearchWindow);
   if (window < 4) return false;
@@ -200,57 +188,6 @@ std::int32_t TZADirManager::EndRecordLastVolume() {
   return LastVolume(EndRecord, locator.Signature == kZip64LocatorSignature ? &locator : nullptr);
 }
 
-std::int64_t TZADirManager::ScanForward(std::uint32_t signature, std::int64_t from) {
-  std::int64_t size = ArchiveStream->Size();
-  std::int64_t pos = std::max<std::int64_t>(from, 0);
-  const std::uint8_t s0 = static_cast<std::uint8_t>(signature);
-  while (pos <= size - 4) {
-    std::int64_t scanEnd = scanStart_ + static_cast<std::int64_t>(scan_.size());
-    if (scanStart_ < 0 || pos < scanStart_ || pos + 4 > scanEnd) {
-      std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(kScanBlock, size - pos));
-      scan_.resize(n);
-      if (!ReadAt(pos, scan_.data(), n)) {
-        scanStart_ = -1;
-        throw EReadError();
-      }
-      scanStart_ = pos;
-      scanEnd = pos + static_cast<std::int64_t>(n);
-    }
-    const std::uint8_t* begin = scan_.data() + (pos - scanStart_);
-    const std::uint8_t* last = scan_.data() + scan_.size() - 4;  // last start that fits
-    for (const std::uint8_t* p = begin; p <= last;) {
-      const void* hit = std::memchr(p, s0, static_cast<std::size_t>(last - p) + 1);
-      if (!hit) break;
-      p = static_cast<const std::uint8_t*>(hit);
-      if (GetU32(p) == signature) return scanStart_ + (p - scan_.data());
-      ++p;
-    }
-    pos = scanEnd - 3;  // the next block overlaps the last three bytes
-  }
-  return -1;
-}
-
-std::int64_t TZADirManager::SearchSignature(std::uint32_t signature, std::int64_t from) {
-  PositionGuard guard(*ArchiveStream);
-  return ScanForward(signature, from);
-}
-
-std::int64_t TZADirManager::FindLocalHeader(std::int64_t from) {
-  PositionGuard guard(*ArchiveStream);
-  std::int64_t q = ScanForward(kLocalHeaderSignature, from);
-  if (q >= 0 && ArchiveStream->Size() - q < static_cast<std::int64_t>(LocalFileHeader::kSize)) return -1;
-  return q;
-}
-
-bool TZADirManager::FindDataDescriptor(std::int64_t from, DataDescriptor& descriptor) {
-  PositionGuard guard(*ArchiveStream);
-  std::int64_t q = ScanForward(kDataDescriptorSignature, from);
-  if (q < 0 || ArchiveStream->Size() - q < static_cast<std::int64_t>(DataDescriptor::kSize)) return false;
-  std::uint8_t buf[DataDescriptor::kSize];
-  if (!ReadAt(q, buf, sizeof buf)) return false;
-  descriptor.Parse(buf);
-  return true;
-}
 
 void TZADirManager::DecodeName(const std::uint8_t* name, std::size_t length, std::uint16_t flags,
                                std::uint16_t madeBy) {
@@ -364,25 +301,7 @@ bool TZADirManager::ReadZip64EndRecord(std::int64_t position) {
   return true;
 }
 
-void TZADirManager::LoadDirectory() {
-  VolumeInfo = TZAVolumeNumberInfo{};
-  ResetEndRecord();
-  PrefixLength = 0;
-  HasZip64End = false;
-  Rebuilt = false;
-  DirectoryStart = 0;
-  Zip64Locator = Zip64EndOfCentralDirectoryLocator{};
-  Zip64EndRecord = Zip64EndOfCentralDirectory{};
-  scanStart_ = -1;
-
-  std::int64_t p;
-  EndOfCentralDirectory found;
-  if (!FindEndRecord(kEndRecordSignature, p, found, ZipComment)) {
-    RebuildFromLocalHeaders();
-    return;
-  }
-  EndRecord = found;
-
+void TZADirManager::FindZip64End(std::int64_t& p) {
   if (p > static_cast<std::int64_t>(Zip64EndOfCentralDirectoryLocator::kSize)) {
     std::uint8_t buf[Zip64EndOfCentralDirectoryLocator::kSize];
     if (!ReadAt(p - static_cast<std::int64_t>(Zip64EndOfCentralDirectoryLocator::kSize), buf, sizeof buf)) throw EReadError();
@@ -420,11 +339,9 @@ void TZADirManager::LoadDirectory() {
       p = inFront;
     }
   }
-  if (!HasZip64End && EndRecord.EntriesTotal == 0xFFFF) {
-    RebuildFromLocalHeaders();
-    return;
-  }
+}
 
+bool TZADirManager::LocateDirectory(std::int64_t p, std::int64_t& start, std::uint64_t& count) {
   std::int64_t dirVolume = EndRecord.StartDiskNumber != 0xFFFF ? EndRecord.StartDiskNumber
                            : HasZip64End                        ? Zip64EndRecord.StartDiskNumber
                                                                 : 0;
@@ -433,10 +350,7 @@ void TZADirManager::LoadDirectory() {
   VolumeInfo.LastVolumeNumber = static_cast<std::int32_t>(lastVolume);
   if (Spanning() && SwitchVolume) {
     // A directory said to start after the last volume is not there to read.
-    if (dirVolume > lastVolume) {
-      RebuildFromLocalHeaders();
-      return;
-    }
+    if (dirVolume > lastVolume) return false;
     ArchiveStream = SwitchVolume(VolumeInfo.VolumeNumber);
   }
 
@@ -446,9 +360,9 @@ void TZADirManager::LoadDirectory() {
   // unreadable; nothing is allocated for it.
   std::uint64_t dirSize = HasZip64End ? Zip64EndRecord.CentralDirSize : EndRecord.CentralDirSize;
   std::uint64_t dirOffset = HasZip64End ? Zip64EndRecord.CentralDirOffset : EndRecord.CentralDirOffset;
-  std::uint64_t count = HasZip64End ? static_cast<std::uint32_t>(Zip64EndRecord.EntriesTotal) : EndRecord.EntriesTotal;
+  count = HasZip64End ? static_cast<std::uint32_t>(Zip64EndRecord.EntriesTotal) : EndRecord.EntriesTotal;
   std::int64_t size = ArchiveStream->Size();
-  std::int64_t start = -1;
+  start = -1;
   std::uint64_t room = 0;
   if (Spanning()) {
     if (dirOffset <= static_cast<std::uint64_t>(size)) {
@@ -459,8 +373,38 @@ void TZADirManager::LoadDirectory() {
     start = p - static_cast<std::int64_t>(dirSize);
     room = static_cast<std::uint64_t>(p - start);
   }
-  if (start < 0 || count > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()) ||
-      count * CentralDirectoryHeader::kSize > room) {
+  return start >= 0 && count <= static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()) &&
+         count * CentralDirectoryHeader::kSize <= room;
+}
+
+void TZADirManager::LoadDirectory() {
+  VolumeInfo = TZAVolumeNumberInfo{};
+  ResetEndRecord();
+  PrefixLength = 0;
+  HasZip64End = false;
+  Rebuilt = false;
+  DirectoryStart = 0;
+  Zip64Locator = Zip64EndOfCentralDirectoryLocator{};
+  Zip64EndRecord = Zip64EndOfCentralDirectory{};
+  scanStart_ = -1;
+
+  std::int64_t p;
+  EndOfCentralDirectory found;
+  if (!FindEndRecord(kEndRecordSignature, p, found, ZipComment)) {
+    RebuildFromLocalHeaders();
+    return;
+  }
+  EndRecord = found;
+
+  FindZip64End(p);
+  if (!HasZip64End && EndRecord.EntriesTotal == 0xFFFF) {
+    RebuildFromLocalHeaders();
+    return;
+  }
+
+  std::int64_t start;
+  std::uint64_t count;
+  if (!LocateDirectory(p, start, count)) {
     RebuildFromLocalHeaders();
     return;
   }
@@ -484,126 +428,5 @@ void TZADirManager::LoadDirectory() {
   }
 }
 
-void TZADirManager::DetectPrefix(std::int64_t position) {
-  if (EndRecord.EntriesTotal == 0 || Items.Count() == 0) {
-    PrefixLength = position;
-    return;
-  }
-  const CentralDirectoryHeader& t = Items.GetItem(0).Header;
-  std::uint64_t first = t.LocalHeaderOffset == 0xFFFFFFFF ? Items.GetItem(0).Zip64LocalHeaderOffset : t.LocalHeaderOffset;
-  std::int64_t size = ArchiveStream->Size();
-  if (first >= static_cast<std::uint64_t>(size)) return;
-  std::int64_t candidate = static_cast<std::int64_t>(first);
-  PositionGuard guard(*ArchiveStream);
-  while (candidate < size) {
-    std::int64_t q = ScanForward(kLocalHeaderSignature, candidate);
-    if (q < 0) return;
-    std::uint8_t buf[LocalFileHeader::kSize];
-    if (size - q >= static_cast<std::int64_t>(sizeof buf) && ReadAt(q, buf, sizeof buf)) {
-      LocalFileHeader h;
-      h.Parse(buf);
-      bool nameReadable = size - q - static_cast<std::int64_t>(sizeof buf) >= h.NameLength;
-      // A size of 0xFFFFFFFF stands for one in a Zip64 block, and the local
-      // and central headers need not put the same sizes there.
-      auto sameSize = [](std::uint32_t local, std::uint32_t central) {
-        return local == central || local == 0xFFFFFFFF || central == 0xFFFFFFFF;
-      };
-      if (nameReadable &&
-          (q == 0 || (h.VersionNeeded == t.VersionNeeded && h.Method == t.Method && h.ModTime == t.ModTime &&
-                      h.ModDate == t.ModDate && h.Crc32 == t.Crc32 && sameSize(h.CompressedSize, t.CompressedSize) &&
-                      sameSize(h.UncompressedSize, t.UncompressedSize)))) {
-        PrefixLength = q;
-        return;
-      }
-    }
-    candidate = q + 1;
-  }
-}
-
-void TZADirManager::ApplyPrefixOffset() {
-  std::uint32_t prefix = static_cast<std::uint32_t>(PrefixLength);
-  for (std::int32_t i = 0; i < Items.Count(); ++i) {
-    TDirItem& item = Items.ItemAt(i);
-    if (item.Header.ExternalAttributes & 0x10) continue;
-    // An offset held in the Zip64 block moves there; the all-ones mark stays.
-    if (item.Header.LocalHeaderOffset == 0xFFFFFFFF)
-      item.Zip64LocalHeaderOffset += static_cast<std::uint64_t>(PrefixLength);
-    else
-      item.Header.LocalHeaderOffset += prefix;
-  }
-}
-
-void TZADirManager::RebuildFromLocalHeaders() {
-  Rebuilt = true;
-  RebuildDropped.clear();
-  Items.Clear();
-  if (Spanning()) throw EZAException(neOpenAborted, nullptr);
-  std::int64_t size = ArchiveStream->Size();
-  std::int64_t q = FindLocalHeader(0);
-  if (q < 0) throw EZAException(neInvalidArchive, nullptr);
-  std::vector<std::uint8_t> bytes;
-  while (q >= 0) {
-    std::uint8_t buf[LocalFileHeader::kSize];
-    if (!ReadAt(q, buf, sizeof buf)) throw EReadError();
-    LocalFileHeader lh;
-    lh.Parse(buf);
-    if (static_cast<std::int64_t>(lh.CompressedSize) < size && lh.NameLength <= 260) {
-      std::int32_t i = Items.Count();
-      Items.SetCount(i + 1);
-      TDirItem& item = Items.ItemAt(i);
-      item = TDirItem{};
-      CentralDirectoryHeader& h = item.Header;
-      h.Signature = lh.Signature;
-      h.VersionMadeBy = lh.VersionNeeded;
-      h.VersionNeeded = lh.VersionNeeded;
-      h.Flags = lh.Flags;
-      h.Method = lh.Method;
-      h.ModTime = lh.ModTime;
-      h.ModDate = lh.ModDate;
-      h.Crc32 = lh.Crc32;
-      h.CompressedSize = lh.CompressedSize;
-      h.UncompressedSize = lh.UncompressedSize;
-      h.NameLength = lh.NameLength;
-      h.ExtraLength = lh.ExtraLength;
-      h.ExternalAttributes = (lh.UncompressedSize == 0 && !(lh.Flags & 8)) ? 0x10 : 0x20;
-      h.LocalHeaderOffset = static_cast<std::uint32_t>(q);
-      item.ActualMethod = lh.Method;
-      if ((h.Flags & 1) && h.VersionNeeded < kNoAesVersion) item.CryptoAlgorithm = caPkzipClassic;
-      std::int64_t nameAt = q + static_cast<std::int64_t>(sizeof buf);
-      if (size - nameAt < lh.NameLength) {
-        // The name is cut off by the end of the stream: an empty name, and
-        // nothing further is read for the entry.
-        Items.SetName(i, std::u16string_view());
-      } else {
-        bytes.resize(lh.NameLength);
-        if (lh.NameLength && !ReadAt(nameAt, bytes.data(), bytes.size())) throw EReadError();
-        DecodeStoredName(i, bytes.data(), bytes.size(), lh.Flags);
-        if (lh.ExtraLength) {
-          bytes.resize(lh.ExtraLength);
-          if (!ReadAt(nameAt + lh.NameLength, bytes.data(), bytes.size())) throw EReadError();
-          WalkExtraField(i, bytes.data(), bytes.size());
-        }
-      }
-      if (lh.Flags & 8) {
-        DataDescriptor dd;
-        if (FindDataDescriptor(q, dd)) {
-          TDirItem& again = Items.ItemAt(i);
-          again.Header.Crc32 = dd.Crc32;
-          again.Header.CompressedSize = dd.CompressedSize;
-          again.Header.UncompressedSize = dd.UncompressedSize;
-        }
-      }
-    } else if (lh.NameLength > 0 && lh.NameLength <= 260) {
-      std::int64_t nameAt = q + static_cast<std::int64_t>(sizeof buf);
-      bytes.resize(lh.NameLength);
-      if (size - nameAt >= lh.NameLength && ReadAt(nameAt, bytes.data(), bytes.size())) {
-        DecodeName(bytes.data(), bytes.size(), lh.Flags);
-        RebuildDropped.push_back(wideName_);
-      }
-    }
-    q = FindLocalHeader(q + 4);
-  }
-  DirectoryStart = size;
-}
 
 }  // namespace za

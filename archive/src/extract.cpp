@@ -263,6 +263,34 @@ TZAAction TZABaseArchiver::DefaultFailureAnswer(const EZAException& e) {
   return Dialogs().ConfirmFailure(ZAFormat(u"%s. File processing error, possibly disk is full", {e.Message()}), true);
 }
 
+void TZABaseArchiver::ProcessEntry(std::int32_t i, const std::u16string& fileName, TZAProcessOperation operation,
+                                   TZADecodeAhead* decodeAhead, const std::vector<std::int32_t>& selected) {
+  bool reports = operation == poExtract || operation == poTest;
+  bool confirm = true;
+  if (OnConfirmProcessFile) OnConfirmProcessFile(this, fileName, operation, confirm);
+  if (!confirm) return;
+  if (cachedCurrentDir_.empty()) cachedCurrentDir_ = sys::WideCurrentDirectory();
+  std::u16string destDir = baseDir_.empty() ? cachedCurrentDir_ : baseDir_;
+  if (destDir.empty() || destDir.back() != u'\\') destDir += u'\\';
+  if (reports && OnFileProgress) OnFileProgress(this, fileName, 0.0, operation, ppStart, cancel_);
+  if (cancel_) return;
+  if (operation == poExtract) {
+    if (decodeAhead) ReadAhead(*decodeAhead, selected, entryOrdinal_, true);
+    ExtractItem(i, fileName, destDir);
+  } else if (operation == poTest && !dirManager_->Items.GetItem(i).IsFolder()) {
+    if (decodeAhead) ReadAhead(*decodeAhead, selected, entryOrdinal_, false);
+    if (!decodeAhead || !PassedAhead(*decodeAhead, entryOrdinal_, i)) {
+      TNullStream nothing;
+      DecodeItem(i, nothing);
+    }
+  }
+  bool kept = cancel_;
+  bool cancel = cancel_;
+  if (reports && OnFileProgress) OnFileProgress(this, fileName, 100.0, operation, ppEnd, cancel);
+  cancel_ = cancel || kept;
+  if (!cancel_) ++processedCount_;
+}
+
 void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
   std::lock_guard<std::recursive_mutex> lock(ZAEngineLock());
   struct BatchScope {
@@ -316,29 +344,7 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
       std::u16string fileName = paths::Backslashed(dirManager_->Items.GetItem(i).EntryName);
       currentFileName_ = fileName;
       try {
-        bool confirm = true;
-        if (OnConfirmProcessFile) OnConfirmProcessFile(this, fileName, operation, confirm);
-        if (!confirm) break;
-        if (cachedCurrentDir_.empty()) cachedCurrentDir_ = sys::WideCurrentDirectory();
-        std::u16string destDir = baseDir_.empty() ? cachedCurrentDir_ : baseDir_;
-        if (destDir.empty() || destDir.back() != u'\\') destDir += u'\\';
-        if (reports && OnFileProgress) OnFileProgress(this, fileName, 0.0, operation, ppStart, cancel_);
-        if (cancel_) break;
-        if (operation == poExtract) {
-          if (decodeAhead) ReadAhead(*decodeAhead, selected, entryOrdinal_, true);
-          ExtractItem(i, fileName, destDir);
-        } else if (operation == poTest && !dirManager_->Items.GetItem(i).IsFolder()) {
-          if (decodeAhead) ReadAhead(*decodeAhead, selected, entryOrdinal_, false);
-          if (!decodeAhead || !PassedAhead(*decodeAhead, entryOrdinal_, i)) {
-            TNullStream nothing;
-            DecodeItem(i, nothing);
-          }
-        }
-        bool kept = cancel_;
-        bool cancel = cancel_;
-        if (reports && OnFileProgress) OnFileProgress(this, fileName, 100.0, operation, ppEnd, cancel);
-        cancel_ = cancel || kept;
-        if (!cancel_) ++processedCount_;
+        ProcessEntry(i, fileName, operation, decodeAhead.get(), selected);
       } catch (const EZAException& e) {
         action = fxaIgnore;
         if (OnProcessFileFailure)
@@ -416,6 +422,29 @@ bool TZABaseArchiver::ConfirmOverwrite(const std::u16string& fileName, std::u16s
   }
 }
 
+bool TZABaseArchiver::MayReplace(const TDirItem& item, const std::u16string& fileName, std::u16string& path) {
+  if (!options_.ReplaceReadOnly) {
+    std::uint32_t attr = sys::WideGetAttributes(path);
+    if (attr != sys::kInvalidAttributes && (attr & 0x01)) return false;
+  }
+  std::int32_t archived = static_cast<std::int32_t>((static_cast<std::uint32_t>(item.Header.ModDate) << 16) |
+                                                    item.Header.ModTime);
+  switch (options_.OverwriteMode) {
+    case omPrompt:
+      if (!ConfirmOverwrite(fileName, path)) return false;
+      break;
+    case omAlways: break;
+    case omNever: return false;
+    case omIfNewer:
+      if (sys::WideGetDosDateTime(path) >= archived) return false;
+      break;
+    case omIfOlder:
+      if (sys::WideGetDosDateTime(path) <= archived) return false;
+      break;
+  }
+  return true;
+}
+
 void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, std::u16string destDir) {
   const TDirItem& item = dirManager_->Items.GetItem(index);
   std::uint32_t fileAttr = item.Header.ExternalAttributes;
@@ -457,27 +486,7 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
   // A file made ahead lies where nothing was: there is nothing to decide.
   sys::WideFile madeAhead;
   if (outputAhead_) outputAhead_->Take(entryOrdinal_, path, madeAhead);
-  if (!madeAhead.IsOpen() && sys::WideFileExists(path)) {
-    if (!options_.ReplaceReadOnly) {
-      std::uint32_t attr = sys::WideGetAttributes(path);
-      if (attr != sys::kInvalidAttributes && (attr & 0x01)) return;
-    }
-    std::int32_t archived = static_cast<std::int32_t>((static_cast<std::uint32_t>(item.Header.ModDate) << 16) |
-                                                      item.Header.ModTime);
-    switch (options_.OverwriteMode) {
-      case omPrompt:
-        if (!ConfirmOverwrite(fileName, path)) return;
-        break;
-      case omAlways: break;
-      case omNever: return;
-      case omIfNewer:
-        if (sys::WideGetDosDateTime(path) >= archived) return;
-        break;
-      case omIfOlder:
-        if (sys::WideGetDosDateTime(path) <= archived) return;
-        break;
-    }
-  }
+  if (!madeAhead.IsOpen() && sys::WideFileExists(path) && !MayReplace(item, fileName, path)) return;
 
   PendingOutput out;
   if (!out.Create(path, std::move(madeAhead))) {

@@ -73,6 +73,8 @@ std::string EngineText(const std::u16string& message, int systemError = 0);
 // The system's text for an error code.
 std::string SystemReason(int code);
 std::string MethodName(const za::TDirItem& item);
+// The engine's questions that no handler answers, asked on the terminal.
+za::TZAUserDialogs& ZarcDialogs();
 
 // The entries that the masks select and the exclusions leave, in directory
 // order, as the engine selects them; `unmatched` gets every mask that

@@ -215,7 +215,7 @@ class Session {
       Failure(native, message);
       // A volume that cannot be had ends the work, as the engine's own
       // answer does: every entry after it would ask for it again.
-      action = native == 45 ? za::fxaAbort : za::fxaIgnore;
+      action = native == za::neVolumeRefused ? za::fxaAbort : za::fxaIgnore;
     };
     zip_.OnDiskFull = [this](za::TZABaseArchiver*, std::int32_t, const std::u16string&, bool& cancel) {
       int code = zip_.LastOutputFailure().SystemError;
@@ -236,22 +236,24 @@ class Session {
 
   void Failure(std::int32_t native, const std::u16string& message) {
     const za::TDirItem* item = Current();
-    if (native == 55 || (native == 8 && item && item->ActualMethod != 0 && item->ActualMethod != 8)) {
+    if (native == za::neDeflate64 ||
+        (native == za::neCorruptedEntry && item && item->ActualMethod != 0 && item->ActualMethod != 8)) {
       Fail(kUnsupported, "unsupported compression method " + MethodName(*item) + " (" +
                              std::to_string(item->ActualMethod) + ")");
-    } else if (native == 8 && item && (item->Header.Flags & 1) && item->CryptoAlgorithm != za::caPkzipClassic &&
+    } else if (native == za::neCorruptedEntry && item && (item->Header.Flags & 1) &&
+               item->CryptoAlgorithm != za::caPkzipClassic &&
                item->Header.VersionNeeded >= za::kNoAesVersion) {
       Fail(kUnsupported, "unsupported encryption");
-    } else if (native == 8) {
+    } else if (native == za::neCorruptedEntry) {
       Fail(kDamaged, "damaged: " + EngineText(message));
-    } else if (native == 19 && zip_.LastOutputFailure().NameRefused) {
+    } else if (native == za::neCannotCreateFile && zip_.LastOutputFailure().NameRefused) {
       Fail(kWarning, "refused: the name leaves the destination");
-    } else if (native == 19 || native == 20) {
+    } else if (native == za::neCannotCreateFile || native == za::neCannotCreateFolder) {
       Fail(kWarning, EngineText(message, zip_.LastOutputFailure().SystemError));
     } else {
-      Fail(native == 45 ? kSevere : kWarning, EngineText(message));
+      Fail(native == za::neVolumeRefused ? kSevere : kWarning, EngineText(message));
     }
-    if (native == 45) stopped_ = true;
+    if (native == za::neVolumeRefused) stopped_ = true;
   }
 
   bool Replace(std::u16string& path) {

@@ -188,6 +188,7 @@ int Run(const std::vector<std::u16string>& args) {
 }  // namespace
 
 int Main(const std::vector<std::u16string>& args) {
+  za::SetZADefaultDialogs(&ZarcDialogs());
   try {
     return Run(args);
   } catch (const za::Exception& e) {

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "archive/cipher.h"
-#include "archive/crypto.h"
+#include "archive/entry_cipher.h"
+#include "archive/crypto_primitives.h"
 #include "archive/dialogs.h"
 #include "archive/dir_manager.h"
 #include "archive/errors.h"
@@ -362,7 +362,13 @@ class TZABaseArchiver {
                     std::u16string_view exclusionMask);
   bool SearchStep(TZAArchiveItem& rec);
   void ProcessFiles(TZAProcessOperation operation);
+  // One entry of the batch, from its confirmation to its last report.
+  void ProcessEntry(std::int32_t index, const std::u16string& fileName, TZAProcessOperation operation,
+                    TZADecodeAhead* decodeAhead, const std::vector<std::int32_t>& selected);
   void ExtractItem(std::int32_t index, std::u16string fileName, std::u16string destDir);
+  // Whether the file at `path` may be replaced by the entry, as the
+  // overwrite mode (or the user) decides; `path` may be changed.
+  bool MayReplace(const TDirItem& item, const std::u16string& fileName, std::u16string& path);
   TZAAction DefaultFailureAnswer(const EZAException& e);
   bool ConfirmOverwrite(const std::u16string& fileName, std::u16string& path);
   std::unique_ptr<TZAOutputAhead> MakeOutputAhead();

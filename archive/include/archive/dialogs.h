@@ -1,7 +1,8 @@
 #pragma once
 // The engine's own questions to the user, asked when an event has no
-// handler. The default set shows ui/ message boxes; a program or a test can
-// put its own in place, for all components or for one.
+// handler. The engine answers them itself, unattended, unless a program
+// puts its own in place, for all components or for one: the setup program
+// its window toolkit's message boxes, zarc its terminal's questions.
 #include <string>
 
 #include "archive/types.h"
@@ -23,8 +24,8 @@ class TZAUserDialogs {
   virtual bool ConfirmVolume(const std::u16string& /*text*/) { return false; }
 };
 
-// The dialogs used by components that have none of their own: the ui/
-// message boxes unless replaced (nullptr restores them).
+// The dialogs used by components that have none of their own: unattended
+// answers unless replaced (nullptr restores them).
 TZAUserDialogs& ZADefaultDialogs();
 void SetZADefaultDialogs(TZAUserDialogs* dialogs);
 

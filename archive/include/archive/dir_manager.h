@@ -103,6 +103,13 @@ class TZADirManager {
   bool ReadAt(std::int64_t position, void* buffer, std::size_t count);
   // Zip64EndRecord from the bytes at `position`; false when they cannot be read.
   bool ReadZip64EndRecord(std::int64_t position);
+  // The Zip64 locator and end record in front of the end record at `p`;
+  // `p` becomes where the end structures begin.
+  void FindZip64End(std::int64_t& p);
+  // Where the central directory starts and how many headers it holds; false
+  // when the count cannot fit the bytes in front of the end structures at
+  // `p` (or, spread over volumes, the directory's stated size).
+  bool LocateDirectory(std::int64_t p, std::int64_t& start, std::uint64_t& count);
 
   std::vector<char> nameBuffer_;
   std::u16string wideName_;

@@ -47,6 +47,19 @@ class TZAStream {
   std::int64_t CopyFrom(TZAStream& source, std::int64_t count);
 };
 
+// Puts a stream back at the position it had, when the scope ends.
+class TZAPositionGuard {
+ public:
+  explicit TZAPositionGuard(TZAStream& s) : s_(s), pos_(s.Position()) {}
+  ~TZAPositionGuard() { s_.Seek(pos_, TZASeekOrigin::soBeginning); }
+  TZAPositionGuard(const TZAPositionGuard&) = delete;
+  TZAPositionGuard& operator=(const TZAPositionGuard&) = delete;
+
+ private:
+  TZAStream& s_;
+  std::int64_t pos_;
+};
+
 // A growable stream in memory.
 class TZAMemoryStream : public TZAStream {
  public:

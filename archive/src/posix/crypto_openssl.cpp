@@ -12,7 +12,7 @@
 #include <cstring>
 #include <limits>
 
-#include "archive/crypto.h"
+#include "archive/crypto_primitives.h"
 
 namespace za {
 

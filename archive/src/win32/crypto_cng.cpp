@@ -5,7 +5,7 @@
 
 #include <limits>
 
-#include "archive/crypto.h"
+#include "archive/crypto_primitives.h"
 
 namespace za {
 

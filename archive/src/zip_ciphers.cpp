@@ -1,4 +1,4 @@
-#include "archive/ciphers.h"
+#include "archive/zip_ciphers.h"
 
 #include <zlib.h>
 

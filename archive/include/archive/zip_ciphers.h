@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "archive/cipher.h"
-#include "archive/crypto.h"
+#include "archive/entry_cipher.h"
+#include "archive/crypto_primitives.h"
 
 namespace za {
 

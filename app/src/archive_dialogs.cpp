@@ -1,25 +1,25 @@
-// Default dialogs through ui/ message boxes.
-#include "archive/dialogs.h"
+#include "app/archive_dialogs.h"
+
 #include "sys/codepage.h"
 #include "ui/dialogs.h"
 
-namespace za {
+namespace app {
 
 namespace {
 
 const char kConfirmCaption[] = "Confirm";
 const char kPasswordPrompt[] = "Enter password: ";
 
-class TZAUiDialogs : public TZAUserDialogs {
+class UiArchiveDialogs final : public za::TZAUserDialogs {
  public:
-  TZAAction ConfirmFailure(const std::u16string& text, bool withRetry) override {
+  za::TZAAction ConfirmFailure(const std::u16string& text, bool withRetry) override {
     ui::MessageBoxOptions options;
     options.icon = ui::DialogIcon::Question;
     options.buttons = withRetry ? ui::DialogButtons::AbortRetryIgnore : ui::DialogButtons::AbortIgnore;
     switch (ui::ShowMessageBox(sys::WideToUtf8(text), kConfirmCaption, options)) {
-      case ui::DialogResult::Retry: return fxaRetry;
-      case ui::DialogResult::Ignore: return fxaIgnore;
-      default: return fxaAbort;
+      case ui::DialogResult::Retry: return za::fxaRetry;
+      case ui::DialogResult::Ignore: return za::fxaIgnore;
+      default: return za::fxaAbort;
     }
   }
   TOverwriteAnswer ConfirmOverwrite(const std::u16string& text) override {
@@ -49,12 +49,11 @@ class TZAUiDialogs : public TZAUserDialogs {
   }
 };
 
-TZAUiDialogs g_uiDialogs;
-TZAUserDialogs* g_dialogs = &g_uiDialogs;
-
 }  // namespace
 
-TZAUserDialogs& ZADefaultDialogs() { return *g_dialogs; }
-void SetZADefaultDialogs(TZAUserDialogs* dialogs) { g_dialogs = dialogs ? dialogs : &g_uiDialogs; }
+za::TZAUserDialogs& ArchiveDialogs() {
+  static UiArchiveDialogs dialogs;
+  return dialogs;
+}
 
-}  // namespace za
+}  // namespace app

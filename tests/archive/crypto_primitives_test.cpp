@@ -1,4 +1,4 @@
-#include "archive/crypto.h"
+#include "archive/crypto_primitives.h"
 
 #include <gtest/gtest.h>
 
