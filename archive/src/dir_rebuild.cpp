@@ -141,16 +141,7 @@ void TZADirManager::RebuildFromLocalHeaders() {
       CentralDirectoryHeader& h = item.Header;
       h.Signature = lh.Signature;
       h.VersionMadeBy = lh.VersionNeeded;
-      h.VersionNeeded = lh.VersionNeeded;
-      h.Flags = lh.Flags;
-      h.Method = lh.Method;
-      h.ModTime = lh.ModTime;
-      h.ModDate = lh.ModDate;
-      h.Crc32 = lh.Crc32;
-      h.CompressedSize = lh.CompressedSize;
-      h.UncompressedSize = lh.UncompressedSize;
-      h.NameLength = lh.NameLength;
-      h.ExtraLength = lh.ExtraLength;
+      static_cast<EntryHeaderFields&>(h) = lh;  // the fields the two headers share
       h.ExternalAttributes = (lh.UncompressedSize == 0 && !(lh.Flags & 8)) ? 0x10 : 0x20;
       h.LocalHeaderOffset = static_cast<std::uint32_t>(q);
       item.ActualMethod = lh.Method;
