@@ -72,7 +72,7 @@ TEST(ArchiverPropertiesTest, CompressionLevelAndModeFollowEachOther) {
   EXPECT_EQ(zip.CompressionMethod(), 0);
   zip.SetName(u"Z");
   std::u16string message;
-  EXPECT_EQ(NativeErrorOf([&] { zip.SetCompressionMode(10); }, &message), 5);
+  EXPECT_EQ(NativeErrorOf([&] { zip.SetCompressionMode(10); }, &message), za::neCompressionMode);
   EXPECT_EQ(message, u"Z: Invalid compression mode. Mode must be in [0-9] range - Native error: 00005");
   EXPECT_EQ(zip.CompressionMode(), 0);
   EXPECT_EQ(zip.CompressionLevel(), za::clNone);
@@ -112,7 +112,7 @@ TEST_F(ArchiverTest, OpensReadsAndClosesAnArchiveFile) {
   EXPECT_FALSE(zip.Active());
   EXPECT_EQ(zip.DirManager(), nullptr);
   EXPECT_EQ(zip.ArchiveStream(), nullptr);
-  EXPECT_EQ(NativeErrorOf([&] { zip.Item(0); }), 13);
+  EXPECT_EQ(NativeErrorOf([&] { zip.Item(0); }), za::neArchiveNotOpen);
   EXPECT_EQ(Read("small.zip"), SmallArchive());  // reading writes nothing
   zip.CloseArchive();                             // harmless when closed
 }
@@ -144,20 +144,20 @@ TEST_F(ArchiverTest, OpenErrors) {
   TZipArchiver zip;
   zip.SetName(u"Z");
   zip.SetFileName(WidePath("sub") + u"\\");
-  EXPECT_EQ(NativeErrorOf([&] { zip.OpenArchive(); }), 9);
-  EXPECT_EQ(NativeErrorOf([&] { zip.OpenArchive(za::kZAModeReadOnly); }), 10);
+  EXPECT_EQ(NativeErrorOf([&] { zip.OpenArchive(); }), za::neBlankFileName);
+  EXPECT_EQ(NativeErrorOf([&] { zip.OpenArchive(za::kZAModeReadOnly); }), za::neBlankFileNameMode);
   std::u16string message;
   zip.SetFileName(WidePath("absent.zip"));
-  EXPECT_EQ(NativeErrorOf([&] { zip.OpenArchive(za::kZAModeReadOnly); }, &message), 12);
+  EXPECT_EQ(NativeErrorOf([&] { zip.OpenArchive(za::kZAModeReadOnly); }, &message), za::neArchiveNotFound);
   EXPECT_EQ(message, u"Z: File \"" + WidePath("absent.zip") + u"\" not found - Native error: 00012");
   Write("present.zip", SmallArchive());
   zip.SetFileName(WidePath("present.zip"));
   zip.SetInMemory(true);
-  EXPECT_EQ(NativeErrorOf([&] { zip.OpenArchive(za::kZAModeReadWrite); }), 28);
+  EXPECT_EQ(NativeErrorOf([&] { zip.OpenArchive(za::kZAModeReadWrite); }), za::neInMemoryFromFile);
   zip.SetInMemory(false);
   Write("text.zip", "not an archive at all");
   zip.SetFileName(WidePath("text.zip"));
-  EXPECT_EQ(NativeErrorOf([&] { zip.OpenArchive(); }, &message), 35);
+  EXPECT_EQ(NativeErrorOf([&] { zip.OpenArchive(); }, &message), za::neInvalidArchive);
   EXPECT_EQ(message, u"Invalid archive file. - Native error: 00035");
   EXPECT_FALSE(zip.Active());
   zip.CloseArchive();
@@ -169,7 +169,7 @@ TEST_F(ArchiverTest, RepairSwitchOffRefusesADamagedArchive) {
   TZipArchiver zip;
   zip.SetFileName(WidePath("damaged.zip"));
   zip.SetRepairEnabled(false);
-  EXPECT_EQ(NativeErrorOf([&] { zip.OpenArchive(); }), 48);
+  EXPECT_EQ(NativeErrorOf([&] { zip.OpenArchive(); }), za::neArchiveDamaged);
   zip.SetRepairEnabled(true);
   zip.OpenArchive();
   EXPECT_TRUE(zip.DirManager()->Rebuilt);
@@ -194,7 +194,7 @@ TEST_F(ArchiverTest, InMemoryArchiveMovesToAFile) {
   zip.SetInMemory(true);
   zip.OpenArchive();
   EXPECT_EQ(zip.OpenMode(), za::kZAModeCreate);
-  EXPECT_EQ(NativeErrorOf([&] { zip.SetInMemory(false); }), 29);
+  EXPECT_EQ(NativeErrorOf([&] { zip.SetInMemory(false); }), za::neBlankFileNameInMemory);
   zip.SetFileName(WidePath("mem.zip"));
   zip.SetInMemory(false);
   EXPECT_FALSE(zip.InMemory());

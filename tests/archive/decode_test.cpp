@@ -113,7 +113,7 @@ TEST(DecodeTest, CrcMismatchFailsUnlessCorruptedFilesAreAccepted) {
   Opened o(a);
   int e = 0;
   o.Decoded(0, &e);
-  EXPECT_EQ(e, 8);
+  EXPECT_EQ(e, za::neCorruptedEntry);
   o.zip.SetExtractCorruptedFiles(true);
   EXPECT_EQ(o.Decoded(0, &e), "some text");
   EXPECT_EQ(e, 0);
@@ -130,15 +130,15 @@ TEST(DecodeTest, MethodsOtherThanStoredAndDeflate) {
     o.zip.ExtractItemToStream(0, out);
     FAIL();
   } catch (const za::EZAException& e) {
-    EXPECT_EQ(e.NativeError, 55);
+    EXPECT_EQ(e.NativeError, za::neDeflate64);
     EXPECT_EQ(e.Message(), u"Deflate64 compression method is not supported - Native error: 00055");
   }
   EXPECT_EQ(o.Decode(1, out), 0);  // accepted as corrupted: nothing written
   EXPECT_EQ(out.Size(), 0);
   o.zip.SetExtractCorruptedFiles(false);
-  EXPECT_EQ(o.Decode(1, out), 8);
-  EXPECT_EQ(o.Decode(2, out), 16);
-  EXPECT_EQ(o.Decode(-1, out), 16);
+  EXPECT_EQ(o.Decode(1, out), za::neCorruptedEntry);
+  EXPECT_EQ(o.Decode(2, out), za::neDecodeIndex);
+  EXPECT_EQ(o.Decode(-1, out), za::neDecodeIndex);
 }
 
 TEST(DecodeTest, EncryptedEntryWithoutACipherFails) {
@@ -148,7 +148,7 @@ TEST(DecodeTest, EncryptedEntryWithoutACipherFails) {
   o.zip.SetCipherFactory([](za::TZACryptoAlgorithm) -> std::unique_ptr<za::TZAEntryCipher> { return nullptr; });
   int e = 0;
   o.Decoded(0, &e);
-  EXPECT_EQ(e, 8);
+  EXPECT_EQ(e, za::neCorruptedEntry);
 }
 
 // A stand-in cipher: a 12-byte header that must read "right-header", data
@@ -346,7 +346,7 @@ TEST(DecodeTest, GarbageAndTruncatedDataFailCleanly) {
   Opened o(a);
   int e = 0;
   o.Decoded(0, &e);
-  EXPECT_EQ(e, 8);
+  EXPECT_EQ(e, za::neCorruptedEntry);
   // An entry's data cut in half (the directory is then rebuilt).
   Archive b;
   b.entries.push_back(Entry{"pad", Noise(200000, 5)});

@@ -592,7 +592,7 @@ TEST_F(ExtractTest, ClosedArchiveAndTesting) {
     zip.ExtractFiles(u"*.*", 10431, u"");
     FAIL();
   } catch (const za::EZAException& e) {
-    EXPECT_EQ(e.NativeError, 13);
+    EXPECT_EQ(e.NativeError, za::neArchiveNotOpen);
   }
   EXPECT_EQ(events, 0);
   Open(WithBadEntry());
