@@ -120,13 +120,12 @@ void TZABaseArchiver::OpenArchive(std::uint16_t mode) {
     throw EZAException(neArchiveNotFound, this, {fileName_});
   if (mode != kZAModeCreate && inMemory_) throw EZAException(neInMemoryFromFile, this);
   CloseArchive();
-  ownsStream_ = true;
   openMode_ = mode;
   if (mode == kZAModeCreate || inMemory_) {
     if (inMemory_)
-      stream_ = new TZAMemoryStream();
+      stream_.Own(std::make_unique<TZAMemoryStream>());
     else
-      stream_ = new TZAFileStream(fileName_, fmCreate);
+      stream_.Own(std::make_unique<TZAFileStream>(fileName_, fmCreate));
     dirManager_ = MakeDirManager(true, false);
   } else {
     OpenExisting(mode);
@@ -137,8 +136,7 @@ void TZABaseArchiver::OpenArchive(std::uint16_t mode) {
 
 void TZABaseArchiver::OpenArchive(TZAStream& stream, bool create) {
   CloseArchive();
-  ownsStream_ = false;
-  stream_ = &stream;
+  stream_.Borrow(stream);
   openMode_ = create ? kZAModeCreate : kZAModeReadWrite;
   if (create) {
     dirManager_ = MakeDirManager(true, true);
@@ -157,7 +155,7 @@ void TZABaseArchiver::OpenExisting(std::uint16_t mode) {
   repair_ = false;
   bool found;
   try {
-    if (ownsStream_) {
+    if (!stream_.Borrowed()) {
       found = ProbeVolumes(mode);
     } else {
       std::int32_t last;
@@ -180,9 +178,7 @@ void TZABaseArchiver::ReleaseArchive() {
   dirManager_.reset();
   volumes_ = nullptr;
   if (entryReader_) entryReader_->Forget();
-  if (stream_ && ownsStream_) delete stream_;
-  stream_ = nullptr;
-  ownsStream_ = true;
+  stream_.Reset();
 }
 
 void TZABaseArchiver::CloseArchive() {

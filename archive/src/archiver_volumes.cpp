@@ -33,17 +33,13 @@ bool TZABaseArchiver::OnRemovableMedia(const std::u16string& fileName) {
 void TZABaseArchiver::AdoptStream(std::unique_ptr<TZAStream> stream) {
   dirManager_.reset();
   volumes_ = nullptr;
-  if (stream_ && ownsStream_) delete stream_;
-  stream_ = stream.release();
-  ownsStream_ = true;
+  stream_.Own(std::move(stream));
 }
 
 std::unique_ptr<TZAStream> TZABaseArchiver::TakeStream() {
   dirManager_.reset();
   volumes_ = nullptr;
-  std::unique_ptr<TZAStream> taken(stream_);
-  stream_ = nullptr;
-  return taken;
+  return stream_.Release();
 }
 
 TZADirOptions TZABaseArchiver::DirOptions() const {
@@ -57,12 +53,12 @@ TZADirOptions TZABaseArchiver::DirOptions() const {
 }
 
 std::unique_ptr<TZADirManager> TZABaseArchiver::MakeDirManager(bool createMode, bool customStream) {
-  return std::make_unique<TZADirManager>(stream_, DirOptions(), createMode, customStream,
+  return std::make_unique<TZADirManager>(stream_.get(), DirOptions(), createMode, customStream,
                                          [this](std::int32_t number) { return SwitchVolume(number); });
 }
 
 bool TZABaseArchiver::CheckEnd(std::int32_t& lastVolume) {
-  dirManager_ = MakeDirManager(false, !ownsStream_);
+  dirManager_ = MakeDirManager(false, stream_.Borrowed());
   bool found = dirManager_->CheckEndRecord();
   lastVolume = found ? dirManager_->EndRecordLastVolume() : 0;
   return found;
@@ -80,11 +76,11 @@ void TZABaseArchiver::UseVolumes(std::unique_ptr<TZAStream> current, std::int32_
 
 TZAStream* TZABaseArchiver::SwitchVolume(std::int32_t number) {
   if (!volumes_) {
-    if (number == 0 && stream_) return stream_;
+    if (number == 0 && stream_) return stream_.get();
     throw EZAException(neVolumeRefused, this);
   }
   volumes_->Select(number);
-  return stream_;
+  return stream_.get();
 }
 
 // The end record decides. Found in the file named, it reports one volume

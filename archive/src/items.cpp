@@ -301,9 +301,7 @@ TZADirArray::~TZADirArray() {
 
 void TZADirArray::FreeEntry(TDirItem& item) {
   item.ExtraFields.Clear();
-  if (item.OwnsSourceStream && item.SourceStream) delete item.SourceStream;
-  item.SourceStream = nullptr;
-  item.OwnsSourceStream = false;
+  item.SourceStream.reset();
 }
 
 void TZADirArray::SetCount(std::int32_t n) {

@@ -7,6 +7,7 @@
 #include "archive/archiver.h"
 #include "archive/mask.h"
 #include "entry_reader.h"
+#include "write_state.h"
 #include "sys/codepage.h"
 #include "sys/wide_dir.h"
 #include "sys/wide_file.h"
@@ -114,31 +115,25 @@ bool Below(std::u16string_view path, std::u16string_view folder, std::u16string&
 
 }  // namespace
 
-// The steps of the writing operations that need the component's insides.
+// The steps of the writing operations, on the component's write state.
 class TZAUpdater {
  public:
-  explicit TZAUpdater(TZABaseArchiver& a) : a_(a) {}
+  explicit TZAUpdater(TZABaseArchiver& a) : a_(a), state_(a) {}
 
   // One transaction around an operation outside a transaction: committed
   // when the operation ends normally, dropped (the directory read again)
   // when it throws.
   template <class F>
   void Run(TZAProcessOperation operation, F&& work) {
-    a_.CheckWritable();
-    bool outer = a_.updateLevel_ == 0;
-    if (outer) a_.updateOperation_ = operation;
+    state_.CheckWritable();
+    bool outer = state_.UpdateLevel() == 0;
+    if (outer) state_.SetOperation(operation);
     a_.BeginUpdate();
     try {
       work();
     } catch (...) {
-      if (outer) {
-        a_.updateLevel_ = 0;
-        a_.updatePending_ = false;
-        a_.moveSources_.clear();
-        a_.ReloadDirectory();
-      } else {
-        --a_.updateLevel_;
-      }
+      state_.LeaveLevel(outer);
+      if (outer) state_.ReloadDirectory();
       throw;
     }
     a_.EndUpdate();
@@ -195,7 +190,7 @@ class TZAUpdater {
     while (!name.empty() && name[0] == u'/') name.erase(0, 1);
     if (folder && !name.empty() && name.back() != u'/') name += u'/';
     if (name.empty()) return;
-    TZADirArray& items = a_.dirManager_->Items;
+    TZADirArray& items = state_.Directory().Items;
     std::int32_t index = items.IndexOfName(name);
     if (index >= 0 && operation_ == poUpdate && !items.GetItem(index).IsNew) {
       const TDirItem& old = items.GetItem(index);
@@ -214,11 +209,8 @@ class TZAUpdater {
     item.Header.ModDate = static_cast<std::uint16_t>(dos >> 16);
     item.Header.ModTime = static_cast<std::uint16_t>(dos);
     item.CompressionSetting = folder || NoCompression(name) ? 0 : a_.CompressionMode();
-    item.CryptoAlgorithm = a_.useEncryptionMethod_ ? a_.encryptionMethod_ : caPkzipClassic;
-    if (stream) {
-      item.SourceStream = stream.release();
-      item.OwnsSourceStream = true;
-    }
+    item.CryptoAlgorithm = state_.NewEntryCipher();
+    item.SourceStream = std::move(stream);
     item.EntryName = name;
     if (index < 0) {
       index = items.Count();
@@ -226,14 +218,14 @@ class TZAUpdater {
       items.ItemAt(index) = TDirItem();
     }
     items.SetItem(index, item);  // the entry takes over the stream
-    a_.updatePending_ = true;
-    if (operation_ == poMove && !sourceFile.empty()) a_.moveSources_.push_back(sourceFile);
+    state_.MarkPending();
+    if (operation_ == poMove && !sourceFile.empty()) state_.MoveLater(sourceFile);
   }
 
   void Select(std::u16string_view fileMask, std::int32_t searchAttr, std::u16string_view exclusionMask) {
-    TZADirArray& items = a_.dirManager_->Items;
+    TZADirArray& items = state_.Directory().Items;
     items.ClearSelection();
-    a_.SelectByMask(fileMask, searchAttr, exclusionMask);
+    state_.SelectByMask(fileMask, searchAttr, exclusionMask);
     // The component's exclusion list holds for every operation by mask.
     if (a_.ExclusionMasks().empty()) return;
     for (std::int32_t i = 0; i < items.Count(); ++i) {
@@ -245,19 +237,14 @@ class TZAUpdater {
   // Takes out every entry marked kRemoved in one pass: deleting entries
   // one by one moves the rest and rebuilds the name index each time.
   void Compact() {
-    TZADirArray& items = a_.dirManager_->Items;
+    TZADirArray& items = state_.Directory().Items;
     std::vector<TDirItem> kept;
     kept.reserve(static_cast<std::size_t>(items.Count()));
     for (std::int32_t i = 0; i < items.Count(); ++i) {
       TDirItem& item = items.ItemAt(i);
-      if (item.PendingFlags & kRemoved) {
-        if (item.OwnsSourceStream) delete item.SourceStream;
-      } else {
-        kept.push_back(std::move(item));
-      }
+      if (!(item.PendingFlags & kRemoved)) kept.push_back(std::move(item));
       // The stream is the kept copy's now (or gone): not the slot's.
-      item.SourceStream = nullptr;
-      item.OwnsSourceStream = false;
+      item.SourceStream.reset();
     }
     items.Clear();
     items.SetCount(static_cast<std::int32_t>(kept.size()));
@@ -269,7 +256,7 @@ class TZAUpdater {
   // its index and answers whether it removed the entry.
   template <class F>
   void ForSelected(TZAProcessOperation operation, F&& work) {
-    TZADirArray& items = a_.dirManager_->Items;
+    TZADirArray& items = state_.Directory().Items;
     for (std::int32_t i = 0; i < items.Count();) {
       if (!items.GetItem(i).Selected) {
         ++i;
@@ -279,7 +266,7 @@ class TZAUpdater {
       if (a_.OnConfirmProcessFile)
         a_.OnConfirmProcessFile(&a_, Backslashed(items.GetItem(i).EntryName), operation, confirm);
       bool removed = confirm && work(i);
-      if (confirm) a_.updatePending_ = true;
+      if (confirm) state_.MarkPending();
       if (!removed) ++i;
     }
   }
@@ -358,7 +345,7 @@ class TZAUpdater {
   }
 
   std::uint32_t UnixBits(const sys::WideDirEntry& entry) const {
-    return a_.unixModesOnWrite_ ? (entry.UnixMode & 0xFFFF) << 16 : 0;
+    return a_.UnixModesOnWrite() ? (entry.UnixMode & 0xFFFF) << 16 : 0;
   }
 
   void Walk(const std::u16string& folder, std::u16string_view pattern) {
@@ -387,6 +374,7 @@ class TZAUpdater {
   }
 
   TZABaseArchiver& a_;
+  TZABaseArchiver::TZAWriteState state_;
   TZAProcessOperation operation_ = poAdd;
   std::uint32_t searchAttr_ = 10431;
   std::u16string exclusion_, base_, maskFolder_, self_;
@@ -398,7 +386,7 @@ void TZABaseArchiver::CheckWritable() const {
   if (!open_ || !dirManager_) throw EZAException(13, this);
   // A set of volumes is written whole or not at all.
   if (volumes_ || dirManager_->VolumeInfo.LastVolumeNumber > 0) throw EZAException(31, this);
-  if (openMode_ == kZAModeReadOnly && ownsStream_ && !inMemory_) throw EZAException(32, this);
+  if (openMode_ == kZAModeReadOnly && !stream_.Borrowed() && !inMemory_) throw EZAException(32, this);
 }
 
 void TZABaseArchiver::BeginUpdate() {
@@ -425,7 +413,7 @@ void TZABaseArchiver::EndUpdate() {
 void TZABaseArchiver::ReloadDirectory() {
   if (entryReader_) entryReader_->Forget();
   bool empty = !stream_ || stream_->Size() == 0;
-  dirManager_ = MakeDirManager(empty, !ownsStream_);
+  dirManager_ = MakeDirManager(empty, stream_.Borrowed());
   if (!empty) dirManager_->LoadDirectory();
 }
 

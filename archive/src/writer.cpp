@@ -64,6 +64,26 @@ void TZAOutput::Truncate(std::uint64_t at) {
   position_ = at;
 }
 
+bool ZACopyBytes(TZAStream& source, std::uint64_t count, const TZAByteWriter& write,
+                 const std::function<bool(std::uint64_t)>& step) {
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(count, 1 << 20)));
+  for (std::uint64_t done = 0; done < count;) {
+    std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(count - done, buffer.size()));
+    source.ReadBuffer(buffer.data(), static_cast<std::int64_t>(n));
+    write(buffer.data(), n);
+    done += n;
+    if (step && !step(done)) return false;
+  }
+  return true;
+}
+
+void ZAFlushFile(TZAStream& file) {
+  if (static_cast<TZAFileStream&>(file).File().Flush()) return;
+  EWriteError e;
+  e.SystemError = file.LastError();
+  throw e;
+}
+
 // ---- extra field
 
 void TZAExtraWriter::Add(std::uint16_t tag, const std::uint8_t* data, std::size_t size) {

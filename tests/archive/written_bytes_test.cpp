@@ -12,7 +12,7 @@
 #include <map>
 
 #include "archive/archiver.h"
-#include "archive/crypto.h"
+#include "archive/crypto_primitives.h"
 #include "archive/records.h"
 #include "memory_volumes.h"
 #include "sys/wide_file.h"

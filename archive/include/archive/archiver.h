@@ -16,6 +16,7 @@
 #include "archive/dialogs.h"
 #include "archive/dir_manager.h"
 #include "archive/errors.h"
+#include "archive/held_stream.h"
 #include "archive/items.h"
 #include "archive/stream.h"
 #include "archive/types.h"
@@ -258,7 +259,7 @@ class TZABaseArchiver {
   bool Active() const { return open_; }
   std::uint16_t OpenMode() const { return openMode_; }
   TZADirManager* DirManager() const { return dirManager_.get(); }
-  TZAStream* ArchiveStream() const { return stream_; }
+  TZAStream* ArchiveStream() const { return stream_.get(); }
   // Entries of the open archive (0 when none is open).
   std::int32_t Count() const { return open_ && dirManager_ ? dirManager_->Items.Count() : 0; }
   const TDirItem& Item(std::int32_t index) const;  // native error 2 out of range; 13 when not open
@@ -320,6 +321,10 @@ class TZABaseArchiver {
   // it (the request events) when it is not the one open; a refusal raises
   // native error 45. The archive stream is returned.
   virtual TZAStream* SwitchVolume(std::int32_t number);
+
+  // What the writing side may see and change of the component's state
+  // (archive/src/write_state.h).
+  class TZAWriteState;
 
  protected:
   virtual void UpdateCompressionMethod();
@@ -402,9 +407,7 @@ class TZABaseArchiver {
   // reader of it needs (the decoder's, reading ahead's and a commit's).
   TZAEntryReader& EntryReader();
 
-  friend class TZAUpdater;
-  friend class TZACommit;
-  // Writes the pending changes; see update.cpp.
+  // Writes the pending changes; see commit.cpp.
   void CommitUpdate();
   // Reads the directory of the archive stream again (an empty stream is a
   // new archive).
@@ -448,8 +451,7 @@ class TZABaseArchiver {
 
   bool open_ = false;
   std::uint16_t openMode_ = 0;
-  TZAStream* stream_ = nullptr;
-  bool ownsStream_ = true;
+  TZAHeldStream stream_;  // the caller's when opened on a stream
   std::unique_ptr<TZADirManager> dirManager_;
   std::int32_t updateLevel_ = 0;
   bool repair_ = true;

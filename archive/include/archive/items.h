@@ -124,12 +124,12 @@ struct TDirItem {
   std::uint32_t Zip64DiskStart = 0;
   std::int32_t SourceStart = 0;
   TZALazyString<char> EntryPassword;
-  TZAStream* SourceStream = nullptr;
+  // A new entry's source when it is a stream; copies of the entry share it.
+  std::shared_ptr<TZAStream> SourceStream;
   TZALazyString<char16_t> SourceFileName;
   TZACryptoAlgorithm CryptoAlgorithm = caPkzipClassic;
   bool HasZip64Info = false;
   bool IsNew = false;
-  bool OwnsSourceStream = false;
   bool Selected = false;  // the selected flag
   std::uint8_t CompressionSetting = 0;
   std::uint16_t ActualMethod = 0;

@@ -5,6 +5,7 @@
 // and the encoder that stores or deflates one entry's data with its CRC-32.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,6 +47,17 @@ class TZAOutput {
   std::size_t capacity_, used_ = 0;
   std::uint64_t position_;  // of the next byte written
 };
+
+// Copies `count` bytes of `source` from its position to `write`, at most
+// 1 MiB at a time. `step`, when given, hears of the bytes copied so far
+// after each piece; its false stops the copy, and false is returned.
+using TZAByteWriter = std::function<void(const std::uint8_t* data, std::size_t size)>;
+bool ZACopyBytes(TZAStream& source, std::uint64_t count, const TZAByteWriter& write,
+                 const std::function<bool(std::uint64_t done)>& step = {});
+
+// Has the system put what was written to the file stream `file` on its
+// disk: EWriteError with the system's reason when it cannot.
+void ZAFlushFile(TZAStream& file);
 
 // Blocks of the extra field as they are written.
 class TZAExtraWriter {
