@@ -46,8 +46,6 @@ bool EndsLikeALocator(const std::vector<TZAPlannedEntry>& planned) {
   return GetU32(reinterpret_cast<const std::uint8_t*>(whole.data()) + at) == kZip64LocatorSignature;
 }
 
-bool IsFolderEntry(const TDirItem& item) { return !item.EntryName.empty() && item.EntryName.back() == u'/'; }
-
 }  // namespace
 
 class TZACommit {
@@ -65,7 +63,7 @@ class TZACommit {
     const bool spanned = toFile && a_.SpanningMode() == smSpanning;
     if ((split || spanned) && state_.Archive() && state_.Archive()->Size() > 0) {
       state_.ReloadDirectory();
-      throw EZAException(31, &a_);
+      throw EZAException(neMultiVolumeUpdate, &a_);
     }
     std::u16string temp;
     std::unique_ptr<TZAStream> out;
@@ -119,11 +117,11 @@ class TZACommit {
       }
       ZAFlushFile(*out);
       out.reset();
-      if (!sys::WideReplaceFile(temp, target)) throw EZAException(19, &a_, {target});
+      if (!sys::WideReplaceFile(temp, target)) throw EZAException(neCannotCreateFile, &a_, {target});
     } catch (const EStreamError&) {
       out.reset();
       sys::WideDeleteFile(temp);
-      throw EZAException(56, &a_);
+      throw EZAException(neMakeSFX, &a_);
     } catch (...) {
       out.reset();
       sys::WideDeleteFile(temp);
@@ -213,7 +211,7 @@ class TZACommit {
     // for a Zip64 end record only behind something.
     const TZip64Mode mode = state_.Zip64();
     bool zip64 = (mode == zmAlways && out.Position() > 0) || end.NeedsZip64() || EndsLikeALocator(planned);
-    if (zip64 && mode == zmDisabled) throw EZAException(43, &a_, {a_.FileName()});
+    if (zip64 && mode == zmDisabled) throw EZAException(neZip64Disabled, &a_, {a_.FileName()});
     ZAWriteEndOfDirectory(out, end, zip64);
     out.Flush();
     written_.End = end;
@@ -233,7 +231,7 @@ class TZACommit {
     try {
       stub = std::make_unique<TZAFileStream>(name, fmOpenRead | fmShareDenyWrite);
     } catch (const EStreamError&) {
-      throw EZAException(33, &a_, {name});
+      throw EZAException(neCannotOpenFile, &a_, {name});
     }
     ZACopyBytes(*stub, static_cast<std::uint64_t>(stub->Size()),
                 [&](const std::uint8_t* data, std::size_t n) { out.Write(data, n); });
@@ -263,7 +261,7 @@ class TZACommit {
   std::uint32_t WriteNew(TZAOutput& out, TDirItem& item, const std::u16string& shown, TZAPlannedEntry& entry) {
     std::unique_ptr<TZAStream> opened;
     TZAStream* source = item.SourceStream.get();
-    if (!IsFolderEntry(item) && !source) {
+    if (!item.IsFolder() && !source) {
       try {
         // Options.ShareMode says what others may do with the file meanwhile.
         static const std::uint16_t kShare[] = {fmShareCompat, fmShareExclusive, fmShareDenyWrite, fmShareDenyRead,
@@ -271,7 +269,7 @@ class TZACommit {
         opened = std::make_unique<TZAFileStream>(item.SourceFileName.view(),
                                                  fmOpenRead | kShare[a_.Options().ShareMode % 5]);
       } catch (const EStreamError&) {
-        throw EZAException(33, &a_, {item.SourceFileName.str()});
+        throw EZAException(neCannotOpenFile, &a_, {item.SourceFileName.str()});
       }
       source = opened.get();
     }
@@ -301,7 +299,7 @@ class TZACommit {
       // Files only, in the clear (a cipher runs in the order of the data),
       // and small enough to be held whole.
       if (!item.IsNew || item.SourceStream || item.SourceFileName.empty() || !item.EntryPassword.empty() ||
-          IsFolderEntry(item))
+          item.IsFolder())
         continue;
       sys::WideDirEntry info;
       if (!sys::WideStat(item.SourceFileName.view(), info) || info.Size > TZACompressAhead::kLargest) continue;
@@ -347,12 +345,12 @@ void TZABaseArchiver::CommitUpdate() {
 }
 
 void TZABaseArchiver::MakeSFX(std::u16string_view sfxFileName) {
-  if (!open_ || !dirManager_) throw EZAException(13, this);
-  if (updateLevel_ > 0) throw EZAException(26, this);
-  if (volumes_ || dirManager_->VolumeInfo.LastVolumeNumber > 0) throw EZAException(49, this);
-  if (sfxStub_.empty()) throw EZAException(17, this);
-  if (dirManager_->PrefixLength > 0) throw EZAException(50, this);
-  if (ZAFileNamePart(sfxFileName).empty()) throw EZAException(9, this);
+  if (!open_ || !dirManager_) throw EZAException(neArchiveNotOpen, this);
+  if (updateLevel_ > 0) throw EZAException(neUpdateNotEnded, this);
+  if (volumes_ || dirManager_->VolumeInfo.LastVolumeNumber > 0) throw EZAException(neSFXOnVolumes, this);
+  if (sfxStub_.empty()) throw EZAException(neNoSFXStub, this);
+  if (dirManager_->PrefixLength > 0) throw EZAException(neSFXStubPresent, this);
+  if (ZAFileNamePart(sfxFileName).empty()) throw EZAException(neBlankFileName, this);
   std::lock_guard<std::recursive_mutex> lock(ZAEngineLock());
   updateOperation_ = poMakeSFX;
   TZACommit(*this).MakeSFX(std::u16string(sfxFileName));

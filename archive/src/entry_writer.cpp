@@ -128,8 +128,8 @@ void TZAEntryWriter::Plan(TZAPlannedEntry& entry, const TDirItem& item, CentralD
   bool bigSizes = always || packed >= kZip64Limit32 || unpacked >= kZip64Limit32;
   bool bigOffset = always || offset >= kZip64Limit32;
   if (settings_.Zip64 == zmDisabled) {
-    if (bigSizes) throw EZAException(41, &owner_, {shown});
-    if (bigOffset) throw EZAException(43, &owner_, {shown});
+    if (bigSizes) throw EZAException(neZip64SizesDisabled, &owner_, {shown});
+    if (bigOffset) throw EZAException(neZip64Disabled, &owner_, {shown});
   }
   std::vector<std::uint64_t> values;
   values.reserve(3);
@@ -150,9 +150,9 @@ void TZAEntryWriter::Plan(TZAPlannedEntry& entry, const TDirItem& item, CentralD
   }
   entry.Name = EncodeName(item.EntryName, h.Flags, item.IsNew, h.VersionMadeBy);
   AddCommonBlocks(extra, kept, item.EntryName, h.Flags);
-  if (entry.Name.size() > 0xFFFF) throw EZAException(61, &owner_, {shown});
+  if (entry.Name.size() > 0xFFFF) throw EZAException(neNameTooLong, &owner_, {shown});
   entry.Extra = extra.Bytes();
-  if (entry.Extra.size() > 0xFFFF) throw EZAException(61, &owner_, {shown});
+  if (entry.Extra.size() > 0xFFFF) throw EZAException(neNameTooLong, &owner_, {shown});
   entry.Comment = std::string(item.Comment.view().substr(0, 0xFFFF));
   h.Signature = kCentralHeaderSignature;
   h.NameLength = static_cast<std::uint16_t>(entry.Name.size());
@@ -203,16 +203,16 @@ std::uint32_t TZAEntryWriter::CopyOld(TZAOutput& out, TZAStream& old, const TDir
   if (offset > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) ||
       old.Seek(static_cast<std::int64_t>(offset), TZASeekOrigin::soBeginning) < 0 ||
       old.Read(raw, sizeof raw) != static_cast<std::int64_t>(sizeof raw))
-    throw EZAException(8, &owner_);
+    throw EZAException(neCorruptedEntry, &owner_);
   LocalFileHeader oldLocal;
   oldLocal.Parse(raw);
-  if (oldLocal.Signature != kLocalHeaderSignature) throw EZAException(8, &owner_);
+  if (oldLocal.Signature != kLocalHeaderSignature) throw EZAException(neCorruptedEntry, &owner_);
   // The local extra field stays as it was, but for its Zip64 and name
   // blocks, which are written anew.
   std::vector<std::uint8_t> oldExtra(oldLocal.NameLength + static_cast<std::size_t>(oldLocal.ExtraLength));
   if (!oldExtra.empty() && old.Read(oldExtra.data(), static_cast<std::int64_t>(oldExtra.size())) !=
                                static_cast<std::int64_t>(oldExtra.size()))
-    throw EZAException(8, &owner_);
+    throw EZAException(neCorruptedEntry, &owner_);
   TZAExtraFields localKept;
   for (std::size_t at = oldLocal.NameLength; at + 4 <= oldExtra.size();) {
     std::uint16_t tag = GetU16(&oldExtra[at]);
@@ -225,7 +225,7 @@ std::uint32_t TZAEntryWriter::CopyOld(TZAOutput& out, TZAStream& old, const TDir
   std::int64_t directory = bounds.DirectoryStart;
   if (!bounds.Rebuilt && directory > 0 &&
       (dataStart > static_cast<std::uint64_t>(directory) || packed > static_cast<std::uint64_t>(directory) - dataStart))
-    throw EZAException(8, &owner_);
+    throw EZAException(neCorruptedEntry, &owner_);
   bool zip64 = settings_.Zip64 == zmAlways || packed >= kZip64Limit32 || unpacked >= kZip64Limit32;
   std::vector<std::uint8_t> tail, extra;
   std::uint32_t header = PutHeaders(out, entry, item, item.Header, {packed, unpacked}, {packed, unpacked}, zip64,
@@ -233,7 +233,7 @@ std::uint32_t TZAEntryWriter::CopyOld(TZAOutput& out, TZAStream& old, const TDir
   try {
     ZACopyBytes(old, packed, [&](const std::uint8_t* data, std::size_t size) { out.Write(data, size); });
   } catch (const EReadError&) {
-    throw EZAException(8, &owner_);
+    throw EZAException(neCorruptedEntry, &owner_);
   }
   if (item.Header.Flags & 8) ZAWriteDataDescriptor(out, item.Header.Crc32, packed, unpacked, zip64);
   return header;
@@ -267,7 +267,7 @@ std::uint32_t TZAEntryWriter::WriteNew(TZAOutput& out, TDirItem& item, TZAStream
   // that grows past the limit meanwhile is written again with it.
   bool zip64 = settings_.Zip64 == zmAlways || size >= kZip64Limit32 - (1 << 16);
   for (;;) {
-    if (zip64 && settings_.Zip64 == zmDisabled) throw EZAException(41, &owner_, {shown});
+    if (zip64 && settings_.Zip64 == zmDisabled) throw EZAException(neZip64SizesDisabled, &owner_, {shown});
     CentralDirectoryHeader h = NewHeader(item, aes ? kAesVersion : zip64 ? kZip64Version : 20);
     // Classic encryption checks its header against the time when the
     // CRC-32 is not known before the data: sizes follow in a descriptor.
@@ -291,7 +291,7 @@ std::uint32_t TZAEntryWriter::WriteNew(TZAOutput& out, TDirItem& item, TZAStream
       try {
         finished = ZAEncodeEntry(*source, out, item.CompressionSetting, r, filter.get(), progress, context);
       } catch (const EReadError&) {
-        throw EZAException(33, &owner_, {item.SourceFileName.empty() ? shown : item.SourceFileName.str()});
+        throw EZAException(neCannotOpenFile, &owner_, {item.SourceFileName.empty() ? shown : item.SourceFileName.str()});
       }
       if (!finished) return 0;
     }

@@ -8,11 +8,6 @@
 
 namespace za {
 
-std::u16string ZAFolderOf(std::u16string_view path) {
-  std::size_t cut = path.find_last_of(u"\\/");
-  return cut == std::u16string_view::npos ? std::u16string() : std::u16string(path.substr(0, cut + 1));
-}
-
 std::u16string TZATransaction::CreateTemp(std::u16string folder, std::unique_ptr<TZAStream>& out) const {
   if (!folder.empty() && folder.back() != u'\\' && folder.back() != u'/') folder += u'\\';
   auto seed = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
@@ -29,7 +24,7 @@ std::u16string TZATransaction::CreateTemp(std::u16string folder, std::unique_ptr
     if (sys::WideFileExists(name)) continue;
     break;
   }
-  throw EZAException(19, &state_.Component(), {folder + u"~za*.tmp"});
+  throw EZAException(neCannotCreateFile, &state_.Component(), {folder + u"~za*.tmp"});
 }
 
 void TZATransaction::Abandon(std::unique_ptr<TZAStream>& out, const std::u16string& temp) const {
@@ -62,7 +57,7 @@ void TZATransaction::InstallFile(std::unique_ptr<TZAStream> out, std::u16string 
   if (!moved) {
     sys::WideDeleteFile(temp);
     state_.Reopen(target);
-    throw EZAException(27, &state_.Component(), {target});
+    throw EZAException(neCannotDeleteFile, &state_.Component(), {target});
   }
   state_.Reopen(target);
 }
@@ -86,7 +81,7 @@ std::u16string TZATransaction::CopyBeside(const std::u16string& temp, const std:
                                        cancel);
             return !cancel;
           });
-    if (cancel) throw EZAException(27, &a, {target});
+    if (cancel) throw EZAException(neCannotDeleteFile, &a, {target});
     out.Flush();
     ZAFlushFile(*to);
     if (a.OnCopyTempFileProgress) a.OnCopyTempFileProgress(&a, 100.0, ppEnd, cancel);

@@ -9,12 +9,15 @@
 #include <vector>
 
 #include "archive/stream.h"
+#include "paths.h"
 #include "write_state.h"
 
 namespace za {
 
 // The folder part of a path, with its separator ("" when there is none).
-std::u16string ZAFolderOf(std::u16string_view path);
+inline std::u16string ZAFolderOf(std::u16string_view path) {
+  return std::u16string(paths::FolderPart(path, paths::kSeparators));
+}
 
 class TZATransaction {
  public:

@@ -7,8 +7,10 @@
 #include "archive/archiver.h"
 #include "archive/mask.h"
 #include "entry_reader.h"
+#include "paths.h"
 #include "write_state.h"
 #include "sys/codepage.h"
+#include "sys/dos_time.h"
 #include "sys/wide_dir.h"
 #include "sys/wide_file.h"
 
@@ -18,35 +20,11 @@ namespace {
 
 constexpr std::uint32_t kFolderAttribute = 0x10;
 
-bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
-
-std::u16string Slashed(std::u16string_view name) {
-  std::u16string s(name);
-  std::replace(s.begin(), s.end(), u'\\', u'/');
-  return s;
-}
-
-std::u16string Backslashed(std::u16string_view name) {
-  std::u16string s(name);
-  std::replace(s.begin(), s.end(), u'/', u'\\');
-  return s;
-}
-
-// A drive ("C:") or a network share ("\\server\share") at the start.
-std::size_t DriveLength(std::u16string_view path) {
-  if (path.size() >= 2 && path[1] == u':' &&
-      ((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z')))
-    return 2;
-  if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
-    std::size_t server = path.find_first_of(u"\\/", 2);
-    if (server == std::u16string_view::npos) return path.size();
-    std::size_t share = path.find_first_of(u"\\/", server + 1);
-    return share == std::u16string_view::npos ? path.size() : share;
-  }
-  return 0;
-}
-
-bool IsAbsolute(std::u16string_view path) { return DriveLength(path) > 0 || (!path.empty() && IsSeparator(path[0])); }
+using paths::Backslashed;
+using paths::DriveLength;
+using paths::IsAbsolute;
+using paths::IsSeparator;
+using paths::Slashed;
 
 // "a/./b/../c" as "a/c", separators as "/"; ".." never climbs above the
 // start (a stored name must not lead out of where it is extracted).
@@ -90,11 +68,9 @@ std::u16string Join(std::u16string_view folder, std::u16string_view name) {
 std::uint32_t DosNow() {
   std::time_t t = std::time(nullptr);
   const std::tm* local = std::localtime(&t);
-  if (!local) return 0x00210000u;
-  std::tm tm = *local;
-  if (tm.tm_year < 80) return 0x00210000u;
-  return (static_cast<std::uint32_t>(((tm.tm_year - 80) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday) << 16) |
-         static_cast<std::uint32_t>((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
+  const std::uint32_t now = local ? sys::DosDateTimeOf(*local) : 0;
+  // A clock outside what the format holds: the earliest time it has.
+  return now ? now : 0x00210000u;
 }
 
 bool LowerEqual(std::u16string_view a, std::u16string_view b) { return sys::WideLower(a) == sys::WideLower(b); }
@@ -188,7 +164,7 @@ class TZAUpdater {
     }
     bool folder = attributes & kFolderAttribute;
     while (!name.empty() && name[0] == u'/') name.erase(0, 1);
-    if (folder && !name.empty() && name.back() != u'/') name += u'/';
+    if (folder && !name.empty() && !paths::EndsWithSlash(name)) name += u'/';
     if (name.empty()) return;
     TZADirArray& items = state_.Directory().Items;
     std::int32_t index = items.IndexOfName(name);
@@ -282,7 +258,7 @@ class TZAUpdater {
   }
 
   static std::u16string_view NameWithoutSlash(std::u16string_view name) {
-    if (!name.empty() && name.back() == u'/') name.remove_suffix(1);
+    if (paths::EndsWithSlash(name)) name.remove_suffix(1);
     return name;
   }
 
@@ -383,10 +359,10 @@ class TZAUpdater {
 // ---- the transaction
 
 void TZABaseArchiver::CheckWritable() const {
-  if (!open_ || !dirManager_) throw EZAException(13, this);
+  if (!open_ || !dirManager_) throw EZAException(neArchiveNotOpen, this);
   // A set of volumes is written whole or not at all.
-  if (volumes_ || dirManager_->VolumeInfo.LastVolumeNumber > 0) throw EZAException(31, this);
-  if (openMode_ == kZAModeReadOnly && !stream_.Borrowed() && !inMemory_) throw EZAException(32, this);
+  if (volumes_ || dirManager_->VolumeInfo.LastVolumeNumber > 0) throw EZAException(neMultiVolumeUpdate, this);
+  if (openMode_ == kZAModeReadOnly && !stream_.Borrowed() && !inMemory_) throw EZAException(neReadOnlyUpdate, this);
 }
 
 void TZABaseArchiver::BeginUpdate() {
@@ -407,7 +383,7 @@ void TZABaseArchiver::EndUpdate() {
   moved.swap(moveSources_);
   CommitUpdate();
   for (const std::u16string& file : moved)
-    if (!sys::WideDeleteFile(file) && sys::WideFileExists(file)) throw EZAException(27, this, {file});
+    if (!sys::WideDeleteFile(file) && sys::WideFileExists(file)) throw EZAException(neCannotDeleteFile, this, {file});
 }
 
 void TZABaseArchiver::ReloadDirectory() {
@@ -496,8 +472,8 @@ void TZABaseArchiver::DeleteFiles(std::u16string_view fileMask, std::int32_t sea
 }
 
 void TZABaseArchiver::DeleteItem(std::int32_t index) {
-  if (updateLevel_ <= 0) throw EZAException(22, this);
-  if (!dirManager_ || index < 0 || index >= dirManager_->Items.Count()) throw EZAException(21, this);
+  if (updateLevel_ <= 0) throw EZAException(neDeleteNoUpdate, this);
+  if (!dirManager_ || index < 0 || index >= dirManager_->Items.Count()) throw EZAException(neDeleteIndex, this);
   dirManager_->Items.Delete(index);
   updatePending_ = true;
 }
@@ -505,8 +481,8 @@ void TZABaseArchiver::DeleteItem(std::int32_t index) {
 namespace {
 
 void CheckChange(const TZABaseArchiver& a, const TZADirManager* dir, std::int32_t index, std::int32_t level) {
-  if (level <= 0) throw EZAException(25, &a);
-  if (!dir || index < 0 || index >= dir->Items.Count()) throw EZAException(24, &a);
+  if (level <= 0) throw EZAException(neChangeNoUpdate, &a);
+  if (!dir || index < 0 || index >= dir->Items.Count()) throw EZAException(neChangeIndex, &a);
 }
 
 }  // namespace
@@ -540,7 +516,7 @@ bool TZABaseArchiver::RenameFile(std::u16string_view oldName, std::u16string_vie
     std::int32_t taken = items.IndexOfName(to);
     if (taken >= 0 && taken != index) return;
     // A folder keeps its trailing slash.
-    if (from.back() == u'/' && to.back() != u'/') to += u'/';
+    if (paths::EndsWithSlash(from) && !paths::EndsWithSlash(to)) to += u'/';
     bool confirm = true;
     if (OnConfirmProcessFile) OnConfirmProcessFile(this, Backslashed(from), poRename, confirm);
     if (!confirm) return;

@@ -60,7 +60,7 @@ void TZAVolumeLayout::InstallPieces(std::unique_ptr<TZAStream> out, const std::u
     std::u16string name = ZANumberedVolumeName(target, static_cast<std::int32_t>(i));
     if (!sys::WideReplaceFile(pieces[i], name)) {
       for (std::size_t k = i; k < pieces.size(); ++k) sys::WideDeleteFile(pieces[k]);
-      throw EZAException(19, &a, {name});
+      throw EZAException(neCannotCreateFile, &a, {name});
     }
   }
 }
@@ -171,7 +171,7 @@ void TZAVolumeLayout::InstallSplit(std::unique_ptr<TZAStream> out, const std::u1
     // The first disk is in the drive: what it can take bounds its volume.
     if (spanned && first < 0) first = FreeOnDisk(target);
     const std::uint64_t prefix = written.LocalAt.empty() ? written.End.DirectoryOffset : written.LocalAt.front();
-    if (prefix > static_cast<std::uint64_t>(first)) throw EZAException(47, &a);
+    if (prefix > static_cast<std::uint64_t>(first)) throw EZAException(neSFXStubTooLarge, &a);
     if (first < 64) throw Exception(u"The first volume is too small for a split archive");
     const bool several = out->Size() > first;
     if (!several && !spanned) {
@@ -196,7 +196,7 @@ void TZAVolumeLayout::InstallSplit(std::unique_ptr<TZAStream> out, const std::u1
     std::u16string name = i == last ? target : ZASplitVolumeName(target, i, last);
     if (!sys::WideReplaceFile(volumes[static_cast<std::size_t>(i)], name)) {
       for (std::int32_t k = i; k <= last; ++k) sys::WideDeleteFile(volumes[static_cast<std::size_t>(k)]);
-      throw EZAException(19, &a, {name});
+      throw EZAException(neCannotCreateFile, &a, {name});
     }
   }
 }
@@ -310,7 +310,7 @@ void TZAVolumeLayout::PutOnDisk(const std::u16string& volumeFile, const std::u16
       }
       ZAFlushFile(*to);
       to.reset();
-      if (!sys::WideReplaceFile(temp, name)) throw EZAException(19, &a, {name});
+      if (!sys::WideReplaceFile(temp, name)) throw EZAException(neCannotCreateFile, &a, {name});
       return;
     } catch (const EWriteError&) {
       if (!temp.empty()) sys::WideDeleteFile(temp);

@@ -5,20 +5,16 @@
 #include <limits>
 
 #include "archive/errors.h"
+#include "paths.h"
 
 namespace za {
 
 namespace {
 
-std::size_t NamePartStart(std::u16string_view fileName) {
-  std::size_t cut = fileName.find_last_of(u"\\/:");
-  return cut == std::u16string_view::npos ? 0 : cut + 1;
-}
-
 // Where the extension of the file-name part starts (at its dot), or npos.
 std::size_t ExtensionStart(std::u16string_view fileName) {
   std::size_t dot = fileName.find_last_of(u'.');
-  if (dot == std::u16string_view::npos || dot < NamePartStart(fileName)) return std::u16string_view::npos;
+  if (dot == std::u16string_view::npos || dot < paths::NameStart(fileName)) return std::u16string_view::npos;
   return dot;
 }
 

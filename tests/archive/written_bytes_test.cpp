@@ -25,7 +25,7 @@ namespace {
 
 using za::TZipArchiver;
 
-class WrittenBytesTest : public zatest::TempDirTest {
+class WrittenBytesTest : public za::testing::TempDirTest {
  protected:
   void SetUp() override {
     // Entry times are local MS-DOS times: one zone for every run.
@@ -37,11 +37,11 @@ class WrittenBytesTest : public zatest::TempDirTest {
     std::string text;
     for (int i = 0; text.size() < 100000; ++i) text += "the quick brown fox " + std::to_string(i) + "\n";
     Put("in/a.txt", text);
-    Put("in/sub/noise.bin", zatest::Noise(70000, 7));
+    Put("in/sub/noise.bin", za::testing::Noise(70000, 7));
     Put("in/sub/deeper/zero.txt", "");
     Put("in/sub/deeper/c.txt", text.substr(0, 5000));
     Put("in/\xD0\xB8\xD0\xBC\xD1\x8F.txt", "a name outside the code page");
-    Put("big/noise.bin", zatest::Noise(200000, 9));
+    Put("big/noise.bin", za::testing::Noise(200000, 9));
     Put("big/text.txt", text + text + text);
     Put("stub.exe", std::string(3000, 'S'));
     for (const char* folder : {"in/sub/deeper", "in/sub", "in/empty", "in", "big"}) Stamp(folder);
@@ -286,7 +286,7 @@ TEST_F(WrittenBytesTest, VolumesAndWhereTheyAreCut) {
   std::vector<std::string> near;
   int several = 0;
   {
-    Put("probe/n.bin", zatest::Noise(1000, 3));
+    Put("probe/n.bin", za::testing::Noise(1000, 3));
     TZipArchiver zip;
     zip.SetFileName(WidePath("probe.zip"));
     zip.OpenArchive();
@@ -296,7 +296,7 @@ TEST_F(WrittenBytesTest, VolumesAndWhereTheyAreCut) {
   const std::int64_t first = 70000;
   for (std::int64_t extra = -12; extra <= 8; ++extra) {
     const std::string folder = "near" + std::to_string(extra + 12);
-    Put(folder + "/n.bin", zatest::Noise(static_cast<std::size_t>(first - overhead + extra), 3));
+    Put(folder + "/n.bin", za::testing::Noise(static_cast<std::size_t>(first - overhead + extra), 3));
     Stamp(folder);
     split(folder + ".zip", za::zmAuto, false, first, folder);
     const std::vector<std::string> set = SplitSet(folder);

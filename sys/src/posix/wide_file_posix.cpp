@@ -17,6 +17,7 @@
 #include "io_posix.h"
 #include "path_posix.h"
 #include "sys/codepage.h"
+#include "sys/dos_time.h"
 #include "sys/wide_file.h"
 
 namespace sys {
@@ -32,11 +33,7 @@ bool NoWriteBits(const struct stat& st) { return (st.st_mode & (S_IWUSR | S_IWGR
 std::uint32_t DosFromTime(time_t t) {
   struct tm tm;
   if (!localtime_r(&t, &tm)) return 0;
-  int year = tm.tm_year + 1900;
-  if (year < 1980 || year > 2107) return 0;
-  std::uint32_t date = static_cast<std::uint32_t>(((year - 1980) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
-  std::uint32_t time = static_cast<std::uint32_t>((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
-  return (date << 16) | time;
+  return DosDateTimeOf(tm);
 }
 
 // A descriptor as WideFile keeps it (-1: none), errno kept on failure.
