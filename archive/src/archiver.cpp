@@ -47,7 +47,7 @@ std::int64_t TZASpanningOptions::VolumeSizeBytes() const {
 
 // ---- TZABaseArchiver
 
-TZABaseArchiver::TZABaseArchiver() { UpdateCompressionMethod(); }
+TZABaseArchiver::TZABaseArchiver() = default;
 
 TZABaseArchiver::~TZABaseArchiver() {
   try {
@@ -64,17 +64,13 @@ void TZABaseArchiver::SetCompressionLevel(TZACompressionLevel level) {
     case clNormal: compressionMode_ = 6; break;
     case clMax: compressionMode_ = 9; break;
   }
-  UpdateCompressionMethod();
 }
 
 void TZABaseArchiver::SetCompressionMode(std::uint8_t mode) {
   if (mode > 9) throw EZAException(neCompressionMode, this);
   compressionMode_ = mode;
   compressionLevel_ = mode == 0 ? clNone : mode <= 3 ? clFastest : mode <= 6 ? clNormal : clMax;
-  UpdateCompressionMethod();
 }
-
-void TZABaseArchiver::UpdateCompressionMethod() { compressionMethod_ = compressionMode_ != 0 ? 8 : 0; }
 
 std::u16string TZABaseArchiver::CurrentVersion() const {
   char text[32];
@@ -343,10 +339,7 @@ TZipArchiver::TZipArchiver() {
   useEncryptionMethod_ = true;
   unicodeFilenames_ = true;
   encryptionMethod_ = caPkzipClassic;
-  UpdateCompressionMethod();
 }
-
-void TZipArchiver::UpdateCompressionMethod() { compressionMethod_ = CompressionMode() != 0 ? 8 : 0; }
 
 void TZipArchiver::SetPassword(std::string_view password) {
   if (Password().empty()) encryptionMethod_ = caPkzipClassic;

@@ -177,7 +177,8 @@ class TZACommit {
       try {
         TZAPlannedEntry entry;
         TZACompressAhead::Result prepared;
-        std::uint32_t header = !item.IsNew ? writer_.CopyOld(out, *state_.Archive(), item, Bounds(), entry)
+        std::uint32_t header = !item.IsNew ? writer_.CopyOld(out, *state_.Archive(), state_.EntryReader(),
+                                                             state_.Directory(), item, entry)
                                : TakeAhead(index, prepared) ? WritePrepared(out, item, shown, entry, prepared)
                                                             : WriteNew(out, item, shown, entry);
         if (header == 0) return false;
@@ -219,11 +220,6 @@ class TZACommit {
     bool cancel = false;
     if (a_.OnOverallProgress) a_.OnOverallProgress(&a_, 100.0, state_.Operation(), ppEnd, cancel);
     return !cancel;
-  }
-
-  TZACopyBounds Bounds() const {
-    const TZADirManager& dir = state_.Directory();
-    return {dir.DirectoryStart, dir.Rebuilt};
   }
 
   void CopyStub(TZAOutput& out, const std::u16string& name) {

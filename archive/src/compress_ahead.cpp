@@ -13,8 +13,8 @@ namespace za {
 
 namespace {
 
-// Results waiting for the commit may hold this much memory; a helper past
-// it waits until the commit has taken some.
+// Results waiting for the commit may hold this much memory; helpers past
+// it wait until the commit has taken some.
 constexpr std::uint64_t kHeldLimit = 64u << 20;
 constexpr std::size_t kAhead = 64;  // jobs a helper may be ahead of the commit
 
@@ -39,21 +39,20 @@ bool ZADeflateBuffer(const std::uint8_t* data, std::size_t size, int level, std:
   return true;
 }
 
-TZACompressAhead::TZACompressAhead(std::vector<Job> jobs) : jobs_(std::move(jobs)), slots_(jobs_.size()) {
-  unsigned cores = sys::ProcessorsAvailable();
+TZACompressAhead::TZACompressAhead(std::vector<Job> jobs) {
+  TZAPipelineBounds bounds;
+  bounds.Ahead = kAhead;
+  bounds.Bytes = kHeldLimit;
+  bounds.HeldStopsHelpers = true;
   // The commit works too, on what no helper has begun.
-  unsigned helpers = std::min<std::size_t>(cores, jobs_.size());
-  for (unsigned i = 0; i < helpers; ++i) helpers_.push_back(std::make_unique<sys::Thread>([this] { Help(); }));
+  bounds.Helpers = static_cast<unsigned>(std::min<std::size_t>(sys::ProcessorsAvailable(), jobs.size()));
+  pipeline_ = std::make_unique<TZAPipeline<Work>>(
+      jobs.size(), bounds, [](Work& work, const std::atomic<bool>&) { return Make(work.job, work.result); },
+      [](const Work& work, bool made) { return made ? std::uint64_t{work.result.Data.size()} : 0; });
+  for (std::size_t k = 0; k < jobs.size(); ++k) pipeline_->Offer(k, Work{std::move(jobs[k]), Result()});
 }
 
-TZACompressAhead::~TZACompressAhead() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stop_ = true;
-  }
-  changed_.notify_all();
-  helpers_.clear();  // joins
-}
+TZACompressAhead::~TZACompressAhead() = default;
 
 bool TZACompressAhead::Make(const Job& job, Result& result) {
   sys::WideFile file;
@@ -83,54 +82,11 @@ bool TZACompressAhead::Make(const Job& job, Result& result) {
   return true;
 }
 
-void TZACompressAhead::Help() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  for (;;) {
-    changed_.wait(lock, [this] {
-      return stop_ || (next_ < slots_.size() && next_ < current_ + kAhead && held_ < kHeldLimit);
-    });
-    if (stop_) return;
-    std::size_t k = next_++;
-    if (slots_[k].state != State::Waiting) continue;
-    slots_[k].state = State::Making;
-    lock.unlock();
-    Result result;
-    bool made = Make(jobs_[k], result);
-    lock.lock();
-    Slot& slot = slots_[k];
-    if (slot.state == State::Making) {
-      slot.state = made ? State::Ready : State::Failed;
-      if (made) {
-        held_ += result.Data.size();
-        slot.result = std::move(result);
-      }
-    }
-    changed_.notify_all();
-  }
-}
-
 bool TZACompressAhead::Take(std::size_t k, Result& result) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (k >= slots_.size()) return false;
-  current_ = std::max(current_, k);
-  changed_.notify_all();
-  Slot& slot = slots_[k];
-  if (slot.state == State::Waiting) {
-    // Nobody has begun it: made here rather than waited for.
-    slot.state = State::Taken;
-    lock.unlock();
-    return Make(jobs_[k], result);
-  }
-  changed_.wait(lock, [&] { return slot.state != State::Making; });
-  bool ready = slot.state == State::Ready;
-  if (ready) {
-    held_ -= slot.result.Data.size();
-    result = std::move(slot.result);
-    slot.result = Result();
-  }
-  slot.state = State::Taken;
-  changed_.notify_all();
-  return ready;
+  Work work;
+  if (pipeline_->Take(k, work, true) != TZAPipeline<Work>::TOutcome::Succeeded) return false;
+  result = std::move(work.result);
+  return true;
 }
 
 }  // namespace za

@@ -5,15 +5,13 @@
 // the archive's order and writes it in one piece. Only files small enough
 // to be held whole are taken; the rest, and anything a helper could not
 // read, the commit encodes itself as before.
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "sys/thread.h"
+#include "pipeline.h"
 
 namespace za {
 
@@ -42,23 +40,13 @@ class TZACompressAhead {
   bool Take(std::size_t k, Result& result);
 
  private:
-  enum class State { Waiting, Making, Ready, Failed, Taken };
-  struct Slot {
-    State state = State::Waiting;
+  struct Work {
+    Job job;
     Result result;
   };
-  void Help();
   static bool Make(const Job& job, Result& result);
 
-  std::vector<Job> jobs_;
-  std::vector<Slot> slots_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::size_t next_ = 0;     // the next job a helper may begin
-  std::size_t current_ = 0;  // the job the commit waits for or has taken last
-  std::uint64_t held_ = 0;   // bytes of results made and not taken
-  bool stop_ = false;
-  std::vector<std::unique_ptr<sys::Thread>> helpers_;
+  std::unique_ptr<TZAPipeline<Work>> pipeline_;
 };
 
 // Deflates `size` bytes in memory into `out` (raw deflate at `level`);

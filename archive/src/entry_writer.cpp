@@ -4,8 +4,9 @@
 #include <limits>
 #include <memory>
 
-#include "archive/zip_ciphers.h"
+#include "archive/byte_reader.h"
 #include "archive/crypto_primitives.h"
+#include "archive/zip_ciphers.h"
 #include "archive/errors.h"
 #include "sys/codepage.h"
 
@@ -64,6 +65,19 @@ std::uint64_t FinishAes(TZAOutput& out, TZADataFilter& filter) {
   static_cast<AesFilter&>(filter).cipher.FinishEncryption(code);
   out.Write(code, sizeof code);
   return sizeof code;
+}
+
+// The blocks of a local extra field as they stand; a last block whose
+// size runs past the field keeps what there is of it.
+TZAExtraFields KeptBlocks(const std::uint8_t* data, std::size_t size) {
+  TZAExtraFields kept;
+  ByteReader r(data, size);
+  while (r.Remaining() >= 4) {
+    const std::uint16_t tag = r.U16();
+    const std::size_t n = std::min<std::size_t>(r.U16(), r.Remaining());
+    kept.Add(tag, n ? r.Bytes(n) : nullptr, static_cast<std::uint16_t>(n));
+  }
+  return kept;
 }
 
 }  // namespace
@@ -196,36 +210,29 @@ std::uint32_t TZAEntryWriter::PutHeaders(TZAOutput& out, TZAPlannedEntry& entry,
 
 // ---- the three ways an entry is written
 
-std::uint32_t TZAEntryWriter::CopyOld(TZAOutput& out, TZAStream& old, const TDirItem& item,
-                                      const TZACopyBounds& bounds, TZAPlannedEntry& entry) const {
-  std::uint64_t offset = item.LocalOffset();
-  std::uint8_t raw[LocalFileHeader::kSize];
-  if (offset > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) ||
-      old.Seek(static_cast<std::int64_t>(offset), TZASeekOrigin::soBeginning) < 0 ||
-      old.Read(raw, sizeof raw) != static_cast<std::int64_t>(sizeof raw))
+std::uint32_t TZAEntryWriter::CopyOld(TZAOutput& out, TZAStream& old, TZAEntryReader& reader,
+                                      const TZADirManager& dir, const TDirItem& item, TZAPlannedEntry& entry) const {
+  std::vector<std::uint8_t> nameAndExtra;
+  TZAEntrySpan span;
+  try {
+    span = reader.Find(old, dir, item, &nameAndExtra);
+  } catch (const EReadError&) {
     throw EZAException(neCorruptedEntry, &owner_);
-  LocalFileHeader oldLocal;
-  oldLocal.Parse(raw);
-  if (oldLocal.Signature != kLocalHeaderSignature) throw EZAException(neCorruptedEntry, &owner_);
+  }
+  // The data is copied as the directory declares it, or not at all: where
+  // the decoder cuts data that runs into the central directory, a copy
+  // would give the new archive an entry that does not decode. Data that
+  // runs into another entry's, or shares its local header, would be
+  // written once for every entry that claims it.
+  const std::int64_t directory = dir.DirectoryStart;
+  if (!span.HasSignature() || span.Overlaps ||
+      (!dir.Rebuilt && directory > 0 && (span.Start > directory || span.Clamped())))
+    throw EZAException(neCorruptedEntry, &owner_);
   // The local extra field stays as it was, but for its Zip64 and name
   // blocks, which are written anew.
-  std::vector<std::uint8_t> oldExtra(oldLocal.NameLength + static_cast<std::size_t>(oldLocal.ExtraLength));
-  if (!oldExtra.empty() && old.Read(oldExtra.data(), static_cast<std::int64_t>(oldExtra.size())) !=
-                               static_cast<std::int64_t>(oldExtra.size()))
-    throw EZAException(neCorruptedEntry, &owner_);
-  TZAExtraFields localKept;
-  for (std::size_t at = oldLocal.NameLength; at + 4 <= oldExtra.size();) {
-    std::uint16_t tag = GetU16(&oldExtra[at]);
-    std::size_t size = std::min<std::size_t>(GetU16(&oldExtra[at + 2]), oldExtra.size() - at - 4);
-    localKept.Add(tag, size ? &oldExtra[at + 4] : nullptr, static_cast<std::uint16_t>(size));
-    at += 4 + size;
-  }
-  std::uint64_t packed = item.PackedSize(), unpacked = item.UnpackedSize();
-  std::uint64_t dataStart = static_cast<std::uint64_t>(old.Position());
-  std::int64_t directory = bounds.DirectoryStart;
-  if (!bounds.Rebuilt && directory > 0 &&
-      (dataStart > static_cast<std::uint64_t>(directory) || packed > static_cast<std::uint64_t>(directory) - dataStart))
-    throw EZAException(neCorruptedEntry, &owner_);
+  const TZAExtraFields localKept =
+      KeptBlocks(nameAndExtra.data() + span.Local.NameLength, nameAndExtra.size() - span.Local.NameLength);
+  const std::uint64_t packed = span.Declared, unpacked = item.UnpackedSize();
   bool zip64 = settings_.Zip64 == zmAlways || packed >= kZip64Limit32 || unpacked >= kZip64Limit32;
   std::vector<std::uint8_t> tail, extra;
   std::uint32_t header = PutHeaders(out, entry, item, item.Header, {packed, unpacked}, {packed, unpacked}, zip64,

@@ -8,11 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "archive/dir_manager.h"
 #include "archive/items.h"
 #include "archive/records.h"
 #include "archive/types.h"
 #include "archive/writer.h"
 #include "compress_ahead.h"
+#include "entry_reader.h"
 
 namespace za {
 
@@ -36,12 +38,6 @@ struct TZAWriteSettings {
   bool UnixModes = false;         // UnixModesOnWrite
 };
 
-// Where an old entry's data may lie in the old archive.
-struct TZACopyBounds {
-  std::int64_t DirectoryStart = 0;  // the data ends before it, unless 0
-  bool Rebuilt = false;             // the directory was rebuilt: no bound
-};
-
 class TZAEntryWriter {
  public:
   // `owner` names the component in messages.
@@ -53,8 +49,11 @@ class TZAEntryWriter {
 
   // Each writes the entry at the output's position and plans its central
   // header into `entry`; the size of the local header is returned.
-  std::uint32_t CopyOld(TZAOutput& out, TZAStream& old, const TDirItem& item, const TZACopyBounds& bounds,
-                        TZAPlannedEntry& entry) const;
+  // An old entry of `dir` from the old archive `old`, its data found by
+  // `reader`; an entry whose data the directory does not account for is
+  // refused as corrupted.
+  std::uint32_t CopyOld(TZAOutput& out, TZAStream& old, TZAEntryReader& reader, const TZADirManager& dir,
+                        const TDirItem& item, TZAPlannedEntry& entry) const;
   // From `source` (null for a folder), read from its position to its end;
   // 0 when `progress` stopped it (the caller drops what was written).
   std::uint32_t WriteNew(TZAOutput& out, TDirItem& item, TZAStream* source, const std::u16string& shown,

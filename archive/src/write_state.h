@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "archive/archiver.h"
+#include "entry_reader.h"
 
 namespace za {
 
@@ -24,6 +25,8 @@ class TZABaseArchiver::TZAWriteState {
   bool WritesFiles() const { return !a_.stream_.Borrowed() && !a_.inMemory_; }
   bool BorrowsArchive() const { return a_.stream_.Borrowed(); }
   TZADirManager& Directory() const { return *a_.dirManager_; }
+  // Finds old entries' data as the decoder finds it.
+  TZAEntryReader& EntryReader() const { return a_.EntryReader(); }
   void ReloadDirectory() const { a_.ReloadDirectory(); }
   // Lets go of the archive stream and its directory, so that its file can
   // be replaced; `closed` also ends the component's open state.

@@ -3,14 +3,17 @@
 // archive it was changing as it was.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <cstring>
 #include <random>
 
 #include "archive/archiver.h"
+#include "archive/writer.h"
 #include "native_error.h"
 #include "temp_dir.h"
+#include "zip_builder.h"
 
 namespace {
 
@@ -752,6 +755,58 @@ TEST_F(WriterTest, ASplitArchiveThatCannotBeWrittenLeavesNothingBehind) {
   Open(again, "small.zip");
   EXPECT_EQ(again.Count(), 1);
   EXPECT_FALSE(again.MultiVolume());
+}
+
+// A file whose bytes the system cannot put on a disk (a device that takes
+// no synchronisation): the flush fails with the system's reason, which
+// callers print; it is not dropped.
+TEST_F(WriterTest, AFailedFlushKeepsTheSystemsReason) {
+  za::TZAFileStream device(u"/dev/null", za::fmOpenWrite | za::fmShareDenyNone);
+  za::TZAOutput out(device);
+  out.Write("data", 4);
+  out.Flush();
+  try {
+    za::ZAFlushFile(device);
+    ADD_FAILURE() << "the flush passed";
+  } catch (const za::EWriteError& e) {
+    EXPECT_EQ(e.SystemError, EINVAL);
+  }
+}
+
+// Entries whose data the directory does not account for are not copied
+// into the new archive: two central headers naming one local header (each
+// would get its own copy of the data, an archive growing with every entry
+// that claims it), and data that runs into the central directory. Each is
+// a corrupted entry for OnProcessFileFailure; the sound one is copied.
+TEST_F(WriterTest, EntriesSharingOrOverrunningTheirDataAreNotCopied) {
+  za::testing::Archive a;
+  a.entries.push_back(za::testing::Entry{"x", "shared data"});
+  a.entries.push_back(za::testing::Entry{"y", "shared data"});
+  a.entries.push_back(za::testing::Entry{"z", "sound"});
+  a.entries.push_back(za::testing::Entry{"w", "runs on"});
+  a.entries.back().packedOverride = 5000;
+  std::string bytes = a.Build();
+  std::size_t second = bytes.find("PK\x01\x02", bytes.find("PK\x01\x02") + 4);
+  bytes.replace(second + 42, 4, std::string(4, '\0'));  // y names x's local header
+  Write("shared.zip", bytes);
+
+  TZipArchiver zip;
+  zip.SetFileName(WidePath("shared.zip"));
+  std::vector<std::pair<std::u16string, std::int32_t>> failed;
+  zip.OnProcessFileFailure = [&](za::TZABaseArchiver*, const std::u16string& name, za::TZAProcessOperation,
+                                 std::int32_t error, std::int32_t, const std::u16string&, za::TZAAction& action) {
+    failed.emplace_back(name, error);
+    action = za::fxaIgnore;
+  };
+  zip.OpenArchive();
+  zip.AddFromBuffer(u"new.txt", "new", 3);
+  EXPECT_EQ(failed, (std::vector<std::pair<std::u16string, std::int32_t>>{
+                        {u"x", za::neCorruptedEntry}, {u"y", za::neCorruptedEntry}, {u"w", za::neCorruptedEntry}}));
+  ASSERT_EQ(zip.Count(), 2);
+  EXPECT_EQ(zip.Item(0).EntryName, u"z");
+  za::TZAMemoryStream data;
+  zip.ExtractItemToStream(0, data);
+  EXPECT_EQ(std::string(data.Data().begin(), data.Data().end()), "sound");
 }
 
 }  // namespace

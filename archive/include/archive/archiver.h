@@ -264,7 +264,8 @@ class TZABaseArchiver {
   std::int32_t Count() const { return open_ && dirManager_ ? dirManager_->Items.Count() : 0; }
   const TDirItem& Item(std::int32_t index) const;  // native error 2 out of range; 13 when not open
   std::int32_t UpdateLevel() const { return updateLevel_; }
-  std::uint16_t CompressionMethod() const { return compressionMethod_; }
+  // The method new entries get: deflate unless the mode stores.
+  std::uint16_t CompressionMethod() const { return compressionMode_ != 0 ? 8 : 0; }
 
   // Names whose general-purpose flag bit 11 is set are read as UTF-8 rather
   // than through the OEM and ANSI code pages, as other zip tools read them.
@@ -327,7 +328,6 @@ class TZABaseArchiver {
   class TZAWriteState;
 
  protected:
-  virtual void UpdateCompressionMethod();
   void ReleaseArchive();
   void OpenExisting(std::uint16_t mode);
   // The volume probe: leaves stream_ and a directory manager over it on the
@@ -418,7 +418,6 @@ class TZABaseArchiver {
   bool unicodeFilenames_ = true;
   TZACryptoAlgorithm encryptionMethod_ = caPkzipClassic;
   bool useEncryptionMethod_ = false;
-  std::uint16_t compressionMethod_ = 8;
 
  private:
   std::u16string name_;
@@ -495,9 +494,6 @@ class TZipArchiver : public TZABaseArchiver {
   TZACryptoAlgorithm EncryptionMethod() const { return encryptionMethod_; }
   void SetEncryptionMethod(TZACryptoAlgorithm method) { encryptionMethod_ = method; }
   void SetPassword(std::string_view password) override;
-
- protected:
-  void UpdateCompressionMethod() override;
 };
 
 // The property values stored for ZipArchiver1 in the window description
