@@ -44,9 +44,14 @@ bool TZABaseArchiver::DecodeItem(std::int32_t index, TZAStream& stream) {
     if (volume > static_cast<std::uint32_t>(LastVolume())) throw EZAException(neCorruptedEntry, this);
     SwitchVolume(static_cast<std::int32_t>(volume));
   }
+  lastEntryDamaged_ = false;
   TZADecodeVerdict verdict = DecodeEntry(*stream_, stream, index);
   if (verdict.NativeError == neDeflate64) throw EZAException(neDeflate64, nullptr);
-  if (verdict.Passed() || cancel_ || ExtractCorruptedFiles() || verdict.Skipped) return verdict.Skipped;
+  if (verdict.Passed() || cancel_ || verdict.Skipped) return verdict.Skipped;
+  if (ExtractCorruptedFiles()) {
+    lastEntryDamaged_ = true;
+    return false;
+  }
   throw EZAException(verdict.NativeError, this);
 }
 

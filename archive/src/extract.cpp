@@ -343,14 +343,21 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
       action = fxaIgnore;
       std::u16string fileName = paths::Backslashed(dirManager_->Items.GetItem(i).EntryName);
       currentFileName_ = fileName;
+      auto failed = [&](const EZAException& e, const std::u16string& message) {
+        action = fxaIgnore;
+        if (OnProcessFileFailure)
+          OnProcessFileFailure(this, fileName, operation, e.NativeError, e.ErrorCode, message, action);
+        else
+          action = DefaultFailureAnswer(e);
+      };
+      lastEntryDamaged_ = false;
       try {
         ProcessEntry(i, fileName, operation, decodeAhead.get(), selected);
       } catch (const EZAException& e) {
-        action = fxaIgnore;
-        if (OnProcessFileFailure)
-          OnProcessFileFailure(this, fileName, operation, e.NativeError, e.ErrorCode, e.Message(), action);
-        else
-          action = DefaultFailureAnswer(e);
+        failed(e, e.Message());
+      } catch (const EReadError& e) {
+        if (!readErrorFailsEntry_) throw;
+        failed(EZAException(neCorruptedEntry, this), e.Message());
       }
     } while (action == fxaRetry);
     if (action == fxaAbort || cancel_) break;

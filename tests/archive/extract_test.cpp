@@ -314,6 +314,44 @@ TEST_F(ExtractTest, CorruptedEntryKeptWhenAccepted) {
   EXPECT_EQ(st.st_mtime, EntryTime());
 }
 
+TEST_F(ExtractTest, CorruptedEntryKeptIsNamedAsDamaged) {
+  Open(WithBadEntry());
+  zip.SetExtractCorruptedFiles(true);
+  std::vector<bool> damaged;
+  zip.OnFileProgress = [&](za::TZABaseArchiver* z, const std::u16string&, double, za::TZAProcessOperation,
+                           za::TZAProgressPhase phase, bool&) {
+    if (phase == za::ppEnd) damaged.push_back(z->LastEntryDamaged());
+  };
+  ExtractAll();
+  EXPECT_EQ(damaged, (std::vector<bool>{true, false}));
+}
+
+// The first entry's local header lies past the end of the archive.
+TEST_F(ExtractTest, ReadErrorLeavesTheBatchUnlessItFailsTheEntryAlone) {
+  Archive a;
+  a.entries.push_back(Entry{"lost.txt", "lost"});
+  a.entries.push_back(Entry{"kept.txt", "kept"});
+  std::string bytes = a.Build();
+  std::size_t central = bytes.find("PK\x01\x02");
+  ASSERT_NE(central, std::string::npos);
+  std::uint32_t past = static_cast<std::uint32_t>(bytes.size() + 5000);
+  for (int k = 0; k < 4; ++k) bytes[central + 42 + k] = static_cast<char>(past >> (8 * k));
+  Write("a.zip", bytes);
+  zip.SetFileName(WidePath("a.zip"));
+  zip.OpenArchive();
+  zip.SetBaseDir(WidePath("out"));
+  RecordFailures();
+  EXPECT_THROW(ExtractAll(), za::EReadError);
+  EXPECT_FALSE(Exists("kept.txt"));
+
+  zip.SetReadErrorFailsEntry(true);
+  ExtractAll();
+  EXPECT_EQ(failures, std::vector<int>{8});
+  EXPECT_EQ(failedNames, std::vector<std::u16string>{u"lost.txt"});
+  EXPECT_EQ(messages, std::vector<std::u16string>{u"Stream read error"});
+  EXPECT_EQ(Out("kept.txt"), "kept");
+}
+
 TEST_F(ExtractTest, DefaultFailureQuestion) {
   Open(WithBadEntry());
   dialogs.failureAnswer = za::fxaAbort;

@@ -18,6 +18,7 @@ import zipfile
 import tools_test
 
 ZARC = None
+MALFORMED = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "malformed")
 
 
 def zarc(*args, limit=None):
@@ -86,6 +87,33 @@ class ZarcTest(unittest.TestCase):
             f.write(data + bytes(10240 - len(data) % 10240))
         result = zarc("test", padded)
         self.assertEqual((result.returncode, result.stderr), (0, ""))
+
+    def test_damaged_parts_fail_alone(self):
+        def run(name, *args):
+            return zarc(*args, os.path.join(MALFORMED, name), *(["-d", self.path("out")] if args[0] == "extract" else []))
+
+        offset = run("zip_directory_offset_past_end.zip", "test")
+        self.assertEqual(offset.returncode, 2, offset.stderr)
+        self.assertIn("the end record is damaged: it puts the central directory at offset 1465, past the end of the "
+                      "archive", offset.stderr)
+        self.assertIn("3 files tested, 0 failed", offset.stdout)
+        # The first entry's header is gone; the two behind it still come out.
+        local = run("zip_local_header_past_end.zip", "extract", "-q")
+        self.assertEqual(local.returncode, 2, local.stderr)
+        self.assertIn("a.txt: damaged: its data cannot be read", local.stderr)
+        self.assertEqual(sorted(os.listdir(self.path("out"))), ["b.txt", "c.txt"])
+        shutil.rmtree(self.path("out"))
+        crc = "zip_crc_mismatch.zip"
+        self.assertEqual(run(crc, "extract", "-q").returncode, 2)
+        self.assertFalse(os.path.exists(self.path("out", "b.txt")))
+        shutil.rmtree(self.path("out"))
+        kept = run(crc, "extract", "-q", "--keep-damaged")
+        self.assertEqual(kept.returncode, 2, kept.stderr)
+        self.assertIn("b.txt: damaged: written as decoded", kept.stderr)
+        self.assertIn("2 files extracted, 1 failed", kept.stdout)
+        self.assertEqual(self.read("out", "b.txt"), b"xbb\n")
+        piped = zarc("extract", "-p", "--keep-damaged", os.path.join(MALFORMED, crc), "b.txt")
+        self.assertEqual((piped.returncode, piped.stdout), (2, "xbb\n"))
 
     def test_names_utf8_and_collisions(self):
         archive = self.make("names.zip", [("папка/файл.txt", b"first"), ("a/same.txt", b"a"), ("b/same.txt", b"b")])

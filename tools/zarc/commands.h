@@ -45,6 +45,7 @@ struct Settings {
   bool verbose = false;
   bool toStdout = false;  // -p
   bool junkPaths = false; // -j
+  bool keepDamaged = false;  // --keep-damaged
   bool overwriteGiven = false;
   Overwrite overwrite = Overwrite::Always;
   bool givenPassword = false;

@@ -153,6 +153,24 @@ void ReportMissingVolumes(za::TZipArchiver& zip, const Reporter& report) {
   };
 }
 
+// The loader finds the central directory of an archive in one file in front
+// of the end records, by its size, and never reads the offset the end record
+// stores. An offset behind the end record is no prefix's doing (a stub puts
+// the directory later than stored, not earlier): the end record is damaged,
+// as unzip and 7z find it.
+void ReportDirectoryOffset(const za::TZADirManager& dir, const Reporter& report, Outcome& outcome) {
+  std::uint64_t stored = dir.EndRecord.CentralDirOffset;
+  if (stored == 0xFFFFFFFF && dir.HasZip64End) stored = dir.Zip64EndRecord.CentralDirOffset;
+  std::uint64_t end = static_cast<std::uint64_t>(dir.EndRecordPosition);
+  if (stored <= end) return;
+  std::uint64_t size = end + za::EndOfCentralDirectory::kSize + dir.EndRecord.CommentLength;
+  outcome.Note(kDamaged);
+  report.Archive("warning: the end record is damaged: it puts the central directory at offset " +
+                 std::to_string(stored) + (stored >= size ? ", past the end of the archive" : ", behind itself") +
+                 "; the directory was read in front of the end record, at offset " +
+                 std::to_string(dir.DirectoryStart));
+}
+
 }  // namespace
 
 bool Open(za::TZipArchiver& zip, const Settings& settings, const Reporter& report, Outcome& outcome) {
@@ -183,6 +201,8 @@ bool Open(za::TZipArchiver& zip, const Settings& settings, const Reporter& repor
                    "headers, and entries whose headers are lost cannot be named");
     for (const std::u16string& name : dir.RebuildDropped)
       report.Entry(name, "cannot be read: its data is cut off by the end of the archive");
+  } else if (zip.LastVolume() == 0 && dir.EndRecordPosition >= 0) {
+    ReportDirectoryOffset(dir, report, outcome);
   }
   return true;
 }

@@ -81,8 +81,7 @@ class Session {
       else
         zip_.TestFiles();
     } catch (const za::Exception& e) {
-      // The archive could not be read on (a local header past its end): the
-      // rest of it is not reached.
+      // The archive could not be read on: the rest of it is not reached.
       bar_.Clear();
       report_.Entry(CurrentName(), EngineText(e.Message()));
       outcome_.Note(kSevere);
@@ -155,6 +154,12 @@ class Session {
       if (settings_.command == Settings::kTest) return;  // nothing to test
       ++folders_;
       if (settings_.verbose) std::printf("   creating: %s\n", shown.c_str());
+    } else if (zip_.LastEntryDamaged()) {
+      // Written as --keep-damaged asks: it counts as failed, and says so.
+      bar_.Clear();
+      report_.Entry(item.EntryName, "damaged: written as decoded, but its size or CRC-32 does not match");
+      outcome_.Note(kDamaged);
+      ++failed_;
     } else if (keptNow_) {
       ++kept_;
       if (settings_.verbose) std::printf("   skipping: %s (exists)\n", shown.c_str());
@@ -244,6 +249,9 @@ class Session {
                item->CryptoAlgorithm != za::caPkzipClassic &&
                item->Header.VersionNeeded >= za::kNoAesVersion) {
       Fail(kUnsupported, "unsupported encryption");
+    } else if (native == za::neCorruptedEntry && message == za::EReadError().Message()) {
+      Fail(kDamaged, "damaged: its data cannot be read (its local header lies past the end of the archive or is "
+                     "cut off)");
     } else if (native == za::neCorruptedEntry) {
       Fail(kDamaged, "damaged: " + EngineText(message));
     } else if (native == za::neCannotCreateFile && zip_.LastOutputFailure().NameRefused) {
@@ -335,8 +343,11 @@ class Session {
         zip_.ExtractItemToStream(index, out);
       } catch (const za::EZAException& e) {
         Failure(e.NativeError, e.Message());
+      } catch (const za::EReadError& e) {
+        Failure(za::neCorruptedEntry, e.Message());
       }
       if (stopped_) break;
+      if (!entryFailed_ && zip_.LastEntryDamaged()) Fail(kDamaged, "damaged: its size or CRC-32 does not match");
       if (!entryFailed_) ++files_;
     }
     if (!out.Finish() && !stopped_) {

@@ -69,6 +69,8 @@ void CommandHelp(Settings::Command command) {
                   "                 file and say so)\n"
                   "  -j             no folders: every file straight into DIR\n"
                   "  -p             write the entries' data to standard output, nothing else\n"
+                  "  --keep-damaged write an entry that fails its size or CRC-32 check as it\n"
+                  "                 decoded, and name it as damaged (default: remove it)\n"
                   "%s%s",
                   kMasks, kProcessOptions, kNameOptions);
       break;
@@ -114,6 +116,9 @@ int Parse(const std::vector<std::u16string>& args, Settings& s, za::TZipArchiver
         return UsageError("-o, -n and -u exclude each other");
     } else if (extract && a == u"-j") {
       s.junkPaths = true;
+    } else if (extract && a == u"--keep-damaged") {
+      s.keepDamaged = true;
+      zip.SetExtractCorruptedFiles(true);
     } else if (extract && a == u"-p") {
       s.toStdout = true;
     } else if (!list && a == u"-P" && more) {
@@ -179,6 +184,9 @@ int Run(const std::vector<std::u16string>& args) {
   zip.SetOutputAhead(true);
   zip.SetTestAhead(true);
   zip.SetExtractAhead(true);
+  // A local header past the end of the archive fails its entry alone, as
+  // unzip and 7z go on with the others.
+  zip.SetReadErrorFailsEntry(true);
   int status = Parse(args, settings, zip);
   if (status >= 0) return status;
   if (settings.command == Settings::kList) return List(zip, settings);

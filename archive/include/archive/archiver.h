@@ -197,6 +197,15 @@ class TZABaseArchiver {
   // 8 when the entry does not decode (unless ExtractCorruptedFiles). Called
   // on its own, it raises the progress events as for a batch of one entry.
   void ExtractItemToStream(std::int32_t index, TZAStream& stream);
+  // True when the entry decoded last was written although it failed its
+  // check, as ExtractCorruptedFiles lets it be: the caller can name it.
+  bool LastEntryDamaged() const { return lastEntryDamaged_; }
+  // Off by default: a read error of the archive stream (a local header past
+  // the end of the archive) leaves the batch. On, it fails that entry alone,
+  // reported to OnProcessFileFailure as native error 8 with the stream's
+  // message, and the batch goes on with the next entry.
+  bool ReadErrorFailsEntry() const { return readErrorFailsEntry_; }
+  void SetReadErrorFailsEntry(bool value) { readErrorFailsEntry_ = value; }
 
   // ---- writing. Operations inside BeginUpdate/EndUpdate are collected and
   // written once, when the outermost EndUpdate commits them; outside a
@@ -422,6 +431,8 @@ class TZABaseArchiver {
  private:
   std::u16string name_;
   bool extractCorruptedFiles_ = false;
+  bool lastEntryDamaged_ = false;
+  bool readErrorFailsEntry_ = false;
   TZACompressionLevel compressionLevel_ = clFastest;
   std::uint8_t compressionMode_ = 1;
   std::string password_;
