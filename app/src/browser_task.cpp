@@ -4,9 +4,9 @@
 #include <utility>
 
 #include "app/form1.h"
+#include "sys/codepage.h"
 #include "sys/registry.h"
 #include "sys/system.h"
-#include "sys/text.h"
 #include "ui/dialogs.h"
 
 namespace app {
@@ -65,7 +65,7 @@ void TForm1::BrowserTask() {
   // Released, and so closed, on every way out, a raised registry error too.
   std::unique_ptr<sys::TextFile> file = system_.OpenTextFile(hostList, error);
   if (!file || error != 0) {
-    ui::ShowMessageBox("Ошибка доступа к файлу " + sys::NativeToUtf8(hostList), "Error",
+    ui::ShowMessageBox("Ошибка доступа к файлу " + hostList, "Error",
                        {ui::DialogIcon::Error, ui::DialogButtons::Ok, true});
     return;
   }
@@ -76,7 +76,9 @@ void TForm1::BrowserTask() {
     const std::string host = HostOf(line, first);
     if (!UsableHost(host, longer || host.size() > kMaxHostLength)) continue;
     sys::Registry registry(system_);
-    const bool opened = registry.OpenKey(kDomainsKey + host, true);
+    // The list is 8-bit text in the ANSI code page; key names go to the
+    // registry in UTF-16, like every other name.
+    const bool opened = registry.OpenKey(kDomainsKey + sys::WideToUtf8(sys::AnsiToWide(host)), true);
     registry.WriteInteger("http", kTrustedSitesZone);
     registry.WriteInteger("https", kTrustedSitesZone);
     registry.CloseKey();

@@ -4,7 +4,7 @@
 
 #include "app/form1.h"
 #include "sys/system.h"
-#include "sys/text.h"
+#include "sys/codepage.h"
 
 namespace app {
 namespace {
@@ -19,8 +19,7 @@ std::u16string FileKey(std::u16string_view path) {
 }
 
 EFCreateError CreateError(sys::System& system, const std::string& path, int code) {
-  return EFCreateError("Cannot create file \"" + sys::NativeToUtf8(path) + "\". " +
-                       sys::NativeToUtf8(system.ErrorMessage(code)));
+  return EFCreateError("Cannot create file \"" + path + "\". " + system.ErrorMessage(code));
 }
 
 // What the system answers for a place that is not a folder of ours.
@@ -54,9 +53,9 @@ void TForm1::UnpackPayload(const std::string& appDataPath) {
   if (!held) throw CreateError(system_, folder + "\\tempEE.zip", kAccessDenied);
   // The doubled backslash in the archive's path is harmless to the system.
   SavePayload(system_, folder + "\\");
-  ZipArchiver1->SetFileName(sys::NativeToWide(folder + "\\tempEE.zip"));
+  ZipArchiver1->SetFileName(sys::Utf8ToWide(folder + "\\tempEE.zip"));
   ZipArchiver1->OpenArchive();
-  ZipArchiver1->SetBaseDir(sys::NativeToWide(folder));
+  ZipArchiver1->SetBaseDir(sys::Utf8ToWide(folder));
   ZipArchiver1->OnFileExtracted = [this](za::TZABaseArchiver*, const std::u16string& path, std::uint64_t size,
                                          const za::TZASha256::Digest& digest) {
     unpacked_[FileKey(path)] = {size, digest};
@@ -71,7 +70,7 @@ std::unique_ptr<sys::HeldFile> TForm1::HoldUnpacked(const std::string& name) {
 }
 
 std::unique_ptr<sys::HeldFile> TForm1::HoldAsUnpacked(const std::string& path, const std::string& name) {
-  const auto expected = unpacked_.find(FileKey(sys::NativeToWide(name)));
+  const auto expected = unpacked_.find(FileKey(sys::Utf8ToWide(name)));
   if (expected == unpacked_.end()) return nullptr;
   std::unique_ptr<sys::HeldFile> held = system_.HoldFile(path);
   if (!held) return nullptr;

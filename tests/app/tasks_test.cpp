@@ -462,7 +462,7 @@ TEST_F(TasksTest, BackslashLinesNestKeysAndLinesThatWouldMisplaceThemWriteNothin
   // the file.
   for (const std::string& host :
        {std::string("first.example"), std::string("nested.example\\www"), eighty, std::string("spaced.example"),
-        std::string("tabbed.example"), std::string("\xEF\xBB\xBFnot-first.example"), std::string("last.example")}) {
+        std::string("tabbed.example"), std::string("п»їnot-first.example"), std::string("last.example")}) {
     expected.emplace_back(kDomains + host, "http", 2);
     expected.emplace_back(kDomains + host, "https", 2);
   }
@@ -476,10 +476,14 @@ TEST_F(TasksTest, BackslashLinesNestKeysAndLinesThatWouldMisplaceThemWriteNothin
 
 TEST_F(TasksTest, AByteOrderMarkOpeningTheHostListIsNoPartOfTheFirstHost) {
   Tick(false, false, true);
-  system.files[kWork + "url.txt"] = "\xEF\xBB\xBF bom-first.example\r\n" + std::string(80, 'c');
+  // The rest of the list stays 8-bit text in the ANSI code page (1251 here).
+  system.files[kWork + "url.txt"] = "\xEF\xBB\xBF bom-first.example\r\n\xEF\xF0\xE8\xEC\xE5\xF0.example\r\n" +
+                                    std::string(80, 'c');
   form.Button1->Click();
   const std::vector<Value> expected = {{kDomains + "bom-first.example", "http", 2},
                                        {kDomains + "bom-first.example", "https", 2},
+                                       {kDomains + "пример.example", "http", 2},
+                                       {kDomains + "пример.example", "https", 2},
                                        {kDomains + std::string(80, 'c'), "http", 2},
                                        {kDomains + std::string(80, 'c'), "https", 2}};
   EXPECT_EQ(HostValues(), expected);

@@ -55,7 +55,7 @@ class TForm1 {
   ui::Image* Image5;
   ui::Label* Label1;
 
-  // State.
+  // State. Paths are UTF-8, as every text of the program.
   std::string WindowsPath;
   std::string AppDataPath;
   std::int32_t InstallerResult = 0;

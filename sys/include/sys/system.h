@@ -3,8 +3,8 @@
 //
 // One interface, two backends: src/win32/ makes the real Windows calls,
 // src/posix/ is a stand-in for these Linux machines. Tests substitute a
-// recording fake. All paths are native narrow strings (see text.h); the
-// Windows backend passes them to the A forms of the API unchanged.
+// recording fake. All paths and texts are UTF-8 (see text.h); the Windows
+// backend hands them to the W forms of the API as UTF-16.
 #include <cstdint>
 #include <functional>
 #include <memory>

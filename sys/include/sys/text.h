@@ -2,8 +2,8 @@
 // Narrow text helpers shared by the backends.
 //
 // Paths and texts handed between the window and the system services are
-// narrow strings in the platform's own encoding: the ANSI code page on
-// Windows (passed to the A forms of the API), UTF-8 on POSIX.
+// UTF-8 on every platform; the Windows backend passes them to the W forms of
+// the API as UTF-16, so that a path holds any name a user folder can have.
 #include <string>
 #include <string_view>
 
@@ -17,11 +17,11 @@ bool EqualsAsciiNoCase(std::string_view a, std::string_view b);
 // may be a bare file name or a full module path.
 std::string_view FileNamePart(std::string_view path);
 
-// Native narrow text (see above) to UTF-8 and back, for texts that reach the
-// window toolkit, which speaks UTF-8 on every backend.
+// The program's narrow text (see above) to UTF-8 and back: the same text
+// now, kept for callers that name the conversion.
 std::string NativeToUtf8(std::string_view text);
 std::string Utf8ToNative(std::string_view text);
-// Native narrow text to UTF-16, for paths handed to the archive engine.
+// The program's narrow text to UTF-16, for paths handed to the archive engine.
 std::u16string NativeToWide(std::string_view text);
 
 }  // namespace sys

@@ -1,6 +1,7 @@
 #include "launch_win32.h"
 
 #include "scoped_handle.h"
+#include "wide_path_win32.h"
 
 namespace sys::win32 {
 namespace {
@@ -25,13 +26,13 @@ class Win32Process final : public Process {
 
 std::uint32_t WinExec(const std::string& commandLine, int show, std::unique_ptr<Process>* process) {
   // What WinExec itself does, keeping the process handle it would close.
-  STARTUPINFOA startup = {};
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = static_cast<WORD>(show);
   PROCESS_INFORMATION started = {};
-  std::string line = commandLine;  // CreateProcessA may write into it
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
+  std::wstring line = Wide(commandLine);  // CreateProcessW may write into it
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
     // WinExec's answers are the DOS-era codes below 32; anything else it
     // reports as a bad format.
     const DWORD error = GetLastError();
@@ -48,17 +49,19 @@ std::uint32_t WinExec(const std::string& commandLine, int show, std::unique_ptr<
 std::int32_t ShellExecute(HWND window, const std::string& verb, const std::string& file,
                           const std::string& parameters, const std::string& directory, int show,
                           std::unique_ptr<Process>* process) {
-  SHELLEXECUTEINFOA info = {};
+  const std::wstring wideVerb = Wide(verb), wideFile = Wide(file), wideParameters = Wide(parameters),
+                     wideDirectory = Wide(directory);
+  SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof info;
-  // ShellExecuteA shows no error boxes of its own either.
+  // ShellExecute shows no error boxes of its own either.
   info.fMask = SEE_MASK_FLAG_NO_UI | (process ? SEE_MASK_NOCLOSEPROCESS : 0);
   info.hwnd = window;
-  info.lpVerb = verb.empty() ? nullptr : verb.c_str();
-  info.lpFile = file.c_str();
-  info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
-  info.lpDirectory = directory.empty() ? nullptr : directory.c_str();
+  info.lpVerb = verb.empty() ? nullptr : wideVerb.c_str();
+  info.lpFile = wideFile.c_str();
+  info.lpParameters = parameters.empty() ? nullptr : wideParameters.c_str();
+  info.lpDirectory = directory.empty() ? nullptr : wideDirectory.c_str();
   info.nShow = show;
-  const BOOL ok = ShellExecuteExA(&info);
+  const BOOL ok = ShellExecuteExW(&info);
   auto result = static_cast<std::int32_t>(reinterpret_cast<INT_PTR>(info.hInstApp));
   if (!ok && result > 32) result = SE_ERR_ACCESSDENIED;  // a failure never reads as a launch
   if (ok && result <= 32) result = 33;

@@ -4,26 +4,28 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
-#include <cstring>
+#include <cwchar>
+#include <iterator>
 
 #include "lazy_library.h"
 #include "processes_win32.h"
+#include "wide_path_win32.h"
 
 namespace sys::win32 {
 namespace {
 
 using EnumProcessesFn = BOOL(WINAPI*)(DWORD*, DWORD, DWORD*);
 using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, DWORD*);
-using GetModuleFileNameExAFn = DWORD(WINAPI*)(HANDLE, HMODULE, LPSTR, DWORD);
+using GetModuleFileNameExWFn = DWORD(WINAPI*)(HANDLE, HMODULE, LPWSTR, DWORD);
 using CreateToolhelp32SnapshotFn = HANDLE(WINAPI*)(DWORD, DWORD);
-using Process32FirstFn = BOOL(WINAPI*)(HANDLE, PROCESSENTRY32*);
-using Process32NextFn = BOOL(WINAPI*)(HANDLE, PROCESSENTRY32*);
+using Process32FirstFn = BOOL(WINAPI*)(HANDLE, PROCESSENTRY32W*);
+using Process32NextFn = BOOL(WINAPI*)(HANDLE, PROCESSENTRY32W*);
 
 // psapi: a handle below 32 counts as a failed load and is tried again later.
 struct Psapi {
   EnumProcessesFn enumProcesses = nullptr;
   EnumProcessModulesFn enumProcessModules = nullptr;
-  GetModuleFileNameExAFn getModuleFileNameEx = nullptr;
+  GetModuleFileNameExWFn getModuleFileNameEx = nullptr;
   bool Load() {
     if (module_) return true;
     HMODULE module = LoadLibraryA("PSAPI.dll");
@@ -32,8 +34,8 @@ struct Psapi {
     enumProcesses = reinterpret_cast<EnumProcessesFn>(reinterpret_cast<void*>(GetProcAddress(module, "EnumProcesses")));
     enumProcessModules = reinterpret_cast<EnumProcessModulesFn>(
         reinterpret_cast<void*>(GetProcAddress(module, "EnumProcessModules")));
-    getModuleFileNameEx = reinterpret_cast<GetModuleFileNameExAFn>(
-        reinterpret_cast<void*>(GetProcAddress(module, "GetModuleFileNameExA")));
+    getModuleFileNameEx = reinterpret_cast<GetModuleFileNameExWFn>(
+        reinterpret_cast<void*>(GetProcAddress(module, "GetModuleFileNameExW")));
     return true;
   }
 
@@ -52,15 +54,15 @@ struct ToolHelp {
     if (!kernel) return;
     createSnapshot = reinterpret_cast<CreateToolhelp32SnapshotFn>(
         reinterpret_cast<void*>(GetProcAddress(kernel, "CreateToolhelp32Snapshot")));
-    first = reinterpret_cast<Process32FirstFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "Process32First")));
-    next = reinterpret_cast<Process32NextFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "Process32Next")));
+    first = reinterpret_cast<Process32FirstFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "Process32FirstW")));
+    next = reinterpret_cast<Process32NextFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "Process32NextW")));
   }
 
  private:
   bool loaded_ = false;
 };
 
-std::string UpToNul(const char* text, size_t limit) { return std::string(text, strnlen(text, limit)); }
+std::string UpToNul(const wchar_t* text, size_t limit) { return Utf8(std::wstring_view(text, wcsnlen(text, limit))); }
 
 }  // namespace
 
@@ -70,7 +72,7 @@ void FillByToolHelp(ProcessList& list) {
   if (!api.createSnapshot || !api.first || !api.next) return;
   HANDLE snapshot = api.createSnapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE || !snapshot) return;
-  PROCESSENTRY32 entry = {};
+  PROCESSENTRY32W entry = {};
   entry.dwSize = sizeof entry;
   for (BOOL more = api.first(snapshot, &entry); more; more = api.next(snapshot, &entry))
     list.push_back(UpToNul(entry.szExeFile, MAX_PATH));
@@ -89,11 +91,11 @@ void FillByProcessStatus(ProcessList& list) {
     if (!process) continue;
     HMODULE module = nullptr;
     DWORD needed = 0;
-    char path[301];
+    wchar_t path[301];
     if (api.enumProcessModules(process, &module, sizeof module, &needed) &&
-        api.getModuleFileNameEx(process, module, path, sizeof path) > 0) {
-      path[sizeof path - 1] = '\0';
-      list.push_back(UpToNul(path, sizeof path));
+        api.getModuleFileNameEx(process, module, path, std::size(path)) > 0) {
+      path[std::size(path) - 1] = L'\0';
+      list.push_back(UpToNul(path, std::size(path)));
     }
     CloseHandle(process);
   }

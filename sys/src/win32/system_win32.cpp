@@ -11,6 +11,7 @@
 #include "admin_win32.h"
 #include "launch_win32.h"
 #include "processes_win32.h"
+#include "wide_path_win32.h"
 #include "working_files_win32.h"
 #include "sys/system.h"
 
@@ -20,9 +21,9 @@ namespace {
 class Win32System final : public System {
  public:
   std::string GetSpecialFolder(int folder) override {
-    char buffer[264] = {};
-    if (FAILED(SHGetFolderPathA(nullptr, folder, nullptr, 0, buffer))) return {};
-    return std::string(buffer, strnlen(buffer, 261));
+    wchar_t buffer[264] = {};
+    if (FAILED(SHGetFolderPathW(nullptr, folder, nullptr, 0, buffer))) return {};
+    return win32::Utf8(std::wstring_view(buffer, wcsnlen(buffer, 261)));
   }
 
   bool IsUserAnAdmin() override { return win32::IsUserAnAdmin(); }
@@ -42,11 +43,11 @@ class Win32System final : public System {
   std::unique_ptr<HeldFolder> HoldFolder(const std::string& path) override { return win32::HoldFolder(path); }
 
   bool CreateFolder(const std::string& path) override {
-    return CreateDirectoryA(path.c_str(), nullptr) != FALSE;
+    return CreateDirectoryW(win32::Wide(path).c_str(), nullptr) != FALSE;
   }
 
   bool CopyFile(const std::string& existing, const std::string& target, bool failIfExists) override {
-    return ::CopyFileA(existing.c_str(), target.c_str(), failIfExists) != FALSE;
+    return ::CopyFileW(win32::Wide(existing).c_str(), win32::Wide(target).c_str(), failIfExists) != FALSE;
   }
 
   std::int32_t ShellExecute(void* window, const std::string& verb, const std::string& file,
@@ -60,33 +61,23 @@ class Win32System final : public System {
   }
 
   std::unique_ptr<TextFile> OpenTextFile(const std::string& path, int& error) override {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* file = _wfopen(win32::Wide(path).c_str(), L"rb");
     error = file ? 0 : (errno ? errno : EIO);
     return file ? std::make_unique<StdioTextFile>(file) : nullptr;
   }
 
-  bool ForceFolders(const std::string& path) override {
-    std::string folder = path;
-    while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
-    if (folder.empty()) return false;
-    DWORD attributes = GetFileAttributesA(folder.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    size_t cut = folder.find_last_of("\\/");
-    // A drive root or a share ("C:", "\\server\share") ends the climb.
-    if (cut != std::string::npos && cut > 0 && folder[cut - 1] != ':' && folder[cut - 1] != '\\')
-      if (!ForceFolders(folder.substr(0, cut))) return false;
-    return CreateDirectoryA(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
-  }
+  bool ForceFolders(const std::string& path) override { return ForceFoldersW(win32::Wide(path)); }
 
-  int WriteNewFile(const std::string& path, std::span<const std::uint8_t> data) override {
+  int WriteNewFile(const std::string& utf8Path, std::span<const std::uint8_t> data) override {
+    const std::wstring path = win32::Wide(utf8Path);
     // Never into what is there: a link or a second name of another file in
     // its place would have us write elsewhere. The name is removed and a new
     // file made, which fails should something come back in between.
     HANDLE file = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 4 && file == INVALID_HANDLE_VALUE; ++attempt) {
-      if (!DeleteFileA(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND)
+      if (!DeleteFileW(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND)
         return static_cast<int>(GetLastError());
-      file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+      file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
       if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return static_cast<int>(GetLastError());
     }
     if (file == INVALID_HANDLE_VALUE) return ERROR_FILE_EXISTS;
@@ -104,11 +95,11 @@ class Win32System final : public System {
   }
 
   std::string ErrorMessage(int code) override {
-    char* buffer = nullptr;
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+    wchar_t* buffer = nullptr;
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
                                  FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                             nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-    std::string text = n && buffer ? std::string(buffer, n) : std::string();
+                             nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::string text = n && buffer ? win32::Utf8(std::wstring_view(buffer, n)) : std::string();
     if (buffer) LocalFree(buffer);
     // The system's texts end in a line break and often a full stop.
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
@@ -118,7 +109,7 @@ class Win32System final : public System {
 
   std::optional<std::span<const std::uint8_t>> FindModuleResource(const std::string& type,
                                                                    const std::string& name) override {
-    HRSRC info = FindResourceA(nullptr, name.c_str(), type.c_str());
+    HRSRC info = FindResourceW(nullptr, win32::Wide(name).c_str(), win32::Wide(type).c_str());
     if (!info) return std::nullopt;
     HGLOBAL loaded = LoadResource(nullptr, info);
     const void* data = loaded ? LockResource(loaded) : nullptr;
@@ -128,19 +119,33 @@ class Win32System final : public System {
 
   RegistryKey OpenUserKey(const std::string& path, bool create) override {
     HKEY key = nullptr;
-    LONG status = create ? RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+    const std::wstring wide = win32::Wide(path);
+    LONG status = create ? RegCreateKeyExW(HKEY_CURRENT_USER, wide.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                            KEY_ALL_ACCESS, nullptr, &key, nullptr)
-                         : RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_ALL_ACCESS, &key);
+                         : RegOpenKeyExW(HKEY_CURRENT_USER, wide.c_str(), 0, KEY_ALL_ACCESS, &key);
     return status == ERROR_SUCCESS ? reinterpret_cast<RegistryKey>(key) : 0;
   }
 
   bool SetDwordValue(RegistryKey key, const std::string& name, std::uint32_t data) override {
     DWORD value = data;
-    return RegSetValueExA(reinterpret_cast<HKEY>(key), name.c_str(), 0, REG_DWORD,
+    return RegSetValueExW(reinterpret_cast<HKEY>(key), win32::Wide(name).c_str(), 0, REG_DWORD,
                           reinterpret_cast<const BYTE*>(&value), sizeof value) == ERROR_SUCCESS;
   }
 
   void CloseUserKey(RegistryKey key) override { RegCloseKey(reinterpret_cast<HKEY>(key)); }
+
+ private:
+  static bool ForceFoldersW(std::wstring folder) {
+    while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+    if (folder.empty()) return false;
+    DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    size_t cut = folder.find_last_of(L"\\/");
+    // A drive root or a share ("C:", "\\server\share") ends the climb.
+    if (cut != std::wstring::npos && cut > 0 && folder[cut - 1] != L':' && folder[cut - 1] != L'\\')
+      if (!ForceFoldersW(folder.substr(0, cut))) return false;
+    return CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+  }
 };
 
 }  // namespace

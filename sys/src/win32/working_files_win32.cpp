@@ -5,19 +5,10 @@
 #include <vector>
 
 #include "scoped_handle.h"
+#include "wide_path_win32.h"
 
 namespace sys::win32 {
 namespace {
-
-// Paths come in the ANSI code page; names met while walking a folder may not
-// fit it, so the walk itself is done in UTF-16.
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return {};
-  int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0) MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-  return out;
-}
 
 std::wstring WithoutTrailingSeparators(std::wstring path) {
   while (path.size() > 1 && (path.back() == L'\\' || path.back() == L'/') && path[path.size() - 2] != L':')

@@ -7,15 +7,16 @@
 
 #include "admin_win32.h"
 #include "processes_win32.h"
+#include "wide_path_win32.h"
 #include "sys/system.h"
 
 namespace sys {
 namespace {
 
 std::string ModulePath() {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  return path;
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return win32::Utf8(path);
 }
 
 TEST(Win32System, SpecialFoldersHaveNoTrailingBackslash) {
@@ -114,6 +115,59 @@ TEST(Win32System, AHeldFileCanBeReadAndRunButNotChangedRenamedOrDeleted) {
   EXPECT_FALSE(Platform().HoldFile(file));
   EXPECT_FALSE(Platform().HoldFile(base));
   EXPECT_TRUE(Platform().DeleteFolder(base));
+}
+
+// A user folder's name may hold letters of no single code page: every
+// service takes it whole, and nothing lands in a look-alike folder.
+TEST(Win32System, PathsOutsideTheCodePageReachTheSystemWhole) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::string base = win32::Utf8(temp) + "rovend-Zoë Ş Пётр 中";
+  System& s = Platform();
+  s.DeleteFolder(base);
+  const std::string folder = base + "\\tempEE\\";
+  ASSERT_TRUE(s.ForceFolders(folder));
+  EXPECT_NE(GetFileAttributesW(win32::Wide(folder).c_str()), INVALID_FILE_ATTRIBUTES);
+  const std::string list = folder + "url.txt";
+  ASSERT_EQ(s.WriteNewFile(list, std::vector<std::uint8_t>{'h', '\r', '\n'}), 0);
+  int error = -1;
+  auto file = s.OpenTextFile(list, error);
+  ASSERT_TRUE(file);
+  std::string line;
+  bool longer = false;
+  EXPECT_TRUE(file->ReadLine(line, 80, longer));
+  EXPECT_EQ(line, "h");
+  file.reset();
+  EXPECT_TRUE(s.HoldFile(list));
+  EXPECT_TRUE(s.CopyFile(list, base + "\\copy.txt", true));
+  EXPECT_NE(GetFileAttributesW(win32::Wide(base + "\\copy.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+
+  // A program of that folder, started by its quoted path.
+  wchar_t system32[MAX_PATH];
+  GetSystemDirectoryW(system32, MAX_PATH);
+  const std::string cmd = base + "\\Пётр.exe";
+  ASSERT_TRUE(CopyFileW((std::wstring(system32) + L"\\cmd.exe").c_str(), win32::Wide(cmd).c_str(), TRUE));
+  std::unique_ptr<Process> process;
+  ASSERT_GT(s.WinExec("\"" + cmd + "\" /c exit 7", kShowHidden, &process), 31u);
+  ASSERT_TRUE(process);
+  for (int i = 0; i < 100 && !process->ExitStatus(); ++i) Sleep(50);
+  EXPECT_EQ(process->ExitStatus(), std::optional<std::uint32_t>(7));
+  process.reset();
+
+  const std::string key = "Software\\rovend-sys-test\\Zoë Ş.пример";
+  const RegistryKey opened = s.OpenUserKey(key, true);
+  ASSERT_NE(opened, 0u);
+  EXPECT_TRUE(s.SetDwordValue(opened, "https", 2));
+  s.CloseUserKey(opened);
+  DWORD data = 0, size = sizeof data;
+  EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, win32::Wide(key).c_str(), L"https", RRF_RT_REG_DWORD, nullptr, &data, &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(data, 2u);
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\rovend-sys-test");
+
+  EXPECT_TRUE(s.DeleteFolder(folder));
+  EXPECT_TRUE(s.DeleteFolder(base));
+  EXPECT_EQ(GetFileAttributesW(win32::Wide(base).c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST(Win32System, DelayWaitsWithoutSpinning) {
