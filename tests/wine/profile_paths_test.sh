@@ -47,6 +47,7 @@ others() { find "$WINEPREFIX/drive_c" -name tempEE -not -path "$work" 2>/dev/nul
 # code pages from them, and the X side must know them too, or window names
 # in Cyrillic cannot be found.
 export LOCPATH=$WINE_BUILD/locales
+mkdir -p "$LOCPATH"
 for lang in ru_RU en_US; do
   [[ -d $LOCPATH/$lang.UTF-8 ]] || localedef -i "$lang" -f UTF-8 "$LOCPATH/$lang.UTF-8"
 done
@@ -54,7 +55,9 @@ done
 for run in ru_RU.UTF-8:1251 en_US.UTF-8:1252; do
   lang=${run%%:*} codepage=${run##*:}
   echo "== $lang (ANSI code page $codepage)"
-  wine_stop
+  # A new locale needs a new Wine server; the X server stays.
+  "$WINESERVER" -k 2>/dev/null || true
+  "$WINESERVER" -w 2>/dev/null || true
   export LANG=$lang LC_ALL=$lang
   acp=$("$WINE" reg query 'HKLM\System\CurrentControlSet\Control\Nls\CodePage' /v ACP 2>/dev/null | tr -d '\r' |
         sed -n 's/.*REG_SZ *//p')

@@ -79,7 +79,11 @@ wine_start_setup() {
     [[ -n $SETUP_WINDOW ]] && break
     sleep 0.2
   done
-  [[ -n $SETUP_WINDOW ]] || { echo "no window captioned Ровенд настройка" >&2; return 1; }
+  if [[ -z $SETUP_WINDOW ]]; then
+    echo "no window captioned Ровенд настройка; windows on $DISPLAY:" >&2
+    xdotool search --name '.' getwindowname %@ 2>/dev/null | sed 's/^/  /' >&2 || true
+    return 1
+  fi
   eval "$(xdotool getwindowgeometry --shell "$SETUP_WINDOW")"
 }
 
