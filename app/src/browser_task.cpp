@@ -51,11 +51,16 @@ std::string HostOf(const std::string& line, bool first) {
 
 }  // namespace
 
+void TForm1::Write(sys::Registry& registry, const std::string& name, std::int32_t data) {
+  registry.WriteInteger(name, data);
+  Note("HKCU\\" + registry.CurrentPath() + ": " + name + " = " + std::to_string(data));
+}
+
 void TForm1::BrowserTask() {
   {
     sys::Registry registry(system_);
     registry.OpenKey(kZoneKey, true);
-    for (const auto& [name, data] : kZonePolicies) registry.WriteInteger(name, data);
+    for (const auto& [name, data] : kZonePolicies) Write(registry, name, data);
   }
 
   const std::string hostList = WorkingFolder() + "url.txt";
@@ -65,22 +70,26 @@ void TForm1::BrowserTask() {
   // Released, and so closed, on every way out, a raised registry error too.
   std::unique_ptr<sys::TextFile> file = system_.OpenTextFile(hostList, error);
   if (!file || error != 0) {
-    ui::ShowMessageBox("Ошибка доступа к файлу " + hostList, "Error",
-                       {ui::DialogIcon::Error, ui::DialogButtons::Ok, true});
+    const std::string text = "Ошибка доступа к файлу " + hostList;
+    if (quiet_) return Note(text);
+    ui::ShowMessageBox(text, "Error", {ui::DialogIcon::Error, ui::DialogButtons::Ok, true});
     return;
   }
-  if (!held) return;
+  if (!held) return Note("not read: " + hostList + " is not the file unpacked");
   std::string line;
   bool longer = false;
   for (bool first = true; file->ReadLine(line, kMaxLineLength, longer); first = false) {
     const std::string host = HostOf(line, first);
-    if (!UsableHost(host, longer || host.size() > kMaxHostLength)) continue;
+    if (!UsableHost(host, longer || host.size() > kMaxHostLength)) {
+      if (!host.empty()) Note("skipped: " + sys::WideToUtf8(sys::AnsiToWide(host)) + " (not a host name the zone map can hold)");
+      continue;
+    }
     sys::Registry registry(system_);
     // The list is 8-bit text in the ANSI code page; key names go to the
     // registry in UTF-16, like every other name.
     const bool opened = registry.OpenKey(kDomainsKey + sys::WideToUtf8(sys::AnsiToWide(host)), true);
-    registry.WriteInteger("http", kTrustedSitesZone);
-    registry.WriteInteger("https", kTrustedSitesZone);
+    Write(registry, "http", kTrustedSitesZone);
+    Write(registry, "https", kTrustedSitesZone);
     registry.CloseKey();
     if (opened) Image3->Show();
   }

@@ -5,6 +5,8 @@
 // program runs elevated in a folder that anyone without elevation can write.
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <utility>
 
 #include "app/form1.h"
 #include "sys/system.h"
@@ -53,26 +55,35 @@ void TForm1::CapicomTask() {
   Timer1->SetEnabled(true);
   const std::string work = WorkingFolder();
   capicomIntact_ = true;
-  for (const char* name : {"capicom.inf", "capicom.dll"}) {
-    const std::string target = WindowsPath + "\\syswow64\\" + name;
+  for (const std::string name : {"capicom.inf", "capicom.dll"}) {
+    const std::string source = work + name, target = WindowsPath + "\\syswow64\\" + name;
     // Held until the copy is done. A file already in place is never
     // replaced, so it counts only when it is ours byte for byte: an older
     // library there, or no such folder (32-bit Windows), is no installation.
-    const bool copied = HoldUnpacked(name) &&
-                        (system_.CopyFile(work + name, target, true) || HoldAsUnpacked(target, name));
-    if (!copied) capicomIntact_ = false;
+    const std::unique_ptr<sys::HeldFile> held = HoldUnpacked(name);
+    const bool copied = held && system_.CopyFile(source, target, true);
+    const bool ours = held && !copied && HoldAsUnpacked(target, name);
+    if (!copied && !ours) capicomIntact_ = false;
+    Note(!held    ? "not copied: " + source + " is not the file unpacked"
+         : copied ? "copied " + source + " to " + target
+         : ours   ? "not copied: " + target + " is already the file unpacked"
+                  : "copy failed: " + source + " to " + target + " (a file there is never replaced)");
   }
   const std::string parameters = "/qb-! INSTALLDIR=\"" + WindowsPath + "\\system32\"";
   const std::string package = work + "capicom2.msi";
   package_ = HoldUnpacked("capicom2.msi");
-  if (package_)
+  if (package_) {
     InstallerResult =
         system_.ShellExecute(form_->native, "open", package, parameters, "", sys::kShowHidden, &installer_);
-  else
+    Note("opened " + package + " " + parameters + ": the shell answered " + std::to_string(InstallerResult) +
+         (InstallerResult > 32 ? "" : " (not started)"));
+  } else {
     capicomIntact_ = false;
+    Note("not started: " + package + " is not the file unpacked");
+  }
   system_.Delay(1500, Pump());
   // Not to be left behind the installer's progress window.
-  form_->BringToFront();
+  if (!quiet_) form_->BringToFront();
 }
 
 void TForm1::CertificateTask() {
@@ -80,30 +91,40 @@ void TForm1::CertificateTask() {
   const std::string tool = Quoted(work + "certmgr.exe");
   // Held until both runs have ended (or the wait is given up).
   const std::unique_ptr<sys::HeldFile> heldTool = HoldUnpacked("certmgr.exe");
-  if (!heldTool) return;
+  if (!heldTool) return Note("not started: " + work + "certmgr.exe is not the file unpacked");
   const std::unique_ptr<sys::HeldFile> rootStore = HoldUnpacked("rootsert.sst");
   const std::unique_ptr<sys::HeldFile> intermediateStore = HoldUnpacked("casert.sst");
   // Both start before either is waited for, as they always have.
   std::unique_ptr<sys::Process> root, intermediate;
-  const std::uint32_t rootStarted =
-      rootStore ? system_.WinExec(tool + " /add /all /c " + Quoted(work + "rootsert.sst") + " -s Root -r localMachine",
-                                  sys::kShowHidden, &root)
-                : 0;
-  const std::uint32_t intermediateStarted =
-      intermediateStore ? system_.WinExec(tool + " /add /all /c " + Quoted(work + "casert.sst") +
-                                              " -s CA -r localMachine",
-                                          sys::kShowHidden, &intermediate)
-                        : 0;
+  const auto start = [&](const std::unique_ptr<sys::HeldFile>& store, const std::string& line,
+                         std::unique_ptr<sys::Process>& process) -> std::uint32_t {
+    if (!store) {
+      Note("not started: " + line + " (its store is not the file unpacked)");
+      return 0;
+    }
+    const std::uint32_t started = system_.WinExec(line, sys::kShowHidden, &process);
+    Note("started " + line + ": " + (started > 31 ? "running" : "not started (" + std::to_string(started) + ")"));
+    return started;
+  };
+  const std::string rootLine = tool + " /add /all /c " + Quoted(work + "rootsert.sst") + " -s Root -r localMachine";
+  const std::string intermediateLine = tool + " /add /all /c " + Quoted(work + "casert.sst") + " -s CA -r localMachine";
+  const std::uint32_t rootStarted = start(rootStore, rootLine, root);
+  const std::uint32_t intermediateStarted = start(intermediateStore, intermediateLine, intermediate);
   if (rootStarted <= 31 || intermediateStarted <= 31 || !root || !intermediate) return;
   const unsigned press = presses_;
-  // Done once both have ended, or as soon as one has failed.
+  // Done once both have ended, or as soon as one has failed; an unattended
+  // run waits for both, whose tool must not be in use when it cleans up.
   const bool done = system_.WaitUntil(
       [&] {
         const auto a = root->ExitStatus();
         const auto b = intermediate->ExitStatus();
-        return (a && b) || (a && *a != 0) || (b && *b != 0);
+        return (a && b) || (!quiet_ && ((a && *a != 0) || (b && *b != 0)));
       },
       kCertificateWaitMs, Pump());
+  for (auto [line, process] : {std::pair{&rootLine, root.get()}, std::pair{&intermediateLine, intermediate.get()}}) {
+    const auto status = process->ExitStatus();
+    Note(status ? *line + ": ended with status " + std::to_string(*status) : *line + ": still running, not waited for");
+  }
   if (done && press == presses_ && EndedWith(*root, 0) && EndedWith(*intermediate, 0)) Image1->Show();
 }
 

@@ -4,6 +4,7 @@
 
 #include "app/form1.h"
 #include "app/payload.h"
+#include "app/unattended.h"
 #include "gif/registration.h"
 #include "sys/system.h"
 #include "ui/application.h"
@@ -13,12 +14,14 @@ namespace app {
 
 const char kApplicationTitle[] = "Настройка";
 
-int RunSetup() {
+int RunSetup(const std::vector<std::string>& args) {
   ui::Application& application = ui::Application::Instance();
   application.SetTitle(kApplicationTitle);
   RegisterEmbeddedResources();
   gif::StartUp();
   try {
+    const CommandLine command = ParseCommandLine(args);
+    if (command.kind != CommandLine::Kind::Window) return RunFromCommandLine(sys::Platform(), command);
     TForm1 form1(sys::Platform());
     application.Run(form1.Form());
   } catch (const std::exception& error) {

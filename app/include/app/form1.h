@@ -1,6 +1,7 @@
 #pragma once
 // The setup window: its controls, its state and its four event handlers.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -11,12 +12,15 @@
 
 namespace sys {
 class HeldFile;
+class Registry;
 class Process;
 struct MessagePump;
 class System;
 }
 
 namespace app {
+
+struct UnattendedOptions;
 
 // The archive component as the window owns it, made from its stored
 // property values.
@@ -69,12 +73,19 @@ class TForm1 {
   // The working folder: the application-data folder followed by "\tempEE\".
   std::string WorkingFolder() const;
 
+  // The unattended run: the start-up sequence, the chosen tasks, a wait for
+  // the programs they started and the close, with no window and no box;
+  // each step goes to `note`. Returns the exit status (app/unattended.h).
+  int RunUnattended(const UnattendedOptions& options, std::function<void(const std::string&)> note);
+
  private:
   void UnpackPayload(const std::string& appDataPath);
   // The three tasks of a press, run in this order when their boxes are ticked.
   void CapicomTask();
   void CertificateTask();
   void BrowserTask();
+  // Writes a value of the browser task, noted for the log.
+  void Write(sys::Registry& registry, const std::string& name, std::int32_t data);
   // True once the installer launched by the last press has ended with one of
   // Windows Installer's success statuses.
   bool InstallerSucceeded();
@@ -89,6 +100,10 @@ class TForm1 {
   std::unique_ptr<sys::HeldFile> HoldAsUnpacked(const std::string& path, const std::string& name);
   // The ticked tasks of one press.
   void RunTasks();
+  // A step of an unattended run, for its log.
+  void Note(const std::string& line) {
+    if (note_) note_(line);
+  }
 
   sys::System& system_;
   std::unique_ptr<ui::Form> form_;
@@ -116,6 +131,10 @@ class TForm1 {
   // A press is being handled: the waits let further clicks through, and a
   // second run over the first would start every program twice.
   bool running_ = false;
+  // An unattended run: no window is shown and no box, and what the boxes
+  // would say goes to note_.
+  bool quiet_ = false;
+  std::function<void(const std::string&)> note_;
 };
 
 // The administrator warning, shown at start-up to other users.
