@@ -292,3 +292,43 @@ TEST(Form1Failure, ErrorLeavingAHandlerShowsTheDefaultBoxAndLeavesThePanel) {
 
 }  // namespace
 }  // namespace app
+
+namespace app {
+namespace {
+
+// At 150 % the window is laid out as the runtime scales a form stored at 96
+// pixels per inch: edges and fonts by 3/2, the status marks with their
+// cells, the GIF pictures at their own size.
+TEST(Form1Scaling, TheWindowIsLaidOutAtTheSystemDpi) {
+  ui::headless::Reset();
+  ui::headless::SetScreenPixelsPerInch(144);
+  FakeSystem system;
+  TForm1 form(system);
+  ui::headless::SetScreenPixelsPerInch(96);
+  ui::Form& f = form.Form();
+  EXPECT_EQ(f.clientWidth, 531);
+  EXPECT_EQ(f.clientHeight, 278);
+  EXPECT_EQ(form.Button1->Bounds(), (ui::Rect{144, 216, 194, 38}));
+  EXPECT_EQ(form.CheckBox1->Bounds(), (ui::Rect{48, 24, 398, 26}));
+  EXPECT_EQ(form.Bevel2->Bounds(), (ui::Rect{456, 12, 50, 50}));
+  EXPECT_EQ(form.Bevel3->Bounds().top, form.Bevel2->Bounds().bottom() - 2);  // the cells still overlap
+  EXPECT_EQ(form.Image1->Bounds(), (ui::Rect{462, 20, 38, 37}));
+  EXPECT_EQ(form.Image4->Bounds(), (ui::Rect{456, 60, 50, 50}));
+  EXPECT_EQ(f.GetFont().height, -16);  // 8 points
+  EXPECT_EQ(form.Button1->GetFont().height, -20);
+  EXPECT_EQ(form.Label1->GetFont().height, -24);
+  EXPECT_EQ(form.CheckBox1->GetFont(), f.GetFont());  // still the form's
+
+  // The mark fills its larger cell: painted at 36 pixels, its right part
+  // lies where a 24-pixel mark would leave the surface bare.
+  form.Image1->Show();
+  const ui::Bitmap32 shown = ui::headless::PaintImages(f);
+  const ui::Rect box = form.Image1->Bounds();
+  const std::uint32_t surface = shown.At(1, 1);
+  EXPECT_NE(shown.At(box.left + 30, box.top + 18), surface);
+  EXPECT_NE(shown.At(box.left + 18, box.top + 30), surface);
+  EXPECT_EQ(shown.At(box.left + 37, box.top + 36), surface);
+}
+
+}  // namespace
+}  // namespace app

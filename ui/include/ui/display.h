@@ -11,6 +11,10 @@ namespace ui {
 // Bits per pixel times colour planes of the screen.
 int ScreenColorBits();
 
+// The system's logical pixels per inch (96 at 100 %, 144 at 150 %); forms
+// stored at 96 are laid out at this.
+int ScreenPixelsPerInch();
+
 // An opaque colour as 0x00RRGGBB, the layout of pixels; system colours
 // (kSystemColor | index) are looked up.
 std::uint32_t PixelColor(Color color);

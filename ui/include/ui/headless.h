@@ -46,6 +46,8 @@ int RepaintCount(const Form& form);
 
 // The colour depth the screen reports (32 unless set).
 void SetScreenColorBits(int bits);
+// The pixels per inch the screen reports (96 unless set).
+void SetScreenPixelsPerInch(int dpi);
 
 // What a form or panel shows of its images: its surface in its colour,
 // with every visible image child painted into its box as the Win32 backend

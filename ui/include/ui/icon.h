@@ -13,12 +13,16 @@ class IconPicture final : public Picture {
   explicit IconPicture(std::span<const std::uint8_t> data);
   int Width() const override { return image_.width; }
   int Height() const override { return image_.height; }
-  void Draw(Canvas& canvas, int x, int y) override { canvas.DrawBitmap(x, y, image_); }
+  void Draw(Canvas& canvas, int x, int y) override { canvas.DrawBitmap(x, y, shown_.width ? shown_ : image_); }
+  // An icon grows with the layout, as its box does, so that a status mark
+  // stays the size of its cell.
+  void Scale(int num, int den) override;
   const Bitmap32& Image() const { return image_; }
   int ImageCount() const { return count_; }
 
  private:
   Bitmap32 image_;
+  Bitmap32 shown_;  // image_ resampled to the layout's scale; empty at 1:1
   int count_ = 0;
 };
 

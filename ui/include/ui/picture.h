@@ -20,6 +20,9 @@ class Picture {
   // Draws at the picture's own size with its top-left corner at (x, y); the
   // canvas clips what lies outside the holder.
   virtual void Draw(Canvas& canvas, int x, int y) = 0;
+  // The form was laid out at `num`/`den` of its stored size. Pictures are
+  // drawn at their own size unless their class says otherwise.
+  virtual void Scale(int num, int den) {}
 
   // Set by the holder: the picture asks for a repaint (an animation frame).
   std::function<void()> onChange;

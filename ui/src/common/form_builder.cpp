@@ -1,5 +1,7 @@
+#include <cmath>
 #include <map>
 
+#include "ui/display.h"
 #include "ui/form_description.h"
 
 namespace ui {
@@ -40,10 +42,47 @@ class Builder {
       else Unknown(d, name);
     }
     for (const auto& child : d.children) Child(*form, child);
+    // Laid out at the system's DPI, as the runtime scales a form stored at
+    // 96, so that captions in the larger system font are not clipped.
+    const int dpi = ScreenPixelsPerInch();
+    if (dpi != kStoredPixelsPerInch) Scale(*form, dpi, kStoredPixelsPerInch);
     return form;
   }
 
  private:
+  static constexpr int kStoredPixelsPerInch = 96;
+
+  // Edges, not sizes, are scaled, so that controls that meet still meet.
+  static void Scale(Form& form, int num, int den) {
+    const auto at = [num, den](int v) {
+      return static_cast<int>(std::lround(static_cast<double>(v) * num / den));
+    };
+    // A font keeps its size in points, as the runtime keeps it: a height
+    // of -11 pixels at 96 is 8 points, -16 pixels at 144.
+    const auto font = [&at, num](Control& c) {
+      Font f = c.GetFont();
+      if (f.height < 0) {
+        const int points = static_cast<int>(std::lround(-f.height * 72.0 / kStoredPixelsPerInch));
+        f.height = -static_cast<int>(std::lround(points * static_cast<double>(num) / 72));
+      } else {
+        f.height = at(f.height);
+      }
+      c.SetFont(f);
+    };
+    form.clientWidth = at(form.clientWidth);
+    form.clientHeight = at(form.clientHeight);
+    font(form);
+    for (const auto& component : form.Components()) {
+      auto* c = dynamic_cast<Control*>(component.get());
+      if (!c) continue;
+      const Rect b = c->Bounds();
+      const int left = at(b.left), top = at(b.top);
+      c->SetBounds({left, top, at(b.right()) - left, at(b.bottom()) - top});
+      if (!c->ParentFont()) font(*c);
+      if (auto* image = dynamic_cast<Image*>(c); image && image->GetPicture()) image->GetPicture()->Scale(num, den);
+    }
+  }
+
   [[noreturn]] void Fail(const std::string& what) const { throw DescriptionError("Window description: " + what); }
   [[noreturn]] void Unknown(const ObjectDescription& d, const std::string& property) const {
     Fail("property " + d.className + "." + property + " does not exist");

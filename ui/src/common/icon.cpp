@@ -1,5 +1,7 @@
 #include "ui/icon.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace ui {
@@ -78,6 +80,34 @@ IconPicture::IconPicture(std::span<const std::uint8_t> data) {
       image_.At(x, y) = Premultiply(px[2], px[1], px[0], alpha);
     }
   }
+}
+
+// Bilinear resampling of premultiplied pixels: colours at the edges do not
+// bleed into the clear surround.
+void IconPicture::Scale(int num, int den) {
+  shown_ = Bitmap32();
+  if (num == den || num <= 0 || den <= 0 || image_.width == 0 || image_.height == 0) return;
+  const int w = std::max(1, image_.width * num / den), h = std::max(1, image_.height * num / den);
+  Bitmap32 out(w, h);
+  const auto channel = [](std::uint32_t p, int shift) { return static_cast<double>((p >> shift) & 0xFF); };
+  for (int y = 0; y < h; ++y) {
+    const double sy = std::clamp((y + 0.5) * image_.height / h - 0.5, 0.0, image_.height - 1.0);
+    const int y0 = static_cast<int>(sy), y1 = std::min(y0 + 1, image_.height - 1);
+    const double fy = sy - y0;
+    for (int x = 0; x < w; ++x) {
+      const double sx = std::clamp((x + 0.5) * image_.width / w - 0.5, 0.0, image_.width - 1.0);
+      const int x0 = static_cast<int>(sx), x1 = std::min(x0 + 1, image_.width - 1);
+      const double fx = sx - x0;
+      std::uint32_t pixel = 0;
+      for (int shift = 0; shift < 32; shift += 8) {
+        const double top = channel(image_.At(x0, y0), shift) * (1 - fx) + channel(image_.At(x1, y0), shift) * fx;
+        const double bottom = channel(image_.At(x0, y1), shift) * (1 - fx) + channel(image_.At(x1, y1), shift) * fx;
+        pixel |= static_cast<std::uint32_t>(std::lround(top * (1 - fy) + bottom * fy)) << shift;
+      }
+      out.At(x, y) = pixel;
+    }
+  }
+  shown_ = std::move(out);
 }
 
 }  // namespace ui

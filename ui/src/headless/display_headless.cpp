@@ -13,6 +13,7 @@ namespace ui {
 namespace {
 
 std::atomic<int> screenBits{32};
+std::atomic<int> screenDpi{96};
 
 struct Formats {
   std::mutex lock;
@@ -27,6 +28,7 @@ Formats& F() {
 }  // namespace
 
 int ScreenColorBits() { return screenBits.load(); }
+int ScreenPixelsPerInch() { return screenDpi.load(); }
 
 std::uint32_t PixelColor(Color color) {
   if ((color & 0xFF000000u) == kSystemColor) {
@@ -52,6 +54,7 @@ std::uint32_t ClipboardFormatNumber(const std::string& name) {
 
 namespace headless {
 void SetScreenColorBits(int bits) { screenBits = bits; }
+void SetScreenPixelsPerInch(int dpi) { screenDpi = dpi; }
 }  // namespace headless
 
 }  // namespace ui

@@ -13,6 +13,14 @@ int ScreenColorBits() {
   return bits;
 }
 
+int ScreenPixelsPerInch() {
+  HDC screen = GetDC(nullptr);
+  if (!screen) return 96;
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : 96;
+}
+
 std::uint32_t PixelColor(Color color) {
   const COLORREF value = (color & 0xFF000000u) == kSystemColor ? GetSysColor(static_cast<int>(color & 0xFF))
                                                                : static_cast<COLORREF>(color & 0x00FFFFFFu);
