@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # check_payload_test.sh: the configure-time check of an administrator's
 # payload folder names every missing file and every line of the host list
-# that is no host name, and passes a good folder.
+# that is no host name, and passes a good folder; the test payload's
+# installer package is the same on every build.
 set -uo pipefail
 check=$ROVEND_SOURCE_DIR/cmake/check_payload.py
 dir=$(mktemp -d); trap 'rm -rf "$dir"' EXIT
@@ -35,5 +36,14 @@ expect "a character outside host names" "url.txt:6: 'under_score.example': holds
 expect "an empty name beside a backslash" "url.txt:7:"
 expect "a line longer than the program reads" "url.txt:8:"
 [[ $(wc -l < "$dir/faults") -eq 8 ]] && echo "ok: nothing else named" || { echo "FAILED: nothing else named"; cat "$dir/faults"; failures=$((failures + 1)); }
+# The test installer package: two builds, the same bytes.
+if command -v wixl >/dev/null; then
+  source=$ROVEND_SOURCE_DIR/resources/payload
+  python3 "$source/build_test_msi.py" "$(command -v wixl)" "$source/capicom2.wxs" "$dir/a.msi"
+  sleep 1.1  # into another second of the clock
+  python3 "$source/build_test_msi.py" "$(command -v wixl)" "$source/capicom2.wxs" "$dir/b.msi"
+  if cmp -s "$dir/a.msi" "$dir/b.msi"; then echo "ok: the test package is built the same twice"; else
+    echo "FAILED: the test package is built the same twice"; failures=$((failures + 1)); fi
+fi
 echo "$failures failed"
 exit $((failures > 0))
