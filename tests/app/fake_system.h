@@ -4,6 +4,7 @@
 // to the real file system, but only inside `sandbox` (the archive engine
 // reads what is written there); anywhere else they fail.
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -130,6 +131,15 @@ class FakeSystem : public sys::testing::StubSystem {
     app::RegisterEmbeddedResources();
     auto resource = sys::Platform().FindModuleResource(app::kPayloadType, app::kPayloadName);
     return resource ? std::vector<std::uint8_t>(resource->begin(), resource->end()) : std::vector<std::uint8_t>{};
+  }
+  // A system whose module carries the built payload, with its application-
+  // data folder made inside `sandboxPath` and the host list the tests read.
+  void UseBuiltPayload(const std::string& sandboxPath, const std::string& appDataPath) {
+    sandbox = sandboxPath;
+    appData = appDataPath;
+    payload = BuiltPayload();
+    std::filesystem::create_directories(appDataPath);
+    files[appDataPath + "\\tempEE\\url.txt"] = "torgi.rovend.ru\r\nedo.rovend.ru";
   }
   // The payload the module carries; an empty archive unless a test sets one.
   std::vector<std::uint8_t> payload = {'P', 'K', 5, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};

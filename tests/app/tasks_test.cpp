@@ -30,11 +30,7 @@ class TasksTest : public ::testing::Test {
   void SetUp() override {
     ui::headless::Reset();
     ui::Application::Instance().SetTitle("Настройка");
-    system.sandbox = sandbox.str();
-    system.appData = kAppData;
-    system.payload = FakeSystem::BuiltPayload();
-    std::filesystem::create_directories(kAppData);
-    system.files[kWork + "url.txt"] = "torgi.rovend.ru\r\nedo.rovend.ru";
+    system.UseBuiltPayload(sandbox.str(), kAppData);
     form.Form().Activated();
     system.calls.clear();
   }

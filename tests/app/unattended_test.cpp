@@ -57,11 +57,7 @@ class UnattendedTest : public ::testing::Test {
   void SetUp() override {
     ui::headless::Reset();
     ui::Application::Instance().SetTitle("Настройка");
-    system.sandbox = sandbox.str();
-    system.appData = kAppData;
-    system.payload = FakeSystem::BuiltPayload();
-    std::filesystem::create_directories(kAppData);
-    system.files[kWork + "url.txt"] = "torgi.rovend.ru\r\nedo.rovend.ru";
+    system.UseBuiltPayload(sandbox.str(), kAppData);
   }
   int Run(const std::vector<std::string>& args) {
     log = sandbox.str() + "/setup.log";

@@ -17,6 +17,7 @@ restore() {
 trap restore EXIT
 wine_x_server
 wine_prefix
+rm -rf "$(wine_appdata)/tempEE"  # whatever an earlier test left there
 
 for dpi in 96 144; do
   "$WINESERVER" -k 2>/dev/null || true
@@ -28,11 +29,8 @@ for dpi in 96 144; do
   scale() { echo $(( ($1 * dpi + 48) / 96 )); }
   check "$dpi dpi: client area $(scale 354) x $(scale 185) (got $WIDTH x $HEIGHT)" \
     test "$WIDTH" -eq "$(scale 354)" -a "$HEIGHT" -eq "$(( (185 * dpi + 48) / 96 ))"
-  for _ in $(seq 50); do
-    report=$("$WINE" "$WINE_BUILD/bin/wininspect.exe" "Ровенд настройка" | tr -d '\r')
-    grep -q "^child RovendWindow 0 " <<<"$report" && break
-    sleep 0.2
-  done
+  wine_wait_unpacked || true
+  report=$REPORT
   echo "$report" > "$out/controls-$dpi.txt"
   button=$(grep "^child Button .* Выполнить$" <<<"$report" | head -1 | awk '{print $5, $6, $7, $8}')
   check "$dpi dpi: the button at $(scale 96) $(scale 144), $(( $(scale 225) - $(scale 96) )) wide (got $button)" \

@@ -12,7 +12,6 @@ exe=$1
 out=${TEST_OUT:-$WINE_BUILD/test-out}
 rm -rf "$out"; mkdir -p "$out"
 user_folders='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders'
-msi_command='HKCR\Msi.Package\shell\Open\command'
 zones='HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Zones\2'
 domains='HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\ZoneMap\Domains'
 profile='Zoë Ş Пётр'
@@ -22,16 +21,13 @@ work="$appdata/tempEE"
 windows=$WINEPREFIX/drive_c/windows
 restore() {
   "$WINE" reg add "$user_folders" /v AppData /t REG_EXPAND_SZ /d '%USERPROFILE%\AppData\Roaming' /f >/dev/null 2>&1 || true
-  "$WINE" reg add "$msi_command" /ve /d 'C:\windows\system32\msiexec.exe /i "%1" %*' /f >/dev/null 2>&1 || true
+  wine_real_installer
   wine_stop
 }
 trap restore EXIT
 wine_x_server
 wine_prefix
 own_work="$(wine_appdata)/tempEE"
-# A stand-in installer that records its command line and ends at once.
-mkdir -p "$WINEPREFIX/drive_c/rovend-standins"
-cp "$WINE_BUILD/bin/standins/msiexec.exe" "$WINEPREFIX/drive_c/rovend-standins/msiexec.exe"
 
 green() {  # green X Y: the badge's colour at a point of the client area
   local r g b
@@ -63,7 +59,8 @@ for run in ru_RU.UTF-8:1251 en_US.UTF-8:1252; do
         sed -n 's/.*REG_SZ *//p')
   check "the system's ANSI code page is $codepage (got ${acp:-none})" test "$acp" = "$codepage"
   "$WINE" reg add "$user_folders" /v AppData /t REG_EXPAND_SZ /d "$win_appdata" /f >/dev/null
-  "$WINE" reg add "$msi_command" /ve /d '"C:\rovend-standins\msiexec.exe" /i "%1" %*' /f >/dev/null
+  # A stand-in installer that records its command line and ends at once.
+  wine_standin_installer
   "$WINE" reg delete "$domains" /f >/dev/null 2>&1 || true
   rm -rf "$work" "$own_work" "$windows/syswow64/capicom.inf" "$windows/syswow64/capicom.dll"
   mkdir -p "$appdata" "$out/$codepage"

@@ -19,12 +19,8 @@ window=$SETUP_WINDOW
 check "client area is 354 x 185 (got ${WIDTH} x ${HEIGHT})" test "$WIDTH" = 354 -a "$HEIGHT" = 185
 
 # The unpacking screen comes and goes; wait for it to go.
-report=""
-for _ in $(seq 50); do
-  report=$("$WINE" "$WINE_BUILD/bin/wininspect.exe" "Ровенд настройка" | tr -d '\r')
-  grep -q "^child RovendWindow 0 " <<<"$report" && break
-  sleep 0.2
-done
+wine_wait_unpacked || true
+report=$REPORT
 echo "$report" > "$out/controls.txt"
 has() { grep -qxF "$1" <<<"$report"; }
 check "window record" has "window 354 185 $(sed -n 's/^window 354 185 //p' <<<"$report")"

@@ -9,21 +9,18 @@ source "$(dirname "$0")/wine_env.sh"
 exe=$1
 out=${TEST_OUT:-$WINE_BUILD/test-out}
 rm -rf "$out"; mkdir -p "$out"
-msi_command='HKCR\Msi.Package\shell\Open\command'
 domains='HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\ZoneMap\Domains'
 windows=$WINEPREFIX/drive_c/windows
 restore() {
-  "$WINE" reg add "$msi_command" /ve /d 'C:\windows\system32\msiexec.exe /i "%1" %*' /f >/dev/null 2>&1 || true
+  wine_real_installer
   wine_stop
 }
 trap restore EXIT
 wine_x_server
 wine_prefix
 work="$(wine_appdata)/tempEE"
-mkdir -p "$WINEPREFIX/drive_c/rovend-standins"
-cp "$WINE_BUILD/bin/standins/msiexec.exe" "$WINEPREFIX/drive_c/rovend-standins/msiexec.exe"
+wine_standin_installer
 cp "$(readlink -f "$exe")" "$WINEPREFIX/drive_c/rovend-standins/rovend-setup.exe"
-"$WINE" reg add "$msi_command" /ve /d '"C:\rovend-standins\msiexec.exe" /i "%1" %*' /f >/dev/null
 # A batch file waits for a GUI program, and %errorlevel% holds its whole
 # status (a Unix exit status keeps only its low byte).
 printf '@echo off\r\nC:\\rovend-standins\\rovend-setup.exe %%*\r\necho status=%%errorlevel%%\r\n' \

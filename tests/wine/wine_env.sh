@@ -87,6 +87,32 @@ wine_start_setup() {
   eval "$(xdotool getwindowgeometry --shell "$SETUP_WINDOW")"
 }
 
+# wine_standin_installer: Windows Installer packages open with the msiexec
+# stand-in, copied to C:\rovend-standins; wine_real_installer puts Windows'
+# own association back (msiexec /i "%1" %*; Wine's leaves out the %*).
+WINE_MSI_COMMAND='HKCR\Msi.Package\shell\Open\command'
+wine_standin_installer() {
+  mkdir -p "$WINEPREFIX/drive_c/rovend-standins"
+  cp "$WINE_BUILD/bin/standins/msiexec.exe" "$WINEPREFIX/drive_c/rovend-standins/msiexec.exe"
+  "$WINE" reg add "$WINE_MSI_COMMAND" /ve /d '"C:\rovend-standins\msiexec.exe" /i "%1" %*' /f >/dev/null
+}
+wine_real_installer() {
+  "$WINE" reg add "$WINE_MSI_COMMAND" /ve /d 'C:\windows\system32\msiexec.exe /i "%1" %*' /f >/dev/null 2>&1 || true
+}
+
+# wine_wait_unpacked: waits until the unpacking screen has gone; sets
+# REPORT to what wininspect tells of the window then.
+wine_wait_unpacked() {
+  local _
+  REPORT=""
+  for _ in $(seq 50); do
+    REPORT=$("$WINE" "$WINE_BUILD/bin/wininspect.exe" "Ровенд настройка" | tr -d '\r')
+    grep -q "^child RovendWindow 0 " <<<"$REPORT" && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
 # wine_close_setup: closes the window as a user would (Alt+F4) and waits for
 # the program to end; fails when it does not.
 wine_close_setup() {
