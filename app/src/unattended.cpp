@@ -116,8 +116,9 @@ int TForm1::RunUnattended(const UnattendedOptions& options, std::function<void(c
   quiet_ = true;
   startupStarted_ = true;  // the window's own start-up must never run as well
   note_ = std::move(note);
-  // No box may wait for an answer that nobody gives: a failed entry ends
-  // the unpacking, and no other question arises for the payload.
+  // No box may wait for an answer that nobody gives: the engine's own
+  // unattended answers, and a failed entry ends the unpacking.
+  ZipArchiver1->SetDialogs(nullptr);
   ZipArchiver1->OnProcessFileFailure = [this](za::TZABaseArchiver*, const std::u16string&, za::TZAProcessOperation,
                                               std::int32_t, std::int32_t, const std::u16string& message,
                                               za::TZAAction& action) {
