@@ -26,7 +26,7 @@ class Form1Test : public ::testing::Test {
     system.appData = appData;
     std::filesystem::create_directories(appData);
   }
-  rovend::testing::TempDir sandbox;
+  support::TempDir sandbox;
   const std::string appData = sandbox.str() + "/AppData/Roaming";
   FakeSystem system;
   TForm1 form{system};

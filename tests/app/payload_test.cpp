@@ -83,7 +83,7 @@ class PayloadTest : public ::testing::Test {
     return resource ? std::vector<std::uint8_t>(resource->begin(), resource->end()) : std::vector<std::uint8_t>{};
   }
 
-  rovend::testing::TempDir sandbox;
+  support::TempDir sandbox;
   const std::string appData = sandbox.str() + "/data";
   const fs::path work = fs::path(appData) / "tempEE";
   PayloadSystem system;

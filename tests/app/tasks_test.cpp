@@ -53,7 +53,7 @@ class TasksTest : public ::testing::Test {
     return out;
   }
 
-  rovend::testing::TempDir sandbox;
+  support::TempDir sandbox;
   const std::string kAppData = sandbox.str() + "/AppData/Roaming";
   const std::string kWork = kAppData + "\\tempEE\\";
   FakeSystem system;

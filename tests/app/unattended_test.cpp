@@ -72,7 +72,7 @@ class UnattendedTest : public ::testing::Test {
     return {std::istreambuf_iterator<char>(in), {}};
   }
 
-  rovend::testing::TempDir sandbox;
+  support::TempDir sandbox;
   const std::string kAppData = sandbox.str() + "/AppData/Roaming";
   const std::string kWork = kAppData + "\\tempEE\\";
   std::string log;

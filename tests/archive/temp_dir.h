@@ -56,7 +56,7 @@ class TempDirTest : public ::testing::Test {
   }
 
  private:
-  rovend::testing::TempDir temp_{"zatest"};
+  support::TempDir temp_{"zatest"};
 
  protected:
   const std::filesystem::path& dir_ = temp_.path();

@@ -568,7 +568,7 @@ TEST_F(WriterTest, ATempFolderOnAnotherFileSystemIsCopiedBesideTheArchive) {
   // /dev/shm is a file system of its own where it exists: the new archive
   // cannot be renamed from there and is copied with progress.
   if (!fs::is_directory("/dev/shm")) GTEST_SKIP() << "no second file system";
-  rovend::testing::TempDir shm("zatest-shm");
+  support::TempDir shm("zatest-shm");
   fs::path other = fs::path("/dev/shm") / shm.path().filename();
   fs::create_directory(other);
   TZipArchiver zip;

@@ -7,7 +7,7 @@
 #include <string>
 #include <system_error>
 
-namespace rovend::testing {
+namespace support {
 
 class TempDir {
  public:
@@ -42,4 +42,4 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-}  // namespace rovend::testing
+}  // namespace support

@@ -31,7 +31,7 @@ std::string WaitForLog(const std::string& log) {
 }
 
 TEST(PosixLaunch, QuotedProgramWithBlanksGetsWholeArguments) {
-  rovend::testing::TempDir dir;
+  support::TempDir dir;
   const std::string folder = dir.str() + "/Documents and Settings";
   fs::create_directories(folder);
   WriteRecorder(folder + "/certmgr.exe", dir.str() + "/log");
@@ -44,7 +44,7 @@ TEST(PosixLaunch, QuotedProgramWithBlanksGetsWholeArguments) {
 }
 
 TEST(PosixLaunch, UnquotedBlanksSplitTheCommandLineAsWindowsDoes) {
-  rovend::testing::TempDir dir;
+  support::TempDir dir;
   const std::string folder = dir.str() + "/Documents and Settings";
   fs::create_directories(folder);
   WriteRecorder(folder + "/certmgr.exe", dir.str() + "/log");
@@ -64,13 +64,13 @@ TEST(PosixLaunch, MissingProgramsFailToStart) {
   EXPECT_LE(Platform().WinExec("/no/such/program.exe /add", 0, nullptr), 31u);
   EXPECT_LE(Platform().WinExec("\"/no/such\" x", 0, nullptr), 31u);
   EXPECT_LE(Platform().WinExec("", 0, nullptr), 31u);
-  rovend::testing::TempDir dir;
+  support::TempDir dir;
   std::ofstream(dir.str() + "/data.exe") << "not executable";
   EXPECT_LE(Platform().WinExec(dir.str() + "/data.exe", 0, nullptr), 31u);
 }
 
 TEST(PosixLaunch, ShellStartsTheProgramAssociatedWithTheFileType) {
-  rovend::testing::TempDir dir;
+  support::TempDir dir;
   WriteRecorder(dir.str() + "/installer", dir.str() + "/log");
   std::ofstream(dir.str() + "/capicom2.msi") << "package";
   const std::string package = dir.str() + "\\capicom2.msi";
@@ -98,7 +98,7 @@ std::optional<std::uint32_t> AwaitStatus(Process& process) {
 }
 
 TEST(PosixLaunch, StartedProgramsAreFollowedToTheirExitStatus) {
-  rovend::testing::TempDir dir;
+  support::TempDir dir;
   WriteExiter(dir.str() + "/certmgr.exe");
   // A program let go while it runs is no concern of the caller's any more.
   std::unique_ptr<Process> released;

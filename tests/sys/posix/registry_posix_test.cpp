@@ -22,7 +22,7 @@ class PosixRegistryTest : public ::testing::Test {
     std::ifstream in(file, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
   }
-  rovend::testing::TempDir dir;
+  support::TempDir dir;
   std::string file = dir.str() + "/hive/registry.reg";
 };
 

@@ -38,7 +38,7 @@ class ScopedEnv {
   bool had_ = false;
 };
 
-using rovend::testing::TempDir;
+using support::TempDir;
 
 TEST(PosixSystem, SpecialFoldersComeFromTheEnvironment) {
   System& s = Platform();
