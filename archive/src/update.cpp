@@ -8,6 +8,7 @@
 #include "archive/mask.h"
 #include "entry_reader.h"
 #include "paths.h"
+#include "source_paths.h"
 #include "write_state.h"
 #include "sys/codepage.h"
 #include "sys/dos_time.h"
@@ -23,45 +24,7 @@ constexpr std::uint32_t kFolderAttribute = 0x10;
 using paths::Backslashed;
 using paths::DriveLength;
 using paths::IsAbsolute;
-using paths::IsSeparator;
 using paths::Slashed;
-
-// "a/./b/../c" as "a/c", separators as "/"; ".." never climbs above the
-// start (a stored name must not lead out of where it is extracted).
-std::u16string Normalize(std::u16string_view path) {
-  std::u16string s = Slashed(path);
-  std::size_t drive = DriveLength(s);
-  std::u16string head = s.substr(0, drive);
-  bool rooted = drive < s.size() && s[drive] == u'/';
-  std::vector<std::u16string_view> parts;
-  std::u16string_view rest = std::u16string_view(s).substr(drive);
-  std::size_t start = 0;
-  while (start <= rest.size()) {
-    std::size_t end = rest.find(u'/', start);
-    if (end == std::u16string_view::npos) end = rest.size();
-    std::u16string_view part = rest.substr(start, end - start);
-    if (part == u"..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != u".") {
-      parts.push_back(part);
-    }
-    start = end + 1;
-  }
-  std::u16string out = head;
-  if (rooted) out += u'/';
-  for (std::size_t i = 0; i < parts.size(); ++i) {
-    if (i) out += u'/';
-    out += parts[i];
-  }
-  return out;
-}
-
-std::u16string Join(std::u16string_view folder, std::u16string_view name) {
-  std::u16string s(folder);
-  if (!s.empty() && !IsSeparator(s.back())) s += u'/';
-  s += name;
-  return s;
-}
 
 // Now as a local MS-DOS date and time (an entry from a stream has no
 // time of its own; zip tools stamp it with the time it was made).
@@ -71,22 +34,6 @@ std::uint32_t DosNow() {
   const std::uint32_t now = local ? sys::DosDateTimeOf(*local) : 0;
   // A clock outside what the format holds: the earliest time it has.
   return now ? now : 0x00210000u;
-}
-
-bool LowerEqual(std::u16string_view a, std::u16string_view b) { return sys::WideLower(a) == sys::WideLower(b); }
-
-// `path` below `folder` (both normalised): the rest, or none.
-bool Below(std::u16string_view path, std::u16string_view folder, std::u16string& rest) {
-  if (folder.empty() || folder == u"/") {
-    rest = folder.empty() ? std::u16string(path) : std::u16string(path.substr(path.empty() ? 0 : 1));
-    return !folder.empty() ? (!path.empty() && path[0] == u'/') : true;
-  }
-  if (path.size() <= folder.size() || path[folder.size()] != u'/') return false;
-  // Windows names ignore case; a POSIX folder whose case differs is another
-  // folder, but taking it as the same only shortens a stored path.
-  if (!LowerEqual(path.substr(0, folder.size()), folder)) return false;
-  rest = path.substr(folder.size() + 1);
-  return true;
 }
 
 }  // namespace
@@ -121,13 +68,13 @@ class TZAUpdater {
     searchAttr_ = static_cast<std::uint32_t>(searchAttr);
     exclusion_ = exclusionMask;
     std::u16string base = a_.BaseDir().empty() ? sys::WideCurrentDirectory() : a_.BaseDir();
-    base_ = Normalize(base);
+    base_ = ZANormalizePath(base);
     // The archive never goes into itself, as zip leaves its own file out.
     const std::u16string& archive = a_.FileName();
     self_ = archive.empty() || a_.InMemory()
                 ? std::u16string()
-                : Normalize(IsAbsolute(archive) ? archive : Join(sys::WideCurrentDirectory(), archive));
-    std::u16string full = Normalize(IsAbsolute(fileMask) ? std::u16string(fileMask) : Join(base, fileMask));
+                : ZANormalizePath(IsAbsolute(archive) ? archive : ZAJoinPath(sys::WideCurrentDirectory(), archive));
+    std::u16string full = ZANormalizePath(IsAbsolute(fileMask) ? std::u16string(fileMask) : ZAJoinPath(base, fileMask));
     if (full.empty()) return;
     sys::WideDirEntry entry;
     // A folder named by the mask comes with its contents; a file by itself.
@@ -286,7 +233,7 @@ class TZAUpdater {
         return cut == std::u16string::npos ? full : full.substr(cut + 1);
       }
       case spRelativePath:
-        if (Below(full, base_, rest) || Below(full, maskFolder_, rest)) return rest;
+        if (ZAPathBelow(full, base_, rest) || ZAPathBelow(full, maskFolder_, rest)) return rest;
         [[fallthrough]];
       case spFullPath: {
         std::size_t drive = DriveLength(full);
@@ -304,7 +251,7 @@ class TZAUpdater {
   }
 
   void AddFile(const std::u16string& full, const sys::WideDirEntry& entry) {
-    if (!self_.empty() && LowerEqual(full, self_)) return;
+    if (!self_.empty() && ZALowerEqual(full, self_)) return;
     std::u16string stored = StoredName(full);
     if (Excluded(stored) || !Admitted(entry.Attributes)) return;
     AddEntry(stored, (entry.Attributes & ~kFolderAttribute) | UnixBits(entry), entry.DosDateTime, Backslashed(full),
@@ -333,7 +280,7 @@ class TZAUpdater {
     std::sort(entries.begin(), entries.end(), [](const auto& x, const auto& y) { return x.Name < y.Name; });
     std::vector<std::u16string> folders;
     for (const sys::WideDirEntry& entry : entries) {
-      std::u16string full = folder == u"/" ? u"/" + entry.Name : Join(folder, entry.Name);
+      std::u16string full = folder == u"/" ? u"/" + entry.Name : ZAJoinPath(folder, entry.Name);
       if (entry.Attributes & kFolderAttribute) {
         if (!a_.Options().Recurse || entry.LinkedFolder) continue;
         std::u16string stored = StoredName(full);
