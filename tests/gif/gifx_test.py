@@ -124,6 +124,7 @@ class GifxTest(unittest.TestCase):
         self.assertIn(b"frame 0: 4 x 4", result.stdout)
         self.assertIn(b"gifx: " + cut.encode() + b": ", result.stderr)
         self.assertNotIn(b"error", result.stdout)
+        self.assertIn(b"load: stopped before the end", result.stdout)
         self.assertEqual(gifx().returncode, 2)
         self.assertEqual(gifx("info", "--bogus").returncode, 2)
         self.assertEqual(gifx("frames", "--frames", "x", cut, self.tmp).returncode, 2)

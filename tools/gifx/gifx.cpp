@@ -313,6 +313,8 @@ int Info(const std::string& name, bool strict) {
     }
     PrintExtensions(f);
   }
+  // "none" would read as a sound file when the load stopped.
+  if (!load.error.empty()) std::printf("load: stopped before the end (reason on stderr)\n");
   if (load.warnings.empty())
     std::printf("warnings: none\n");
   else
