@@ -1,0 +1,288 @@
+// The output of one extracted entry: where it goes, whether a file there
+// may be replaced, and the file put in place only once the entry passed.
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <random>
+#include <unordered_map>
+
+#include "archive/archiver.h"
+#include "output_ahead.h"
+#include "paths.h"
+#include "sys/codepage.h"
+#include "sys/wide_file.h"
+
+namespace za {
+
+namespace {
+
+// A ".." component (also ".. " and "..." which Windows reads as "..").
+bool HasParentComponent(std::u16string_view name) {
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    std::size_t end = name.find(u'\\', start);
+    if (end == std::u16string_view::npos) end = name.size();
+    std::u16string_view part = name.substr(start, end - start);
+    std::size_t dots = static_cast<std::size_t>(std::count(part.begin(), part.end(), u'.'));
+    if (dots >= 2 && part.find_first_not_of(u". ") == std::u16string_view::npos) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+// A name for a file of our own that no entry is likely to carry; taken
+// names are passed over anyway.
+std::u16string TempName() {
+  static std::atomic<std::uint32_t> next{std::random_device{}()};
+  std::uint32_t v = next.fetch_add(0x9E3779B9u);
+  v ^= v >> 16;
+  v *= 0x7FEB352Du;
+  v ^= v >> 15;
+  std::u16string name = u"~za";
+  for (int i = 0; i < 5; ++i) name += u"0123456789abcdef"[(v >> (4 * i)) & 15];
+  return name + u".tmp";
+}
+
+// A new file of our own in `folder`; `error` gets the system's reason when
+// there is none.
+bool MakeTempFile(std::u16string_view folder, std::u16string& name, sys::WideFile& file, int* error) {
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    name = std::u16string(folder) + TempName();
+    if (file.CreateNew(name)) return true;
+    if (error) *error = file.LastError();
+    // Only a name already taken is worth another try.
+    if (!sys::WideFileExists(name) && !sys::WideDirectoryExists(name)) return false;
+  }
+  return false;
+}
+
+// The output of one entry. Where no file is, it is made at its place, and
+// removed again when the entry does not pass. Where a file (or anything
+// else) is, the entry is decoded into a new file of our own beside it,
+// which takes its place only once the entry has decoded and passed its
+// checks: a failed, skipped or cancelled entry never costs the user the
+// file it was to replace. What is not put in place is removed.
+class PendingOutput {
+ public:
+  PendingOutput() = default;
+  PendingOutput(const PendingOutput&) = delete;
+  PendingOutput& operator=(const PendingOutput&) = delete;
+  ~PendingOutput() {
+    Close();
+    if (!name_.empty()) sys::WideDeleteFile(name_);
+  }
+
+  // False when no file can be made. `file` is one made at `path` already.
+  bool Create(std::u16string_view path, sys::WideFile file) {
+    direct_ = file.IsOpen() || (!sys::WideFileExists(path) && !sys::WideDirectoryExists(path) &&
+                                file.CreateNew(path));
+    std::u16string name(path);
+    if (!direct_ && (sys::WideDirectoryExists(path) || !MakeTempFile(paths::FolderPart(path), name, file, &error_)))
+      return false;
+    name_ = name;
+    stream_.emplace(std::move(file), name_);
+    return true;
+  }
+  TZAFileStream& Stream() { return *stream_; }
+  // The system's error code of the last failed creation.
+  int Error() const { return error_; }
+  void Close() { stream_.reset(); }
+  // Puts the file in the place of `path`. Windows replaces no read-only
+  // file, so one there loses that attribute first, and gets it back when
+  // the file stays.
+  bool Commit(std::u16string_view path) {
+    Close();
+    if (direct_) {
+      name_.clear();
+      return true;
+    }
+    std::uint32_t old = sys::WideGetAttributes(path);
+    bool cleared = old != sys::kInvalidAttributes && (old & 0x01) && sys::WideSetAttributes(path, old & ~0x01u);
+    if (!sys::WideReplaceFile(name_, path)) {
+      if (cleared) sys::WideSetAttributes(path, old);
+      return false;
+    }
+    name_.clear();
+    return true;
+  }
+
+ private:
+  std::u16string name_;
+  bool direct_ = false;
+  std::optional<TZAFileStream> stream_;
+  int error_ = 0;
+};
+
+// The first folder of `folders` (FolderPart of a name, below `destDir`)
+// that is a link, or empty. The engine makes no links, so one there was put
+// by someone else, and what is written through it lands outside the
+// destination.
+std::u16string LinkOnTheWay(const std::u16string& destDir, std::u16string_view folders) {
+  for (std::size_t end = folders.find(u'\\'); end != std::u16string_view::npos; end = folders.find(u'\\', end + 1)) {
+    std::u16string folder = destDir + std::u16string(folders.substr(0, end));
+    if (end > 0 && sys::WideIsLink(folder)) return folder;
+  }
+  return {};
+}
+
+// Creates every missing folder of `path` (separators "\" or "/"); `error`
+// gets the system's reason when one cannot be made.
+bool ForceDirectories(std::u16string_view path, int& error) {
+  std::size_t skip = paths::DriveLength(path, paths::kBackslash);
+  for (std::size_t i = skip; i <= path.size(); ++i) {
+    if (i < path.size() && !paths::IsSeparator(path[i])) continue;
+    std::u16string_view prefix = path.substr(0, i);
+    if (prefix.empty() || prefix.size() <= skip || paths::EndsWithSeparator(prefix)) continue;
+    if (sys::WideDirectoryExists(prefix)) continue;
+    if (!sys::WideCreateDirectory(prefix, &error) && !sys::WideDirectoryExists(prefix)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::unique_ptr<TZAOutputAhead> TZABaseArchiver::MakeOutputAhead() {
+  // Where each selected entry goes unless a handler says otherwise, as
+  // ExtractItem works it out.
+  if (cachedCurrentDir_.empty()) cachedCurrentDir_ = sys::WideCurrentDirectory();
+  std::u16string destDir = baseDir_.empty() ? cachedCurrentDir_ : baseDir_;
+  if (destDir.empty() || destDir.back() != u'\\') destDir += u'\\';
+  std::vector<std::u16string> paths;
+  // Paths that two entries go to are left to the batch, which decides
+  // between them in order; a folder's case does not count on Windows.
+  std::unordered_map<std::u16string, std::size_t> uses;
+  auto key = [](std::u16string path) {
+    sys::WideLowerInPlace(path);
+    return path;
+  };
+  const TZADirArray& items = dirManager_->Items;
+  for (std::int32_t i = 0; i < items.Count(); ++i) {
+    const TDirItem& item = items.GetItem(i);
+    if (!item.Selected) continue;
+    std::u16string name = paths::Backslashed(item.EntryName);
+    if (!options_.CreateDirs) name = std::u16string(paths::NamePart(name, paths::kEventCuts));
+    bool plain = !item.IsFolder() && name.find(u':') == std::u16string::npos &&
+                 name.find(u"\\\\") == std::u16string::npos && !HasParentComponent(name);
+    paths.push_back(plain ? destDir + name : std::u16string());
+    if (plain) ++uses[key(paths.back())];
+  }
+  for (std::u16string& path : paths)
+    if (!path.empty() && uses[key(path)] > 1) path.clear();
+  // Nothing is made through a link on the way, which the batch refuses.
+  return std::make_unique<TZAOutputAhead>(std::move(paths), [destDir](std::u16string_view path, sys::WideFile& file) {
+    return LinkOnTheWay(destDir, paths::FolderPart(path.substr(destDir.size()), paths::kEventCuts)).empty() && file.CreateNew(path);
+  });
+}
+
+bool TZABaseArchiver::ConfirmOverwrite(const std::u16string& fileName, std::u16string& path) {
+  if (OnConfirmOverwrite) {
+    bool confirm = true;
+    OnConfirmOverwrite(this, fileName, path, confirm);
+    return confirm;
+  }
+  switch (Dialogs().ConfirmOverwrite(ZAFormat(u"Overwrite file \"%s\" with \"%s\"", {path, fileName}))) {
+    case TZAUserDialogs::oaYes: return true;
+    case TZAUserDialogs::oaNoToAll: options_.OverwriteMode = omNever; return false;
+    case TZAUserDialogs::oaYesToAll: options_.OverwriteMode = omAlways; return true;
+    default: return false;
+  }
+}
+
+bool TZABaseArchiver::MayReplace(const TDirItem& item, const std::u16string& fileName, std::u16string& path) {
+  if (!options_.ReplaceReadOnly) {
+    std::uint32_t attr = sys::WideGetAttributes(path);
+    if (attr != sys::kInvalidAttributes && (attr & 0x01)) return false;
+  }
+  std::int32_t archived = static_cast<std::int32_t>((static_cast<std::uint32_t>(item.Header.ModDate) << 16) |
+                                                    item.Header.ModTime);
+  switch (options_.OverwriteMode) {
+    case omPrompt:
+      if (!ConfirmOverwrite(fileName, path)) return false;
+      break;
+    case omAlways: break;
+    case omNever: return false;
+    case omIfNewer:
+      if (sys::WideGetDosDateTime(path) >= archived) return false;
+      break;
+    case omIfOlder:
+      if (sys::WideGetDosDateTime(path) <= archived) return false;
+      break;
+  }
+  return true;
+}
+
+void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, std::u16string destDir) {
+  const TDirItem& item = dirManager_->Items.GetItem(index);
+  std::uint32_t fileAttr = item.Header.ExternalAttributes;
+  const std::u16string stored = fileName;
+  if (OnExtractFile) OnExtractFile(this, fileName, fileAttr, item.Comment.str());
+  outputFailure_ = {};
+  const bool fromArchive = fileName == stored;
+  const std::u16string named = destDir + fileName;
+  if (fileName.find(u':') != std::u16string::npos || fileName.find(u"\\\\") != std::u16string::npos)
+    destDir.clear();
+  if (!options_.CreateDirs) fileName = std::u16string(paths::NamePart(fileName, paths::kEventCuts));
+  // What is judged is where a name from the archive ends up, not how it is
+  // spelt: "\abs.txt" lands inside the destination, "..\up.txt" does too
+  // once its folders are dropped. A name set by the handler is the caller's
+  // choice.
+  if (fromArchive && (destDir.empty() || HasParentComponent(fileName))) {
+    outputFailure_.NameRefused = true;
+    throw EZAException(neCannotCreateFile, this, {named});
+  }
+  if (options_.CreateDirs) {
+    std::u16string folder = destDir + std::u16string(paths::FolderPart(fileName, paths::kEventCuts));
+    // A handler may have removed the folder the previous entry went to.
+    if (folder != lastFolderMade_ || !sys::WideDirectoryExists(folder)) {
+      bool made;
+      try {
+        made = ForceDirectories(folder, outputFailure_.SystemError);
+      } catch (...) {
+        made = false;
+      }
+      if (!made) throw EZAException(neCannotCreateFolder, this, {folder});
+      lastFolderMade_ = folder;
+    }
+    if (std::u16string link = LinkOnTheWay(destDir, paths::FolderPart(fileName, paths::kEventCuts)); !link.empty())
+      throw EZAException(neCannotCreateFolder, this, {link});
+  }
+  if (item.IsFolder()) return;
+
+  std::u16string path = destDir + fileName;
+  // A file made ahead lies where nothing was: there is nothing to decide.
+  sys::WideFile madeAhead;
+  if (outputAhead_) outputAhead_->Take(entryOrdinal_, path, madeAhead);
+  if (!madeAhead.IsOpen() && sys::WideFileExists(path) && !MayReplace(item, fileName, path)) return;
+
+  PendingOutput out;
+  if (!out.Create(path, std::move(madeAhead))) {
+    outputFailure_.SystemError = out.Error();
+    throw EZAException(neCannotCreateFile, this, {path});
+  }
+  std::unique_ptr<TZASha256> hash = OnFileExtracted ? std::make_unique<TZASha256>() : nullptr;
+  outputHash_ = hash.get();
+  outputHashed_ = 0;
+  std::exception_ptr failure;
+  bool skipped = false;
+  try {
+    if (!decodeAhead_ || !WriteDecodedAhead(*decodeAhead_, entryOrdinal_, index, out.Stream()))
+      skipped = DecodeItem(index, out.Stream());
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  outputHash_ = nullptr;
+  out.Stream().File().SetDosDateTime((static_cast<std::uint32_t>(item.Header.ModDate) << 16) | item.Header.ModTime);
+  if (options_.FlushBuffers && sys::WideIsRemovableDrive(path)) out.Stream().File().Flush();
+  out.Close();
+  if (failure) std::rethrow_exception(failure);
+  if (skipped || cancel_) return;
+  if (!out.Commit(path)) throw EZAException(neCannotCreateFile, this, {path});
+  if (options_.SetAttributes) sys::WideSetAttributes(path, fileAttr);
+  TZASha256::Digest digest;
+  // A hash that failed reports nothing, so the file never passes for checked.
+  if (hash && hash->Final(digest)) OnFileExtracted(this, path, outputHashed_, digest);
+}
+
+}  // namespace za
