@@ -1,15 +1,17 @@
 // The commit of an update: the whole archive is written anew, entries that
 // did not change copied as they are stored, new ones encoded from their
 // sources, into a new file (or memory) that takes the old archive's place
-// only once it is complete (transaction.cpp), laid out over volumes when
-// the archive is split or spanned (volume_sink.cpp).
+// only once it is complete (transaction.cpp); a split archive is written
+// straight into its volumes, a spanned one laid out over its disks once
+// complete (volume_layout.cpp).
 #include <algorithm>
+#include <exception>
 
 #include "archive/archiver.h"
 #include "compress_ahead.h"
 #include "entry_writer.h"
 #include "transaction.h"
-#include "volume_sink.h"
+#include "volume_layout.h"
 #include "write_state.h"
 #include "sys/wide_dir.h"
 #include "sys/wide_file.h"
@@ -28,6 +30,10 @@ TZAWriteSettings SettingsOf(const TZABaseArchiver::TZAWriteState& state) {
   s.Utf8FlagNames = a.Utf8FlagNames();
   s.UnixModes = a.UnixModesOnWrite();
   return s;
+}
+
+std::uint64_t CentralHeaderSize(const TZAPlannedEntry& e) {
+  return CentralDirectoryHeader::kSize + e.Name.size() + e.Extra.size() + e.Comment.size();
 }
 
 // Readers take a Zip64 locator signature 20 bytes before the end record
@@ -67,7 +73,18 @@ class TZACommit {
     }
     std::u16string temp;
     std::unique_ptr<TZAStream> out;
-    if (toFile) {
+    TZAVolumeLayout layout(state_, transaction_);
+    if (split) {
+      try {
+        auto sink = layout.SplitSink();
+        sink_ = sink.get();
+        out = std::move(sink);
+      } catch (...) {
+        state_.ReloadDirectory();
+        throw;
+      }
+      if (sink_->Shape().KeepRecords) writer_.AnnounceRecords(sink_);
+    } else if (toFile) {
       try {
         std::u16string folder = !a_.TempDir().empty() ? a_.TempDir()
                                 : spanned              ? sys::WideTempFolder()
@@ -83,20 +100,28 @@ class TZACommit {
     bool written;
     try {
       written = WriteArchive(*out);
-      if (written && toFile) ZAFlushFile(*out);
+      if (written && toFile && !sink_) ZAFlushFile(*out);
     } catch (...) {
+      // A volume that could not be made fails the commit as it was raised,
+      // not as the entry being written then.
+      std::exception_ptr failure = sink_ ? sink_->Failure() : nullptr;
       transaction_.Abandon(out, temp);
+      if (failure) std::rethrow_exception(failure);
       throw;
     }
     if (!written) {
       transaction_.Abandon(out, temp);
       return;
     }
-    TZAVolumeLayout layout(state_, transaction_);
-    if (split && a_.SpanningOptions().AdvancedNaming)
-      layout.InstallPieces(std::move(out), temp);
-    else if (split || spanned)
-      layout.InstallSplit(std::move(out), temp, std::move(written_), spanned);
+    if (sink_) {
+      std::unique_ptr<TZAVolumeSink> sink(static_cast<TZAVolumeSink*>(out.release()));
+      sink_ = nullptr;
+      if (sink->Shape().KeepRecords)
+        layout.InstallSplit(std::move(sink));
+      else
+        layout.InstallPieces(std::move(sink));
+    } else if (spanned)
+      layout.InstallSpanned(std::move(out), temp, written_);
     else if (toFile)
       transaction_.InstallFile(std::move(out), temp);
     else
@@ -148,6 +173,7 @@ class TZACommit {
     } else if (oldSize == 0 && !a_.SFXStub().empty()) {
       CopyStub(out, a_.SFXStub());
     }
+    if (sink_ && sink_->Shape().KeepRecords) TZAVolumeLayout(state_, transaction_).CheckPrefix(*sink_, out.Position());
 
     TZADirArray& items = dir.Items;
     total_ = 0;
@@ -203,20 +229,30 @@ class TZACommit {
     const std::vector<TZAPlannedEntry>& planned = written_.Entries;
     TZAEndOfDirectory end;
     end.DirectoryOffset = out.Position();
-    for (const TZAPlannedEntry& e : planned) ZAWriteCentralHeader(out, e.Header, e.Name, e.Extra, e.Comment);
+    for (const TZAPlannedEntry& e : planned) end.DirectorySize += CentralHeaderSize(e);
     end.Entries = planned.size();
-    end.DirectorySize = out.Position() - end.DirectoryOffset;
     end.VersionMadeBy = writer_.MadeBy();
     end.Comment = dir.ZipComment;
     // An empty archive has nothing for Zip64 to describe, and readers look
     // for a Zip64 end record only behind something.
     const TZip64Mode mode = state_.Zip64();
-    bool zip64 = (mode == zmAlways && out.Position() > 0) || end.NeedsZip64() || EndsLikeALocator(planned);
+    bool zip64 = (mode == zmAlways && end.DirectoryOffset + end.DirectorySize > 0) || end.NeedsZip64() ||
+                 EndsLikeALocator(planned);
     if (zip64 && mode == zmDisabled) throw EZAException(neZip64Disabled, &a_, {a_.FileName()});
-    ZAWriteEndOfDirectory(out, end, zip64);
-    out.Flush();
     written_.End = end;
     written_.Zip64 = zip64;
+    if (sink_ && sink_->Shape().KeepRecords && TZAVolumeLayout::RunsOver(*sink_, written_)) {
+      out.Flush();
+      TZAVolumeLayout::WriteDirectory(*sink_, written_);
+    } else {
+      if (sink_ && sink_->Shape().KeepRecords) {
+        out.Flush();
+        sink_->KeepPlain();
+      }
+      for (const TZAPlannedEntry& e : planned) ZAWriteCentralHeader(out, e.Header, e.Name, e.Extra, e.Comment);
+      ZAWriteEndOfDirectory(out, end, zip64);
+    }
+    out.Flush();
     bool cancel = false;
     if (a_.OnOverallProgress) a_.OnOverallProgress(&a_, 100.0, state_.Operation(), ppEnd, cancel);
     return !cancel;
@@ -329,6 +365,7 @@ class TZACommit {
   TZATransaction transaction_;
   TZAEntryWriter writer_;
   TZAWrittenArchive written_;  // for the volumes made of it
+  TZAVolumeSink* sink_ = nullptr;  // a split archive's volumes, while written
   std::int32_t total_ = 0, done_ = 0;
   std::unique_ptr<TZACompressAhead> ahead_;
   std::u16string stubFile_;          // MakeSFX: the stub in place of what was in front

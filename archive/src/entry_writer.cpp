@@ -204,8 +204,10 @@ std::uint32_t TZAEntryWriter::PutHeaders(TZAOutput& out, TZAPlannedEntry& entry,
   AddCommonBlocks(blocks, kept, item.EntryName, entry.Header.Flags);
   tail = blocks.Bytes();
   LocalFileHeader l = Local(entry.Header, entry.Name, localZip64, local.Packed, local.Unpacked, tail, extra);
+  const auto size = static_cast<std::uint32_t>(LocalFileHeader::kSize + entry.Name.size() + extra.size());
+  if (records_) records_->BeginRecord(out.Position(), size);
   ZAWriteLocalHeader(out, l, entry.Name, extra);
-  return static_cast<std::uint32_t>(LocalFileHeader::kSize + entry.Name.size() + extra.size());
+  return size;
 }
 
 // ---- the three ways an entry is written

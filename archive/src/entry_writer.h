@@ -38,11 +38,22 @@ struct TZAWriteSettings {
   bool UnixModes = false;         // UnixModesOnWrite
 };
 
+// Hears where each local header begins and how long it is: volumes cut
+// between records start a new volume where one would not fit.
+class TZARecordSink {
+ public:
+  virtual ~TZARecordSink() = default;
+  virtual void BeginRecord(std::uint64_t at, std::uint64_t size) = 0;
+};
+
 class TZAEntryWriter {
  public:
   // `owner` names the component in messages.
   TZAEntryWriter(const TZABaseArchiver& owner, const TZAWriteSettings& settings)
       : owner_(owner), settings_(settings) {}
+
+  // Local headers from now on are announced to `records` (null: to none).
+  void AnnounceRecords(TZARecordSink* records) { records_ = records; }
 
   // The made-by of the end records and of entries without a Unix mode.
   std::uint16_t MadeBy() const { return settings_.OemNames ? 20 : 0x0B14; }
@@ -90,6 +101,7 @@ class TZAEntryWriter {
 
   const TZABaseArchiver& owner_;
   TZAWriteSettings settings_;
+  TZARecordSink* records_ = nullptr;
 };
 
 }  // namespace za

@@ -106,17 +106,15 @@ void TZATransaction::InstallStream(std::unique_ptr<TZAStream> out) const {
   state_.ReloadDirectory();
 }
 
-void TZATransaction::DropLayout(std::unique_ptr<TZAStream>& out, const std::u16string& temp,
-                                const std::vector<std::u16string>& made) const {
+void TZATransaction::DropLayout(std::unique_ptr<TZAStream>& out, const std::u16string& temp) const {
   out.reset();
-  sys::WideDeleteFile(temp);
-  for (const std::u16string& file : made) sys::WideDeleteFile(file);
+  if (!temp.empty()) sys::WideDeleteFile(temp);
   state_.ReloadDirectory();
 }
 
 void TZATransaction::ReleaseForLayout(std::unique_ptr<TZAStream>& out, const std::u16string& temp) const {
   out.reset();
-  sys::WideDeleteFile(temp);
+  if (!temp.empty()) sys::WideDeleteFile(temp);
   state_.ReleaseArchive(true);
 }
 

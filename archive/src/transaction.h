@@ -35,11 +35,11 @@ class TZATransaction {
   // The new archive in memory replaces the component's memory archive or
   // the content of the caller's stream.
   void InstallStream(std::unique_ptr<TZAStream> out) const;
-  // For the volume layouts: the new archive and the volumes made of it go
-  // (Drop), or the whole new archive has served and the component lets go
-  // of the old one so that the volumes can take its place (Release).
-  void DropLayout(std::unique_ptr<TZAStream>& out, const std::u16string& temp,
-                  const std::vector<std::u16string>& made) const;
+  // For the volume layouts: the new archive (a whole one in `temp`, or the
+  // volumes its stream holds) goes (Drop), or it has served and the
+  // component lets go of the old one so that the volumes can take its
+  // place (Release).
+  void DropLayout(std::unique_ptr<TZAStream>& out, const std::u16string& temp) const;
   void ReleaseForLayout(std::unique_ptr<TZAStream>& out, const std::u16string& temp) const;
 
  private:

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Times two builds of zarc side by side, run by run, on the work of the
 extraction and creation benchmarks: extract and test of the mixed and the
-stored archive, and create -6 of the mixed tree. Meant for a change that
+stored archive, and create -6 of the mixed tree, whole and split into
+volumes. Meant for a change that
 must not slow anything down: build the tools at the commit before it and
 at the commit after it, and compare them in one go, so that the machine's
 drift falls on both alike.
@@ -53,6 +54,12 @@ def main():
     # zarc create stores names relative to the current folder.
     tasks.append(("create -6 mixed", lambda z, o: ["sh", "-c", f'cd "{source}" && exec "$0" create -q -6 "$1" .', z,
                                                     os.path.join(o, "x.zip")], True))
+    # Split sets: volumes cut between records as zip -s cuts them, and
+    # numbered pieces cut at any byte.
+    for label, options in (("create --split", "--split 1m"), ("create --numbered", "--split 1m --numbered")):
+        tasks.append((label, lambda z, o, options=options: [
+            "sh", "-c", f'cd "{source}" && exec "$0" create -q -6 {options} "$1" .', z, os.path.join(o, "x.zip")],
+            True))
 
     print(f"{args.runs} runs each, taken in turn; median seconds, peak KiB")
     print(f"{'work':<18} {'before':>8} {'after':>8} {'after/before':>13} {'peak before':>12} {'peak after':>11}")
