@@ -128,18 +128,21 @@ void TZAVolumeLayout::WriteDirectory(TZAVolumeSink& sink, const TZAWrittenArchiv
   out.Flush();
 }
 
-void TZAVolumeLayout::InstallPieces(std::unique_ptr<TZAVolumeSink> sink) const {
-  const std::u16string target = state_.Component().FileName();
-  std::vector<std::u16string> pieces;
-  std::unique_ptr<TZAStream> volumes;
+std::vector<std::u16string> TZAVolumeLayout::FinishVolumes(TZAVolumeSink& sink) const {
   try {
-    pieces = sink->Finish();
+    return sink.Finish();
   } catch (...) {
-    volumes = std::move(sink);
-    transaction_.DropLayout(volumes, u"");
+    // The sink removes its volumes as it goes.
+    std::unique_ptr<TZAStream> none;
+    transaction_.DropLayout(none, u"");
     throw;
   }
-  volumes = std::move(sink);
+}
+
+void TZAVolumeLayout::InstallPieces(std::unique_ptr<TZAVolumeSink> sink) const {
+  const std::u16string target = state_.Component().FileName();
+  std::vector<std::u16string> pieces = FinishVolumes(*sink);
+  std::unique_ptr<TZAStream> volumes = std::move(sink);
   transaction_.ReleaseForLayout(volumes, u"");
   // The empty file the new archive was opened as has no place beside its pieces.
   if (sys::WideFileExists(target)) {
@@ -150,17 +153,9 @@ void TZAVolumeLayout::InstallPieces(std::unique_ptr<TZAVolumeSink> sink) const {
 }
 
 void TZAVolumeLayout::InstallSplit(std::unique_ptr<TZAVolumeSink> sink) const {
-  std::vector<std::u16string> files;
-  std::unique_ptr<TZAStream> volumes;
-  try {
-    files = sink->Finish();
-  } catch (...) {
-    volumes = std::move(sink);
-    transaction_.DropLayout(volumes, u"");
-    throw;
-  }
+  std::vector<std::u16string> files = FinishVolumes(*sink);
   const bool plain = sink->Plain();
-  volumes = std::move(sink);
+  std::unique_ptr<TZAStream> volumes = std::move(sink);
   if (plain) {
     transaction_.InstallFile(std::move(volumes), files.front());
     return;

@@ -70,6 +70,8 @@ class TZAVolumeLayout : private TZAVolumeDisks {
   void Complete(std::int32_t volume, const std::u16string& file) override;
   std::int64_t FreeOnDisk(const std::u16string& name) const;
   void PutOnDisk(const std::u16string& volumeFile, const std::u16string& name, std::int32_t volume) const;
+  // The volumes of `sink` completed, or the new archive dropped.
+  std::vector<std::u16string> FinishVolumes(TZAVolumeSink& sink) const;
   // The files of a complete set renamed to the names of their volumes
   // (the rest removed when one cannot be).
   void NameVolumes(std::vector<std::u16string> files, bool numbered) const;
