@@ -17,4 +17,11 @@ inline std::uint32_t DosDateTimeOf(const std::tm& tm) {
   return (date << 16) | time;
 }
 
+// Now, packed; 0 when the clock is outside what the format holds.
+inline std::uint32_t DosDateTimeNow() {
+  const std::time_t now = std::time(nullptr);
+  const std::tm* local = std::localtime(&now);
+  return local ? DosDateTimeOf(*local) : 0;
+}
+
 }  // namespace sys
