@@ -118,7 +118,8 @@ void TZABaseArchiver::OpenArchive(std::uint16_t mode) {
   CloseArchive();
   openMode_ = mode;
   if (mode == kZAModeCreate || inMemory_) {
-    if (inMemory_)
+    // Held in memory until the first commit writes the file whole.
+    if (inMemory_ || createOnCommit_)
       stream_.Own(std::make_unique<TZAMemoryStream>());
     else
       stream_.Own(std::make_unique<TZAFileStream>(fileName_, fmCreate));

@@ -12,10 +12,11 @@ std::u16string TZATransaction::CreateTemp(std::u16string folder, std::unique_ptr
   if (!folder.empty() && folder.back() != u'\\' && folder.back() != u'/') folder += u'\\';
   auto seed = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
   seed ^= reinterpret_cast<std::uintptr_t>(this);
+  const std::u16string prefix = folder + state_.Component().TempFilePrefix();
   for (int attempt = 0; attempt < 100; ++attempt) {
     char tag[32];
-    std::snprintf(tag, sizeof tag, "~za%08x.tmp", static_cast<unsigned>((seed >> 7) + attempt * 2654435761u));
-    std::u16string name = folder + std::u16string(tag, tag + std::char_traits<char>::length(tag));
+    std::snprintf(tag, sizeof tag, "%08x.tmp", static_cast<unsigned>((seed >> 7) + attempt * 2654435761u));
+    std::u16string name = prefix + std::u16string(tag, tag + std::char_traits<char>::length(tag));
     sys::WideFile file;
     if (file.CreateNew(name)) {
       out = std::make_unique<TZAFileStream>(std::move(file), name);
@@ -24,7 +25,7 @@ std::u16string TZATransaction::CreateTemp(std::u16string folder, std::unique_ptr
     if (sys::WideFileExists(name)) continue;
     break;
   }
-  throw EZAException(neCannotCreateFile, &state_.Component(), {folder + u"~za*.tmp"});
+  throw EZAException(neCannotCreateFile, &state_.Component(), {prefix + u"*.tmp"});
 }
 
 void TZATransaction::Abandon(std::unique_ptr<TZAStream>& out, const std::u16string& temp) const {

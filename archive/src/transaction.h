@@ -23,7 +23,7 @@ class TZATransaction {
  public:
   explicit TZATransaction(const TZABaseArchiver::TZAWriteState& state) : state_(state) {}
 
-  // A new file of its own name ("~zaXXXXXXXX.tmp") in `folder`, opened as
+  // A new file of its own name (TempFilePrefix, then "XXXXXXXX.tmp") in `folder`, opened as
   // `out`; native error 19 when none can be made there.
   std::u16string CreateTemp(std::u16string folder, std::unique_ptr<TZAStream>& out) const;
   // Drops the new archive (and the temporary file, if any) and reads the

@@ -289,6 +289,36 @@ TEST_F(WriterTest, AFailedCommitLeavesTheArchiveAsItWas) {
   EXPECT_EQ(files, 0);
 }
 
+// A tool's options: a new archive has no file until its first commit puts
+// it in place whole (and none if nothing is committed), and the commit's
+// new file is named as the tool said, so that a later run knows it.
+TEST_F(WriterTest, ANewArchiveAppearsOnlyWholeAndTheNewFileIsNamedAsAsked) {
+  TZipArchiver zip;
+  zip.SetCreateOnCommit(true);
+  zip.SetTempFilePrefix(u".n.zip.tool-");
+  Open(zip, "n.zip");
+  EXPECT_FALSE(fs::exists(Path("n.zip")));
+  std::vector<std::string> during;
+  zip.OnOverallProgress = [&](za::TZABaseArchiver*, double, za::TZAProcessOperation, za::TZAProgressPhase phase,
+                              bool&) {
+    if (phase != za::ppEnd) return;
+    for (auto& e : fs::directory_iterator(dir_)) during.push_back(e.path().filename().string());
+  };
+  zip.AddFromBuffer(u"a.txt", "alpha", 5);
+  ASSERT_EQ(during.size(), 1u);
+  EXPECT_EQ(during[0].rfind(".n.zip.tool-", 0), 0u) << during[0];
+  EXPECT_EQ(during[0].size(), std::string(".n.zip.tool-12345678.tmp").size()) << during[0];
+  EXPECT_EQ(zip.Count(), 1);
+  zip.CloseArchive();
+  ExpectPeersAccept("n.zip");
+
+  TZipArchiver nothing;
+  nothing.SetCreateOnCommit(true);
+  Open(nothing, "e.zip");
+  nothing.CloseArchive();
+  EXPECT_FALSE(fs::exists(Path("e.zip")));
+}
+
 // Run with a file-size limit (see CMakeLists.txt): the new archive cannot
 // be written whole.
 TEST_F(WriterTest, FullDiskLeavesTheArchiveAsItWas) {

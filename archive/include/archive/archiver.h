@@ -256,6 +256,16 @@ class TZABaseArchiver {
   // default: entries carry Windows' attributes only.
   bool UnixModesOnWrite() const { return unixModesOnWrite_; }
   void SetUnixModesOnWrite(bool value) { unixModesOnWrite_ = value; }
+  // A commit's new files are named this, eight hex digits and ".tmp" until
+  // they take their place ("~za" by default); a tool gives its own so that
+  // a later run can tell the leftovers of a killed one.
+  const std::u16string& TempFilePrefix() const { return tempFilePrefix_; }
+  void SetTempFilePrefix(std::u16string_view prefix) { tempFilePrefix_ = prefix; }
+  // A new archive opened in create mode gets its file from its first
+  // commit, which puts it in place whole, and none when nothing is
+  // committed. Off by default: the file is made, empty, when it is opened.
+  bool CreateOnCommit() const { return createOnCommit_; }
+  void SetCreateOnCommit(bool value) { createOnCommit_ = value; }
 
   // The dialogs that answer events without a handler (nullptr: the
   // process-wide default).
@@ -446,6 +456,8 @@ class TZABaseArchiver {
   bool paddedEndRecord_ = false;
   bool utf8NamesOnWrite_ = false;
   bool unixModesOnWrite_ = false;
+  bool createOnCommit_ = false;
+  std::u16string tempFilePrefix_ = u"~za";
   // The transaction: whether anything changed, the operation it began
   // with, and the files a move deletes once committed.
   bool updatePending_ = false;
