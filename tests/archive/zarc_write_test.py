@@ -206,7 +206,7 @@ class ZarcWriteTest(unittest.TestCase):
         self.assertIn(b"left as it was", r.stderr)
         with open(os.path.join(self.tmp, "f.zip"), "rb") as f:
             self.assertEqual(f.read(), before)
-        self.assertEqual([n for n in os.listdir(self.tmp) if n.startswith("~za")], [])
+        self.assertEqual([n for n in os.listdir(self.tmp) if n.startswith(("~za", ".f.zip.zarc-"))], [])
 
 
 if __name__ == "__main__":

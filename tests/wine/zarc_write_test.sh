@@ -41,5 +41,5 @@ want = {"tree/", "b.txt", "tree/sub/", "tree/sub/empty/", "tree/sub/файл.txt
 if names != want:
     raise SystemExit("FAIL: entries after changes: %r" % sorted(names))
 PY
-if ls ./~za* >/dev/null 2>&1; then echo "FAIL: a temporary file was left" >&2; fail=1; fi
+if ls ./~za* ./.*.zarc-* >/dev/null 2>&1; then echo "FAIL: a temporary or lock file was left" >&2; fail=1; fi
 exit $fail

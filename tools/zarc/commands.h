@@ -18,6 +18,7 @@ enum Status : int {
   kNoArchive = 9,       // no archive, or not a zip archive
   kUsage = 10,          // bad command line
   kNothingMatched = 11, // a mask matched no entry
+  kLocked = 75,         // another zarc is changing the archive (try again later)
   kDiskFull = 50,       // writing failed: disk full or another write error
   kUnsupported = 81,    // a compression method or encryption zarc cannot decode
   kBadPassword = 82,    // entries skipped for a wrong or missing password

@@ -22,6 +22,7 @@ int Outcome::Rank(Status status) {
     case kUsage: return 7;
     case kNoArchive: return 8;
     case kDiskFull: return 9;
+    case kLocked: return 10;
   }
   return 0;
 }

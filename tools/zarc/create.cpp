@@ -12,6 +12,7 @@
 #include "commands.h"
 #include "sys/wide_dir.h"
 #include "console.h"
+#include "guard.h"
 #include "progress.h"
 #include "sys/codepage.h"
 #include "sys/wide_file.h"
@@ -36,6 +37,7 @@ struct WriteSettings {
   std::u16string sfx;
   std::int64_t split = 0;  // bytes of a volume; 0: one file
   bool numbered = false;   // volumes ARCHIVE.001, ... rather than ARCHIVE.z01, ... ARCHIVE.zip
+  std::int64_t waitMs = 0;  // for another zarc changing the archive; below 0: as long as it takes
 };
 
 // "100k", "64m", "1g" or plain bytes; 0 when it does not read.
@@ -77,6 +79,8 @@ const char kWriteOptions[] =
     "                 ARCHIVE.001, ARCHIVE.002, ... as 7z -v does\n"
     "  -u             add: only files that are newer than their entries, and new ones\n"
     "  -f             add: only files that are newer than their entries, none new\n"
+    "  --wait[=SECS]  when another zarc is changing the archive, wait for it (at\n"
+    "                 most SECS seconds) rather than fail at once\n"
     "  -v             one line per file as it is stored\n"
     "  -q             no progress bar\n";
 
@@ -86,7 +90,7 @@ const char kWriteStatuses[] =
     "cannot be changed (read-only, or split over volumes), 9 no such archive or not\n"
     "a zip archive, 10 bad command line or create over an existing archive, 11 a\n"
     "name or mask matched nothing, 50 the archive could not be written (it is then\n"
-    "left as it was).\n";
+    "left as it was), 75 another zarc is changing the archive (nothing done).\n";
 
 int WriteUsageError(const std::string& text) {
   std::fprintf(stderr, "zarc: %s\n%s", text.c_str(), kWriteUsage);
@@ -134,6 +138,15 @@ int ParseWrite(const std::vector<std::u16string>& args, WriteSettings& s) {
       s.update = true;
     } else if (a == u"-f" && s.command == WriteSettings::kAdd) {
       s.freshen = true;
+    } else if (a == u"--wait") {
+      s.waitMs = -1;
+    } else if (a.rfind(u"--wait=", 0) == 0) {
+      const std::string secs = sys::WideToUtf8(a.substr(7));
+      char* end = nullptr;
+      const double value = std::strtod(secs.c_str(), &end);
+      if (secs.empty() || *end != '\0' || !(value >= 0 && value < 1e9))
+        return WriteUsageError("--wait= takes a number of seconds");
+      s.waitMs = static_cast<std::int64_t>(value * 1000);
     } else if (a == u"-v") {
       s.verbose = true;
     } else if (a == u"-q") {
@@ -199,14 +212,23 @@ int ParseWrite(const std::vector<std::u16string>& args, WriteSettings& s) {
 class Writer {
  public:
   explicit Writer(const WriteSettings& s)
-      : s_(s), report_(s.archive), bar_(s.progress && !s.verbose && IsTerminal(StdStream::Error)) {}
+      : s_(s), report_(s.archive), guard_(s.archive), bar_(s.progress && !s.verbose && IsTerminal(StdStream::Error)) {}
 
   int Run() {
+    // Everything below, the checks of what exists included, is decided
+    // under the lock: two runs must not both take the archive as it was.
+    if (int status = guard_.Lock(s_.waitMs, s_.progress, report_); status >= 0) return status;
+    guard_.SweepLeftovers(report_);
     bool existed = sys::WideFileExists(s_.archive);
-    if (s_.command == WriteSettings::kCreate && s_.split &&
-        sys::WideFileExists(s_.numbered ? za::ZANumberedVolumeName(s_.archive, 0)
-                                        : za::ZASplitVolumeName(s_.archive, 0, 1))) {
-      report_.Archive("a split archive of this name exists already");
+    const std::u16string firstVolume =
+        s_.numbered ? za::ZANumberedVolumeName(s_.archive, 0) : za::ZASplitVolumeName(s_.archive, 0, 1);
+    if (s_.command == WriteSettings::kCreate && s_.split && sys::WideFileExists(firstVolume)) {
+      // The volume with the directory is named last: without it, the
+      // others are what a stopped run left, not an archive.
+      report_.Archive(existed || s_.numbered ? "a split archive of this name exists already"
+                                             : "its volume " + Shown(firstVolume) +
+                                                   " is there but not the archive itself, as a stopped run leaves "
+                                                   "them; remove the volumes to create it anew");
       return kUsage;
     }
     if (s_.command == WriteSettings::kCreate && existed) {
@@ -252,6 +274,10 @@ class Writer {
     zip_.SetUtf8FlagNames(true);
     zip_.SetUtf8NamesOnWrite(true);
     zip_.SetUnixModesOnWrite(true);
+    // Until it is complete, a new archive is only a temporary file of this
+    // run's name, which a later run removes if this one is killed.
+    zip_.SetCreateOnCommit(true);
+    zip_.SetTempFilePrefix(guard_.TempFilePrefix());
     zip_.SetUnicodeFilenames(false);
     zip_.SetZip64Mode(za::zmAuto);
     zip_.SetCompressionMode(static_cast<std::uint8_t>(s_.level));
@@ -370,6 +396,7 @@ class Writer {
 
   const WriteSettings& s_;
   Reporter report_;
+  ArchiveGuard guard_;  // outlives zip_: the lock is let go once the archive is closed
   ProgressBar bar_;
   Outcome outcome_;
   za::TZipArchiver zip_;
