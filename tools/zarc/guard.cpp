@@ -65,7 +65,7 @@ int ArchiveGuard::Lock(std::int64_t waitMs, bool announceWait, const Reporter& r
       return kLocked;
     case sys::FileLock::State::Failed: break;
   }
-  if (sys::IsNoRightsError(lock_.LastError())) return -1;
+  if (sys::FolderRefusesFiles(lock_.LastError())) return -1;
   report.Archive("cannot take the lock " + Shown(file) + ": " + SystemReason(lock_.LastError()));
   return kDiskFull;
 }

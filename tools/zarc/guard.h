@@ -19,8 +19,8 @@ class ArchiveGuard {
   // Takes the archive's lock, waiting up to `waitMs` for another zarc
   // (below 0: as long as it takes): -1 when held, else the exit status
   // (kLocked), with the message given. A folder that takes no lock file
-  // takes no new archive either: the change goes on unlocked and fails
-  // there with the engine's own reason.
+  // (missing, no rights, read-only) takes no new archive either: the change
+  // goes on unlocked and fails there with the engine's own reason.
   int Lock(std::int64_t waitMs, bool announceWait, const Reporter& report);
   // The prefix of this run's temporary files, for TZABaseArchiver.
   std::u16string TempFilePrefix() const;

@@ -49,9 +49,9 @@ class FileLock {
   int lastError_ = 0;
 };
 
-// Whether `error` (from LastError) says the folder takes no new files for
-// this user: no rights there, or a read-only file system.
-bool IsNoRightsError(int error);
+// Whether `error` (from LastError) says the folder takes no new files: it
+// is not there, this user has no rights there, or it is read-only.
+bool FolderRefusesFiles(int error);
 
 std::uint32_t CurrentProcessId();
 // Whether the process `pid` still runs; true when the system cannot tell

@@ -70,7 +70,9 @@ void FileLock::Release() {
   handle_ = kNoHandle;
 }
 
-bool IsNoRightsError(int error) { return error == EACCES || error == EPERM || error == EROFS; }
+bool FolderRefusesFiles(int error) {
+  return error == ENOENT || error == ENOTDIR || error == EACCES || error == EPERM || error == EROFS;
+}
 
 std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
 

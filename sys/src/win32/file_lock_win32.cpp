@@ -61,8 +61,9 @@ void FileLock::Release() {
   handle_ = kNoHandle;
 }
 
-bool IsNoRightsError(int error) {
-  return error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT || error == ERROR_NETWORK_ACCESS_DENIED;
+bool FolderRefusesFiles(int error) {
+  return error == ERROR_PATH_NOT_FOUND || error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT ||
+         error == ERROR_NETWORK_ACCESS_DENIED;
 }
 
 std::uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
