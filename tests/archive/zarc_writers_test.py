@@ -55,6 +55,11 @@ class WritersTest(unittest.TestCase):
         return subprocess.Popen([ZARC] + list(args), cwd=self.tmp, stdin=stdin,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
+    def remove_all(self, start):
+        for name in os.listdir(self.tmp):
+            if name.startswith(start):
+                os.remove(os.path.join(self.tmp, name))
+
     def own_files(self, archive):
         return sorted(n for n in os.listdir(self.tmp) if n.startswith("." + archive + ".zarc-"))
 
@@ -111,18 +116,12 @@ class WritersTest(unittest.TestCase):
                        self.check_single("a.zip"))
 
     def test_a_killed_create_leaves_no_archive_or_the_whole_one(self):
-        def reset():
-            for name in os.listdir(self.tmp):
-                if name.startswith("n.z"):
-                    os.remove(os.path.join(self.tmp, name))
+        reset = lambda: self.remove_all("n.z")
         self.kill_loop(["create", "n.zip", "data"], reset, lambda: self.single("n.zip"),
                        self.check_single("n.zip"))
 
     def test_a_killed_split_create_leaves_no_set_or_the_whole_one(self):
-        def reset():
-            for name in os.listdir(self.tmp):
-                if name.startswith("s.z"):
-                    os.remove(os.path.join(self.tmp, name))
+        reset = lambda: self.remove_all("s.z")
 
         def check(old, new, now, run):
             if "s.zip" in now:
