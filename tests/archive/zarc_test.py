@@ -114,6 +114,18 @@ class ZarcTest(unittest.TestCase):
         self.assertEqual(self.read("out", "b.txt"), b"xbb\n")
         piped = zarc("extract", "-p", "--keep-damaged", os.path.join(MALFORMED, crc), "b.txt")
         self.assertEqual((piped.returncode, piped.stdout), (2, "xbb\n"))
+        # No codec, nothing decoded to keep: the file the user has stays.
+        unknown = bytearray(open(self.make("m.zip", [("u.txt", b"data")], zipfile.ZIP_STORED), "rb").read())
+        for at in (unknown.find(b"PK\x03\x04") + 8, unknown.find(b"PK\x01\x02") + 10):
+            unknown[at:at + 2] = (77).to_bytes(2, "little")
+        with open(self.path("m.zip"), "wb") as f:
+            f.write(unknown)
+        with open(self.path("out", "u.txt"), "wb") as f:
+            f.write(b"MINE")
+        kept = zarc("extract", "-q", "-o", "--keep-damaged", self.path("m.zip"), "-d", self.path("out"))
+        self.assertEqual(kept.returncode, 81, kept.stderr)
+        self.assertIn("u.txt: unsupported compression method", kept.stderr)
+        self.assertEqual(self.read("out", "u.txt"), b"MINE")
 
     def test_names_utf8_and_collisions(self):
         archive = self.make("names.zip", [("папка/файл.txt", b"first"), ("a/same.txt", b"a"), ("b/same.txt", b"b")])

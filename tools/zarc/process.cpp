@@ -139,6 +139,14 @@ class Session {
       Fail(kDamaged, "cannot be read: the rebuilt directory takes this empty or cut-off entry for a folder");
       return false;
     }
+    // What --keep-damaged keeps is what a codec decoded: with none there is
+    // nothing to keep, and an empty file must not stand for the entry or
+    // replace a file of the user's.
+    if (settings_.keepDamaged && !item.IsFolder() && item.ActualMethod != 0 && item.ActualMethod != 8) {
+      Fail(kUnsupported, "unsupported compression method " + MethodName(item) + " (" +
+                             std::to_string(item.ActualMethod) + ")");
+      return false;
+    }
     if (Extracting() && !item.IsFolder() && written_.count(DestinationKey(item))) {
       Fail(kWarning, "not extracted: an earlier entry of this archive was written under the same file name");
       return false;
