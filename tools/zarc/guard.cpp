@@ -81,8 +81,8 @@ std::u16string ArchiveGuard::TempFilePrefix() const {
 void ArchiveGuard::SweepLeftovers(const Reporter& report) const {
   std::vector<sys::WideDirEntry> entries;
   int error = 0;
-  if (!sys::WideListDirectory(folder_.empty() ? u"." : folder_, entries, error)) return;
   const std::u16string prefix = OwnPrefix(name_);
+  if (!sys::WideListDirectory(folder_.empty() ? u"." : folder_, entries, error, prefix)) return;
   for (const sys::WideDirEntry& e : entries) {
     const std::uint32_t pid = PidOfTemp(e.Name, prefix);
     if (pid == 0 || (e.Attributes & 0x10) != 0) continue;

@@ -23,7 +23,10 @@ struct WideDirEntry {
 
 // The entries of `folder` without "." and "..", in no particular order;
 // false (with the system's error code) when the folder cannot be read.
-bool WideListDirectory(std::u16string_view folder, std::vector<WideDirEntry>& entries, int& error);
+// With `prefix`, only the names that begin with it: the others are not
+// looked at, which in a large folder is most of the work.
+bool WideListDirectory(std::u16string_view folder, std::vector<WideDirEntry>& entries, int& error,
+                       std::u16string_view prefix = {});
 
 // Size, attributes and time of one file or folder; false when it is not there.
 bool WideStat(std::u16string_view name, WideDirEntry& entry);

@@ -31,7 +31,8 @@ bool Fill(const std::string& path, std::u16string_view name, WideDirEntry& entry
 
 }  // namespace
 
-bool WideListDirectory(std::u16string_view folder, std::vector<WideDirEntry>& entries, int& error) {
+bool WideListDirectory(std::u16string_view folder, std::vector<WideDirEntry>& entries, int& error,
+                       std::u16string_view prefix) {
   entries.clear();
   std::string path = NativeName(folder);
   DIR* dir = opendir(path.empty() ? "." : path.c_str());
@@ -41,9 +42,10 @@ bool WideListDirectory(std::u16string_view folder, std::vector<WideDirEntry>& en
   }
   std::u16string base(folder);
   if (!base.empty() && base.back() != u'/' && base.back() != u'\\') base += u'/';
+  const std::string start = WideToUtf8(prefix);
   while (dirent* d = readdir(dir)) {
     std::string_view n = d->d_name;
-    if (n == "." || n == "..") continue;
+    if (n == "." || n == ".." || n.substr(0, start.size()) != start) continue;
     WideDirEntry entry;
     entry.Name = Utf8ToWide(n);
     std::u16string full = base + entry.Name;

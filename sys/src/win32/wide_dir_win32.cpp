@@ -29,7 +29,8 @@ void Fill(const WIN32_FIND_DATAW& data, WideDirEntry& entry) {
 
 }  // namespace
 
-bool WideListDirectory(std::u16string_view folder, std::vector<WideDirEntry>& entries, int& error) {
+bool WideListDirectory(std::u16string_view folder, std::vector<WideDirEntry>& entries, int& error,
+                       std::u16string_view prefix) {
   entries.clear();
   std::wstring pattern = Native(folder);
   if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L':') pattern += L'\\';
@@ -45,6 +46,7 @@ bool WideListDirectory(std::u16string_view folder, std::vector<WideDirEntry>& en
     if (!wcscmp(data.cFileName, L".") || !wcscmp(data.cFileName, L"..")) continue;
     WideDirEntry entry;
     Fill(data, entry);
+    if (std::u16string_view(entry.Name).substr(0, prefix.size()) != prefix) continue;
     entries.push_back(std::move(entry));
   } while (FindNextFileW(h, &data));
   FindClose(h);
