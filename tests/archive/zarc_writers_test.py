@@ -18,7 +18,7 @@ import zipfile
 
 ZARC = None
 # Per command: kills at random moments, as many as fit in the time.
-RUNS, SECONDS = 30, 6
+RUNS, SECONDS = 30, 5
 
 
 def words(seed, count):
