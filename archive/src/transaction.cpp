@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "archive/writer.h"
+#include "sys/wide_dir.h"
 #include "sys/wide_file.h"
 
 namespace za {
@@ -19,6 +20,7 @@ std::u16string TZATransaction::CreateTemp(std::u16string folder, std::unique_ptr
     std::u16string name = prefix + std::u16string(tag, tag + std::char_traits<char>::length(tag));
     sys::WideFile file;
     if (file.CreateNew(name)) {
+      KeepPermissions(name);
       out = std::make_unique<TZAFileStream>(std::move(file), name);
       return name;
     }
@@ -26,6 +28,16 @@ std::u16string TZATransaction::CreateTemp(std::u16string folder, std::unique_ptr
     break;
   }
   throw EZAException(neCannotCreateFile, &state_.Component(), {prefix + u"*.tmp"});
+}
+
+void TZATransaction::KeepPermissions(const std::u16string& name) const {
+  // The new file takes the old archive's place, and with it its permissions
+  // from its first byte on: a private archive stays private, also while it
+  // is written. (The system's defaults would make it readable by all.)
+  sys::WideDirEntry old;
+  const std::u16string& archive = state_.Component().FileName();
+  if (!archive.empty() && sys::WideStat(archive, old) && (old.UnixMode & 0170000) == 0100000)
+    sys::WideSetAttributes(name, (old.UnixMode << 16) | (old.Attributes & 0x20));
 }
 
 void TZATransaction::Abandon(std::unique_ptr<TZAStream>& out, const std::u16string& temp) const {

@@ -43,6 +43,7 @@ class TZATransaction {
   void ReleaseForLayout(std::unique_ptr<TZAStream>& out, const std::u16string& temp) const;
 
  private:
+  void KeepPermissions(const std::u16string& name) const;
   std::u16string CopyBeside(const std::u16string& temp, const std::u16string& target) const;
 
   const TZABaseArchiver::TZAWriteState& state_;

@@ -160,6 +160,13 @@ class WritersTest(unittest.TestCase):
         self.assertTrue(os.path.exists(os.path.join(self.tmp, other)))
         self.assertIn(("leaves %s alone: its zarc (pid %d) still runs" % (live, os.getpid())).encode(), r.stderr)
 
+    def test_a_changed_archive_keeps_its_permissions(self):
+        self.assertEqual(self.zarc("create", "p.zip", "small.txt").returncode, 0)
+        for mode in (0o600, 0o640, 0o644):
+            os.chmod(os.path.join(self.tmp, "p.zip"), mode)
+            self.assertEqual(self.zarc("add", "p.zip", "data/part0.txt").returncode, 0)
+            self.assertEqual(os.stat(os.path.join(self.tmp, "p.zip")).st_mode & 0o777, mode)
+
     def wait_for_lock(self, archive, holder):
         lock = os.path.join(self.tmp, "." + archive + ".zarc-lock")
         for _ in range(400):
