@@ -42,6 +42,7 @@ TEST(FileLock, ALeftLockFileIsTakenOver) {
   std::ofstream(dir.path() / ".a.zip.zarc-lock") << "1\n";
   FileLock lock;
   EXPECT_EQ(lock.Acquire(LockName(dir), 0), FileLock::State::Held);
+  EXPECT_TRUE(lock.MayFollowAKilledHolder());
 }
 
 TEST(FileLock, AFolderThatIsNotThereFails) {

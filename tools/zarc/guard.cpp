@@ -79,6 +79,9 @@ std::u16string ArchiveGuard::TempFilePrefix() const {
 }
 
 void ArchiveGuard::SweepLeftovers(const Reporter& report) const {
+  // Only a killed run leaves files; a folder of many files is not read
+  // through on every change for nothing.
+  if (!lock_.Held() || !lock_.MayFollowAKilledHolder()) return;
   std::vector<sys::WideDirEntry> entries;
   int error = 0;
   const std::u16string prefix = OwnPrefix(name_);

@@ -26,6 +26,8 @@ class ArchiveGuard {
   std::u16string TempFilePrefix() const;
   // Removes the temporary files of this archive that runs which no longer
   // exist left, older than this one; says where those it cannot remove are.
+  // Looked for only when the lock says its holder before may have been
+  // killed.
   void SweepLeftovers(const Reporter& report) const;
 
  private:

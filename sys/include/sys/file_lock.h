@@ -37,6 +37,11 @@ class FileLock {
   bool Held() const { return handle_ != kNoHandle; }
   // The process that held the lock when Acquire found it busy (0: unknown).
   std::uint32_t Holder() const { return holder_; }
+  // Once held: whether the holder before may have ended without letting go
+  // (killed, say), so that files of its work may be left. On POSIX its lock
+  // file was still there; Windows deletes the file with its holder and
+  // cannot tell, so there it is always true.
+  bool MayFollowAKilledHolder() const { return inherited_; }
   int LastError() const { return lastError_; }
 
  private:
@@ -47,6 +52,7 @@ class FileLock {
   std::u16string name_;
   std::uint32_t holder_ = 0;
   int lastError_ = 0;
+  bool inherited_ = false;
 };
 
 // Whether `error` (from LastError) says the folder takes no new files: it

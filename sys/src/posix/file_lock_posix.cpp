@@ -29,7 +29,15 @@ std::uint32_t ReadHolder(int fd) {
 
 FileLock::State FileLock::TryOnce() {
   const std::string path = posix::ToPosixPath(WideToUtf8(name_));
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  // A lock file that is there with nobody holding it was left by a holder
+  // that never let go: a normal release removes it.
+  bool existed = false;
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0 && errno == EEXIST) {
+    existed = true;
+    fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) return State::Busy;  // removed by its holder just now
+  }
   if (fd < 0) {
     lastError_ = errno;
     return State::Failed;
@@ -58,6 +66,7 @@ FileLock::State FileLock::TryOnce() {
   static_cast<void>(noted);
   handle_ = fd;
   holder_ = 0;
+  inherited_ = existed;
   return State::Held;
 }
 

@@ -52,6 +52,7 @@ FileLock::State FileLock::TryOnce() {
   WriteFile(h, text, static_cast<DWORD>(n), &written, nullptr);
   handle_ = reinterpret_cast<std::intptr_t>(h);
   holder_ = 0;
+  inherited_ = true;
   return State::Held;
 }
 

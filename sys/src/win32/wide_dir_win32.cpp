@@ -34,7 +34,8 @@ bool WideListDirectory(std::u16string_view folder, std::vector<WideDirEntry>& en
   entries.clear();
   std::wstring pattern = Native(folder);
   if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L':') pattern += L'\\';
-  pattern += L'*';
+  // The system matches the names (short ones too, hence the check below).
+  pattern += Native(prefix) + L'*';
   WIN32_FIND_DATAW data;
   HANDLE h = FindFirstFileW(pattern.c_str(), &data);
   if (h == INVALID_HANDLE_VALUE) {
