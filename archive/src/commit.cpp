@@ -59,7 +59,8 @@ class TZACommit {
   explicit TZACommit(TZABaseArchiver& a)
       : a_(a), state_(a), transaction_(state_), writer_(a, SettingsOf(state_)) {}
 
-  void Run() {
+  // True once the new archive has taken the old one's place.
+  bool Run() {
     const bool toFile = state_.WritesFiles();
     // A split archive is written whole, once: its volumes are not changed.
     const bool split = toFile && a_.SpanningMode() == smSplitting;
@@ -101,6 +102,11 @@ class TZACommit {
     try {
       written = WriteArchive(*out);
       if (written && toFile && !sink_) ZAFlushFile(*out);
+      if (written && toFile && !split && !spanned && a_.OnVerifyNewArchive) {
+        bool accept = true;
+        a_.OnVerifyNewArchive(&a_, *out, accept);
+        written = accept;
+      }
     } catch (...) {
       // A volume that could not be made fails the commit as it was raised,
       // not as the entry being written then.
@@ -111,7 +117,7 @@ class TZACommit {
     }
     if (!written) {
       transaction_.Abandon(out, temp);
-      return;
+      return false;
     }
     if (sink_) {
       std::unique_ptr<TZAVolumeSink> sink(static_cast<TZAVolumeSink*>(out.release()));
@@ -126,6 +132,7 @@ class TZACommit {
       transaction_.InstallFile(std::move(out), temp);
     else
       transaction_.InstallStream(std::move(out));
+    return true;
   }
 
   // Writes the stub and the archive's entries, offsets counting the stub,
@@ -222,6 +229,8 @@ class TZACommit {
         if (action == fxaAbort) return false;
       }
     } while (action == fxaRetry);
+    // Left out: a file that is to be moved into the archive stays where it is.
+    if (item.IsNew) state_.KeepSource(item.SourceFileName.str());
     return true;
   }
 
@@ -372,9 +381,9 @@ class TZACommit {
   std::vector<std::int32_t> jobOf_;  // of each entry: its job ahead, or -1
 };
 
-void TZABaseArchiver::CommitUpdate() {
+bool TZABaseArchiver::CommitUpdate() {
   std::lock_guard<std::recursive_mutex> lock(ZAEngineLock());
-  TZACommit(*this).Run();
+  return TZACommit(*this).Run();
 }
 
 void TZABaseArchiver::MakeSFX(std::u16string_view sfxFileName) {

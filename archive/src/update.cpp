@@ -41,9 +41,18 @@ void TZABaseArchiver::EndUpdate() {
   if (--updateLevel_ > 0) return;
   if (!updatePending_) return;
   updatePending_ = false;
+  // The files go only once the new archive holding them is in place; the
+  // commit takes back those whose entries it left out.
+  bool installed;
+  try {
+    installed = CommitUpdate();
+  } catch (...) {
+    moveSources_.clear();
+    throw;
+  }
   std::vector<std::u16string> moved;
   moved.swap(moveSources_);
-  CommitUpdate();
+  if (!installed) return;
   for (const std::u16string& file : moved)
     if (!sys::WideDeleteFile(file) && sys::WideFileExists(file)) throw EZAException(neCannotDeleteFile, this, {file});
 }

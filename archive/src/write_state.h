@@ -77,6 +77,9 @@ class TZABaseArchiver::TZAWriteState {
   }
   void MarkPending() const { a_.updatePending_ = true; }
   void MoveLater(const std::u16string& file) const { a_.moveSources_.push_back(file); }
+  void KeepSource(const std::u16string& file) const {
+    std::erase(a_.moveSources_, file);
+  }
   void CheckWritable() const { a_.CheckWritable(); }
   void SelectByMask(std::u16string_view mask, std::int32_t searchAttr, std::u16string_view exclusion) const {
     a_.SelectByMask(mask, searchAttr, exclusion);

@@ -319,6 +319,49 @@ TEST_F(WriterTest, ANewArchiveAppearsOnlyWholeAndTheNewFileIsNamedAsAsked) {
   EXPECT_FALSE(fs::exists(Path("e.zip")));
 }
 
+// Moved files go only when their entries are in the archive that took the
+// old one's place: not when the commit is cancelled or its new archive
+// refused, and not a file whose entry was left out.
+TEST_F(WriterTest, MovedFilesStayUnlessTheirEntriesWentIn) {
+  TZipArchiver zip;
+  Open(zip, "move.zip");
+  zip.AddFromBuffer(u"keep.txt", "kept", 4);
+  zip.SetBaseDir(WidePath(""));
+  Write("a.txt", "alpha");
+  zip.OnOverallProgress = [](za::TZABaseArchiver*, double, za::TZAProcessOperation, za::TZAProgressPhase phase,
+                             bool& cancel) { cancel = phase == za::ppEnd; };
+  zip.MoveFiles(u"a.txt");
+  EXPECT_TRUE(fs::exists(Path("a.txt")));
+  zip.OnOverallProgress = nullptr;
+
+  zip.OnVerifyNewArchive = [](za::TZABaseArchiver*, za::TZAStream& archive, bool& accept) {
+    EXPECT_GT(archive.Size(), 0);
+    accept = false;
+  };
+  std::string before = Read("move.zip");
+  zip.MoveFiles(u"a.txt");
+  EXPECT_TRUE(fs::exists(Path("a.txt")));
+  EXPECT_EQ(Read("move.zip"), before);
+  zip.OnVerifyNewArchive = nullptr;
+
+  // The source cannot be read at the commit; it is back by the time the
+  // commit ends, and must still be there after it.
+  Write("b.txt", "beta");
+  zip.BeginUpdate();
+  zip.MoveFiles(u"a.txt");
+  zip.MoveFiles(u"b.txt");
+  fs::remove(Path("b.txt"));
+  zip.OnProcessFileFailure = [this](za::TZABaseArchiver*, const std::u16string&, za::TZAProcessOperation,
+                                    std::int32_t, std::int32_t, const std::u16string&, za::TZAAction& action) {
+    Write("b.txt", "beta again");
+    action = za::fxaIgnore;
+  };
+  zip.EndUpdate();
+  EXPECT_FALSE(fs::exists(Path("a.txt")));
+  EXPECT_EQ(Read("b.txt"), "beta again");
+  EXPECT_EQ(zip.Count(), 2);
+}
+
 // Run with a file-size limit (see CMakeLists.txt): the new archive cannot
 // be written whole.
 TEST_F(WriterTest, FullDiskLeavesTheArchiveAsItWas) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "archive/archiver.h"
+#include "sys/wide_file.h"
 
 namespace zarc {
 
@@ -39,11 +40,16 @@ class Outcome {
 enum class Overwrite { Always, Never, Ask, IfNewer };
 
 struct Settings {
+  const std::u16string& Named() const { return named.empty() ? archive : named; }
   enum Command { kList, kTest, kExtract } command = kList;
   std::u16string archive;
   za::TZAWideStrings masks, exclusions;
+  // What the user named when `archive` is a copy of standard input ("-").
+  std::u16string named;
   bool progress = true;
   bool verbose = false;
+  bool quiet = false;     // -qq: nothing but errors (list: the entry lines alone)
+  enum Listing { kLines, kNames, kJson } listing = kLines;  // list, list -1, list --json
   bool toStdout = false;  // -p
   bool junkPaths = false; // -j
   bool keepDamaged = false;  // --keep-damaged
@@ -90,6 +96,31 @@ bool Open(za::TZipArchiver& zip, const Settings& settings, const Reporter& repor
 // true when nothing at all is selected.
 bool ReportUnmatched(const za::TZAWideStrings& unmatched, bool nothingSelected, bool emptyArchive,
                      const Reporter& report, Outcome& outcome);
+
+// A file of zarc's own in the temporary folder (TMPDIR), removed with it.
+class TemporaryFile {
+ public:
+  TemporaryFile() = default;
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+  ~TemporaryFile();
+  // False, with the reason in `error`, when none can be made.
+  bool Create(const char* suffix, std::string& error);
+  // Closes and removes the file now; false when it cannot be removed.
+  bool Forget();
+  const std::u16string& Name() const { return name_; }
+  sys::WideFile& File() { return file_; }
+
+ private:
+  sys::WideFile file_;
+  std::u16string name_;
+};
+
+// The archive named "-": standard input, as a name to open (the redirected
+// file itself, or `spool` holding a copy of what came through a pipe).
+bool OpenStandardInput(std::u16string& archive, TemporaryFile& spool, std::string& error);
+// The file's bytes to standard output.
+bool CopyToStandardOutput(const std::u16string& name, std::string& error);
 
 int List(za::TZipArchiver& zip, const Settings& settings);
 // The writing commands (create, add, delete, rename, comment): the exit

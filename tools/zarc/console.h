@@ -22,6 +22,11 @@ bool NamesIgnoreCase();
 
 // Standard output takes bytes as they are (entries written by -p).
 void SetBinaryOutput();
+// Standard input gives bytes as they are (an archive read from a pipe).
+void SetBinaryInput();
+// A name by which standard input can be opened again as a file that seeks,
+// when it is one (a file redirected with <); false for a pipe or a terminal.
+bool SeekableInputName(std::u16string& name);
 
 // Shows `prompt` (UTF-8) on standard error and reads one line typed on the
 // terminal of standard input, with echo, in UTF-8 without its line end.

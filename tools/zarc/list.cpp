@@ -1,6 +1,8 @@
 // zarc list: one line per entry in the manner of `unzip -v`, with the
 // archive comment first and each entry's comment under its line.
+#include <cerrno>
 #include <charconv>
+#include <ctime>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -88,17 +90,138 @@ double Ratio(std::uint64_t packed, std::uint64_t unpacked) {
   return r < 0 ? 0 : r;
 }
 
+// JSON string contents: UTF-8 as it is, quotes, backslashes and control
+// characters escaped.
+void JsonString(Line& line, std::string_view text) {
+  line.Text("\"");
+  for (char c : text) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      char pair[2] = {'\\', c};
+      line.Text(std::string_view(pair, 2));
+    } else if (u < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", u);
+      line.Text(buf);
+    } else {
+      line.Text(std::string_view(&c, 1));
+    }
+  }
+  line.Text("\"");
+}
+
+// The entry's MS-DOS time is local time where it was written; read as
+// local time here, as every zip tool reads it.
+std::string IsoTimeUtc(const za::TDirItem& item) {
+  std::uint16_t d = item.Header.ModDate, t = item.Header.ModTime;
+  std::tm local{};
+  local.tm_year = static_cast<int>((d >> 9) + 80);
+  local.tm_mon = static_cast<int>((d >> 5) & 15) - 1;
+  local.tm_mday = static_cast<int>(d & 31);
+  local.tm_hour = t >> 11;
+  local.tm_min = (t >> 5) & 63;
+  local.tm_sec = (t & 31) * 2;
+  local.tm_isdst = -1;
+  std::time_t when = std::mktime(&local);
+  std::tm* utc = when == static_cast<std::time_t>(-1) ? nullptr : std::gmtime(&when);
+  if (!utc) return {};
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", utc);
+  return buf;
+}
+
+constexpr std::uint32_t kUnixTypeMask = 0170000, kUnixLink = 0120000;
+
+std::uint32_t UnixMode(const za::TDirItem& item) {
+  return za::MadeOnUnix(item.Header.VersionMadeBy) ? item.Header.ExternalAttributes >> 16 : 0;
+}
+
+// A link's target is its entry's data; a damaged or oversized one has none
+// to show.
+bool LinkTarget(za::TZipArchiver& zip, std::int32_t index, std::string& target) {
+  const za::TDirItem& item = zip.Item(index);
+  if ((UnixMode(item) & kUnixTypeMask) != kUnixLink || item.UnpackedSize() > 4096 || (item.Header.Flags & 1))
+    return false;
+  za::TZAMemoryStream data;
+  try {
+    zip.ExtractItemToStream(index, data);
+  } catch (const za::Exception&) {
+    return false;
+  }
+  if (zip.LastEntryDamaged()) return false;
+  target.assign(data.Data().begin(), data.Data().end());
+  return true;
+}
+
+void JsonEntry(za::TZipArchiver& zip, std::int32_t index, Line& line) {
+  const za::TDirItem& item = zip.Item(index);
+  line.Text("{\"name\":");
+  JsonString(line, sys::WideToUtf8(item.EntryName));
+  line.Text(",\"size\":").Number(item.UnpackedSize(), 0).Text(",\"packed_size\":").Number(item.PackedSize(), 0);
+  line.Text(",\"method\":");
+  JsonString(line, MethodName(item));
+  line.Text(",\"crc32\":\"").Hex(item.Header.Crc32).Text("\",\"time\":");
+  std::string when = IsoTimeUtc(item);
+  if (when.empty())
+    line.Text("null");
+  else
+    JsonString(line, when);
+  line.Text(",\"attributes\":");
+  JsonString(line, Attributes(item.Header.ExternalAttributes));
+  line.Text(",\"unix_mode\":");
+  if (std::uint32_t mode = UnixMode(item))
+    line.Number(mode, 0);
+  else
+    line.Text("null");
+  line.Text(",\"link_target\":");
+  std::string target;
+  if (LinkTarget(zip, index, target))
+    JsonString(line, target);
+  else
+    line.Text("null");
+  line.Text(",\"encrypted\":").Text(item.Header.Flags & 1 ? "true" : "false").Text(",\"comment\":");
+  if (item.Comment.empty())
+    line.Text("null");
+  else
+    JsonString(line, sys::WideToUtf8(CommentText(item.Comment.str(), zip)));
+  line.Text("}\n");
+}
+
+// For scripts: one JSON object per line, or the names alone, one a line.
+int ListForScripts(za::TZipArchiver& zip, const Settings& settings, const std::vector<std::int32_t>& selected) {
+  Line line;
+  for (std::int32_t i : selected) {
+    if (settings.listing == Settings::kJson)
+      JsonEntry(zip, i, line);
+    else
+      line.Text(Printable(zip.Item(i).EntryName)).Text("\n");
+    if (line.Size() > 1 << 16) line.Flush();
+  }
+  line.Flush();
+  errno = 0;
+  return std::fflush(stdout) == 0 ? 0 : errno ? errno : EIO;
+}
+
 }  // namespace
 
 int List(za::TZipArchiver& zip, const Settings& settings) {
-  Reporter report(settings.archive);
+  Reporter report(settings.Named());
   Outcome outcome;
   if (!Open(zip, settings, report, outcome)) return outcome.Final(false);
   za::TZAWideStrings unmatched;
   std::vector<std::int32_t> selected = Select(zip, settings, unmatched);
-  std::printf("Archive:  %s\n", report.ArchiveName().c_str());
+  if (settings.listing != Settings::kLines) {
+    if (int error = ListForScripts(zip, settings, selected)) {
+      report.Archive("writing to standard output failed: " + SystemReason(error));
+      outcome.Note(kDiskFull);
+    }
+    ReportUnmatched(unmatched, selected.empty() && zip.Count() > 0, false, report, outcome);
+    zip.CloseArchive();
+    return outcome.Final(true);
+  }
+  if (!settings.quiet) std::printf("Archive:  %s\n", report.ArchiveName().c_str());
   const std::string& comment = zip.DirManager()->ZipComment;
-  if (!comment.empty()) {
+  if (!comment.empty() && !settings.quiet) {
     // Line breaks of the comment stay; other control characters are shown.
     std::u16string text = CommentText(comment, zip);
     std::size_t start = 0;
@@ -111,8 +234,10 @@ int List(za::TZipArchiver& zip, const Settings& settings) {
       start = end + 1;
     }
   }
-  std::printf("    Length  Method       Size Cmpr    Date     Time     CRC-32  Attr  Enc  Name\n");
-  std::printf("----------  ------ ---------- ---- ---------- -------- --------  ----- ---  ----\n");
+  if (!settings.quiet) {
+    std::printf("    Length  Method       Size Cmpr    Date     Time     CRC-32  Attr  Enc  Name\n");
+    std::printf("----------  ------ ---------- ---- ---------- -------- --------  ----- ---  ----\n");
+  }
   std::fflush(stdout);
   std::uint64_t totalLength = 0, totalSize = 0;
   Line line;
@@ -133,6 +258,11 @@ int List(za::TZipArchiver& zip, const Settings& settings) {
     totalSize += packed;
   }
   line.Flush();
+  if (settings.quiet) {
+    ReportUnmatched(unmatched, selected.empty() && zip.Count() > 0, false, report, outcome);
+    zip.CloseArchive();
+    return outcome.Final(true);
+  }
   std::printf("----------         ---------- ----                                           -------\n");
   std::uint64_t count = selected.size();
   Line summary;

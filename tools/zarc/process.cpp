@@ -57,7 +57,7 @@ std::u16string Backslashed(std::u16string name) {
 class Session {
  public:
   Session(za::TZipArchiver& zip, const Settings& settings)
-      : zip_(zip), settings_(settings), report_(settings.archive), overwrite_(settings.overwrite),
+      : zip_(zip), settings_(settings), report_(settings.Named()), overwrite_(settings.overwrite),
         ask_(!settings.givenPassword && IsTerminal(StdStream::Input)),
         bar_(settings.progress && !settings.toStdout && IsTerminal(StdStream::Error)) {}
 
@@ -96,7 +96,7 @@ class Session {
     if (stopped_ && handled < selected_.size())
       report_.Archive("stopped: " + std::to_string(selected_.size() - handled) + " more selected " +
                       (selected_.size() - handled == 1 ? "entry was" : "entries were") + " not processed");
-    if (!settings_.toStdout) Summary();
+    if (!settings_.toStdout && !settings_.quiet) Summary();
     return outcome_.Final(files_ + folders_ + kept_ > 0);
   }
 

@@ -21,6 +21,8 @@ const char kUsage[] =
     "       zarc COMMAND --help | zarc --help | zarc --version\n";
 
 const char kMasks[] =
+    "ARCHIVE '-' is standard input (a pipe is copied to the temporary folder\n"
+    "first, TMPDIR, since a zip archive is read from its end).\n"
     "MASK: '*' and '?' over a stored name or its last component, without case\n"
     "(default: every entry). -x MASK leaves out entries whose stored name matches.\n";
 
@@ -35,7 +37,8 @@ const char kProcessOptions[] =
     "  -P PASSWORD    password of encrypted entries; without it a password is\n"
     "                 asked for on the terminal, and an empty answer skips\n"
     "  -v             one line per entry as it is processed\n"
-    "  -q             no progress bar\n";
+    "  -q             no progress bar\n"
+    "  -qq            nothing but errors: no progress bar, no summary line\n";
 
 const char kStatuses[] =
     "exit status: 0 all done, 1 some entries failed, 2 damaged archive or data,\n"
@@ -49,7 +52,13 @@ void CommandHelp(Settings::Command command) {
       std::printf("usage: zarc list [options] ARCHIVE [MASK...] [-x MASK]...\n"
                   "Lists the selected entries, one line each (length, method, packed size,\n"
                   "ratio, date and time, CRC-32, attributes, encryption, name), the archive\n"
-                  "comment above them and an entry's comment under its line.\n%s\n%s",
+                  "comment above them and an entry's comment under its line.\n%s\n"
+                  "  -1             the names alone, one a line\n"
+                  "  --json         one JSON object a line for each entry: name, size,\n"
+                  "                 packed_size, method, crc32 (hex), time (ISO 8601, UTC),\n"
+                  "                 attributes, unix_mode (a number, or null), link_target,\n"
+                  "                 encrypted, comment (null when there is none)\n"
+                  "  -qq            the entry lines alone, without headings and totals\n%s",
                   kMasks, kNameOptions);
       break;
     case Settings::kTest:
@@ -126,6 +135,11 @@ int Parse(const std::vector<std::u16string>& args, Settings& s, za::TZipArchiver
       s.givenPassword = true;
     } else if (!list && a == u"-q") {
       s.progress = false;
+    } else if (a == u"-qq") {
+      s.progress = s.verbose = false;
+      s.quiet = true;
+    } else if (list && (a == u"-1" || a == u"--json")) {
+      s.listing = a == u"-1" ? Settings::kNames : Settings::kJson;
     } else if (!list && a == u"-v") {
       s.verbose = true;
     } else if (a == u"--setup-names") {
@@ -149,6 +163,7 @@ int Parse(const std::vector<std::u16string>& args, Settings& s, za::TZipArchiver
   }
   if (s.archive.empty()) return UsageError("no archive named");
   if (s.toStdout && s.verbose) return UsageError("-p and -v exclude each other");
+  if (s.quiet && s.verbose) return UsageError("-qq and -v exclude each other");
   // Without a terminal to ask, an existing file is the user's until told
   // otherwise.
   if (!s.overwriteGiven) s.overwrite = IsTerminal(StdStream::Input) ? Overwrite::Ask : Overwrite::Never;
@@ -189,6 +204,16 @@ int Run(const std::vector<std::u16string>& args) {
   zip.SetReadErrorFailsEntry(true);
   int status = Parse(args, settings, zip);
   if (status >= 0) return status;
+  TemporaryFile spool;
+  if (settings.archive == u"-") {
+    std::string error;
+    settings.named = settings.archive;
+    if (IsTerminal(StdStream::Input)) return UsageError("standard input is a terminal, not an archive");
+    if (!OpenStandardInput(settings.archive, spool, error)) {
+      std::fprintf(stderr, "zarc: -: %s\n", error.c_str());
+      return Status::kDiskFull;
+    }
+  }
   if (settings.command == Settings::kList) return List(zip, settings);
   return Process(zip, settings);
 }

@@ -92,6 +92,12 @@ using TZAOnDiskFullEvent = std::function<void(TZABaseArchiver* Sender, std::int3
 using TZAOnStoreFileEvent = std::function<void(TZABaseArchiver* Sender, std::u16string& FileName,
                                                std::uint32_t& FileAttr, std::string& Comment,
                                                const std::u16string& OriginalFileName)>;
+// The new archive of a commit, complete in its temporary file, before it
+// takes the old one's place: a handler may read it through `NewArchive`
+// and refuse it, and the old archive then stays as it was (the commit
+// ends as a cancelled one does). Not raised for split or spanned archives.
+using TZAVerifyNewArchiveEvent =
+    std::function<void(TZABaseArchiver* Sender, TZAStream& NewArchive, bool& Accept)>;
 using TZAOnExtractFileEvent = std::function<void(TZABaseArchiver* Sender, std::u16string& FileName,
                                                  std::uint32_t& FileAttr, const std::string& Comment)>;
 using TZAFileExtractedEvent = std::function<void(TZABaseArchiver* Sender, const std::u16string& FileName,
@@ -160,8 +166,10 @@ class TZABaseArchiver {
   TZAOnRequestLastVolumeEvent OnRequestLastVolume;
   TZAOnRequestMiddleVolumeEvent OnRequestMiddleVolume;
   TZAOnDiskFullEvent OnDiskFull;
+  // A handler that empties FileName leaves that file out.
   TZAOnStoreFileEvent OnStoreFile;
   TZAOnExtractFileEvent OnExtractFile;
+  TZAVerifyNewArchiveEvent OnVerifyNewArchive;
   // After an entry has been written in full to the file `FileName`: its
   // size and the SHA-256 of the decoded bytes, so that the caller can tell
   // later that the file still holds them. Hashing is done only while a
@@ -427,7 +435,9 @@ class TZABaseArchiver {
   TZAEntryReader& EntryReader();
 
   // Writes the pending changes; see commit.cpp.
-  void CommitUpdate();
+  // False when the new archive did not take the old one's place (cancelled,
+  // refused, or a failure answered with abort).
+  bool CommitUpdate();
   // Reads the directory of the archive stream again (an empty stream is a
   // new archive).
   void ReloadDirectory();

@@ -1,4 +1,5 @@
 #include <signal.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -45,6 +46,15 @@ char PathSeparator() { return '/'; }
 bool NamesIgnoreCase() { return false; }
 
 void SetBinaryOutput() {}
+
+void SetBinaryInput() {}
+
+bool SeekableInputName(std::u16string& name) {
+  struct stat st;
+  if (fstat(STDIN_FILENO, &st) != 0 || !S_ISREG(st.st_mode) || lseek(STDIN_FILENO, 0, SEEK_CUR) < 0) return false;
+  name = u"/dev/fd/0";
+  return true;
+}
 
 namespace {
 

@@ -59,6 +59,12 @@ bool NamesIgnoreCase() { return true; }
 
 void SetBinaryOutput() { _setmode(_fileno(stdout), _O_BINARY); }
 
+void SetBinaryInput() { _setmode(_fileno(stdin), _O_BINARY); }
+
+// Standard input is always spooled: a redirected file's name is not worth
+// the handle-to-path calls for what a copy costs.
+bool SeekableInputName(std::u16string&) { return false; }
+
 bool ReadLine(const std::string& prompt, std::string& line) {
   line.clear();
   std::fputs(prompt.c_str(), stderr);
