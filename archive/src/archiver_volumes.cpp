@@ -49,6 +49,7 @@ TZADirOptions TZABaseArchiver::DirOptions() const {
   options.PaddedEndRecord = paddedEndRecord_;
   options.Repair = repair_;
   options.MultiVolume = volumes_ != nullptr;
+  options.KeepEntry = loadFilter_;
   return options;
 }
 

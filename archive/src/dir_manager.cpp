@@ -272,15 +272,19 @@ void TZADirManager::ReadCentralDirectory(std::int64_t start, std::uint32_t count
   // entries are then made as their headers arrive, so a count that lies
   // costs no more memory than the bytes that back it.
   bool spread = Spanning();
+  // Kept entries, like those of a spread directory, are made as they come.
+  const bool keepSome = static_cast<bool>(Options.KeepEntry);
+  const bool grow = spread || keepSome;
   constexpr std::uint32_t kSpreadReserve = 4096;
-  Items.SetCount(spread ? 0 : static_cast<std::int32_t>(count));
-  Items.NameIndex().Reserve(spread ? std::min(count, kSpreadReserve) : count, 0);
+  EntriesLeftOut = 0;
+  Items.SetCount(grow ? 0 : static_cast<std::int32_t>(count));
+  Items.NameIndex().Reserve(grow ? std::min(count, kSpreadReserve) : count, 0);
   TZAReadWindow window(*ArchiveStream, start, spread ? -1 : ArchiveStream->Size());
   for (std::uint32_t k = 0; k < count; ++k) {
-    std::int32_t i = static_cast<std::int32_t>(k);
-    if (i == 0) DirectoryStart = window.Position();
+    std::int32_t i = static_cast<std::int32_t>(k - EntriesLeftOut);
+    if (k == 0) DirectoryStart = window.Position();
     const std::uint8_t* header = window.Take(CentralDirectoryHeader::kSize);
-    if (spread) Items.SetCount(i + 1);
+    if (grow) Items.SetCount(i + 1);
     TDirItem& item = Items.ItemAt(i);
     item.Header.Parse(header);
     item.ActualMethod = item.Header.Method;
@@ -291,6 +295,10 @@ void TZADirManager::ReadCentralDirectory(std::int64_t start, std::uint32_t count
     if (item.Header.CommentLength)
       item.Comment = std::string_view(reinterpret_cast<const char*>(window.Take(item.Header.CommentLength)),
                                       item.Header.CommentLength);
+    if (keepSome && !Options.KeepEntry(item.EntryName)) {
+      Items.DropLast();
+      ++EntriesLeftOut;
+    }
   }
 }
 

@@ -285,6 +285,15 @@ void TZAHashedStringList::Delete(std::int32_t index) {
   hashValid_ = false;
 }
 
+void TZAHashedStringList::DeleteLast() {
+  if (strings_.empty()) throw EZAException(neItemIndex, nullptr);
+  const Span last = strings_.back();
+  if (hash_ && hashValid_) hash_->Erase(Key((*this)[Count() - 1]));
+  strings_.pop_back();
+  // Its characters go too when nothing was appended behind them.
+  if (last.offset + last.length == chars_.size()) chars_.resize(last.offset);
+}
+
 void TZAHashedStringList::Clear() {
   strings_.clear();
   chars_.clear();
@@ -380,6 +389,15 @@ void TZADirArray::Delete(std::int32_t i) {
   for (std::int32_t j = i; j + 1 < count_; ++j)
     entries_[static_cast<std::size_t>(j)] = std::move(entries_[static_cast<std::size_t>(j + 1)]);
   entries_[static_cast<std::size_t>(count_ - 1)] = TDirItem{};
+  --count_;
+}
+
+void TZADirArray::DropLast() {
+  if (count_ <= 0) throw EZAException(neItemIndexDelete, nullptr);
+  TDirItem& item = entries_[static_cast<std::size_t>(count_ - 1)];
+  if (nameIndex_.Count() == count_) nameIndex_.DeleteLast();
+  FreeEntry(item);
+  item = TDirItem{};
   --count_;
 }
 

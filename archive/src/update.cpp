@@ -25,6 +25,8 @@ void TZABaseArchiver::CheckWritable() const {
   // A set of volumes is written whole or not at all.
   if (volumes_ || dirManager_->VolumeInfo.LastVolumeNumber > 0) throw EZAException(neMultiVolumeUpdate, this);
   if (openMode_ == kZAModeReadOnly && !stream_.Borrowed() && !inMemory_) throw EZAException(neReadOnlyUpdate, this);
+  // Written back, a directory loaded in part would lose the rest.
+  if (loadFilter_) throw EZAException(neReadOnlyUpdate, this);
 }
 
 void TZABaseArchiver::BeginUpdate() {

@@ -117,6 +117,38 @@ TEST_F(ArchiverTest, OpensReadsAndClosesAnArchiveFile) {
   zip.CloseArchive();                             // harmless when closed
 }
 
+// A load filter makes only the entries it keeps, in directory order, with
+// a name index that finds them; the rest are counted, and the archive
+// cannot be written back without them.
+TEST_F(ArchiverTest, LoadFilterKeepsOnlyTheNamedEntries) {
+  za::testing::Archive a;
+  for (const char* name : {"a.txt", "dir/b.txt", "c.txt", "dir/B.TXT", "e.txt"})
+    a.entries.push_back(za::testing::Entry{name, name});
+  Write("many.zip", a.Build());
+  TZipArchiver zip;
+  zip.SetLoadFilter([](std::u16string_view name) { return name.find(u"b.") != std::u16string_view::npos ||
+                                                         name.find(u"B.") != std::u16string_view::npos; });
+  zip.SetFileName(WidePath("many.zip"));
+  zip.OpenArchive(za::kZAModeReadOnly);
+  ASSERT_EQ(zip.Count(), 2);
+  EXPECT_EQ(zip.Item(0).EntryName, u"dir/b.txt");
+  EXPECT_EQ(zip.Item(1).EntryName, u"dir/B.TXT");
+  EXPECT_EQ(zip.DirManager()->EntriesLeftOut, 3u);
+  EXPECT_EQ(zip.DirManager()->Items.NameIndex().Count(), 2);
+  EXPECT_EQ(zip.DirManager()->Items.IndexOfName(u"DIR/b.txt"), 1);  // the latest of equal names
+  EXPECT_EQ(zip.DirManager()->Items.IndexOfName(u"a.txt"), -1);
+  za::TZAMemoryStream data;
+  zip.ExtractItemToStream(1, data);
+  EXPECT_EQ(std::string(data.Data().begin(), data.Data().end()), "dir/B.TXT");
+  EXPECT_EQ(NativeErrorOf([&] { zip.BeginUpdate(); }), za::neReadOnlyUpdate);
+  zip.CloseArchive();
+
+  zip.SetLoadFilter({});
+  zip.OpenArchive(za::kZAModeReadOnly);
+  EXPECT_EQ(zip.Count(), 5);
+  EXPECT_EQ(zip.DirManager()->EntriesLeftOut, 0u);
+}
+
 TEST_F(ArchiverTest, ReadOnlyFileOpensReadOnly) {
   Write("ro.zip", SmallArchive());
   chmod(Path("ro.zip").c_str(), 0444);

@@ -140,6 +140,20 @@ class ZarcScriptsTest(unittest.TestCase):
         bare = self.zarc("list", "-qq", "s.zip").stdout.decode().splitlines()
         self.assertEqual(len(bare), 3)  # the entry, its comment, the folder; no headings
 
+    def test_named_entries_out_of_many(self):
+        with zipfile.ZipFile(self.path("many.zip"), "w") as z:
+            for i in range(2000):
+                z.writestr("d%d/f%04d.txt" % (i % 10, i), b"entry %d" % i)
+            z.writestr("D3/F0013.TXT", b"same name, other case")
+        r = self.zarc("extract", "-p", "many.zip", "d3/f0013.txt", "f0026.txt")
+        self.assertEqual((r.returncode, r.stdout), (0, b"entry 13entry 26same name, other case"), r.stderr)
+        self.assertEqual(self.zarc("list", "-1", "many.zip", "F1999.TXT.").stdout, b"")
+        self.assertEqual(self.zarc("list", "-1", "many.zip", "d9\\f1999.txt").stdout, b"d9/f1999.txt\n")
+        missing = self.zarc("test", "many.zip", "f5000.txt")
+        self.assertEqual(missing.returncode, 11)
+        self.assertNotIn(b"holds no entries", missing.stderr)
+        self.assertIn(b"no entry matches", missing.stderr)
+
     def test_quiet_prints_errors_alone(self):
         made = self.zarc("create", "-qq", "-0", "q.zip", "tree")
         self.assertEqual((made.returncode, made.stdout, made.stderr), (0, b"", b""))

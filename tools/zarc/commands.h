@@ -88,6 +88,14 @@ za::TZAUserDialogs& ZarcDialogs();
 // order, as the engine selects them; `unmatched` gets every mask that
 // selects nothing.
 std::vector<std::int32_t> Select(za::TZipArchiver& zip, const Settings& settings, za::TZAWideStrings& unmatched);
+// With masks that name entries outright, only the entries they may select
+// are loaded: one name out of a million entries costs little.
+void LoadOnlyNamed(za::TZipArchiver& zip, const Settings& settings);
+// Whether the open archive holds no entries at all (also none left out by
+// LoadOnlyNamed).
+inline bool EmptyArchive(const za::TZipArchiver& zip) {
+  return zip.Count() == 0 && zip.DirManager()->EntriesLeftOut == 0;
+}
 // Opens the archive and says on stderr what is wrong with it: a rebuilt
 // directory and the entries it could not take in. False (and the status
 // noted) when it cannot be opened.

@@ -174,6 +174,31 @@ void ReportDirectoryOffset(const za::TZADirManager& dir, const Reporter& report,
 
 }  // namespace
 
+void LoadOnlyNamed(za::TZipArchiver& zip, const Settings& settings) {
+  // Every entry a mask without wildcards selects holds the mask's last
+  // part in its name (the whole name or its last component equals the
+  // mask): entries without it need not be made at all.
+  std::vector<std::u16string> parts;
+  for (const std::u16string& mask : settings.masks) {
+    if (mask.find_first_of(u"*?") != std::u16string::npos) return;
+    std::u16string part = mask.substr(mask.find_last_of(u"/\\:") == std::u16string::npos
+                                          ? 0
+                                          : mask.find_last_of(u"/\\:") + 1);
+    while (!part.empty() && part.back() == u'.') part.pop_back();
+    if (part.empty()) return;
+    sys::WideLowerInPlace(part);
+    parts.push_back(std::move(part));
+  }
+  if (parts.empty()) return;
+  zip.SetLoadFilter([parts, lower = std::u16string()](std::u16string_view name) mutable {
+    lower.assign(name);
+    sys::WideLowerInPlace(lower);
+    for (const std::u16string& part : parts)
+      if (lower.find(part) != std::u16string::npos) return true;
+    return false;
+  });
+}
+
 bool Open(za::TZipArchiver& zip, const Settings& settings, const Reporter& report, Outcome& outcome) {
   // The engine counts a folder as no file at all; say what it is.
   if (sys::WideDirectoryExists(settings.archive)) {

@@ -210,14 +210,19 @@ int List(za::TZipArchiver& zip, const Settings& settings) {
   if (!Open(zip, settings, report, outcome)) return outcome.Final(false);
   za::TZAWideStrings unmatched;
   std::vector<std::int32_t> selected = Select(zip, settings, unmatched);
+  // An empty archive lists as empty; only a selection that comes to nothing
+  // is reported.
+  auto finish = [&] {
+    ReportUnmatched(unmatched, selected.empty() && !EmptyArchive(zip), false, report, outcome);
+    zip.CloseArchive();
+    return outcome.Final(true);
+  };
   if (settings.listing != Settings::kLines) {
     if (int error = ListForScripts(zip, settings, selected)) {
       report.Archive("writing to standard output failed: " + SystemReason(error));
       outcome.Note(kDiskFull);
     }
-    ReportUnmatched(unmatched, selected.empty() && zip.Count() > 0, false, report, outcome);
-    zip.CloseArchive();
-    return outcome.Final(true);
+    return finish();
   }
   if (!settings.quiet) std::printf("Archive:  %s\n", report.ArchiveName().c_str());
   const std::string& comment = zip.DirManager()->ZipComment;
@@ -259,9 +264,7 @@ int List(za::TZipArchiver& zip, const Settings& settings) {
   }
   line.Flush();
   if (settings.quiet) {
-    ReportUnmatched(unmatched, selected.empty() && zip.Count() > 0, false, report, outcome);
-    zip.CloseArchive();
-    return outcome.Final(true);
+    return finish();
   }
   std::printf("----------         ---------- ----                                           -------\n");
   std::uint64_t count = selected.size();
@@ -270,11 +273,7 @@ int List(za::TZipArchiver& zip, const Settings& settings) {
   summary.Text("                                           ").Number(count, 0);
   summary.Text(count == 1 ? " file\n" : " files\n").Flush();
   std::fflush(stdout);
-  // An empty archive lists as empty; only a selection that comes to nothing
-  // is reported.
-  ReportUnmatched(unmatched, selected.empty() && zip.Count() > 0, false, report, outcome);
-  zip.CloseArchive();
-  return outcome.Final(true);
+  return finish();
 }
 
 }  // namespace zarc

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <set>
+#include <unordered_map>
 #include <string>
 
 #include "commands.h"
@@ -65,7 +65,7 @@ class Session {
     if (!Open(zip_, settings_, report_, outcome_)) return outcome_.Final(false);
     za::TZAWideStrings unmatched;
     selected_ = Select(zip_, settings_, unmatched);
-    if (ReportUnmatched(unmatched, selected_.empty(), zip_.Count() == 0, report_, outcome_)) {
+    if (ReportUnmatched(unmatched, selected_.empty(), EmptyArchive(zip_), report_, outcome_)) {
       zip_.CloseArchive();
       return outcome_.Final(false);
     }
@@ -130,6 +130,13 @@ class Session {
     return key;
   }
 
+  bool WrittenBefore(const std::u16string& key) const {
+    auto [from, to] = written_.equal_range(std::hash<std::u16string>{}(key));
+    for (auto it = from; it != to; ++it)
+      if (DestinationKey(zip_.Item(it->second)) == key) return true;
+    return false;
+  }
+
   // Starts an entry; false when it is not to be processed.
   bool Begin(std::int32_t index) {
     current_ = index;
@@ -147,7 +154,7 @@ class Session {
                              std::to_string(item.ActualMethod) + ")");
       return false;
     }
-    if (Extracting() && !item.IsFolder() && written_.count(DestinationKey(item))) {
+    if (Extracting() && !item.IsFolder() && WrittenBefore(DestinationKey(item))) {
       Fail(kWarning, "not extracted: an earlier entry of this archive was written under the same file name");
       return false;
     }
@@ -173,7 +180,7 @@ class Session {
       if (settings_.verbose) std::printf("   skipping: %s (exists)\n", shown.c_str());
     } else {
       ++files_;
-      if (Extracting()) written_.insert(DestinationKey(item));
+      if (Extracting()) written_.emplace(std::hash<std::u16string>{}(DestinationKey(item)), current_);
       if (!settings_.verbose) return;
       if (settings_.command == Settings::kTest)
         std::printf("    testing: %s   OK\n", shown.c_str());
@@ -385,7 +392,9 @@ class Session {
   std::int32_t current_ = -1;
   bool entryFailed_ = false, keptNow_ = false, stopped_ = false;
   std::size_t files_ = 0, folders_ = 0, kept_ = 0, failed_ = 0, dropped_ = 0;
-  std::set<std::u16string> written_;
+  // The entries written, by the hash of where they landed: a million
+  // destinations kept as strings would cost more than the entries.
+  std::unordered_multimap<std::size_t, std::int32_t> written_;
   bool asked_ = false;
   std::u16string lastAsked_;
 };

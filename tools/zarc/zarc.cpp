@@ -214,6 +214,7 @@ int Run(const std::vector<std::u16string>& args) {
       return Status::kDiskFull;
     }
   }
+  LoadOnlyNamed(zip, settings);
   if (settings.command == Settings::kList) return List(zip, settings);
   return Process(zip, settings);
 }

@@ -214,6 +214,12 @@ class TZABaseArchiver {
   // message, and the batch goes on with the next entry.
   bool ReadErrorFailsEntry() const { return readErrorFailsEntry_; }
   void SetReadErrorFailsEntry(bool value) { readErrorFailsEntry_ = value; }
+  // Loads only the entries whose stored name `keep` keeps (empty: all), for
+  // a tool that wants a few named entries out of very many: the whole
+  // central directory is still read and checked, and the directory
+  // manager counts the others in EntriesLeftOut. Off by default; an
+  // archive opened with it cannot be changed.
+  void SetLoadFilter(std::function<bool(std::u16string_view name)> keep) { loadFilter_ = std::move(keep); }
 
   // ---- writing. Operations inside BeginUpdate/EndUpdate are collected and
   // written once, when the outermost EndUpdate commits them; outside a
@@ -453,6 +459,7 @@ class TZABaseArchiver {
   bool extractCorruptedFiles_ = false;
   bool lastEntryDamaged_ = false;
   bool readErrorFailsEntry_ = false;
+  std::function<bool(std::u16string_view)> loadFilter_;
   TZACompressionLevel compressionLevel_ = clFastest;
   std::uint8_t compressionMode_ = 1;
   std::string password_;

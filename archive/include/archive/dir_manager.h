@@ -24,6 +24,9 @@ struct TZADirOptions {
   bool PaddedEndRecord = false;  // zero bytes may follow the end record
   bool Repair = true;           // a damaged directory is rebuilt from the local headers
   bool MultiVolume = false;     // the archive is read volume by volume
+  // Of the central directory's entries only those whose name this keeps
+  // are loaded (every header is still read and checked); empty: all.
+  std::function<bool(std::u16string_view name)> KeepEntry;
 };
 
 // Makes volume `number` the current one of the archive stream and returns
@@ -79,6 +82,8 @@ class TZADirManager {
   std::int64_t DirectoryStart = 0;
   TZAVolumeNumberInfo VolumeInfo;
   bool Modified = false;  // the further flag member; unused by reading
+  // Entries of the central directory that Options.KeepEntry left out.
+  std::uint32_t EntriesLeftOut = 0;
   // Whether the last LoadDirectory had to rebuild from local headers.
   bool Rebuilt = false;
   // Where CheckEndRecord found the end record (-1: nowhere).

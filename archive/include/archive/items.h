@@ -207,6 +207,8 @@ class TZAHashedStringList {
   std::int32_t IndexOf(std::u16string_view s);
   void Replace(std::int32_t index, std::u16string_view s);
   void Delete(std::int32_t index);
+  // Deletes the last string; the hash stays valid.
+  void DeleteLast();
   void Clear();
   bool CaseSensitive() const { return caseSensitive_; }
   void Reserve(std::size_t strings, std::size_t chars);
@@ -245,6 +247,8 @@ class TZADirArray {
   void SetItem(std::int32_t i, const TDirItem& item);  // native errors 1, 58
   void SetName(std::int32_t i, std::u16string_view name);  // native error 59
   void Delete(std::int32_t i);  // native error 4
+  // Takes the last entry out as if it had never been set.
+  void DropLast();
   void Assign(const TZADirArray& other);
   void Clear();
   void ClearSelection();
