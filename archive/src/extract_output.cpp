@@ -149,29 +149,45 @@ std::unique_ptr<TZAOutputAhead> TZABaseArchiver::MakeOutputAhead() {
   if (cachedCurrentDir_.empty()) cachedCurrentDir_ = sys::WideCurrentDirectory();
   std::u16string destDir = baseDir_.empty() ? cachedCurrentDir_ : baseDir_;
   if (destDir.empty() || destDir.back() != u'\\') destDir += u'\\';
-  std::vector<std::u16string> paths;
   // Paths that two entries go to are left to the batch, which decides
-  // between them in order; a folder's case does not count on Windows.
-  std::unordered_map<std::u16string, std::size_t> uses;
-  auto key = [](std::u16string path) {
-    sys::WideLowerInPlace(path);
-    return path;
-  };
-  const TZADirArray& items = dirManager_->Items;
-  for (std::int32_t i = 0; i < items.Count(); ++i) {
-    const TDirItem& item = items.GetItem(i);
-    if (!item.Selected) continue;
+  // between them in order; a folder's case does not count on Windows. They
+  // are told apart by hash, which costs little for a million entries: two
+  // paths of the same hash are only left to the batch as well.
+  auto pathOf = [this, destDir](std::int32_t index) {
+    const TDirItem& item = dirManager_->Items.GetItem(index);
     std::u16string name = paths::Backslashed(item.EntryName);
     if (!options_.CreateDirs) name = std::u16string(paths::NamePart(name, paths::kEventCuts));
     bool plain = !item.IsFolder() && name.find(u':') == std::u16string::npos &&
                  name.find(u"\\\\") == std::u16string::npos && !HasParentComponent(name);
-    paths.push_back(plain ? destDir + name : std::u16string());
-    if (plain) ++uses[key(paths.back())];
+    return plain ? destDir + name : std::u16string();
+  };
+  auto hashOf = [](std::u16string path) {
+    sys::WideLowerInPlace(path);
+    return std::hash<std::u16string>{}(path);
+  };
+  auto selected = std::make_shared<std::vector<std::int32_t>>();
+  std::vector<std::size_t> hashes;
+  const TZADirArray& items = dirManager_->Items;
+  for (std::int32_t i = 0; i < items.Count(); ++i) {
+    if (!items.GetItem(i).Selected) continue;
+    selected->push_back(i);
+    std::u16string path = pathOf(i);
+    if (!path.empty()) hashes.push_back(hashOf(std::move(path)));
   }
-  for (std::u16string& path : paths)
-    if (!path.empty() && uses[key(path)] > 1) path.clear();
+  std::sort(hashes.begin(), hashes.end());
+  auto shared = std::make_shared<std::vector<std::size_t>>();
+  for (std::size_t k = 0; k + 1 < hashes.size(); ++k)
+    if (hashes[k] == hashes[k + 1] && (shared->empty() || shared->back() != hashes[k])) shared->push_back(hashes[k]);
+  hashes.clear();
+  hashes.shrink_to_fit();
+  auto pathOfOrdinal = [selected, shared, pathOf, hashOf](std::size_t k) {
+    std::u16string path = pathOf((*selected)[k]);
+    if (!path.empty() && std::binary_search(shared->begin(), shared->end(), hashOf(path))) path.clear();
+    return path;
+  };
   // Nothing is made through a link on the way, which the batch refuses.
-  return std::make_unique<TZAOutputAhead>(std::move(paths), [destDir](std::u16string_view path, sys::WideFile& file) {
+  return std::make_unique<TZAOutputAhead>(selected->size(), pathOfOrdinal,
+                                          [destDir](std::u16string_view path, sys::WideFile& file) {
     return LinkOnTheWay(destDir, paths::FolderPart(path.substr(destDir.size()), paths::kEventCuts)).empty() && file.CreateNew(path);
   });
 }

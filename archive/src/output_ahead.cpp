@@ -1,5 +1,7 @@
 #include "output_ahead.h"
 
+#include <algorithm>
+
 namespace za {
 
 namespace {
@@ -11,11 +13,12 @@ void Remove(sys::WideFile& file, const std::u16string& path) {
 
 }  // namespace
 
-TZAOutputAhead::TZAOutputAhead(std::vector<std::u16string> paths, TMaker maker)
-    : paths_(std::move(paths)),
+TZAOutputAhead::TZAOutputAhead(std::size_t count, TPathOf pathOf, TMaker maker)
+    : count_(count),
+      pathOf_(std::move(pathOf)),
       maker_(std::move(maker)),
       pipeline_(
-          paths_.size(),
+          count,
           // Files are made a few at a time, and helpers woken only when
           // there is room for several: a wake-up per file costs as much as
           // what it saves.
@@ -24,14 +27,26 @@ TZAOutputAhead::TZAOutputAhead(std::vector<std::u16string> paths, TMaker maker)
           {}, [](Made& made, bool succeeded) {
             if (succeeded) Remove(made.file, made.path);
           }) {
-  for (std::size_t k = 0; k < paths_.size(); ++k)
-    if (!paths_[k].empty()) pipeline_.Offer(k, Made{paths_[k], sys::WideFile()});
+  OfferUpTo(0);
+}
+
+void TZAOutputAhead::OfferUpTo(std::size_t k) {
+  while (!paths_.empty() && pathsFrom_ < k) {
+    paths_.pop_front();
+    ++pathsFrom_;
+  }
+  if (paths_.empty()) pathsFrom_ = std::max(pathsFrom_, k);
+  for (std::size_t next = pathsFrom_ + paths_.size(); next < count_ && next <= k + kAhead; ++next) {
+    paths_.push_back(pathOf_(next));
+    if (!paths_.back().empty()) pipeline_.Offer(next, Made{paths_.back(), sys::WideFile()});
+  }
 }
 
 TZAOutputAhead::~TZAOutputAhead() = default;
 
 bool TZAOutputAhead::Take(std::size_t k, std::u16string_view path, sys::WideFile& file) {
   // A file not made yet is made by the caller.
+  OfferUpTo(k + 1);
   Made made;
   auto outcome = pipeline_.Take(k, made, false);
   if (outcome == TZAPipeline<Made>::TOutcome::Succeeded) {
@@ -43,8 +58,8 @@ bool TZAOutputAhead::Take(std::size_t k, std::u16string_view path, sys::WideFile
   }
   // A file being made for a later entry at this path is waited for, so
   // that it is gone before the caller looks there.
-  for (std::size_t i = k + 1; i < paths_.size() && i < k + 1 + kAhead; ++i)
-    if (paths_[i] == path) pipeline_.Cancel(i);
+  for (std::size_t i = std::max(k + 1, pathsFrom_); i < pathsFrom_ + paths_.size(); ++i)
+    if (paths_[i - pathsFrom_] == path) pipeline_.Cancel(i);
   return false;
 }
 

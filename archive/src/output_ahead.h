@@ -7,6 +7,7 @@
 // is touched, and the entry needs no file of its own beside it), and a
 // file nobody takes is removed.
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -22,9 +23,11 @@ class TZAOutputAhead {
   // Makes a new file at `path`, where nothing may be yet.
   using TMaker = std::function<bool(std::u16string_view path, sys::WideFile& file)>;
 
-  // `paths[k]`: where the k-th entry of the batch is expected to go; empty
-  // for none to be made ahead.
-  TZAOutputAhead(std::vector<std::u16string> paths, TMaker maker);
+  // Where the k-th entry of the batch is expected to go; empty for none to
+  // be made ahead. Asked only for the entries near the batch's one.
+  using TPathOf = std::function<std::u16string(std::size_t k)>;
+
+  TZAOutputAhead(std::size_t count, TPathOf pathOf, TMaker maker);
   ~TZAOutputAhead();
   TZAOutputAhead(const TZAOutputAhead&) = delete;
   TZAOutputAhead& operator=(const TZAOutputAhead&) = delete;
@@ -42,8 +45,14 @@ class TZAOutputAhead {
   };
   static constexpr std::size_t kAhead = 8;
   static constexpr unsigned kHelpers = 2;
-  std::vector<std::u16string> paths_;
+  // Offers the entries up to `k` + kAhead that are not offered yet.
+  void OfferUpTo(std::size_t k);
+  std::size_t count_;
+  TPathOf pathOf_;
   TMaker maker_;
+  // The paths of the entries from pathsFrom_ on that have been offered.
+  std::deque<std::u16string> paths_;
+  std::size_t pathsFrom_ = 0;
   TZAPipeline<Made> pipeline_;  // last: its helpers use the rest
 };
 

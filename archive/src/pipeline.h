@@ -1,9 +1,9 @@
 #pragma once
-// Work done ahead on helper threads, taken in order. Slot k holds the k-th
-// item of a batch; helpers work on the items ahead of the one the batch is
-// at, within a count bound (the window) and a byte bound (what waiting and
-// finished items hold), and the batch takes each item's outcome in its
-// order. Items the batch passes over are dropped; stopping (a cancel, or
+// Work done ahead on helper threads, taken in order. The k-th item of a
+// batch lives in a ring of slots only while it is near the batch; helpers
+// work on the items ahead of the one the batch is at, within a count bound
+// (the window) and a byte bound (what waiting and finished items hold),
+// and the batch takes each item's outcome in its order. Items the batch passes over are dropped; stopping (a cancel, or
 // the end of the batch) makes a helper's work give up and ends the helpers.
 //
 // The work runs outside the lock; everything else runs under it, the drop
@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -52,7 +53,12 @@ class TZAPipeline {
   enum class TOutcome { Succeeded, Failed, NotOffered };
 
   TZAPipeline(std::size_t count, TZAPipelineBounds bounds, TWork work, THeld held = {}, TDrop drop = {})
-      : bounds_(bounds), slots_(count), work_(std::move(work)), heldAfter_(std::move(held)), drop_(std::move(drop)) {
+      : bounds_(bounds), count_(count),
+        // The window, and what helpers still make of items passed over: a
+        // batch of a million entries needs no million slots. An item whose
+        // slot is still taken by an older one is not offered.
+        slots_(bounds.Ahead >= count ? count : std::min<std::size_t>(count, bounds.Ahead + bounds.Helpers + 1)),
+        work_(std::move(work)), heldAfter_(std::move(held)), drop_(std::move(drop)) {
     for (unsigned i = 0; i < bounds_.Helpers; ++i)
       helpers_.push_back(std::make_unique<sys::Thread>([this] { Help(); }));
   }
@@ -65,7 +71,7 @@ class TZAPipeline {
   TZAPipeline(const TZAPipeline&) = delete;
   TZAPipeline& operator=(const TZAPipeline&) = delete;
 
-  std::size_t Count() const { return slots_.size(); }
+  std::size_t Count() const { return count_; }
 
   // Ends the helpers' work: what they are at gives up, nothing new begins.
   void Stop() {
@@ -82,7 +88,7 @@ class TZAPipeline {
   // yet, and `bytes` more fit the byte bound.
   bool Wants(std::size_t k, std::uint64_t bytes) {
     std::lock_guard<std::mutex> lock(mutex_);
-    return k < slots_.size() && k >= current_ && k < current_ + bounds_.Ahead && slots_[k].state == State::Empty &&
+    return k < count_ && k >= current_ && k < current_ + bounds_.Ahead && Free(k) &&
            bytes <= bounds_.Bytes && heldTotal_ + bytes <= bounds_.Bytes;
   }
 
@@ -92,13 +98,14 @@ class TZAPipeline {
   void Offer(std::size_t k, Item item, std::uint64_t bytes = 0) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (k >= slots_.size() || k < current_ || slots_[k].state != State::Empty) return;
-      Slot& slot = slots_[k];
-      slot.item = std::move(item);
-      slot.held = bytes;
+      if (k >= count_ || k < current_ || SlotOf(k) || pending_.count(k)) return;
       heldTotal_ += bytes;
-      slot.state = State::Waiting;
-      ++waiting_;
+      // Behind items still pending, or with its slot still an older
+      // item's, it waits its turn.
+      if (Free(k) && (pending_.empty() || pending_.begin()->first > k))
+        Place(k, std::move(item), bytes);
+      else
+        pending_.emplace(k, Pending{std::move(item), bytes}), Promote();
     }
     work_ready_.notify_all();
   }
@@ -112,12 +119,19 @@ class TZAPipeline {
     std::unique_lock<std::mutex> lock(mutex_);
     PassOver(k);
     WakeHelpers();
-    if (k >= slots_.size()) return TOutcome::NotOffered;
-    Slot& slot = slots_[k];
+    Slot* held = SlotOf(k);
+    // Offered while its slot held an older item a helper is still making.
+    while (!held && pending_.count(k) && slots_[k % slots_.size()].state == State::Making) {
+      WaitWhileMaking(lock, slots_[k % slots_.size()]);
+      Promote();
+      held = SlotOf(k);
+    }
+    if (!held) return TOutcome::NotOffered;
+    Slot& slot = *held;
     for (;;) {
       if (slot.state == State::Making) {
-        std::size_t j = stealWhileWaiting ? LaterWaiting(k) : slots_.size();
-        if (j < slots_.size()) {
+        std::size_t j = stealWhileWaiting ? LaterWaiting(k) : count_;
+        if (j < count_) {
           WorkOn(lock, j);
           continue;
         }
@@ -146,8 +160,14 @@ class TZAPipeline {
   // helper is at it and drops what it made.
   void Cancel(std::size_t k) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (k >= slots_.size()) return;
-    Slot& slot = slots_[k];
+    if (auto it = pending_.find(k); it != pending_.end()) {
+      heldTotal_ -= it->second.held;
+      pending_.erase(it);
+      return;
+    }
+    Slot* held = SlotOf(k);
+    if (!held) return;
+    Slot& slot = *held;
     WaitWhileMaking(lock, slot);
     if (slot.state == State::Waiting) --waiting_;
     Drop(slot);
@@ -165,9 +185,43 @@ class TZAPipeline {
   enum class State { Empty, Waiting, Making, Succeeded, Failed, Taken };
   struct Slot {
     State state = State::Empty;
+    std::size_t index = 0;  // of the item in the slot, unless Empty
     Item item{};
     std::uint64_t held = 0;  // counted in heldTotal_
   };
+
+  // The slot of item `k`, when the ring holds it.
+  Slot* SlotOf(std::size_t k) {
+    if (k >= count_) return nullptr;
+    Slot& slot = slots_[k % slots_.size()];
+    return slot.state != State::Empty && slot.index == k ? &slot : nullptr;
+  }
+  const Slot* SlotOf(std::size_t k) const { return const_cast<TZAPipeline*>(this)->SlotOf(k); }
+  // Whether item `k` may take its slot: never offered, and the slot free
+  // of any older item.
+  bool Free(std::size_t k) const {
+    const Slot& slot = slots_[k % slots_.size()];
+    return slot.state == State::Empty || (slot.state == State::Taken && slot.index < k);
+  }
+  void Place(std::size_t k, Item item, std::uint64_t bytes) {
+    Slot& slot = slots_[k % slots_.size()];
+    slot.index = k;
+    slot.item = std::move(item);
+    slot.held = bytes;
+    slot.state = State::Waiting;
+    ++waiting_;
+  }
+  // Pending items whose slots have come free take them.
+  void Promote() {
+    for (auto it = pending_.begin(); it != pending_.end();) {
+      if (!Free(it->first)) {
+        ++it;
+        continue;
+      }
+      Place(it->first, std::move(it->second.item), it->second.held);
+      it = pending_.erase(it);
+    }
+  }
 
   void Release(Slot& slot) {
     heldTotal_ -= slot.held;
@@ -183,32 +237,44 @@ class TZAPipeline {
   // Items before `k` are of no more use; one a helper is at is dropped by
   // the helper when done.
   void PassOver(std::size_t k) {
-    for (; current_ < k && current_ < slots_.size(); ++current_) {
-      Slot& past = slots_[current_];
+    for (; current_ < k && current_ < count_; ++current_) {
+      Slot* held = SlotOf(current_);
+      if (!held) continue;
+      Slot& past = *held;
       if (past.state == State::Making) continue;
       if (past.state == State::Waiting) --waiting_;
       Drop(past);
       Release(past);
     }
     current_ = std::max(current_, k + 1);
+    // Item `k` itself, still pending, is the caller's to wait for.
+    while (!pending_.empty() && pending_.begin()->first < k) {
+      heldTotal_ -= pending_.begin()->second.held;
+      pending_.erase(pending_.begin());
+    }
+    Promote();
+  }
+  bool IsWaiting(std::size_t j) const {
+    const Slot* slot = SlotOf(j);
+    return slot && slot->state == State::Waiting;
   }
   std::size_t LaterWaiting(std::size_t k) const {
-    for (std::size_t j = k + 1; j < slots_.size() && j < k + bounds_.Ahead; ++j)
-      if (slots_[j].state == State::Waiting) return j;
-    return slots_.size();
+    for (std::size_t j = k + 1; j < count_ && j < k + bounds_.Ahead; ++j)
+      if (IsWaiting(j)) return j;
+    return count_;
   }
   // The first waiting item a helper may begin, or Count().
   std::size_t NextForHelper() const {
-    if (stop_ || waiting_ == 0 || (bounds_.HeldStopsHelpers && heldTotal_ >= bounds_.Bytes)) return slots_.size();
-    for (std::size_t j = current_; j < slots_.size() && j < current_ + bounds_.Ahead; ++j)
-      if (slots_[j].state == State::Waiting) return j;
-    return slots_.size();
+    if (stop_ || waiting_ == 0 || (bounds_.HeldStopsHelpers && heldTotal_ >= bounds_.Bytes)) return count_;
+    for (std::size_t j = current_; j < count_ && j < current_ + bounds_.Ahead; ++j)
+      if (IsWaiting(j)) return j;
+    return count_;
   }
   void WakeHelpers() {
     if (idle_ == 0 || waiting_ == 0) return;
-    std::size_t to = std::min(slots_.size(), current_ + bounds_.Ahead);
+    std::size_t to = std::min(count_, current_ + bounds_.Ahead);
     std::size_t room = current_ < to ? to - current_ : 0;
-    if (room > 0 && (room >= bounds_.WakeRoom || to == slots_.size())) work_ready_.notify_one();
+    if (room > 0 && (room >= bounds_.WakeRoom || to == count_)) work_ready_.notify_one();
   }
   void WaitWhileMaking(std::unique_lock<std::mutex>& lock, const Slot& slot) {
     if (slot.state != State::Making) return;
@@ -218,7 +284,7 @@ class TZAPipeline {
   }
   // Works on waiting item `j` with the lock released meanwhile.
   void WorkOn(std::unique_lock<std::mutex>& lock, std::size_t j, bool helper = false) {
-    Slot& slot = slots_[j];
+    Slot& slot = *SlotOf(j);
     slot.state = State::Making;
     --waiting_;
     if (helper) WakeHelpers();  // another may take the next
@@ -232,16 +298,19 @@ class TZAPipeline {
     }
     slot.state = succeeded ? State::Succeeded : State::Failed;
     // Passed over while it was made (the batch is at current_ - 1).
-    if (j + 1 < current_ || stop_) Drop(slot);
+    if (j + 1 < current_ || stop_) {
+      Drop(slot);
+      Promote();
+    }
     if (batchWaits_ > 0) done_.notify_all();
     if (bounds_.HeldStopsHelpers) work_ready_.notify_all();
   }
   void Help() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-      std::size_t k = slots_.size();
+      std::size_t k = count_;
       ++idle_;
-      work_ready_.wait(lock, [&] { return stop_ || (k = NextForHelper()) < slots_.size(); });
+      work_ready_.wait(lock, [&] { return stop_ || (k = NextForHelper()) < count_; });
       --idle_;
       if (stop_) return;
       WorkOn(lock, k, true);
@@ -249,7 +318,15 @@ class TZAPipeline {
   }
 
   TZAPipelineBounds bounds_;
+  std::size_t count_;
   std::vector<Slot> slots_;
+  // Items offered ahead of the ring, by their number, until their slots
+  // come free: a caller may offer the whole batch at once.
+  struct Pending {
+    Item item;
+    std::uint64_t held;
+  };
+  std::map<std::size_t, Pending> pending_;
   TWork work_;
   THeld heldAfter_;
   TDrop drop_;

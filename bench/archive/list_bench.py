@@ -3,20 +3,28 @@
 archive of 100,000 small entries: whole processes, several runs, medians,
 peak memory from /usr/bin/time -v.
 
+With --many, an archive of N small stored entries (1,000,000 unless
+--entries says otherwise) instead, and side by side with unzip, 7z and
+bsdtar: list, test, extract (unless --no-extract: a million files take
+minutes a run) and one named entry to standard output. --busy keeps the
+other core busy meanwhile.
+
 usage: bench/archive/list_bench.py [--zarc PATH] [--entries N] [--runs N]
+       bench/archive/list_bench.py --many [--entries N] [--runs N] [--no-extract] [--busy]
 
 Without --zarc, zarc is built in build/bench-archive (Release, no
 sanitizers). The archive is written deterministically to
-build/bench-archive/list-N.zip.
+build/bench-archive/list-N.zip (many-N.zip with --many).
 """
 import argparse
 import os
+import shutil
 import subprocess
 import sys
 import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from wholeprocess import measure  # noqa: E402
+from wholeprocess import measure, measure_side_by_side  # noqa: E402
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 TREE = os.path.join(ROOT, "build", "bench-archive")
@@ -30,27 +38,71 @@ def build_zarc():
     return os.path.join(TREE, "bin", "zarc")
 
 
-def make_archive(path, entries):
-    """Deterministic: fixed names, contents and times; deflated small files in 100 folders."""
+def make_archive(path, entries, stored=False):
+    """Deterministic: fixed names, contents and times; small files in 100
+    folders, deflated (stored with `stored`)."""
     if os.path.exists(path):
         return
+    method = zipfile.ZIP_STORED if stored else zipfile.ZIP_DEFLATED
     tmp = path + ".tmp"
-    with zipfile.ZipFile(tmp, "w", zipfile.ZIP_DEFLATED) as z:
+    with zipfile.ZipFile(tmp, "w", method) as z:
         for i in range(entries):
-            info = zipfile.ZipInfo(f"folder{i % 100:02}/file{i:06}.txt", (2024, 1, 2, 3, 4, 6))
-            info.compress_type = zipfile.ZIP_DEFLATED
-            z.writestr(info, (f"entry {i} " * (1 + i % 7)).encode())
+            name = f"folder{i % 100:02}/file{i:07}.txt" if stored else f"folder{i % 100:02}/file{i:06}.txt"
+            info = zipfile.ZipInfo(name, (2024, 1, 2, 3, 4, 6))
+            info.compress_type = method
+            z.writestr(info, (f"entry {i} " * (1 + i % (3 if stored else 7))).encode())
     os.replace(tmp, path)
 
+
+def many(args, zarc):
+    archive = os.path.join(TREE, f"many-{args.entries}.zip")
+    make_archive(archive, args.entries, stored=True)
+    named = f"folder{(args.entries // 2) % 100:02}/file{args.entries // 2:07}.txt"
+    out = os.path.join(TREE, "many-out")
+    groups = [
+        ("list", [([zarc, "list", archive], None), (["unzip", "-l", archive], None),
+                  (["7z", "l", archive], None), (["bsdtar", "-tf", archive], None)]),
+        ("test", [([zarc, "test", "-q", archive], None), (["unzip", "-tq", archive], None),
+                  (["7z", "t", archive], None), (["bsdtar", "-xOf", archive], None)]),
+        ("one named", [([zarc, "extract", "-p", archive, named], None), (["unzip", "-p", archive, named], None),
+                       (["7z", "e", "-so", archive, named], None), (["bsdtar", "-xOf", archive, named], None)]),
+    ]
+    if not args.no_extract:
+        groups.append(("extract", [([zarc, "extract", "-q", "-o", "-d", out, archive], out),
+                                   (["unzip", "-qo", "-d", out, archive], out),
+                                   (["7z", "x", "-y", "-o" + out, archive], out),
+                                   (["bsdtar", "-xf", archive, "-C", out], out)]))
+    busy = subprocess.Popen([sys.executable, "-c", "while True: pass"]) if args.busy else None
+    try:
+        print(f"archive: {archive} ({os.path.getsize(archive):,} bytes, {args.entries:,} stored entries); "
+              f"{args.runs} runs each{'; the other core busy' if busy else ''}; {os.getloadavg()[0]:.1f} load")
+        print(f"{'':<10} {'command':<40} {'median s':>9} {'peak KiB':>10}")
+        for label, rows in groups:
+            rows = [(cmd, d) for cmd, d in rows if shutil.which(cmd[0]) or os.path.exists(cmd[0])]
+            results = measure_side_by_side(rows, args.runs)
+            for (cmd, _), (wall, peak) in zip(rows, results):
+                shown = " ".join(os.path.basename(c) if c in (zarc, archive) else c for c in cmd[:3])
+                print(f"{label:<10} {shown:<40} {wall:9.3f} {peak:10,}")
+    finally:
+        if busy:
+            busy.kill()
 
 
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--zarc")
-    ap.add_argument("--entries", type=int, default=100000)
+    ap.add_argument("--entries", type=int)
     ap.add_argument("--runs", type=int, default=7)
+    ap.add_argument("--many", action="store_true")
+    ap.add_argument("--no-extract", action="store_true")
+    ap.add_argument("--busy", action="store_true")
     args = ap.parse_args()
     zarc = args.zarc or build_zarc()
+    os.makedirs(TREE, exist_ok=True)
+    if args.many:
+        args.entries = args.entries or 1000000
+        return many(args, zarc)
+    args.entries = args.entries or 100000
     os.makedirs(TREE, exist_ok=True)
     archive = os.path.join(TREE, f"list-{args.entries}.zip")
     empty = os.path.join(TREE, "list-0.zip")

@@ -109,4 +109,35 @@ TEST(PipelineTest, StoppingEndsWorkInProgressAndWhatIsNotBegunIsLeftToTheCaller)
   EXPECT_EQ(p.Take(1, item, false), Pipeline::TOutcome::NotOffered);  // not worked on here
 }
 
+// The ring of slots is the window's size, not the batch's: an item whose
+// slot a helper still holds with an item passed over waits for it, and
+// every outcome still comes in order.
+TEST(PipelineRingTest, ItemsBehindAPassedOverOneWaitForItsSlot) {
+  std::atomic<bool> release{false}, started{false};
+  std::atomic<int> worked{0};
+  Pipeline p(
+      100, za::TZAPipelineBounds{2, 1000, 1},
+      [&](int& item, const std::atomic<bool>&) {
+        if (item == 0) started = true;
+        if (item == 0)
+          while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ++worked;
+        item += 1000;
+        return true;
+      });
+  for (std::size_t k = 0; k < 100; ++k) p.Offer(k, static_cast<int>(k));
+  // The helper takes item 0 and holds it.
+  while (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::thread releaser([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    release = true;
+  });
+  for (std::size_t k = 1; k < 100; ++k) {
+    int item = -1;
+    EXPECT_EQ(p.Take(k, item, true), Pipeline::TOutcome::Succeeded) << k;
+    EXPECT_EQ(item, static_cast<int>(k) + 1000) << k;
+  }
+  releaser.join();
+}
+
 }  // namespace
