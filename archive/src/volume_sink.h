@@ -5,7 +5,8 @@
 // where one is full, or, for a set cut between records, where a record
 // announced by the entry writer would not fit in what is left of it.
 // Patches of a local header and truncations of a failed entry reach back
-// into the volume that holds them, so nothing written is ever read back.
+// into the volume that holds them, so nothing written is read back but the
+// first volume of a set that fits in it after all (KeepPlain).
 #include <cstdint>
 #include <exception>
 #include <memory>

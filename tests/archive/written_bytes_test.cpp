@@ -132,6 +132,7 @@ class WrittenBytesTest : public za::testing::TempDirTest {
         {"numbered", "d81cc66866e485489a312e3bec05e5b68877a3bd4fccc1c97ed24276701dcf86"},
         {"split", "bc6f19ed87d81c16146e63aa30ca8b0be1cf69a15f2ef79b05c493cab08f5629"},
         {"split zip64", "fec7ab95c0be74d5eb8e235102185567167673a17b5bb098179a536b1d18353c"},
+        {"split zip64 over several volumes", "75c6ccaa918e702fa915d5acca515823650ae7e62b0016f3fb9552ff4347d730"},
         {"split with stub", "1fe4b766b33cac1c94affa4b0ed8618e92f1f2969ccecf2fd0c199dbd5b24bf5"},
         {"split near the first volume size", "f901f74ee0910b65ff45cd0aacbbb3cc33ae9727afe2c4c6c2b080cb4a68e178"},
         {"spanned", "bd5d988ea79428925203bd7ca96dd44f92430839a90e9320787227f3b8b178d7"},
@@ -268,6 +269,9 @@ TEST_F(WrittenBytesTest, VolumesAndWhereTheyAreCut) {
   Check("split", Digest(SplitSet("split")));
   split("split64.zip", za::zmAlways, false, 100000, "in");
   Check("split zip64", Digest(SplitSet("split64")));
+  // Zip64 end records on a later volume count their offsets in it.
+  split("split64big.zip", za::zmAlways, false, 100000, "big");
+  Check("split zip64 over several volumes", Digest(SplitSet("split64big")));
   {
     TZipArchiver zip;
     zip.SetSpanningMode(za::smSplitting);
