@@ -10,6 +10,9 @@ namespace za {
 namespace {
 
 constexpr std::uint64_t kUnbounded = std::numeric_limits<std::uint64_t>::max();
+// What the commit writes comes in large pieces that pass the buffer by:
+// it gathers only records written one by one (the directory's).
+constexpr std::size_t kVolumeBuffer = 1 << 16;
 // Room for a local header and a little data at the least.
 constexpr std::int64_t kSmallestCutVolume = 64;
 
@@ -121,7 +124,7 @@ void TZAVolumeSink::KeepPlain() {
     failure_ = std::current_exception();
     throw;
   }
-  auto out = std::make_unique<TZAOutput>(*to);
+  auto out = std::make_unique<TZAOutput>(*to, kVolumeBuffer);
   const std::int64_t size = lastFile_->Size();
   lastFile_->SetPosition(4);
   try {
@@ -143,19 +146,18 @@ void TZAVolumeSink::KeepPlain() {
 
 // ---- the files
 
+// Volumes are put on their disk once all are written (Finish): a sync
+// per volume while entries are still being written holds up the commit,
+// and with it the work done ahead. A spanned volume leaves at once.
 void TZAVolumeSink::CloseLast() {
   if (!last_) return;
   last_->Flush();
-  ZAFlushFile(*lastFile_);
+  if (disks_) ZAFlushFile(*lastFile_);
   last_.reset();
   lastFile_.reset();
 }
 
-void TZAVolumeSink::CloseBack() {
-  if (!backFile_) return;
-  ZAFlushFile(*backFile_);
-  backFile_.reset();
-}
+void TZAVolumeSink::CloseBack() { backFile_.reset(); }
 
 TZAStream& TZAVolumeSink::FileFor(std::size_t index, std::uint64_t offset) {
   Volume& v = volumes_[index];
@@ -171,7 +173,7 @@ TZAStream& TZAVolumeSink::FileFor(std::size_t index, std::uint64_t offset) {
         failure_ = std::current_exception();
         throw EWriteError();
       }
-      last_ = std::make_unique<TZAOutput>(*lastFile_);
+      last_ = std::make_unique<TZAOutput>(*lastFile_, kVolumeBuffer);
       if (v.Base == 4) {
         std::uint8_t signature[4];
         PutU32(signature, kDataDescriptorSignature);
@@ -179,7 +181,7 @@ TZAStream& TZAVolumeSink::FileFor(std::size_t index, std::uint64_t offset) {
       }
     } else {
       lastFile_ = Reopen(v.File);
-      last_ = std::make_unique<TZAOutput>(*lastFile_);
+      last_ = std::make_unique<TZAOutput>(*lastFile_, kVolumeBuffer);
     }
     lastIndex_ = index;
   }
@@ -265,7 +267,7 @@ void TZAVolumeSink::SetSize(std::int64_t size) {
       CloseBack();
       CloseLast();
       lastFile_ = Reopen(v.File);
-      last_ = std::make_unique<TZAOutput>(*lastFile_);
+      last_ = std::make_unique<TZAOutput>(*lastFile_, kVolumeBuffer);
       lastIndex_ = index;
     }
     last_->Truncate(keep);
@@ -277,6 +279,9 @@ void TZAVolumeSink::SetSize(std::int64_t size) {
 std::vector<std::u16string> TZAVolumeSink::Finish() {
   CloseBack();
   CloseLast();
+  if (!disks_)
+    for (const Volume& v : volumes_)
+      if (!v.File.empty()) ZAFlushFile(*Reopen(v.File));
   if (disks_ && !volumes_.empty()) {
     disks_->Complete(static_cast<std::int32_t>(volumes_.size()) - 1, volumes_.back().File);
     volumes_.back().File.clear();
