@@ -29,6 +29,7 @@ TZAWriteSettings SettingsOf(const TZABaseArchiver::TZAWriteState& state) {
   s.Utf8Names = a.Utf8NamesOnWrite();
   s.Utf8FlagNames = a.Utf8FlagNames();
   s.UnixModes = a.UnixModesOnWrite();
+  s.Zip64MadeByVersion = a.Fidelity().Zip64MadeByVersion;
   return s;
 }
 

@@ -8,6 +8,7 @@
 #include "archive/crypto_primitives.h"
 #include "archive/zip_ciphers.h"
 #include "archive/errors.h"
+#include "archive/time_blocks.h"
 #include "sys/codepage.h"
 
 namespace za {
@@ -67,6 +68,15 @@ std::uint64_t FinishAes(TZAOutput& out, TZADataFilter& filter) {
   return sizeof code;
 }
 
+// A new entry keeps the blocks it was given when it was added (times,
+// owner); those of an earlier attempt at writing it go.
+void KeepBlocksOfAdding(TDirItem& item) {
+  TZAExtraFields given;
+  for (ExtraBlock b : item.ExtraFields)
+    if (b.Tag != kAesExtraTag && b.Tag != kZip64ExtraTag && b.Tag != kUnicodeNameExtraTag) given.Add(b.Tag, b.Data, b.Size);
+  item.ExtraFields = std::move(given);
+}
+
 // The blocks of a local extra field as they stand; a last block whose
 // size runs past the field keeps what there is of it.
 TZAExtraFields KeptBlocks(const std::uint8_t* data, std::size_t size) {
@@ -120,7 +130,7 @@ std::string TZAEntryWriter::EncodeName(const std::u16string& name, std::uint16_t
 // The blocks both headers carry beyond Zip64: the kept ones of an old
 // entry, then the Unicode name.
 void TZAEntryWriter::AddCommonBlocks(TZAExtraWriter& extra, const TZAExtraFields* kept, const std::u16string& name,
-                                     std::uint16_t flags) const {
+                                     std::uint16_t flags, bool centralOfNew) const {
   bool hadUnicode = false;
   if (kept)
     for (ExtraBlock b : *kept) {
@@ -128,7 +138,12 @@ void TZAEntryWriter::AddCommonBlocks(TZAExtraWriter& extra, const TZAExtraFields
         hadUnicode = true;
         continue;
       }
-      if (b.Tag != kZip64ExtraTag) extra.Add(b.Tag, b.Data, b.Size);
+      if (centralOfNew && b.Tag == kExtendedTimeExtraTag) {
+        std::vector<std::uint8_t> central = ZACentralExtendedTimeBlock(b.Data, b.Size);
+        extra.Add(b.Tag, central.data(), static_cast<std::uint16_t>(central.size()));
+      } else if (b.Tag != kZip64ExtraTag) {
+        extra.Add(b.Tag, b.Data, b.Size);
+      }
     }
   // A UTF-8 name needs no second copy.
   if ((settings_.UnicodeNameBlocks || hadUnicode) && !(flags & kUtf8NameFlag)) extra.AddUnicodeName(name);
@@ -162,8 +177,11 @@ void TZAEntryWriter::Plan(TZAPlannedEntry& entry, const TDirItem& item, CentralD
     h.VersionNeeded = static_cast<std::uint16_t>(
         (h.VersionNeeded & 0xFF00) | std::max<std::uint16_t>(h.VersionNeeded & 0xFF, kZip64Version));
   }
+  if (item.IsNew && settings_.Zip64MadeByVersion && (h.VersionNeeded & 0xFF) >= kZip64Version)
+    h.VersionMadeBy = static_cast<std::uint16_t>(
+        (h.VersionMadeBy & 0xFF00) | std::max<std::uint16_t>(h.VersionMadeBy & 0xFF, h.VersionNeeded & 0xFF));
   entry.Name = EncodeName(item.EntryName, h.Flags, item.IsNew, h.VersionMadeBy);
-  AddCommonBlocks(extra, kept, item.EntryName, h.Flags);
+  AddCommonBlocks(extra, kept, item.EntryName, h.Flags, item.IsNew);
   if (entry.Name.size() > 0xFFFF) throw EZAException(neNameTooLong, &owner_, {shown});
   entry.Extra = extra.Bytes();
   if (entry.Extra.size() > 0xFFFF) throw EZAException(neNameTooLong, &owner_, {shown});
@@ -266,7 +284,7 @@ std::uint32_t TZAEntryWriter::WriteNew(TZAOutput& out, TDirItem& item, TZAStream
   // With a cipher the data cannot be written again stored, so the method
   // is known before: deflate unless the level stores.
   const std::uint16_t method = item.CompressionSetting ? 8 : 0;
-  item.ExtraFields.Clear();
+  KeepBlocksOfAdding(item);
   if (aes) {
     TZAExtraWriter block;
     block.AddAes(2, static_cast<std::uint8_t>(algorithm), method);
@@ -336,10 +354,11 @@ std::uint32_t TZAEntryWriter::WritePrepared(TZAOutput& out, TDirItem& item, cons
   h.Method = result.Method;
   h.Crc32 = result.Crc32;
   item.Header.Method = item.ActualMethod = result.Method;
-  item.ExtraFields.Clear();
+  KeepBlocksOfAdding(item);
   const TZAEntrySizes sizes{result.Data.size(), result.Size};
   std::vector<std::uint8_t> tail, extra;
-  std::uint32_t header = PutHeaders(out, entry, item, h, sizes, sizes, zip64, nullptr, nullptr, shown, tail, extra);
+  std::uint32_t header =
+      PutHeaders(out, entry, item, h, sizes, sizes, zip64, &item.ExtraFields, &item.ExtraFields, shown, tail, extra);
   out.Write(result.Data.data(), result.Data.size());
   return header;
 }

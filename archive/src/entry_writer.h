@@ -36,6 +36,7 @@ struct TZAWriteSettings {
   bool Utf8Names = false;         // Utf8NamesOnWrite
   bool Utf8FlagNames = false;     // names were read as UTF-8 by flag bit 11
   bool UnixModes = false;         // UnixModesOnWrite
+  bool Zip64MadeByVersion = false;  // Fidelity().Zip64MadeByVersion
 };
 
 // Hears where each local header begins and how long it is: volumes cut
@@ -77,8 +78,10 @@ class TZAEntryWriter {
   // The central header of a new entry: made-by, version needed, flags.
   CentralDirectoryHeader NewHeader(const TDirItem& item, std::uint16_t needed) const;
   std::string EncodeName(const std::u16string& name, std::uint16_t& flags, bool isNew, std::uint16_t madeBy) const;
+  // `centralOfNew`: for the central header of a new entry, whose blocks
+  // are kept as its local header has them.
   void AddCommonBlocks(TZAExtraWriter& extra, const TZAExtraFields* kept, const std::u16string& name,
-                       std::uint16_t flags) const;
+                       std::uint16_t flags, bool centralOfNew = false) const;
   void Plan(TZAPlannedEntry& entry, const TDirItem& item, CentralDirectoryHeader h, std::uint64_t offset,
             std::uint64_t packed, std::uint64_t unpacked, const TZAExtraFields* kept,
             const std::u16string& shown) const;

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "archive/archiver.h"
 #include "archive/mask.h"
 #include "decode_ahead.h"
 #include "decoder.h"
+#include "extract_fidelity.h"
 #include "output_ahead.h"
 #include "paths.h"
 #include "sys/codepage.h"
@@ -182,8 +184,16 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
   // on one it would only add thread switches.
   const bool helperPays =
       (outputAheadEnabled_ || testAheadEnabled_ || extractAheadEnabled_) && sys::ProcessorsAvailable() > 1;
+  std::optional<TZAFidelityBatch> fidelity;
+  if (operation == poExtract && (fidelity_.ExactTimes || fidelity_.MakeLinks)) fidelity.emplace();
+  struct FidelityScope {
+    TZAFidelityBatch*& member;
+    ~FidelityScope() { member = nullptr; }
+  } fidelityScope{fidelityBatch_};
+  fidelityBatch_ = fidelity ? &*fidelity : nullptr;
+  const std::vector<std::int32_t> order = BatchOrder();
   std::unique_ptr<TZAOutputAhead> ahead;
-  if (operation == poExtract && outputAheadEnabled_ && helperPays) ahead = MakeOutputAhead();
+  if (operation == poExtract && outputAheadEnabled_ && helperPays) ahead = MakeOutputAhead(order);
   struct AheadScope {
     TZAOutputAhead*& member;
     ~AheadScope() { member = nullptr; }
@@ -193,8 +203,7 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
   std::vector<std::int32_t> selected;
   const bool keep = operation == poExtract;
   if ((keep ? extractAheadEnabled_ : operation == poTest && testAheadEnabled_) && helperPays && !volumes_) {
-    for (std::int32_t i = 0; i < items.Count(); ++i)
-      if (items.GetItem(i).Selected) selected.push_back(i);
+    selected = order;
     if (selected.size() > 1) decodeAhead = std::make_unique<TZADecodeAhead>(selected.size());
   }
   struct DecodeAheadScope {
@@ -205,7 +214,8 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
   std::size_t ordinal = 0;
   if (reports && OnOverallProgress) OnOverallProgress(this, 0.0, operation, ppStart, cancel_);
   TZAAction action = fxaIgnore;
-  for (std::int32_t i = 0; !cancel_ && dirManager_ && i < dirManager_->Items.Count(); ++i) {
+  for (std::int32_t i : order) {
+    if (cancel_ || !dirManager_ || i >= dirManager_->Items.Count()) break;
     if (!dirManager_->Items.GetItem(i).Selected) continue;
     entryOrdinal_ = ordinal++;
     do {
@@ -231,6 +241,7 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
     } while (action == fxaRetry);
     if (action == fxaAbort || cancel_) break;
   }
+  if (fidelity) fidelity->SetFolderTimes();
   bool cancel = cancel_;
   if (reports && OnOverallProgress) OnOverallProgress(this, 100.0, operation, ppEnd, cancel);
   cancel_ = cancel || cancel_;

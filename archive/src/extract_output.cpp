@@ -9,6 +9,8 @@
 #include <unordered_map>
 
 #include "archive/archiver.h"
+#include "archive/time_blocks.h"
+#include "extract_fidelity.h"
 #include "output_ahead.h"
 #include "paths.h"
 #include "sys/codepage.h"
@@ -143,7 +145,7 @@ bool ForceDirectories(std::u16string_view path, int& error) {
 
 }  // namespace
 
-std::unique_ptr<TZAOutputAhead> TZABaseArchiver::MakeOutputAhead() {
+std::unique_ptr<TZAOutputAhead> TZABaseArchiver::MakeOutputAhead(const std::vector<std::int32_t>& order) {
   // Where each selected entry goes unless a handler says otherwise, as
   // ExtractItem works it out.
   if (cachedCurrentDir_.empty()) cachedCurrentDir_ = sys::WideCurrentDirectory();
@@ -156,8 +158,9 @@ std::unique_ptr<TZAOutputAhead> TZABaseArchiver::MakeOutputAhead() {
   auto pathOf = [this, destDir](std::int32_t index) {
     const TDirItem& item = dirManager_->Items.GetItem(index);
     std::u16string name = paths::Backslashed(item.EntryName);
+    if (fidelity_.DropEmptyComponents) name = ZADropEmptyComponents(name);
     if (!options_.CreateDirs) name = std::u16string(paths::NamePart(name, paths::kEventCuts));
-    bool plain = !item.IsFolder() && name.find(u':') == std::u16string::npos &&
+    bool plain = !item.IsFolder() && !(fidelity_.MakeLinks && ZAIsLinkEntry(item)) && name.find(u':') == std::u16string::npos &&
                  name.find(u"\\\\") == std::u16string::npos && !HasParentComponent(name);
     return plain ? destDir + name : std::u16string();
   };
@@ -165,12 +168,10 @@ std::unique_ptr<TZAOutputAhead> TZABaseArchiver::MakeOutputAhead() {
     sys::WideLowerInPlace(path);
     return std::hash<std::u16string>{}(path);
   };
-  auto selected = std::make_shared<std::vector<std::int32_t>>();
+  // In the batch's order, so that the ordinals the batch asks for match.
+  auto selected = std::make_shared<std::vector<std::int32_t>>(order);
   std::vector<std::size_t> hashes;
-  const TZADirArray& items = dirManager_->Items;
-  for (std::int32_t i = 0; i < items.Count(); ++i) {
-    if (!items.GetItem(i).Selected) continue;
-    selected->push_back(i);
+  for (std::int32_t i : *selected) {
     std::u16string path = pathOf(i);
     if (!path.empty()) hashes.push_back(hashOf(std::move(path)));
   }
@@ -213,6 +214,16 @@ bool TZABaseArchiver::MayReplace(const TDirItem& item, const std::u16string& fil
   }
   std::int32_t archived = static_cast<std::int32_t>((static_cast<std::uint32_t>(item.Header.ModDate) << 16) |
                                                     item.Header.ModTime);
+  // An exact time compares in UTC, at the precision the entry keeps.
+  TZAEntryTimes exact;
+  sys::FileTime onDisk;
+  if (fidelity_.ExactTimes && (options_.OverwriteMode == omIfNewer || options_.OverwriteMode == omIfOlder))
+    exact = ZAReadEntryTimes(item.ExtraFields);
+  if (exact.Modified && sys::WideGetFileTime(path, onDisk)) {
+    bool newer = ZALaterAt(*exact.Modified, onDisk, exact.ResolutionNs);
+    bool older = ZALaterAt(onDisk, *exact.Modified, exact.ResolutionNs);
+    return options_.OverwriteMode == omIfNewer ? newer : older;
+  }
   switch (options_.OverwriteMode) {
     case omPrompt:
       if (!ConfirmOverwrite(fileName, path)) return false;
@@ -236,6 +247,7 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
   if (OnExtractFile) OnExtractFile(this, fileName, fileAttr, item.Comment.str());
   outputFailure_ = {};
   const bool fromArchive = fileName == stored;
+  if (fromArchive && fidelity_.DropEmptyComponents) fileName = ZADropEmptyComponents(fileName);
   const std::u16string named = destDir + fileName;
   if (fileName.find(u':') != std::u16string::npos || fileName.find(u"\\\\") != std::u16string::npos)
     destDir.clear();
@@ -264,13 +276,18 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
     if (std::u16string link = LinkOnTheWay(destDir, paths::FolderPart(fileName, paths::kEventCuts)); !link.empty())
       throw EZAException(neCannotCreateFolder, this, {link});
   }
-  if (item.IsFolder()) return;
+  if (item.IsFolder()) {
+    if (fidelityBatch_ && fidelity_.ExactTimes && options_.CreateDirs)
+      fidelityBatch_->NoteFolder(destDir + fileName, ZATimesOf(item, true));
+    return;
+  }
 
   std::u16string path = destDir + fileName;
   // A file made ahead lies where nothing was: there is nothing to decide.
   sys::WideFile madeAhead;
   if (outputAhead_) outputAhead_->Take(entryOrdinal_, path, madeAhead);
   if (!madeAhead.IsOpen() && sys::WideFileExists(path) && !MayReplace(item, fileName, path)) return;
+  if (fidelity_.MakeLinks && ZAIsLinkEntry(item) && ExtractLink(index, fileName, path, destDir)) return;
 
   PendingOutput out;
   if (!out.Create(path, std::move(madeAhead))) {
@@ -289,13 +306,14 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
     failure = std::current_exception();
   }
   outputHash_ = nullptr;
-  out.Stream().File().SetDosDateTime((static_cast<std::uint32_t>(item.Header.ModDate) << 16) | item.Header.ModTime);
+  ZASetOutputTimes(out.Stream().File(), item, fidelity_.ExactTimes);
   if (options_.FlushBuffers && sys::WideIsRemovableDrive(path)) out.Stream().File().Flush();
   out.Close();
   if (failure) std::rethrow_exception(failure);
   if (skipped || cancel_) return;
   if (!out.Commit(path)) throw EZAException(neCannotCreateFile, this, {path});
   if (options_.SetAttributes) sys::WideSetAttributes(path, fileAttr);
+  FinishOutput(item, fileName, path);
   TZASha256::Digest digest;
   // A hash that failed reports nothing, so the file never passes for checked.
   if (hash && hash->Final(digest)) OnFileExtracted(this, path, outputHashed_, digest);

@@ -6,6 +6,8 @@
 
 #include "updater.h"
 #include "archive/mask.h"
+#include "archive/time_blocks.h"
+#include "sys/codepage.h"
 #include "source_paths.h"
 #include "sys/dos_time.h"
 #include "sys/wide_dir.h"
@@ -56,10 +58,12 @@ void TZAUpdater::AddFromDisk(std::u16string_view fileMask, std::int32_t searchAt
   sys::WideDirEntry entry;
   // A folder named by the mask comes with its contents; a file by itself.
   bool wild = full.find_first_of(u"*?") != std::u16string::npos;
-  if (!wild && sys::WideStat(full, entry)) {
+  if (!wild && sys::WideStat(full, entry, a_.Fidelity().LinksAsLinks)) {
     std::size_t cut = full.find_last_of(u'/');
     maskFolder_ = cut == std::u16string::npos ? std::u16string() : full.substr(0, cut);
-    if (entry.Attributes & kFolderAttribute) {
+    if (entry.IsLink) {
+      AddLink(full, entry);
+    } else if (entry.Attributes & kFolderAttribute) {
       AddFolder(full, entry);
       Walk(full, u"*");
     } else {
@@ -75,7 +79,8 @@ void TZAUpdater::AddFromDisk(std::u16string_view fileMask, std::int32_t searchAt
 }
 
 void TZAUpdater::AddEntry(std::u16string name, std::uint32_t attributes, std::int32_t dosTime,
-                          const std::u16string& sourceFile, std::unique_ptr<TZAStream> stream) {
+                          const std::u16string& sourceFile, std::unique_ptr<TZAStream> stream,
+                          const sys::WideDirEntry* info) {
   std::u16string shown = Backslashed(name);
   bool confirm = true;
   if (a_.OnConfirmProcessFile) a_.OnConfirmProcessFile(&a_, shown, operation_, confirm);
@@ -95,7 +100,10 @@ void TZAUpdater::AddEntry(std::u16string name, std::uint32_t attributes, std::in
     const TDirItem& old = items.GetItem(index);
     std::int32_t stored = static_cast<std::int32_t>((static_cast<std::uint32_t>(old.Header.ModDate) << 16) |
                                                     old.Header.ModTime);
-    if (dosTime <= stored) return;
+    // An exact time compares in UTC, at the precision the entry keeps.
+    TZAEntryTimes exact;
+    if (a_.Fidelity().ExactTimes && info) exact = ZAReadEntryTimes(old.ExtraFields);
+    if (exact.Modified ? !ZALaterAt(info->Modified, *exact.Modified, exact.ResolutionNs) : dosTime <= stored) return;
   }
   TDirItem item;
   item.IsNew = true;
@@ -111,6 +119,7 @@ void TZAUpdater::AddEntry(std::u16string name, std::uint32_t attributes, std::in
   item.CryptoAlgorithm = state_.NewEntryCipher();
   item.SourceStream = std::move(stream);
   item.EntryName = name;
+  if (info) AddBlocks(item, *info);
   if (index < 0) {
     index = items.Count();
     items.SetCount(index + 1);
@@ -197,7 +206,7 @@ void TZAUpdater::AddFile(const std::u16string& full, const sys::WideDirEntry& en
   std::u16string stored = StoredName(full);
   if (Excluded(stored) || !Admitted(entry.Attributes)) return;
   AddEntry(stored, (entry.Attributes & ~kFolderAttribute) | UnixBits(entry), entry.DosDateTime, Backslashed(full),
-           nullptr);
+           nullptr, &entry);
 }
 
 void TZAUpdater::AddFolder(const std::u16string& full, const sys::WideDirEntry& entry) {
@@ -206,7 +215,29 @@ void TZAUpdater::AddFolder(const std::u16string& full, const sys::WideDirEntry& 
   std::u16string stored = StoredName(full);
   if (stored.empty() || Excluded(stored) || !Admitted(entry.Attributes)) return;
   AddEntry(stored, entry.Attributes | kFolderAttribute | UnixBits(entry), entry.DosDateTime, Backslashed(full),
-           nullptr);
+           nullptr, &entry);
+}
+
+void TZAUpdater::AddLink(const std::u16string& full, const sys::WideDirEntry& entry) {
+  if (!self_.empty() && ZALowerEqual(full, self_)) return;
+  std::u16string stored = StoredName(full);
+  if (Excluded(stored) || !Admitted(entry.Attributes)) return;
+  auto text = std::make_unique<TZAMemoryStream>();
+  std::string bytes = sys::WideToUtf8(entry.LinkTarget);
+  text->Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  text->SetPosition(0);
+  AddEntry(stored, entry.Attributes | ((entry.UnixMode & 0xFFFF) << 16), entry.DosDateTime, Backslashed(full),
+           std::move(text), &entry);
+}
+
+void TZAUpdater::AddBlocks(TDirItem& item, const sys::WideDirEntry& info) const {
+  const TZAFidelity& f = a_.Fidelity();
+  auto add = [&item](std::uint16_t tag, const std::vector<std::uint8_t>& data) {
+    item.ExtraFields.Add(tag, data.data(), static_cast<std::uint16_t>(data.size()));
+  };
+  if (f.TimeBlocksOnWrite) add(kExtendedTimeExtraTag, ZAExtendedTimeBlock(info.Modified, &info.Accessed));
+  if (f.NtfsTimesOnWrite) add(kNtfsExtraTag, ZANtfsTimeBlock(info.Modified, info.Accessed));
+  if (f.OwnersOnWrite && info.UnixMode) add(kUnixOwnerExtraTag, ZAUnixOwnerBlock({info.User, info.Group}));
 }
 
 std::uint32_t TZAUpdater::UnixBits(const sys::WideDirEntry& entry) const {
@@ -216,14 +247,16 @@ std::uint32_t TZAUpdater::UnixBits(const sys::WideDirEntry& entry) const {
 void TZAUpdater::Walk(const std::u16string& folder, std::u16string_view pattern) {
   std::vector<sys::WideDirEntry> entries;
   int error = 0;
-  if (!sys::WideListDirectory(folder, entries, error)) return;
+  if (!sys::WideListDirectory(folder, entries, error, {}, a_.Fidelity().LinksAsLinks)) return;
   // Names in a stable order: what is archived does not depend on the
   // order the file system lists them in.
   std::sort(entries.begin(), entries.end(), [](const auto& x, const auto& y) { return x.Name < y.Name; });
   std::vector<std::u16string> folders;
   for (const sys::WideDirEntry& entry : entries) {
     std::u16string full = folder == u"/" ? u"/" + entry.Name : ZAJoinPath(folder, entry.Name);
-    if (entry.Attributes & kFolderAttribute) {
+    if (entry.IsLink) {
+      if (MatchesMask(entry.Name, pattern)) AddLink(full, entry);
+    } else if (entry.Attributes & kFolderAttribute) {
       if (!a_.Options().Recurse || entry.LinkedFolder) continue;
       std::u16string stored = StoredName(full);
       if (Excluded(stored) || !Admitted(entry.Attributes)) continue;

@@ -43,9 +43,11 @@ class TZAUpdater {
 
   void AddFromDisk(std::u16string_view fileMask, std::int32_t searchAttr, std::u16string_view exclusionMask,
                    TZAProcessOperation operation);
-  // A new entry (or a replaced one of the same name) for `source`.
+  // A new entry (or a replaced one of the same name) for `source`; `info`
+  // describes the file on disk, when there is one.
   void AddEntry(std::u16string name, std::uint32_t attributes, std::int32_t dosTime,
-                const std::u16string& sourceFile, std::unique_ptr<TZAStream> stream);
+                const std::u16string& sourceFile, std::unique_ptr<TZAStream> stream,
+                const sys::WideDirEntry* info = nullptr);
   void Select(std::u16string_view fileMask, std::int32_t searchAttr, std::u16string_view exclusionMask);
   // Takes out every entry marked kRemoved in one pass: deleting entries
   // one by one moves the rest and rebuilds the name index each time.
@@ -81,6 +83,12 @@ class TZAUpdater {
   std::u16string StoredName(const std::u16string& full) const;
   void AddFile(const std::u16string& full, const sys::WideDirEntry& entry);
   void AddFolder(const std::u16string& full, const sys::WideDirEntry& entry);
+  // A link as itself: its text is the entry's data, under the link type.
+  void AddLink(const std::u16string& full, const sys::WideDirEntry& entry);
+  // The blocks a new entry from a file carries with the fidelity options:
+  // both headers get them, the central one the extended time stamp
+  // without its access time.
+  void AddBlocks(TDirItem& item, const sys::WideDirEntry& info) const;
   std::uint32_t UnixBits(const sys::WideDirEntry& entry) const;
   void Walk(const std::u16string& folder, std::u16string_view pattern);
 

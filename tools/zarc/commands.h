@@ -53,6 +53,7 @@ struct Settings {
   bool toStdout = false;  // -p
   bool junkPaths = false; // -j
   bool keepDamaged = false;  // --keep-damaged
+  bool utc = false;          // list --utc
   bool overwriteGiven = false;
   Overwrite overwrite = Overwrite::Always;
   bool givenPassword = false;
@@ -81,6 +82,13 @@ std::string EngineText(const std::u16string& message, int systemError = 0);
 // The system's text for an error code.
 std::string SystemReason(int code);
 std::string MethodName(const za::TDirItem& item);
+// An entry's modification time as the listing shows it, "YYYY-MM-DD HH:MM:SS":
+// from its time blocks in local time (UTC with `utc`) where it has them,
+// else its MS-DOS fields as they stand.
+std::string EntryTimeText(const za::TDirItem& item, bool utc);
+// The text of a link entry, printable ("?" when it cannot be read); empty
+// for an entry that is no link.
+std::string LinkTarget(za::TZipArchiver& zip, std::int32_t index);
 // The engine's questions that no handler answers, asked on the terminal.
 za::TZAUserDialogs& ZarcDialogs();
 

@@ -1,6 +1,9 @@
 #include <cstdio>
 
+#include <ctime>
+
 #include "archive/mask.h"
+#include "archive/time_blocks.h"
 #include "commands.h"
 #include "console.h"
 #include "sys/codepage.h"
@@ -82,6 +85,38 @@ std::string EngineText(const std::u16string& message, int systemError) {
     out += " (native error " + sys::WideToUtf8(digit == std::u16string::npos ? u"0" : number.substr(digit)) + ")";
   }
   return out;
+}
+
+std::string EntryTimeText(const za::TDirItem& item, bool utc) {
+  char text[24];
+  za::TZAEntryTimes exact = za::ZAReadEntryTimes(item.ExtraFields);
+  if (exact.Modified) {
+    std::time_t t = static_cast<std::time_t>(exact.Modified->Seconds);
+    if (const std::tm* tm = utc ? std::gmtime(&t) : std::localtime(&t)) {
+      std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", tm->tm_year + 1900, tm->tm_mon + 1,
+                    tm->tm_mday, tm->tm_hour, tm->tm_min, tm->tm_sec);
+      return text;
+    }
+  }
+  // The MS-DOS fields hold a local time of an unknown zone: shown as they
+  // stand, also with --utc.
+  unsigned d = item.Header.ModDate, t = item.Header.ModTime;
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", (d >> 9) + 1980u, (d >> 5) & 15u, d & 31u, t >> 11,
+                (t >> 5) & 63u, (t & 31u) * 2u);
+  return text;
+}
+
+std::string LinkTarget(za::TZipArchiver& zip, std::int32_t index) {
+  const za::TDirItem& item = zip.Item(index);
+  if (!za::ZAIsLinkEntry(item)) return {};
+  if (item.UnpackedSize() > 4096) return "?";
+  za::TZAMemoryStream text;
+  try {
+    zip.ExtractItemToStream(index, text);
+  } catch (const za::Exception&) {
+    return "?";
+  }
+  return Printable(sys::Utf8ToWide(std::string_view(reinterpret_cast<const char*>(text.Data().data()), text.Data().size())));
 }
 
 std::string MethodName(const za::TDirItem& item) {

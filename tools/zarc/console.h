@@ -20,6 +20,10 @@ char PathSeparator();
 // Whether the file system tells names apart by case (not on Windows).
 bool NamesIgnoreCase();
 
+// Whether file times here are NTFS times (100 ns, Windows): archives
+// then keep them in the NTFS block as well, for an exact round trip.
+bool NtfsFileTimes();
+
 // Standard output takes bytes as they are (entries written by -p).
 void SetBinaryOutput();
 // Standard input gives bytes as they are (an archive read from a pipe).

@@ -32,6 +32,7 @@ struct WriteSettings {
   int level = 6;
   bool update = false, freshen = false, junkPaths = false, recurse = true;
   bool progress = true, verbose = false;
+  bool follow = false;  // -L: what links point to, not the links
   bool commentGiven = false;
   bool encrypt = false, passwordGiven = false;
   std::u16string password;
@@ -117,6 +118,7 @@ const char kFileOptions[] =
     "  --zipcrypto    classic zip encryption, which every zip tool reads but which\n"
     "                 is weak\n"
     "  --no-recurse   files in the folders named, not below them\n"
+    "  -L, --follow   store what symbolic links point to (default: the links)\n"
     "  --wait[=SECS]  when another zarc is changing the archive, wait for it (at\n"
     "                 most SECS seconds) rather than fail at once\n"
     "  -v             one line per file as it is stored\n"
@@ -247,6 +249,8 @@ int ParseWrite(const std::vector<std::u16string>& args, WriteSettings& s) {
     } else if (a == u"-qq") {
       s.progress = s.verbose = false;
       s.quiet = true;
+    } else if ((a == u"-L" || a == u"--follow") && adding) {
+      s.follow = true;
     } else if (a == u"--no-recurse" && adding) {
       s.recurse = false;
     } else if (a == u"--split" && more && s.command == WriteSettings::kCreate) {
@@ -465,6 +469,13 @@ class Writer {
     zip_.SetExclusionMasks(s_.exclusions);
     zip_.SetSFXStub(s_.sfx);
     zip_.Options().Recurse = s_.recurse;
+    // Exact times in UTC, links as links and owners, as zip and bsdtar
+    // keep them; the NTFS block where file times are NTFS times.
+    za::TZAFidelity& f = zip_.Fidelity();
+    f.ExactTimes = f.TimeBlocksOnWrite = f.OwnersOnWrite = true;
+    f.NtfsTimesOnWrite = NtfsFileTimes();
+    f.LinksAsLinks = !s_.follow;
+    f.Zip64MadeByVersion = true;
     if (s_.split) {
       zip_.SetSpanningMode(za::smSplitting);
       zip_.SpanningOptions().AdvancedNaming = s_.numbered;

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "archive/time_blocks.h"
 #include "commands.h"
 #include "sys/codepage.h"
 
@@ -15,12 +16,13 @@ namespace zarc {
 
 namespace {
 
-std::string Attributes(std::uint32_t a) {
+std::string Attributes(std::uint32_t a, bool link) {
   std::string s = ".....";
   if (a & 0x01) s[0] = 'R';
   if (a & 0x02) s[1] = 'H';
   if (a & 0x04) s[2] = 'S';
   if (a & 0x10) s[3] = 'D';
+  if (link) s[3] = 'l';
   if (a & 0x20) s[4] = 'A';
   return s;
 }
@@ -249,13 +251,22 @@ int List(za::TZipArchiver& zip, const Settings& settings) {
   for (std::int32_t i : selected) {
     const za::TDirItem& item = zip.Item(i);
     std::uint64_t packed = item.PackedSize(), unpacked = item.UnpackedSize();
-    std::uint16_t d = item.Header.ModDate, t = item.Header.ModTime;
     line.Number(unpacked, 10).Text("  ").Text(MethodName(item), 6).Text(" ").Number(packed, 10).Text(" ");
-    line.Percent(Ratio(packed, unpacked)).Text(" ").Number((d >> 9) + 1980u, 4).Text("-").Two((d >> 5) & 15u);
-    line.Text("-").Two(d & 31u).Text(" ").Two(t >> 11u).Text(":").Two((t >> 5) & 63u).Text(":").Two((t & 31u) * 2u);
-    line.Text(" ").Hex(item.Header.Crc32).Text("  ").Text(Attributes(item.Header.ExternalAttributes)).Text(" ");
+    line.Percent(Ratio(packed, unpacked)).Text(" ");
+    if (item.ExtraFields.Empty()) {
+      std::uint16_t d = item.Header.ModDate, t = item.Header.ModTime;
+      line.Number((d >> 9) + 1980u, 4).Text("-").Two((d >> 5) & 15u).Text("-").Two(d & 31u).Text(" ");
+      line.Two(t >> 11u).Text(":").Two((t >> 5) & 63u).Text(":").Two((t & 31u) * 2u);
+    } else {
+      line.Text(EntryTimeText(item, settings.utc));
+    }
+    std::string target = LinkTarget(zip, i);
+    line.Text(" ").Hex(item.Header.Crc32).Text("  ");
+    line.Text(Attributes(item.Header.ExternalAttributes, za::ZAIsLinkEntry(item))).Text(" ");
     // Names as stored, with "/", whatever the system's separator.
-    line.Text(item.Header.Flags & 1 ? "Yes" : "No ").Text("  ").Text(Printable(item.EntryName)).Text("\n");
+    line.Text(item.Header.Flags & 1 ? "Yes" : "No ").Text("  ").Text(Printable(item.EntryName));
+    if (za::ZAIsLinkEntry(item)) line.Text(" -> ").Text(target);
+    line.Text("\n");
     if (!item.Comment.empty())
       line.Text("            comment: ").Text(Printable(CommentText(item.Comment.str(), zip))).Text("\n");
     if (line.Size() > 1 << 16) line.Flush();

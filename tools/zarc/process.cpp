@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <string>
 
+#include "archive/time_blocks.h"
 #include "commands.h"
 #include "console.h"
 #include "sys/codepage.h"
@@ -211,13 +212,15 @@ class Session {
     zip_.SetExclusionMasks(settings_.exclusions);
     zip_.OnConfirmProcessFile = [this](za::TZABaseArchiver*, const std::u16string& name, za::TZAProcessOperation,
                                        bool& confirm) {
-      // Entries come in directory order; the name finds the one the engine
-      // is at.
+      // Entries come in directory order, but for links, which come last;
+      // the name finds the one the engine is at.
       std::int32_t index = -1;
       while (cursor_ < selected_.size() && index < 0) {
         std::int32_t i = selected_[cursor_++];
-        if (Backslashed(zip_.Item(i).EntryName) == name) index = i;
+        if (Backslashed(zip_.Item(i).EntryName) == name && !(Extracting() && za::ZAIsLinkEntry(zip_.Item(i)))) index = i;
       }
+      for (std::size_t k = 0; index < 0 && k < selected_.size(); ++k)
+        if (Backslashed(zip_.Item(selected_[k]).EntryName) == name) index = selected_[k];
       if (index >= 0) confirm = Begin(index);
     };
     zip_.OnOverallProgress = [this](za::TZABaseArchiver*, double percent, za::TZAProcessOperation,
@@ -249,6 +252,8 @@ class Session {
       confirm = Replace(path);
       keptNow_ = !confirm;
     };
+    zip_.OnExtractNotice = [this](za::TZABaseArchiver*, const std::u16string&, za::TZAExtractNotice notice,
+                                  const std::u16string& detail, std::int32_t error) { Notice(notice, detail, error); };
     zip_.OnPassword = [this](za::TZABaseArchiver*, const std::u16string& name, std::string& password, bool& skip) {
       Password(name, password, skip);
     };
@@ -279,6 +284,26 @@ class Session {
     if (native == za::neVolumeRefused) stopped_ = true;
   }
 
+  // Written, but not as asked: a warning, and the run says so in its status.
+  void Notice(za::TZAExtractNotice notice, const std::u16string& detail, std::int32_t error) {
+    bar_.Clear();
+    std::string text;
+    switch (notice) {
+      case za::enLinkUnsafe:
+        text = detail.empty() ? "link text too long: written as a file holding it"
+                              : "link to '" + Printable(detail) + "' leads out of the destination: written as a file "
+                                "holding its text (--unsafe-links makes it)";
+        break;
+      case za::enNoLinks:
+        text = "link to '" + Printable(detail) + "' written as a file holding its text: this system makes no links";
+        break;
+      case za::enOwnerNotSet: text = "owner not set: " + SystemReason(error); break;
+      case za::enTimeNotSet: text = "time not set: " + SystemReason(error); break;
+    }
+    report_.Entry(CurrentName(), text);
+    outcome_.Note(kWarning);
+  }
+
   bool Replace(std::u16string& path) {
     const za::TDirItem& item = *Current();
     switch (overwrite_) {
@@ -296,7 +321,12 @@ class Session {
         }
         return false;
       case Overwrite::IfNewer: {
-        // As the engine's "only newer": equal times keep the file.
+        // As the engine's "only newer": equal times keep the file. A time
+        // kept in UTC compares as such, at the precision the entry keeps.
+        za::TZAEntryTimes exact = za::ZAReadEntryTimes(item.ExtraFields);
+        sys::FileTime onDisk;
+        if (exact.Modified && sys::WideGetFileTime(path, onDisk))
+          return za::ZALaterAt(*exact.Modified, onDisk, exact.ResolutionNs);
         std::int32_t archived = static_cast<std::int32_t>(
             (static_cast<std::uint32_t>(item.Header.ModDate) << 16) | item.Header.ModTime);
         return sys::WideGetDosDateTime(path) < archived;

@@ -52,7 +52,9 @@ void CommandHelp(Settings::Command command) {
       std::printf("usage: zarc list [options] ARCHIVE [MASK...] [-x MASK]...\n"
                   "Lists the selected entries, one line each (length, method, packed size,\n"
                   "ratio, date and time, CRC-32, attributes, encryption, name), the archive\n"
-                  "comment above them and an entry's comment under its line.\n%s\n"
+                  "comment above them and an entry's comment under its line. Times are local\n"
+                  "where the entry keeps them in UTC; a link shows 'l' and its text.\n%s\n"
+                  "  --utc          times kept in UTC shown in UTC\n"
                   "  -1             the names alone, one a line\n"
                   "  --json         one JSON object a line for each entry: name, size,\n"
                   "                 packed_size, method, crc32 (hex), time (ISO 8601, UTC),\n"
@@ -69,7 +71,8 @@ void CommandHelp(Settings::Command command) {
       break;
     case Settings::kExtract:
       std::printf("usage: zarc extract [options] ARCHIVE [-d DIR] [MASK...] [-x MASK]...\n"
-                  "Writes the selected entries under DIR with their times and permissions.\n%s\n"
+                  "Writes the selected entries under DIR with their times and permissions,\n"
+                  "folders' times too, and makes symbolic links of the entries stored as links.\n%s\n"
                   "  -d DIR         extract into DIR (default: the current folder)\n"
                   "  -o             replace existing files without asking\n"
                   "  -n             never replace an existing file\n"
@@ -80,6 +83,10 @@ void CommandHelp(Settings::Command command) {
                   "  -p             write the entries' data to standard output, nothing else\n"
                   "  --keep-damaged write an entry that fails its size or CRC-32 check as it\n"
                   "                 decoded, and name it as damaged (default: remove it)\n"
+                  "  --unsafe-links make links whose text is absolute or leads out of DIR\n"
+                  "                 (default: such a link is written as a file holding its\n"
+                  "                 text, with a warning)\n"
+                  "  -X             give files the user and group the archive names\n"
                   "%s%s",
                   kMasks, kProcessOptions, kNameOptions);
       break;
@@ -128,6 +135,12 @@ int Parse(const std::vector<std::u16string>& args, Settings& s, za::TZipArchiver
     } else if (extract && a == u"--keep-damaged") {
       s.keepDamaged = true;
       zip.SetExtractCorruptedFiles(true);
+    } else if (extract && a == u"--unsafe-links") {
+      zip.Fidelity().UnsafeLinks = true;
+    } else if (extract && a == u"-X") {
+      zip.Fidelity().RestoreOwners = true;
+    } else if (list && a == u"--utc") {
+      s.utc = true;
     } else if (extract && a == u"-p") {
       s.toStdout = true;
     } else if (!list && a == u"-P" && more) {
@@ -202,6 +215,10 @@ int Run(const std::vector<std::u16string>& args) {
   // A local header past the end of the archive fails its entry alone, as
   // unzip and 7z go on with the others.
   zip.SetReadErrorFailsEntry(true);
+  // Files come back as they went in, as unzip and bsdtar give them back.
+  zip.Fidelity().ExactTimes = true;
+  zip.Fidelity().MakeLinks = true;
+  zip.Fidelity().DropEmptyComponents = true;
   int status = Parse(args, settings, zip);
   if (status >= 0) return status;
   TemporaryFile spool;

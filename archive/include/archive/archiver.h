@@ -26,6 +26,7 @@ namespace za {
 
 class TZABaseArchiver;
 class TZAOutputAhead;
+class TZAFidelityBatch;
 class TZADecodeAhead;
 class TZAEntryReader;
 class TZADecoder;
@@ -44,6 +45,48 @@ struct TZAOptions {
   std::int32_t SearchAttr = 10431;  // 0x28BF
   bool FlushBuffers = true;
   bool OEMFileNames = true;
+};
+
+// Files come back as they went in: what other zip tools keep of a file
+// beyond its data and MS-DOS time. All off by default: the setup program
+// reads and writes the MS-DOS fields only and makes plain files.
+struct TZAFidelity {
+  // Extraction, the overwrite modes that compare times and updating take
+  // an entry's time from its NTFS, extended time stamp or old Unix block
+  // where it has one (UTC, so the same in every time zone), and extraction
+  // gives folders their times once their contents are written.
+  bool ExactTimes = false;
+  // New entries from files carry the extended time stamp, and the NTFS
+  // block (100 ns) with NtfsTimesOnWrite.
+  bool TimeBlocksOnWrite = false;
+  bool NtfsTimesOnWrite = false;
+  // Adding stores a symbolic link as a link (the link type in the Unix
+  // mode, its text as the data) rather than what it points to.
+  bool LinksAsLinks = false;
+  // Extraction makes an entry of the link type a symbolic link, after the
+  // other entries of the batch; one whose text is absolute or climbs out of
+  // the destination is written as a file holding the text, unless
+  // UnsafeLinks. Where the system makes no links, every one is.
+  bool MakeLinks = false;
+  bool UnsafeLinks = false;
+  // New entries carry the Unix owner block; extraction gives files the
+  // owner and group an entry's blocks name.
+  bool OwnersOnWrite = false;
+  bool RestoreOwners = false;
+  // A stored name's empty components ("a//b") are dropped on extraction
+  // rather than the name refused.
+  bool DropEmptyComponents = false;
+  // New entries that need version 4.5 or later to be read (Zip64, AES)
+  // say they were made by that version.
+  bool Zip64MadeByVersion = false;
+};
+
+// What extraction did otherwise than asked, for the caller to say.
+enum TZAExtractNotice {
+  enLinkUnsafe,    // a link whose text leaves the destination, written as a file
+  enNoLinks,       // the system makes no links: written as a file
+  enOwnerNotSet,   // the owner could not be given (the system's error)
+  enTimeNotSet,    // the time could not be given (the system's error)
 };
 
 class TZASpanningOptions {
@@ -100,6 +143,9 @@ using TZAVerifyNewArchiveEvent =
     std::function<void(TZABaseArchiver* Sender, TZAStream& NewArchive, bool& Accept)>;
 using TZAOnExtractFileEvent = std::function<void(TZABaseArchiver* Sender, std::u16string& FileName,
                                                  std::uint32_t& FileAttr, const std::string& Comment)>;
+using TZAExtractNoticeEvent = std::function<void(TZABaseArchiver* Sender, const std::u16string& FileName,
+                                                  TZAExtractNotice Notice, const std::u16string& Detail,
+                                                  std::int32_t SystemError)>;
 using TZAFileExtractedEvent = std::function<void(TZABaseArchiver* Sender, const std::u16string& FileName,
                                                  std::uint64_t Size, const TZASha256::Digest& Digest)>;
 
@@ -143,6 +189,8 @@ class TZABaseArchiver {
   const std::u16string& SFXStub() const { return sfxStub_; }
   void SetSFXStub(std::u16string_view stub) { sfxStub_ = stub; }
   TZAOptions& Options() { return options_; }
+  TZAFidelity& Fidelity() { return fidelity_; }
+  const TZAFidelity& Fidelity() const { return fidelity_; }
   const TZAOptions& Options() const { return options_; }
   const TZAWideStrings& FileMasks() const { return fileMasks_; }
   void SetFileMasks(const TZAWideStrings& masks) { fileMasks_ = masks; }
@@ -175,6 +223,9 @@ class TZABaseArchiver {
   // later that the file still holds them. Hashing is done only while a
   // handler is assigned.
   TZAFileExtractedEvent OnFileExtracted;
+  // Extraction did otherwise than asked for the entry `FileName`, which
+  // was written all the same; `Detail` is a link's text.
+  TZAExtractNoticeEvent OnExtractNotice;
 
   // Sets a published property from the text of a stored window description
   // ("Options.OEMFileNames" = "True", "CompressionLevel" = "clFastest", ...).
@@ -409,7 +460,16 @@ class TZABaseArchiver {
   bool MayReplace(const TDirItem& item, const std::u16string& fileName, std::u16string& path);
   TZAAction DefaultFailureAnswer(const EZAException& e);
   bool ConfirmOverwrite(const std::u16string& fileName, std::u16string& path);
-  std::unique_ptr<TZAOutputAhead> MakeOutputAhead();
+  std::unique_ptr<TZAOutputAhead> MakeOutputAhead(const std::vector<std::int32_t>& order);
+  // The selected entries in the order the batch takes them: links last
+  // when the batch makes them (extract_fidelity.cpp, as the two below).
+  std::vector<std::int32_t> BatchOrder();
+  // Makes the link entry `index` at `path`; false when it is to be written
+  // as a file holding its text instead (the caller was told why).
+  bool ExtractLink(std::int32_t index, const std::u16string& fileName, const std::u16string& path,
+                   const std::u16string& destDir);
+  // The owner of the file or link `path` just written for `item`.
+  void FinishOutput(const TDirItem& item, const std::u16string& fileName, const std::u16string& path);
   // Reads the data of the selected entries after the `ordinal`-th for the
   // helper, as far as it takes them; `keep` for extraction.
   void ReadAhead(TZADecodeAhead& ahead, const std::vector<std::int32_t>& selected, std::size_t ordinal, bool keep);
@@ -467,6 +527,7 @@ class TZABaseArchiver {
   TZASpanningMode spanningMode_ = smNone;
   TZASpanningOptions spanningOptions_;
   TZAOptions options_;
+  TZAFidelity fidelity_;
   TZAWideStrings fileMasks_, exclusionMasks_, noCompressionMasks_;
   bool inMemory_ = false;
   bool utf8FlagNames_ = false;
@@ -484,6 +545,7 @@ class TZABaseArchiver {
   bool testAheadEnabled_ = false;
   bool extractAheadEnabled_ = false;
   TZAOutputAhead* outputAhead_ = nullptr;  // of the running batch
+  TZAFidelityBatch* fidelityBatch_ = nullptr;  // of the running extraction
   TZADecodeAhead* decodeAhead_ = nullptr;  // of the running extraction
   std::size_t entryOrdinal_ = 0;           // of the entry the batch is at, among the selected
   TZAOutputFailure outputFailure_;

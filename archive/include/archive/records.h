@@ -18,6 +18,12 @@ constexpr std::uint32_t kUnicodeNameSignature = 0x5843554E;  // "NUCX"
 constexpr std::uint16_t kZip64ExtraTag = 0x0001;
 constexpr std::uint16_t kUnicodeNameExtraTag = 0x554E;
 constexpr std::uint16_t kAesExtraTag = 0x9901;
+// Times and owners: the NTFS block (100 ns since 1601), the extended time
+// stamp (UTC seconds), the old Info-ZIP Unix block, the new Unix owner block.
+constexpr std::uint16_t kNtfsExtraTag = 0x000A;
+constexpr std::uint16_t kExtendedTimeExtraTag = 0x5455;
+constexpr std::uint16_t kInfoZipUnixExtraTag = 0x5855;
+constexpr std::uint16_t kUnixOwnerExtraTag = 0x7875;
 // General-purpose flag bit 11: the name and comment are UTF-8.
 constexpr std::uint16_t kUtf8NameFlag = 0x0800;
 // The host byte of VersionMadeBy: 3 Unix, 19 OS X.

@@ -16,6 +16,16 @@
 namespace sys {
 
 enum class FileAccess { Read, Write, ReadWrite };
+
+// A moment in UTC: whole seconds since 1970-01-01 and the nanoseconds past
+// them. Zip's time blocks and both systems' file times convert to it
+// without a time zone.
+struct FileTime {
+  std::int64_t Seconds = 0;
+  std::uint32_t Nanoseconds = 0;
+  friend bool operator==(const FileTime&, const FileTime&) = default;
+  friend auto operator<=>(const FileTime&, const FileTime&) = default;
+};
 // The sharing of Windows' CreateFile (ignored on POSIX).
 enum class FileShare { Exclusive, DenyWrite, DenyRead, DenyNone };
 enum class SeekOrigin { Begin, Current, End };
@@ -51,6 +61,9 @@ class WideFile {
   bool Flush();
   // Last-write time from a local MS-DOS date and time.
   bool SetDosDateTime(std::uint32_t dosDateTime);
+  // Last-write and last-access times, exact to what the file system keeps;
+  // a null one stays as it is.
+  bool SetTimes(const FileTime* modified, const FileTime* accessed);
 
   // System error of the last failed call (errno or GetLastError()).
   int LastError() const { return lastError_; }
@@ -77,6 +90,23 @@ std::uint32_t WideGetAttributes(std::u16string_view name);  // kInvalidAttribute
 bool WideSetAttributes(std::u16string_view name, std::uint32_t attributes);
 // Last-write time as a local MS-DOS date and time; -1 when it cannot be read.
 std::int32_t WideGetDosDateTime(std::u16string_view name);
+// Last-write time in UTC as exact as the file system keeps it (the
+// target's, for a link); false when it cannot be read.
+bool WideGetFileTime(std::u16string_view name, FileTime& modified);
+// Times of a file, folder or link (the link itself, never its target); a
+// null one stays. False with the system's reason in `error` when given.
+bool WideSetFileTimes(std::u16string_view name, const FileTime* modified, const FileTime* accessed,
+                      int* error = nullptr);
+// A symbolic link `name` whose text is `target`; Windows makes none (it
+// needs a right users seldom have) and says ERROR_NOT_SUPPORTED.
+bool WideCreateSymbolicLink(std::u16string_view name, std::u16string_view target, int* error = nullptr);
+// The text of the link `name`; false when it is none.
+bool WideReadLink(std::u16string_view name, std::u16string& target);
+// User and group of a file, folder or link (the link itself); POSIX only,
+// Windows says ERROR_NOT_SUPPORTED.
+bool WideSetOwner(std::u16string_view name, std::uint32_t user, std::uint32_t group, int* error = nullptr);
+// Whether the system makes symbolic links and keeps owners as numbers.
+bool WideSystemHasLinks();
 // Whether the drive that holds `path` is removable ("A:", "B:", or so
 // reported by the system). POSIX has no drives: there a path is on removable
 // media when it lies in the folder given to WideSetRemovableFolder.

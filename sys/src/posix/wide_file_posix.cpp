@@ -213,6 +213,71 @@ bool WideFile::SetDosDateTime(std::uint32_t dosDateTime) {
   return true;
 }
 
+namespace {
+
+struct timespec Spec(const FileTime* t) {
+  struct timespec s {};
+  if (!t) {
+    s.tv_nsec = UTIME_OMIT;
+    return s;
+  }
+  s.tv_sec = static_cast<time_t>(t->Seconds);
+  s.tv_nsec = static_cast<long>(t->Nanoseconds % 1000000000u);
+  return s;
+}
+
+}  // namespace
+
+bool WideFile::SetTimes(const FileTime* modified, const FileTime* accessed) {
+  struct timespec times[2] = {Spec(accessed), Spec(modified)};
+  if (futimens(Fd(handle_), times) != 0) {
+    lastError_ = errno;
+    return false;
+  }
+  return true;
+}
+
+bool WideGetFileTime(std::u16string_view name, FileTime& modified) {
+  struct stat st;
+  if (stat(NativeName(name).c_str(), &st) != 0) return false;
+  modified = FileTime{static_cast<std::int64_t>(st.st_mtim.tv_sec), static_cast<std::uint32_t>(st.st_mtim.tv_nsec)};
+  return true;
+}
+
+bool WideSetFileTimes(std::u16string_view name, const FileTime* modified, const FileTime* accessed, int* error) {
+  struct timespec times[2] = {Spec(accessed), Spec(modified)};
+  if (utimensat(AT_FDCWD, NativeName(name).c_str(), times, AT_SYMLINK_NOFOLLOW) == 0) return true;
+  if (error) *error = errno;
+  return false;
+}
+
+bool WideCreateSymbolicLink(std::u16string_view name, std::u16string_view target, int* error) {
+  // The text as it was stored, "\" and all: it is not a path of ours.
+  if (::symlink(WideToUtf8(target).c_str(), NativeName(name).c_str()) == 0) return true;
+  if (error) *error = errno;
+  return false;
+}
+
+bool WideReadLink(std::u16string_view name, std::u16string& target) {
+  std::string path = NativeName(name);
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return false;
+  std::string text(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : PATH_MAX), '\0');
+  ssize_t n = ::readlink(path.c_str(), text.data(), text.size());
+  if (n < 0) return false;
+  text.resize(static_cast<std::size_t>(n));
+  target = Utf8ToWide(text);
+  return true;
+}
+
+bool WideSetOwner(std::u16string_view name, std::uint32_t user, std::uint32_t group, int* error) {
+  if (::lchown(NativeName(name).c_str(), static_cast<uid_t>(user), static_cast<gid_t>(group)) == 0) return true;
+  if (error) *error = errno;
+  return false;
+}
+
+bool WideSystemHasLinks() { return true; }
+
 bool WideFileExists(std::u16string_view name) {
   struct stat st;
   return stat(NativeName(name).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);

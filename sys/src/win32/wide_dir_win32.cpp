@@ -1,6 +1,7 @@
 // Windows folder listings by wide names: FindFirstFileW.
 #include <windows.h>
 
+#include "file_time_win32.h"
 #include "wide_path_win32.h"
 
 #include "sys/wide_dir.h"
@@ -23,14 +24,18 @@ void Fill(const WIN32_FIND_DATAW& data, WideDirEntry& entry) {
   entry.Attributes = data.dwFileAttributes;
   entry.Size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   entry.DosDateTime = DosTime(data.ftLastWriteTime);
+  entry.Modified = win32::UtcTime(data.ftLastWriteTime);
+  entry.Accessed = win32::UtcTime(data.ftLastAccessTime);
   entry.LinkedFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
                        (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 }  // namespace
 
+// Windows has no links of the kind zip stores: a junction or a link lists
+// as what it points to, whatever `keepLinks` says.
 bool WideListDirectory(std::u16string_view folder, std::vector<WideDirEntry>& entries, int& error,
-                       std::u16string_view prefix) {
+                       std::u16string_view prefix, bool) {
   entries.clear();
   std::wstring pattern = Native(folder);
   if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L':') pattern += L'\\';
@@ -54,7 +59,7 @@ bool WideListDirectory(std::u16string_view folder, std::vector<WideDirEntry>& en
   return true;
 }
 
-bool WideStat(std::u16string_view name, WideDirEntry& entry) {
+bool WideStat(std::u16string_view name, WideDirEntry& entry, bool) {
   WIN32_FIND_DATAW data;
   HANDLE h = FindFirstFileW(Native(name).c_str(), &data);
   if (h == INVALID_HANDLE_VALUE) return false;

@@ -1,6 +1,7 @@
 // Windows files by wide names: the W forms of the file API.
 #include <windows.h>
 
+#include "file_time_win32.h"
 #include "wide_path_win32.h"
 
 #include <cwctype>
@@ -139,6 +140,56 @@ bool WideFile::SetDosDateTime(std::uint32_t dosDateTime) {
   }
   return true;
 }
+
+bool WideFile::SetTimes(const FileTime* modified, const FileTime* accessed) {
+  FILETIME m, a;
+  if (modified) m = win32::ToFileTime(*modified);
+  if (accessed) a = win32::ToFileTime(*accessed);
+  if (!SetFileTime(H(handle_), nullptr, accessed ? &a : nullptr, modified ? &m : nullptr)) {
+    lastError_ = static_cast<int>(GetLastError());
+    return false;
+  }
+  return true;
+}
+
+bool WideGetFileTime(std::u16string_view name, FileTime& modified) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(Native(name).c_str(), GetFileExInfoStandard, &data)) return false;
+  modified = win32::UtcTime(data.ftLastWriteTime);
+  return true;
+}
+
+bool WideSetFileTimes(std::u16string_view name, const FileTime* modified, const FileTime* accessed, int* error) {
+  // Backup semantics open a folder too; the reparse flag keeps a link from
+  // being followed.
+  HANDLE h = CreateFileW(Native(name).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    if (error) *error = static_cast<int>(GetLastError());
+    return false;
+  }
+  FILETIME m, a;
+  if (modified) m = win32::ToFileTime(*modified);
+  if (accessed) a = win32::ToFileTime(*accessed);
+  bool done = SetFileTime(h, nullptr, accessed ? &a : nullptr, modified ? &m : nullptr) != 0;
+  if (!done && error) *error = static_cast<int>(GetLastError());
+  CloseHandle(h);
+  return done;
+}
+
+bool WideCreateSymbolicLink(std::u16string_view, std::u16string_view, int* error) {
+  if (error) *error = ERROR_NOT_SUPPORTED;
+  return false;
+}
+
+bool WideReadLink(std::u16string_view, std::u16string&) { return false; }
+
+bool WideSetOwner(std::u16string_view, std::uint32_t, std::uint32_t, int* error) {
+  if (error) *error = ERROR_NOT_SUPPORTED;
+  return false;
+}
+
+bool WideSystemHasLinks() { return false; }
 
 bool WideFileExists(std::u16string_view name) {
   DWORD a = GetFileAttributesW(Native(name).c_str());

@@ -45,6 +45,8 @@ char PathSeparator() { return '/'; }
 
 bool NamesIgnoreCase() { return false; }
 
+bool NtfsFileTimes() { return false; }
+
 void SetBinaryOutput() {}
 
 void SetBinaryInput() {}

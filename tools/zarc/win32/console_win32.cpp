@@ -57,6 +57,8 @@ char PathSeparator() { return '\\'; }
 
 bool NamesIgnoreCase() { return true; }
 
+bool NtfsFileTimes() { return true; }
+
 void SetBinaryOutput() { _setmode(_fileno(stdout), _O_BINARY); }
 
 void SetBinaryInput() { _setmode(_fileno(stdin), _O_BINARY); }

@@ -1,0 +1,58 @@
+#pragma once
+// What extraction keeps of an entry beyond its data when the component's
+// fidelity options ask for it: exact times, folder times, symbolic links
+// and owners.
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "archive/items.h"
+#include "sys/wide_file.h"
+
+namespace za {
+
+// The entry's times as they are given to its file: from its time blocks
+// where `exact` and it has them, else from the MS-DOS fields as local time.
+struct TZATimesToSet {
+  std::optional<sys::FileTime> Modified, Accessed;
+};
+TZATimesToSet ZATimesOf(const TDirItem& item, bool exact);
+
+// Gives the file the entry's last-write (and access) time; false when the
+// system refuses.
+bool ZASetOutputTimes(sys::WideFile& file, const TDirItem& item, bool exact);
+
+// Whether a link at `name` (below the destination, "\" between
+// components) with the text `target` points inside the destination:
+// neither absolute nor climbing above it, and not through another link
+// (one of `links`, the batch's, or one on disk below `destDir`) that a ".."
+// after it would lead out of.
+bool ZALinkStaysInside(std::u16string_view name, std::u16string_view target, const std::u16string& destDir,
+                       const std::set<std::u16string>& links);
+
+// "a\\\\b" as "a\\b": the empty components of a stored name.
+std::u16string ZADropEmptyComponents(std::u16string_view name);
+
+// The state of one batch of extraction for these options.
+class TZAFidelityBatch {
+ public:
+  // The batch's link entries, by their names below the destination.
+  std::set<std::u16string> Links;
+  // A folder the batch made or found for a folder entry; its time is set
+  // once every entry is written, deepest folder first, as writing into a
+  // folder changes its time.
+  void NoteFolder(std::u16string path, const TZATimesToSet& times);
+  void SetFolderTimes();
+
+ private:
+  struct Folder {
+    std::u16string Path;
+    TZATimesToSet Times;
+  };
+  std::vector<Folder> folders_;
+};
+
+}  // namespace za
