@@ -45,9 +45,24 @@ bool TZABaseArchiver::DecodeItem(std::int32_t index, TZAStream& stream) {
     SwitchVolume(static_cast<std::int32_t>(volume));
   }
   lastEntryDamaged_ = false;
+  decodeFailure_ = {};
   TZADecodeVerdict verdict = DecodeEntry(*stream_, stream, index);
   if (verdict.NativeError == neDeflate64) throw EZAException(neDeflate64, nullptr);
-  if (verdict.Passed() || cancel_ || verdict.Skipped) return verdict.Skipped;
+  if (verdict.Passed() || cancel_ || verdict.Skipped) {
+    decodeFailure_ = {};
+    return verdict.Skipped;
+  }
+  // An AES entry's check is its authentication code, not the CRC-32.
+  const bool authenticated = (entry.Header.Flags & 1) && entry.CryptoAlgorithm != caPkzipClassic;
+  if (decodeFailure_.Kind == TZADecodeFailure::dfNone && !authenticated) {
+    decodeFailure_.Produced = verdict.Produced;
+    decodeFailure_.Declared = entry.UnpackedSize();
+    decodeFailure_.Crc32 = verdict.Crc32;
+    decodeFailure_.DeclaredCrc32 = entry.Header.Crc32;
+    decodeFailure_.Kind = verdict.DataError                                 ? TZADecodeFailure::dfData
+                          : decodeFailure_.Produced != decodeFailure_.Declared ? TZADecodeFailure::dfSize
+                                                                              : TZADecodeFailure::dfCrc;
+  }
   if (ExtractCorruptedFiles()) {
     lastEntryDamaged_ = true;
     return false;
@@ -172,7 +187,10 @@ TZADecodeVerdict TZABaseArchiver::DecodeEntry(TZAStream& archive, TZAStream& des
   if (cipher) cipher->Bind(entry);
 
   TZAEntrySpan span = EntryReader().Find(archive, *dirManager_, entry);
-  if (span.Overlaps) return TZADecoder::Failed();
+  if (span.Overlaps) {
+    decodeFailure_.Kind = TZADecodeFailure::dfOverlap;
+    return TZADecoder::Failed();
+  }
   std::uint64_t unpacked = h.CompressedSize == 0xFFFFFFFF ? entry.Zip64UncompressedSize : h.UncompressedSize;
   expectedSize_ = unpacked ? unpacked : 2;
   if (entry.ActualMethod == 9) {

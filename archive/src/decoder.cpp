@@ -83,6 +83,7 @@ TZADecodeVerdict TZADecoder::Judge(bool decoded, const TZACodecOutput& out, cons
                                    TZAEntryCipher* cipher, TZAStream* archive) {
   TZADecodeVerdict verdict = Failed(out.Produced(), out.Crc32());
   verdict.Stopped = out.Stopped();
+  verdict.DataError = !decoded;
   bool passed = decoded && out.Produced() == coding.Declared;
   if (passed && coding.Checked)
     passed = coding.Authenticated ? cipher && archive && cipher->FinalCheck(*archive, out.Crc32())

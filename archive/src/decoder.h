@@ -34,6 +34,7 @@ struct TZADecodeVerdict {
   std::uint32_t Crc32 = 0;
   bool Stopped = false;           // a report or the sink stopped it
   bool Skipped = false;           // the password question was answered by skipping
+  bool DataError = false;         // the codec refused the data (else: size or CRC-32)
   std::int32_t NativeError = 0;   // 0 when it passed
   bool Passed() const { return NativeError == 0; }
 };

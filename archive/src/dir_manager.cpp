@@ -196,8 +196,11 @@ void TZADirManager::DecodeName(const std::uint8_t* name, std::size_t length, std
   // Zip on Unix stores the bytes of the file name as they are, which today
   // means UTF-8, and seldom sets the flag; unzip, 7z and bsdtar show such
   // names as UTF-8. Names from DOS and Windows hosts stay code-page text.
-  bool utf8 = Options.Utf8FlagNames &&
-              ((flags & kUtf8NameFlag) || (MadeOnUnix(madeBy) && WellFormedNonAsciiUtf8(name, length)));
+  lastGuess_ = NameGuess::None;
+  if (Options.Utf8FlagNames && !(flags & kUtf8NameFlag) && MadeOnUnix(madeBy) &&
+      std::any_of(name, name + length, [](std::uint8_t b) { return b >= 0x80; }))
+    lastGuess_ = WellFormedNonAsciiUtf8(name, length) && !notUtf8_ ? NameGuess::Utf8 : NameGuess::NotUtf8;
+  bool utf8 = Options.Utf8FlagNames && ((flags & kUtf8NameFlag) || lastGuess_ == NameGuess::Utf8);
   if (!utf8 && Options.OemNames) sys::OemToAnsiInPlace(nameBuffer_.data(), length);
   std::size_t n = std::strlen(nameBuffer_.data());  // an embedded zero byte ends the name
   std::string_view bytes(nameBuffer_.data(), n);
@@ -215,6 +218,19 @@ void TZADirManager::DecodeStoredName(std::int32_t index, const std::uint8_t* nam
   }
   DecodeName(name, length, flags, madeBy);
   Items.SetName(index, wideName_);
+  if (lastGuess_ == NameGuess::Utf8) guessedUtf8_.push_back(index);
+  if (lastGuess_ == NameGuess::NotUtf8) notUtf8_ = true;
+}
+
+void TZADirManager::ReadGuessesThroughCodePages() {
+  // A name read as UTF-8 turns back into its stored bytes exactly.
+  for (std::int32_t index : guessedUtf8_) {
+    std::string bytes = sys::WideToUtf8(Items.GetItem(index).EntryName);
+    if (Options.OemNames) sys::OemToAnsiInPlace(bytes.data(), bytes.size());
+    sys::AnsiToWide(bytes, wideName_);
+    Items.SetName(index, wideName_);
+  }
+  guessedUtf8_.clear();
 }
 
 void TZADirManager::WalkExtraField(std::int32_t index, const std::uint8_t* extra, std::size_t length) {
@@ -251,7 +267,10 @@ void TZADirManager::WalkExtraField(std::int32_t index, const std::uint8_t* extra
       item.HasZip64Info = true;
     } else if (tag == kUnicodeNameExtraTag) {
       TUnicodeExtendedInfo info;
-      if (info.ParseBlock(data, size)) Items.SetName(index, info.Name);
+      if (info.ParseBlock(data, size)) {
+        Items.SetName(index, info.Name);
+        if (!guessedUtf8_.empty() && guessedUtf8_.back() == index) guessedUtf8_.pop_back();
+      }
     } else if (tag == kAesExtraTag && item.Header.VersionNeeded < kNoAesVersion) {
       block.U16();  // vendor version
       block.U16();  // vendor identifier
@@ -280,6 +299,8 @@ void TZADirManager::ReadCentralDirectory(std::int64_t start, std::uint32_t count
   Items.SetCount(grow ? 0 : static_cast<std::int32_t>(count));
   Items.NameIndex().Reserve(grow ? std::min(count, kSpreadReserve) : count, 0);
   TZAReadWindow window(*ArchiveStream, start, spread ? -1 : ArchiveStream->Size());
+  guessedUtf8_.clear();
+  notUtf8_ = false;
   for (std::uint32_t k = 0; k < count; ++k) {
     std::int32_t i = static_cast<std::int32_t>(k - EntriesLeftOut);
     if (k == 0) DirectoryStart = window.Position();
@@ -300,6 +321,8 @@ void TZADirManager::ReadCentralDirectory(std::int64_t start, std::uint32_t count
       ++EntriesLeftOut;
     }
   }
+  if (notUtf8_) ReadGuessesThroughCodePages();
+  std::vector<std::int32_t>().swap(guessedUtf8_);
 }
 
 bool TZADirManager::ReadZip64EndRecord(std::int64_t position) {

@@ -9,9 +9,11 @@ import os
 import pty
 import select
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import zipfile
 
@@ -76,10 +78,30 @@ def parse_listing(out):
     return entries
 
 
+def utc_time(extra):
+    """The modification time an NTFS or extended time stamp block keeps, in UTC seconds, or None."""
+    found = {}
+    at = 0
+    while at + 4 <= len(extra):
+        tag, size = struct.unpack_from("<HH", extra, at)
+        data = extra[at + 4:at + 4 + size]
+        if tag == 0x000A and len(data) >= 32 and struct.unpack_from("<HH", data, 4) == (1, 24):
+            found.setdefault("ntfs", struct.unpack_from("<Q", data, 8)[0] // 10**7 - 11644473600)
+        elif tag == 0x5455 and len(data) >= 5 and data[0] & 1:
+            found.setdefault("ut", struct.unpack_from("<I", data, 1)[0])
+        at += 4 + size
+    return found.get("ntfs", found.get("ut"))
+
+
 def expected(path):
+    def when(i):
+        # zarc shows a time kept in UTC in local time, else the MS-DOS fields.
+        seconds = utc_time(i.extra)
+        return time.localtime(seconds)[:6] if seconds is not None else i.date_time
+
     with zipfile.ZipFile(path) as z:
         return [dict(name=i.filename, length=i.file_size, size=i.compress_size, crc=i.CRC,
-                     date="%04d-%02d-%02d" % i.date_time[:3], time="%02d:%02d:%02d" % i.date_time[3:],
+                     date="%04d-%02d-%02d" % when(i)[:3], time="%02d:%02d:%02d" % when(i)[3:],
                      encrypted=bool(i.flag_bits & 1))
                 for i in z.infolist()]
 

@@ -179,9 +179,7 @@ class ZarcTest(unittest.TestCase):
         self.assertEqual(mode("secret"), 0o600)
         self.assertEqual(mode("run.sh"), 0o755)
         self.assertEqual(mode("suid"), 0o755)  # never set-user-id
-        self.assertTrue(stat.S_ISREG(os.lstat(self.path("out", "link")).st_mode))
-        self.assertEqual(self.read("out", "link"), b"target")
-        self.assertEqual(mode("link"), 0o644)
+        self.assertEqual(os.readlink(self.path("out", "link")), "target")
         self.assertEqual(mode("readonly.txt"), 0o444)
         self.assertEqual(mode("plain.txt"), 0o644)
 
@@ -270,7 +268,7 @@ class ZarcTest(unittest.TestCase):
         self.assertEqual(zarc("list", "-p", archive).returncode, 10)
         blocked = zarc("extract", archive, "-d", archive)  # a file where the folder would go
         self.assertEqual(blocked.returncode, 1)
-        self.assertIn('Cannot create directory "%s/": File exists (native error 20)' % archive, blocked.stderr)
+        self.assertIn('Cannot create directory "%s/": Not a directory (native error 20)' % archive, blocked.stderr)
         folder = zarc("test", self.tmp)
         self.assertEqual(folder.returncode, 9)
         self.assertIn(": is a folder, not an archive", folder.stderr)

@@ -173,7 +173,9 @@ class Session {
     } else if (zip_.LastEntryDamaged()) {
       // Written as --keep-damaged asks: it counts as failed, and says so.
       bar_.Clear();
-      report_.Entry(item.EntryName, "damaged: written as decoded, but its size or CRC-32 does not match");
+      std::string why = DecodeDetail();
+      report_.Entry(item.EntryName, "damaged: written as decoded, but " +
+                                        (why.empty() ? std::string("its size or CRC-32 does not match") : why));
       outcome_.Note(kDamaged);
       ++failed_;
     } else if (keptNow_) {
@@ -273,7 +275,8 @@ class Session {
       Fail(kDamaged, "damaged: its data cannot be read (its local header lies past the end of the archive or is "
                      "cut off)");
     } else if (native == za::neCorruptedEntry) {
-      Fail(kDamaged, "damaged: " + EngineText(message));
+      std::string why = DecodeDetail();
+      Fail(kDamaged, "damaged: " + (why.empty() ? EngineText(message) : why));
     } else if (native == za::neCannotCreateFile && zip_.LastOutputFailure().NameRefused) {
       Fail(kWarning, "refused: the name leaves the destination");
     } else if (native == za::neCannotCreateFile || native == za::neCannotCreateFolder) {
@@ -302,6 +305,26 @@ class Session {
     }
     report_.Entry(CurrentName(), text);
     outcome_.Note(kWarning);
+  }
+
+  // What was wrong with the data of the entry that failed last; empty when
+  // the engine does not know.
+  std::string DecodeDetail() const {
+    using F = za::TZABaseArchiver::TZADecodeFailure;
+    const F& f = zip_.LastDecodeFailure();
+    char text[64];
+    switch (f.Kind) {
+      case F::dfCrc:
+        std::snprintf(text, sizeof text, "bad CRC-32 %08x (should be %08x)", f.Crc32, f.DeclaredCrc32);
+        return text;
+      case F::dfSize:
+        return "size differs: " + std::to_string(f.Produced) + " bytes decoded, " + std::to_string(f.Declared) +
+               " declared";
+      case F::dfOverlap: return "overlaps another entry (possible zip bomb)";
+      case F::dfData: return "invalid compressed data";
+      case F::dfNone: break;
+    }
+    return {};
   }
 
   bool Replace(std::u16string& path) {
@@ -392,7 +415,10 @@ class Session {
         Failure(za::neCorruptedEntry, e.Message());
       }
       if (stopped_) break;
-      if (!entryFailed_ && zip_.LastEntryDamaged()) Fail(kDamaged, "damaged: its size or CRC-32 does not match");
+      if (!entryFailed_ && zip_.LastEntryDamaged()) {
+        std::string why = DecodeDetail();
+        Fail(kDamaged, "damaged: " + (why.empty() ? std::string("its size or CRC-32 does not match") : why));
+      }
       if (!entryFailed_) ++files_;
     }
     if (!out.Finish() && !stopped_) {

@@ -391,6 +391,14 @@ class TZABaseArchiver {
     bool NameRefused = false;
   };
   const TZAOutputFailure& LastOutputFailure() const { return outputFailure_; }
+  // Why the last entry that did not decode (or was written damaged) failed
+  // its check: what came out against what the directory declares.
+  struct TZADecodeFailure {
+    enum TKind { dfNone, dfData, dfSize, dfCrc, dfOverlap } Kind = dfNone;
+    std::uint64_t Produced = 0, Declared = 0;
+    std::uint32_t Crc32 = 0, DeclaredCrc32 = 0;
+  };
+  const TZADecodeFailure& LastDecodeFailure() const { return decodeFailure_; }
 
   // The repair switch: on from construction; lets opening go on with a
   // damaged directory.
@@ -549,6 +557,7 @@ class TZABaseArchiver {
   TZADecodeAhead* decodeAhead_ = nullptr;  // of the running extraction
   std::size_t entryOrdinal_ = 0;           // of the entry the batch is at, among the selected
   TZAOutputFailure outputFailure_;
+  TZADecodeFailure decodeFailure_;
 
   bool open_ = false;
   std::uint16_t openMode_ = 0;

@@ -116,6 +116,15 @@ class TZADirManager {
   // `p` (or, spread over volumes, the directory's stated size).
   bool LocateDirectory(std::int64_t p, std::int64_t& start, std::uint64_t& count);
 
+  // Names from Unix without the UTF-8 flag are read as UTF-8 only when
+  // all of them are well-formed UTF-8: one archive, one encoding. The
+  // entries read so far as UTF-8 on that guess, and whether a name has
+  // proved it wrong.
+  void ReadGuessesThroughCodePages();
+  enum class NameGuess { None, Utf8, NotUtf8 } lastGuess_ = NameGuess::None;
+  std::vector<std::int32_t> guessedUtf8_;
+  bool notUtf8_ = false;
+
   std::vector<char> nameBuffer_;
   std::u16string wideName_;
   // Cached block of the forward searches.

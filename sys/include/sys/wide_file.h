@@ -78,7 +78,8 @@ bool WideFileExists(std::u16string_view name);       // a directory does not cou
 bool WideDirectoryExists(std::u16string_view name);
 // A symbolic link or junction (any reparse point on Windows), not followed.
 bool WideIsLink(std::u16string_view name);
-// One level; false if it fails, with the system's reason in `error` when given.
+// One level; false if it fails, with the system's reason in `error` when given
+// (a file in its place: ENOTDIR, or ERROR_DIRECTORY on Windows).
 bool WideCreateDirectory(std::u16string_view name, int* error = nullptr);
 bool WideRemoveDirectory(std::u16string_view name);  // an empty one
 bool WideDeleteFile(std::u16string_view name);

@@ -31,7 +31,9 @@ bool Fill(const std::string& path, std::u16string_view name, WideDirEntry& entry
     entry.LinkTarget = std::move(target);
     entry.Size = 0;
     entry.UnixMode = link.st_mode & 0xFFFF;
-    entry.Attributes = 0x20;
+    // Hidden by a leading dot, as WideGetAttributes tells it of a file.
+    std::size_t slash = path.find_last_of('/');
+    entry.Attributes = path.compare(slash == std::string::npos ? 0 : slash + 1, 1, ".") == 0 ? 0x22 : 0x20;
     entry.Modified = TimeOf(link.st_mtim);
     entry.Accessed = TimeOf(link.st_atim);
     entry.User = link.st_uid;

@@ -294,8 +294,13 @@ bool WideIsLink(std::u16string_view name) {
 }
 
 bool WideCreateDirectory(std::u16string_view name, int* error) {
-  if (::mkdir(NativeName(name).c_str(), 0777) == 0) return true;
-  if (error) *error = errno;
+  std::string path = NativeName(name);
+  if (::mkdir(path.c_str(), 0777) == 0) return true;
+  int reason = errno;
+  // A file in the place of the folder: that it is no folder is the reason.
+  struct stat st;
+  if (reason == EEXIST && stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) reason = ENOTDIR;
+  if (error) *error = reason;
   return false;
 }
 

@@ -211,8 +211,14 @@ bool WideIsLink(std::u16string_view name) {
 }
 
 bool WideCreateDirectory(std::u16string_view name, int* error) {
-  if (CreateDirectoryW(Native(name).c_str(), nullptr)) return true;
-  if (error) *error = static_cast<int>(GetLastError());
+  std::wstring path = Native(name);
+  if (CreateDirectoryW(path.c_str(), nullptr)) return true;
+  DWORD reason = GetLastError();
+  // A file in the place of the folder: that it is no folder is the reason.
+  DWORD a = GetFileAttributesW(path.c_str());
+  if (reason == ERROR_ALREADY_EXISTS && a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY))
+    reason = ERROR_DIRECTORY;
+  if (error) *error = static_cast<int>(reason);
   return false;
 }
 
