@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "archive/archiver.h"
+#include "archive/time_blocks.h"
 
 namespace {
 
@@ -126,6 +127,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sum += info.PackedSize + info.UnpackedSize + item.LocalOffset() + item.Comment.size();
     for (za::ExtraBlock block : item.ExtraFields)
       for (std::uint16_t k = 0; k < block.Size; ++k) sum += block.Data[k];
+    // The time and owner blocks as extraction and listing read them.
+    za::TZAEntryTimes times = za::ZAReadEntryTimes(item.ExtraFields);
+    if (times.Modified) sum += static_cast<std::uint64_t>(times.Modified->Seconds) + times.Modified->Nanoseconds;
+    if (auto owner = za::ZAReadEntryOwner(item.ExtraFields)) sum += owner->User + owner->Group;
     if (dir.Items.IndexOfName(item.EntryName) < 0) __builtin_trap();  // every name is indexed
   }
   if (dir.Items.NameIndex().Count() != dir.Items.Count()) __builtin_trap();
