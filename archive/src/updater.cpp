@@ -235,8 +235,10 @@ void TZAUpdater::AddBlocks(TDirItem& item, const sys::WideDirEntry& info) const 
   auto add = [&item](std::uint16_t tag, const std::vector<std::uint8_t>& data) {
     item.ExtraFields.Add(tag, data.data(), static_cast<std::uint16_t>(data.size()));
   };
-  if (f.TimeBlocksOnWrite) add(kExtendedTimeExtraTag, ZAExtendedTimeBlock(info.Modified, &info.Accessed));
-  if (f.NtfsTimesOnWrite) add(kNtfsExtraTag, ZANtfsTimeBlock(info.Modified, info.Accessed));
+  // The modification time only: reading a file moves its access time, so
+  // an archive of the same files would come out different every time.
+  if (f.TimeBlocksOnWrite) add(kExtendedTimeExtraTag, ZAExtendedTimeBlock(info.Modified, nullptr));
+  if (f.NtfsTimesOnWrite) add(kNtfsExtraTag, ZANtfsTimeBlock(info.Modified, info.Modified));
   if (f.OwnersOnWrite && info.UnixMode) add(kUnixOwnerExtraTag, ZAUnixOwnerBlock({info.User, info.Group}));
 }
 
