@@ -33,6 +33,7 @@ struct WriteSettings {
   bool update = false, freshen = false, junkPaths = false, recurse = true;
   bool progress = true, verbose = false;
   bool follow = false;  // -L: what links point to, not the links
+  bool noExtras = false;  // -X: no time or owner blocks, as zip -X
   bool commentGiven = false;
   bool encrypt = false, passwordGiven = false;
   std::u16string password;
@@ -103,7 +104,8 @@ const char kFileOptions[] =
     "                 yyyy-mm-dd, local time)\n"
     "  -tt DATE       only files modified before DATE\n"
     "  -D             no entries for folders, only for the files in them\n"
-    "  -X             no extra blocks beyond those an entry needs\n"
+    "  -X             no time or owner blocks (extra blocks) beyond those an entry\n"
+    "                 needs\n"
     "  -r, -y         accepted as zip takes them: folders are taken with what is\n"
     "                 below them, and links as links, by default\n"
     "  -@             the names of the files from standard input, one a line\n"
@@ -231,7 +233,7 @@ int ParseWrite(const std::vector<std::u16string>& args, WriteSettings& s) {
     } else if (a == u"-D" && adding) {
       s.folders = false;
     } else if (a == u"-X" && adding) {
-      // Entries get no extra block that they do not need already.
+      s.noExtras = true;
     } else if (a == u"-m" && adding) {
       s.move = true;
     } else if (a == u"-T" && s.command != WriteSettings::kComment && s.command != WriteSettings::kRename) {
@@ -472,8 +474,9 @@ class Writer {
     // Exact times in UTC, links as links and owners, as zip and bsdtar
     // keep them; the NTFS block where file times are NTFS times.
     za::TZAFidelity& f = zip_.Fidelity();
-    f.ExactTimes = f.TimeBlocksOnWrite = f.OwnersOnWrite = true;
-    f.NtfsTimesOnWrite = NtfsFileTimes();
+    f.ExactTimes = true;
+    f.TimeBlocksOnWrite = f.OwnersOnWrite = !s_.noExtras;
+    f.NtfsTimesOnWrite = !s_.noExtras && NtfsFileTimes();
     f.LinksAsLinks = !s_.follow;
     f.Zip64MadeByVersion = true;
     if (s_.split) {

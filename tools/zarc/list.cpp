@@ -115,6 +115,15 @@ void JsonString(Line& line, std::string_view text) {
 // The entry's MS-DOS time is local time where it was written; read as
 // local time here, as every zip tool reads it.
 std::string IsoTimeUtc(const za::TDirItem& item) {
+  char buf[32];
+  if (za::TZAEntryTimes exact = za::ZAReadEntryTimes(item.ExtraFields); exact.Modified) {
+    std::time_t seconds = static_cast<std::time_t>(exact.Modified->Seconds);
+    const std::tm* utc = std::gmtime(&seconds);
+    if (!utc) return {};
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", utc);
+    return buf;
+  }
+  // The MS-DOS fields hold a local time: taken as this zone's.
   std::uint16_t d = item.Header.ModDate, t = item.Header.ModTime;
   std::tm local{};
   local.tm_year = static_cast<int>((d >> 9) + 80);
@@ -127,7 +136,6 @@ std::string IsoTimeUtc(const za::TDirItem& item) {
   std::time_t when = std::mktime(&local);
   std::tm* utc = when == static_cast<std::time_t>(-1) ? nullptr : std::gmtime(&when);
   if (!utc) return {};
-  char buf[32];
   std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", utc);
   return buf;
 }
@@ -169,7 +177,7 @@ void JsonEntry(za::TZipArchiver& zip, std::int32_t index, Line& line) {
   else
     JsonString(line, when);
   line.Text(",\"attributes\":");
-  JsonString(line, Attributes(item.Header.ExternalAttributes));
+  JsonString(line, Attributes(item.Header.ExternalAttributes, za::ZAIsLinkEntry(item)));
   line.Text(",\"unix_mode\":");
   if (std::uint32_t mode = UnixMode(item))
     line.Number(mode, 0);
