@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 
+#include "archive/methods.h"
 #include "crc32.h"
 
 namespace za {
@@ -67,6 +68,9 @@ class TZACodec {
   // Decodes one chunk of input into `out`, stopping where `out` stops;
   // false for data that does not decode within the declared size.
   virtual bool Feed(std::uint8_t* data, std::size_t size, TZACodecOutput& out) = 0;
+  // What was wrong with the data when Feed failed, for codecs that can
+  // say more than that it did not decode.
+  virtual const TZACodecFault* Fault() const { return nullptr; }
 };
 
 // The largest output piece a codec hands on, and the input chunk the

@@ -30,6 +30,8 @@ TZAWriteSettings SettingsOf(const TZABaseArchiver::TZAWriteState& state) {
   s.Utf8FlagNames = a.Utf8FlagNames();
   s.UnixModes = a.UnixModesOnWrite();
   s.Zip64MadeByVersion = a.Fidelity().Zip64MadeByVersion;
+  s.Methods = a.ExtraMethods();
+  s.Method = a.NewEntryMethod();
   return s;
 }
 
@@ -334,6 +336,8 @@ class TZACommit {
   // ---- new entries made ahead by helper threads
 
   void StartAhead(TZADirArray& items) {
+    // Helpers deflate; entries of another method the commit encodes itself.
+    if (a_.NewEntryMethod() != 8 && a_.ExtraMethods()) return;
     std::vector<TZACompressAhead::Job> jobs;
     jobOf_.assign(static_cast<std::size_t>(items.Count()), -1);
     for (std::int32_t i = 0; i < items.Count(); ++i) {

@@ -46,7 +46,9 @@ bool TZABaseArchiver::DecodeItem(std::int32_t index, TZAStream& stream) {
   }
   lastEntryDamaged_ = false;
   decodeFailure_ = {};
+  decodeFault_ = {};
   TZADecodeVerdict verdict = DecodeEntry(*stream_, stream, index);
+  decodeFault_ = std::move(verdict.Fault);
   if (verdict.NativeError == neDeflate64) throw EZAException(neDeflate64, nullptr);
   if (verdict.Passed() || cancel_ || verdict.Skipped) {
     decodeFailure_ = {};
@@ -161,6 +163,7 @@ std::unique_ptr<TZAEntryCipher> TZABaseArchiver::MakeCipher(TZACryptoAlgorithm a
 
 TZADecoder& TZABaseArchiver::Decoder() {
   if (!decoder_) decoder_ = std::make_unique<TZADecoder>();
+  decoder_->SetMethods(extraMethods_);
   return *decoder_;
 }
 
@@ -193,7 +196,8 @@ TZADecodeVerdict TZABaseArchiver::DecodeEntry(TZAStream& archive, TZAStream& des
   }
   std::uint64_t unpacked = h.CompressedSize == 0xFFFFFFFF ? entry.Zip64UncompressedSize : h.UncompressedSize;
   expectedSize_ = unpacked ? unpacked : 2;
-  if (entry.ActualMethod == 9) {
+  // Deflate64 is refused in its own words unless a codec for it was given.
+  if (entry.ActualMethod == 9 && !Decoder().CodecFor(9)) {
     TZADecodeVerdict deflate64 = TZADecoder::Failed();
     deflate64.NativeError = neDeflate64;
     return deflate64;

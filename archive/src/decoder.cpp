@@ -18,8 +18,15 @@ TZACodec* TZADecoder::CodecFor(std::uint16_t method) {
   switch (method) {
     case 0: return &stored_;
     case 8: return &deflate_;
-    default: return nullptr;
+    default: break;
   }
+  for (auto& [number, codec] : extra_)
+    if (number == method) return codec.get();
+  if (!methods_ || !methods_->MakeCodec) return nullptr;
+  std::unique_ptr<TZACodec> made = methods_->MakeCodec(method);
+  if (!made) return nullptr;
+  extra_.emplace_back(method, std::move(made));
+  return extra_.back().second.get();
 }
 
 TZADecodeVerdict TZADecoder::Failed(std::uint64_t produced, std::uint32_t crc) {
@@ -34,6 +41,7 @@ void TZADecoder::Release() {
   chunk_.reset();
   chunkSize_ = 0;
   deflate_.Release();
+  extra_.clear();
 }
 
 TZADecodeVerdict TZADecoder::Decode(TZAStream& archive, std::uint64_t packed, const TZAEntryCoding& coding,
@@ -62,7 +70,7 @@ TZADecodeVerdict TZADecoder::Decode(TZAStream& archive, std::uint64_t packed, co
       std::memcpy(in, prefix.data(), prefix.size());
       inSize += prefix.size();
     }
-    if (!codec->Feed(in, inSize, out)) return Judge(false, out, coding, cipher, &archive);
+    if (!codec->Feed(in, inSize, out)) return Faulted(*codec, Judge(false, out, coding, cipher, &archive));
     consumed += n;
   }
   return Judge(true, out, coding, cipher, &archive);
@@ -76,7 +84,13 @@ TZADecodeVerdict TZADecoder::DecodeBuffer(std::uint8_t* data, std::size_t size, 
   // Fed whole rather than in chunks: a codec's verdict does not depend on
   // where its input is cut.
   bool decoded = codec->Feed(data, size, out);
-  return Judge(decoded, out, coding, nullptr, nullptr);
+  TZADecodeVerdict verdict = Judge(decoded, out, coding, nullptr, nullptr);
+  return decoded ? verdict : Faulted(*codec, std::move(verdict));
+}
+
+TZADecodeVerdict TZADecoder::Faulted(const TZACodec& codec, TZADecodeVerdict verdict) {
+  if (const TZACodecFault* fault = codec.Fault()) verdict.Fault = *fault;
+  return verdict;
 }
 
 TZADecodeVerdict TZADecoder::Judge(bool decoded, const TZACodecOutput& out, const TZAEntryCoding& coding,

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "archive/entry_cipher.h"
 #include "archive/stream.h"
@@ -36,6 +37,7 @@ struct TZADecodeVerdict {
   bool Skipped = false;           // the password question was answered by skipping
   bool DataError = false;         // the codec refused the data (else: size or CRC-32)
   std::int32_t NativeError = 0;   // 0 when it passed
+  TZACodecFault Fault;            // what the codec found wrong, when it says
   bool Passed() const { return NativeError == 0; }
 };
 
@@ -43,6 +45,9 @@ class TZADecoder {
  public:
   // The codec of a method, or null for a method without one.
   TZACodec* CodecFor(std::uint16_t method);
+  // Where the codecs of methods beyond stored and deflate come from (null:
+  // none, as by default).
+  void SetMethods(const TZAMethods* methods) { methods_ = methods; }
 
   // Decodes `packed` bytes of `archive` from its position, decrypted by
   // `cipher` (whose header is read, or null), into `sink`.
@@ -62,9 +67,13 @@ class TZADecoder {
  private:
   TZADecodeVerdict Judge(bool decoded, const TZACodecOutput& out, const TZAEntryCoding& coding,
                          TZAEntryCipher* cipher, TZAStream* archive);
+  static TZADecodeVerdict Faulted(const TZACodec& codec, TZADecodeVerdict verdict);
 
   TZAStoredCodec stored_;
   TZADeflateCodec deflate_;
+  const TZAMethods* methods_ = nullptr;
+  // Codecs of other methods, made when an entry first needs one.
+  std::vector<std::pair<std::uint16_t, std::unique_ptr<TZACodec>>> extra_;
   std::unique_ptr<std::uint8_t[]> chunk_;
   std::size_t chunkSize_ = 0;
 };

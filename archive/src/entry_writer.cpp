@@ -7,6 +7,7 @@
 #include "archive/byte_reader.h"
 #include "archive/crypto_primitives.h"
 #include "archive/zip_ciphers.h"
+#include "encoder.h"
 #include "archive/errors.h"
 #include "archive/time_blocks.h"
 #include "sys/codepage.h"
@@ -281,9 +282,17 @@ std::uint32_t TZAEntryWriter::WriteNew(TZAOutput& out, TDirItem& item, TZAStream
   const bool encrypted = source && !item.EntryPassword.empty();
   const TZACryptoAlgorithm algorithm = encrypted ? item.CryptoAlgorithm : caPkzipClassic;
   const bool aes = encrypted && algorithm != caPkzipClassic;
+  // Another method than deflate where one is asked for and can be had.
+  auto makeEncoder = [&]() -> std::unique_ptr<TZAEncoder> {
+    if (!source || !item.CompressionSetting || settings_.Method == 8 || !settings_.Methods ||
+        !settings_.Methods->MakeEncoder)
+      return nullptr;
+    return settings_.Methods->MakeEncoder(settings_.Method, item.CompressionSetting, size);
+  };
+  std::unique_ptr<TZAEncoder> encoder = makeEncoder();
   // With a cipher the data cannot be written again stored, so the method
-  // is known before: deflate unless the level stores.
-  const std::uint16_t method = item.CompressionSetting ? 8 : 0;
+  // is known before: deflate (or the one asked for) unless the level stores.
+  const std::uint16_t method = !item.CompressionSetting ? 0 : encoder ? encoder->Method() : 8;
   KeepBlocksOfAdding(item);
   if (aes) {
     TZAExtraWriter block;
@@ -316,7 +325,8 @@ std::uint32_t TZAEntryWriter::WriteNew(TZAOutput& out, TDirItem& item, TZAStream
     if (source) {
       bool finished;
       try {
-        finished = ZAEncodeEntry(*source, out, item.CompressionSetting, r, filter.get(), progress, context);
+        finished = encoder ? ZAEncodeEntryWith(*encoder, *source, out, r, filter.get(), progress, context)
+                           : ZAEncodeEntry(*source, out, item.CompressionSetting, r, filter.get(), progress, context);
       } catch (const EReadError&) {
         throw EZAException(neCannotOpenFile, &owner_, {item.SourceFileName.empty() ? shown : item.SourceFileName.str()});
       }
@@ -328,9 +338,15 @@ std::uint32_t TZAEntryWriter::WriteNew(TZAOutput& out, TDirItem& item, TZAStream
       out.Truncate(at);
       source->SetPosition(sourceStart);
       zip64 = true;
+      encoder = makeEncoder();
       continue;
     }
     std::uint16_t actual = encrypted ? method : r.Method;
+    if (encoder && actual == encoder->Method()) {
+      h.VersionNeeded = static_cast<std::uint16_t>((h.VersionNeeded & 0xFF00) |
+                                                   std::max<std::uint16_t>(h.VersionNeeded & 0xFF, encoder->VersionNeeded()));
+      h.Flags |= encoder->Flags();
+    }
     h.Method = aes ? 99 : actual;
     // AE-2 keeps no CRC-32: the authentication code stands for it.
     h.Crc32 = aes ? 0 : r.Crc32;

@@ -10,6 +10,7 @@
 
 #include "archive/dir_manager.h"
 #include "archive/items.h"
+#include "archive/methods.h"
 #include "archive/records.h"
 #include "archive/types.h"
 #include "archive/writer.h"
@@ -37,6 +38,8 @@ struct TZAWriteSettings {
   bool Utf8FlagNames = false;     // names were read as UTF-8 by flag bit 11
   bool UnixModes = false;         // UnixModesOnWrite
   bool Zip64MadeByVersion = false;  // Fidelity().Zip64MadeByVersion
+  const TZAMethods* Methods = nullptr;  // ExtraMethods
+  std::uint16_t Method = 8;             // NewEntryMethod
 };
 
 // Hears where each local header begins and how long it is: volumes cut

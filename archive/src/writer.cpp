@@ -7,6 +7,7 @@
 
 #include "archive/errors.h"
 #include "crc32.h"
+#include "encoder.h"
 
 namespace za {
 
@@ -300,6 +301,51 @@ bool ZAEncodeEntry(TZAStream& source, TZAOutput& out, int level, TZAEncodeResult
     }
   }
   // An encrypting filter cannot go back: its output stays deflated.
+  if (!filter && (larger || r.Compressed >= r.Uncompressed)) {
+    out.Truncate(dataStart);
+    source.SetPosition(sourceStart);
+    return Store(source, out, result, filter, progress, context);
+  }
+  result = r;
+  return true;
+}
+
+bool ZAEncodeEntryWith(TZAEncoder& encoder, TZAStream& source, TZAOutput& out, TZAEncodeResult& result,
+                       TZADataFilter* filter, TZAEncodeProgress progress, void* context) {
+  std::int64_t sourceStart = source.Position();
+  std::uint64_t dataStart = out.Position();
+  const std::size_t chunk = ChunkFor(source);
+  std::unique_ptr<std::uint8_t[]> in(new std::uint8_t[chunk]);
+  TZAEncodeResult r;
+  r.Method = encoder.Method();
+  class Sink final : public TZAEncodeSink {
+   public:
+    Sink(TZAOutput& out, TZADataFilter* filter, std::uint64_t& count) : out_(out), filter_(filter), count_(count) {}
+    void Put(std::uint8_t* data, std::size_t size) override {
+      count_ += size;
+      Emit(out_, data, size, filter_);
+    }
+
+   private:
+    TZAOutput& out_;
+    TZADataFilter* filter_;
+    std::uint64_t& count_;
+  } sink(out, filter, r.Compressed);
+  bool larger = false;
+  for (bool end = false; !end;) {
+    std::size_t got;
+    if (!Read(source, in.get(), chunk, got)) throw EReadError();
+    end = got == 0;
+    r.Crc32 = ZACrc32(r.Crc32, in.get(), got);
+    r.Uncompressed += got;
+    if (!encoder.Encode(in.get(), got, end, sink)) throw std::bad_alloc();
+    if (progress && !progress(context, r.Uncompressed)) return false;
+    if (!filter && r.Compressed >= r.Uncompressed + 64 && r.Uncompressed > 0) {
+      larger = true;
+      break;
+    }
+  }
+  // What does not shrink is stored, as deflated data is.
   if (!filter && (larger || r.Compressed >= r.Uncompressed)) {
     out.Truncate(dataStart);
     source.SetPosition(sourceStart);

@@ -127,9 +127,10 @@ std::string MethodName(const za::TDirItem& item) {
       static const char* const kinds[] = {"Defl:N", "Defl:X", "Defl:F", "Defl:S"};
       return kinds[(item.Header.Flags >> 1) & 3];
     }
-    case 9: return "Def64";
+    case 9: return "Deflate64";
     case 12: return "BZip2";
     case 14: return "LZMA";
+    case 20:
     case 93: return "Zstd";
     case 95: return "XZ";
     case 98: return "PPMd";

@@ -30,6 +30,7 @@ struct WriteSettings {
   std::vector<std::u16string> names;  // files, masks, or old and new name
   za::TZAWideStrings exclusions, stored;
   int level = 6;
+  std::uint16_t method = 8;  // -Z; 0 stores whatever the level
   bool update = false, freshen = false, junkPaths = false, recurse = true;
   bool progress = true, verbose = false;
   bool follow = false;  // -L: what links point to, not the links
@@ -96,6 +97,8 @@ const char kWriteUsage[] =
 
 const char kFileOptions[] =
     "  -0 ... -9      compression level: 0 stores, 9 packs best (default 6)\n"
+    "  -Z METHOD      compression method: deflate (the default), store, bzip2, lzma,\n"
+    "                 xz or zstd; the level applies to each\n"
     "  -x MASK        leave out files (or entries) whose name matches\n"
     "  --store MASK   store files whose name matches without compressing them\n"
     "  -j             store file names without their folders\n"
@@ -212,6 +215,22 @@ bool ParseWriteCommand(const std::u16string& word, WriteSettings::Command& comma
   return true;
 }
 
+// -Z METHOD, in zip's words for the methods.
+int ParseMethod(const std::u16string& name, std::uint16_t& method) {
+  static const struct {
+    const char16_t* name;
+    std::uint16_t method;
+  } kMethods[] = {{u"deflate", 8}, {u"store", 0}, {u"bzip2", 12}, {u"lzma", 14}, {u"xz", 95}, {u"zstd", 93}};
+  for (const auto& m : kMethods) {
+    if (name != m.name) continue;
+    if (m.method != 0 && m.method != 8 && !za::ZAExtraMethodDecodes(m.method))
+      return WriteUsageError("-Z " + sys::WideToUtf8(name) + ": this build of zarc has no such encoder");
+    method = m.method;
+    return kOk;
+  }
+  return WriteUsageError("-Z takes deflate, store, bzip2, lzma, xz or zstd");
+}
+
 int ParseWrite(const std::vector<std::u16string>& args, WriteSettings& s) {
   bool adding = s.command == WriteSettings::kCreate || s.command == WriteSettings::kAdd;
   for (std::size_t i = 1; i < args.size(); ++i) {
@@ -222,6 +241,8 @@ int ParseWrite(const std::vector<std::u16string>& args, WriteSettings& s) {
       return kOk;
     } else if (a.size() == 2 && a[0] == u'-' && a[1] >= u'0' && a[1] <= u'9' && adding) {
       s.level = a[1] - u'0';
+    } else if (a == u"-Z" && more && adding) {
+      if (int rc = ParseMethod(args[++i], s.method); rc != kOk) return rc;
     } else if (a == u"-x" && more && s.command != WriteSettings::kRename) {
       s.exclusions.push_back(args[++i]);
     } else if (a == u"--store" && more && adding) {
@@ -466,7 +487,9 @@ class Writer {
     zip_.SetTempFilePrefix(guard_.TempFilePrefix());
     zip_.SetUnicodeFilenames(false);
     zip_.SetZip64Mode(za::zmAuto);
-    zip_.SetCompressionMode(static_cast<std::uint8_t>(s_.level));
+    zip_.SetCompressionMode(static_cast<std::uint8_t>(s_.method == 0 ? 0 : s_.level));
+    zip_.SetExtraMethods(&za::ZAExtraMethods());
+    zip_.SetNewEntryMethod(s_.method == 0 ? 8 : s_.method);
     zip_.SetNoCompressionMasks(s_.stored);
     zip_.SetExclusionMasks(s_.exclusions);
     zip_.SetSFXStub(s_.sfx);

@@ -263,10 +263,16 @@ class Session {
 
   void Failure(std::int32_t native, const std::u16string& message) {
     const za::TDirItem* item = Current();
+    const za::TZACodecFault& fault = zip_.LastDecodeFault();
     if (native == za::neDeflate64 ||
-        (native == za::neCorruptedEntry && item && item->ActualMethod != 0 && item->ActualMethod != 8)) {
+        (native == za::neCorruptedEntry && item && item->ActualMethod != 0 && item->ActualMethod != 8 &&
+         !za::ZAExtraMethodDecodes(item->ActualMethod))) {
       Fail(kUnsupported, "unsupported compression method " + MethodName(*item) + " (" +
                              std::to_string(item->ActualMethod) + ")");
+    } else if (native == za::neCorruptedEntry && fault.Limit) {
+      Fail(kUnsupported, "unsupported: " + fault.Text);
+    } else if (native == za::neCorruptedEntry && !fault.Text.empty()) {
+      Fail(kDamaged, "damaged: " + fault.Text);
     } else if (native == za::neCorruptedEntry && item && (item->Header.Flags & 1) &&
                item->CryptoAlgorithm != za::caPkzipClassic &&
                item->Header.VersionNeeded >= za::kNoAesVersion) {

@@ -209,6 +209,7 @@ int Run(const std::vector<std::u16string>& args) {
   // As every other zip tool: a name flagged UTF-8 is UTF-8.
   zip.SetUtf8FlagNames(true);
   zip.SetPaddedEndRecord(true);
+  zip.SetExtraMethods(&za::ZAExtraMethods());
   zip.SetOutputAhead(true);
   zip.SetTestAhead(true);
   zip.SetExtractAhead(true);

@@ -18,6 +18,7 @@
 #include "archive/errors.h"
 #include "archive/held_stream.h"
 #include "archive/items.h"
+#include "archive/methods.h"
 #include "archive/stream.h"
 #include "archive/types.h"
 #include "archive/volumes.h"
@@ -332,6 +333,19 @@ class TZABaseArchiver {
   bool CreateOnCommit() const { return createOnCommit_; }
   void SetCreateOnCommit(bool value) { createOnCommit_ = value; }
 
+  // Methods beyond stored and deflate, read and written (archive/methods.h):
+  // Deflate64 is then decoded rather than refused. Null by default: the
+  // setup program decodes stored and deflated entries only.
+  const TZAMethods* ExtraMethods() const { return extraMethods_; }
+  void SetExtraMethods(const TZAMethods* methods) { extraMethods_ = methods; }
+  // The method that compressed new entries get: 8 (deflate) by default;
+  // another needs an encoder among ExtraMethods, else they are deflated.
+  std::uint16_t NewEntryMethod() const { return newEntryMethod_; }
+  void SetNewEntryMethod(std::uint16_t method) { newEntryMethod_ = method; }
+  // What the codec found wrong with the last entry that did not decode
+  // (empty when it said nothing more).
+  const TZACodecFault& LastDecodeFault() const { return decodeFault_; }
+
   // The dialogs that answer events without a handler (nullptr: the
   // process-wide default).
   void SetDialogs(TZAUserDialogs* dialogs) { dialogs_ = dialogs; }
@@ -572,6 +586,9 @@ class TZABaseArchiver {
   TZAVolumeStream* volumes_ = nullptr;
   TZAUserDialogs* dialogs_ = nullptr;
   TZAEntryCipherFactory cipherFactory_ = nullptr;
+  const TZAMethods* extraMethods_ = nullptr;
+  std::uint16_t newEntryMethod_ = 8;
+  TZACodecFault decodeFault_;
 
   // The running operation.
   bool cancel_ = false;

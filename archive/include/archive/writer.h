@@ -124,5 +124,11 @@ class TZADataFilter {
 };
 bool ZAEncodeEntry(TZAStream& source, TZAOutput& out, int level, TZAEncodeResult& result,
                    TZADataFilter* filter = nullptr, TZAEncodeProgress progress = nullptr, void* context = nullptr);
+// As ZAEncodeEntry, in the method of `encoder` (archive/src/encoder.h)
+// rather than deflate.
+class TZAEncoder;
+bool ZAEncodeEntryWith(TZAEncoder& encoder, TZAStream& source, TZAOutput& out, TZAEncodeResult& result,
+                       TZADataFilter* filter = nullptr, TZAEncodeProgress progress = nullptr,
+                       void* context = nullptr);
 
 }  // namespace za
