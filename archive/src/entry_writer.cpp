@@ -282,9 +282,11 @@ std::uint32_t TZAEntryWriter::WriteNew(TZAOutput& out, TDirItem& item, TZAStream
   const bool encrypted = source && !item.EntryPassword.empty();
   const TZACryptoAlgorithm algorithm = encrypted ? item.CryptoAlgorithm : caPkzipClassic;
   const bool aes = encrypted && algorithm != caPkzipClassic;
-  // Another method than deflate where one is asked for and can be had.
+  // Another method than deflate where one is asked for and can be had. An
+  // empty file, which a cipher keeps from being stored, is deflated as
+  // before: 7-Zip reads an empty XZ stream as data after the end.
   auto makeEncoder = [&]() -> std::unique_ptr<TZAEncoder> {
-    if (!source || !item.CompressionSetting || settings_.Method == 8 || !settings_.Methods ||
+    if (!source || size == 0 || !item.CompressionSetting || settings_.Method == 8 || !settings_.Methods ||
         !settings_.Methods->MakeEncoder)
       return nullptr;
     return settings_.Methods->MakeEncoder(settings_.Method, item.CompressionSetting, size);

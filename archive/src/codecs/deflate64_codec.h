@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "codec.h"
+#include "../codec.h"
 
 namespace za {
 

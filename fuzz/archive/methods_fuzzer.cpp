@@ -1,0 +1,53 @@
+// Decodes one stream of a compression method beyond stored and deflate, as
+// the decoder of an entry does. The first byte picks the method, the next
+// four the declared size (bounded, so that a run stays short); the rest is
+// the entry's data. Deflate64 data is also fed to its codec in pieces, cut
+// where the first byte says, and must reach the same verdict and output.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "../../archive/src/codecs/deflate64_codec.h"
+#include "../../archive/src/decoder.h"
+
+namespace {
+
+class Count final : public za::TZADecodeSink {
+ public:
+  bool Write(const std::uint8_t*, std::size_t) override { return true; }
+  bool Progress(std::uint64_t) override { return false; }
+};
+
+constexpr std::uint16_t kMethods[] = {9, 12, 14, 93, 95, 20};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 5) return 0;
+  const std::uint16_t method = kMethods[data[0] % (sizeof kMethods / sizeof kMethods[0])];
+  std::uint64_t declared = (data[1] | data[2] << 8 | data[3] << 16 | std::uint64_t{data[4]} << 24) % (8u << 20);
+  std::vector<std::uint8_t> stream(data + 5, data + size);
+
+  za::TZADecoder decoder;
+  decoder.SetMethods(&za::ZAExtraMethods());
+  za::TZAEntryCoding coding;
+  coding.Method = method;
+  coding.Declared = declared;
+  coding.Checked = false;  // the size alone: data that decodes, decodes
+  Count sink;
+  std::vector<std::uint8_t> whole = stream;
+  za::TZADecodeVerdict verdict = decoder.DecodeBuffer(whole.data(), whole.size(), coding, sink, nullptr, 0);
+  if (verdict.Produced > declared) std::abort();
+
+  if (method == 9) {
+    za::TZADeflate64Codec codec;
+    za::TZACodecOutput out(sink, declared);
+    bool ok = codec.Begin(declared, nullptr, 0);
+    const std::size_t piece = 1 + data[0] / 6;
+    for (std::size_t at = 0; ok && at < stream.size(); at += piece)
+      ok = codec.Feed(stream.data() + at, std::min(piece, stream.size() - at), out);
+    bool passed = ok && out.Produced() == declared;
+    if (passed != verdict.Passed() || (passed && out.Crc32() != verdict.Crc32)) std::abort();
+  }
+  return 0;
+}
