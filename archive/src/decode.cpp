@@ -83,8 +83,7 @@ void TZABaseArchiver::ReadAhead(TZADecodeAhead& ahead, const std::vector<std::in
     const CentralDirectoryHeader& h = entry.Header;
     // Only what decodes without a question or a cipher; the rest is left
     // to the batch.
-    if ((h.Flags & 1) || h.VersionNeeded >= kNoAesVersion || (entry.ActualMethod != 0 && entry.ActualMethod != 8))
-      continue;
+    if ((h.Flags & 1) || h.VersionNeeded >= kNoAesVersion || !Decoder().CodecFor(entry.ActualMethod)) continue;
     std::uint64_t packed = entry.PackedSize();
     std::uint64_t size = h.CompressedSize == 0xFFFFFFFF ? entry.Zip64UncompressedSize : h.UncompressedSize;
     // The decoder reports against this size and checks the declared one.
@@ -107,6 +106,8 @@ void TZABaseArchiver::ReadAhead(TZADecodeAhead& ahead, const std::vector<std::in
       TZADecodeAhead::Job job;
       job.Data = ahead.TakeBuffer();
       job.Deflated = entry.ActualMethod == 8;
+      job.Method = entry.ActualMethod;
+      job.Methods = extraMethods_;
       job.Keep = keep;
       std::span<const std::uint8_t> prefix = Decoder().CodecFor(entry.ActualMethod)->Prefix();
       std::size_t head = prefix.size();

@@ -92,10 +92,11 @@ bool TZADecodeAhead::Check(Job& job, Bytes& scratch, const std::atomic<bool>& st
   Bytes& into = job.Keep ? job.Output : scratch;
   if (job.Deflated) into.resize(outSize);
   TZAEntryCoding coding;
-  coding.Method = job.Deflated ? 8 : 0;
+  coding.Method = job.Deflated ? 8 : job.Method;
   coding.Declared = job.Size;
   coding.Crc32 = job.Crc32;
   TZADecoder decoder;
+  decoder.SetMethods(job.Methods);
   TZADecodeVerdict verdict = decoder.DecodeBuffer(job.Data.data(), job.Data.size(), coding, sink, into.data(),
                                                   into.size());
   if (!verdict.Passed() || verdict.Stopped) return false;

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "archive/methods.h"
 #include "pipeline.h"
 
 namespace za {
@@ -57,6 +58,8 @@ class TZADecodeAhead {
   struct Job {
     Bytes Data;  // as stored in the archive; deflated data after a zlib header
     bool Deflated = false;
+    std::uint16_t Method = 0;               // the method of data not deflated
+    const TZAMethods* Methods = nullptr;    // where the codecs of other methods come from
     bool Keep = false;  // the output is wanted (deflated, declared size up to kLargestKept)
     std::uint64_t Size = 0;  // declared size
     std::uint32_t Crc32 = 0;

@@ -127,9 +127,40 @@ TEST(MethodsTest, AnyChangedByteFailsCleanly) {
       bytes[probe.DataStart() + at] ^= 0x5A;
       Opened o(bytes);
       std::string out = o.Decoded(o.zip.Item(0).EntryName, error);
-      if (error == 0) EXPECT_EQ(out, expected) << at;
-      else EXPECT_EQ(error, za::neCorruptedEntry) << at;
+      if (error == 0) {
+        EXPECT_EQ(out, expected) << at;
+      } else {
+        EXPECT_EQ(error, za::neCorruptedEntry) << at;
+      }
     }
+  }
+}
+
+// The failures of testing, on one thread or with entries checked ahead.
+std::vector<std::string> TestFailures(const std::string& bytes, bool ahead) {
+  Opened o(bytes);
+  o.zip.SetTestAhead(ahead);
+  std::vector<std::string> failed;
+  o.zip.OnProcessFileFailure = [&](za::TZABaseArchiver*, const std::u16string& name, za::TZAProcessOperation,
+                                   std::int32_t native, std::int32_t, const std::u16string&, za::TZAAction& action) {
+    failed.push_back(std::string(name.begin(), name.end()) + " " + std::to_string(native) + " " +
+                     o.zip.LastDecodeFault().Text);
+    action = za::fxaIgnore;
+  };
+  o.zip.TestFiles(u"*", 0x3F, u"");
+  return failed;
+}
+
+TEST(MethodsTest, CheckedAheadTheOutcomesAreTheSame) {
+  for (const char* name : kArchives) {
+    SCOPED_TRACE(name);
+    std::string bytes = DataFile(name);
+    EXPECT_EQ(TestFailures(bytes, true), std::vector<std::string>{});
+    Opened probe(bytes);
+    bytes[probe.DataStart() + 40] ^= 0x33;
+    std::vector<std::string> failed = TestFailures(bytes, false);
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_EQ(TestFailures(bytes, true), failed);
   }
 }
 
