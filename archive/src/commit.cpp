@@ -336,8 +336,6 @@ class TZACommit {
   // ---- new entries made ahead by helper threads
 
   void StartAhead(TZADirArray& items) {
-    // Helpers deflate; entries of another method the commit encodes itself.
-    if (a_.NewEntryMethod() != 8 && a_.ExtraMethods()) return;
     std::vector<TZACompressAhead::Job> jobs;
     jobOf_.assign(static_cast<std::size_t>(items.Count()), -1);
     for (std::int32_t i = 0; i < items.Count(); ++i) {
@@ -350,7 +348,7 @@ class TZACommit {
       sys::WideDirEntry info;
       if (!sys::WideStat(item.SourceFileName.view(), info) || info.Size > TZACompressAhead::kLargest) continue;
       jobOf_[static_cast<std::size_t>(i)] = static_cast<std::int32_t>(jobs.size());
-      jobs.push_back({item.SourceFileName.str(), item.CompressionSetting});
+      jobs.push_back({item.SourceFileName.str(), item.CompressionSetting, a_.NewEntryMethod(), a_.ExtraMethods()});
     }
     // One file is as well done by the commit itself.
     if (jobs.size() > 1) ahead_ = std::make_unique<TZACompressAhead>(std::move(jobs));

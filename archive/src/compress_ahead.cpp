@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "crc32.h"
+#include "encoder.h"
 #include "sys/thread.h"
 #include "sys/wide_file.h"
 
@@ -37,6 +38,19 @@ bool ZADeflateBuffer(const std::uint8_t* data, std::size_t size, int level, std:
   if (rc != Z_STREAM_END || made >= size) return false;
   out.resize(made);
   return true;
+}
+
+bool ZAEncodeBuffer(TZAEncoder& encoder, const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out) {
+  class Sink final : public TZAEncodeSink {
+   public:
+    explicit Sink(std::vector<std::uint8_t>& out) : out_(out) {}
+    void Put(std::uint8_t* bytes, std::size_t n) override { out_.insert(out_.end(), bytes, bytes + n); }
+
+   private:
+    std::vector<std::uint8_t>& out_;
+  } sink(out);
+  out.clear();
+  return encoder.Encode(data, size, true, sink) && out.size() < size;
 }
 
 TZACompressAhead::TZACompressAhead(std::vector<Job> jobs) {
@@ -72,7 +86,20 @@ bool TZACompressAhead::Make(const Job& job, Result& result) {
   result.Size = data.size();
   result.Crc32 = ZACrc32(0, data.data(), data.size());
   std::vector<std::uint8_t> packed;
-  if (job.Level > 0 && !data.empty() && ZADeflateBuffer(data.data(), data.size(), job.Level, packed)) {
+  std::unique_ptr<TZAEncoder> encoder;
+  if (job.Level > 0 && !data.empty() && job.Method != 8 && job.Methods && job.Methods->MakeEncoder)
+    encoder = job.Methods->MakeEncoder(job.Method, job.Level, data.size());
+  if (encoder) {
+    if (ZAEncodeBuffer(*encoder, data.data(), data.size(), packed)) {
+      result.Method = encoder->Method();
+      result.Needed = encoder->VersionNeeded();
+      result.Flags = encoder->Flags();
+      result.Data = std::move(packed);
+    } else {
+      result.Method = 0;
+      result.Data = std::move(data);
+    }
+  } else if (job.Level > 0 && !data.empty() && ZADeflateBuffer(data.data(), data.size(), job.Level, packed)) {
     result.Method = 8;
     result.Data = std::move(packed);
   } else {

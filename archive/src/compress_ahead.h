@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/methods.h"
 #include "pipeline.h"
 
 namespace za {
@@ -21,10 +22,14 @@ class TZACompressAhead {
   struct Job {
     std::u16string File;
     int Level = 6;
+    std::uint16_t Method = 8;             // of the compressed data
+    const TZAMethods* Methods = nullptr;  // where the encoder of another method comes from
   };
   struct Result {
-    std::vector<std::uint8_t> Data;  // deflated, or the file itself when stored
+    std::vector<std::uint8_t> Data;  // compressed, or the file itself when stored
     std::uint16_t Method = 0;
+    std::uint16_t Needed = 0;  // the version needed of a method other than deflate
+    std::uint16_t Flags = 0;   // the flag bits of its data
     std::uint32_t Crc32 = 0;
     std::uint64_t Size = 0;
   };
@@ -52,5 +57,8 @@ class TZACompressAhead {
 // Deflates `size` bytes in memory into `out` (raw deflate at `level`);
 // false when the result is not smaller than the data.
 bool ZADeflateBuffer(const std::uint8_t* data, std::size_t size, int level, std::vector<std::uint8_t>& out);
+// The same through `encoder`.
+class TZAEncoder;
+bool ZAEncodeBuffer(TZAEncoder& encoder, const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out);
 
 }  // namespace za

@@ -368,8 +368,9 @@ std::uint32_t TZAEntryWriter::WriteNew(TZAOutput& out, TDirItem& item, TZAStream
 std::uint32_t TZAEntryWriter::WritePrepared(TZAOutput& out, TDirItem& item, const TZACompressAhead::Result& result,
                                             const std::u16string& shown, TZAPlannedEntry& entry) const {
   bool zip64 = settings_.Zip64 == zmAlways;
-  CentralDirectoryHeader h = NewHeader(item, zip64 ? kZip64Version : 20);
+  CentralDirectoryHeader h = NewHeader(item, std::max<std::uint16_t>(zip64 ? kZip64Version : 20, result.Needed));
   h.Method = result.Method;
+  h.Flags |= result.Flags;
   h.Crc32 = result.Crc32;
   item.Header.Method = item.ActualMethod = result.Method;
   KeepBlocksOfAdding(item);
