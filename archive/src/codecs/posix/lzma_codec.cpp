@@ -92,7 +92,7 @@ class LzmaCodec final : public LiblzmaCodec {
            std::size_t& have) override {
     if (!started_) {
       std::size_t n = std::min(kHeader - headerHave_, left);
-      std::memcpy(header_ + headerHave_, in, n);
+      if (n) std::memcpy(header_ + headerHave_, in, n);
       headerHave_ += n;
       in += n;
       left -= n;
