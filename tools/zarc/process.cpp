@@ -20,6 +20,10 @@ namespace zarc {
 
 namespace {
 
+// Whether zarc has a codec for the method: stored, deflate and those the
+// engine is given.
+bool Decodes(std::uint16_t method) { return method == 0 || method == 8 || za::ZAExtraMethodDecodes(method); }
+
 // Standard output as the destination of -p; it cannot seek, and the engine
 // never asks it to once zarc gives up a failed write.
 class StdoutStream : public za::TZAStream {
@@ -150,7 +154,7 @@ class Session {
     // What --keep-damaged keeps is what a codec decoded: with none there is
     // nothing to keep, and an empty file must not stand for the entry or
     // replace a file of the user's.
-    if (settings_.keepDamaged && !item.IsFolder() && item.ActualMethod != 0 && item.ActualMethod != 8) {
+    if (settings_.keepDamaged && !item.IsFolder() && !Decodes(item.ActualMethod)) {
       Fail(kUnsupported, "unsupported compression method " + MethodName(item) + " (" +
                              std::to_string(item.ActualMethod) + ")");
       return false;
@@ -265,8 +269,7 @@ class Session {
     const za::TDirItem* item = Current();
     const za::TZACodecFault& fault = zip_.LastDecodeFault();
     if (native == za::neDeflate64 ||
-        (native == za::neCorruptedEntry && item && item->ActualMethod != 0 && item->ActualMethod != 8 &&
-         !za::ZAExtraMethodDecodes(item->ActualMethod))) {
+        (native == za::neCorruptedEntry && item && !Decodes(item->ActualMethod))) {
       Fail(kUnsupported, "unsupported compression method " + MethodName(*item) + " (" +
                              std::to_string(item->ActualMethod) + ")");
     } else if (native == za::neCorruptedEntry && fault.Limit) {
