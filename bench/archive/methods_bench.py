@@ -5,8 +5,10 @@ on the same data (`bzip2 -d`, `xz -d`, `xz --format=lzma -d`, `zstd -d`; `7z
 t` for Deflate64, which has no tool of its own) and against `7z x` of the
 same archive. The data are the first 100 files of extract_bench.py's mixed
 set (about 20 MB of text and noise); the archives are made by zarc -Z, the
-Deflate64 one by 7z, and the reference streams by the tools from the files
-that the archive holds compressed (not the noise it stores), put end to end.
+Deflate64 one by 7z. The reference tools decode the archive's own streams
+put end to end (the entries it holds compressed, not the noise it stores);
+for LZMA, whose zip form is not the .lzma format, the tool's own stream of
+the same files.
 
 Each figure is taken twice: with the machine as it is, and on one core
 (every command under `taskset -c 0`) with a spinning process on that core
@@ -17,6 +19,7 @@ usage: bench/archive/methods_bench.py [--tree DIR] [--runs N]
 import os
 import random
 import signal
+import struct
 import subprocess
 import sys
 import zipfile
@@ -59,6 +62,22 @@ def files_of(folder):
     return sorted(os.path.relpath(os.path.join(top, f), folder) for top, _, fs in os.walk(folder) for f in fs)
 
 
+def raw_streams(archive, target):
+    if os.path.exists(target):
+        return
+    with open(archive, "rb") as f:
+        raw = f.read()
+    with zipfile.ZipFile(archive) as z, open(target + ".tmp", "wb") as out:
+        for info in z.infolist():
+            if info.compress_type == 0:
+                continue
+            at = info.header_offset
+            name, extra = struct.unpack("<HH", raw[at + 26:at + 30])
+            start = at + 30 + name + extra
+            out.write(raw[start:start + info.compress_size])
+    os.rename(target + ".tmp", target)
+
+
 def make_inputs(tree, zarc, source):
     made = {}
     names = files_of(source)
@@ -74,18 +93,17 @@ def make_inputs(tree, zarc, source):
             os.rename(archive + ".tmp.zip", archive)
         stream = None
         if suffix:
-            whole = os.path.join(tree, f"methods-{method}-compressed.bin")
-            if not os.path.exists(whole):
-                with zipfile.ZipFile(archive) as z, open(whole + ".tmp", "wb") as out:
-                    for info in z.infolist():
-                        if info.compress_type != 0:
-                            with open(os.path.join(source, info.filename), "rb") as f:
-                                out.write(f.read())
-                os.rename(whole + ".tmp", whole)
-            stream = whole + suffix
-            if not os.path.exists(stream):
-                with open(whole, "rb") as f, open(stream + ".tmp", "wb") as out:
-                    subprocess.run(pack, stdin=f, stdout=out, check=True)
+            stream = os.path.join(tree, f"methods-{method}-entries{suffix}")
+            if method != "lzma":
+                # The entries' own streams, end to end, as the tools read
+                # concatenated streams: the very data zarc decodes.
+                raw_streams(archive, stream)
+            elif not os.path.exists(stream):
+                # Zip's LZMA is not the .lzma format: the tool's own stream
+                # of the same files.
+                with zipfile.ZipFile(archive) as z, open(stream + ".tmp", "wb") as out:
+                    data = b"".join(read_file(source, i.filename) for i in z.infolist() if i.compress_type != 0)
+                    subprocess.run(pack, input=data, stdout=out, check=True)
                 os.rename(stream + ".tmp", stream)
         made[method] = (archive, stream)
     return made
