@@ -115,7 +115,9 @@ class ZarcMethodsTest(unittest.TestCase):
         archive = self.path("b.zip")
         self.assertEqual(self.zarc("create", "-q", "-Z", "bzip2", archive, "a.txt").returncode, 0)
         with open(archive, "r+b") as f:
-            f.seek(30 + len("a.txt"))
+            # The data starts after the local header's name and extra field.
+            header = f.read(30)
+            f.seek(30 + int.from_bytes(header[26:28], "little") + int.from_bytes(header[28:30], "little"))
             f.write(b"XXX")
         r = self.zarc("test", archive)
         self.assertEqual(r.returncode, 2)
