@@ -86,6 +86,9 @@ std::string MethodName(const za::TDirItem& item);
 // from its time blocks in local time (UTC with `utc`) where it has them,
 // else its MS-DOS fields as they stand.
 std::string EntryTimeText(const za::TDirItem& item, bool utc);
+// The stored text of entry `index` (at most 4096 bytes), decoded whole;
+// false when it is longer or cannot be read.
+bool ReadLinkText(za::TZipArchiver& zip, std::int32_t index, std::string& text);
 // The text of a link entry, printable ("?" when it cannot be read); empty
 // for an entry that is no link.
 std::string LinkTarget(za::TZipArchiver& zip, std::int32_t index);

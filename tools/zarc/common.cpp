@@ -106,17 +106,24 @@ std::string EntryTimeText(const za::TDirItem& item, bool utc) {
   return text;
 }
 
-std::string LinkTarget(za::TZipArchiver& zip, std::int32_t index) {
-  const za::TDirItem& item = zip.Item(index);
-  if (!za::ZAIsLinkEntry(item)) return {};
-  if (item.UnpackedSize() > 4096) return "?";
-  za::TZAMemoryStream text;
+bool ReadLinkText(za::TZipArchiver& zip, std::int32_t index, std::string& text) {
+  // A link's text is a path: anything longer is not one to decode whole.
+  if (zip.Item(index).UnpackedSize() > 4096) return false;
+  za::TZAMemoryStream data;
   try {
-    zip.ExtractItemToStream(index, text);
+    zip.ExtractItemToStream(index, data);
   } catch (const za::Exception&) {
-    return "?";
+    return false;
   }
-  return Printable(sys::Utf8ToWide(std::string_view(reinterpret_cast<const char*>(text.Data().data()), text.Data().size())));
+  text.assign(data.Data().begin(), data.Data().end());
+  return true;
+}
+
+std::string LinkTarget(za::TZipArchiver& zip, std::int32_t index) {
+  if (!za::ZAIsLinkEntry(zip.Item(index))) return {};
+  std::string text;
+  if (!ReadLinkText(zip, index, text)) return "?";
+  return Printable(sys::Utf8ToWide(text));
 }
 
 std::string MethodName(const za::TDirItem& item) {

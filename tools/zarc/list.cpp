@@ -150,17 +150,8 @@ std::uint32_t UnixMode(const za::TDirItem& item) {
 // to show.
 bool LinkTarget(za::TZipArchiver& zip, std::int32_t index, std::string& target) {
   const za::TDirItem& item = zip.Item(index);
-  if ((UnixMode(item) & kUnixTypeMask) != kUnixLink || item.UnpackedSize() > 4096 || (item.Header.Flags & 1))
-    return false;
-  za::TZAMemoryStream data;
-  try {
-    zip.ExtractItemToStream(index, data);
-  } catch (const za::Exception&) {
-    return false;
-  }
-  if (zip.LastEntryDamaged()) return false;
-  target.assign(data.Data().begin(), data.Data().end());
-  return true;
+  if ((UnixMode(item) & kUnixTypeMask) != kUnixLink || (item.Header.Flags & 1)) return false;
+  return ReadLinkText(zip, index, target) && !zip.LastEntryDamaged();
 }
 
 void JsonEntry(za::TZipArchiver& zip, std::int32_t index, Line& line) {
