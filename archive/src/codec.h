@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "archive/methods.h"
 #include "crc32.h"
@@ -20,6 +21,21 @@ class TZADecodeSink {
   virtual bool Write(const std::uint8_t* data, std::size_t size) = 0;
   // `produced` bytes have come out so far; true when that stops the entry.
   virtual bool Progress(std::uint64_t produced) = 0;
+  // Keeps only the first `produced` bytes written; false when what was
+  // written cannot be taken back.
+  virtual bool Truncate(std::uint64_t /*produced*/) { return false; }
+};
+
+// What a codec's output went through: the count and CRC-32 after each
+// write, and the number of reports. Kept where a second decoding may have
+// to follow the first one's steps.
+struct TZACodecTrail {
+  struct Step {
+    std::uint64_t Produced;
+    std::uint32_t Crc32;
+  };
+  std::vector<Step> Writes;
+  std::size_t Reports = 0;
 };
 
 // What a codec's output goes through: the count and CRC-32 of what came
@@ -27,7 +43,8 @@ class TZADecodeSink {
 // sink. Not virtual: it is called for every piece of output.
 class TZACodecOutput {
  public:
-  TZACodecOutput(TZADecodeSink& sink, std::uint64_t limit) : sink_(sink), limit_(limit) {}
+  TZACodecOutput(TZADecodeSink& sink, std::uint64_t limit, TZACodecTrail* trail = nullptr)
+      : sink_(sink), limit_(limit), trail_(trail) {}
   std::uint64_t Produced() const { return produced_; }
   std::uint32_t Crc32() const { return crc_; }
   // Output may not pass the declared size: a lying header cannot fill the disk.
@@ -35,6 +52,7 @@ class TZACodecOutput {
   bool Stopped() const { return stopped_; }
   // The progress report with what came out so far; true when it stops.
   bool Report() {
+    if (trail_) ++trail_->Reports;
     if (sink_.Progress(produced_)) stopped_ = true;
     return stopped_;
   }
@@ -46,6 +64,7 @@ class TZACodecOutput {
   void Count(const std::uint8_t* data, std::size_t size) {
     crc_ = ZACrc32(crc_, data, size);
     produced_ += size;
+    if (trail_) trail_->Writes.push_back({produced_, crc_});
   }
 
  private:
@@ -54,6 +73,7 @@ class TZACodecOutput {
   std::uint64_t produced_ = 0;
   std::uint32_t crc_ = 0;
   bool stopped_ = false;
+  TZACodecTrail* trail_;
 };
 
 class TZACodec {

@@ -23,13 +23,26 @@ static_assert(kZACodecPiece == TZADecodeAhead::kLargestKept + 1);
 // with the disk-full question.
 class TZABaseArchiver::BatchSink final : public TZADecodeSink {
  public:
-  BatchSink(TZABaseArchiver& archiver, TZAStream& dest) : a_(archiver), dest_(dest) {}
+  BatchSink(TZABaseArchiver& archiver, TZAStream& dest) : a_(archiver), dest_(dest), start_(dest.Position()) {}
   bool Write(const std::uint8_t* data, std::size_t size) override { return a_.WriteOutput(dest_, data, size); }
   bool Progress(std::uint64_t produced) override { return a_.progressEnabled_ && a_.RaiseDecodeProgress(produced); }
+  // The hash of what was written cannot be taken back.
+  bool Truncate(std::uint64_t produced) override {
+    if (a_.outputHash_) return false;
+    std::int64_t end = start_ + static_cast<std::int64_t>(produced);
+    try {
+      dest_.SetSize(end);
+      dest_.SetPosition(end);
+      return dest_.Position() == end;
+    } catch (...) {
+      return false;
+    }
+  }
 
  private:
   TZABaseArchiver& a_;
   TZAStream& dest_;
+  std::int64_t start_;
 };
 
 bool TZABaseArchiver::DecodeItem(std::int32_t index, TZAStream& stream) {
@@ -108,6 +121,7 @@ void TZABaseArchiver::ReadAhead(TZADecodeAhead& ahead, const std::vector<std::in
       job.Deflated = entry.ActualMethod == 8;
       job.Method = entry.ActualMethod;
       job.Methods = extraMethods_;
+      job.Fast = fastInflate_;
       job.Keep = keep;
       std::span<const std::uint8_t> prefix = Decoder().CodecFor(entry.ActualMethod)->Prefix();
       std::size_t head = prefix.size();
@@ -216,6 +230,8 @@ TZADecodeVerdict TZABaseArchiver::DecodeEntry(TZAStream& archive, TZAStream& des
     }
   }
   BatchSink sink(*this, dest);
+  // A second decoding goes back to where the data starts: within one volume.
+  Decoder().SetFastInflate(fastInflate_ && !volumes_);
   return Decoder().Decode(archive, packed, coding, cipher.get(), sink);
 }
 

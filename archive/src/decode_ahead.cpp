@@ -97,6 +97,7 @@ bool TZADecodeAhead::Check(Job& job, Bytes& scratch, const std::atomic<bool>& st
   coding.Crc32 = job.Crc32;
   TZADecoder decoder;
   decoder.SetMethods(job.Methods);
+  decoder.SetFastInflate(job.Fast);
   TZADecodeVerdict verdict = decoder.DecodeBuffer(job.Data.data(), job.Data.size(), coding, sink, into.data(),
                                                   into.size());
   if (!verdict.Passed() || verdict.Stopped) return false;

@@ -60,6 +60,7 @@ class TZADecodeAhead {
     bool Deflated = false;
     std::uint16_t Method = 0;               // the method of data not deflated
     const TZAMethods* Methods = nullptr;    // where the codecs of other methods come from
+    bool Fast = false;  // through the faster inflater, as the batch's decoder
     bool Keep = false;  // the output is wanted (deflated, declared size up to kLargestKept)
     std::uint64_t Size = 0;  // declared size
     std::uint32_t Crc32 = 0;

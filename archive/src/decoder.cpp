@@ -14,6 +14,45 @@ constexpr std::size_t kHeadroom = 16;
 
 }  // namespace
 
+bool TZAReplaySink::Write(const std::uint8_t* data, std::size_t size) {
+  if (following_ && writes_ < trail_.Writes.size()) {
+    produced_ += size;
+    crc_ = ZACrc32(crc_, data, size);
+    const TZACodecTrail::Step& step = trail_.Writes[writes_];
+    if (step.Produced == produced_ && step.Crc32 == crc_) {
+      ++writes_;
+      return true;
+    }
+    if (!sink_.Truncate(Same())) return false;
+  }
+  following_ = false;
+  return sink_.Write(data, size);
+}
+
+bool TZAReplaySink::Progress(std::uint64_t produced) {
+  if (following_ && reports_ < trail_.Reports) {
+    ++reports_;
+    return false;
+  }
+  return sink_.Progress(produced);
+}
+
+bool TZAReplaySink::Finish() {
+  return !following_ || writes_ == trail_.Writes.size() || sink_.Truncate(Same());
+}
+
+template <typename DecodeWith>
+TZADecodeVerdict TZADecoder::FastThenZlib(TZADecodeSink& sink, DecodeWith&& decode) {
+  TZACodecTrail trail;
+  TZADecodeVerdict verdict = decode(fastDeflate_, sink, &trail);
+  // A stop came at a report that zlib would have reached the same way.
+  if ((verdict.Passed() && fastDeflate_.Conclusive()) || verdict.Stopped) return verdict;
+  TZAReplaySink replay(sink, trail);
+  verdict = decode(deflate_, replay, nullptr);
+  if (!replay.Finish()) verdict.NativeError = neCorruptedEntry;
+  return verdict;
+}
+
 TZACodec* TZADecoder::CodecFor(std::uint16_t method) {
   switch (method) {
     case 0: return &stored_;
@@ -42,13 +81,27 @@ void TZADecoder::Release() {
   chunkSize_ = 0;
   deflate_.Release();
   extra_.clear();
+  fastDeflate_.Release();
 }
 
 TZADecodeVerdict TZADecoder::Decode(TZAStream& archive, std::uint64_t packed, const TZAEntryCoding& coding,
                                     TZAEntryCipher* cipher, TZADecodeSink& sink) {
   TZACodec* codec = CodecFor(coding.Method);
-  if (!codec || !codec->Begin(coding.Declared, nullptr, 0)) return Failed();
-  std::span<const std::uint8_t> prefix = codec->Prefix();
+  if (!codec) return Failed();
+  // A cipher cannot go back to the start of the data for a second decoding.
+  if (!fast_ || coding.Method != 8 || cipher) return Stream(*codec, archive, packed, coding, cipher, sink, nullptr);
+  std::int64_t start = archive.Position();
+  return FastThenZlib(sink, [&](TZACodec& with, TZADecodeSink& into, TZACodecTrail* trail) {
+    archive.SetPosition(start);
+    return Stream(with, archive, packed, coding, nullptr, into, trail);
+  });
+}
+
+TZADecodeVerdict TZADecoder::Stream(TZACodec& codec, TZAStream& archive, std::uint64_t packed,
+                                    const TZAEntryCoding& coding, TZAEntryCipher* cipher, TZADecodeSink& sink,
+                                    TZACodecTrail* trail) {
+  if (!codec.Begin(coding.Declared, nullptr, 0)) return Failed();
+  std::span<const std::uint8_t> prefix = codec.Prefix();
   // The chunk buffer grows to what an entry needs, up to a piece, and is
   // kept for the rest of the batch.
   std::size_t need = static_cast<std::size_t>(std::min<std::uint64_t>(kZACodecPiece, packed)) + kHeadroom;
@@ -57,7 +110,7 @@ TZADecodeVerdict TZADecoder::Decode(TZAStream& archive, std::uint64_t packed, co
     chunkSize_ = need;
   }
   std::uint8_t* data = chunk_.get() + kHeadroom;
-  TZACodecOutput out(sink, coding.Declared);
+  TZACodecOutput out(sink, coding.Declared, trail);
   for (std::uint64_t consumed = 0; consumed < packed && !out.Stopped();) {
     std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kZACodecPiece, packed - consumed));
     if (archive.Read(data, static_cast<std::int64_t>(n)) != static_cast<std::int64_t>(n))
@@ -70,7 +123,7 @@ TZADecodeVerdict TZADecoder::Decode(TZAStream& archive, std::uint64_t packed, co
       std::memcpy(in, prefix.data(), prefix.size());
       inSize += prefix.size();
     }
-    if (!codec->Feed(in, inSize, out)) return Faulted(*codec, Judge(false, out, coding, cipher, &archive));
+    if (!codec.Feed(in, inSize, out)) return Faulted(codec, Judge(false, out, coding, cipher, &archive));
     consumed += n;
   }
   return Judge(true, out, coding, cipher, &archive);
@@ -79,13 +132,23 @@ TZADecodeVerdict TZADecoder::Decode(TZAStream& archive, std::uint64_t packed, co
 TZADecodeVerdict TZADecoder::DecodeBuffer(std::uint8_t* data, std::size_t size, const TZAEntryCoding& coding,
                                           TZADecodeSink& sink, std::uint8_t* output, std::size_t outputSize) {
   TZACodec* codec = CodecFor(coding.Method);
-  if (!codec || !codec->Begin(coding.Declared, output, outputSize)) return Failed();
-  TZACodecOutput out(sink, coding.Declared);
+  if (!codec) return Failed();
+  if (!fast_ || coding.Method != 8) return Whole(*codec, data, size, coding, sink, output, outputSize, nullptr);
+  return FastThenZlib(sink, [&](TZACodec& with, TZADecodeSink& into, TZACodecTrail* trail) {
+    return Whole(with, data, size, coding, into, output, outputSize, trail);
+  });
+}
+
+TZADecodeVerdict TZADecoder::Whole(TZACodec& codec, std::uint8_t* data, std::size_t size,
+                                   const TZAEntryCoding& coding, TZADecodeSink& sink, std::uint8_t* output,
+                                   std::size_t outputSize, TZACodecTrail* trail) {
+  if (!codec.Begin(coding.Declared, output, outputSize)) return Failed();
+  TZACodecOutput out(sink, coding.Declared, trail);
   // Fed whole rather than in chunks: a codec's verdict does not depend on
   // where its input is cut.
-  bool decoded = codec->Feed(data, size, out);
+  bool decoded = codec.Feed(data, size, out);
   TZADecodeVerdict verdict = Judge(decoded, out, coding, nullptr, nullptr);
-  return decoded ? verdict : Faulted(*codec, std::move(verdict));
+  return decoded ? verdict : Faulted(codec, std::move(verdict));
 }
 
 TZADecodeVerdict TZADecoder::Faulted(const TZACodec& codec, TZADecodeVerdict verdict) {

@@ -14,6 +14,7 @@
 #include "archive/stream.h"
 #include "codec.h"
 #include "deflate_codec.h"
+#include "fast_deflate_codec.h"
 #include "stored_codec.h"
 
 namespace za {
@@ -41,6 +42,30 @@ struct TZADecodeVerdict {
   bool Passed() const { return NativeError == 0; }
 };
 
+// The sink of zlib's decoding after the faster inflater's: what that one
+// handed on is not handed on again while zlib makes the same, write by
+// write and report by report; from where zlib differs, its output takes
+// the place of the rest.
+class TZAReplaySink final : public TZADecodeSink {
+ public:
+  TZAReplaySink(TZADecodeSink& sink, const TZACodecTrail& trail) : sink_(sink), trail_(trail) {}
+  bool Write(const std::uint8_t* data, std::size_t size) override;
+  bool Progress(std::uint64_t produced) override;
+  // After zlib's decoding: what the first one handed on past zlib's output
+  // is taken back. False when it cannot be.
+  bool Finish();
+
+ private:
+  std::uint64_t Same() const { return writes_ ? trail_.Writes[writes_ - 1].Produced : 0; }
+
+  TZADecodeSink& sink_;
+  const TZACodecTrail& trail_;
+  bool following_ = true;
+  std::size_t writes_ = 0, reports_ = 0;
+  std::uint64_t produced_ = 0;
+  std::uint32_t crc_ = 0;
+};
+
 class TZADecoder {
  public:
   // The codec of a method, or null for a method without one.
@@ -48,6 +73,12 @@ class TZADecoder {
   // Where the codecs of methods beyond stored and deflate come from (null:
   // none, as by default).
   void SetMethods(const TZAMethods* methods) { methods_ = methods; }
+
+  // Deflated entries in the clear go through the faster inflater where
+  // the build has one; what it does not pass is decoded again by zlib,
+  // whose verdict and output stand.
+  void SetFastInflate(bool value) { fast_ = value && TZAFastDeflateCodec::Available(); }
+  bool FastInflate() const { return fast_; }
 
   // Decodes `packed` bytes of `archive` from its position, decrypted by
   // `cipher` (whose header is read, or null), into `sink`.
@@ -68,9 +99,19 @@ class TZADecoder {
   TZADecodeVerdict Judge(bool decoded, const TZACodecOutput& out, const TZAEntryCoding& coding,
                          TZAEntryCipher* cipher, TZAStream* archive);
   static TZADecodeVerdict Faulted(const TZACodec& codec, TZADecodeVerdict verdict);
+  TZADecodeVerdict Stream(TZACodec& codec, TZAStream& archive, std::uint64_t packed, const TZAEntryCoding& coding,
+                          TZAEntryCipher* cipher, TZADecodeSink& sink, TZACodecTrail* trail);
+  TZADecodeVerdict Whole(TZACodec& codec, std::uint8_t* data, std::size_t size, const TZAEntryCoding& coding,
+                         TZADecodeSink& sink, std::uint8_t* output, std::size_t outputSize, TZACodecTrail* trail);
+  // Runs `decode(codec, sink, trail)` with the faster inflater, and again
+  // with zlib when that does not pass.
+  template <typename DecodeWith>
+  TZADecodeVerdict FastThenZlib(TZADecodeSink& sink, DecodeWith&& decode);
 
   TZAStoredCodec stored_;
   TZADeflateCodec deflate_;
+  TZAFastDeflateCodec fastDeflate_;
+  bool fast_ = false;
   const TZAMethods* methods_ = nullptr;
   // Codecs of other methods, made when an entry first needs one.
   std::vector<std::pair<std::uint16_t, std::unique_ptr<TZACodec>>> extra_;

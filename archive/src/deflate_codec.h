@@ -34,11 +34,23 @@ class InflateStream {
 
 enum class InflateResult { Failed, More, Done };
 
+// How one call of an inflater ended: `have` bytes came out into a buffer
+// of `outSize`, `before` bytes of input were there and `after` are left.
+// Failed for bad data or output beyond `room` (a lying header cannot fill
+// the disk). Done at the end of the stream, or when nothing more can come
+// from this input: it is used up and the output had room for more, or
+// nothing moved. A buffer filled by the last input may still owe the rest
+// of a match: the inflater is called again, and moves nothing when it
+// owed nothing.
+inline InflateResult InflateOutcome(bool failed, bool ended, std::size_t have, std::size_t outSize, std::uint64_t room,
+                                    std::size_t before, std::size_t after) {
+  if (failed || have > room) return InflateResult::Failed;
+  if (ended || (after == 0 && have < outSize) || (have == 0 && after == before)) return InflateResult::Done;
+  return InflateResult::More;
+}
+
 // One call of inflate into `output` (`outSize` bytes) from the input set in
-// `z`; `have` gets what came out. Failed for bad data or output beyond
-// `room` (a lying header cannot fill the disk). Done at the end of the
-// stream, or when the input is used up or nothing moved: nothing more can
-// come from this input.
+// `z`; `have` gets what came out.
 inline InflateResult InflateStep(z_stream& z, std::uint8_t* output, std::size_t outSize, std::uint64_t room,
                                  std::size_t& have) {
   z.next_out = output;
@@ -46,22 +58,22 @@ inline InflateResult InflateStep(z_stream& z, std::uint8_t* output, std::size_t 
   uInt before = z.avail_in;
   int result = inflate(&z, Z_NO_FLUSH);
   have = outSize - z.avail_out;
-  if (result < 0 || have > room) return InflateResult::Failed;
-  if (result == Z_STREAM_END || z.avail_in == 0 || (have == 0 && z.avail_in == before)) return InflateResult::Done;
-  return InflateResult::More;
+  // Called again with nothing owed, inflate says it could not move.
+  if (result == Z_BUF_ERROR && have == 0) return InflateResult::Done;
+  return InflateOutcome(result < 0, result == Z_STREAM_END, have, outSize, room, before, z.avail_in);
 }
 
-class TZADeflateCodec final : public TZACodec {
+// The output side of an inflater: the buffer its pieces go to, and the
+// order in which they are reported and handed on. Every inflater goes
+// through it, so that all of them hand on the same pieces in the same
+// order for the same data.
+class TZAInflateOutput {
  public:
-  std::span<const std::uint8_t> Prefix() const override { return kZlibHeader; }
-
-  bool Begin(std::uint64_t declared, std::uint8_t* output, std::size_t outputSize) override {
-    stream_.emplace();
-    if (!stream_->Ok()) return false;
+  void Begin(std::uint64_t declared, std::uint8_t* output, std::size_t outputSize) {
     if (output) {
       out_ = output;
       outSize_ = outputSize;
-      return true;
+      return;
     }
     // Output past the declared size is refused anyway, so a buffer one byte
     // larger than that size is as good as a full one. It grows to what an
@@ -73,6 +85,47 @@ class TZADeflateCodec final : public TZACodec {
       ownSize_ = outSize_;
     }
     out_ = own_.get();
+  }
+
+  // Runs `step(output, outSize, room, have)` until this input gives nothing more.
+  template <typename Step>
+  bool Run(Step&& step, TZACodecOutput& out) {
+    for (;;) {
+      if (out.Report()) break;
+      std::size_t have;
+      InflateResult result = step(out_, outSize_, out.Room(), have);
+      if (result == InflateResult::Failed) return false;
+      // Nothing is handed on for a call that made nothing: inflaters differ
+      // in how often they make nothing (one waits for a whole block header).
+      if (have) {
+        if (!out.Write(out_, have)) break;
+        out.Count(out_, have);
+      }
+      if (result == InflateResult::Done) break;
+    }
+    return true;
+  }
+
+  void Release() {
+    own_.reset();
+    ownSize_ = 0;
+  }
+
+ private:
+  std::unique_ptr<std::uint8_t[]> own_;
+  std::size_t ownSize_ = 0;
+  std::uint8_t* out_ = nullptr;
+  std::size_t outSize_ = 0;
+};
+
+class TZADeflateCodec final : public TZACodec {
+ public:
+  std::span<const std::uint8_t> Prefix() const override { return kZlibHeader; }
+
+  bool Begin(std::uint64_t declared, std::uint8_t* output, std::size_t outputSize) override {
+    stream_.emplace();
+    if (!stream_->Ok()) return false;
+    output_.Begin(declared, output, outputSize);
     return true;
   }
 
@@ -80,31 +133,22 @@ class TZADeflateCodec final : public TZACodec {
     z_stream& z = stream_->Z();
     z.next_in = data;
     z.avail_in = static_cast<uInt>(size);
-    for (;;) {
-      if (out.Report()) break;
-      std::size_t have;
-      InflateResult step = InflateStep(z, out_, outSize_, out.Room(), have);
-      if (step == InflateResult::Failed) return false;
-      if (!out.Write(out_, have)) break;
-      out.Count(out_, have);
-      if (step == InflateResult::Done) break;
-    }
-    return true;
+    return output_.Run(
+        [&z](std::uint8_t* output, std::size_t outSize, std::uint64_t room, std::size_t& have) {
+          return InflateStep(z, output, outSize, room, have);
+        },
+        out);
   }
 
   // The buffer of its own goes back (the end of a batch).
   void Release() {
-    own_.reset();
-    ownSize_ = 0;
+    output_.Release();
     stream_.reset();
   }
 
  private:
   std::optional<InflateStream> stream_;
-  std::unique_ptr<std::uint8_t[]> own_;
-  std::size_t ownSize_ = 0;
-  std::uint8_t* out_ = nullptr;
-  std::size_t outSize_ = 0;
+  TZAInflateOutput output_;
 };
 
 }  // namespace za

@@ -96,6 +96,19 @@ TEST(DecoderTest, DeflateVerdictsAreTheSameFromAStreamAndFromMemory) {
   }
 }
 
+TEST(DecoderTest, AnEntryWhoseLastInputFillsAPieceMidMatchStillEnds) {
+  // The input is used up with a full piece out and the last match owing
+  // bytes: the inflater must be called again, not the entry ended short.
+  std::string text;
+  while (text.size() < (1u << 20) + 16) text += "archive entry deflate window ";
+  std::string plain = text.substr(0, (1u << 20) + 9);
+  std::string packed = za::testing::RawDeflate(plain);
+  Recorder sink;
+  za::TZADecodeVerdict v = FromStream(packed, Coding(8, plain), sink);
+  EXPECT_TRUE(v.Passed());
+  EXPECT_EQ(sink.out, plain);
+}
+
 TEST(DecoderTest, AReportOrTheSinkStopsTheEntry) {
   std::string plain = std::string(3000000, 'z');
   std::string packed = za::testing::RawDeflate(plain);

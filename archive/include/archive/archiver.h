@@ -395,6 +395,18 @@ class TZABaseArchiver {
   // testing ahead is.
   bool ExtractAhead() const { return extractAheadEnabled_; }
   void SetExtractAhead(bool value) { extractAheadEnabled_ = value; }
+  // Deflated entries in the clear are inflated by a faster inflater where
+  // the build has one (x86-64 with ISA-L); whatever it does not pass is
+  // inflated again by zlib, whose outcome, output and events stand. Off by
+  // default: the setup program inflates with zlib alone.
+  bool FastInflate() const { return fastInflate_; }
+  void SetFastInflate(bool value) { fastInflate_ = value; }
+  // New entries of up to 16 MiB are deflated by libdeflate where the build
+  // has it, at a level of its own that is faster than zlib's at the same
+  // level and no larger (the bytes written differ from zlib's). Off by
+  // default: the setup program's archives stay as zlib writes them.
+  bool FastDeflate() const { return fastDeflate_; }
+  void SetFastDeflate(bool value) { fastDeflate_ = value; }
 
   // Why the last entry of the running batch that could not be written
   // failed, beyond its native error: the system's error code (0 when none
@@ -566,6 +578,8 @@ class TZABaseArchiver {
   bool outputAheadEnabled_ = false;
   bool testAheadEnabled_ = false;
   bool extractAheadEnabled_ = false;
+  bool fastInflate_ = false;
+  bool fastDeflate_ = false;
   TZAOutputAhead* outputAhead_ = nullptr;  // of the running batch
   TZAFidelityBatch* fidelityBatch_ = nullptr;  // of the running extraction
   TZADecodeAhead* decodeAhead_ = nullptr;  // of the running extraction
