@@ -2,6 +2,7 @@
 and peak resident memory (from /usr/bin/time -v) over several runs."""
 import argparse
 import atexit
+import contextlib
 import mmap
 import os
 import shutil
@@ -122,10 +123,30 @@ def measure_side_by_side(rows, runs):
     return [(statistics.median(w), p) for w, p in zip(walls, peaks)]
 
 
+@contextlib.contextmanager
+def other_core_busy(busy):
+    """With busy set, a spinning process keeps one core occupied meanwhile
+    (the last one, pinned with taskset where it exists): the tools then
+    share what is left, as on a machine at work on something else."""
+    if not busy:
+        yield
+        return
+    spin = [sys.executable, "-c", "while True: pass"]
+    if shutil.which("taskset"):
+        spin = ["taskset", "-c", str(os.cpu_count() - 1)] + spin
+    spinner = subprocess.Popen(spin)
+    try:
+        yield
+    finally:
+        spinner.kill()
+        spinner.wait()
+
+
 def tree_and_runs(root):
     """The options every archive benchmark takes: the build tree its tools
     are built in (and its archives written to), and the number of runs."""
     ap = argparse.ArgumentParser()
     ap.add_argument("--tree", default=os.path.join(root, "build", "bench-archive"))
     ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--busy", action="store_true", help="keep one core busy meanwhile")
     return ap.parse_args()
