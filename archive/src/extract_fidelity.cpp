@@ -6,6 +6,7 @@
 #include "archive/archiver.h"
 #include "archive/records.h"
 #include "archive/time_blocks.h"
+#include "entry_reader.h"
 #include "paths.h"
 #include "sys/codepage.h"
 #include "sys/wide_file.h"
@@ -62,21 +63,24 @@ std::u16string Joined(const std::vector<std::u16string>& parts) {
 
 }  // namespace
 
-TZATimesToSet ZATimesOf(const TDirItem& item, bool exact) {
+TZATimesToSet ZATimesOf(const TDirItem& item, bool exact, std::optional<sys::FileTime> localAccessed) {
   TZATimesToSet t;
   if (exact) {
     TZAEntryTimes found = ZAReadEntryTimes(item.ExtraFields);
     t.Modified = found.Modified;
-    t.Accessed = found.Accessed;
+    t.Accessed = found.Accessed ? found.Accessed : localAccessed;
   }
   if (!t.Modified) t.Modified = DosToUtc(item.Header.ModDate, item.Header.ModTime);
   return t;
 }
 
-bool ZASetOutputTimes(sys::WideFile& file, const TDirItem& item, bool exact) {
+bool ZASetOutputTimes(sys::WideFile& file, const TDirItem& item, bool exact,
+                      std::optional<sys::FileTime> localAccessed) {
   if (exact) {
-    TZAEntryTimes found = ZAReadEntryTimes(item.ExtraFields);
-    if (found.Modified) return file.SetTimes(&*found.Modified, found.Accessed ? &*found.Accessed : nullptr);
+    TZATimesToSet found = ZATimesOf(item, true, localAccessed);
+    // No block but the MS-DOS fields: the file's own local time.
+    if (ZAReadEntryTimes(item.ExtraFields).Modified)
+      return file.SetTimes(&*found.Modified, found.Accessed ? &*found.Accessed : nullptr);
   }
   return file.SetDosDateTime((static_cast<std::uint32_t>(item.Header.ModDate) << 16) | item.Header.ModTime);
 }
@@ -191,10 +195,27 @@ bool TZABaseArchiver::ExtractLink(std::int32_t index, const std::u16string& file
     outputFailure_.SystemError = error;
     throw EZAException(neCannotCreateFile, this, {path});
   }
-  TZATimesToSet times = ZATimesOf(item, fidelity_.ExactTimes);
+  TZATimesToSet times = ZATimesOf(item, fidelity_.ExactTimes, LocalAccessTime(index));
   if (times.Modified) sys::WideSetFileTimes(path, &*times.Modified, times.Accessed ? &*times.Accessed : nullptr);
   FinishOutput(item, fileName, path);
   return true;
+}
+
+std::optional<sys::FileTime> TZABaseArchiver::LocalAccessTime(std::int32_t index) {
+  const TDirItem& item = dirManager_->Items.GetItem(index);
+  if (!fidelity_.ExactTimes || !stream_ || !ZAAccessTimeIsLocal(item.ExtraFields)) return std::nullopt;
+  if (volumes_ && EntryReader().EntryVolume(*dirManager_, item) != static_cast<std::uint32_t>(volumes_->Volume()))
+    return std::nullopt;
+  try {
+    std::vector<std::uint8_t> nameAndExtra;
+    TZAEntrySpan span = EntryReader().Find(*stream_, *dirManager_, item, &nameAndExtra);
+    if (!span.HasSignature() || nameAndExtra.size() < span.Local.NameLength) return std::nullopt;
+    return ZALocalAccessTime(nameAndExtra.data() + span.Local.NameLength,
+                             nameAndExtra.size() - span.Local.NameLength);
+  } catch (const EReadError&) {
+    // The entry's own reading reports what is wrong with its header.
+    return std::nullopt;
+  }
 }
 
 void TZABaseArchiver::FinishOutput(const TDirItem& item, const std::u16string& fileName, const std::u16string& path) {

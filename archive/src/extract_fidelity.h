@@ -19,11 +19,13 @@ namespace za {
 struct TZATimesToSet {
   std::optional<sys::FileTime> Modified, Accessed;
 };
-TZATimesToSet ZATimesOf(const TDirItem& item, bool exact);
+// `localAccessed` stands for an access time the central blocks lack.
+TZATimesToSet ZATimesOf(const TDirItem& item, bool exact, std::optional<sys::FileTime> localAccessed = {});
 
 // Gives the file the entry's last-write (and access) time; false when the
 // system refuses.
-bool ZASetOutputTimes(sys::WideFile& file, const TDirItem& item, bool exact);
+bool ZASetOutputTimes(sys::WideFile& file, const TDirItem& item, bool exact,
+                      std::optional<sys::FileTime> localAccessed = {});
 
 // Whether a link at `name` (below the destination, "\" between
 // components) with the text `target` points inside the destination:

@@ -278,7 +278,7 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
   }
   if (item.IsFolder()) {
     if (fidelityBatch_ && fidelity_.ExactTimes && options_.CreateDirs)
-      fidelityBatch_->NoteFolder(destDir + fileName, ZATimesOf(item, true));
+      fidelityBatch_->NoteFolder(destDir + fileName, ZATimesOf(item, true, LocalAccessTime(index)));
     return;
   }
 
@@ -297,6 +297,8 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
   std::unique_ptr<TZASha256> hash = OnFileExtracted ? std::make_unique<TZASha256>() : nullptr;
   outputHash_ = hash.get();
   outputHashed_ = 0;
+  // Read before the data, where the archive is at its local header anyway.
+  const std::optional<sys::FileTime> accessed = LocalAccessTime(index);
   std::exception_ptr failure;
   bool skipped = false;
   try {
@@ -306,7 +308,7 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
     failure = std::current_exception();
   }
   outputHash_ = nullptr;
-  ZASetOutputTimes(out.Stream().File(), item, fidelity_.ExactTimes);
+  ZASetOutputTimes(out.Stream().File(), item, fidelity_.ExactTimes, accessed);
   if (options_.FlushBuffers && sys::WideIsRemovableDrive(path)) out.Stream().File().Flush();
   out.Close();
   if (failure) std::rethrow_exception(failure);

@@ -103,6 +103,26 @@ TZAEntryTimes ZAReadEntryTimes(const TZAExtraFields& blocks) {
   return t;
 }
 
+bool ZAAccessTimeIsLocal(const TZAExtraFields& central) {
+  if (ZAReadEntryTimes(central).Accessed) return false;
+  bool found = false;
+  ExtraBlock b = central.Find(kExtendedTimeExtraTag, &found);
+  return found && b.Size >= 1 && (b.Data[0] & 2);
+}
+
+std::optional<sys::FileTime> ZALocalAccessTime(const std::uint8_t* extra, std::size_t size) {
+  ByteReader r(extra, size);
+  while (r.Ok() && r.Remaining() >= 4) {
+    ExtraBlock b;
+    b.Tag = r.U16();
+    b.Size = r.U16();
+    b.Data = r.Bytes(b.Size);
+    if (!b.Data) break;
+    if (b.Tag == kExtendedTimeExtraTag) return Extended(b).accessed;
+  }
+  return std::nullopt;
+}
+
 std::optional<TZAEntryOwner> ZAReadEntryOwner(const TZAExtraFields& blocks) {
   std::optional<TZAEntryOwner> old;
   for (ExtraBlock b : blocks) {

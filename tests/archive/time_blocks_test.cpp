@@ -38,6 +38,24 @@ TEST(TimeBlocksTest, ExtendedTimeStampLocalAndCentral) {
             std::vector<std::uint8_t>({3, kWhen[0], kWhen[1], kWhen[2], kWhen[3]}));
 }
 
+TEST(TimeBlocksTest, AccessTimeOfTheLocalHeader) {
+  // The central copy flags an access time it does not hold.
+  auto central = Blocks({{za::kExtendedTimeExtraTag, {3, kWhen[0], kWhen[1], kWhen[2], kWhen[3]}}});
+  EXPECT_TRUE(za::ZAAccessTimeIsLocal(central));
+  EXPECT_FALSE(za::ZAAccessTimeIsLocal(Blocks({{za::kExtendedTimeExtraTag, {1, kWhen[0], kWhen[1], kWhen[2], kWhen[3]}}})));
+  // Another block that gives one already: nothing to look for.
+  std::vector<std::uint8_t> ntfs = za::ZANtfsTimeBlock({kWhenSeconds, 0}, {kWhenSeconds, 0});
+  EXPECT_FALSE(za::ZAAccessTimeIsLocal(Blocks({{za::kExtendedTimeExtraTag, {3, 0, 0, 0, 0}}, {za::kNtfsExtraTag, ntfs}})));
+  // The local field as it stands: after another block; cut short, nothing.
+  const std::uint8_t local[] = {0x99, 0x99, 1, 0, 7, 0x55, 0x54, 9, 0, 3, 0, 0, 0, 0,
+                                kWhen[0], kWhen[1], kWhen[2], kWhen[3]};
+  std::optional<sys::FileTime> accessed = za::ZALocalAccessTime(local, sizeof local);
+  ASSERT_TRUE(accessed);
+  EXPECT_EQ(accessed->Seconds, kWhenSeconds);
+  EXPECT_FALSE(za::ZALocalAccessTime(local, sizeof local - 1));
+  EXPECT_FALSE(za::ZALocalAccessTime(local, 12));
+}
+
 TEST(TimeBlocksTest, MostPreciseWins) {
   // NTFS: 2024-03-01 12:00:00.1234567 UTC after an extended time stamp a
   // day off; the NTFS block is taken whatever the order.

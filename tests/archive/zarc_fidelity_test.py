@@ -128,6 +128,33 @@ class FidelityTest(Case):
             info = z.getinfo("src/sub/a.txt")
             self.assertIn(struct.pack("<HHBI", 0x5455, 5, 1, WHEN), info.extra)
 
+    def test_access_times_from_the_local_header(self):
+        """zip keeps the access time in the local header only."""
+        accessed = WHEN - 30 * 86400
+        local = struct.pack("<HHBII", 0x5455, 9, 3, WHEN, accessed)
+        # The central copy keeps the flags and the modification time; an
+        # empty block of no one's fills the rest.
+        central = struct.pack("<HHBIHH", 0x5455, 5, 3, WHEN, 0xCAFE, 0)
+        path = self.path("atime.zip")
+        with zipfile.ZipFile(path, "w") as z:
+            for name, data in (("d/", ""), ("d/a.txt", "a\n")):
+                info = zipfile.ZipInfo(name, (2024, 3, 1, 12, 0, 0))
+                info.extra = local
+                z.writestr(info, data)
+        with open(path, "rb") as f:
+            data = f.read()
+        start = data.find(b"PK\x01\x02")
+        with open(path, "wb") as f:
+            f.write(data[:start] + data[start:].replace(local, central))
+        for tz in ("America/Los_Angeles", "Asia/Tokyo"):
+            with self.subTest(tz=tz):
+                out = self.path("out-" + tz.replace("/", "-"))
+                result = zarc("extract", path, "-d", out, tz=tz)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                for name in ("d/a.txt", "d"):
+                    st = os.stat(os.path.join(out, name))
+                    self.assertEqual((int(st.st_mtime), int(st.st_atime)), (WHEN, accessed), name)
+
     def test_newer_and_older_across_zones(self):
         """Zipped in New York; the user's copy edited an hour later."""
         with open(self.path("a.txt"), "w") as f:

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -22,6 +23,7 @@
 #include "archive/stream.h"
 #include "archive/types.h"
 #include "archive/volumes.h"
+#include "sys/wide_file.h"
 
 namespace za {
 
@@ -502,6 +504,10 @@ class TZABaseArchiver {
   // as a file holding its text instead (the caller was told why).
   bool ExtractLink(std::int32_t index, const std::u16string& fileName, const std::u16string& path,
                    const std::u16string& destDir);
+  // The access time that only the local header of entry `index` keeps,
+  // when exact times are asked for; read where the archive is at hand
+  // (never a volume to be asked for).
+  std::optional<sys::FileTime> LocalAccessTime(std::int32_t index);
   // The owner of the file or link `path` just written for `item`.
   void FinishOutput(const TDirItem& item, const std::u16string& fileName, const std::u16string& path);
   // Reads the data of the selected entries after the `ordinal`-th for the

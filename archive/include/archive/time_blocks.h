@@ -23,6 +23,13 @@ struct TZAEntryTimes {
 // extended time stamp, then the old Unix block), and an access time.
 TZAEntryTimes ZAReadEntryTimes(const TZAExtraFields& blocks);
 
+// zip keeps the access time of the extended time stamp in the local header
+// only; the central copy keeps the flag that says it is there.
+bool ZAAccessTimeIsLocal(const TZAExtraFields& central);
+// The access time of the extended time stamp in a local extra field as it
+// stands in the archive (untrusted bytes).
+std::optional<sys::FileTime> ZALocalAccessTime(const std::uint8_t* extra, std::size_t size);
+
 struct TZAEntryOwner {
   std::uint32_t User = 0, Group = 0;
 };
