@@ -279,6 +279,7 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
   if (item.IsFolder()) {
     if (fidelityBatch_ && fidelity_.ExactTimes && options_.CreateDirs)
       fidelityBatch_->NoteFolder(destDir + fileName, ZATimesOf(item, true, LocalAccessTime(index)));
+    if (options_.CreateDirs) FinishOutput(item, fileName, destDir + fileName);
     return;
   }
 

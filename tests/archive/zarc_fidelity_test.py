@@ -21,13 +21,13 @@ ZONES = ("America/Los_Angeles", "UTC", "Asia/Tokyo")
 WHEN = 1709294400
 
 
-def run(*args, tz="UTC", cwd=None):
+def run(*args, tz="UTC", cwd=None, **user):
     return subprocess.run(list(args), capture_output=True, text=True, encoding="utf-8", cwd=cwd,
-                          stdin=subprocess.DEVNULL, env=dict(os.environ, TZ=tz))
+                          stdin=subprocess.DEVNULL, env=dict(os.environ, TZ=tz), **user)
 
 
-def zarc(*args, tz="UTC", cwd=None):
-    return run(ZARC, *args, tz=tz, cwd=cwd)
+def zarc(*args, tz="UTC", cwd=None, **user):
+    return run(ZARC, *args, tz=tz, cwd=cwd, **user)
 
 
 def link_info(name, mode=0o777):
@@ -260,22 +260,53 @@ class LinkTest(Case):
         self.assertEqual(result.returncode, 1, result.stderr)
         self.assertTrue(os.path.isfile(self.path("out", "l", "planted.txt")))
 
+    def test_owners(self):
+        """As root without asking, as tar does; as anyone else with -X only,
+        as unzip -X, which then names what it could not give."""
+        owner = struct.pack("<HHBBIBI", 0x7875, 11, 1, 4, 1234, 4, 5678)
+        archive = self.path("o.zip")
+        with zipfile.ZipFile(archive, "w") as z:
+            for name, data in (("src/", ""), ("src/owned.txt", "o\n")):
+                info = zipfile.ZipInfo(name, (2024, 3, 1, 12, 0, 0))
+                info.extra = owner
+                z.writestr(info, data)
+        root = os.geteuid() == 0
+        if root:
+            result = zarc("extract", archive, "-d", self.path("plain"))
+            self.assertEqual(result.returncode, 0, result.stderr)
+            for name in ("src", "src/owned.txt"):
+                st = os.stat(self.path("plain", name))
+                self.assertEqual((st.st_uid, st.st_gid), (1234, 5678), name)
+            # Someone else, who may not give files away.
+            os.chmod(self.tmp, 0o755)
+            user = {"user": 65534, "group": 65534, "extra_groups": []}
+        else:
+            user = {}
+        someone = os.geteuid() if not root else 65534
+        out = self.path("theirs")
+        os.makedirs(out)
+        os.chmod(out, 0o777)
+        result = zarc("extract", archive, "-d", out, **user)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(os.stat(os.path.join(out, "src", "owned.txt")).st_uid, someone)
+        shutil.rmtree(os.path.join(out, "src"))
+        result = zarc("extract", "-X", archive, "-d", out, **user)
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn("src/owned.txt: owner not set: Operation not permitted", result.stderr)
+        with open(os.path.join(out, "src", "owned.txt")) as f:
+            self.assertEqual(f.read(), "o\n")
+
     @unittest.skipUnless(hasattr(os, "geteuid") and os.geteuid() == 0, "needs root")
-    def test_owners_with_x(self):
+    def test_owners_written_on_create(self):
         os.makedirs(self.path("src"))
         with open(self.path("src", "owned.txt"), "w") as f:
             f.write("o\n")
         os.chown(self.path("src", "owned.txt"), 1234, 5678)
         self.assertEqual(zarc("create", "o.zip", "src", cwd=self.tmp).returncode, 0)
-        zarc("extract", self.path("o.zip"), "-d", self.path("plain"))
-        self.assertEqual(os.stat(self.path("plain", "src", "owned.txt")).st_uid, 0)
-        result = zarc("extract", "-X", self.path("o.zip"), "-d", self.path("owned"))
-        self.assertEqual(result.returncode, 0, result.stderr)
-        st = os.stat(self.path("owned", "src", "owned.txt"))
-        self.assertEqual((st.st_uid, st.st_gid), (1234, 5678))
         # unzip reads the block as zip writes it.
         self.assertEqual(run("unzip", "-qX", self.path("o.zip"), "-d", self.path("unzip")).returncode, 0)
-        self.assertEqual(os.stat(self.path("unzip", "src", "owned.txt")).st_uid, 1234)
+        st = os.stat(self.path("unzip", "src", "owned.txt"))
+        self.assertEqual((st.st_uid, st.st_gid), (1234, 5678))
 
 
 class NamesAndDamageTest(Case):

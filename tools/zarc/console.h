@@ -24,6 +24,10 @@ bool NamesIgnoreCase();
 // then keep them in the NTFS block as well, for an exact round trip.
 bool NtfsFileTimes();
 
+// Whether extracted files get the owners the archive names without -X:
+// for the superuser of a system of Unix owners, as tar gives them.
+bool RestoresOwnersByDefault();
+
 // Standard output takes bytes as they are (entries written by -p).
 void SetBinaryOutput();
 // Standard input gives bytes as they are (an archive read from a pipe).

@@ -86,7 +86,9 @@ void CommandHelp(Settings::Command command) {
                   "  --unsafe-links make links whose text is absolute or leads out of DIR\n"
                   "                 (default: such a link is written as a file holding its\n"
                   "                 text, with a warning)\n"
-                  "  -X             give files the user and group the archive names\n"
+                  "  -X             give files the user and group the archive names (the\n"
+                  "                 default when run as root; otherwise a file whose owner\n"
+                  "                 cannot be set is named)\n"
                   "%s%s",
                   kMasks, kProcessOptions, kNameOptions);
       break;
@@ -221,6 +223,7 @@ int Run(const std::vector<std::u16string>& args) {
   zip.Fidelity().ExactTimes = true;
   zip.Fidelity().MakeLinks = true;
   zip.Fidelity().DropEmptyComponents = true;
+  zip.Fidelity().RestoreOwners = RestoresOwnersByDefault();
   int status = Parse(args, settings, zip);
   if (status >= 0) return status;
   TemporaryFile spool;

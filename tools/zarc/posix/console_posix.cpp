@@ -47,6 +47,8 @@ bool NamesIgnoreCase() { return false; }
 
 bool NtfsFileTimes() { return false; }
 
+bool RestoresOwnersByDefault() { return geteuid() == 0; }
+
 void SetBinaryOutput() {}
 
 void SetBinaryInput() {}

@@ -59,6 +59,10 @@ bool NamesIgnoreCase() { return true; }
 
 bool NtfsFileTimes() { return true; }
 
+// An administrator is no superuser of Unix owners: the blocks' ids name no
+// account here.
+bool RestoresOwnersByDefault() { return false; }
+
 void SetBinaryOutput() { _setmode(_fileno(stdout), _O_BINARY); }
 
 void SetBinaryInput() { _setmode(_fileno(stdin), _O_BINARY); }
