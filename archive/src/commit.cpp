@@ -32,6 +32,7 @@ TZAWriteSettings SettingsOf(const TZABaseArchiver::TZAWriteState& state) {
   s.Zip64MadeByVersion = a.Fidelity().Zip64MadeByVersion;
   s.Methods = a.ExtraMethods();
   s.Method = a.NewEntryMethod();
+  s.FastDeflate = a.FastDeflate();
   return s;
 }
 
@@ -348,7 +349,8 @@ class TZACommit {
       sys::WideDirEntry info;
       if (!sys::WideStat(item.SourceFileName.view(), info) || info.Size > TZACompressAhead::kLargest) continue;
       jobOf_[static_cast<std::size_t>(i)] = static_cast<std::int32_t>(jobs.size());
-      jobs.push_back({item.SourceFileName.str(), item.CompressionSetting, a_.NewEntryMethod(), a_.ExtraMethods()});
+      jobs.push_back({item.SourceFileName.str(), item.CompressionSetting, a_.NewEntryMethod(), a_.ExtraMethods(),
+                      a_.FastDeflate()});
     }
     // One file is as well done by the commit itself.
     if (jobs.size() > 1) ahead_ = std::make_unique<TZACompressAhead>(std::move(jobs));

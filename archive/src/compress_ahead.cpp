@@ -1,12 +1,10 @@
 #include "compress_ahead.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstring>
 
 #include "crc32.h"
-#include "encoder.h"
+#include "deflate_encoder.h"
 #include "sys/thread.h"
 #include "sys/wide_file.h"
 
@@ -20,25 +18,6 @@ constexpr std::uint64_t kHeldLimit = 64u << 20;
 constexpr std::size_t kAhead = 64;  // jobs a helper may be ahead of the commit
 
 }  // namespace
-
-bool ZADeflateBuffer(const std::uint8_t* data, std::size_t size, int level, std::vector<std::uint8_t>& out) {
-  z_stream z;
-  std::memset(&z, 0, sizeof z);
-  if (deflateInit2(&z, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
-  // Output that would not be smaller is of no use: room for the data size
-  // only, and a result that fills it counts as not shrinking.
-  out.resize(size);
-  z.next_in = const_cast<std::uint8_t*>(data);
-  z.avail_in = static_cast<uInt>(size);
-  z.next_out = out.data();
-  z.avail_out = static_cast<uInt>(size);
-  int rc = deflate(&z, Z_FINISH);
-  std::size_t made = size - z.avail_out;
-  deflateEnd(&z);
-  if (rc != Z_STREAM_END || made >= size) return false;
-  out.resize(made);
-  return true;
-}
 
 bool ZAEncodeBuffer(TZAEncoder& encoder, const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out) {
   class Sink final : public TZAEncodeSink {
@@ -87,20 +66,11 @@ bool TZACompressAhead::Make(const Job& job, Result& result) {
   result.Crc32 = ZACrc32(0, data.data(), data.size());
   std::vector<std::uint8_t> packed;
   std::unique_ptr<TZAEncoder> encoder;
-  if (job.Level > 0 && !data.empty() && job.Method != 8 && job.Methods && job.Methods->MakeEncoder)
-    encoder = job.Methods->MakeEncoder(job.Method, job.Level, data.size());
-  if (encoder) {
-    if (ZAEncodeBuffer(*encoder, data.data(), data.size(), packed)) {
-      result.Method = encoder->Method();
-      result.Needed = encoder->VersionNeeded();
-      result.Flags = encoder->Flags();
-      result.Data = std::move(packed);
-    } else {
-      result.Method = 0;
-      result.Data = std::move(data);
-    }
-  } else if (job.Level > 0 && !data.empty() && ZADeflateBuffer(data.data(), data.size(), job.Level, packed)) {
-    result.Method = 8;
+  if (!data.empty()) encoder = ZAEncoderFor(job.Method, job.Level, data.size(), job.Methods, job.Fast);
+  if (encoder && ZAEncodeBuffer(*encoder, data.data(), data.size(), packed)) {
+    result.Method = encoder->Method();
+    result.Needed = encoder->VersionNeeded();
+    result.Flags = encoder->Flags();
     result.Data = std::move(packed);
   } else {
     result.Method = 0;

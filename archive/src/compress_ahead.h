@@ -24,6 +24,7 @@ class TZACompressAhead {
     int Level = 6;
     std::uint16_t Method = 8;             // of the compressed data
     const TZAMethods* Methods = nullptr;  // where the encoder of another method comes from
+    bool Fast = false;                    // deflate by the faster compressor where it stands for zlib's
   };
   struct Result {
     std::vector<std::uint8_t> Data;  // compressed, or the file itself when stored
@@ -54,10 +55,8 @@ class TZACompressAhead {
   std::unique_ptr<TZAPipeline<Work>> pipeline_;
 };
 
-// Deflates `size` bytes in memory into `out` (raw deflate at `level`);
-// false when the result is not smaller than the data.
-bool ZADeflateBuffer(const std::uint8_t* data, std::size_t size, int level, std::vector<std::uint8_t>& out);
-// The same through `encoder`.
+// Compresses `size` bytes in memory into `out` through `encoder`; false
+// when the result is not smaller than the data.
 class TZAEncoder;
 bool ZAEncodeBuffer(TZAEncoder& encoder, const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out);
 

@@ -1,5 +1,6 @@
 #pragma once
-// Encoders: what compresses new entries in a method other than deflate.
+// Encoders: what compresses new entries, deflate (deflate_encoder.h) as
+// the other methods.
 // The writer reads the source, keeps its CRC-32 and sizes, and stores what
 // does not shrink; an encoder only turns input into the method's data.
 #include <cstddef>

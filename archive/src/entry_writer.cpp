@@ -7,7 +7,7 @@
 #include "archive/byte_reader.h"
 #include "archive/crypto_primitives.h"
 #include "archive/zip_ciphers.h"
-#include "encoder.h"
+#include "deflate_encoder.h"
 #include "archive/errors.h"
 #include "archive/time_blocks.h"
 #include "sys/codepage.h"
@@ -282,14 +282,13 @@ std::uint32_t TZAEntryWriter::WriteNew(TZAOutput& out, TDirItem& item, TZAStream
   const bool encrypted = source && !item.EntryPassword.empty();
   const TZACryptoAlgorithm algorithm = encrypted ? item.CryptoAlgorithm : caPkzipClassic;
   const bool aes = encrypted && algorithm != caPkzipClassic;
-  // Another method than deflate where one is asked for and can be had. An
-  // empty file, which a cipher keeps from being stored, is deflated as
-  // before: 7-Zip reads an empty XZ stream as data after the end.
+  // The method asked for where it can be had, else deflate. An empty file,
+  // which a cipher keeps from being stored, is deflated as before: 7-Zip
+  // reads an empty XZ stream as data after the end.
   auto makeEncoder = [&]() -> std::unique_ptr<TZAEncoder> {
-    if (!source || size == 0 || !item.CompressionSetting || settings_.Method == 8 || !settings_.Methods ||
-        !settings_.Methods->MakeEncoder)
-      return nullptr;
-    return settings_.Methods->MakeEncoder(settings_.Method, item.CompressionSetting, size);
+    if (!source) return nullptr;
+    return ZAEncoderFor(size == 0 ? 8 : settings_.Method, item.CompressionSetting, size, settings_.Methods,
+                        settings_.FastDeflate);
   };
   std::unique_ptr<TZAEncoder> encoder = makeEncoder();
   // With a cipher the data cannot be written again stored, so the method
@@ -327,8 +326,7 @@ std::uint32_t TZAEntryWriter::WriteNew(TZAOutput& out, TDirItem& item, TZAStream
     if (source) {
       bool finished;
       try {
-        finished = encoder ? ZAEncodeEntryWith(*encoder, *source, out, r, filter.get(), progress, context)
-                           : ZAEncodeEntry(*source, out, item.CompressionSetting, r, filter.get(), progress, context);
+        finished = ZAEncodeEntry(*source, out, encoder.get(), r, filter.get(), progress, context);
       } catch (const EReadError&) {
         throw EZAException(neCannotOpenFile, &owner_, {item.SourceFileName.empty() ? shown : item.SourceFileName.str()});
       }

@@ -40,6 +40,7 @@ struct TZAWriteSettings {
   bool Zip64MadeByVersion = false;  // Fidelity().Zip64MadeByVersion
   const TZAMethods* Methods = nullptr;  // ExtraMethods
   std::uint16_t Method = 8;             // NewEntryMethod
+  bool FastDeflate = false;             // FastDeflate
 };
 
 // Hears where each local header begins and how long it is: volumes cut

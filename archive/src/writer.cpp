@@ -1,7 +1,5 @@
 #include "archive/writer.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -210,18 +208,6 @@ namespace {
 
 constexpr std::size_t kChunk = 256 * 1024;
 
-class Deflater {
- public:
-  explicit Deflater(int level) {
-    std::memset(&z_, 0, sizeof z_);
-    // Raw deflate (negative window bits) as zip stores it; memory level 8
-    // as zlib's default and Info-ZIP's.
-    if (deflateInit2(&z_, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::bad_alloc();
-  }
-  ~Deflater() { deflateEnd(&z_); }
-  z_stream z_;
-};
-
 bool Read(TZAStream& source, std::uint8_t* buffer, std::size_t size, std::size_t& got) {
   std::int64_t n = source.Read(buffer, static_cast<std::int64_t>(size));
   if (n < 0) return false;
@@ -264,60 +250,15 @@ bool Store(TZAStream& source, TZAOutput& out, TZAEncodeResult& r, TZADataFilter*
 
 }  // namespace
 
-bool ZAEncodeEntry(TZAStream& source, TZAOutput& out, int level, TZAEncodeResult& result, TZADataFilter* filter,
-                   TZAEncodeProgress progress, void* context) {
-  std::int64_t sourceStart = source.Position();
-  if (level <= 0) return Store(source, out, result, filter, progress, context);
-  std::uint64_t dataStart = out.Position();
-  Deflater d(std::min(level, 9));
-  const std::size_t chunk = ChunkFor(source);
-  std::unique_ptr<std::uint8_t[]> in(new std::uint8_t[chunk]), packed(new std::uint8_t[chunk]);
-  TZAEncodeResult r;
-  r.Method = 8;
-  bool larger = false;
-  for (bool end = false; !end;) {
-    std::size_t got;
-    if (!Read(source, in.get(), chunk, got)) throw EReadError();
-    end = got == 0;
-    r.Crc32 = ZACrc32(r.Crc32, in.get(), got);
-    r.Uncompressed += got;
-    d.z_.next_in = in.get();
-    d.z_.avail_in = static_cast<uInt>(got);
-    do {
-      d.z_.next_out = packed.get();
-      d.z_.avail_out = static_cast<uInt>(chunk);
-      int rc = deflate(&d.z_, end ? Z_FINISH : Z_NO_FLUSH);
-      if (rc == Z_STREAM_ERROR) throw std::bad_alloc();
-      std::size_t n = chunk - d.z_.avail_out;
-      r.Compressed += n;
-      Emit(out, packed.get(), n, filter);
-    } while (d.z_.avail_out == 0);
-    if (progress && !progress(context, r.Uncompressed)) return false;
-    // Data that does not shrink is stored: once the deflated output has
-    // caught up with what went in there is nothing to win.
-    if (!filter && r.Compressed >= r.Uncompressed + 64 && r.Uncompressed > 0) {
-      larger = true;
-      break;
-    }
-  }
-  // An encrypting filter cannot go back: its output stays deflated.
-  if (!filter && (larger || r.Compressed >= r.Uncompressed)) {
-    out.Truncate(dataStart);
-    source.SetPosition(sourceStart);
-    return Store(source, out, result, filter, progress, context);
-  }
-  result = r;
-  return true;
-}
-
-bool ZAEncodeEntryWith(TZAEncoder& encoder, TZAStream& source, TZAOutput& out, TZAEncodeResult& result,
-                       TZADataFilter* filter, TZAEncodeProgress progress, void* context) {
+bool ZAEncodeEntry(TZAStream& source, TZAOutput& out, TZAEncoder* encoder, TZAEncodeResult& result,
+                   TZADataFilter* filter, TZAEncodeProgress progress, void* context) {
+  if (!encoder) return Store(source, out, result, filter, progress, context);
   std::int64_t sourceStart = source.Position();
   std::uint64_t dataStart = out.Position();
   const std::size_t chunk = ChunkFor(source);
   std::unique_ptr<std::uint8_t[]> in(new std::uint8_t[chunk]);
   TZAEncodeResult r;
-  r.Method = encoder.Method();
+  r.Method = encoder->Method();
   class Sink final : public TZAEncodeSink {
    public:
     Sink(TZAOutput& out, TZADataFilter* filter, std::uint64_t& count) : out_(out), filter_(filter), count_(count) {}
@@ -338,14 +279,16 @@ bool ZAEncodeEntryWith(TZAEncoder& encoder, TZAStream& source, TZAOutput& out, T
     end = got == 0;
     r.Crc32 = ZACrc32(r.Crc32, in.get(), got);
     r.Uncompressed += got;
-    if (!encoder.Encode(in.get(), got, end, sink)) throw std::bad_alloc();
+    if (!encoder->Encode(in.get(), got, end, sink)) throw std::bad_alloc();
     if (progress && !progress(context, r.Uncompressed)) return false;
+    // Data that does not shrink is stored: once the compressed output has
+    // caught up with what went in there is nothing to win.
     if (!filter && r.Compressed >= r.Uncompressed + 64 && r.Uncompressed > 0) {
       larger = true;
       break;
     }
   }
-  // What does not shrink is stored, as deflated data is.
+  // An encrypting filter cannot go back: its output stays compressed.
   if (!filter && (larger || r.Compressed >= r.Uncompressed)) {
     out.Truncate(dataStart);
     source.SetPosition(sourceStart);

@@ -103,10 +103,11 @@ struct TZAEndOfDirectory {
 };
 void ZAWriteEndOfDirectory(TZAOutput& out, const TZAEndOfDirectory& end, bool zip64);
 
-// Deflates (raw, no zlib wrapper) or stores the bytes of `source` from its
-// current position to its end into `out`, with their CRC-32. Level 0
-// stores; a deflated result that is not smaller than the data is thrown
-// away and the data stored instead (the source is read again).
+// Compresses the bytes of `source` from its current position to its end
+// through `encoder` (archive/src/encoder.h), or stores them where it is
+// null, into `out`, with their CRC-32. A compressed result that is not
+// smaller than the data is thrown away and the data stored instead (the
+// source is read again).
 struct TZAEncodeResult {
   std::uint16_t Method = 0;
   std::uint32_t Crc32 = 0;
@@ -122,13 +123,8 @@ class TZADataFilter {
   virtual ~TZADataFilter() = default;
   virtual void Filter(std::uint8_t* data, std::size_t size) = 0;
 };
-bool ZAEncodeEntry(TZAStream& source, TZAOutput& out, int level, TZAEncodeResult& result,
-                   TZADataFilter* filter = nullptr, TZAEncodeProgress progress = nullptr, void* context = nullptr);
-// As ZAEncodeEntry, in the method of `encoder` (archive/src/encoder.h)
-// rather than deflate.
 class TZAEncoder;
-bool ZAEncodeEntryWith(TZAEncoder& encoder, TZAStream& source, TZAOutput& out, TZAEncodeResult& result,
-                       TZADataFilter* filter = nullptr, TZAEncodeProgress progress = nullptr,
-                       void* context = nullptr);
+bool ZAEncodeEntry(TZAStream& source, TZAOutput& out, TZAEncoder* encoder, TZAEncodeResult& result,
+                   TZADataFilter* filter = nullptr, TZAEncodeProgress progress = nullptr, void* context = nullptr);
 
 }  // namespace za

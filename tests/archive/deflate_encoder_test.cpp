@@ -1,0 +1,88 @@
+// Deflate as the writer's encoder: zlib's and the faster compressor give
+// data that inflates back to the source, whatever pieces it comes in.
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+#include <string>
+
+#include "../../archive/src/deflate_encoder.h"
+#include "memory_volumes.h"
+
+namespace {
+
+class Collect final : public za::TZAEncodeSink {
+ public:
+  void Put(std::uint8_t* data, std::size_t size) override { out.append(reinterpret_cast<const char*>(data), size); }
+  std::string out;
+};
+
+std::string Inflated(const std::string& packed) {
+  z_stream z{};
+  if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return "(no inflater)";
+  std::string out(1 << 16, '\0'), all;
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
+  z.avail_in = static_cast<uInt>(packed.size());
+  int rc;
+  do {
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    rc = inflate(&z, Z_NO_FLUSH);
+    all.append(out.data(), out.size() - z.avail_out);
+  } while (rc == Z_OK);
+  inflateEnd(&z);
+  return rc == Z_STREAM_END && z.avail_in == 0 ? all : "(damaged: " + std::to_string(rc) + ")";
+}
+
+std::string Text(std::size_t size) {
+  std::string s;
+  for (std::size_t i = 0; s.size() < size; ++i) s += "entry " + std::to_string(i * 7919 % 1000) + " of the setup tree\n";
+  s.resize(size);
+  return s;
+}
+
+// Fed in pieces of `piece` bytes, then told the end with nothing more.
+std::string Encoded(za::TZAEncoder& encoder, const std::string& data, std::size_t piece) {
+  Collect sink;
+  const auto* p = reinterpret_cast<const std::uint8_t*>(data.data());
+  for (std::size_t at = 0; at < data.size(); at += piece)
+    EXPECT_TRUE(encoder.Encode(p + at, std::min(piece, data.size() - at), false, sink));
+  EXPECT_TRUE(encoder.Encode(p, 0, true, sink));
+  return sink.out;
+}
+
+TEST(DeflateEncoderTest, EveryLevelInflatesBackTheSameWholeOrInPieces) {
+  const std::string data = Text(150000) + za::testing::Noise(40000, 3) + Text(60000);
+  for (bool fast : {false, true}) {
+    for (int level = 1; level <= 9; ++level) {
+      SCOPED_TRACE((fast ? "fast, level " : "zlib, level ") + std::to_string(level));
+      auto pieces = za::ZADeflateEncoder(level, fast, data.size());
+      EXPECT_EQ(pieces->Method(), 8);
+      std::string a = Encoded(*pieces, data, 10007);
+      EXPECT_EQ(Inflated(a), data);
+      EXPECT_LT(a.size(), data.size());
+      auto whole = za::ZADeflateEncoder(level, fast, data.size());
+      Collect sink;
+      EXPECT_TRUE(whole->Encode(reinterpret_cast<const std::uint8_t*>(data.data()), data.size(), true, sink));
+      // The archive's bytes do not depend on how reading cut the source.
+      EXPECT_EQ(sink.out, a);
+    }
+  }
+  auto empty = za::ZADeflateEncoder(6, true, 0);
+  EXPECT_EQ(Inflated(Encoded(*empty, "", 1)), "");
+}
+
+TEST(DeflateEncoderTest, ASourceLargerThanTheFasterOneHoldsGoesOnThroughZlib) {
+  // Said to be small, as a file that grows while it is read.
+  auto fast = za::ZAFastDeflateEncoder(5, 1000);
+  if (!fast) GTEST_SKIP() << "no faster compressor in this build";
+  const std::string data = Text(17u << 20);
+  std::string packed = Encoded(*fast, data, 1u << 20);
+  EXPECT_EQ(Inflated(packed), data);
+  auto zlib = za::ZAZlibDeflateEncoder(5, data.size());
+  EXPECT_EQ(packed, Encoded(*zlib, data, 1u << 20));
+  // Levels where zlib stays give none.
+  for (int level : {0, 6, 7, 10}) EXPECT_EQ(za::ZAFastDeflateEncoder(level, 1000), nullptr) << level;
+}
+
+}  // namespace
