@@ -293,6 +293,7 @@ class LinkTest(Case):
         result = zarc("extract", "-X", archive, "-d", out, **user)
         self.assertEqual(result.returncode, 1, result.stderr)
         self.assertIn("src/owned.txt: owner not set: Operation not permitted", result.stderr)
+        self.assertIn("0 failed, 2 warnings", result.stdout)
         with open(os.path.join(out, "src", "owned.txt")) as f:
             self.assertEqual(f.read(), "o\n")
 

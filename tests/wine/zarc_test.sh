@@ -2,7 +2,8 @@
 # zarc_test.sh zarc.exe: the Windows build of zarc decrypts archives of 7z
 # (AES-256) and Info-ZIP (classic) with -P, through CNG, and turns a wrong
 # password away without writing anything; with no terminal on its input it
-# asks nothing, at a console (a pseudo-terminal) it asks without echo.
+# asks nothing, at a console (a pseudo-terminal) it asks without echo. An
+# entry stored as a symbolic link comes out as a file holding its text.
 set -euo pipefail
 source "$(dirname "$0")/wine_env.sh"
 zarc=$(realpath "$1")
@@ -94,4 +95,29 @@ check "the system's reason is written in UTF-8" python3 -c '
 import sys
 text = open(sys.argv[1], "rb").read().decode("utf-8")
 sys.exit(0 if any(ord(c) > 0x7F for c in text) else 1)' reason.log
+# Windows makes no links here: an entry stored as a link is written as a
+# file holding its text, and zarc says so, with the warning status.
+python3 - links.zip <<'PY'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w") as z:
+    z.writestr("target.txt", "the target\n")
+    info = zipfile.ZipInfo("sub/link.txt", (2024, 3, 1, 12, 0, 0))
+    info.create_system = 3
+    info.external_attr = 0o120777 << 16
+    z.writestr(info, "../target.txt")
+PY
+for attempt in 1 2; do
+  rm -rf links-out
+  rc=0
+  "$WINE" "$zarc" extract -q links.zip -d links-out </dev/null >links.log 2>&1 || rc=$?
+  [[ -s links.log ]] && break
+done
+check "a link entry comes out as a file" test -f links-out/sub/link.txt
+check "holding the link's text" test "$(cat links-out/sub/link.txt)" = ../target.txt
+check "the other entries as they are" test "$(cat links-out/target.txt)" = "the target"
+check "zarc says the link was written as a file" \
+  grep -qF "link to '../target.txt' written as a file holding its text: this system makes no links" links.log
+check "and ends with the warning status" test "$rc" = 1
+check "which the summary counts" grep -q "2 files extracted, 0 failed, 1 warning" links.log
+[[ $rc == 1 ]] || sed 's/^/  zarc said: /' links.log
 check_summary

@@ -314,6 +314,7 @@ class Session {
     }
     report_.Entry(CurrentName(), text);
     outcome_.Note(kWarning);
+    ++warned_;
   }
 
   // What was wrong with the data of the entry that failed last; empty when
@@ -442,6 +443,8 @@ class Session {
     if (folders_) line += ", " + std::to_string(folders_) + (folders_ == 1 ? " folder" : " folders");
     if (kept_) line += ", " + std::to_string(kept_) + " kept";
     line += ", " + std::to_string(failed_ + dropped_) + " failed";
+    // Written otherwise than asked: not a failure, but no clean run either.
+    if (warned_) line += ", " + std::to_string(warned_) + (warned_ == 1 ? " warning" : " warnings");
     std::printf("%s\n", line.c_str());
   }
 
@@ -456,7 +459,7 @@ class Session {
   std::size_t cursor_ = 0;
   std::int32_t current_ = -1;
   bool entryFailed_ = false, keptNow_ = false, stopped_ = false;
-  std::size_t files_ = 0, folders_ = 0, kept_ = 0, failed_ = 0, dropped_ = 0;
+  std::size_t files_ = 0, folders_ = 0, kept_ = 0, failed_ = 0, dropped_ = 0, warned_ = 0;
   // The entries written, by the hash of where they landed: a million
   // destinations kept as strings would cost more than the entries.
   std::unordered_multimap<std::size_t, std::int32_t> written_;
