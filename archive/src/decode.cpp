@@ -101,9 +101,9 @@ void TZABaseArchiver::ReadAhead(TZADecodeAhead& ahead, const std::vector<std::in
     std::uint64_t size = h.CompressedSize == 0xFFFFFFFF ? entry.Zip64UncompressedSize : h.UncompressedSize;
     // The decoder reports against this size and checks the declared one.
     if (packed == 0 || size != entry.UnpackedSize()) continue;
-    // Extraction gains only where inflating costs more than writing: stored
+    // Extraction gains only where decoding costs more than writing: stored
     // data is written straight from the archive.
-    if (keep && (entry.ActualMethod != 8 || size == 0 || size > TZADecodeAhead::kLargestKept)) continue;
+    if (keep && (entry.ActualMethod == 0 || size == 0 || size > TZADecodeAhead::kLargestKept)) continue;
     std::uint64_t bytes = packed + (keep ? size : 0);
     if (!ahead.Wants(k, bytes)) {
       if (packed > TZADecodeAhead::kLargest || bytes > TZADecodeAhead::kHeld) continue;

@@ -1,6 +1,7 @@
 #include "decode_ahead.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "decoder.h"
 
@@ -29,7 +30,20 @@ void TZADecodeAhead::Offer(std::size_t k, Job job) {
 bool TZADecodeAhead::Make(Job& job, const std::atomic<bool>& stop) {
   Bytes scratch = job.Keep ? Bytes() : TakeBuffer();
   if (job.Keep && job.Output.capacity() == 0) job.Output = TakeBuffer();
-  bool passed = Check(job, scratch, stop);
+  std::unique_ptr<TZADecoder> decoder;
+  {
+    std::lock_guard<std::mutex> lock(spareMutex_);
+    if (!decoders_.empty()) {
+      decoder = std::move(decoders_.back());
+      decoders_.pop_back();
+    }
+  }
+  if (!decoder) decoder = std::make_unique<TZADecoder>();
+  bool passed = Check(job, scratch, stop, decoder.get());
+  {
+    std::lock_guard<std::mutex> lock(spareMutex_);
+    decoders_.push_back(std::move(decoder));
+  }
   GiveBack(std::move(scratch));
   GiveBack(std::move(job.Data));
   if (!passed) GiveBack(std::move(job.Output));
@@ -70,35 +84,46 @@ bool TZADecodeAhead::Passed(std::size_t k, Bytes* output) {
   return passed;
 }
 
-bool TZADecodeAhead::Check(Job& job, Bytes& scratch, const std::atomic<bool>& stop) {
+bool TZADecodeAhead::Check(Job& job, Bytes& scratch, const std::atomic<bool>& stop, TZADecoder* decoder) {
   // Stored data is written straight from the archive: it is never kept.
-  if (job.Keep && (!job.Deflated || job.Size > kLargestKept)) return false;
-  // Output goes into a buffer of one piece of the batch's decoder, or one
-  // byte past the declared size when that is less, as the decoder's own.
+  if (job.Keep && (job.Method == 0 || job.Size > kLargestKept)) return false;
+  // Deflate decodes into a buffer of one piece of the batch's decoder, or
+  // one byte past the declared size when that is less, as the decoder's
+  // own; the other codecs hand on pieces of their own buffers, which a kept
+  // job gathers.
   class Sink final : public TZADecodeSink {
    public:
-    Sink(const Job& job, const std::atomic<bool>& stop) : job_(job), stop_(stop) {}
-    bool Write(const std::uint8_t*, std::size_t) override { return true; }
+    Sink(Job& job, const std::atomic<bool>& stop) : job_(job), stop_(stop) {}
+    bool Write(const std::uint8_t* data, std::size_t size) override {
+      if (job_.Keep && !job_.Deflated) {
+        std::size_t at = job_.Output.size();
+        job_.Output.resize(at + size);
+        std::memcpy(job_.Output.data() + at, data, size);
+      }
+      return true;
+    }
     // A kept job that passes is one piece; one that needs a second is
     // left to the batch, which decides it.
     bool Progress(std::uint64_t) override { return stop_ || (job_.Keep && reports_++ > 0); }
 
    private:
-    const Job& job_;
+    Job& job_;
     const std::atomic<bool>& stop_;
     int reports_ = 0;
   } sink(job, stop);
   std::size_t outSize = job.Size >= kZACodecPiece ? kZACodecPiece : static_cast<std::size_t>(job.Size) + 1;
   Bytes& into = job.Keep ? job.Output : scratch;
-  if (job.Deflated) into.resize(outSize);
+  into.resize(job.Deflated ? outSize : 0);
+  if (job.Keep && !job.Deflated) into.reserve(static_cast<std::size_t>(job.Size) + 1);
   TZAEntryCoding coding;
   coding.Method = job.Deflated ? 8 : job.Method;
   coding.Declared = job.Size;
   coding.Crc32 = job.Crc32;
-  TZADecoder decoder;
-  decoder.SetMethods(job.Methods);
-  decoder.SetFastInflate(job.Fast);
-  TZADecodeVerdict verdict = decoder.DecodeBuffer(job.Data.data(), job.Data.size(), coding, sink, into.data(),
+  TZADecoder own;
+  if (!decoder) decoder = &own;
+  decoder->SetMethods(job.Methods);
+  decoder->SetFastInflate(job.Fast);
+  TZADecodeVerdict verdict = decoder->DecodeBuffer(job.Data.data(), job.Data.size(), coding, sink, into.data(),
                                                   into.size());
   if (!verdict.Passed() || verdict.Stopped) return false;
   if (job.Keep) job.Output.resize(static_cast<std::size_t>(verdict.Produced));

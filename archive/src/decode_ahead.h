@@ -21,6 +21,8 @@
 
 namespace za {
 
+class TZADecoder;
+
 // An allocator whose vectors grow without zeroing what they add: the bytes
 // are read or inflated into at once, and zeroing hundreds of megabytes
 // first would cost a good part of what reading them does.
@@ -61,7 +63,7 @@ class TZADecodeAhead {
     std::uint16_t Method = 0;               // the method of data not deflated
     const TZAMethods* Methods = nullptr;    // where the codecs of other methods come from
     bool Fast = false;  // through the faster inflater, as the batch's decoder
-    bool Keep = false;  // the output is wanted (deflated, declared size up to kLargestKept)
+    bool Keep = false;  // the output is wanted (compressed, declared size up to kLargestKept)
     std::uint64_t Size = 0;  // declared size
     std::uint32_t Crc32 = 0;
     Bytes Output;  // of a kept job that passed
@@ -86,8 +88,8 @@ class TZADecodeAhead {
 
   // Inflates and checks a job exactly as the batch's decoder does, into
   // job.Output when kept (else into `scratch`); false also when `stop` is
-  // set meanwhile.
-  static bool Check(Job& job, Bytes& scratch, const std::atomic<bool>& stop);
+  // set meanwhile. `decoder`, when given, is one used before.
+  static bool Check(Job& job, Bytes& scratch, const std::atomic<bool>& stop, TZADecoder* decoder = nullptr);
 
   // Buffers for jobs and outputs, and back when done with: thousands of
   // entries fresh from the allocator would each be fresh memory from the
@@ -104,6 +106,10 @@ class TZADecodeAhead {
   std::vector<Bytes> spare_;
   std::uint64_t spareBytes_ = 0;
   static constexpr std::uint64_t kSpare = 1u << 20;  // capacity kept spare at most
+  // Decoders of the threads at work, kept for the next job: a codec's
+  // buffers and library state made anew for every entry cost it more than
+  // the decoding of a small one.
+  std::vector<std::unique_ptr<TZADecoder>> decoders_;
   TZAPipeline<Job> pipeline_;  // last: its helper uses the rest
 };
 

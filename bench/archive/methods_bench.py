@@ -62,6 +62,11 @@ def files_of(folder):
     return sorted(os.path.relpath(os.path.join(top, f), folder) for top, _, fs in os.walk(folder) for f in fs)
 
 
+def read_file(folder, name):
+    with open(os.path.join(folder, name), "rb") as f:
+        return f.read()
+
+
 def raw_streams(archive, target):
     if os.path.exists(target):
         return

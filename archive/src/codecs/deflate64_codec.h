@@ -51,7 +51,9 @@ class TZADeflate64Codec final : public TZACodec {
   bool Damaged(const char* what);
 
   static constexpr std::size_t kWindow = 1u << 16;
-  static constexpr std::size_t kSpan = 1u << 19;  // output between two slides of the window
+  // Output between two slides of the window: one piece of the decoder's,
+  // so that an entry decoded ahead and kept is handed on whole.
+  static constexpr std::size_t kSpan = 1u << 20;
   static constexpr std::size_t kMaxMatch = 65538;
   static constexpr std::size_t kSlack = 16;  // room for copies that run a little past their end
 
