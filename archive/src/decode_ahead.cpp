@@ -86,7 +86,7 @@ bool TZADecodeAhead::Passed(std::size_t k, Bytes* output) {
 
 bool TZADecodeAhead::Check(Job& job, Bytes& scratch, const std::atomic<bool>& stop, TZADecoder* decoder) {
   // Stored data is written straight from the archive: it is never kept.
-  if (job.Keep && (job.Method == 0 || job.Size > kLargestKept)) return false;
+  if (job.Keep && ((!job.Deflated && job.Method == 0) || job.Size > kLargestKept)) return false;
   // Deflate decodes into a buffer of one piece of the batch's decoder, or
   // one byte past the declared size when that is less, as the decoder's
   // own; the other codecs hand on pieces of their own buffers, which a kept
