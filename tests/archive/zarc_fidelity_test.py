@@ -37,6 +37,15 @@ def link_info(name, mode=0o777):
     return info
 
 
+def folder_and_file(path, folder, extra):
+    """An archive of FOLDER/ and FOLDER/a.txt, both with the extra field EXTRA."""
+    with zipfile.ZipFile(path, "w") as z:
+        for name, data in ((folder + "/", ""), (folder + "/a.txt", "a\n")):
+            info = zipfile.ZipInfo(name, (2024, 3, 1, 12, 0, 0))
+            info.extra = extra
+            z.writestr(info, data)
+
+
 class Case(unittest.TestCase):
     def setUp(self):
         self.tmp = tempfile.mkdtemp(prefix="zarc-fidelity-")
@@ -136,11 +145,7 @@ class FidelityTest(Case):
         # empty block of no one's fills the rest.
         central = struct.pack("<HHBIHH", 0x5455, 5, 3, WHEN, 0xCAFE, 0)
         path = self.path("atime.zip")
-        with zipfile.ZipFile(path, "w") as z:
-            for name, data in (("d/", ""), ("d/a.txt", "a\n")):
-                info = zipfile.ZipInfo(name, (2024, 3, 1, 12, 0, 0))
-                info.extra = local
-                z.writestr(info, data)
+        folder_and_file(path, "d", local)
         with open(path, "rb") as f:
             data = f.read()
         start = data.find(b"PK\x01\x02")
@@ -265,16 +270,12 @@ class LinkTest(Case):
         as unzip -X, which then names what it could not give."""
         owner = struct.pack("<HHBBIBI", 0x7875, 11, 1, 4, 1234, 4, 5678)
         archive = self.path("o.zip")
-        with zipfile.ZipFile(archive, "w") as z:
-            for name, data in (("src/", ""), ("src/owned.txt", "o\n")):
-                info = zipfile.ZipInfo(name, (2024, 3, 1, 12, 0, 0))
-                info.extra = owner
-                z.writestr(info, data)
+        folder_and_file(archive, "src", owner)
         root = os.geteuid() == 0
         if root:
             result = zarc("extract", archive, "-d", self.path("plain"))
             self.assertEqual(result.returncode, 0, result.stderr)
-            for name in ("src", "src/owned.txt"):
+            for name in ("src", "src/a.txt"):
                 st = os.stat(self.path("plain", name))
                 self.assertEqual((st.st_uid, st.st_gid), (1234, 5678), name)
             # Someone else, who may not give files away.
@@ -288,14 +289,14 @@ class LinkTest(Case):
         os.chmod(out, 0o777)
         result = zarc("extract", archive, "-d", out, **user)
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(os.stat(os.path.join(out, "src", "owned.txt")).st_uid, someone)
+        self.assertEqual(os.stat(os.path.join(out, "src", "a.txt")).st_uid, someone)
         shutil.rmtree(os.path.join(out, "src"))
         result = zarc("extract", "-X", archive, "-d", out, **user)
         self.assertEqual(result.returncode, 1, result.stderr)
-        self.assertIn("src/owned.txt: owner not set: Operation not permitted", result.stderr)
+        self.assertIn("src/a.txt: owner not set: Operation not permitted", result.stderr)
         self.assertIn("0 failed, 2 warnings", result.stdout)
-        with open(os.path.join(out, "src", "owned.txt")) as f:
-            self.assertEqual(f.read(), "o\n")
+        with open(os.path.join(out, "src", "a.txt")) as f:
+            self.assertEqual(f.read(), "a\n")
 
     @unittest.skipUnless(hasattr(os, "geteuid") and os.geteuid() == 0, "needs root")
     def test_owners_written_on_create(self):
