@@ -17,6 +17,13 @@ namespace {
 
 static_assert(kZACodecPiece == TZADecodeAhead::kLargestKept + 1);
 
+// Packed bytes below which an entry is checked by the batch itself: handing
+// it to the helper and taking its outcome back costs more than inflating it.
+// Stored data is only summed, cheaper still; the other methods' decoders
+// cost enough for any entry to be worth it.
+constexpr std::uint64_t kWorthAhead = 2u << 10;
+constexpr std::uint64_t kStoredWorthAhead = 64u << 10;
+
 }  // namespace
 
 // The batch's side of the decoder: its progress reports and its writer,
@@ -89,7 +96,10 @@ void TZABaseArchiver::ReadAhead(TZADecodeAhead& ahead, const std::vector<std::in
                                 std::size_t ordinal, bool keep) {
   if (!dirManager_ || !stream_ || volumes_) return;
   const TZADirArray& items = dirManager_->Items;
-  for (std::size_t k = ordinal + 1; k < selected.size() && k <= ordinal + TZADecodeAhead::kAhead; ++k) {
+  // Every entry is looked at once: one left to the batch stays so, and the
+  // look resumes where the helper last held enough.
+  std::size_t k = std::max(ordinal + 1, ahead.Looked);
+  for (; k < selected.size() && k <= ordinal + TZADecodeAhead::kAhead; ++k) {
     std::int32_t index = selected[k];
     if (index < 0 || index >= items.Count()) continue;
     const TDirItem& entry = items.GetItem(index);
@@ -101,6 +111,8 @@ void TZABaseArchiver::ReadAhead(TZADecodeAhead& ahead, const std::vector<std::in
     std::uint64_t size = h.CompressedSize == 0xFFFFFFFF ? entry.Zip64UncompressedSize : h.UncompressedSize;
     // The decoder reports against this size and checks the declared one.
     if (packed == 0 || size != entry.UnpackedSize()) continue;
+    if (entry.ActualMethod == 0 ? packed < kStoredWorthAhead : entry.ActualMethod == 8 && packed < kWorthAhead)
+      continue;
     // Extraction gains only where decoding costs more than writing: stored
     // data is written straight from the archive.
     if (keep && (entry.ActualMethod == 0 || size == 0 || size > TZADecodeAhead::kLargestKept)) continue;
@@ -137,6 +149,7 @@ void TZABaseArchiver::ReadAhead(TZADecodeAhead& ahead, const std::vector<std::in
       // A read that fails here fails again where the batch reports it.
     }
   }
+  ahead.Looked = std::max(ahead.Looked, k);
 }
 
 bool TZABaseArchiver::CancelledBeforeDecoding(std::int32_t index) {

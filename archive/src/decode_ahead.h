@@ -97,6 +97,10 @@ class TZADecodeAhead {
   Bytes TakeBuffer();
   void GiveBack(Bytes buffer);
 
+  // The batch's reading ahead: entries before this one were offered or
+  // left to the batch.
+  std::size_t Looked = 0;
+
  private:
   // The work on one job, on a helper or on the caller's thread.
   bool Make(Job& job, const std::atomic<bool>& stop);

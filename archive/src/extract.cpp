@@ -30,9 +30,13 @@ void TZABaseArchiver::CheckReadyForOperation() const {
 
 void TZABaseArchiver::SelectByMask(std::u16string_view fileMask, std::int32_t searchAttr,
                                    std::u16string_view exclusionMask) {
+  // The search as FindFirst and FindNext make it, without the records.
   TZAArchiveItem rec;
-  for (bool hit = FindFirst(fileMask, rec, exclusionMask, searchAttr); hit; hit = FindNext(rec))
-    dirManager_->Items.ItemAt(rec.SearchState.Index).Selected = true;
+  if (!StartSearch(fileMask, rec.SearchState, exclusionMask, searchAttr)) return;
+  for (std::int32_t i = SearchFrom(rec.SearchState); i >= 0; i = SearchFrom(rec.SearchState)) {
+    dirManager_->Items.ItemAt(i).Selected = true;
+    ++rec.SearchState.Index;
+  }
 }
 
 void TZABaseArchiver::SelectByMaskLists() {
@@ -74,13 +78,12 @@ void TZABaseArchiver::TestFiles(std::u16string_view fileMask, std::int32_t searc
 
 void TZABaseArchiver::TestFiles() { RunOperation(poTest, nullptr, 0, u""); }
 
-bool TZABaseArchiver::FindFirst(std::u16string_view fileMask, TZAArchiveItem& rec, std::u16string_view exclusionMask,
-                                std::int32_t searchAttr) {
+bool TZABaseArchiver::StartSearch(std::u16string_view fileMask, TInternalSearchRec& s,
+                                  std::u16string_view exclusionMask, std::int32_t searchAttr) {
   std::u16string mask(fileMask);
   std::size_t drive = paths::DriveLength(mask, paths::kBackslash);
   if (drive && options_.StorePath != spFullPathWithDrive) mask.erase(0, drive);
   std::replace(mask.begin(), mask.end(), u'\\', u'/');
-  TInternalSearchRec& s = rec.SearchState;
   s.FileMask = mask;
   s.SearchAttr = static_cast<std::uint32_t>(searchAttr);
   s.ExclusionMask = exclusionMask;
@@ -91,7 +94,12 @@ bool TZABaseArchiver::FindFirst(std::u16string_view fileMask, TZAArchiveItem& re
     s.Index = Count();
     return false;
   }
-  return SearchStep(rec);
+  return true;
+}
+
+bool TZABaseArchiver::FindFirst(std::u16string_view fileMask, TZAArchiveItem& rec, std::u16string_view exclusionMask,
+                                std::int32_t searchAttr) {
+  return StartSearch(fileMask, rec.SearchState, exclusionMask, searchAttr) && SearchStep(rec);
 }
 
 bool TZABaseArchiver::FindNext(TZAArchiveItem& rec) {
@@ -102,6 +110,14 @@ bool TZABaseArchiver::FindNext(TZAArchiveItem& rec) {
 bool TZABaseArchiver::SearchStep(TZAArchiveItem& rec) {
   if (!dirManager_) return false;
   TInternalSearchRec& s = rec.SearchState;
+  std::int32_t i = SearchFrom(s);
+  if (i < 0) return false;
+  FillArchiveItem(dirManager_->Items.GetItem(i), rec);
+  return true;
+}
+
+std::int32_t TZABaseArchiver::SearchFrom(TInternalSearchRec& s) {
+  if (!dirManager_) return -1;
   TZADirArray& items = dirManager_->Items;
   std::u16string maskFolder;
   if (!options_.Recurse) {
@@ -121,11 +137,10 @@ bool TZABaseArchiver::SearchStep(TZAArchiveItem& rec) {
     if (MatchesMask(n, s.ExclusionMask)) continue;
     if (item.Header.ExternalAttributes & ~s.SearchAttr & 0x1E) continue;
     s.Index = i;
-    FillArchiveItem(item, rec);
-    return true;
+    return i;
   }
   s.Index = items.Count();
-  return false;
+  return -1;
 }
 
 TZAAction TZABaseArchiver::DefaultFailureAnswer(const EZAException& e) {

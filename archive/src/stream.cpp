@@ -139,11 +139,38 @@ TZAFileStream::TZAFileStream(std::u16string_view fileName, std::uint16_t mode) :
   }
 }
 
+std::int64_t TZAFileStream::ReadDirect(void* buffer, std::int64_t count) {
+  if (filePosition_ != position_ && file_.Seek(position_, sys::SeekOrigin::Begin) < 0) {
+    filePosition_ = -1;
+    return -1;
+  }
+  std::int64_t n = file_.Read(buffer, count);
+  filePosition_ = n < 0 ? -1 : position_ + n;
+  return n;
+}
+
 std::int64_t TZAFileStream::Read(void* buffer, std::int64_t count) {
   if (count <= 0) return 0;
-  if (file_.Seek(position_, sys::SeekOrigin::Begin) < 0) return 0;
-  std::int64_t n = file_.Read(buffer, count);
-  if (n < 0) return 0;
+  // Larger reads go straight to the file: copying them through the window
+  // would only add a copy.
+  if (count > kWindow / 4) {
+    std::int64_t n = ReadDirect(buffer, count);
+    if (n < 0) return 0;
+    position_ += n;
+    return n;
+  }
+  bool inWindow = position_ >= windowStart_ && position_ - windowStart_ < windowLength_ &&
+                  (count <= windowLength_ - (position_ - windowStart_) || windowLength_ < kWindow);
+  if (!inWindow) {
+    if (!window_) window_ = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(kWindow));
+    windowLength_ = 0;
+    std::int64_t n = ReadDirect(window_.get(), kWindow);
+    if (n <= 0) return 0;
+    windowStart_ = position_;
+    windowLength_ = n;
+  }
+  std::int64_t n = std::min(count, windowLength_ - (position_ - windowStart_));
+  std::memcpy(buffer, window_.get() + (position_ - windowStart_), static_cast<std::size_t>(n));
   position_ += n;
   return n;
 }
@@ -151,8 +178,13 @@ std::int64_t TZAFileStream::Read(void* buffer, std::int64_t count) {
 std::int64_t TZAFileStream::Write(const void* buffer, std::int64_t count) {
   if (count <= 0) return 0;
   size_ = -1;
-  if (file_.Seek(position_, sys::SeekOrigin::Begin) < 0) return 0;
+  windowLength_ = 0;
+  if (filePosition_ != position_ && file_.Seek(position_, sys::SeekOrigin::Begin) < 0) {
+    filePosition_ = -1;
+    return 0;
+  }
   std::int64_t n = file_.Write(buffer, count);
+  filePosition_ = n < 0 ? -1 : position_ + n;
   if (n < 0) return 0;
   position_ += n;
   return n;
@@ -169,6 +201,7 @@ std::int64_t TZAFileStream::Size() {
 
 void TZAFileStream::SetSize(std::int64_t size) {
   size_ = -1;
+  Forget();
   if (!file_.Truncate(size)) throw EWriteError();
   if (position_ > size) position_ = size;
 }

@@ -59,6 +59,15 @@ std::u16string Backslashed(std::u16string name) {
   return name;
 }
 
+// Whether a stored name is the one an event gives with backslashes,
+// without making a copy of each name the batch passes.
+bool SameName(std::u16string_view stored, std::u16string_view given) {
+  if (stored.size() != given.size()) return false;
+  for (std::size_t i = 0; i < stored.size(); ++i)
+    if ((stored[i] == u'/' ? u'\\' : stored[i]) != given[i]) return false;
+  return true;
+}
+
 class Session {
  public:
   Session(za::TZipArchiver& zip, const Settings& settings)
@@ -169,7 +178,8 @@ class Session {
   void End(bool cancelled) {
     if (cancelled || entryFailed_ || current_ < 0) return;
     const za::TDirItem& item = *Current();
-    std::string shown = Shown(item.EntryName);
+    // Only -v shows the name; a million entries need not be converted.
+    std::string shown = settings_.verbose ? Shown(item.EntryName) : std::string();
     if (item.IsFolder()) {
       if (settings_.command == Settings::kTest) return;  // nothing to test
       ++folders_;
@@ -223,10 +233,10 @@ class Session {
       std::int32_t index = -1;
       while (cursor_ < selected_.size() && index < 0) {
         std::int32_t i = selected_[cursor_++];
-        if (Backslashed(zip_.Item(i).EntryName) == name && !(Extracting() && za::ZAIsLinkEntry(zip_.Item(i)))) index = i;
+        if (SameName(zip_.Item(i).EntryName, name) && !(Extracting() && za::ZAIsLinkEntry(zip_.Item(i)))) index = i;
       }
       for (std::size_t k = 0; index < 0 && k < selected_.size(); ++k)
-        if (Backslashed(zip_.Item(selected_[k]).EntryName) == name) index = selected_[k];
+        if (SameName(zip_.Item(selected_[k]).EntryName, name)) index = selected_[k];
       if (index >= 0) confirm = Begin(index);
     };
     zip_.OnOverallProgress = [this](za::TZABaseArchiver*, double percent, za::TZAProcessOperation,

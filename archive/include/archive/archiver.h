@@ -486,6 +486,11 @@ class TZABaseArchiver {
   void RunOperation(TZAProcessOperation operation, const std::u16string_view* mask, std::int32_t searchAttr,
                     std::u16string_view exclusionMask);
   bool SearchStep(TZAArchiveItem& rec);
+  // The search without its record: false when the mask selects nothing;
+  // the index of the next hit from s.Index on (-1 when none).
+  bool StartSearch(std::u16string_view fileMask, TInternalSearchRec& s, std::u16string_view exclusionMask,
+                   std::int32_t searchAttr);
+  std::int32_t SearchFrom(TInternalSearchRec& s);
   void ProcessFiles(TZAProcessOperation operation);
   // One entry of the batch, from its confirmation to its last report.
   void ProcessEntry(std::int32_t index, const std::u16string& fileName, TZAProcessOperation operation,

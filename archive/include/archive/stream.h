@@ -120,13 +120,30 @@ class TZAFileStream : public TZAStream {
   void SetSize(std::int64_t size) override;
   int LastError() const override { return file_.LastError(); }
   const std::u16string& FileName() const { return fileName_; }
-  sys::WideFile& File() { return file_; }
+  // The file itself: what is done with it is not known here, so the window
+  // and the file's position are forgotten.
+  sys::WideFile& File() {
+    Forget();
+    return file_;
+  }
 
  private:
+  // Small reads (a local header, the data of a small entry) are served from
+  // a window read ahead: a million small entries would otherwise cost two
+  // system calls each. Like the size, the window holds while only read.
+  static constexpr std::int64_t kWindow = 64 << 10;
+  std::int64_t ReadDirect(void* buffer, std::int64_t count);
+  void Forget() {
+    windowLength_ = 0;
+    filePosition_ = -1;
+  }
   sys::WideFile file_;
   std::u16string fileName_;
   std::int64_t position_ = 0;
   std::int64_t size_ = -1;  // cached while only read
+  std::unique_ptr<std::uint8_t[]> window_;
+  std::int64_t windowStart_ = 0, windowLength_ = 0;
+  std::int64_t filePosition_ = -1;  // where the file is (-1: not known)
 };
 
 // Opens a file with a runtime open mode; false when it cannot be opened.
