@@ -294,10 +294,8 @@ void TZADirManager::ReadCentralDirectory(std::int64_t start, std::uint32_t count
   // Kept entries, like those of a spread directory, are made as they come.
   const bool keepSome = static_cast<bool>(Options.KeepEntry);
   const bool grow = spread || keepSome;
-  constexpr std::uint32_t kSpreadReserve = 4096;
   EntriesLeftOut = 0;
   Items.SetCount(grow ? 0 : static_cast<std::int32_t>(count));
-  Items.NameIndex().Reserve(grow ? std::min(count, kSpreadReserve) : count, 0);
   TZAReadWindow window(*ArchiveStream, start, spread ? -1 : ArchiveStream->Size());
   guessedUtf8_.clear();
   notUtf8_ = false;

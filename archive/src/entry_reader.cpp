@@ -43,9 +43,19 @@ std::int64_t TZAEntryReader::DataLimit(const TZADirManager& dir, const TDirItem&
         starts_.emplace_back(EntryVolume(dir, items.GetItem(i)), items.GetItem(i).LocalOffset());
     std::sort(starts_.begin(), starts_.end());
     startsOf_ = &dir;
+    next_ = 0;
   }
   std::pair<std::uint32_t, std::uint64_t> start(EntryVolume(dir, item), item.LocalOffset());
-  auto range = std::equal_range(starts_.begin(), starts_.end(), start);
+  // A batch mostly goes through the entries in the order of their local
+  // headers: the one after the last found is tried before a search.
+  auto range = std::make_pair(starts_.begin() + static_cast<std::ptrdiff_t>(next_), starts_.end());
+  if (next_ < starts_.size() && starts_[next_] == start && (next_ == 0 || starts_[next_ - 1] != start)) {
+    range.second = range.first + 1;
+    while (range.second != starts_.end() && *range.second == start) ++range.second;
+  } else {
+    range = std::equal_range(starts_.begin(), starts_.end(), start);
+  }
+  next_ = static_cast<std::size_t>(range.second - starts_.begin());
   if (range.second - range.first > 1) return 0;
   if (range.second == starts_.end() || range.second->first != start.first) return -1;
   std::uint64_t next = range.second->second;

@@ -55,6 +55,7 @@ class TZAEntryReader {
   // Local header offsets of the directory, sorted (built on demand).
   std::vector<std::pair<std::uint32_t, std::uint64_t>> starts_;  // volume, offset
   const TZADirManager* startsOf_ = nullptr;
+  std::size_t next_ = 0;  // in starts_: after the last one found
 };
 
 }  // namespace za

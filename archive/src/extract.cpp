@@ -30,13 +30,19 @@ void TZABaseArchiver::CheckReadyForOperation() const {
 
 void TZABaseArchiver::SelectByMask(std::u16string_view fileMask, std::int32_t searchAttr,
                                    std::u16string_view exclusionMask) {
-  // The search as FindFirst and FindNext make it, without the records.
-  TZAArchiveItem rec;
-  if (!StartSearch(fileMask, rec.SearchState, exclusionMask, searchAttr)) return;
-  for (std::int32_t i = SearchFrom(rec.SearchState); i >= 0; i = SearchFrom(rec.SearchState)) {
-    dirManager_->Items.ItemAt(i).Selected = true;
-    ++rec.SearchState.Index;
+  for (std::int32_t i : FindIndexes(fileMask, exclusionMask, searchAttr)) dirManager_->Items.ItemAt(i).Selected = true;
+}
+
+std::vector<std::int32_t> TZABaseArchiver::FindIndexes(std::u16string_view fileMask,
+                                                       std::u16string_view exclusionMask, std::int32_t searchAttr) {
+  std::vector<std::int32_t> found;
+  TInternalSearchRec s;
+  if (!StartSearch(fileMask, s, exclusionMask, searchAttr)) return found;
+  for (std::int32_t i = SearchFrom(s); i >= 0; i = SearchFrom(s)) {
+    found.push_back(i);
+    ++s.Index;
   }
+  return found;
 }
 
 void TZABaseArchiver::SelectByMaskLists() {

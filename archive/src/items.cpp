@@ -302,6 +302,125 @@ void TZAHashedStringList::Clear() {
   if (hash_) hash_->Reset();
 }
 
+// ---- TZANameIndex
+
+namespace {
+
+bool HasSurrogate(std::u16string_view s) {
+  return std::any_of(s.begin(), s.end(), [](char16_t c) { return c >= 0xD800 && c <= 0xDFFF; });
+}
+
+// The system's lower case a code unit at a time, asked once for all of
+// them. Names with surrogates are lowered whole instead, as the system may
+// map a pair as one character.
+const std::vector<char16_t>& LowerUnits() {
+  static const std::vector<char16_t> table = [] {
+    std::u16string all(0x10000, u' ');
+    for (std::size_t c = 0; c < all.size(); ++c)
+      if (c < 0xD800 || c > 0xDFFF) all[c] = static_cast<char16_t>(c);
+    sys::WideLowerInPlace(all);
+    for (std::size_t c = 0xD800; c <= 0xDFFF; ++c) all[c] = static_cast<char16_t>(c);
+    return std::vector<char16_t>(all.begin(), all.end());
+  }();
+  return table;
+}
+
+std::uint32_t Mix(std::uint64_t h) {
+  h ^= h >> 29;
+  h *= 0xBF58476D1CE4E5B9ull;
+  h ^= h >> 32;
+  return static_cast<std::uint32_t>(h);
+}
+
+// Seeded, so that names made to collide cannot turn lookups quadratic.
+std::uint32_t LowerHash(std::u16string_view name) {
+  std::uint64_t h = ProcessSeed() ^ (name.size() * 0x9E3779B97F4A7C15ull);
+  if (HasSurrogate(name)) {
+    for (char16_t c : sys::WideLower(name)) h = (h ^ c) * 0x100000001B3ull;
+  } else {
+    const char16_t* lower = LowerUnits().data();
+    for (char16_t c : name) h = (h ^ lower[c]) * 0x100000001B3ull;
+  }
+  return Mix(h);
+}
+
+bool LowerEqual(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  if (HasSurrogate(a) || HasSurrogate(b)) return sys::WideLower(a) == sys::WideLower(b);
+  const char16_t* lower = LowerUnits().data();
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i] && lower[a[i]] != lower[b[i]]) return false;
+  return true;
+}
+
+}  // namespace
+
+std::u16string_view TZANameIndex::NameOf(std::int32_t i) const {
+  return entries_.entries_[static_cast<std::size_t>(i)].EntryName;
+}
+
+std::u16string TZANameIndex::operator[](std::int32_t i) const {
+  if (i < 0 || i >= named_) throw EZAException(neItemIndex, nullptr);
+  return sys::WideLower(NameOf(i));
+}
+
+void TZANameIndex::Build() {
+  std::size_t size = 16;
+  while (size < 2 * static_cast<std::size_t>(named_) + 2) size *= 2;
+  slots_.assign(size, Slot{});
+  used_ = 0;
+  for (std::int32_t i = 0; i < named_; ++i) Insert(i);
+}
+
+void TZANameIndex::Insert(std::int32_t i) {
+  if (slots_.empty()) return;
+  if (2 * (used_ + 1) > slots_.size()) {
+    // Doubled, and made again with every entry in the index (`i` among them).
+    std::size_t size = slots_.size() * 2;
+    slots_.assign(size, Slot{});
+    used_ = 0;
+    for (std::int32_t k = 0; k < named_; ++k)
+      if (k != i) Insert(k);
+  }
+  std::size_t mask = slots_.size() - 1;
+  std::uint32_t h = LowerHash(NameOf(i));
+  std::size_t p = h & mask;
+  while (slots_[p].entry >= 0) p = (p + 1) & mask;
+  slots_[p] = Slot{i, h};
+  ++used_;
+}
+
+void TZANameIndex::Remove(std::int32_t i) {
+  if (slots_.empty()) return;
+  std::size_t mask = slots_.size() - 1;
+  std::size_t p = LowerHash(NameOf(i)) & mask;
+  while (slots_[p].entry >= 0 && slots_[p].entry != i) p = (p + 1) & mask;
+  if (slots_[p].entry < 0) return;
+  // Later slots of the run move back into the gap unless their own place
+  // lies between the gap and them: linear probing without tombstones.
+  for (std::size_t q = (p + 1) & mask; slots_[q].entry >= 0; q = (q + 1) & mask) {
+    std::size_t home = slots_[q].hash & mask;
+    bool stays = p <= q ? (home > p && home <= q) : (home > p || home <= q);
+    if (stays) continue;
+    slots_[p] = slots_[q];
+    p = q;
+  }
+  slots_[p] = Slot{};
+  --used_;
+}
+
+std::int32_t TZANameIndex::Find(std::u16string_view name) {
+  if (named_ == 0) return -1;
+  if (slots_.empty()) Build();
+  std::size_t mask = slots_.size() - 1;
+  std::uint32_t h = LowerHash(name);
+  std::int32_t last = -1;
+  for (std::size_t p = h & mask; slots_[p].entry >= 0; p = (p + 1) & mask)
+    if (slots_[p].hash == h && slots_[p].entry > last && LowerEqual(NameOf(slots_[p].entry), name))
+      last = slots_[p].entry;
+  return last;
+}
+
 // ---- TZADirArray
 
 TZADirArray::~TZADirArray() {
@@ -315,6 +434,11 @@ void TZADirArray::FreeEntry(TDirItem& item) {
 
 void TZADirArray::SetCount(std::int32_t n) {
   if (n < 0) throw EZAException(neItemIndex, nullptr);
+  if (n < nameIndex_.Count()) {
+    // Names of entries past the count are no more looked up.
+    nameIndex_.Reset();
+    for (std::int32_t i = 0; i < n; ++i) nameIndex_.Append();
+  }
   if (n > capacity_) {
     growStep_ = std::min(2 * growStep_, MaxGrowStep);
     std::int64_t cap = static_cast<std::int64_t>(capacity_) + growStep_;
@@ -344,48 +468,69 @@ TDirItem& TZADirArray::ItemAt(std::int32_t i) {
 void TZADirArray::SetItem(std::int32_t i, const TDirItem& item) {
   if (i < 0 || i >= count_) throw EZAException(neItemIndex, nullptr);
   TDirItem& slot = entries_[static_cast<std::size_t>(i)];
+  const bool indexed = i < nameIndex_.Count();
+  if (indexed) {
+    nameIndex_.Remove(i);
+    nameIndex_.Tally(slot.EntryName, -1);
+  }
   if (&slot != &item) {
     FreeEntry(slot);
     slot = item;  // deep copy: new buffers for the extra blocks
   }
-  lower_.assign(slot.EntryName);
-  sys::WideLowerInPlace(lower_);
-  if (nameIndex_.Count() > i)
-    nameIndex_.Replace(i, lower_);
-  else if (nameIndex_.Count() == i)
-    nameIndex_.Add(lower_);
-  else
+  if (indexed) {
+    nameIndex_.Insert(i);
+    nameIndex_.Tally(slot.EntryName, +1);
+  } else if (nameIndex_.Count() == i) {
+    nameIndex_.Append();
+  } else {
     throw EZAException(neNameListInsert, nullptr);
+  }
 }
 
 void TZADirArray::SetName(std::int32_t i, std::u16string_view name) {
   TDirItem& item = ItemAt(i);
-  lower_.assign(item.EntryName);
-  sys::WideLowerInPlace(lower_);
-  std::int32_t j = nameIndex_.IndexOf(lower_);
-  lower_.assign(name);
-  sys::WideLowerInPlace(lower_);
-  if (j < 0)
-    nameIndex_.Add(lower_);
-  else if (j == i)
-    nameIndex_.Replace(i, lower_);
+  // Where the entry's present name is found: at the entry itself, at
+  // another (the names are out of step), or nowhere (a new entry). A
+  // loader names fresh entries and renames the last one it named; neither
+  // makes the table.
+  std::int32_t j;
+  if (nameIndex_.Built())
+    j = nameIndex_.Find(item.EntryName);
+  else if (i >= nameIndex_.Count() && item.EntryName.empty())
+    j = nameIndex_.emptyNames_ > 0 ? i + 1 : -1;  // another entry's, or none
+  else if (i == nameIndex_.Count() - 1)
+    j = i;  // no later entry may have it
   else
-    throw EZAException(neNameListRename, nullptr);
+    j = nameIndex_.Find(item.EntryName);
+  std::u16string copy;
+  if (name.data() >= item.EntryName.data() && name.data() <= item.EntryName.data() + item.EntryName.size())
+    name = copy.assign(name);
+  if (j < 0) {
+    item.EntryName.assign(name);
+    if (i == nameIndex_.Count()) nameIndex_.Append();
+    return;
+  }
+  if (j != i) throw EZAException(neNameListRename, nullptr);
+  nameIndex_.Remove(i);
+  nameIndex_.Tally(item.EntryName, -1);
   item.EntryName.assign(name);
+  nameIndex_.Insert(i);
+  nameIndex_.Tally(item.EntryName, +1);
 }
 
-std::int32_t TZADirArray::IndexOfName(std::u16string_view name) {
-  lower_.assign(name);
-  sys::WideLowerInPlace(lower_);
-  return nameIndex_.IndexOf(lower_);
-}
+std::int32_t TZADirArray::IndexOfName(std::u16string_view name) { return nameIndex_.Find(name); }
 
 void TZADirArray::Delete(std::int32_t i) {
   if (i < 0 || i >= count_) throw EZAException(neItemIndexDelete, nullptr);
   TDirItem& item = entries_[static_cast<std::size_t>(i)];
   FreeEntry(item);
-  std::int32_t k = IndexOfName(item.EntryName);
-  if (k >= 0) nameIndex_.Delete(k);
+  // Every later entry moves down one place: the table is made again when
+  // next asked.
+  if (i < nameIndex_.Count()) {
+    nameIndex_.Drop();
+    nameIndex_.Tally(item.EntryName, -1);
+    --nameIndex_.named_;
+  }
   for (std::int32_t j = i; j + 1 < count_; ++j)
     entries_[static_cast<std::size_t>(j)] = std::move(entries_[static_cast<std::size_t>(j + 1)]);
   entries_[static_cast<std::size_t>(count_ - 1)] = TDirItem{};
@@ -395,7 +540,11 @@ void TZADirArray::Delete(std::int32_t i) {
 void TZADirArray::DropLast() {
   if (count_ <= 0) throw EZAException(neItemIndexDelete, nullptr);
   TDirItem& item = entries_[static_cast<std::size_t>(count_ - 1)];
-  if (nameIndex_.Count() == count_) nameIndex_.DeleteLast();
+  if (nameIndex_.Count() == count_) {
+    nameIndex_.Remove(count_ - 1);
+    nameIndex_.Tally(item.EntryName, -1);
+    --nameIndex_.named_;
+  }
   FreeEntry(item);
   item = TDirItem{};
   --count_;
@@ -411,7 +560,7 @@ void TZADirArray::Assign(const TZADirArray& other) {
 void TZADirArray::Clear() {
   for (std::int32_t i = 0; i < count_; ++i) entries_[static_cast<std::size_t>(i)].ExtraFields.Clear();
   count_ = 0;
-  nameIndex_.Clear();
+  nameIndex_.Reset();
 }
 
 void TZADirArray::ClearSelection() {

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "archive/errors.h"
 #include "native_error.h"
+#include "sys/codepage.h"
 
 using za::TDirItem;
 using za::TZADirArray;
@@ -169,6 +172,65 @@ TEST(ArchiveItemTest, SplitsNameAndPathAndComputesRatio) {
   item.Header.UncompressedSize = 0;
   za::FillArchiveItem(item, out);
   EXPECT_DOUBLE_EQ(out.Ratio, 100.0);
+}
+
+
+// The index against a plain search of the entries, through every change
+// that moves a name: runs of equal keys in the table are long here (many
+// names differ only in case), so removing one must keep the rest found.
+TEST(DirArrayTest, NameIndexKeepsUpWithEveryChange) {
+  TZADirArray a;
+  std::mt19937 random(7);
+  auto nameOf = [&](int k) {
+    std::u16string name = u"dir/n" + std::u16string(1, static_cast<char16_t>(u'a' + k % 13));
+    if (random() % 2) name[0] = u'D';
+    if (random() % 3 == 0) name += u"\u0416";  // lower case: U+0436
+    return name;
+  };
+  const int n = 3000;
+  a.SetCount(n);
+  for (int i = 0; i < n; ++i) a.SetName(i, nameOf(i));
+  EXPECT_FALSE(a.NameIndex().Built());  // naming entries as a loader does makes no table
+  auto expected = [&](std::u16string_view name) {
+    std::u16string key = sys::WideLower(name);
+    std::int32_t last = -1;
+    for (std::int32_t i = 0; i < a.Count(); ++i)
+      if (sys::WideLower(a.GetItem(i).EntryName) == key) last = i;
+    return last;
+  };
+  auto check = [&] {
+    for (int k = 0; k < 13; ++k)
+      for (std::u16string name : {u"DIR/N" + std::u16string(1, static_cast<char16_t>(u'A' + k)),
+                                  u"dir/n" + std::u16string(1, static_cast<char16_t>(u'a' + k)) + u"\u0436"})
+        ASSERT_EQ(a.IndexOfName(name), expected(name)) << k;
+  };
+  check();
+  EXPECT_TRUE(a.NameIndex().Built());
+  for (int round = 0; round < 400; ++round) {
+    std::int32_t i = static_cast<std::int32_t>(random() % static_cast<unsigned>(a.Count()));
+    switch (random() % 4) {
+      case 0: {
+        std::u16string name = nameOf(static_cast<int>(random()));
+        // Renaming an entry whose name a later one shares is refused.
+        if (expected(a.GetItem(i).EntryName) == i)
+          a.SetName(i, name);
+        else
+          EXPECT_EQ(NativeErrorOf([&] { a.SetName(i, name); }), za::neNameListRename);
+        break;
+      }
+      case 1: {
+        TDirItem item;
+        item.EntryName = nameOf(static_cast<int>(random()));
+        a.SetItem(i, item);
+        break;
+      }
+      case 2: a.DropLast(); break;
+      default: a.Delete(i); break;
+    }
+    if (round % 20 == 0) check();
+  }
+  check();
+  EXPECT_EQ(a.NameIndex().Count(), a.Count());
 }
 
 }  // namespace

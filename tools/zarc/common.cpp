@@ -155,10 +155,9 @@ std::vector<std::int32_t> Select(za::TZipArchiver& zip, const Settings& settings
   za::TZAWideStrings masks = settings.masks;
   if (masks.empty()) masks.push_back(u"*.*");
   for (const std::u16string& mask : masks) {
-    za::TZAArchiveItem rec;
     bool any = false;
-    for (bool hit = zip.FindFirst(mask, rec, u"", zip.Options().SearchAttr); hit; hit = zip.FindNext(rec)) {
-      selected[static_cast<std::size_t>(rec.SearchState.Index)] = true;
+    for (std::int32_t i : zip.FindIndexes(mask, u"", zip.Options().SearchAttr)) {
+      selected[static_cast<std::size_t>(i)] = true;
       any = true;
     }
     // The default mask is no mask of the user's: an empty archive is said

@@ -255,6 +255,10 @@ class TZABaseArchiver {
   bool FindFirst(std::u16string_view fileMask, TZAArchiveItem& rec, std::u16string_view exclusionMask,
                  std::int32_t searchAttr);
   bool FindNext(TZAArchiveItem& rec);
+  // The indexes of the entries FindFirst and FindNext find, in their order,
+  // without filling a record for each (for a tool selecting among many).
+  std::vector<std::int32_t> FindIndexes(std::u16string_view fileMask, std::u16string_view exclusionMask,
+                                        std::int32_t searchAttr);
   // Decodes entry `index` into `stream`; native error 16 for a bad index,
   // 8 when the entry does not decode (unless ExtractCorruptedFiles). Called
   // on its own, it raises the progress events as for a batch of one entry.

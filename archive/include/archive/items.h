@@ -115,18 +115,16 @@ class TZAExtraFields {
 struct TDirItem {
   CentralDirectoryHeader Header;
   std::u16string EntryName;
-  TZALazyString<char16_t> NewEntryName;  // the second UTF-16 string: a rename target on the writing path
   TZALazyString<char> Comment;
   TZAExtraFields ExtraFields;
   std::uint64_t Zip64UncompressedSize = 0;
   std::uint64_t Zip64CompressedSize = 0;
   std::uint64_t Zip64LocalHeaderOffset = 0;
-  std::uint32_t Zip64DiskStart = 0;
-  std::int32_t SourceStart = 0;
   TZALazyString<char> EntryPassword;
   // A new entry's source when it is a stream; copies of the entry share it.
   std::shared_ptr<TZAStream> SourceStream;
   TZALazyString<char16_t> SourceFileName;
+  std::uint32_t Zip64DiskStart = 0;  // among the small members: no padding
   TZACryptoAlgorithm CryptoAlgorithm = caPkzipClassic;
   bool HasZip64Info = false;
   bool IsNew = false;
@@ -229,6 +227,62 @@ class TZAHashedStringList {
   std::u16string keyScratch_;
 };
 
+class TZADirArray;
+
+// The name index of a directory: entry numbers in an open-addressed table,
+// hashed and compared on the entries' own names folded to lower case, so
+// that no name is kept twice. The table is made at the first lookup and
+// kept up to date from then on: listing, testing or extracting a million
+// entries never looks a name up and never pays for it.
+class TZANameIndex {
+ public:
+  // The first Count() entries have their names in the index.
+  std::int32_t Count() const { return named_; }
+  // The key of entry `i`: its name in lower case.
+  std::u16string operator[](std::int32_t i) const;
+  // Whether the table is made.
+  bool Built() const { return !slots_.empty(); }
+
+ private:
+  friend class TZADirArray;
+  struct Slot {
+    std::int32_t entry = -1;  // -1: free
+    std::uint32_t hash = 0;
+  };
+  explicit TZANameIndex(const TZADirArray& entries) : entries_(entries) {}
+  std::u16string_view NameOf(std::int32_t i) const;
+  // Of the entries in the index whose names equal `name` in lower case, the
+  // last one; -1 when there is none. Makes the table.
+  std::int32_t Find(std::u16string_view name);
+  // Entry `i` takes its place in the table (when made) under its name as
+  // it is now; Remove takes it out under the same.
+  void Insert(std::int32_t i);
+  void Remove(std::int32_t i);
+  void Append() {
+    Insert(named_++);
+    Tally(NameOf(named_ - 1), +1);
+  }
+  void Build();
+  void Drop() { std::vector<Slot>().swap(slots_); }
+  void Reset() {
+    Drop();
+    named_ = 0;
+    emptyNames_ = 0;
+  }
+  void Tally(std::u16string_view name, int step) {
+    if (name.empty()) emptyNames_ += step;
+  }
+
+  const TZADirArray& entries_;
+  std::int32_t named_ = 0;
+  // Entries in the index with an empty name: a fresh entry's name is empty,
+  // and whether another has it is asked of every entry a loader names,
+  // which must not make the table.
+  std::int32_t emptyNames_ = 0;
+  std::vector<Slot> slots_;
+  std::size_t used_ = 0;
+};
+
 // The entries of one directory.
 class TZADirArray {
  public:
@@ -253,19 +307,19 @@ class TZADirArray {
   void Clear();
   void ClearSelection();
 
-  TZAHashedStringList& NameIndex() { return nameIndex_; }
-  const TZAHashedStringList& NameIndex() const { return nameIndex_; }
+  const TZANameIndex& NameIndex() const { return nameIndex_; }
   std::int32_t GrowStep() const { return growStep_; }
   std::int32_t Capacity() const { return capacity_; }
-  // Index of the entry whose lower-case name equals lower(name), -1 if none.
+  // Index of the entry whose lower-case name equals lower(name), -1 if none
+  // (of several, the last).
   std::int32_t IndexOfName(std::u16string_view name);
 
  private:
+  friend class TZANameIndex;
   void FreeEntry(TDirItem& item);
   std::unique_ptr<TDirItem[]> entries_;
   std::int32_t capacity_ = 0, count_ = 0, growStep_ = kInitialGrowStep;
-  TZAHashedStringList nameIndex_{false};
-  std::u16string lower_;
+  TZANameIndex nameIndex_{*this};
 };
 
 // The search state of FindFirst/FindNext.

@@ -1,0 +1,68 @@
+#include "archive/stream.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "temp_dir.h"
+
+namespace {
+
+using StreamTest = za::testing::TempDirTest;
+
+std::string Bytes(std::size_t n, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string s(n, '\0');
+  for (char& c : s) c = static_cast<char>(random());
+  return s;
+}
+
+std::string ReadAt(za::TZAStream& s, std::int64_t at, std::int64_t n) {
+  std::string out(static_cast<std::size_t>(n), '\0');
+  s.SetPosition(at);
+  out.resize(static_cast<std::size_t>(s.Read(out.data(), n)));
+  return out;
+}
+
+// Small reads come from a window read ahead; whatever the order and size of
+// the reads, they give the file's bytes, and fewer at its end.
+TEST_F(StreamTest, ReadsGiveTheFileWhereverTheyFall) {
+  const std::string file = Bytes(300000, 1);
+  Write("a.bin", file);
+  za::TZAFileStream s(WidePath("a.bin"), za::fmOpenRead | za::fmShareDenyWrite);
+  std::mt19937 random(2);
+  for (int k = 0; k < 2000; ++k) {
+    std::int64_t at = static_cast<std::int64_t>(random() % (file.size() + 10));
+    std::int64_t n = k % 50 == 0 ? 100000 : static_cast<std::int64_t>(random() % 200);
+    std::string want = at < static_cast<std::int64_t>(file.size()) ? file.substr(static_cast<std::size_t>(at), static_cast<std::size_t>(n)) : "";
+    ASSERT_EQ(ReadAt(s, at, n), want) << at << " " << n;
+  }
+  // Sequential reads across the window's edges.
+  s.SetPosition(0);
+  std::string all;
+  char piece[97];
+  for (std::int64_t got; (got = s.Read(piece, sizeof piece)) > 0;) all.append(piece, static_cast<std::size_t>(got));
+  EXPECT_EQ(all, file);
+}
+
+// What is written, cut off or done to the file itself is seen by the next
+// small read, though the bytes it replaced were read ahead.
+TEST_F(StreamTest, ChangesAreSeenByTheNextRead) {
+  std::string file = Bytes(100000, 3);
+  Write("b.bin", file);
+  za::TZAFileStream s(WidePath("b.bin"), za::fmOpenReadWrite | za::fmShareExclusive);
+  ASSERT_EQ(ReadAt(s, 1000, 10), file.substr(1000, 10));
+  s.SetPosition(1004);
+  s.WriteBuffer("XY", 2);
+  file.replace(1004, 2, "XY");
+  EXPECT_EQ(ReadAt(s, 1000, 10), file.substr(1000, 10));
+  s.SetSize(1003);
+  EXPECT_EQ(ReadAt(s, 1000, 10), file.substr(1000, 3));
+  // Written behind the stream's back, through its file.
+  ASSERT_EQ(s.File().Seek(0, sys::SeekOrigin::Begin), 0);
+  ASSERT_EQ(s.File().Write("QQ", 2), 2);
+  EXPECT_EQ(ReadAt(s, 0, 4), "QQ" + file.substr(2, 2));
+}
+
+}  // namespace
