@@ -2,6 +2,7 @@
 // The commands of zarc over the archive engine, and what they share: the
 // settings from the command line, the selection of entries, the exit status.
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,9 @@ std::string MethodName(const za::TDirItem& item);
 // from its time blocks in local time (UTC with `utc`) where it has them,
 // else its MS-DOS fields as they stand.
 std::string EntryTimeText(const za::TDirItem& item, bool utc);
+// The exact modification time the entry's extra blocks give, in UTC
+// seconds; false when it has only the MS-DOS fields.
+bool ExactModifiedTime(const za::TDirItem& item, std::time_t& seconds);
 // The stored text of entry `index` (at most 4096 bytes), decoded whole;
 // false when it is longer or cannot be read.
 bool ReadLinkText(za::TZipArchiver& zip, std::int32_t index, std::string& text);

@@ -87,11 +87,16 @@ std::string EngineText(const std::u16string& message, int systemError) {
   return out;
 }
 
+bool ExactModifiedTime(const za::TDirItem& item, std::time_t& seconds) {
+  za::TZAEntryTimes exact = za::ZAReadEntryTimes(item.ExtraFields);
+  if (!exact.Modified) return false;
+  seconds = static_cast<std::time_t>(exact.Modified->Seconds);
+  return true;
+}
+
 std::string EntryTimeText(const za::TDirItem& item, bool utc) {
   char text[24];
-  za::TZAEntryTimes exact = za::ZAReadEntryTimes(item.ExtraFields);
-  if (exact.Modified) {
-    std::time_t t = static_cast<std::time_t>(exact.Modified->Seconds);
+  if (std::time_t t; ExactModifiedTime(item, t)) {
     if (const std::tm* tm = utc ? std::gmtime(&t) : std::localtime(&t)) {
       std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", tm->tm_year + 1900, tm->tm_mon + 1,
                     tm->tm_mday, tm->tm_hour, tm->tm_min, tm->tm_sec);

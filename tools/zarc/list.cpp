@@ -116,8 +116,7 @@ void JsonString(Line& line, std::string_view text) {
 // local time here, as every zip tool reads it.
 std::string IsoTimeUtc(const za::TDirItem& item) {
   char buf[32];
-  if (za::TZAEntryTimes exact = za::ZAReadEntryTimes(item.ExtraFields); exact.Modified) {
-    std::time_t seconds = static_cast<std::time_t>(exact.Modified->Seconds);
+  if (std::time_t seconds; ExactModifiedTime(item, seconds)) {
     const std::tm* utc = std::gmtime(&seconds);
     if (!utc) return {};
     std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", utc);
