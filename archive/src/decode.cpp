@@ -118,10 +118,9 @@ void TZABaseArchiver::ReadAhead(TZADecodeAhead& ahead, const std::vector<std::in
     if (keep && (entry.ActualMethod == 0 || size == 0 || size > TZADecodeAhead::kLargestKept)) continue;
     std::uint64_t bytes = packed + (keep ? size : 0);
     if (!ahead.Wants(k, bytes)) {
-      if (packed > TZADecodeAhead::kLargest || bytes > TZADecodeAhead::kHeld) continue;
+      if (bytes > TZADecodeAhead::kHeld) continue;  // more than the helper ever holds
       break;  // the helper holds enough
     }
-    if (packed > TZADecodeAhead::kLargest) continue;
     try {
       // As DecodeEntry finds the data; any doubt leaves the entry to it.
       TZAEntrySpan span = EntryReader().Find(*stream_, *dirManager_, entry);

@@ -47,7 +47,6 @@ struct TZAUninitializedAllocator : std::allocator<T> {
 
 class TZADecodeAhead {
  public:
-  static constexpr std::uint64_t kLargest = 2u << 20;  // packed bytes of one entry taken
   // Declared bytes of an entry whose output is kept: less than one output
   // piece of the batch's decoder, so that a pass is one piece, written and
   // reported as the decoder writes and reports it.

@@ -64,7 +64,7 @@ Archive Mixed() {
   a.entries.push_back(za::testing::ClassicEncrypted("secret1", Text(9000, 7), "right"));
   a.entries.push_back(za::testing::ClassicEncrypted("secret2", "more secret", "right"));
   // Larger than the helper takes: decoded on the batch's own thread.
-  a.entries.push_back(Entry::Deflated("large", Noise(za::TZADecodeAhead::kLargest + 4096, 9)));
+  a.entries.push_back(Entry::Deflated("large", Noise(za::TZADecodeAhead::kHeld + 4096, 9)));
   // Small enough to be read ahead, too large for its output to be kept.
   a.entries.push_back(Entry::Deflated("wide", Text(za::TZADecodeAhead::kLargestKept + 1, 8)));
   a.entries.push_back(Entry::Deflated("widest-kept", Text(za::TZADecodeAhead::kLargestKept, 9)));
