@@ -212,6 +212,9 @@ void TZAUpdater::AddFile(const std::u16string& full, const sys::WideDirEntry& en
 void TZAUpdater::AddFolder(const std::u16string& full, const sys::WideDirEntry& entry) {
   // With spNoPath folders have no place in the archive.
   if (a_.Options().StorePath == spNoPath) return;
+  // The folder the names are relative to ("." as zip is given it) is where
+  // the entries go, not an entry of its own.
+  if (a_.Options().StorePath == spRelativePath && full == base_) return;
   std::u16string stored = StoredName(full);
   if (stored.empty() || Excluded(stored) || !Admitted(entry.Attributes)) return;
   AddEntry(stored, entry.Attributes | kFolderAttribute | UnixBits(entry), entry.DosDateTime, Backslashed(full),

@@ -188,6 +188,22 @@ class ZarcScriptsTest(unittest.TestCase):
             r = self.zarc("create", *options, "c%d.zip" % n, "tree")
             self.assertEqual(r.returncode, 0, (options, r.stderr))
             self.assertEqual(self.names("c%d.zip" % n), expected, options)
+        # Folders are chosen as files are, by their own name and time, and
+        # the folder the names start from is no entry of its own.
+        os.utime(self.path("tree/sub"), (old, old))
+        folders = {
+            ("-i", "*.txt"): ["tree/a.txt", "tree/sub/c.txt"],
+            ("-i", "tree/sub/*"): ["tree/sub/", "tree/sub/c.txt", "tree/sub/empty/"],
+            ("-t", "01012022"): ["tree/", "tree/b.log", "tree/sub/c.txt", "tree/sub/empty/"],
+            ("-tt", "2022-01-01"): ["tree/a.txt", "tree/sub/"],
+        }
+        for n, (options, expected) in enumerate(folders.items()):
+            r = self.zarc("create", *options, "f%d.zip" % n, "tree")
+            self.assertEqual(r.returncode, 0, (options, r.stderr))
+            self.assertEqual(self.names("f%d.zip" % n), expected, options)
+        here = subprocess.run([ZARC, "create", "-q", "../dot.zip", "."], capture_output=True, cwd=self.path("tree"))
+        self.assertEqual(here.returncode, 0, here.stderr)
+        self.assertEqual(self.names("dot.zip"), ["a.txt", "b.log", "sub/", "sub/c.txt", "sub/empty/"])
         self.assertEqual(self.zarc("create", "-t", "2022-13-01", "bad.zip", "tree").returncode, 10)
         listed = subprocess.run([ZARC, "create", "-@", "at.zip"], input=b"tree/a.txt\r\ntree/sub/c.txt\n\n",
                                 capture_output=True, cwd=self.tmp)

@@ -103,9 +103,10 @@ const char kFileOptions[] =
     "  --store MASK   store files whose name matches without compressing them\n"
     "  -j             store file names without their folders\n"
     "  -i MASK        take only files (and folders) whose name matches a -i MASK\n"
-    "  -t DATE        only files modified on DATE or later (mmddyyyy or\n"
-    "                 yyyy-mm-dd, local time)\n"
-    "  -tt DATE       only files modified before DATE\n"
+    "                 (a folder's name ends in /)\n"
+    "  -t DATE        only files and folders modified on DATE or later\n"
+    "                 (mmddyyyy or yyyy-mm-dd, local time)\n"
+    "  -tt DATE       only files and folders modified before DATE\n"
     "  -D             no entries for folders, only for the files in them\n"
     "  -X             no time or owner blocks (extra blocks) beyond those an entry\n"
     "                 needs\n"
@@ -575,16 +576,20 @@ class Writer {
       --matched_;
     };
     if (!s_.folders && folder) return drop();
-    if (!s_.includes.empty() && !folder) {
+    // As zip does, a folder entry is chosen by the same rules as a file, by
+    // its name with the closing slash and its own time; a file kept in a
+    // folder left out still brings the folder back when extracted.
+    if (!s_.includes.empty()) {
+      std::u16string named = folder ? stored + u'/' : stored;
       std::u16string_view last = za::ZAFileNamePart(stored);
       bool included = false;
       for (const std::u16string& mask : s_.includes)
-        included = included || za::MatchesMask(stored, mask) || za::MatchesMask(last, mask);
+        included = included || za::MatchesMask(named, mask) || za::MatchesMask(last, mask);
       if (!included) return drop();
     }
     sys::WideDirEntry file;
     bool stat = (s_.since >= 0 || s_.before >= 0 || s_.sync) && sys::WideStat(source, file);
-    if (stat && !folder) {
+    if (stat) {
       std::uint32_t date = static_cast<std::uint32_t>(file.DosDateTime) & 0xFFFF0000u;
       if (s_.since >= 0 && date < static_cast<std::uint32_t>(s_.since)) return drop();
       if (s_.before >= 0 && date >= static_cast<std::uint32_t>(s_.before)) return drop();
