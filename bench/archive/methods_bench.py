@@ -8,7 +8,9 @@ set (about 20 MB of text and noise); the archives are made by zarc -Z, the
 Deflate64 one by 7z. The reference tools decode the archive's own streams
 put end to end (the entries it holds compressed, not the noise it stores);
 for LZMA, whose zip form is not the .lzma format, the tool's own stream of
-the same files.
+the same files. One more BZip2 archive holds a single large text file (24
+MB, about 27 blocks of bzip2 -9), whose blocks 7z decodes on two threads
+and zarc, like bzip2, one after the other.
 
 Each figure is taken twice: with the machine as it is, and on one core
 (every command under `taskset -c 0`) with a spinning process on that core
@@ -39,7 +41,9 @@ METHODS = {
     "xz": (["-Z", "xz", "-6"], ".xz", ["xz", "-6", "-c"], ["xz", "-dc"]),
     "zstd": (["-Z", "zstd", "-6"], ".zst", ["zstd", "-3", "-q", "-c"], ["zstd", "-dcq"]),
     "deflate64": (None, None, None, None),
+    "bzip2-large": (["-Z", "bzip2", "-9"], ".bz2", ["bzip2", "-9", "-c"], ["bzip2", "-dc"]),
 }
+LARGE = 24 * 1000 * 1000
 
 
 def make_tree(folder):
@@ -55,6 +59,16 @@ def make_tree(folder):
         os.makedirs(os.path.dirname(name), exist_ok=True)
         with open(name, "wb") as f:
             f.write(data)
+    os.rename(folder + ".tmp", folder)
+
+
+def make_large(folder):
+    """One text file of LARGE bytes."""
+    if os.path.exists(folder):
+        return
+    os.makedirs(folder + ".tmp")
+    with open(os.path.join(folder + ".tmp", "large.txt"), "wb") as f:
+        f.write(text_block(random.Random(20261209), LARGE))
     os.rename(folder + ".tmp", folder)
 
 
@@ -83,10 +97,11 @@ def raw_streams(archive, target):
     os.rename(target + ".tmp", target)
 
 
-def make_inputs(tree, zarc, source):
+def make_inputs(tree, zarc, sources):
     made = {}
-    names = files_of(source)
     for method, (zarc_args, suffix, pack, _) in METHODS.items():
+        source = sources["large" if method.endswith("-large") else "mixed"]
+        names = files_of(source)
         archive = os.path.join(tree, f"methods-{method}.zip")
         if not os.path.exists(archive):
             if zarc_args is None:
@@ -145,9 +160,10 @@ def main():
     args = tree_and_runs(ROOT)
     build(args.tree)
     zarc = os.path.join(args.tree, "bin", "zarc")
-    source = os.path.join(args.tree, "methods-tree")
-    make_tree(source)
-    made = make_inputs(args.tree, zarc, source)
+    sources = {"mixed": os.path.join(args.tree, "methods-tree"), "large": os.path.join(args.tree, "methods-large")}
+    make_tree(sources["mixed"])
+    make_large(sources["large"])
+    made = make_inputs(args.tree, zarc, sources)
     print(f"{args.runs} runs each; median seconds, peak KiB; load: {os.getloadavg()[0]:.2f}")
     print("\n== free core")
     run_all(made, zarc, args.tree, args.runs, False)

@@ -111,6 +111,37 @@ class ZarcMethodsTest(unittest.TestCase):
         self.assertIn(b"XZ", r.stdout)
         self.assertEqual(self.zarc("test", "-P", "pw", archive).returncode, 0)
 
+    def test_bzip2_of_many_blocks_and_one_damaged(self):
+        # bzip2 -9 blocks hold 900 kB: several of them, one damaged below.
+        words = [b"entry", b"block", b"stream", b"window", b"zone", b"host", b"record"]
+        text = b"".join(words[i * 7919 % 7] + b" %d\n" % (i * 104729 % 100003) for i in range(420000))
+        with open(os.path.join(self.tree, "large.txt"), "wb") as f:
+            f.write(text)
+        for maker in (["7z", "a", "-tzip", "-mm=BZip2", "-mx9"], [ZARC, "create", "-q", "-Z", "bzip2", "-9"]):
+            with self.subTest(maker[0]):
+                archive = self.path(os.path.basename(maker[0]) + "-large.zip")
+                self.assertEqual(run(*maker, archive, "large.txt", cwd=self.tree).returncode, 0)
+                self.assertEqual(self.zarc("test", "-q", archive).returncode, 0)
+                out = self.path(os.path.basename(maker[0]) + "-large")
+                r = self.zarc("x", "-q", archive, "-d", out)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                with open(os.path.join(out, "large.txt"), "rb") as f:
+                    self.assertEqual(f.read(), text)
+        with zipfile.ZipFile(archive) as z:
+            info = z.infolist()[0]
+        with open(archive, "r+b") as f:
+            f.seek(info.header_offset + 26)
+            header = f.read(4)
+            # A byte in the middle of the stream, inside one of its later blocks.
+            f.seek(info.header_offset + 30 + int.from_bytes(header[0:2], "little") +
+                   int.from_bytes(header[2:4], "little") + info.compress_size // 2)
+            byte = f.read(1)
+            f.seek(-1, 1)
+            f.write(bytes([byte[0] ^ 0x10]))
+        r = self.zarc("test", archive)
+        self.assertEqual(r.returncode, 2)
+        self.assertIn(b"large.txt: damaged: BZip2 data is damaged (BZ_DATA_ERROR)", r.stderr)
+
     def test_damaged_and_unsupported_data_say_so(self):
         archive = self.path("b.zip")
         self.assertEqual(self.zarc("create", "-q", "-Z", "bzip2", archive, "a.txt").returncode, 0)
