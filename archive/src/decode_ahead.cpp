@@ -89,17 +89,17 @@ bool TZADecodeAhead::Check(Job& job, Bytes& scratch, const std::atomic<bool>& st
   if (job.Keep && ((!job.Deflated && job.Method == 0) || job.Size > kLargestKept)) return false;
   // Deflate decodes into a buffer of one piece of the batch's decoder, or
   // one byte past the declared size when that is less, as the decoder's
-  // own; the other codecs hand on pieces of their own buffers, which a kept
-  // job gathers.
+  // own; so do the library codecs of a kept job, and the pieces of codecs
+  // that keep to buffers of their own are gathered.
   class Sink final : public TZADecodeSink {
    public:
     Sink(Job& job, const std::atomic<bool>& stop) : job_(job), stop_(stop) {}
     bool Write(const std::uint8_t* data, std::size_t size) override {
-      if (job_.Keep && !job_.Deflated) {
-        std::size_t at = job_.Output.size();
-        job_.Output.resize(at + size);
-        std::memcpy(job_.Output.data() + at, data, size);
+      if (job_.Keep && !job_.Deflated && data != job_.Output.data()) {
+        if (kept_ + size > job_.Output.size()) job_.Output.resize(kept_ + size);
+        std::memcpy(job_.Output.data() + kept_, data, size);
       }
+      kept_ += size;
       return true;
     }
     // A kept job that passes is one piece; one that needs a second is
@@ -110,11 +110,11 @@ bool TZADecodeAhead::Check(Job& job, Bytes& scratch, const std::atomic<bool>& st
     Job& job_;
     const std::atomic<bool>& stop_;
     int reports_ = 0;
+    std::size_t kept_ = 0;
   } sink(job, stop);
   std::size_t outSize = job.Size >= kZACodecPiece ? kZACodecPiece : static_cast<std::size_t>(job.Size) + 1;
   Bytes& into = job.Keep ? job.Output : scratch;
-  into.resize(job.Deflated ? outSize : 0);
-  if (job.Keep && !job.Deflated) into.reserve(static_cast<std::size_t>(job.Size) + 1);
+  into.resize(job.Deflated || job.Keep ? outSize : 0);
   TZAEntryCoding coding;
   coding.Method = job.Deflated ? 8 : job.Method;
   coding.Declared = job.Size;

@@ -2,13 +2,20 @@
 
 namespace za {
 
-bool TZAStreamCodec::Begin(std::uint64_t declared, std::uint8_t*, std::size_t) {
+bool TZAStreamCodec::Begin(std::uint64_t declared, std::uint8_t* output, std::size_t outputSize) {
   // Output past the declared size is refused anyway: one byte more is room
   // enough to see it.
   outSize_ = declared >= kZACodecPiece ? kZACodecPiece : static_cast<std::size_t>(declared) + 1;
-  if (ownSize_ < outSize_) {
-    own_.reset(new std::uint8_t[outSize_]);
-    ownSize_ = outSize_;
+  // A caller's buffer that holds a piece is decoded into as it is: an
+  // entry kept ahead is then not copied out of ours.
+  if (output && outputSize >= outSize_) {
+    out_ = output;
+  } else {
+    if (ownSize_ < outSize_) {
+      own_.reset(new std::uint8_t[outSize_]);
+      ownSize_ = outSize_;
+    }
+    out_ = own_.get();
   }
   ended_ = false;
   fault_ = {};
@@ -22,10 +29,10 @@ bool TZAStreamCodec::Feed(std::uint8_t* data, std::size_t size, TZACodecOutput& 
   while (!ended_) {
     if (out.Report()) break;
     std::size_t have = 0, before = left;
-    Step step = Run(in, left, own_.get(), outSize_, have);
+    Step step = Run(in, left, out_, outSize_, have);
     if (step == Step::Failed || have > out.Room()) return false;
-    if (!out.Write(own_.get(), have)) break;
-    out.Count(own_.get(), have);
+    if (!out.Write(out_, have)) break;
+    out.Count(out_, have);
     if (step == Step::End) ended_ = true;
     // A full buffer may hide more output; otherwise the library waits
     // for input, or has nothing more to give from this input.

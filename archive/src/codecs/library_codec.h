@@ -22,7 +22,7 @@ std::unique_ptr<TZAEncoder> ZALibraryEncoder(std::uint16_t method, int level, st
 bool ZALibraryDecodes(std::uint16_t method);
 
 // A codec over a library's streaming decoder, with an output buffer of its
-// own that grows to what an entry needs, up to a piece.
+// own that grows to what an entry needs, up to a piece, or the caller's.
 class TZAStreamCodec : public TZACodec {
  public:
   bool Begin(std::uint64_t declared, std::uint8_t* output, std::size_t outputSize) final;
@@ -44,6 +44,7 @@ class TZAStreamCodec : public TZACodec {
  private:
   std::unique_ptr<std::uint8_t[]> own_;
   std::size_t ownSize_ = 0, outSize_ = 0;
+  std::uint8_t* out_ = nullptr;  // own_, or the caller's buffer
   bool ended_ = false;
   TZACodecFault fault_;
 };
