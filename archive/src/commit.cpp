@@ -234,7 +234,7 @@ class TZACommit {
       }
     } while (action == fxaRetry);
     // Left out: a file that is to be moved into the archive stays where it is.
-    if (item.IsNew) state_.KeepSource(item.SourceFileName.str());
+    if (item.IsNew) state_.KeepSource(item.Source().SourceFileName.str());
     return true;
   }
 
@@ -305,16 +305,16 @@ class TZACommit {
 
   std::uint32_t WriteNew(TZAOutput& out, TDirItem& item, const std::u16string& shown, TZAPlannedEntry& entry) {
     std::unique_ptr<TZAStream> opened;
-    TZAStream* source = item.SourceStream.get();
+    TZAStream* source = item.Source().SourceStream.get();
     if (!item.IsFolder() && !source) {
       try {
         // Options.ShareMode says what others may do with the file meanwhile.
         static const std::uint16_t kShare[] = {fmShareCompat, fmShareExclusive, fmShareDenyWrite, fmShareDenyRead,
                                                fmShareDenyNone};
-        opened = std::make_unique<TZAFileStream>(item.SourceFileName.view(),
+        opened = std::make_unique<TZAFileStream>(item.Source().SourceFileName.view(),
                                                  fmOpenRead | kShare[a_.Options().ShareMode % 5]);
       } catch (const EStreamError&) {
-        throw EZAException(neCannotOpenFile, &a_, {item.SourceFileName.str()});
+        throw EZAException(neCannotOpenFile, &a_, {item.Source().SourceFileName.str()});
       }
       source = opened.get();
     }
@@ -343,13 +343,14 @@ class TZACommit {
       const TDirItem& item = items.GetItem(i);
       // Files only, in the clear (a cipher runs in the order of the data),
       // and small enough to be held whole.
-      if (!item.IsNew || item.SourceStream || item.SourceFileName.empty() || !item.EntryPassword.empty() ||
+      const TZAEntrySource& source = item.Source();
+      if (!item.IsNew || source.SourceStream || source.SourceFileName.empty() || !source.EntryPassword.empty() ||
           item.IsFolder())
         continue;
       sys::WideDirEntry info;
-      if (!sys::WideStat(item.SourceFileName.view(), info) || info.Size > TZACompressAhead::kLargest) continue;
+      if (!sys::WideStat(source.SourceFileName.view(), info) || info.Size > TZACompressAhead::kLargest) continue;
       jobOf_[static_cast<std::size_t>(i)] = static_cast<std::int32_t>(jobs.size());
-      jobs.push_back({item.SourceFileName.str(), item.CompressionSetting, a_.NewEntryMethod(), a_.ExtraMethods(),
+      jobs.push_back({source.SourceFileName.str(), item.CompressionSetting, a_.NewEntryMethod(), a_.ExtraMethods(),
                       a_.FastDeflate()});
     }
     // One file is as well done by the commit itself.

@@ -40,7 +40,7 @@ class AesFilter : public TZADataFilter {
 // that encrypts the data; `overhead` counts the bytes written.
 std::unique_ptr<TZADataFilter> StartCipher(TZAOutput& out, const TDirItem& item, TZACryptoAlgorithm algorithm,
                                            const CentralDirectoryHeader& h, std::uint64_t& overhead) {
-  const std::string password(item.EntryPassword.view());
+  const std::string password(item.Source().EntryPassword.view());
   if (algorithm == caPkzipClassic) {
     auto filter = std::make_unique<ClassicFilter>();
     std::uint8_t header[TZAPkzipClassicCipher::kHeaderSize];
@@ -279,7 +279,7 @@ std::uint32_t TZAEntryWriter::WriteNew(TZAOutput& out, TDirItem& item, TZAStream
   }
   // Folders have nothing to hide; files (empty ones too) get the cipher
   // of the password in force when they were added.
-  const bool encrypted = source && !item.EntryPassword.empty();
+  const bool encrypted = source && !item.Source().EntryPassword.empty();
   const TZACryptoAlgorithm algorithm = encrypted ? item.CryptoAlgorithm : caPkzipClassic;
   const bool aes = encrypted && algorithm != caPkzipClassic;
   // The method asked for where it can be had, else deflate. An empty file,
@@ -328,7 +328,7 @@ std::uint32_t TZAEntryWriter::WriteNew(TZAOutput& out, TDirItem& item, TZAStream
       try {
         finished = ZAEncodeEntry(*source, out, encoder.get(), r, filter.get(), progress, context);
       } catch (const EReadError&) {
-        throw EZAException(neCannotOpenFile, &owner_, {item.SourceFileName.empty() ? shown : item.SourceFileName.str()});
+        throw EZAException(neCannotOpenFile, &owner_, {item.Source().SourceFileName.empty() ? shown : item.Source().SourceFileName.str()});
       }
       if (!finished) return 0;
     }

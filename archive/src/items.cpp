@@ -15,6 +15,67 @@
 
 namespace za {
 
+// ---- TZAEntryName
+
+TZAEntryName& TZAEntryName::assign(View v) {
+  if (v.empty()) {
+    Release();
+    return *this;
+  }
+  // `v` may lie in this name's own block.
+  std::uintptr_t old = p_;
+  p_ = 0;
+  Own(v);
+  if (old & kOwned) delete[] reinterpret_cast<std::uint32_t*>(old & ~kOwned);
+  return *this;
+}
+
+void TZAEntryName::Own(View v) {
+  if (v.empty()) return;
+  if (v.size() > std::numeric_limits<std::uint32_t>::max()) throw std::length_error("entry name");
+  auto* block = new std::uint32_t[BlockWords(v.size())];
+  block[0] = static_cast<std::uint32_t>(v.size());
+  std::memcpy(block + 1, v.data(), v.size() * sizeof(char16_t));
+  p_ = reinterpret_cast<std::uintptr_t>(block) | kOwned;
+}
+
+// ---- TZANameArena
+
+void TZANameArena::Place(TZAEntryName& name, std::u16string_view v) {
+  if (v.empty()) {
+    name.Release();
+    return;
+  }
+  if (v.size() > std::numeric_limits<std::uint32_t>::max()) throw std::length_error("entry name");
+  std::size_t words = TZAEntryName::BlockWords(v.size());
+  if (chunks_.empty() || room_ - used_ < words) {
+    std::size_t size = std::max(words, kChunkWords);
+    chunks_.push_back(std::make_unique_for_overwrite<std::uint32_t[]>(size));
+    used_ = 0;
+    room_ = size;
+  }
+  std::uint32_t* block = chunks_.back().get() + used_;
+  used_ += words;
+  block[0] = static_cast<std::uint32_t>(v.size());
+  std::memcpy(block + 1, v.data(), v.size() * sizeof(char16_t));
+  name.Release();
+  name.p_ = reinterpret_cast<std::uintptr_t>(block);
+}
+
+void TZANameArena::TakeBack(const TZAEntryName& name) {
+  if (!name.InArena() || chunks_.empty()) return;
+  const std::uint32_t* block = name.Block();
+  std::size_t words = TZAEntryName::BlockWords(block[0]);
+  if (used_ >= words && block == chunks_.back().get() + used_ - words) used_ -= words;
+}
+
+// ---- TDirItem
+
+const TZAEntrySource& TZAEntrySource::None() {
+  static const TZAEntrySource none;
+  return none;
+}
+
 // ---- TZAExtraFields
 
 TZAExtraFields::TZAExtraFields(const TZAExtraFields& o) { *this = o; }
@@ -429,7 +490,7 @@ TZADirArray::~TZADirArray() {
 
 void TZADirArray::FreeEntry(TDirItem& item) {
   item.ExtraFields.Clear();
-  item.SourceStream.reset();
+  item.DropSource();
 }
 
 void TZADirArray::SetCount(std::int32_t n) {
@@ -450,6 +511,7 @@ void TZADirArray::SetCount(std::int32_t n) {
   } else if (n == 0) {
     for (std::int32_t i = 0; i < capacity_; ++i) FreeEntry(entries_[static_cast<std::size_t>(i)]);
     entries_.reset();
+    names_.Clear();
     capacity_ = 0;
   }
   count_ = n;
@@ -506,7 +568,12 @@ void TZADirArray::SetName(std::int32_t i, std::u16string_view name) {
   if (name.data() >= item.EntryName.data() && name.data() <= item.EntryName.data() + item.EntryName.size())
     name = copy.assign(name);
   if (j < 0) {
-    item.EntryName.assign(name);
+    // A fresh entry's name is placed in the arena; a renamed one owns its
+    // block, so that renaming leaves nothing behind.
+    if (item.EntryName.empty())
+      names_.Place(item.EntryName, name);
+    else
+      item.EntryName.assign(name);
     if (i == nameIndex_.Count()) nameIndex_.Append();
     return;
   }
@@ -545,6 +612,7 @@ void TZADirArray::DropLast() {
     nameIndex_.Tally(item.EntryName, -1);
     --nameIndex_.named_;
   }
+  names_.TakeBack(item.EntryName);
   FreeEntry(item);
   item = TDirItem{};
   --count_;

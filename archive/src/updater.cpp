@@ -107,9 +107,10 @@ void TZAUpdater::AddEntry(std::u16string name, std::uint32_t attributes, std::in
   }
   TDirItem item;
   item.IsNew = true;
-  item.SourceFileName = sourceFile;
+  TZAEntrySource& source = item.SetSource();
+  source.SourceFileName = sourceFile;
   item.Comment = comment;
-  item.EntryPassword = a_.Password();
+  source.EntryPassword = a_.Password();
   item.Header.Signature = kCentralHeaderSignature;
   item.Header.ExternalAttributes = attributes;
   std::uint32_t dos = dosTime < 0 ? DosNow() : static_cast<std::uint32_t>(dosTime);
@@ -117,7 +118,7 @@ void TZAUpdater::AddEntry(std::u16string name, std::uint32_t attributes, std::in
   item.Header.ModTime = static_cast<std::uint16_t>(dos);
   item.CompressionSetting = folder || NoCompression(name) ? 0 : a_.CompressionMode();
   item.CryptoAlgorithm = state_.NewEntryCipher();
-  item.SourceStream = std::move(stream);
+  source.SourceStream = std::move(stream);
   item.EntryName = name;
   if (info) AddBlocks(item, *info);
   if (index < 0) {
@@ -150,7 +151,7 @@ void TZAUpdater::Compact() {
     TDirItem& item = items.ItemAt(i);
     if (!(item.PendingFlags & kRemoved)) kept.push_back(std::move(item));
     // The stream is the kept copy's now (or gone): not the slot's.
-    item.SourceStream.reset();
+    item.DropSource();
   }
   items.Clear();
   items.SetCount(static_cast<std::int32_t>(kept.size()));

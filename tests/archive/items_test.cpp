@@ -80,6 +80,64 @@ TEST(DirArrayTest, OutOfStepIndexIsReported) {
   EXPECT_EQ(NativeErrorOf([&] { b.SetItem(2, item); }), za::neNameListInsert);
 }
 
+TEST(DirArrayTest, NamesKeptByTheDirectoryStayWholeThroughCopiesDropsAndRenames) {
+  auto nameOf = [](int i) { return u"folder/" + std::u16string(static_cast<std::size_t>(i % 300), u'x') + u"/" +
+                                   sys::Utf8ToWide(std::to_string(i)); };
+  TDirItem copy;
+  std::vector<TDirItem> moved;
+  {
+    TZADirArray a;
+    // Enough names to fill several of the directory's blocks, one of them
+    // dropped as a loader leaves out an entry it does not keep.
+    const int n = 3000;
+    for (int i = 0; i < n; ++i) {
+      a.SetCount(a.Count() + 1);
+      a.SetName(a.Count() - 1, nameOf(i));
+      if (i % 7 == 3) a.DropLast();
+    }
+    int k = 0;
+    for (int i = 0; i < n; ++i) {
+      if (i % 7 == 3) continue;
+      ASSERT_EQ(a.GetItem(k).EntryName, nameOf(i));
+      ++k;
+    }
+    a.SetName(1, a.GetItem(1).EntryName.view().substr(7));  // a rename from its own characters
+    EXPECT_EQ(a.GetItem(1).EntryName, nameOf(1).substr(7));
+    copy = a.GetItem(2);
+    TDirItem& last = a.ItemAt(a.Count() - 1);
+    last.EntryName = last.EntryName.view().substr(1);
+    EXPECT_EQ(last.EntryName, nameOf(n - 2).substr(1));  // the last of them was dropped
+    moved.push_back(a.GetItem(0));
+    a.SetCount(0);  // the directory's names go
+    a.SetCount(1);
+    a.SetName(0, u"again");
+    EXPECT_EQ(a.GetItem(0).EntryName, u"again");
+  }
+  EXPECT_EQ(copy.EntryName, nameOf(2));
+  EXPECT_EQ(moved[0].EntryName, nameOf(0));
+  TDirItem fresh;
+  EXPECT_TRUE(fresh.EntryName.empty());
+  EXPECT_FALSE(fresh.IsFolder());
+  fresh.EntryName = u"a/";
+  EXPECT_TRUE(fresh.IsFolder());
+  fresh.EntryName = u"";
+  EXPECT_TRUE(fresh.EntryName.empty());
+}
+
+TEST(DirArrayTest, WritingSourcesAreCopiedWithTheEntryAndAbsentWhenRead) {
+  TDirItem read;
+  EXPECT_TRUE(read.Source().SourceFileName.empty());
+  EXPECT_FALSE(read.Source().SourceStream);
+  TDirItem added;
+  added.SetSource().SourceFileName = u"/tmp/a.txt";
+  added.SetSource().EntryPassword = "secret";
+  TDirItem copy = added;
+  added.DropSource();
+  EXPECT_EQ(copy.Source().SourceFileName.view(), u"/tmp/a.txt");
+  EXPECT_EQ(copy.Source().EntryPassword.view(), "secret");
+  EXPECT_TRUE(added.Source().SourceFileName.empty());
+}
+
 TEST(DirArrayTest, AssignCopiesBlocksDeeply) {
   TZADirArray a;
   a.SetCount(1);

@@ -51,6 +51,93 @@ class TZALazyString {
   std::unique_ptr<String> p_;
 };
 
+// An entry's name: its UTF-16 code units after their count in one block,
+// reached by one pointer. A directory keeps the names it loads in blocks of
+// its own (`TZANameArena`), so that a million names cost no million heap
+// allocations; any other name, and every copy, owns its block. A name taken
+// from a directory by a move still lies in that directory's arena.
+class TZAEntryName {
+ public:
+  using View = std::u16string_view;
+  TZAEntryName() = default;
+  explicit TZAEntryName(View v) { Own(v); }
+  explicit TZAEntryName(const char16_t* s) { Own(View(s)); }
+  explicit TZAEntryName(const std::u16string& s) { Own(s); }
+  TZAEntryName(const TZAEntryName& o) { Own(o.view()); }
+  TZAEntryName(TZAEntryName&& o) noexcept : p_(o.p_) { o.p_ = 0; }
+  ~TZAEntryName() { Release(); }
+  TZAEntryName& operator=(const TZAEntryName& o) { return assign(o.view()); }
+  TZAEntryName& operator=(TZAEntryName&& o) noexcept {
+    if (this != &o) {
+      Release();
+      p_ = o.p_;
+      o.p_ = 0;
+    }
+    return *this;
+  }
+  TZAEntryName& operator=(View v) { return assign(v); }
+  TZAEntryName& operator=(const char16_t* s) { return assign(View(s)); }
+  TZAEntryName& operator=(const std::u16string& s) { return assign(s); }
+  TZAEntryName& assign(View v);
+
+  View view() const { return p_ ? View(Chars(), Block()[0]) : View(); }
+  operator View() const { return view(); }
+  operator std::u16string() const { return std::u16string(view()); }
+  std::u16string str() const { return std::u16string(view()); }
+  bool empty() const { return size() == 0; }
+  std::size_t size() const { return p_ ? Block()[0] : 0; }
+  std::size_t length() const { return size(); }
+  const char16_t* data() const { return p_ ? Chars() : u""; }
+  const char16_t* begin() const { return data(); }
+  const char16_t* end() const { return data() + size(); }
+  char16_t back() const { return Chars()[size() - 1]; }
+  char16_t front() const { return Chars()[0]; }
+  char16_t operator[](std::size_t i) const { return Chars()[i]; }
+  bool operator==(View v) const { return view() == v; }
+  bool operator==(const char16_t* s) const { return view() == View(s); }
+  bool operator==(const std::u16string& s) const { return view() == View(s); }
+  bool operator==(const TZAEntryName& o) const { return view() == o.view(); }
+  friend std::u16string operator+(View a, const TZAEntryName& b) { return std::u16string(a) += b.view(); }
+  friend std::u16string operator+(const TZAEntryName& a, View b) { return a.str() += b; }
+  // Whether the name's block lies in a directory's arena.
+  bool InArena() const { return p_ && !(p_ & kOwned); }
+
+  // The block layout: the count of code units, then the units.
+  static constexpr std::size_t BlockWords(std::size_t units) { return 1 + (units + 1) / 2; }
+
+ private:
+  friend class TZANameArena;
+  static constexpr std::uintptr_t kOwned = 1;
+  const std::uint32_t* Block() const { return reinterpret_cast<const std::uint32_t*>(p_ & ~kOwned); }
+  const char16_t* Chars() const { return reinterpret_cast<const char16_t*>(Block() + 1); }
+  void Own(View v);
+  void Release() {
+    if (p_ & kOwned) delete[] reinterpret_cast<std::uint32_t*>(p_ & ~kOwned);
+    p_ = 0;
+  }
+  std::uintptr_t p_ = 0;  // the block; kOwned when it is this name's own
+};
+
+// The blocks of the names a directory loads: chunks that only grow, given
+// back whole when the directory's entries go. The last name placed can be
+// taken back, for a loader that drops the entry it has just named.
+class TZANameArena {
+ public:
+  // Sets `name` (empty before) to `v`, placed in the arena.
+  void Place(TZAEntryName& name, std::u16string_view v);
+  // Gives back the bytes of `name` when it is the last one placed.
+  void TakeBack(const TZAEntryName& name);
+  void Clear() {
+    chunks_.clear();
+    used_ = room_ = 0;
+  }
+
+ private:
+  static constexpr std::size_t kChunkWords = 64 * 1024;
+  std::vector<std::unique_ptr<std::uint32_t[]>> chunks_;
+  std::size_t used_ = 0, room_ = 0;  // words of the last chunk
+};
+
 // One extra-field block: tag, the number of data bytes stored, the data
 // (none when Size is 0). The data belongs to the entry that holds it.
 struct ExtraBlock {
@@ -110,20 +197,27 @@ class TZAExtraFields {
   std::unique_ptr<std::uint8_t[]> data_;
 };
 
+// Where a new entry's data comes from, and its password: only the writing
+// path gives an entry these, so a directory read from an archive keeps one
+// empty pointer per entry for them.
+struct TZAEntrySource {
+  TZALazyString<char> EntryPassword;
+  // The source when it is a stream; copies of the entry share it.
+  std::shared_ptr<TZAStream> SourceStream;
+  TZALazyString<char16_t> SourceFileName;
+  static const TZAEntrySource& None();
+};
+
 // One archive entry. Members are grouped to keep the record small: a
 // directory of many entries holds one of these per entry.
 struct TDirItem {
   CentralDirectoryHeader Header;
-  std::u16string EntryName;
+  TZAEntryName EntryName;
   TZALazyString<char> Comment;
   TZAExtraFields ExtraFields;
   std::uint64_t Zip64UncompressedSize = 0;
   std::uint64_t Zip64CompressedSize = 0;
   std::uint64_t Zip64LocalHeaderOffset = 0;
-  TZALazyString<char> EntryPassword;
-  // A new entry's source when it is a stream; copies of the entry share it.
-  std::shared_ptr<TZAStream> SourceStream;
-  TZALazyString<char16_t> SourceFileName;
   std::uint32_t Zip64DiskStart = 0;  // among the small members: no padding
   TZACryptoAlgorithm CryptoAlgorithm = caPkzipClassic;
   bool HasZip64Info = false;
@@ -132,6 +226,16 @@ struct TDirItem {
   std::uint8_t CompressionSetting = 0;
   std::uint16_t ActualMethod = 0;
   std::uint8_t PendingFlags = 0;  // marks of a running update; unused by reading
+
+  // The new entry's sources; an entry read from an archive has none (and
+  // gets an empty one here).
+  const TZAEntrySource& Source() const { return source_.p ? *source_.p : TZAEntrySource::None(); }
+  // The sources, made when the entry has none yet: for the writing path.
+  TZAEntrySource& SetSource() {
+    if (!source_.p) source_.p = std::make_unique<TZAEntrySource>();
+    return *source_.p;
+  }
+  void DropSource() { source_.p.reset(); }
 
   // Sizes and offset with their Zip64 values where the header holds all ones.
   std::uint64_t PackedSize() const {
@@ -147,6 +251,20 @@ struct TDirItem {
   bool IsFolder() const {
     return (Header.ExternalAttributes & 0x10) || (!EntryName.empty() && EntryName.back() == u'/');
   }
+
+ private:
+  // Copies of an entry copy its sources (and share the stream).
+  struct Sources {
+    Sources() = default;
+    Sources(const Sources& o) : p(o.p ? std::make_unique<TZAEntrySource>(*o.p) : nullptr) {}
+    Sources(Sources&&) noexcept = default;
+    Sources& operator=(const Sources& o) {
+      if (this != &o) p = o.p ? std::make_unique<TZAEntrySource>(*o.p) : nullptr;
+      return *this;
+    }
+    Sources& operator=(Sources&&) noexcept = default;
+    std::unique_ptr<TZAEntrySource> p;
+  } source_;
 };
 
 // Parses one Unicode name block ("NUCX").
@@ -318,6 +436,7 @@ class TZADirArray {
   friend class TZANameIndex;
   void FreeEntry(TDirItem& item);
   std::unique_ptr<TDirItem[]> entries_;
+  TZANameArena names_;  // the names the entries were given while fresh
   std::int32_t capacity_ = 0, count_ = 0, growStep_ = kInitialGrowStep;
   TZANameIndex nameIndex_{*this};
 };
