@@ -189,8 +189,26 @@ std::int32_t TZADirManager::EndRecordLastVolume() {
 }
 
 
+bool TZADirManager::PrintableAsciiKept() {
+  std::string printable;
+  for (char c = 0x20; c < 0x7F; ++c) printable.push_back(c);
+  std::string bytes = printable;
+  if (Options.OemNames) sys::OemToAnsiInPlace(bytes.data(), bytes.size());
+  std::u16string wide;
+  sys::AnsiToWide(bytes, wide);
+  return wide == std::u16string(printable.begin(), printable.end());
+}
+
 void TZADirManager::DecodeName(const std::uint8_t* name, std::size_t length, std::uint16_t flags,
                                std::uint16_t madeBy) {
+  // Every reading of such a name gives its bytes back: UTF-8 or not, the
+  // flag and the guess decide nothing.
+  if (printableKept_ && std::all_of(name, name + length, [](std::uint8_t b) { return b >= 0x20 && b < 0x7F; })) {
+    lastGuess_ = NameGuess::None;
+    wideName_.resize(length);
+    for (std::size_t i = 0; i < length; ++i) wideName_[i] = name[i];
+    return;
+  }
   nameBuffer_.assign(reinterpret_cast<const char*>(name), reinterpret_cast<const char*>(name) + length);
   nameBuffer_.push_back('\0');
   // Zip on Unix stores the bytes of the file name as they are, which today
@@ -299,6 +317,7 @@ void TZADirManager::ReadCentralDirectory(std::int64_t start, std::uint32_t count
   TZAReadWindow window(*ArchiveStream, start, spread ? -1 : ArchiveStream->Size());
   guessedUtf8_.clear();
   notUtf8_ = false;
+  printableKept_ = PrintableAsciiKept();
   for (std::uint32_t k = 0; k < count; ++k) {
     std::int32_t i = static_cast<std::int32_t>(k - EntriesLeftOut);
     if (k == 0) DirectoryStart = window.Position();

@@ -41,7 +41,8 @@ std::int64_t TZAEntryReader::DataLimit(const TZADirManager& dir, const TDirItem&
     for (std::int32_t i = 0; i < items.Count(); ++i)
       if (HasStoredData(items.GetItem(i)))
         starts_.emplace_back(EntryVolume(dir, items.GetItem(i)), items.GetItem(i).LocalOffset());
-    std::sort(starts_.begin(), starts_.end());
+    // An archive written in one go has them in order already.
+    if (!std::is_sorted(starts_.begin(), starts_.end())) std::sort(starts_.begin(), starts_.end());
     startsOf_ = &dir;
     next_ = 0;
   }

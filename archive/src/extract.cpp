@@ -130,8 +130,16 @@ std::int32_t TZABaseArchiver::SearchFrom(TInternalSearchRec& s) {
     maskFolder = paths::FolderPart(paths::Backslashed(s.FileMask), paths::kEventCuts);
     sys::WideLowerInPlace(maskFolder);
   }
+  // The masks that take every name, and no exclusion: only the attributes
+  // decide, for each of a million entries.
+  const bool everyName = options_.Recurse && (s.FileMask == u"*" || s.FileMask == u"*.*") && s.ExclusionMask.empty();
   for (std::int32_t i = std::max(s.Index, 0); i < items.Count(); ++i) {
     const TDirItem& item = items.GetItem(i);
+    if (everyName) {
+      if (item.Header.ExternalAttributes & ~s.SearchAttr & 0x1E) continue;
+      s.Index = i;
+      return i;
+    }
     std::u16string_view n = item.EntryName;
     n = paths::WithoutTrailingSeparator(n);
     if (!options_.Recurse) {
@@ -161,13 +169,13 @@ void TZABaseArchiver::ProcessEntry(std::int32_t i, const std::u16string& fileNam
   bool confirm = true;
   if (OnConfirmProcessFile) OnConfirmProcessFile(this, fileName, operation, confirm);
   if (!confirm) return;
-  if (cachedCurrentDir_.empty()) cachedCurrentDir_ = sys::WideCurrentDirectory();
-  std::u16string destDir = baseDir_.empty() ? cachedCurrentDir_ : baseDir_;
-  if (destDir.empty() || destDir.back() != u'\\') destDir += u'\\';
   if (reports && OnFileProgress) OnFileProgress(this, fileName, 0.0, operation, ppStart, cancel_);
   if (cancel_) return;
   if (operation == poExtract) {
     if (decodeAhead) ReadAhead(*decodeAhead, selected, entryOrdinal_, true);
+    if (cachedCurrentDir_.empty()) cachedCurrentDir_ = sys::WideCurrentDirectory();
+    std::u16string destDir = baseDir_.empty() ? cachedCurrentDir_ : baseDir_;
+    if (destDir.empty() || destDir.back() != u'\\') destDir += u'\\';
     ExtractItem(i, fileName, destDir);
   } else if (operation == poTest && !dirManager_->Items.GetItem(i).IsFolder()) {
     if (decodeAhead) ReadAhead(*decodeAhead, selected, entryOrdinal_, false);
@@ -198,8 +206,6 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
   progressEnabled_ = true;
   lastFolderMade_.clear();
   outputFailure_ = {};
-  TZADirArray& items = dirManager_->Items;
-  for (std::int32_t i = 0; i < items.Count(); ++i) selectedCount_ += items.GetItem(i).Selected;
   bool reports = operation == poExtract || operation == poTest;
   // The work done ahead overlaps the batch's only on a second processor;
   // on one it would only add thread switches.
@@ -213,6 +219,7 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
   } fidelityScope{fidelityBatch_};
   fidelityBatch_ = fidelity ? &*fidelity : nullptr;
   const std::vector<std::int32_t> order = BatchOrder();
+  selectedCount_ = static_cast<std::int32_t>(order.size());
   std::unique_ptr<TZAOutputAhead> ahead;
   if (operation == poExtract && outputAheadEnabled_ && helperPays) ahead = MakeOutputAhead(order);
   struct AheadScope {
@@ -235,13 +242,17 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
   std::size_t ordinal = 0;
   if (reports && OnOverallProgress) OnOverallProgress(this, 0.0, operation, ppStart, cancel_);
   TZAAction action = fxaIgnore;
+  // One buffer for every entry's name: a million entries make no million
+  // strings.
+  std::u16string fileName;
   for (std::int32_t i : order) {
     if (cancel_ || !dirManager_ || i >= dirManager_->Items.Count()) break;
     if (!dirManager_->Items.GetItem(i).Selected) continue;
     entryOrdinal_ = ordinal++;
     do {
       action = fxaIgnore;
-      std::u16string fileName = paths::Backslashed(dirManager_->Items.GetItem(i).EntryName);
+      fileName.assign(dirManager_->Items.GetItem(i).EntryName.view());
+      std::replace(fileName.begin(), fileName.end(), u'/', u'\\');
       currentFileName_ = fileName;
       auto failed = [&](const EZAException& e, const std::u16string& message) {
         action = fxaIgnore;

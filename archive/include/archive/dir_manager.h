@@ -125,6 +125,10 @@ class TZADirManager {
   std::vector<std::int32_t> guessedUtf8_;
   bool notUtf8_ = false;
 
+  // Whether the code pages the names are read through give printable ASCII
+  // back as it is (asked once a load): such names then need no conversion.
+  bool PrintableAsciiKept();
+  bool printableKept_ = false;
   std::vector<char> nameBuffer_;
   std::u16string wideName_;
   // Cached block of the forward searches.
