@@ -228,12 +228,10 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
   } aheadScope{outputAhead_};
   outputAhead_ = ahead.get();
   std::unique_ptr<TZADecodeAhead> decodeAhead;
-  std::vector<std::int32_t> selected;
   const bool keep = operation == poExtract;
-  if ((keep ? extractAheadEnabled_ : operation == poTest && testAheadEnabled_) && helperPays && !volumes_) {
-    selected = order;
-    if (selected.size() > 1) decodeAhead = std::make_unique<TZADecodeAhead>(selected.size());
-  }
+  if ((keep ? extractAheadEnabled_ : operation == poTest && testAheadEnabled_) && helperPays && !volumes_ &&
+      order.size() > 1)
+    decodeAhead = std::make_unique<TZADecodeAhead>(order.size());
   struct DecodeAheadScope {
     TZADecodeAhead*& member;
     ~DecodeAheadScope() { member = nullptr; }
@@ -263,7 +261,7 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
       };
       lastEntryDamaged_ = false;
       try {
-        ProcessEntry(i, fileName, operation, decodeAhead.get(), selected);
+        ProcessEntry(i, fileName, operation, decodeAhead.get(), order);
       } catch (const EZAException& e) {
         failed(e, e.Message());
       } catch (const EReadError& e) {

@@ -145,8 +145,15 @@ class ZarcScriptsTest(unittest.TestCase):
             for i in range(2000):
                 z.writestr("d%d/f%04d.txt" % (i % 10, i), b"entry %d" % i)
             z.writestr("D3/F0013.TXT", b"same name, other case")
+            z.writestr("Папка/Файл.txt", b"cyrillic")
+            z.writestr("𝒜/файл.txt", b"astral")
         r = self.zarc("extract", "-p", "many.zip", "d3/f0013.txt", "f0026.txt")
         self.assertEqual((r.returncode, r.stdout), (0, b"entry 13entry 26same name, other case"), r.stderr)
+        # Names outside ASCII, and with characters beyond the 16-bit range,
+        # are found in any case.
+        r = self.zarc("extract", "-p", "many.zip", "папка/фАЙЛ.TXT",
+                      "𝒜/Файл.txt")
+        self.assertEqual((r.returncode, r.stdout), (0, b"cyrillicastral"), r.stderr)
         self.assertEqual(self.zarc("list", "-1", "many.zip", "F1999.TXT.").stdout, b"")
         self.assertEqual(self.zarc("list", "-1", "many.zip", "d9\\f1999.txt").stdout, b"d9/f1999.txt\n")
         missing = self.zarc("test", "many.zip", "f5000.txt")

@@ -1,5 +1,5 @@
+#include <algorithm>
 #include <cstdio>
-
 #include <ctime>
 
 #include "archive/mask.h"
@@ -237,11 +237,36 @@ void LoadOnlyNamed(za::TZipArchiver& zip, const Settings& settings) {
     parts.push_back(std::move(part));
   }
   if (parts.empty()) return;
+  // Every name of a million is looked at: it is searched in place through
+  // a table of each code unit's lower case, not lowered into a copy. A
+  // name with surrogates is lowered whole, as the selection lowers it.
+  static const std::u16string lowerOf = [] {
+    std::u16string all(0x10000, u' ');
+    for (std::size_t c = 0; c < all.size(); ++c)
+      if (c < 0xD800 || c > 0xDFFF) all[c] = static_cast<char16_t>(c);
+    sys::WideLowerInPlace(all);
+    for (std::size_t c = 0xD800; c <= 0xDFFF; ++c) all[c] = static_cast<char16_t>(c);
+    return all;
+  }();
   zip.SetLoadFilter([parts, lower = std::u16string()](std::u16string_view name) mutable {
-    lower.assign(name);
-    sys::WideLowerInPlace(lower);
-    for (const std::u16string& part : parts)
-      if (lower.find(part) != std::u16string::npos) return true;
+    bool surrogates = std::any_of(name.begin(), name.end(), [](char16_t c) { return c >= 0xD800 && c <= 0xDFFF; });
+    if (surrogates) {
+      lower.assign(name);
+      sys::WideLowerInPlace(lower);
+      for (const std::u16string& part : parts)
+        if (lower.find(part) != std::u16string::npos) return true;
+      return false;
+    }
+    for (const std::u16string& part : parts) {
+      if (part.size() > name.size()) continue;
+      const std::size_t last = part.size() - 1;
+      for (std::size_t at = 0; at + part.size() <= name.size(); ++at) {
+        if (lowerOf[name[at + last]] != part[last] || lowerOf[name[at]] != part[0]) continue;
+        std::size_t k = 1;
+        while (k < last && lowerOf[name[at + k]] == part[k]) ++k;
+        if (k >= last) return true;
+      }
+    }
     return false;
   });
 }

@@ -219,13 +219,14 @@ struct TDirItem {
   std::uint64_t Zip64CompressedSize = 0;
   std::uint64_t Zip64LocalHeaderOffset = 0;
   std::uint32_t Zip64DiskStart = 0;  // among the small members: no padding
-  TZACryptoAlgorithm CryptoAlgorithm = caPkzipClassic;
-  bool HasZip64Info = false;
-  bool IsNew = false;
-  bool Selected = false;  // the selected flag
-  std::uint8_t CompressionSetting = 0;
   std::uint16_t ActualMethod = 0;
-  std::uint8_t PendingFlags = 0;  // marks of a running update; unused by reading
+  std::uint8_t CompressionSetting = 0;
+  // The flags share one byte: a million entries are 8 MB smaller for it.
+  TZACryptoAlgorithm CryptoAlgorithm : 2 = caPkzipClassic;
+  bool HasZip64Info : 1 = false;
+  bool IsNew : 1 = false;
+  bool Selected : 1 = false;  // the selected flag
+  std::uint8_t PendingFlags : 3 = 0;  // marks of a running update; unused by reading
 
   // The new entry's sources; an entry read from an archive has none (and
   // gets an empty one here).
