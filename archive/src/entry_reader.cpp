@@ -27,6 +27,15 @@ std::uint32_t TZAEntryReader::EntryVolume(const TZADirManager& dir, const TDirIt
   return dir.HasZip64End ? entry.Zip64DiskStart : 0;
 }
 
+// The volume in the top 16 bits, the offset in the low 48. No volume of a
+// real set and no offset in a real file reaches those bounds: a value past
+// one is held at it, and such an entry cannot be read at all, so whatever
+// it bounds lies past the end of the file already.
+std::uint64_t TZAEntryReader::StartKey(std::uint32_t volume, std::uint64_t offset) {
+  constexpr std::uint64_t kOffsets = (std::uint64_t{1} << 48) - 1;
+  return (std::uint64_t{std::min<std::uint32_t>(volume, 0xFFFF)} << 48) | std::min(offset, kOffsets);
+}
+
 std::int64_t TZAEntryReader::DataLimit(const TZADirManager& dir, const TDirItem& item) {
   // A directory rebuilt from local headers may hold headers found inside
   // other entries' data; only a central directory is held to this rule.
@@ -40,13 +49,13 @@ std::int64_t TZAEntryReader::DataLimit(const TZADirManager& dir, const TDirItem&
     starts_.clear();
     for (std::int32_t i = 0; i < items.Count(); ++i)
       if (HasStoredData(items.GetItem(i)))
-        starts_.emplace_back(EntryVolume(dir, items.GetItem(i)), items.GetItem(i).LocalOffset());
+        starts_.push_back(StartKey(EntryVolume(dir, items.GetItem(i)), items.GetItem(i).LocalOffset()));
     // An archive written in one go has them in order already.
     if (!std::is_sorted(starts_.begin(), starts_.end())) std::sort(starts_.begin(), starts_.end());
     startsOf_ = &dir;
     next_ = 0;
   }
-  std::pair<std::uint32_t, std::uint64_t> start(EntryVolume(dir, item), item.LocalOffset());
+  const std::uint64_t start = StartKey(EntryVolume(dir, item), item.LocalOffset());
   // A batch mostly goes through the entries in the order of their local
   // headers: the one after the last found is tried before a search.
   auto range = std::make_pair(starts_.begin() + static_cast<std::ptrdiff_t>(next_), starts_.end());
@@ -58,10 +67,8 @@ std::int64_t TZAEntryReader::DataLimit(const TZADirManager& dir, const TDirItem&
   }
   next_ = static_cast<std::size_t>(range.second - starts_.begin());
   if (range.second - range.first > 1) return 0;
-  if (range.second == starts_.end() || range.second->first != start.first) return -1;
-  std::uint64_t next = range.second->second;
-  return next > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) ? -1
-                                                                                     : static_cast<std::int64_t>(next);
+  if (range.second == starts_.end() || (*range.second >> 48) != (start >> 48)) return -1;
+  return static_cast<std::int64_t>(*range.second & ((std::uint64_t{1} << 48) - 1));
 }
 
 TZAEntrySpan TZAEntryReader::Find(TZAStream& stream, const TZADirManager& dir, const TDirItem& entry,

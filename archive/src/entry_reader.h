@@ -52,8 +52,10 @@ class TZAEntryReader {
 
  private:
   bool volumes_ = false;
-  // Local header offsets of the directory, sorted (built on demand).
-  std::vector<std::pair<std::uint32_t, std::uint64_t>> starts_;  // volume, offset
+  // Local header offsets of the directory with their volumes, sorted
+  // (built on demand): one word each, for a million entries.
+  static std::uint64_t StartKey(std::uint32_t volume, std::uint64_t offset);
+  std::vector<std::uint64_t> starts_;
   const TZADirManager* startsOf_ = nullptr;
   std::size_t next_ = 0;  // in starts_: after the last one found
 };

@@ -168,9 +168,11 @@ std::unique_ptr<TZAOutputAhead> TZABaseArchiver::MakeOutputAhead(const std::vect
     sys::WideLowerInPlace(path);
     return std::hash<std::u16string>{}(path);
   };
-  // In the batch's order, so that the ordinals the batch asks for match.
-  auto selected = std::make_shared<std::vector<std::int32_t>>(order);
+  // In the batch's order, so that the ordinals the batch asks for match;
+  // the batch keeps its order for longer than the files made ahead live.
+  const std::vector<std::int32_t>* selected = &order;
   std::vector<std::size_t> hashes;
+  hashes.reserve(order.size());
   for (std::int32_t i : *selected) {
     std::u16string path = pathOf(i);
     if (!path.empty()) hashes.push_back(hashOf(std::move(path)));

@@ -63,6 +63,26 @@ TEST(EntryReaderTest, DataIsCutAtTheDirectoryAndOverlapsAreFlagged) {
   EXPECT_FALSE(overlap.Find(1).Overlaps);
 }
 
+TEST(EntryReaderTest, ADirectoryOutOfHeaderOrderStillBoundsEachEntryByTheNextHeader) {
+  Archive a;
+  a.entries.push_back(Entry{"one", "1111"});
+  a.entries.push_back(Entry{"two", "2222"});
+  a.entries.push_back(Entry{"six", "6666"});
+  a.entries[0].packedOverride = 10;  // runs into the header of "two"
+  std::string bytes = a.Build();
+  // The central headers (of one size) listed in reverse.
+  std::size_t first = bytes.find("PK\x01\x02"), size = 46 + 3;
+  std::string one = bytes.substr(first, size), six = bytes.substr(first + 2 * size, size);
+  bytes.replace(first, size, six);
+  bytes.replace(first + 2 * size, size, one);
+  Loaded l(bytes);
+  ASSERT_EQ(l.dir.Items.GetItem(2).EntryName, u"one");
+  EXPECT_TRUE(l.Find(2).Overlaps);
+  EXPECT_FALSE(l.Find(1).Overlaps);
+  EXPECT_FALSE(l.Find(0).Overlaps);
+  EXPECT_EQ(l.reader.DataLimit(l.dir, l.dir.Items.GetItem(1)), static_cast<std::int64_t>(bytes.rfind("PK\x03\x04", first)));
+}
+
 TEST(EntryReaderTest, SharedLocalHeaderAndUnreadableHeader) {
   Archive a;
   a.entries.push_back(Entry{"x", "data"});

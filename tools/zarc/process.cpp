@@ -86,6 +86,7 @@ class Session {
     // Entries the rebuild could not take in were reported by Open; they
     // count as failed ones.
     dropped_ = zip_.DirManager()->RebuildDropped.size();
+    FindSharedDestinations();
     Hook();
     try {
       if (settings_.toStdout)
@@ -144,8 +145,24 @@ class Session {
     return key;
   }
 
+  // The destinations that more than one selected entry goes to, by hash:
+  // only an entry bound for one of them is remembered once written, so a
+  // million entries bound for a million places keep nothing.
+  void FindSharedDestinations() {
+    if (!Extracting()) return;
+    std::vector<std::size_t> hashes;
+    hashes.reserve(selected_.size());
+    for (std::int32_t i : selected_) hashes.push_back(std::hash<std::u16string>{}(DestinationKey(zip_.Item(i))));
+    std::sort(hashes.begin(), hashes.end());
+    for (std::size_t k = 0; k + 1 < hashes.size(); ++k)
+      if (hashes[k] == hashes[k + 1] && (shared_.empty() || shared_.back() != hashes[k])) shared_.push_back(hashes[k]);
+  }
+  bool Shared(std::size_t hash) const { return std::binary_search(shared_.begin(), shared_.end(), hash); }
+
   bool WrittenBefore(const std::u16string& key) const {
-    auto [from, to] = written_.equal_range(std::hash<std::u16string>{}(key));
+    std::size_t hash = std::hash<std::u16string>{}(key);
+    if (!Shared(hash)) return false;
+    auto [from, to] = written_.equal_range(hash);
     for (auto it = from; it != to; ++it)
       if (DestinationKey(zip_.Item(it->second)) == key) return true;
     return false;
@@ -197,7 +214,10 @@ class Session {
       if (settings_.verbose) std::printf("   skipping: %s (exists)\n", shown.c_str());
     } else {
       ++files_;
-      if (Extracting()) written_.emplace(std::hash<std::u16string>{}(DestinationKey(item)), current_);
+      if (Extracting()) {
+        std::size_t hash = std::hash<std::u16string>{}(DestinationKey(item));
+        if (Shared(hash)) written_.emplace(hash, current_);
+      }
       if (!settings_.verbose) return;
       if (settings_.command == Settings::kTest)
         std::printf("    testing: %s   OK\n", shown.c_str());
@@ -470,8 +490,10 @@ class Session {
   std::int32_t current_ = -1;
   bool entryFailed_ = false, keptNow_ = false, stopped_ = false;
   std::size_t files_ = 0, folders_ = 0, kept_ = 0, failed_ = 0, dropped_ = 0, warned_ = 0;
-  // The entries written, by the hash of where they landed: a million
-  // destinations kept as strings would cost more than the entries.
+  // The entries written to a shared destination, by the hash of where they
+  // landed: a million destinations kept as strings would cost more than
+  // the entries.
+  std::vector<std::size_t> shared_;  // sorted
   std::unordered_multimap<std::size_t, std::int32_t> written_;
   bool asked_ = false;
   std::u16string lastAsked_;
