@@ -216,6 +216,7 @@ TZADecodeVerdict TZABaseArchiver::DecodeEntry(TZAStream& archive, TZAStream& des
   if (encrypted && (!aes || coding.Checked)) cipher = MakeCipher(aes ? entry.CryptoAlgorithm : caPkzipClassic);
   if (cipher) cipher->Bind(entry);
 
+  archive.SetViewed(mappedReads_);
   TZAEntrySpan span = EntryReader().Find(archive, *dirManager_, entry);
   if (span.Overlaps) {
     decodeFailure_.Kind = TZADecodeFailure::dfOverlap;

@@ -109,12 +109,19 @@ TZADecodeVerdict TZADecoder::Stream(TZACodec& codec, TZAStream& archive, std::ui
     chunk_.reset(new std::uint8_t[need]);
     chunkSize_ = need;
   }
-  std::uint8_t* data = chunk_.get() + kHeadroom;
+  std::uint8_t* const chunk = chunk_.get() + kHeadroom;
   TZACodecOutput out(sink, coding.Declared, trail);
+  // Where the archive shows its bytes in place, a codec that only reads its
+  // input as it lies (the stored one) takes them from there.
+  const bool viewed = !cipher && coding.Method == 0;
   for (std::uint64_t consumed = 0; consumed < packed && !out.Stopped();) {
     std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kZACodecPiece, packed - consumed));
-    if (archive.Read(data, static_cast<std::int64_t>(n)) != static_cast<std::int64_t>(n))
-      return Judge(false, out, coding, cipher, &archive);
+    std::uint8_t* data = viewed ? const_cast<std::uint8_t*>(archive.View(static_cast<std::int64_t>(n))) : nullptr;
+    if (!data) {
+      data = chunk;
+      if (archive.Read(data, static_cast<std::int64_t>(n)) != static_cast<std::int64_t>(n))
+        return Judge(false, out, coding, cipher, &archive);
+    }
     if (cipher) cipher->Decrypt(data, n);
     std::uint8_t* in = data;
     std::size_t inSize = n;
@@ -124,6 +131,8 @@ TZADecodeVerdict TZADecoder::Stream(TZACodec& codec, TZAStream& archive, std::ui
       inSize += prefix.size();
     }
     if (!codec.Feed(in, inSize, out)) return Faulted(codec, Judge(false, out, coding, cipher, &archive));
+    // Bytes gone from under the view were zeros: as a read that failed.
+    if (data != chunk && archive.ViewLost()) return Judge(false, out, coding, cipher, &archive);
     consumed += n;
   }
   return Judge(true, out, coding, cipher, &archive);

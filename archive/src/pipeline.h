@@ -106,8 +106,8 @@ class TZAPipeline {
         Place(k, std::move(item), bytes);
       else
         pending_.emplace(k, Pending{std::move(item), bytes}), Promote();
+      WakeHelpers();
     }
-    work_ready_.notify_all();
   }
 
   // The outcome of item `k`, into `item`; items before it are passed over.
@@ -270,11 +270,11 @@ class TZAPipeline {
       if (IsWaiting(j)) return j;
     return count_;
   }
+  // Counted in items waiting, not in the window's size: the window is as
+  // large all the time, and an offer of one item would wake a helper for it.
   void WakeHelpers() {
     if (idle_ == 0 || waiting_ == 0) return;
-    std::size_t to = std::min(count_, current_ + bounds_.Ahead);
-    std::size_t room = current_ < to ? to - current_ : 0;
-    if (room > 0 && (room >= bounds_.WakeRoom || to == count_)) work_ready_.notify_one();
+    if (waiting_ >= bounds_.WakeRoom || current_ + bounds_.Ahead >= count_) work_ready_.notify_one();
   }
   void WaitWhileMaking(std::unique_lock<std::mutex>& lock, const Slot& slot) {
     if (slot.state != State::Making) return;

@@ -149,8 +149,36 @@ std::int64_t TZAFileStream::ReadDirect(void* buffer, std::int64_t count) {
   return n;
 }
 
+bool TZAFileStream::Viewing(std::int64_t count) {
+  if (view_.Mapped() && position_ >= view_.Offset() &&
+      position_ - view_.Offset() <= static_cast<std::int64_t>(view_.Size()) - count)
+    return true;
+  if (viewFailed_ || count > kViewPiece) return false;
+  std::int64_t size = Size();
+  if (size < 0 || position_ > size || count > size - position_) return false;
+  // A cut-short file was read into zeros: it is read again, so that its end
+  // is found as a read finds it.
+  if (view_.Lost()) return false;
+  std::int64_t length = std::min(size - position_, kViewPiece);
+  if (view_.Map(file_, position_, static_cast<std::size_t>(length))) return true;
+  viewFailed_ = true;
+  return false;
+}
+
+const std::uint8_t* TZAFileStream::View(std::int64_t count) {
+  if (count <= 0 || !viewed_ || !Viewing(count)) return nullptr;
+  const std::uint8_t* at = view_.Data() + (position_ - view_.Offset());
+  position_ += count;
+  return at;
+}
+
 std::int64_t TZAFileStream::Read(void* buffer, std::int64_t count) {
   if (count <= 0) return 0;
+  if (viewed_ && count <= kWindow / 4 && Viewing(count) && !view_.Lost()) {
+    std::memcpy(buffer, view_.Data() + (position_ - view_.Offset()), static_cast<std::size_t>(count));
+    position_ += count;
+    return count;
+  }
   // Larger reads go straight to the file: copying them through the window
   // would only add a copy.
   if (count > kWindow / 4) {
@@ -179,6 +207,7 @@ std::int64_t TZAFileStream::Write(const void* buffer, std::int64_t count) {
   if (count <= 0) return 0;
   size_ = -1;
   windowLength_ = 0;
+  view_.Unmap();
   if (filePosition_ != position_ && file_.Seek(position_, sys::SeekOrigin::Begin) < 0) {
     filePosition_ = -1;
     return 0;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <random>
 #include <string>
 
@@ -63,6 +65,57 @@ TEST_F(StreamTest, ChangesAreSeenByTheNextRead) {
   ASSERT_EQ(s.File().Seek(0, sys::SeekOrigin::Begin), 0);
   ASSERT_EQ(s.File().Write("QQ", 2), 2);
   EXPECT_EQ(ReadAt(s, 0, 4), "QQ" + file.substr(2, 2));
+}
+
+// Views and reads mixed in any order give the file's bytes; a view past
+// the end shows nothing and moves nothing, and a write is seen by the next
+// view as by the next read.
+TEST_F(StreamTest, ViewsGiveTheFileAsReadsDo) {
+  std::string file = Bytes(3 << 20, 4);
+  Write("c.bin", file);
+  za::TZAFileStream s(WidePath("c.bin"), za::fmOpenReadWrite | za::fmShareExclusive);
+  EXPECT_EQ(s.View(10), nullptr);  // not asked for
+  s.SetViewed(true);
+  std::mt19937 random(5);
+  std::int64_t at = 0;
+  s.SetPosition(0);
+  while (at < static_cast<std::int64_t>(file.size())) {
+    std::int64_t n = random() % 3 == 0 ? 30 : static_cast<std::int64_t>(random() % (1 << 20)) + 1;
+    n = std::min<std::int64_t>(n, static_cast<std::int64_t>(file.size()) - at);
+    std::string got(static_cast<std::size_t>(n), '\0');
+    if (const std::uint8_t* v = n > 30 ? s.View(n) : nullptr)
+      got.assign(reinterpret_cast<const char*>(v), static_cast<std::size_t>(n));
+    else
+      ASSERT_EQ(s.Read(got.data(), n), n);
+    ASSERT_EQ(got, file.substr(static_cast<std::size_t>(at), static_cast<std::size_t>(n))) << at << " " << n;
+    at += n;
+    ASSERT_EQ(s.Position(), at);
+  }
+  EXPECT_EQ(s.View(1), nullptr);
+  EXPECT_EQ(s.Position(), at);
+  s.SetPosition(10);
+  ASSERT_NE(s.View(100), nullptr);
+  s.SetPosition(20);
+  s.WriteBuffer("XY", 2);
+  s.SetPosition(0);
+  const std::uint8_t* v = s.View(100);
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(v) + 20, 2), "XY");
+}
+
+// The file cut short by someone else while viewed: the view is lost, and
+// reading again finds the file's new end.
+TEST_F(StreamTest, AViewOfAFileCutShortIsLost) {
+  std::string file = Bytes(200000, 6);
+  Write("d.bin", file);
+  za::TZAFileStream s(WidePath("d.bin"), za::fmOpenRead | za::fmShareDenyWrite);
+  s.SetViewed(true);
+  const std::uint8_t* v = s.View(200000);
+  ASSERT_NE(v, nullptr);
+  std::filesystem::resize_file(Path("d.bin"), 1000);
+  EXPECT_EQ(static_cast<const volatile std::uint8_t*>(v)[150000], 0);
+  EXPECT_TRUE(s.ViewLost());
+  EXPECT_EQ(ReadAt(s, 500, 1000), file.substr(500, 500));
 }
 
 }  // namespace

@@ -216,6 +216,7 @@ int Run(const std::vector<std::u16string>& args) {
   zip.SetTestAhead(true);
   zip.SetExtractAhead(true);
   zip.SetFastInflate(true);
+  zip.SetMappedReads(true);
   // A local header past the end of the archive fails its entry alone, as
   // unzip and 7z go on with the others.
   zip.SetReadErrorFailsEntry(true);

@@ -407,6 +407,11 @@ class TZABaseArchiver {
   // default: the setup program inflates with zlib alone.
   bool FastInflate() const { return fastInflate_; }
   void SetFastInflate(bool value) { fastInflate_ = value; }
+  // The archive is read through a mapping where the system gives one:
+  // stored data is checked and written from where it lies, without a copy.
+  // Off by default: the setup program reads its small payload as always.
+  bool MappedReads() const { return mappedReads_; }
+  void SetMappedReads(bool value) { mappedReads_ = value; }
   // New entries of up to 16 MiB are deflated by libdeflate where the build
   // has it, at a level of its own that is faster than zlib's at the same
   // level and no larger (the bytes written differ from zlib's). Off by
@@ -594,6 +599,7 @@ class TZABaseArchiver {
   bool testAheadEnabled_ = false;
   bool extractAheadEnabled_ = false;
   bool fastInflate_ = false;
+  bool mappedReads_ = false;
   bool fastDeflate_ = false;
   TZAOutputAhead* outputAhead_ = nullptr;  // of the running batch
   TZAFidelityBatch* fidelityBatch_ = nullptr;  // of the running extraction

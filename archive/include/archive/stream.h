@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "sys/file_view.h"
 #include "sys/wide_file.h"
 
 namespace za {
@@ -38,6 +39,17 @@ class TZAStream {
   virtual void SetSize(std::int64_t size) = 0;
   // The system's error code of the last failed transfer (0: none known).
   virtual int LastError() const { return 0; }
+  // Whether the stream shows its bytes where they lie (View) and serves
+  // small reads from there, where it can; off unless asked for.
+  virtual void SetViewed(bool) {}
+  // The next `count` bytes where they lie, the position moved past them,
+  // for a reader that only looks at them: no copy. Null, nothing moved,
+  // where the stream does not show them so (the reader reads instead).
+  // They stay valid until the stream is used again.
+  virtual const std::uint8_t* View(std::int64_t) { return nullptr; }
+  // Whether bytes the last View showed were lost meanwhile (the file was
+  // cut short under them): what was made of them must not count.
+  virtual bool ViewLost() const { return false; }
 
   std::int64_t Position() { return Seek(0, TZASeekOrigin::soCurrent); }
   void SetPosition(std::int64_t position) { Seek(position, TZASeekOrigin::soBeginning); }
@@ -119,6 +131,12 @@ class TZAFileStream : public TZAStream {
   std::int64_t Size() override;
   void SetSize(std::int64_t size) override;
   int LastError() const override { return file_.LastError(); }
+  void SetViewed(bool value) override {
+    viewed_ = value;
+    if (!value) view_.Unmap();
+  }
+  const std::uint8_t* View(std::int64_t count) override;
+  bool ViewLost() const override { return view_.Lost(); }
   const std::u16string& FileName() const { return fileName_; }
   // The file itself: what is done with it is not known here, so the window
   // and the file's position are forgotten.
@@ -132,10 +150,17 @@ class TZAFileStream : public TZAStream {
   // a window read ahead: a million small entries would otherwise cost two
   // system calls each. Like the size, the window holds while only read.
   static constexpr std::int64_t kWindow = 64 << 10;
+  // Views are a mapping of the file, a piece at a time so that the pages
+  // held stay few however large the archive. With views, small reads come
+  // from the mapping too: the window read for a local header would copy
+  // 64 KiB into memory for the 30 bytes wanted.
+  static constexpr std::int64_t kViewPiece = 1 << 20;
+  bool Viewing(std::int64_t count);
   std::int64_t ReadDirect(void* buffer, std::int64_t count);
   void Forget() {
     windowLength_ = 0;
     filePosition_ = -1;
+    view_.Unmap();
   }
   sys::WideFile file_;
   std::u16string fileName_;
@@ -144,6 +169,9 @@ class TZAFileStream : public TZAStream {
   std::unique_ptr<std::uint8_t[]> window_;
   std::int64_t windowStart_ = 0, windowLength_ = 0;
   std::int64_t filePosition_ = -1;  // where the file is (-1: not known)
+  sys::FileView view_;
+  bool viewed_ = false;
+  bool viewFailed_ = false;  // the system gives none: not asked again
 };
 
 // Opens a file with a runtime open mode; false when it cannot be opened.

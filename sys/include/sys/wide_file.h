@@ -67,6 +67,9 @@ class WideFile {
 
   // System error of the last failed call (errno or GetLastError()).
   int LastError() const { return lastError_; }
+  // The system's handle (a descriptor on POSIX), for the services that work
+  // on an open file (FileView).
+  std::intptr_t Handle() const { return handle_; }
 
  private:
   static constexpr std::intptr_t kNoHandle = -1;
