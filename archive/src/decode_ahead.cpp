@@ -28,23 +28,21 @@ void TZADecodeAhead::Offer(std::size_t k, Job job) {
 }
 
 bool TZADecodeAhead::Make(Job& job, const std::atomic<bool>& stop) {
-  Bytes scratch = job.Keep ? Bytes() : TakeBuffer();
   if (job.Keep && job.Output.capacity() == 0) job.Output = TakeBuffer();
-  std::unique_ptr<TZADecoder> decoder;
+  Worker worker;
   {
     std::lock_guard<std::mutex> lock(spareMutex_);
-    if (!decoders_.empty()) {
-      decoder = std::move(decoders_.back());
-      decoders_.pop_back();
+    if (!workers_.empty()) {
+      worker = std::move(workers_.back());
+      workers_.pop_back();
     }
   }
-  if (!decoder) decoder = std::make_unique<TZADecoder>();
-  bool passed = Check(job, scratch, stop, decoder.get());
+  if (!worker.decoder) worker.decoder = std::make_unique<TZADecoder>();
+  bool passed = Check(job, worker.scratch, stop, worker.decoder.get());
   {
     std::lock_guard<std::mutex> lock(spareMutex_);
-    decoders_.push_back(std::move(decoder));
+    workers_.push_back(std::move(worker));
   }
-  GiveBack(std::move(scratch));
   GiveBack(std::move(job.Data));
   if (!passed) GiveBack(std::move(job.Output));
   return passed;

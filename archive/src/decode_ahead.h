@@ -115,8 +115,14 @@ class TZADecodeAhead {
   static constexpr std::uint64_t kSpare = 1u << 20;  // capacity kept spare at most
   // Decoders of the threads at work, kept for the next job: a codec's
   // buffers and library state made anew for every entry cost it more than
-  // the decoding of a small one.
-  std::vector<std::unique_ptr<TZADecoder>> decoders_;
+  // the decoding of a small one. So is the buffer a test inflates into,
+  // which nobody reads: taken from the spares, it was fresh memory (page
+  // faults and all) for most entries.
+  struct Worker {
+    std::unique_ptr<TZADecoder> decoder;
+    Bytes scratch;
+  };
+  std::vector<Worker> workers_;
   TZAPipeline<Job> pipeline_;  // last: its helper uses the rest
 };
 

@@ -167,6 +167,7 @@ bool TZAFileStream::Viewing(std::int64_t count) {
 
 const std::uint8_t* TZAFileStream::View(std::int64_t count) {
   if (count <= 0 || !viewed_ || !Viewing(count)) return nullptr;
+  viewing_ = true;
   const std::uint8_t* at = view_.Data() + (position_ - view_.Offset());
   position_ += count;
   return at;
@@ -174,25 +175,31 @@ const std::uint8_t* TZAFileStream::View(std::int64_t count) {
 
 std::int64_t TZAFileStream::Read(void* buffer, std::int64_t count) {
   if (count <= 0) return 0;
-  if (viewed_ && count <= kWindow / 4 && Viewing(count) && !view_.Lost()) {
+  if (viewing_ && count <= kWindow / 4 && Viewing(count) && !view_.Lost()) {
     std::memcpy(buffer, view_.Data() + (position_ - view_.Offset()), static_cast<std::size_t>(count));
     position_ += count;
     return count;
   }
   // Larger reads go straight to the file: copying them through the window
   // would only add a copy.
+  const bool inside = position_ >= windowStart_ && position_ - windowStart_ < windowLength_;
   if (count > kWindow / 4) {
+    if (inside) windowFill_ = kShortFill;
     std::int64_t n = ReadDirect(buffer, count);
     if (n < 0) return 0;
     position_ += n;
     return n;
   }
-  bool inWindow = position_ >= windowStart_ && position_ - windowStart_ < windowLength_ &&
-                  (count <= windowLength_ - (position_ - windowStart_) || windowLength_ < kWindow);
+  // Short of what was asked, the window ends where the file did.
+  bool inWindow = inside && (count <= windowLength_ - (position_ - windowStart_) || windowLength_ < windowAsked_);
   if (!inWindow) {
+    // Reads that run on past the window are small ones in a row.
+    if (windowLength_ > 0 && position_ >= windowStart_ && position_ - windowStart_ <= windowLength_)
+      windowFill_ = kWindow;
     if (!window_) window_ = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(kWindow));
     windowLength_ = 0;
-    std::int64_t n = ReadDirect(window_.get(), kWindow);
+    windowAsked_ = std::max(windowFill_, count);
+    std::int64_t n = ReadDirect(window_.get(), windowAsked_);
     if (n <= 0) return 0;
     windowStart_ = position_;
     windowLength_ = n;

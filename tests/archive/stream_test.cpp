@@ -40,6 +40,23 @@ TEST_F(StreamTest, ReadsGiveTheFileWhereverTheyFall) {
     std::string want = at < static_cast<std::int64_t>(file.size()) ? file.substr(static_cast<std::size_t>(at), static_cast<std::size_t>(n)) : "";
     ASSERT_EQ(ReadAt(s, at, n), want) << at << " " << n;
   }
+  // Entries as an archive lays them out: a header read, then data read
+  // past the window (which makes the next window reads short), then small
+  // reads running over a short window's edge, to the end of the file.
+  auto slice = [&](std::int64_t at, std::size_t n) {
+    return at < static_cast<std::int64_t>(file.size()) ? file.substr(static_cast<std::size_t>(at), n) : "";
+  };
+  for (std::int64_t at = 0; at < static_cast<std::int64_t>(file.size()); at += 70000) {
+    ASSERT_EQ(ReadAt(s, at, 30), slice(at, 30));
+    ASSERT_EQ(ReadAt(s, at + 30, 20000), slice(at + 30, 20000));
+    std::string run;
+    for (int k = 0; k < 200; ++k) {
+      char piece[61];
+      std::int64_t got = s.Read(piece, sizeof piece);
+      run.append(piece, static_cast<std::size_t>(std::max<std::int64_t>(got, 0)));
+    }
+    ASSERT_EQ(run, slice(at + 20030, 200 * 61)) << at;
+  }
   // Sequential reads across the window's edges.
   s.SetPosition(0);
   std::string all;

@@ -133,7 +133,10 @@ class TZAFileStream : public TZAStream {
   int LastError() const override { return file_.LastError(); }
   void SetViewed(bool value) override {
     viewed_ = value;
-    if (!value) view_.Unmap();
+    if (!value) {
+      viewing_ = false;
+      view_.Unmap();
+    }
   }
   const std::uint8_t* View(std::int64_t count) override;
   bool ViewLost() const override { return view_.Lost(); }
@@ -151,9 +154,13 @@ class TZAFileStream : public TZAStream {
   // system calls each. Like the size, the window holds while only read.
   static constexpr std::int64_t kWindow = 64 << 10;
   // Views are a mapping of the file, a piece at a time so that the pages
-  // held stay few however large the archive. With views, small reads come
-  // from the mapping too: the window read for a local header would copy
-  // 64 KiB into memory for the 30 bytes wanted.
+  // held stay few however large the archive. Once data is viewed, small
+  // reads come from the mapping too: the window read for a local header
+  // would copy 64 KiB for the 30 bytes wanted. Until then they do not, so
+  // that an archive read without views holds no mapped piece besides.
+  // Window reads that the next read skips grow shorter, for the same
+  // reason: a header read of a large entry is followed by a read of its
+  // data that goes straight to the file.
   static constexpr std::int64_t kViewPiece = 1 << 20;
   bool Viewing(std::int64_t count);
   std::int64_t ReadDirect(void* buffer, std::int64_t count);
@@ -170,7 +177,11 @@ class TZAFileStream : public TZAStream {
   std::int64_t windowStart_ = 0, windowLength_ = 0;
   std::int64_t filePosition_ = -1;  // where the file is (-1: not known)
   sys::FileView view_;
-  bool viewed_ = false;
+  bool viewed_ = false;   // views asked for
+  bool viewing_ = false;  // a view given
+  static constexpr std::int64_t kShortFill = 4 << 10;
+  std::int64_t windowFill_ = kWindow;  // what the next window read asks for
+  std::int64_t windowAsked_ = 0;       // what the last one asked for
   bool viewFailed_ = false;  // the system gives none: not asked again
 };
 
