@@ -9,8 +9,8 @@ Deflate64 one by 7z. The reference tools decode the archive's own streams
 put end to end (the entries it holds compressed, not the noise it stores);
 for LZMA, whose zip form is not the .lzma format, the tool's own stream of
 the same files. One more BZip2 archive holds a single large text file (24
-MB, about 27 blocks of bzip2 -9), whose blocks 7z decodes on two threads
-and zarc, like bzip2, one after the other.
+MB, about 27 blocks of bzip2 -9), whose blocks zarc decodes two at a time
+with a second core free, as 7z does.
 
 Each figure is taken twice: with the machine as it is, and on one core
 (every command under `taskset -c 0`) with a spinning process on that core

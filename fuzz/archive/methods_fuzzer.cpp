@@ -2,12 +2,15 @@
 // the decoder of an entry does. The first byte picks the method, the next
 // four the declared size (bounded, so that a run stays short); the rest is
 // the entry's data. Deflate64 data is also fed to its codec in pieces, cut
-// where the first byte says, and must reach the same verdict and output.
+// where the first byte says, and must reach the same verdict and output;
+// so is BZip2 data to the codec that decodes its blocks apart.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <utility>
 
 #include "../../archive/src/codecs/deflate64_codec.h"
+#include "../../archive/src/codecs/posix/bzip2_blocks.h"
 #include "../../archive/src/decoder.h"
 
 namespace {
@@ -39,15 +42,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   za::TZADecodeVerdict verdict = decoder.DecodeBuffer(whole.data(), whole.size(), coding, sink, nullptr, 0);
   if (verdict.Produced > declared) std::abort();
 
-  if (method == 9) {
-    za::TZADeflate64Codec codec;
+  // Whether `codec` fed `piece` bytes at a time decodes to the declared
+  // size, and the CRC-32 of what it gave.
+  auto feed = [&](za::TZACodec& codec, std::size_t piece) {
     za::TZACodecOutput out(sink, declared);
     bool ok = codec.Begin(declared, nullptr, 0);
-    const std::size_t piece = 1 + data[0] / 6;
     for (std::size_t at = 0; ok && at < stream.size(); at += piece)
       ok = codec.Feed(stream.data() + at, std::min(piece, stream.size() - at), out);
-    bool passed = ok && out.Produced() == declared;
-    if (passed != verdict.Passed() || (passed && out.Crc32() != verdict.Crc32)) std::abort();
+    return std::make_pair(ok && out.Produced() == declared, out.Crc32());
+  };
+  const std::size_t piece = 1 + data[0] / 6;
+  std::pair<bool, std::uint32_t> expected{verdict.Passed(), verdict.Crc32}, got = expected;
+  if (method == 9) {
+    za::TZADeflate64Codec codec;
+    got = feed(codec, piece);
+  } else if (method == 12) {
+    expected = feed(*za::ZABZip2CodecAs(false), stream.size() + 1);
+    got = feed(*za::ZABZip2CodecAs(true), piece);
   }
+  if (got.first != expected.first || (got.first && got.second != expected.second)) std::abort();
   return 0;
 }

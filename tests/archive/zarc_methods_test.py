@@ -112,7 +112,7 @@ class ZarcMethodsTest(unittest.TestCase):
         self.assertEqual(self.zarc("test", "-P", "pw", archive).returncode, 0)
 
     def test_bzip2_of_many_blocks_and_one_damaged(self):
-        # bzip2 -9 blocks hold 900 kB: several of them, one damaged below.
+        # Large enough to be decoded a block on each core.
         words = [b"entry", b"block", b"stream", b"window", b"zone", b"host", b"record"]
         text = b"".join(words[i * 7919 % 7] + b" %d\n" % (i * 104729 % 100003) for i in range(420000))
         with open(os.path.join(self.tree, "large.txt"), "wb") as f:
