@@ -371,21 +371,6 @@ bool HasSurrogate(std::u16string_view s) {
   return std::any_of(s.begin(), s.end(), [](char16_t c) { return c >= 0xD800 && c <= 0xDFFF; });
 }
 
-// The system's lower case a code unit at a time, asked once for all of
-// them. Names with surrogates are lowered whole instead, as the system may
-// map a pair as one character.
-const std::vector<char16_t>& LowerUnits() {
-  static const std::vector<char16_t> table = [] {
-    std::u16string all(0x10000, u' ');
-    for (std::size_t c = 0; c < all.size(); ++c)
-      if (c < 0xD800 || c > 0xDFFF) all[c] = static_cast<char16_t>(c);
-    sys::WideLowerInPlace(all);
-    for (std::size_t c = 0xD800; c <= 0xDFFF; ++c) all[c] = static_cast<char16_t>(c);
-    return std::vector<char16_t>(all.begin(), all.end());
-  }();
-  return table;
-}
-
 std::uint32_t Mix(std::uint64_t h) {
   h ^= h >> 29;
   h *= 0xBF58476D1CE4E5B9ull;
@@ -399,7 +384,7 @@ std::uint32_t LowerHash(std::u16string_view name) {
   if (HasSurrogate(name)) {
     for (char16_t c : sys::WideLower(name)) h = (h ^ c) * 0x100000001B3ull;
   } else {
-    const char16_t* lower = LowerUnits().data();
+    const char16_t* lower = sys::WideLowerUnits();
     for (char16_t c : name) h = (h ^ lower[c]) * 0x100000001B3ull;
   }
   return Mix(h);
@@ -408,7 +393,7 @@ std::uint32_t LowerHash(std::u16string_view name) {
 bool LowerEqual(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return false;
   if (HasSurrogate(a) || HasSurrogate(b)) return sys::WideLower(a) == sys::WideLower(b);
-  const char16_t* lower = LowerUnits().data();
+  const char16_t* lower = sys::WideLowerUnits();
   for (std::size_t i = 0; i < a.size(); ++i)
     if (a[i] != b[i] && lower[a[i]] != lower[b[i]]) return false;
   return true;

@@ -240,15 +240,8 @@ void LoadOnlyNamed(za::TZipArchiver& zip, const Settings& settings) {
   // Every name of a million is looked at: it is searched in place through
   // a table of each code unit's lower case, not lowered into a copy. A
   // name with surrogates is lowered whole, as the selection lowers it.
-  static const std::u16string lowerOf = [] {
-    std::u16string all(0x10000, u' ');
-    for (std::size_t c = 0; c < all.size(); ++c)
-      if (c < 0xD800 || c > 0xDFFF) all[c] = static_cast<char16_t>(c);
-    sys::WideLowerInPlace(all);
-    for (std::size_t c = 0xD800; c <= 0xDFFF; ++c) all[c] = static_cast<char16_t>(c);
-    return all;
-  }();
-  zip.SetLoadFilter([parts, lower = std::u16string()](std::u16string_view name) mutable {
+  const char16_t* lowerOf = sys::WideLowerUnits();
+  zip.SetLoadFilter([parts, lowerOf, lower = std::u16string()](std::u16string_view name) mutable {
     bool surrogates = std::any_of(name.begin(), name.end(), [](char16_t c) { return c >= 0xD800 && c <= 0xDFFF; });
     if (surrogates) {
       lower.assign(name);

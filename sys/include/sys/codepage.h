@@ -38,6 +38,11 @@ std::string WideToOem(std::u16string_view text);
 void WideLowerInPlace(std::u16string& text);
 std::u16string WideLower(std::u16string_view text);
 void WideUpperInPlace(std::u16string& text);
+// That mapping for each of the 65,536 code units, asked once: a case-blind
+// compare or hash of many names without lowering a copy of each. Surrogates
+// map to themselves; text holding them is lowered whole, as the platform may
+// map a pair as one character.
+const char16_t* WideLowerUnits();
 
 // UTF-8 <-> UTF-16, for command lines, file names on POSIX and terminals.
 // Invalid sequences and lone surrogates become U+FFFD.
