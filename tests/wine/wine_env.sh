@@ -138,6 +138,16 @@ failures=0
 check() {
   if "${@:2}"; then echo "ok: $1"; else echo "FAILED: $1"; failures=$((failures + 1)); fi
 }
+# check_within SECONDS DESCRIPTION COMMAND...: for what the window shows
+# once its watch has ticked; a loaded machine only makes it later.
+check_within() {
+  local deadline=$((SECONDS + $1))
+  until "${@:3}"; do
+    if ((SECONDS >= deadline)); then echo "FAILED: $2"; failures=$((failures + 1)); return; fi
+    sleep 0.3
+  done
+  echo "ok: $2"
+}
 check_summary() {
   echo "$failures failed"
   exit $((failures > 0))
