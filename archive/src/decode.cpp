@@ -108,7 +108,7 @@ void TZABaseArchiver::ReadAhead(TZADecodeAhead& ahead, const std::vector<std::in
     // to the batch.
     if ((h.Flags & 1) || h.VersionNeeded >= kNoAesVersion || !Decoder().CodecFor(entry.ActualMethod)) continue;
     std::uint64_t packed = entry.PackedSize();
-    std::uint64_t size = h.CompressedSize == 0xFFFFFFFF ? entry.Zip64UncompressedSize : h.UncompressedSize;
+    std::uint64_t size = h.CompressedSize == 0xFFFFFFFF ? std::uint64_t{entry.Zip64UncompressedSize} : h.UncompressedSize;
     // The decoder reports against this size and checks the declared one.
     if (packed == 0 || size != entry.UnpackedSize()) continue;
     if (entry.ActualMethod == 0 ? packed < kStoredWorthAhead : entry.ActualMethod == 8 && packed < kWorthAhead)
@@ -207,7 +207,7 @@ TZADecodeVerdict TZABaseArchiver::DecodeEntry(TZAStream& archive, TZAStream& des
   bool aes = entry.CryptoAlgorithm != caPkzipClassic;
   TZAEntryCoding coding;
   coding.Method = entry.ActualMethod;
-  coding.Declared = h.UncompressedSize == 0xFFFFFFFF ? entry.Zip64UncompressedSize : h.UncompressedSize;
+  coding.Declared = h.UncompressedSize == 0xFFFFFFFF ? std::uint64_t{entry.Zip64UncompressedSize} : h.UncompressedSize;
   coding.Crc32 = h.Crc32;
   coding.Checked = h.VersionNeeded < kNoAesVersion;
   coding.Authenticated = encrypted && aes;
@@ -222,7 +222,7 @@ TZADecodeVerdict TZABaseArchiver::DecodeEntry(TZAStream& archive, TZAStream& des
     decodeFailure_.Kind = TZADecodeFailure::dfOverlap;
     return TZADecoder::Failed();
   }
-  std::uint64_t unpacked = h.CompressedSize == 0xFFFFFFFF ? entry.Zip64UncompressedSize : h.UncompressedSize;
+  std::uint64_t unpacked = h.CompressedSize == 0xFFFFFFFF ? std::uint64_t{entry.Zip64UncompressedSize} : h.UncompressedSize;
   expectedSize_ = unpacked ? unpacked : 2;
   // Deflate64 is refused in its own words unless a codec for it was given.
   if (entry.ActualMethod == 9 && !Decoder().CodecFor(9)) {

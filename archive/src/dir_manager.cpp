@@ -269,7 +269,7 @@ void TZADirManager::WalkExtraField(std::int32_t index, const std::uint8_t* extra
     if (tag == kZip64ExtraTag) {
       // Values are present only for the fixed fields that hold all ones; one
       // cut by the end of the block is not taken, nor any after it.
-      auto take = [&block](std::uint64_t& out, std::size_t bytes) {
+      auto take = [&block](auto&& out, std::size_t bytes) {
         if (block.Remaining() == 0) return;
         std::uint64_t v = bytes == 8 ? block.U64() : block.U16();
         if (block.Ok()) out = v;

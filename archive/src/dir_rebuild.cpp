@@ -76,7 +76,7 @@ void TZADirManager::DetectPrefix(std::int64_t position) {
     return;
   }
   const CentralDirectoryHeader& t = Items.GetItem(0).Header;
-  std::uint64_t first = t.LocalHeaderOffset == 0xFFFFFFFF ? Items.GetItem(0).Zip64LocalHeaderOffset : t.LocalHeaderOffset;
+  std::uint64_t first = t.LocalHeaderOffset == 0xFFFFFFFF ? std::uint64_t{Items.GetItem(0).Zip64LocalHeaderOffset} : t.LocalHeaderOffset;
   std::int64_t size = ArchiveStream->Size();
   if (first >= static_cast<std::uint64_t>(size)) return;
   std::int64_t candidate = static_cast<std::int64_t>(first);

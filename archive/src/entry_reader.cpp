@@ -24,7 +24,7 @@ void TZAEntryReader::Forget() {
 std::uint32_t TZAEntryReader::EntryVolume(const TZADirManager& dir, const TDirItem& entry) const {
   if (!volumes_) return 0;
   if (entry.Header.DiskNumberStart != 0xFFFF) return entry.Header.DiskNumberStart;
-  return dir.HasZip64End ? entry.Zip64DiskStart : 0;
+  return dir.HasZip64End ? std::uint32_t{entry.Zip64DiskStart} : 0;
 }
 
 // The volume in the top 16 bits, the offset in the low 48. No volume of a

@@ -138,6 +138,38 @@ TEST(DirArrayTest, WritingSourcesAreCopiedWithTheEntryAndAbsentWhenRead) {
   EXPECT_TRUE(added.Source().SourceFileName.empty());
 }
 
+TEST(DirArrayTest, SeldomUsedMembersShareOneBlockThatCopiesDeeply) {
+  TDirItem plain;
+  EXPECT_EQ(std::uint64_t{plain.Zip64CompressedSize}, 0u);
+  EXPECT_TRUE(plain.Comment.empty());
+  plain.Header.CompressedSize = plain.Header.LocalHeaderOffset = 0xFFFFFFFF;
+  plain.Zip64CompressedSize = 6000000000ull;
+  plain.Zip64LocalHeaderOffset = 1;
+  plain.Zip64LocalHeaderOffset += 0x100000000ull;
+  plain.Comment = "note";
+  plain.SetSource().EntryPassword = "secret";
+  EXPECT_EQ(plain.PackedSize(), 6000000000ull);  // not cut to 32 bits
+  EXPECT_EQ(plain.LocalOffset(), 0x100000001ull);
+
+  // One entry's value given to another is the value, never the block.
+  TDirItem other;
+  other.Zip64CompressedSize = plain.Zip64CompressedSize;
+  TDirItem copy = plain;
+  TDirItem moved = std::move(plain);
+  plain = copy;
+  copy.Zip64CompressedSize = 7;
+  copy.Comment = "changed";
+  copy.DropSource();
+  EXPECT_EQ(std::uint64_t{other.Zip64CompressedSize}, 6000000000ull);
+  EXPECT_EQ(std::uint64_t{plain.Zip64CompressedSize}, 6000000000ull);
+  EXPECT_EQ(plain.Comment, "note");
+  EXPECT_EQ(moved.Comment, "note");
+  EXPECT_EQ(moved.Source().EntryPassword.view(), "secret");
+  EXPECT_EQ(copy.Comment, "changed");
+  EXPECT_EQ(copy.LocalOffset(), 0x100000001ull);
+  EXPECT_TRUE(copy.Source().EntryPassword.empty());
+}
+
 TEST(DirArrayTest, AssignCopiesBlocksDeeply) {
   TZADirArray a;
   a.SetCount(1);

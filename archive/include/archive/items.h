@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "archive/records.h"
@@ -208,17 +210,109 @@ struct TZAEntrySource {
   static const TZAEntrySource& None();
 };
 
-// One archive entry. Members are grouped to keep the record small: a
-// directory of many entries holds one of these per entry.
-struct TDirItem {
-  CentralDirectoryHeader Header;
-  TZAEntryName EntryName;
-  TZALazyString<char> Comment;
-  TZAExtraFields ExtraFields;
+// What an entry read from an archive seldom has: the Zip64 values, a
+// comment, a new entry's sources. They share one block that is made at the
+// first value other than the default, so a directory of a million plain
+// entries keeps one empty pointer per entry for all of them.
+struct TZAEntryRare {
   std::uint64_t Zip64UncompressedSize = 0;
   std::uint64_t Zip64CompressedSize = 0;
   std::uint64_t Zip64LocalHeaderOffset = 0;
-  std::uint32_t Zip64DiskStart = 0;  // among the small members: no padding
+  std::uint32_t Zip64DiskStart = 0;
+  TZALazyString<char> Comment;
+  TZAEntrySource Source;
+};
+
+// A member of the rare block seen as a member of the entry: it reads the
+// default while there is no block and makes the block when it is given
+// anything else. Every view holds only the block's pointer, so all of them
+// overlay one another in the entry (see TZAEntryRareMembers).
+template <auto Field>
+struct TZARareValue {
+  TZAEntryRare* p_;
+  using Value = std::remove_cvref_t<decltype(std::declval<TZAEntryRare&>().*Field)>;
+  operator Value() const { return p_ ? p_->*Field : Value{}; }
+  TZARareValue& operator=(Value v) {
+    if (p_ || v != Value{}) Make()->*Field = v;
+    return *this;
+  }
+  TZARareValue& operator=(const TZARareValue& o) { return *this = static_cast<Value>(o); }
+  TZARareValue& operator+=(Value v) { return *this = static_cast<Value>(*this) + v; }
+  TZAEntryRare* Make() { return p_ ? p_ : (p_ = new TZAEntryRare); }
+};
+
+// The comment, with the operations of TZALazyString<char>.
+struct TZARareComment {
+  TZAEntryRare* p_;
+  using View = std::string_view;
+  View view() const { return p_ ? p_->Comment.view() : View(); }
+  std::string str() const { return std::string(view()); }
+  operator View() const { return view(); }
+  bool empty() const { return view().empty(); }
+  std::size_t size() const { return view().size(); }
+  bool operator==(View v) const { return view() == v; }
+  TZARareComment& operator=(View v) {
+    if (p_ || !v.empty()) (p_ ? p_ : (p_ = new TZAEntryRare))->Comment = v;
+    return *this;
+  }
+  TZARareComment& operator=(const TZARareComment& o) { return *this = o.view(); }
+};
+
+// The rare block's owner. The views of its members are members of one
+// anonymous union, so that `item.Zip64CompressedSize` reads as a plain
+// member does while the entry pays for one pointer; each view begins with
+// the same pointer, which any of them may read.
+class TZAEntryRareMembers {
+ public:
+  TZAEntryRareMembers() : rare_(nullptr) {}
+  TZAEntryRareMembers(const TZAEntryRareMembers& o) : rare_(o.rare_ ? new TZAEntryRare(*o.rare_) : nullptr) {}
+  TZAEntryRareMembers(TZAEntryRareMembers&& o) noexcept : rare_(o.rare_) { o.rare_ = nullptr; }
+  TZAEntryRareMembers& operator=(const TZAEntryRareMembers& o) {
+    if (this != &o) {
+      TZAEntryRare* copy = o.rare_ ? new TZAEntryRare(*o.rare_) : nullptr;
+      delete rare_;
+      rare_ = copy;
+    }
+    return *this;
+  }
+  TZAEntryRareMembers& operator=(TZAEntryRareMembers&& o) noexcept {
+    if (this != &o) {
+      delete rare_;
+      rare_ = o.rare_;
+      o.rare_ = nullptr;
+    }
+    return *this;
+  }
+  ~TZAEntryRareMembers() { delete rare_; }
+
+  union {
+    TZARareValue<&TZAEntryRare::Zip64UncompressedSize> Zip64UncompressedSize;
+    TZARareValue<&TZAEntryRare::Zip64CompressedSize> Zip64CompressedSize;
+    TZARareValue<&TZAEntryRare::Zip64LocalHeaderOffset> Zip64LocalHeaderOffset;
+    TZARareValue<&TZAEntryRare::Zip64DiskStart> Zip64DiskStart;
+    TZARareComment Comment;
+    TZAEntryRare* rare_;
+  };
+
+  // The new entry's sources; an entry read from an archive has none (and
+  // gets an empty one here).
+  const TZAEntrySource& Source() const { return rare_ ? rare_->Source : TZAEntrySource::None(); }
+  // The sources, made when the entry has none yet: for the writing path.
+  TZAEntrySource& SetSource() {
+    if (!rare_) rare_ = new TZAEntryRare;
+    return rare_->Source;
+  }
+  void DropSource() {
+    if (rare_) rare_->Source = TZAEntrySource{};
+  }
+};
+
+// One archive entry. Members are grouped to keep the record small: a
+// directory of many entries holds one of these per entry.
+struct TDirItem : TZAEntryRareMembers {
+  CentralDirectoryHeader Header;
+  TZAEntryName EntryName;
+  TZAExtraFields ExtraFields;
   std::uint16_t ActualMethod = 0;
   std::uint8_t CompressionSetting = 0;
   // The flags share one byte: a million entries are 8 MB smaller for it.
@@ -228,44 +322,20 @@ struct TDirItem {
   bool Selected : 1 = false;  // the selected flag
   std::uint8_t PendingFlags : 3 = 0;  // marks of a running update; unused by reading
 
-  // The new entry's sources; an entry read from an archive has none (and
-  // gets an empty one here).
-  const TZAEntrySource& Source() const { return source_.p ? *source_.p : TZAEntrySource::None(); }
-  // The sources, made when the entry has none yet: for the writing path.
-  TZAEntrySource& SetSource() {
-    if (!source_.p) source_.p = std::make_unique<TZAEntrySource>();
-    return *source_.p;
-  }
-  void DropSource() { source_.p.reset(); }
-
   // Sizes and offset with their Zip64 values where the header holds all ones.
   std::uint64_t PackedSize() const {
-    return Header.CompressedSize == 0xFFFFFFFF ? Zip64CompressedSize : Header.CompressedSize;
+    return Header.CompressedSize == 0xFFFFFFFF ? std::uint64_t{Zip64CompressedSize} : Header.CompressedSize;
   }
   std::uint64_t UnpackedSize() const {
-    return Header.UncompressedSize == 0xFFFFFFFF ? Zip64UncompressedSize : Header.UncompressedSize;
+    return Header.UncompressedSize == 0xFFFFFFFF ? std::uint64_t{Zip64UncompressedSize} : Header.UncompressedSize;
   }
   std::uint64_t LocalOffset() const {
-    return Header.LocalHeaderOffset == 0xFFFFFFFF ? Zip64LocalHeaderOffset : Header.LocalHeaderOffset;
+    return Header.LocalHeaderOffset == 0xFFFFFFFF ? std::uint64_t{Zip64LocalHeaderOffset} : Header.LocalHeaderOffset;
   }
   // A folder by its directory attribute or by the "/" that ends its name.
   bool IsFolder() const {
     return (Header.ExternalAttributes & 0x10) || (!EntryName.empty() && EntryName.back() == u'/');
   }
-
- private:
-  // Copies of an entry copy its sources (and share the stream).
-  struct Sources {
-    Sources() = default;
-    Sources(const Sources& o) : p(o.p ? std::make_unique<TZAEntrySource>(*o.p) : nullptr) {}
-    Sources(Sources&&) noexcept = default;
-    Sources& operator=(const Sources& o) {
-      if (this != &o) p = o.p ? std::make_unique<TZAEntrySource>(*o.p) : nullptr;
-      return *this;
-    }
-    Sources& operator=(Sources&&) noexcept = default;
-    std::unique_ptr<TZAEntrySource> p;
-  } source_;
 };
 
 // Parses one Unicode name block ("NUCX").
