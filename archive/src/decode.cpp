@@ -24,7 +24,34 @@ static_assert(kZACodecPiece == TZADecodeAhead::kLargestKept + 1);
 constexpr std::uint64_t kWorthAhead = 2u << 10;
 constexpr std::uint64_t kStoredWorthAhead = 64u << 10;
 
+// Whether what the directory says of an entry lets the helper take it:
+// only what decodes without a question or a cipher, and is worth the
+// handing over.
+bool WorthAhead(const TDirItem& entry, bool keep) {
+  const CentralDirectoryHeader& h = entry.Header;
+  if ((h.Flags & 1) || h.VersionNeeded >= kNoAesVersion) return false;
+  std::uint64_t packed = entry.PackedSize();
+  std::uint64_t size = h.CompressedSize == 0xFFFFFFFF ? std::uint64_t{entry.Zip64UncompressedSize} : h.UncompressedSize;
+  // The decoder reports against this size and checks the declared one.
+  if (packed == 0 || size != entry.UnpackedSize()) return false;
+  if (entry.ActualMethod == 0 ? packed < kStoredWorthAhead : entry.ActualMethod == 8 && packed < kWorthAhead)
+    return false;
+  // Extraction gains only where decoding costs more than writing: stored
+  // data is written straight from the archive.
+  return !(keep && (entry.ActualMethod == 0 || size == 0 || size > TZADecodeAhead::kLargestKept));
+}
+
 }  // namespace
+
+bool TZABaseArchiver::AnyWorthAhead(const std::vector<std::int32_t>& selected, bool keep) {
+  if (!dirManager_) return false;
+  const TDirItem* entries = dirManager_->Items.Count() ? &dirManager_->Items.GetItem(0) : nullptr;
+  for (std::int32_t index : selected)
+    if (index >= 0 && index < dirManager_->Items.Count() && WorthAhead(entries[index], keep) &&
+        Decoder().CodecFor(entries[index].ActualMethod))
+      return true;
+  return false;
+}
 
 // The batch's side of the decoder: its progress reports and its writer,
 // with the disk-full question.
@@ -104,18 +131,10 @@ void TZABaseArchiver::ReadAhead(TZADecodeAhead& ahead, const std::vector<std::in
     if (index < 0 || index >= items.Count()) continue;
     const TDirItem& entry = items.GetItem(index);
     const CentralDirectoryHeader& h = entry.Header;
-    // Only what decodes without a question or a cipher; the rest is left
-    // to the batch.
-    if ((h.Flags & 1) || h.VersionNeeded >= kNoAesVersion || !Decoder().CodecFor(entry.ActualMethod)) continue;
+    // The rest is left to the batch.
+    if (!WorthAhead(entry, keep) || !Decoder().CodecFor(entry.ActualMethod)) continue;
     std::uint64_t packed = entry.PackedSize();
     std::uint64_t size = h.CompressedSize == 0xFFFFFFFF ? std::uint64_t{entry.Zip64UncompressedSize} : h.UncompressedSize;
-    // The decoder reports against this size and checks the declared one.
-    if (packed == 0 || size != entry.UnpackedSize()) continue;
-    if (entry.ActualMethod == 0 ? packed < kStoredWorthAhead : entry.ActualMethod == 8 && packed < kWorthAhead)
-      continue;
-    // Extraction gains only where decoding costs more than writing: stored
-    // data is written straight from the archive.
-    if (keep && (entry.ActualMethod == 0 || size == 0 || size > TZADecodeAhead::kLargestKept)) continue;
     std::uint64_t bytes = packed + (keep ? size : 0);
     if (!ahead.Wants(k, bytes)) {
       if (bytes > TZADecodeAhead::kHeld) continue;  // more than the helper ever holds

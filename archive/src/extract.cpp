@@ -28,20 +28,27 @@ void TZABaseArchiver::CheckReadyForOperation() const {
   if (updateLevel_ > 0) throw EZAException(neUpdateNotEnded, this);
 }
 
+template <class F>
+void TZABaseArchiver::ForEachFound(std::u16string_view fileMask, std::u16string_view exclusionMask,
+                                   std::int32_t searchAttr, F&& f) {
+  TInternalSearchRec s;
+  if (!StartSearch(fileMask, s, exclusionMask, searchAttr)) return;
+  for (std::int32_t i = SearchFrom(s); i >= 0; i = SearchFrom(s)) {
+    f(i);
+    ++s.Index;
+  }
+}
+
 void TZABaseArchiver::SelectByMask(std::u16string_view fileMask, std::int32_t searchAttr,
                                    std::u16string_view exclusionMask) {
-  for (std::int32_t i : FindIndexes(fileMask, exclusionMask, searchAttr)) dirManager_->Items.ItemAt(i).Selected = true;
+  // No list of what was found: a million indexes only to be walked once.
+  ForEachFound(fileMask, exclusionMask, searchAttr, [this](std::int32_t i) { dirManager_->Items.ItemAt(i).Selected = true; });
 }
 
 std::vector<std::int32_t> TZABaseArchiver::FindIndexes(std::u16string_view fileMask,
                                                        std::u16string_view exclusionMask, std::int32_t searchAttr) {
   std::vector<std::int32_t> found;
-  TInternalSearchRec s;
-  if (!StartSearch(fileMask, s, exclusionMask, searchAttr)) return found;
-  for (std::int32_t i = SearchFrom(s); i >= 0; i = SearchFrom(s)) {
-    found.push_back(i);
-    ++s.Index;
-  }
+  ForEachFound(fileMask, exclusionMask, searchAttr, [&found](std::int32_t i) { found.push_back(i); });
   return found;
 }
 
@@ -229,8 +236,10 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
   outputAhead_ = ahead.get();
   std::unique_ptr<TZADecodeAhead> decodeAhead;
   const bool keep = operation == poExtract;
+  // A helper with nothing to take would still cost its bookkeeping for
+  // each of a million small entries.
   if ((keep ? extractAheadEnabled_ : operation == poTest && testAheadEnabled_) && helperPays && !volumes_ &&
-      order.size() > 1)
+      order.size() > 1 && AnyWorthAhead(order, keep))
     decodeAhead = std::make_unique<TZADecodeAhead>(order.size());
   struct DecodeAheadScope {
     TZADecodeAhead*& member;

@@ -156,9 +156,16 @@ std::string MethodName(const za::TDirItem& item) {
 }
 
 std::vector<std::int32_t> Select(za::TZipArchiver& zip, const Settings& settings, za::TZAWideStrings& unmatched) {
-  std::vector<bool> selected(static_cast<std::size_t>(zip.Count()));
   za::TZAWideStrings masks = settings.masks;
   if (masks.empty()) masks.push_back(u"*.*");
+  // One mask and no exclusion: what it finds is the selection, in order,
+  // with no second list of a million entries beside it.
+  if (masks.size() == 1 && settings.exclusions.empty()) {
+    std::vector<std::int32_t> found = zip.FindIndexes(masks[0], u"", zip.Options().SearchAttr);
+    if (found.empty() && !settings.masks.empty()) unmatched.push_back(masks[0]);
+    return found;
+  }
+  std::vector<bool> selected(static_cast<std::size_t>(zip.Count()));
   for (const std::u16string& mask : masks) {
     bool any = false;
     for (std::int32_t i : zip.FindIndexes(mask, u"", zip.Options().SearchAttr)) {

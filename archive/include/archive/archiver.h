@@ -489,6 +489,8 @@ class TZABaseArchiver {
   virtual bool OnRemovableMedia(const std::u16string& fileName);
   void CheckReadyForOperation() const;
   void SelectByMask(std::u16string_view fileMask, std::int32_t searchAttr, std::u16string_view exclusionMask);
+  template <class F>
+  void ForEachFound(std::u16string_view fileMask, std::u16string_view exclusionMask, std::int32_t searchAttr, F&& f);
   void SelectByMaskLists();
   // Selects by the mask (by the mask lists when there is none) and runs the
   // per-entry loop.
@@ -527,6 +529,8 @@ class TZABaseArchiver {
   // Reads the data of the selected entries after the `ordinal`-th for the
   // helper, as far as it takes them; `keep` for extraction.
   void ReadAhead(TZADecodeAhead& ahead, const std::vector<std::int32_t>& selected, std::size_t ordinal, bool keep);
+  // Whether ReadAhead would hand any of the entries to the helper.
+  bool AnyWorthAhead(const std::vector<std::int32_t>& selected, bool keep);
   // Sets up what DecodeItem does for an entry decoded elsewhere and gives
   // its first report; true when that report cancels.
   bool CancelledBeforeDecoding(std::int32_t index);
