@@ -33,6 +33,13 @@ void TZABaseArchiver::ForEachFound(std::u16string_view fileMask, std::u16string_
                                    std::int32_t searchAttr, F&& f) {
   TInternalSearchRec s;
   if (!StartSearch(fileMask, s, exclusionMask, searchAttr)) return;
+  if (TakesEveryName(s)) {
+    // One walk, without setting up a search again for each entry found.
+    const TZADirArray& items = dirManager_->Items;
+    for (std::int32_t i = 0; i < items.Count(); ++i)
+      if (!(items.GetItem(i).Header.ExternalAttributes & ~s.SearchAttr & 0x1E)) f(i);
+    return;
+  }
   for (std::int32_t i = SearchFrom(s); i >= 0; i = SearchFrom(s)) {
     f(i);
     ++s.Index;
@@ -129,6 +136,12 @@ bool TZABaseArchiver::SearchStep(TZAArchiveItem& rec) {
   return true;
 }
 
+// The masks that take every name, and no exclusion: only the attributes
+// decide, for each of a million entries.
+bool TZABaseArchiver::TakesEveryName(const TInternalSearchRec& s) const {
+  return dirManager_ && options_.Recurse && (s.FileMask == u"*" || s.FileMask == u"*.*") && s.ExclusionMask.empty();
+}
+
 std::int32_t TZABaseArchiver::SearchFrom(TInternalSearchRec& s) {
   if (!dirManager_) return -1;
   TZADirArray& items = dirManager_->Items;
@@ -137,9 +150,7 @@ std::int32_t TZABaseArchiver::SearchFrom(TInternalSearchRec& s) {
     maskFolder = paths::FolderPart(paths::Backslashed(s.FileMask), paths::kEventCuts);
     sys::WideLowerInPlace(maskFolder);
   }
-  // The masks that take every name, and no exclusion: only the attributes
-  // decide, for each of a million entries.
-  const bool everyName = options_.Recurse && (s.FileMask == u"*" || s.FileMask == u"*.*") && s.ExclusionMask.empty();
+  const bool everyName = TakesEveryName(s);
   for (std::int32_t i = std::max(s.Index, 0); i < items.Count(); ++i) {
     const TDirItem& item = items.GetItem(i);
     if (everyName) {

@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "archive/archiver.h"
+#include "sys/codepage.h"
 #include "temp_dir.h"
 #include "ui/headless.h"
 #include "zip_builder.h"
@@ -138,6 +139,33 @@ TEST_F(ExtractTest, MasksAndExclusions) {
   zip.Options().StorePath = za::spFullPathWithDrive;
   zip.ExtractFiles(u"C:*.txt", 10431, u"");
   EXPECT_FALSE(Exists("root.txt"));
+}
+
+// The masks that take every name are walked without a search per entry;
+// the attributes still leave out what the search leaves out, in the same
+// order as a mask that names each entry.
+TEST_F(ExtractTest, EveryNameMasksKeepTheAttributeRuleAndTheOrder) {
+  Archive a = Tree();
+  a.entries.push_back(Entry{"hidden.txt", "h"});
+  a.entries.back().attributes = 0x22;
+  a.entries.push_back(Entry{"system.txt", "s"});
+  a.entries.back().attributes = 0x24;
+  Open(a);
+  const std::vector<std::int32_t> all{0, 1, 2, 3, 4, 5, 6};
+  const std::vector<std::int32_t> plain{0, 1, 2, 3, 4};
+  for (const char16_t* mask : {u"*", u"*.*", u"?*"}) {
+    EXPECT_EQ(zip.FindIndexes(mask, u"", 0x3F), all) << "mask " << sys::WideToUtf8(mask);
+    EXPECT_EQ(zip.FindIndexes(mask, u"", 0x10), plain) << "mask " << sys::WideToUtf8(mask);
+  }
+  EXPECT_EQ(zip.FindIndexes(u"*", u"dir/*", 0x3F), (std::vector<std::int32_t>{0, 1, 4, 5, 6}));
+  zip.Options().Recurse = false;
+  EXPECT_EQ(zip.FindIndexes(u"*", u"", 0x3F), (std::vector<std::int32_t>{0, 1, 4, 5, 6}));
+  zip.Options().Recurse = true;
+  zip.ExtractFiles(u"*.*", 0x10, u"");
+  EXPECT_TRUE(Exists("root.txt"));
+  EXPECT_TRUE(Exists("dir/readonly.txt"));
+  EXPECT_FALSE(Exists("hidden.txt"));
+  EXPECT_FALSE(Exists("system.txt"));
 }
 
 TEST_F(ExtractTest, MaskLongerThanTheSearchRecordSelectsNothing) {

@@ -502,6 +502,7 @@ class TZABaseArchiver {
   bool StartSearch(std::u16string_view fileMask, TInternalSearchRec& s, std::u16string_view exclusionMask,
                    std::int32_t searchAttr);
   std::int32_t SearchFrom(TInternalSearchRec& s);
+  bool TakesEveryName(const TInternalSearchRec& s) const;
   void ProcessFiles(TZAProcessOperation operation);
   // One entry of the batch, from its confirmation to its last report.
   void ProcessEntry(std::int32_t index, const std::u16string& fileName, TZAProcessOperation operation,
