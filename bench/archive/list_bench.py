@@ -6,7 +6,9 @@ peak memory from /usr/bin/time -v.
 With --many, an archive of N small stored entries (1,000,000 unless
 --entries says otherwise) instead, and side by side with unzip, 7z and
 bsdtar: list, test, extract (unless --no-extract) and one named entry to
-standard output. --busy keeps the other core busy meanwhile.
+standard output, then zarc's peaks in decimal megabytes with what each
+entry adds to them beyond an archive of none. --busy keeps the other core
+busy meanwhile.
 
 Extraction of a million files is taken into a memory file system
 (--extract-dir, /dev/shm by default) so that a run costs the tools' work
@@ -114,11 +116,23 @@ def many(args, zarc):
         def shown(cmd):
             return " ".join(os.path.basename(c) if c in (zarc, archive) else c for c in cmd[:3])
 
+        zarc_peaks = {}
         for label, cmds in groups:
             rows = [(cmd, None) for cmd in cmds if shutil.which(cmd[0]) or os.path.exists(cmd[0])]
             results = measure_side_by_side(rows, args.runs)
             for (cmd, _), (wall, peak) in zip(rows, results):
                 print(f"{label:<10} {shown(cmd):<40} {wall:9.3f} {peak:10,}", flush=True)
+                if cmd[0] == zarc:
+                    zarc_peaks[label] = peak
+        if zarc_peaks:
+            # The targets are in decimal megabytes; what an entry costs is
+            # what the peak grows by beyond an archive of none.
+            empty = os.path.join(TREE, "many-0.zip")
+            make_archive(empty, 0, stored=True)
+            _, base = measure([zarc, "list", empty], 3)
+            for label, peak in zarc_peaks.items():
+                print(f"zarc {label}: peak {peak * 1024 / 1e6:.1f} MB, "
+                      f"{(peak - base) * 1024 / args.entries:.0f} bytes per entry beyond an empty archive")
         if "extract" in only and not args.no_extract:
             print(f"extract into {os.path.dirname(out)}, {args.extract_runs} run(s) each, "
                   f"cut off after {args.timeout:g} s; {os.getloadavg()[0]:.1f} load", flush=True)
