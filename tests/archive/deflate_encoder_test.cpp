@@ -81,8 +81,37 @@ TEST(DeflateEncoderTest, ASourceLargerThanTheFasterOneHoldsGoesOnThroughZlib) {
   EXPECT_EQ(Inflated(packed), data);
   auto zlib = za::ZAZlibDeflateEncoder(5, data.size());
   EXPECT_EQ(packed, Encoded(*zlib, data, 1u << 20));
-  // Levels where zlib stays give none.
-  for (int level : {0, 6, 7, 10}) EXPECT_EQ(za::ZAFastDeflateEncoder(level, 1000), nullptr) << level;
+  for (int level : {0, 10}) EXPECT_EQ(za::ZAFastDeflateEncoder(level, 1000), nullptr) << level;
+}
+
+TEST(DeflateEncoderTest, WhereZlibStaysTheFasterOneGivesZlibsBytes) {
+  const std::string data = Text(300000);
+  for (int level : {6, 7}) {
+    auto fast = za::ZAFastDeflateEncoder(level, data.size());
+    if (!fast) GTEST_SKIP() << "no faster compressor in this build";
+    auto zlib = za::ZAZlibDeflateEncoder(level, data.size());
+    EXPECT_EQ(Encoded(*fast, data, 65536), Encoded(*zlib, data, 65536)) << level;
+  }
+}
+
+TEST(DeflateEncoderTest, DataWhoseStartDoesNotCompressStillInflatesBackAndKeepsWhatRepeats) {
+  if (!za::ZAFastDeflateEncoder(6, 1000)) GTEST_SKIP() << "no faster compressor in this build";
+  const std::string noise = za::testing::Noise(100000, 5);
+  const std::string mostlyText = za::testing::Noise(40000, 6) + Text(400000);
+  for (int level : {1, 5, 6, 9}) {
+    SCOPED_TRACE(level);
+    for (const std::string* data : {&noise, &mostlyText}) {
+      std::string packed = Encoded(*za::ZAFastDeflateEncoder(level, data->size()), *data, 30000);
+      EXPECT_EQ(Inflated(packed), *data);
+      // Noise comes out about its own size (the writer then stores it);
+      // text after it is still compressed.
+      EXPECT_LT(packed.size(), data == &noise ? noise.size() + noise.size() / 50 : mostlyText.size() / 2);
+    }
+    // Smaller than the sample taken, and nothing at all.
+    std::string small = za::testing::Noise(3000, 7);
+    EXPECT_EQ(Inflated(Encoded(*za::ZAFastDeflateEncoder(level, small.size()), small, 1000)), small);
+    EXPECT_EQ(Inflated(Encoded(*za::ZAFastDeflateEncoder(level, 0), "", 1)), "");
+  }
 }
 
 }  // namespace

@@ -3,14 +3,17 @@
 // larger than it was said to be, or than is worth holding, goes on through
 // zlib instead. Which of its levels stands for each of zlib's was measured
 // by CPU time and size on the extraction benchmark's mixed tree: see
-// kLevelFor.
+// kLevelFor. At every level, data whose start does not compress goes
+// through the cheapest compressor instead (fastest_deflate.h).
 #include <libdeflate.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <vector>
 
 #include "deflate_encoder.h"
+#include "fastest_deflate.h"
 
 namespace za {
 
@@ -27,6 +30,13 @@ namespace {
 constexpr std::array<int, 10> kLevelFor = {0, 1, 2, 3, 4, 6, 0, 0, 8, 8};
 // What the encoder holds at most; larger sources stream through zlib.
 constexpr std::uint64_t kLargestHeld = 16u << 20;
+// The start of a source that is compressed first to see whether the rest
+// is worth a search; random or already compressed data shrinks by less
+// than kWorthSearching of it. On that tree's random third, zlib's 6 took
+// 2.7 s of CPU and libdeflate's 6 1.6 s to find nothing; ISA-L's level 1
+// took 0.1 s.
+constexpr std::size_t kSample = 32 * 1024;
+constexpr std::size_t kWorthSearching = 16;  // a sixteenth
 
 struct FreeCompressor {
   void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
@@ -41,8 +51,22 @@ libdeflate_compressor* CompressorFor(int level) {
   return c.get();
 }
 
+bool Libdeflate(libdeflate_compressor* c, const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out) {
+  out.resize(libdeflate_deflate_compress_bound(c, size));
+  std::size_t made = libdeflate_deflate_compress(c, data, size, out.data(), out.size());
+  out.resize(made);
+  return made != 0;  // the bound is room enough: this does not happen
+}
+
+bool Cheapest(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out) {
+  if (ZAFastestDeflate(data, size, out)) return true;
+  libdeflate_compressor* c = CompressorFor(1);
+  return c && Libdeflate(c, data, size, out);
+}
+
 class LibdeflateEncoder final : public TZAEncoder {
  public:
+  // `c` null: zlib at `zlibLevel` for what is worth a search.
   LibdeflateEncoder(int zlibLevel, libdeflate_compressor* c, std::uint64_t size)
       : zlibLevel_(zlibLevel), size_(size), c_(c) {}
 
@@ -68,15 +92,26 @@ class LibdeflateEncoder final : public TZAEncoder {
       whole = held_.data();
       wholeSize = held_.size();
     }
-    std::vector<std::uint8_t> packed(libdeflate_deflate_compress_bound(c_, wholeSize));
-    std::size_t made = libdeflate_deflate_compress(c_, whole, wholeSize, packed.data(), packed.size());
-    if (made == 0) return false;  // the bound is room enough: this does not happen
-    sink.Put(packed.data(), made);
+    bool made = Whole(whole, wholeSize, sink);
     held_ = {};
-    return true;
+    return made;
   }
 
  private:
+  bool Whole(const std::uint8_t* data, std::size_t size, TZAEncodeSink& sink) {
+    std::vector<std::uint8_t> packed;
+    std::size_t sample = std::min(size, kSample);
+    if (Cheapest(data, sample, packed) && packed.size() > sample - sample / kWorthSearching) {
+      if (sample < size && !Cheapest(data, size, packed)) return false;
+      sink.Put(packed.data(), packed.size());
+      return true;
+    }
+    if (!c_) return ZAZlibDeflateEncoder(zlibLevel_, size)->Encode(data, size, true, sink);
+    if (!Libdeflate(c_, data, size, packed)) return false;
+    sink.Put(packed.data(), packed.size());
+    return true;
+  }
+
   int zlibLevel_;
   std::uint64_t size_;
   libdeflate_compressor* c_;
@@ -87,10 +122,10 @@ class LibdeflateEncoder final : public TZAEncoder {
 }  // namespace
 
 std::unique_ptr<TZAEncoder> ZAFastDeflateEncoder(int level, std::uint64_t size) {
-  if (level < 1 || level > 9 || kLevelFor[static_cast<std::size_t>(level)] == 0 || size > kLargestHeld)
+  if (level < 1 || level > 9 || size > kLargestHeld) return nullptr;
+  libdeflate_compressor* c = nullptr;
+  if (int mapped = kLevelFor[static_cast<std::size_t>(level)]; mapped != 0 && !(c = CompressorFor(mapped)))
     return nullptr;
-  libdeflate_compressor* c = CompressorFor(kLevelFor[static_cast<std::size_t>(level)]);
-  if (!c) return nullptr;
   return std::make_unique<LibdeflateEncoder>(level, c, size);
 }
 
