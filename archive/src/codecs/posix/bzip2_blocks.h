@@ -34,6 +34,8 @@ class TZABZip2Bits {
  public:
   TZABZip2Bits(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
   std::uint64_t Count() const { return std::uint64_t{size_} * 8; }
+  const std::uint8_t* Data() const { return data_; }
+  std::size_t Size() const { return size_; }
   // `n` (up to 57) bits at bit `at`; the caller checks they are there.
   std::uint64_t Get(std::uint64_t at, unsigned n) const;
   // Adds to `into` the bit offsets in [from, Count() - 48] where either

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "bzip2_block_decoder.h"
 #include "bzip2_blocks.h"
 #include "library_codec.h"
 #include "sys/thread.h"
@@ -129,9 +130,16 @@ class BlockWorker {
       std::uint64_t bits = end_ - begin_;
       lock.unlock();
       if (!buffer_) buffer_.reset(new std::uint8_t[kZACodecPiece]);
-      TZABZip2PieceDecoder decoder;
       std::vector<std::uint8_t>& output = output_;
       const std::size_t cap = cap_;
+      if (mine_.Decode(TZABZip2Bits(stream_.data(), stream_.size()), 32, 32 + bits, stream_[3], cap)) {
+        output.assign(mine_.Output(), mine_.Output() + mine_.OutputSize());
+        lock.lock();
+        passed_ = done_ = true;
+        finished_.notify_all();
+        continue;
+      }
+      TZABZip2PieceDecoder decoder;
       bool passed = decoder.Decode(stream_, bits, buffer_.get(), kZACodecPiece, [&](const std::uint8_t* data,
                                                                                    std::size_t size) {
         if (size > cap - output.size()) return false;
@@ -152,22 +160,31 @@ class BlockWorker {
   std::vector<std::uint8_t> stream_, output_;
   std::size_t cap_ = 0;
   std::unique_ptr<std::uint8_t[]> buffer_;
+  TZABZip2BlockDecoder mine_;
   std::unique_ptr<sys::Thread> thread_;  // last: it uses the rest
 };
 
-// BZip2 of an entry large enough to hold several blocks, with a second
-// processor free: the blocks are cut apart and every other one is decoded
-// by a worker meanwhile. Only a block that libbz2 decodes alone to its end
-// is taken, and the entry's own thread decodes every block the worker did
-// not pass, exactly as the serial decoder would: the output and the
-// verdict stay libbz2's. Smaller entries, and a stream whose header is not
-// bzip2's, go to the serial decoder.
+// BZip2 cut into its blocks, each decoded by our own block decoder, or
+// where it refuses by libbz2 alone; in an entry large enough to hold
+// several blocks, with a second processor free, every other block is
+// decoded by a worker meanwhile. Only a block decoded to its end where the
+// next begins is taken, and the entry's own thread decodes every block the
+// worker did not pass, exactly as the serial decoder would: the output and
+// the verdict stay libbz2's. A stream whose header is not bzip2's goes to
+// the serial decoder.
 class BZip2Codec final : public TZACodec {
  public:
   explicit BZip2Codec(bool always = false) : always_(always) {}
 
   bool Begin(std::uint64_t declared, std::uint8_t* output, std::size_t outputSize) override {
-    blocks_ = declared >= (always_ ? 0 : kBlocksFrom) && (always_ || sys::ProcessorsAvailable() > 1);
+    blocks_ = true;
+    // A piece the worker still holds belongs to the entry before: another
+    // entry's block may lie at the same bits.
+    if (worker_) {
+      std::vector<std::uint8_t> stale;
+      worker_->Take(0, 0, stale);
+    }
+    helped_ = always_ || (declared >= kBlocksFrom && sys::ProcessorsAvailable() > 1);
     in_.clear();
     base_ = 0;
     at_ = 32;
@@ -242,11 +259,17 @@ class BZip2Codec final : public TZACodec {
           if (!emit(ready.data() + at, std::min(kZACodecPiece, ready.size() - at))) outcome = TZABZip2Piece::Stopped;
       } else {
         if (worker_) worker_->Take(0, 0, ready);  // what it holds is of no use now
-        GiveNext(end, out.Room());
-        std::vector<std::uint8_t> stream;
-        Bits().OneBlockStream(at_ - base_ * 8, end - base_ * 8, level_, stream);
-        if (!own_) own_.reset(new std::uint8_t[kZACodecPiece]);
-        outcome = pieces_.Decode(stream, end - at_, own_.get(), kZACodecPiece, emit);
+        if (helped_) GiveNext(end, out.Room());
+        if (mine_.Decode(Bits(), at_ - base_ * 8, end - base_ * 8, level_, out.Room())) {
+          for (std::size_t at = 0; at < mine_.OutputSize() && outcome == TZABZip2Piece::Done; at += kZACodecPiece)
+            if (!emit(mine_.Output() + at, std::min(kZACodecPiece, mine_.OutputSize() - at)))
+              outcome = TZABZip2Piece::Stopped;
+        } else {
+          std::vector<std::uint8_t> stream;
+          Bits().OneBlockStream(at_ - base_ * 8, end - base_ * 8, level_, stream);
+          if (!own_) own_.reset(new std::uint8_t[kZACodecPiece]);
+          outcome = pieces_.Decode(stream, end - at_, own_.get(), kZACodecPiece, emit);
+        }
       }
       switch (outcome) {
         case TZABZip2Piece::Done:
@@ -297,6 +320,7 @@ class BZip2Codec final : public TZACodec {
   const bool always_;
   BZip2StreamCodec serial_;
   bool blocks_ = false, started_ = false, ended_ = false;
+  bool helped_ = false;  // a worker takes every other block
   std::uint8_t level_ = '9';
   std::vector<std::uint8_t> in_;  // the stream from byte base_ on
   std::uint64_t base_ = 0;
@@ -306,6 +330,7 @@ class BZip2Codec final : public TZACodec {
   std::vector<std::uint64_t> magics_;  // candidate ends, as bits of the stream
   std::uint32_t combined_ = 0;
   TZABZip2PieceDecoder pieces_;
+  TZABZip2BlockDecoder mine_;
   std::unique_ptr<std::uint8_t[]> own_;
   TZACodecFault fault_;
   std::unique_ptr<BlockWorker> worker_;

@@ -1,0 +1,363 @@
+#include "bzip2_block_decoder.h"
+
+#include <array>
+#include <cstring>
+
+#include "bzip2_blocks.h"
+
+namespace za {
+
+namespace {
+
+constexpr unsigned kLongestCode = 20;  // as libbz2 reads them; its encoder writes 17 at most
+constexpr unsigned kGroupSize = 50;    // symbols coded by one table before the next selector
+constexpr std::uint32_t kMostSelectors = 18002;
+constexpr unsigned kFastBits = 10;
+constexpr std::uint32_t kStop = 0x80000000u;  // on a position where one of the walks began
+constexpr std::uint32_t kIndex = 0xFFFFF;     // the next position, above the byte
+
+// Bits from a position on, highest first, read past the buffer as zeros:
+// a damaged block may ask for more than there is, and is refused at its
+// end, where the position is compared with where the block must end.
+class Reader {
+ public:
+  Reader(const std::uint8_t* data, std::size_t size, std::uint64_t at) : data_(data), size_(size), at_(at) {}
+  std::uint32_t Peek32() const {
+    const std::size_t byte = static_cast<std::size_t>(at_ / 8);
+    std::uint64_t word = 0;
+    if (byte + 8 <= size_) {
+      std::memcpy(&word, data_ + byte, 8);
+      word = __builtin_bswap64(word);
+    } else {
+      for (std::size_t i = 0; i < 8; ++i) word = word << 8 | (byte + i < size_ ? data_[byte + i] : 0);
+    }
+    return static_cast<std::uint32_t>((word << (at_ % 8)) >> 32);
+  }
+  std::uint32_t Get(unsigned n) {  // 1 to 24 bits
+    std::uint32_t v = Peek32() >> (32 - n);
+    at_ += n;
+    return v;
+  }
+  void Skip(unsigned n) { at_ += n; }
+  std::uint64_t At() const { return at_; }
+
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+  std::uint64_t at_;
+};
+
+// A canonical code, as bzip2's encoder assigns them: shorter codes first,
+// and within a length in the order of the symbols.
+struct Code {
+  std::uint16_t fast[1u << kFastBits];  // symbol << 5 | length for codes of kFastBits or less; 0 for longer
+  std::uint32_t first[kLongestCode + 1];
+  std::uint16_t count[kLongestCode + 1];
+  std::uint16_t offset[kLongestCode + 1];
+  std::uint16_t sorted[258];
+  unsigned longest;
+
+  // False for a code that is not complete: libbz2 reads such codes in its
+  // own way, and is left to judge them.
+  bool Build(const std::uint8_t* lengths, unsigned symbols) {
+    std::memset(count, 0, sizeof count);
+    for (unsigned s = 0; s < symbols; ++s) ++count[lengths[s]];
+    std::uint32_t space = 0;
+    longest = 0;
+    for (unsigned l = 1; l <= kLongestCode; ++l) {
+      space += std::uint32_t{count[l]} << (kLongestCode - l);
+      if (count[l]) longest = l;
+    }
+    if (space != 1u << kLongestCode) return false;
+    std::uint32_t code = 0;
+    std::uint16_t at = 0;
+    std::uint32_t next[kLongestCode + 1];
+    for (unsigned l = 1; l <= kLongestCode; ++l) {
+      first[l] = next[l] = code;
+      offset[l] = at;
+      at = static_cast<std::uint16_t>(at + count[l]);
+      code = (code + count[l]) << 1;
+    }
+    std::uint16_t place[kLongestCode + 1];
+    std::memcpy(place, offset, sizeof place);
+    std::memset(fast, 0, sizeof fast);
+    for (unsigned s = 0; s < symbols; ++s) {
+      const unsigned l = lengths[s];
+      sorted[place[l]++] = static_cast<std::uint16_t>(s);
+      const std::uint32_t c = next[l]++;
+      if (l > kFastBits) continue;
+      const std::uint32_t from = c << (kFastBits - l), to = (c + 1) << (kFastBits - l);
+      for (std::uint32_t i = from; i < to; ++i) fast[i] = static_cast<std::uint16_t>(s << 5 | l);
+    }
+    return true;
+  }
+
+  unsigned Decode(Reader& in) const {
+    const std::uint32_t v = in.Peek32();
+    if (std::uint16_t e = fast[v >> (32 - kFastBits)]) {
+      in.Skip(e & 31);
+      return e >> 5;
+    }
+    for (unsigned l = kFastBits + 1; l <= longest; ++l) {
+      const std::uint32_t c = (v >> (32 - l)) - first[l];
+      if (c < count[l]) {
+        in.Skip(l);
+        return sorted[offset[l] + c];
+      }
+    }
+    return 0;  // a complete code always ends by its longest length
+  }
+};
+
+const std::array<std::array<std::uint32_t, 256>, 8>& CrcTables() {
+  static const auto tables = [] {
+    std::array<std::array<std::uint32_t, 256>, 8> t{};
+    for (std::uint32_t b = 0; b < 256; ++b) {
+      std::uint32_t c = b << 24;
+      for (int k = 0; k < 8; ++k) c = c & 0x80000000u ? c << 1 ^ 0x04C11DB7u : c << 1;
+      t[0][b] = c;
+    }
+    for (std::size_t k = 1; k < 8; ++k)
+      for (std::uint32_t b = 0; b < 256; ++b) t[k][b] = t[k - 1][b] << 8 ^ t[0][t[k - 1][b] >> 24];
+    return t;
+  }();
+  return tables;
+}
+
+std::uint32_t Be32(const std::uint8_t* p) {
+  return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
+}
+
+}  // namespace
+
+std::uint32_t TZABZip2BlockDecoder::Crc(std::uint32_t crc, const std::uint8_t* data, std::size_t size) {
+  const auto& t = CrcTables();
+  for (; size >= 8; data += 8, size -= 8) {
+    const std::uint32_t a = crc ^ Be32(data), b = Be32(data + 4);
+    crc = t[7][a >> 24] ^ t[6][a >> 16 & 0xFF] ^ t[5][a >> 8 & 0xFF] ^ t[4][a & 0xFF] ^ t[3][b >> 24] ^
+          t[2][b >> 16 & 0xFF] ^ t[1][b >> 8 & 0xFF] ^ t[0][b & 0xFF];
+  }
+  for (; size; ++data, --size) crc = crc << 8 ^ t[0][(crc >> 24) ^ *data];
+  return crc;
+}
+
+bool TZABZip2BlockDecoder::Decode(const TZABZip2Bits& bits, std::uint64_t begin, std::uint64_t end,
+                                  std::uint8_t level, std::uint64_t room) {
+  made_ = 0;
+  if (level < '1' || level > '9' || end < begin + 48 + 32 + 1 + 24 || end > bits.Count()) return false;
+  const std::uint32_t maxBlock = 100000u * static_cast<std::uint32_t>(level - '0');
+  if (capacity_ < maxBlock) {
+    tt_.reset(new std::uint32_t[maxBlock]);
+    walked_.reset(new std::uint8_t[maxBlock]);
+    // A walk may take one step past the block before the count of steps
+    // shows that it went wrong.
+    for (auto& s : stretches_) s.reset(new std::uint8_t[maxBlock + kWalks]);
+    capacity_ = maxBlock;
+  }
+  if (!out_) out_.reset(new std::uint8_t[kLargestOutput]);
+  Reader in(bits.Data(), bits.Size(), begin + 48);
+  const std::uint32_t crcHigh = in.Get(16);
+  const std::uint32_t crc = crcHigh << 16 | in.Get(16);
+  if (in.Get(1)) return false;  // randomised: a form no encoder has written for decades
+  const std::uint32_t origPtr = in.Get(24);
+  std::uint64_t at = in.At();
+  if (!Codes(bits, at, end, maxBlock) || at != end || origPtr >= count_) return false;
+  if (!Walk(origPtr) || !Unrun(room)) return false;
+  return Crc(0xFFFFFFFFu, out_.get(), made_) == ~crc;
+}
+
+bool TZABZip2BlockDecoder::Codes(const TZABZip2Bits& bits, std::uint64_t& at, std::uint64_t end,
+                                 std::uint32_t maxBlock) {
+  Reader in(bits.Data(), bits.Size(), at);
+  std::uint8_t seqToUnseq[256];
+  unsigned inUse = 0;
+  const std::uint32_t inUse16 = in.Get(16);
+  for (unsigned i = 0; i < 16; ++i) {
+    if (!(inUse16 & 0x8000u >> i)) continue;
+    const std::uint32_t used = in.Get(16);
+    for (unsigned j = 0; j < 16; ++j)
+      if (used & 0x8000u >> j) seqToUnseq[inUse++] = static_cast<std::uint8_t>(i * 16 + j);
+  }
+  if (inUse == 0) return false;
+  const unsigned symbols = inUse + 2;  // RUNA, RUNB, the moves 1 to inUse - 1, the end of the block
+  const unsigned groups = in.Get(3);
+  const std::uint32_t selectors = in.Get(15);
+  if (groups < 2 || groups > 6 || selectors < 1 || selectors > kMostSelectors) return false;
+  std::uint8_t selector[kMostSelectors];
+  std::uint8_t order[6] = {0, 1, 2, 3, 4, 5};
+  for (std::uint32_t s = 0; s < selectors; ++s) {
+    unsigned j = 0;
+    while (in.Get(1))
+      if (++j >= groups) return false;
+    const std::uint8_t g = order[j];
+    std::memmove(order + 1, order, j);
+    order[0] = g;
+    selector[s] = g;
+  }
+  if (in.At() > end) return false;
+  Code codes[6];
+  for (unsigned t = 0; t < groups; ++t) {
+    std::uint8_t lengths[258];
+    unsigned length = in.Get(5);
+    for (unsigned s = 0; s < symbols; ++s) {
+      for (;;) {
+        if (length < 1 || length > kLongestCode || in.At() > end) return false;
+        if (!in.Get(1)) break;
+        length = in.Get(1) ? length - 1 : length + 1;
+      }
+      lengths[s] = static_cast<std::uint8_t>(length);
+    }
+    if (!codes[t].Build(lengths, symbols)) return false;
+  }
+
+  std::uint8_t mtf[256];
+  for (unsigned i = 0; i < 256; ++i) mtf[i] = static_cast<std::uint8_t>(i);
+  std::memset(bytes_, 0, sizeof bytes_);
+  std::uint32_t* tt = tt_.get();
+  std::uint32_t n = 0, run = 0;
+  unsigned runBit = 0, left = 0;
+  std::uint32_t group = 0;
+  const Code* code = nullptr;
+  const unsigned endOfBlock = inUse + 1;
+  for (;;) {
+    if (left == 0) {
+      if (group >= selectors || in.At() > end) return false;
+      code = &codes[selector[group++]];
+      left = kGroupSize;
+    }
+    --left;
+    const unsigned sym = code->Decode(in);
+    if (sym <= 1) {
+      // A run of the byte in front: RUNA and RUNB are the digits 1 and 2
+      // of its length, lowest first.
+      if (runBit >= 21) return false;
+      run += (sym + 1) << runBit++;
+      continue;
+    }
+    if (runBit) {
+      if (run > maxBlock - n) return false;
+      const std::uint8_t b = seqToUnseq[mtf[0]];
+      bytes_[b] += run;
+      for (std::uint32_t i = 0; i < run; ++i) tt[n + i] = b;
+      n += run;
+      run = 0;
+      runBit = 0;
+    }
+    if (sym == endOfBlock) break;
+    if (sym > endOfBlock || n >= maxBlock) return false;
+    const unsigned j = sym - 1;
+    const std::uint8_t v = mtf[j];
+    std::memmove(mtf + 1, mtf, j);
+    mtf[0] = v;
+    const std::uint8_t b = seqToUnseq[v];
+    ++bytes_[b];
+    tt[n++] = b;
+  }
+  count_ = n;
+  at = in.At();
+  return true;
+}
+
+bool TZABZip2BlockDecoder::Walk(std::uint32_t origPtr) {
+  std::uint32_t* tt = tt_.get();
+  const std::uint32_t n = count_;
+  std::uint32_t from[256], sum = 0;
+  for (unsigned b = 0; b < 256; ++b) {
+    from[b] = sum;
+    sum += bytes_[b];
+  }
+  for (std::uint32_t i = 0; i < n; ++i) tt[from[tt[i] & 0xFF]++] |= i << 8;
+
+  // The walk from the block's first byte, and others from places spread
+  // over the table, each until it reaches a place where another began.
+  // Put together in the order they meet, they are the one walk; a table
+  // that is not one cycle (a damaged block) shows as stretches that do not
+  // join up, or as a walk that goes on past the block's length.
+  struct Stretch {
+    std::uint32_t start, at, stop, length;
+    std::uint8_t* out;
+  };
+  Stretch walks[kWalks];
+  unsigned count = 0;
+  const std::uint32_t first = (tt[origPtr] >> 8) & kIndex;
+  walks[count++] = {first, first, 0, 0, stretches_[0].get()};
+  if (n >= 64 * 1024) {
+    for (unsigned k = 1; k < kWalks; ++k) {
+      const std::uint32_t s = static_cast<std::uint32_t>(std::uint64_t{n} * k / kWalks);
+      if (s != first) walks[count] = {s, s, 0, 0, stretches_[count].get()}, ++count;
+    }
+  }
+  for (unsigned k = 0; k < count; ++k) tt[walks[k].start] |= kStop;
+  unsigned active[kWalks], live = count;
+  std::uint64_t steps = 0;
+  for (unsigned k = 0; k < count; ++k) {
+    active[k] = k;
+    Stretch& w = walks[k];
+    const std::uint32_t e = tt[w.at];
+    w.out[w.length++] = static_cast<std::uint8_t>(e);
+    w.at = (e >> 8) & kIndex;
+  }
+  steps = count;
+  while (live) {
+    for (unsigned q = 0; q < live;) {
+      Stretch& w = walks[active[q]];
+      const std::uint32_t e = tt[w.at];
+      if (e & kStop) {
+        w.stop = w.at;
+        active[q] = active[--live];
+        continue;
+      }
+      w.out[w.length++] = static_cast<std::uint8_t>(e);
+      w.at = (e >> 8) & kIndex;
+      ++q;
+    }
+    steps += live;
+    if (steps > n) return false;
+  }
+  bool used[kWalks] = {};
+  std::uint32_t made = 0;
+  for (unsigned k = 0;;) {
+    if (used[k] || walks[k].length > n - made) return false;
+    used[k] = true;
+    std::memcpy(walked_.get() + made, walks[k].out, walks[k].length);
+    made += walks[k].length;
+    if (walks[k].stop == first) break;
+    unsigned next = 0;
+    while (next < count && walks[next].start != walks[k].stop) ++next;
+    if (next == count) return false;
+    k = next;
+  }
+  return made == n;
+}
+
+bool TZABZip2BlockDecoder::Unrun(std::uint64_t room) {
+  // Four equal bytes in a row are followed by a count of as many more.
+  const std::uint8_t* w = walked_.get();
+  const std::uint32_t n = count_;
+  const std::size_t limit = room < kLargestOutput ? static_cast<std::size_t>(room) : kLargestOutput;
+  std::uint8_t* out = out_.get();
+  std::size_t made = 0;
+  int last = -1;
+  unsigned same = 0;
+  for (std::uint32_t i = 0; i < n;) {
+    const std::uint8_t c = w[i++];
+    if (made >= limit) return false;
+    out[made++] = c;
+    if (c != last) {
+      last = c;
+      same = 1;
+      continue;
+    }
+    if (++same < 4) continue;
+    if (i == n) break;
+    const unsigned more = w[i++];
+    if (more > limit - made) return false;
+    std::memset(out + made, c, more);
+    made += more;
+    last = -1;
+  }
+  made_ = made;
+  return true;
+}
+
+}  // namespace za
