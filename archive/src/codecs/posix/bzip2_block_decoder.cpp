@@ -1,5 +1,6 @@
 #include "bzip2_block_decoder.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -130,6 +131,18 @@ std::uint32_t Be32(const std::uint8_t* p) {
 
 }  // namespace
 
+template <typename T>
+T* TZABZip2BlockDecoder::Buffer<T>::Reserve(std::size_t need, std::size_t keep, std::size_t most) {
+  if (need > size) {
+    std::size_t grown = std::max(need, std::min(std::max<std::size_t>(size * 2, 1u << 16), most));
+    std::unique_ptr<T[]> larger(new T[grown]);
+    if (keep) std::memcpy(larger.get(), data.get(), keep * sizeof(T));
+    data = std::move(larger);
+    size = grown;
+  }
+  return data.get();
+}
+
 std::uint32_t TZABZip2BlockDecoder::Crc(std::uint32_t crc, const std::uint8_t* data, std::size_t size) {
   const auto& t = CrcTables();
   for (; size >= 8; data += 8, size -= 8) {
@@ -146,15 +159,6 @@ bool TZABZip2BlockDecoder::Decode(const TZABZip2Bits& bits, std::uint64_t begin,
   made_ = 0;
   if (level < '1' || level > '9' || end < begin + 48 + 32 + 1 + 24 || end > bits.Count()) return false;
   const std::uint32_t maxBlock = 100000u * static_cast<std::uint32_t>(level - '0');
-  if (capacity_ < maxBlock) {
-    tt_.reset(new std::uint32_t[maxBlock]);
-    walked_.reset(new std::uint8_t[maxBlock]);
-    // A walk may take one step past the block before the count of steps
-    // shows that it went wrong.
-    for (auto& s : stretches_) s.reset(new std::uint8_t[maxBlock + kWalks]);
-    capacity_ = maxBlock;
-  }
-  if (!out_) out_.reset(new std::uint8_t[kLargestOutput]);
   Reader in(bits.Data(), bits.Size(), begin + 48);
   const std::uint32_t crcHigh = in.Get(16);
   const std::uint32_t crc = crcHigh << 16 | in.Get(16);
@@ -163,7 +167,7 @@ bool TZABZip2BlockDecoder::Decode(const TZABZip2Bits& bits, std::uint64_t begin,
   std::uint64_t at = in.At();
   if (!Codes(bits, at, end, maxBlock) || at != end || origPtr >= count_) return false;
   if (!Walk(origPtr) || !Unrun(room)) return false;
-  return Crc(0xFFFFFFFFu, out_.get(), made_) == ~crc;
+  return Crc(0xFFFFFFFFu, out_.data.get(), made_) == ~crc;
 }
 
 bool TZABZip2BlockDecoder::Codes(const TZABZip2Bits& bits, std::uint64_t& at, std::uint64_t end,
@@ -213,7 +217,7 @@ bool TZABZip2BlockDecoder::Codes(const TZABZip2Bits& bits, std::uint64_t& at, st
   std::uint8_t mtf[256];
   for (unsigned i = 0; i < 256; ++i) mtf[i] = static_cast<std::uint8_t>(i);
   std::memset(bytes_, 0, sizeof bytes_);
-  std::uint32_t* tt = tt_.get();
+  std::uint32_t* tt = tt_.data.get();
   std::uint32_t n = 0, run = 0;
   unsigned runBit = 0, left = 0;
   std::uint32_t group = 0;
@@ -236,6 +240,7 @@ bool TZABZip2BlockDecoder::Codes(const TZABZip2Bits& bits, std::uint64_t& at, st
     }
     if (runBit) {
       if (run > maxBlock - n) return false;
+      if (n + run > tt_.size) tt = tt_.Reserve(n + run, n, maxBlock);
       const std::uint8_t b = seqToUnseq[mtf[0]];
       bytes_[b] += run;
       for (std::uint32_t i = 0; i < run; ++i) tt[n + i] = b;
@@ -245,6 +250,7 @@ bool TZABZip2BlockDecoder::Codes(const TZABZip2Bits& bits, std::uint64_t& at, st
     }
     if (sym == endOfBlock) break;
     if (sym > endOfBlock || n >= maxBlock) return false;
+    if (n >= tt_.size) tt = tt_.Reserve(n + 1, n, maxBlock);
     const unsigned j = sym - 1;
     const std::uint8_t v = mtf[j];
     std::memmove(mtf + 1, mtf, j);
@@ -259,7 +265,7 @@ bool TZABZip2BlockDecoder::Codes(const TZABZip2Bits& bits, std::uint64_t& at, st
 }
 
 bool TZABZip2BlockDecoder::Walk(std::uint32_t origPtr) {
-  std::uint32_t* tt = tt_.get();
+  std::uint32_t* tt = tt_.data.get();
   const std::uint32_t n = count_;
   std::uint32_t from[256], sum = 0;
   for (unsigned b = 0; b < 256; ++b) {
@@ -274,52 +280,71 @@ bool TZABZip2BlockDecoder::Walk(std::uint32_t origPtr) {
   // that is not one cycle (a damaged block) shows as stretches that do not
   // join up, or as a walk that goes on past the block's length.
   struct Stretch {
-    std::uint32_t start, at, stop, length;
+    std::uint32_t start, stop, length;
     std::uint8_t* out;
   };
   Stretch walks[kWalks];
   unsigned count = 0;
   const std::uint32_t first = (tt[origPtr] >> 8) & kIndex;
-  walks[count++] = {first, first, 0, 0, stretches_[0].get()};
+  // A walk may take one step past the block before the count of steps
+  // shows that it went wrong.
+  const std::size_t room = std::size_t{n} + kWalks;
+  walks[count++] = {first, 0, 0, stretches_[0].Reserve(room, 0, room)};
   if (n >= 64 * 1024) {
     for (unsigned k = 1; k < kWalks; ++k) {
       const std::uint32_t s = static_cast<std::uint32_t>(std::uint64_t{n} * k / kWalks);
-      if (s != first) walks[count] = {s, s, 0, 0, stretches_[count].get()}, ++count;
+      if (s != first) walks[count] = {s, 0, 0, stretches_[count].Reserve(room, 0, room)}, ++count;
     }
   }
   for (unsigned k = 0; k < count; ++k) tt[walks[k].start] |= kStop;
-  unsigned active[kWalks], live = count;
-  std::uint64_t steps = 0;
+  // The walks still going, in step: every round loads for all of them
+  // before it uses any load, so that the loads overlap.
+  std::uint32_t at[kWalks];
+  std::uint8_t* put[kWalks];
+  unsigned id[kWalks], live = count;
   for (unsigned k = 0; k < count; ++k) {
-    active[k] = k;
-    Stretch& w = walks[k];
-    const std::uint32_t e = tt[w.at];
-    w.out[w.length++] = static_cast<std::uint8_t>(e);
-    w.at = (e >> 8) & kIndex;
+    const std::uint32_t e = tt[walks[k].start];
+    walks[k].out[0] = static_cast<std::uint8_t>(e);
+    at[k] = (e >> 8) & kIndex;
+    put[k] = walks[k].out + 1;
+    id[k] = k;
   }
-  steps = count;
+  std::uint64_t steps = count;
   while (live) {
-    for (unsigned q = 0; q < live;) {
-      Stretch& w = walks[active[q]];
-      const std::uint32_t e = tt[w.at];
-      if (e & kStop) {
-        w.stop = w.at;
-        active[q] = active[--live];
-        continue;
+    std::uint32_t e[kWalks], any = 0;
+    for (unsigned q = 0; q < live; ++q) e[q] = tt[at[q]];
+    for (unsigned q = 0; q < live; ++q) any |= e[q];
+    if (!(any & kStop)) {
+      for (unsigned q = 0; q < live; ++q) {
+        *put[q]++ = static_cast<std::uint8_t>(e[q]);
+        at[q] = (e[q] >> 8) & kIndex;
       }
-      w.out[w.length++] = static_cast<std::uint8_t>(e);
-      w.at = (e >> 8) & kIndex;
-      ++q;
+      steps += live;
+    } else {
+      for (unsigned q = 0; q < live;) {
+        if (e[q] & kStop) {
+          Stretch& w = walks[id[q]];
+          w.stop = at[q];
+          w.length = static_cast<std::uint32_t>(put[q] - w.out);
+          --live;
+          at[q] = at[live], put[q] = put[live], id[q] = id[live], e[q] = e[live];
+          continue;
+        }
+        *put[q]++ = static_cast<std::uint8_t>(e[q]);
+        at[q] = (e[q] >> 8) & kIndex;
+        ++steps;
+        ++q;
+      }
     }
-    steps += live;
     if (steps > n) return false;
   }
   bool used[kWalks] = {};
   std::uint32_t made = 0;
+  std::uint8_t* walked = walked_.Reserve(n, 0, n);
   for (unsigned k = 0;;) {
     if (used[k] || walks[k].length > n - made) return false;
     used[k] = true;
-    std::memcpy(walked_.get() + made, walks[k].out, walks[k].length);
+    std::memcpy(walked + made, walks[k].out, walks[k].length);
     made += walks[k].length;
     if (walks[k].stop == first) break;
     unsigned next = 0;
@@ -332,16 +357,19 @@ bool TZABZip2BlockDecoder::Walk(std::uint32_t origPtr) {
 
 bool TZABZip2BlockDecoder::Unrun(std::uint64_t room) {
   // Four equal bytes in a row are followed by a count of as many more.
-  const std::uint8_t* w = walked_.get();
+  const std::uint8_t* w = walked_.data.get();
   const std::uint32_t n = count_;
   const std::size_t limit = room < kLargestOutput ? static_cast<std::size_t>(room) : kLargestOutput;
-  std::uint8_t* out = out_.get();
+  std::uint8_t* out = out_.Reserve(std::min<std::size_t>(n, limit), 0, limit);
   std::size_t made = 0;
   int last = -1;
   unsigned same = 0;
   for (std::uint32_t i = 0; i < n;) {
     const std::uint8_t c = w[i++];
-    if (made >= limit) return false;
+    if (made >= out_.size) {
+      if (made >= limit) return false;
+      out = out_.Reserve(made + 1, made, limit);
+    }
     out[made++] = c;
     if (c != last) {
       last = c;
@@ -352,6 +380,7 @@ bool TZABZip2BlockDecoder::Unrun(std::uint64_t room) {
     if (i == n) break;
     const unsigned more = w[i++];
     if (more > limit - made) return false;
+    if (made + more > out_.size) out = out_.Reserve(made + more, made, limit);
     std::memset(out + made, c, more);
     made += more;
     last = -1;

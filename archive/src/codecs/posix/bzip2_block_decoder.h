@@ -28,7 +28,7 @@ class TZABZip2BlockDecoder {
   // of output. True: Output() holds the block's bytes, their CRC matching.
   bool Decode(const TZABZip2Bits& bits, std::uint64_t begin, std::uint64_t end, std::uint8_t level,
               std::uint64_t room);
-  const std::uint8_t* Output() const { return out_.get(); }
+  const std::uint8_t* Output() const { return out_.data.get(); }
   std::size_t OutputSize() const { return made_; }
 
   // bzip2's CRC (the CRC-32 polynomial, highest bit first) of `size` bytes.
@@ -41,15 +41,21 @@ class TZABZip2BlockDecoder {
 
   static constexpr unsigned kWalks = 8;
 
-  // Buffers are made once, at the largest block seen, and not cleared:
-  // only what a block uses is touched.
-  std::unique_ptr<std::uint32_t[]> tt_;  // per position: its byte, and the next position above it
-  std::uint32_t capacity_ = 0;           // of tt_, walked_ and each stretch
-  std::uint32_t count_ = 0;              // of tt_ used
-  std::uint32_t bytes_[256] = {};        // how often each byte is in the block
-  std::unique_ptr<std::uint8_t[]> walked_;
-  std::unique_ptr<std::uint8_t[]> stretches_[kWalks];
-  std::unique_ptr<std::uint8_t[]> out_;
+  // Buffers grow to what the blocks need and are kept for the next; they
+  // are not cleared, as every block writes what it reads.
+  template <typename T>
+  struct Buffer {
+    std::unique_ptr<T[]> data;
+    std::size_t size = 0;
+    // Room for `need`, the first `keep` kept; at least twice the last.
+    T* Reserve(std::size_t need, std::size_t keep, std::size_t most);
+  };
+  Buffer<std::uint32_t> tt_;  // per position: its byte, and the next position above it
+  std::uint32_t count_ = 0;   // of tt_ used
+  std::uint32_t bytes_[256] = {};  // how often each byte is in the block
+  Buffer<std::uint8_t> walked_;
+  Buffer<std::uint8_t> stretches_[kWalks];
+  Buffer<std::uint8_t> out_;
   std::size_t made_ = 0;
 };
 
