@@ -279,21 +279,29 @@ bool TZABZip2BlockDecoder::Walk(std::uint32_t origPtr) {
   // Put together in the order they meet, they are the one walk; a table
   // that is not one cycle (a damaged block) shows as stretches that do not
   // join up, or as a walk that goes on past the block's length.
+  //
+  // How long each stretch is shows only at its end, so they are written in
+  // pieces taken from one pool as they fill: together they hold a block,
+  // where a buffer of a block's size for each would hold eight.
   struct Stretch {
     std::uint32_t start, stop, length;
-    std::uint8_t* out;
+    std::uint32_t first, last, pieces;  // of the pool, in the order written
   };
+  // Every step writes a byte, and the walks stop once the steps pass the
+  // block's length: no more full pieces than that makes, and one part
+  // full for each walk.
+  const std::uint32_t poolPieces = (n + kWalks) / kPiece + kWalks + 1;
+  std::uint8_t* pool = pool_.Reserve(std::size_t{poolPieces} * kPiece, 0, std::size_t{poolPieces} * kPiece);
+  std::uint32_t* after = after_.Reserve(poolPieces, 0, poolPieces);
+  std::uint32_t taken = 0;
   Stretch walks[kWalks];
   unsigned count = 0;
   const std::uint32_t first = (tt[origPtr] >> 8) & kIndex;
-  // A walk may take one step past the block before the count of steps
-  // shows that it went wrong.
-  const std::size_t room = std::size_t{n} + kWalks;
-  walks[count++] = {first, 0, 0, stretches_[0].Reserve(room, 0, room)};
+  walks[count++] = {first, 0, 0, 0, 0, 0};
   if (n >= 64 * 1024) {
     for (unsigned k = 1; k < kWalks; ++k) {
       const std::uint32_t s = static_cast<std::uint32_t>(std::uint64_t{n} * k / kWalks);
-      if (s != first) walks[count] = {s, 0, 0, stretches_[count].Reserve(room, 0, room)}, ++count;
+      if (s != first) walks[count++] = {s, 0, 0, 0, 0, 0};
     }
   }
   for (unsigned k = 0; k < count; ++k) tt[walks[k].start] |= kStop;
@@ -301,13 +309,23 @@ bool TZABZip2BlockDecoder::Walk(std::uint32_t origPtr) {
   // before it uses any load, so that the loads overlap.
   std::uint32_t at[kWalks];
   std::uint8_t* put[kWalks];
+  std::uint8_t* end[kWalks];
   unsigned id[kWalks], live = count;
+  auto next = [&](unsigned q) {
+    Stretch& w = walks[id[q]];
+    const std::uint32_t piece = taken++;
+    if (w.pieces++) after[w.last] = piece;
+    else w.first = piece;
+    w.last = piece;
+    put[q] = pool + std::size_t{piece} * kPiece;
+    end[q] = put[q] + kPiece;
+  };
   for (unsigned k = 0; k < count; ++k) {
-    const std::uint32_t e = tt[walks[k].start];
-    walks[k].out[0] = static_cast<std::uint8_t>(e);
-    at[k] = (e >> 8) & kIndex;
-    put[k] = walks[k].out + 1;
     id[k] = k;
+    next(k);
+    const std::uint32_t e = tt[walks[k].start];
+    *put[k]++ = static_cast<std::uint8_t>(e);
+    at[k] = (e >> 8) & kIndex;
   }
   std::uint64_t steps = count;
   while (live) {
@@ -318,6 +336,7 @@ bool TZABZip2BlockDecoder::Walk(std::uint32_t origPtr) {
       for (unsigned q = 0; q < live; ++q) {
         *put[q]++ = static_cast<std::uint8_t>(e[q]);
         at[q] = (e[q] >> 8) & kIndex;
+        if (put[q] == end[q]) next(q);
       }
       steps += live;
     } else {
@@ -325,13 +344,14 @@ bool TZABZip2BlockDecoder::Walk(std::uint32_t origPtr) {
         if (e[q] & kStop) {
           Stretch& w = walks[id[q]];
           w.stop = at[q];
-          w.length = static_cast<std::uint32_t>(put[q] - w.out);
+          w.length = (w.pieces - 1) * kPiece + static_cast<std::uint32_t>(kPiece - (end[q] - put[q]));
           --live;
-          at[q] = at[live], put[q] = put[live], id[q] = id[live], e[q] = e[live];
+          at[q] = at[live], put[q] = put[live], end[q] = end[live], id[q] = id[live], e[q] = e[live];
           continue;
         }
         *put[q]++ = static_cast<std::uint8_t>(e[q]);
         at[q] = (e[q] >> 8) & kIndex;
+        if (put[q] == end[q]) next(q);
         ++steps;
         ++q;
       }
@@ -342,15 +362,21 @@ bool TZABZip2BlockDecoder::Walk(std::uint32_t origPtr) {
   std::uint32_t made = 0;
   std::uint8_t* walked = walked_.Reserve(n, 0, n);
   for (unsigned k = 0;;) {
-    if (used[k] || walks[k].length > n - made) return false;
+    const Stretch& w = walks[k];
+    if (used[k] || w.length > n - made) return false;
     used[k] = true;
-    std::memcpy(walked + made, walks[k].out, walks[k].length);
-    made += walks[k].length;
-    if (walks[k].stop == first) break;
-    unsigned next = 0;
-    while (next < count && walks[next].start != walks[k].stop) ++next;
-    if (next == count) return false;
-    k = next;
+    for (std::uint32_t piece = w.first, left = w.length; left;) {
+      const std::uint32_t part = left < kPiece ? left : kPiece;
+      std::memcpy(walked + made, pool + std::size_t{piece} * kPiece, part);
+      made += part;
+      left -= part;
+      if (left) piece = after[piece];
+    }
+    if (w.stop == first) break;
+    unsigned following = 0;
+    while (following < count && walks[following].start != w.stop) ++following;
+    if (following == count) return false;
+    k = following;
   }
   return made == n;
 }
@@ -361,14 +387,17 @@ bool TZABZip2BlockDecoder::Unrun(std::uint64_t room) {
   const std::uint32_t n = count_;
   const std::size_t limit = room < kLargestOutput ? static_cast<std::size_t>(room) : kLargestOutput;
   std::uint8_t* out = out_.Reserve(std::min<std::size_t>(n, limit), 0, limit);
-  std::size_t made = 0;
+  // The buffer may be larger than this block's limit, kept from a block
+  // that had more room.
+  std::size_t made = 0, fits = std::min(out_.size, limit);
   int last = -1;
   unsigned same = 0;
   for (std::uint32_t i = 0; i < n;) {
     const std::uint8_t c = w[i++];
-    if (made >= out_.size) {
+    if (made >= fits) {
       if (made >= limit) return false;
       out = out_.Reserve(made + 1, made, limit);
+      fits = std::min(out_.size, limit);
     }
     out[made++] = c;
     if (c != last) {
@@ -380,7 +409,10 @@ bool TZABZip2BlockDecoder::Unrun(std::uint64_t room) {
     if (i == n) break;
     const unsigned more = w[i++];
     if (more > limit - made) return false;
-    if (made + more > out_.size) out = out_.Reserve(made + more, made, limit);
+    if (made + more > out_.size) {
+      out = out_.Reserve(made + more, made, limit);
+      fits = std::min(out_.size, limit);
+    }
     std::memset(out + made, c, more);
     made += more;
     last = -1;

@@ -54,7 +54,11 @@ class TZABZip2BlockDecoder {
   std::uint32_t count_ = 0;   // of tt_ used
   std::uint32_t bytes_[256] = {};  // how often each byte is in the block
   Buffer<std::uint8_t> walked_;
-  Buffer<std::uint8_t> stretches_[kWalks];
+  // The walks' stretches, in pieces of one pool, and the piece that
+  // follows each in its stretch.
+  static constexpr std::uint32_t kPiece = 32 * 1024;
+  Buffer<std::uint8_t> pool_;
+  Buffer<std::uint32_t> after_;
   Buffer<std::uint8_t> out_;
   std::size_t made_ = 0;
 };
