@@ -222,7 +222,7 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
   selectedCount_ = 0;
   cancel_ = false;
   progressEnabled_ = true;
-  lastFolderMade_.clear();
+  foldersReady_.clear();
   outputFailure_ = {};
   bool reports = operation == poExtract || operation == poTest;
   // The work done ahead overlaps the batch's only on a second processor;

@@ -4,9 +4,11 @@
 #include <atomic>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "archive/archiver.h"
 #include "archive/time_blocks.h"
@@ -84,7 +86,7 @@ class PendingOutput {
     if (!direct_ && (sys::WideDirectoryExists(path) || !MakeTempFile(paths::FolderPart(path), name, file, &error_)))
       return false;
     name_ = name;
-    stream_.emplace(std::move(file), name_);
+    stream_.emplace(std::move(file), name_, true);
     return true;
   }
   TZAFileStream& Stream() { return *stream_; }
@@ -143,6 +145,10 @@ bool ForceDirectories(std::u16string_view path, int& error) {
   return true;
 }
 
+// Folders known to be ready at most, so that a million entries each in a
+// folder of its own keep no million names.
+constexpr std::size_t kFoldersKept = 4096;
+
 }  // namespace
 
 std::unique_ptr<TZAOutputAhead> TZABaseArchiver::MakeOutputAhead(const std::vector<std::int32_t>& order) {
@@ -188,11 +194,30 @@ std::unique_ptr<TZAOutputAhead> TZABaseArchiver::MakeOutputAhead(const std::vect
     if (!path.empty() && std::binary_search(shared->begin(), shared->end(), hashOf(path))) path.clear();
     return path;
   };
-  // Nothing is made through a link on the way, which the batch refuses.
+  // Nothing is made through a link on the way, which the batch refuses. A
+  // folder is looked at until a file is made in it, as the batch does.
+  struct Checked {
+    std::mutex lock;
+    std::unordered_set<std::u16string> folders;
+  };
+  auto checked = std::make_shared<Checked>();
   return std::make_unique<TZAOutputAhead>(selected->size(), pathOfOrdinal,
-                                          [destDir](std::u16string_view path, sys::WideFile& file) {
-    return LinkOnTheWay(destDir, paths::FolderPart(path.substr(destDir.size()), paths::kEventCuts)).empty() && file.CreateNew(path);
-  });
+                                          [destDir, checked](std::u16string_view path, sys::WideFile& file) {
+    std::u16string folders(paths::FolderPart(path.substr(destDir.size()), paths::kEventCuts));
+    bool known;
+    {
+      std::lock_guard<std::mutex> hold(checked->lock);
+      known = checked->folders.count(folders) > 0;
+    }
+    if (!known && !LinkOnTheWay(destDir, folders).empty()) return false;
+    if (!file.CreateNew(path)) return false;
+    if (!known) {
+      std::lock_guard<std::mutex> hold(checked->lock);
+      if (checked->folders.size() >= kFoldersKept) checked->folders.clear();
+      checked->folders.insert(std::move(folders));
+    }
+    return true;
+  }, outputAheadAlways_);
 }
 
 bool TZABaseArchiver::ConfirmOverwrite(const std::u16string& fileName, std::u16string& path) {
@@ -262,22 +287,30 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
     outputFailure_.NameRefused = true;
     throw EZAException(neCannotCreateFile, this, {named});
   }
-  if (options_.CreateDirs) {
+  // A folder is made and looked at once per operation: a million entries in
+  // a hundred folders cost a hundred checks, not a million. Should one have
+  // gone meanwhile (a handler may remove it), the file cannot be made there,
+  // and the folder is made and looked at again before anything else is
+  // decided.
+  auto prepareFolders = [&](bool lookAgain) {
+    if (!options_.CreateDirs) return;
     std::u16string folder = destDir + std::u16string(paths::FolderPart(fileName, paths::kEventCuts));
-    // A handler may have removed the folder the previous entry went to.
-    if (folder != lastFolderMade_ || !sys::WideDirectoryExists(folder)) {
-      bool made;
-      try {
-        made = ForceDirectories(folder, outputFailure_.SystemError);
-      } catch (...) {
-        made = false;
-      }
-      if (!made) throw EZAException(neCannotCreateFolder, this, {folder});
-      lastFolderMade_ = folder;
+    if (foldersReady_.count(folder) && (!lookAgain || sys::WideDirectoryExists(folder))) return;
+    foldersReady_.erase(folder);
+    bool made;
+    try {
+      made = ForceDirectories(folder, outputFailure_.SystemError);
+    } catch (...) {
+      made = false;
     }
+    if (!made) throw EZAException(neCannotCreateFolder, this, {folder});
     if (std::u16string link = LinkOnTheWay(destDir, paths::FolderPart(fileName, paths::kEventCuts)); !link.empty())
       throw EZAException(neCannotCreateFolder, this, {link});
-  }
+    // Entries that each have a folder of their own are not worth keeping.
+    if (foldersReady_.size() >= kFoldersKept) foldersReady_.clear();
+    foldersReady_.insert(folder);
+  };
+  prepareFolders(false);
   if (item.IsFolder()) {
     if (fidelityBatch_ && fidelity_.ExactTimes && options_.CreateDirs)
       fidelityBatch_->NoteFolder(destDir + fileName, ZATimesOf(item, true, LocalAccessTime(index)));
@@ -286,11 +319,15 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
   }
 
   std::u16string path = destDir + fileName;
-  // A file made ahead lies where nothing was: there is nothing to decide.
+  // A file made ahead, or made here where nothing was, needs nothing
+  // decided: the new file is the one check of the place. Only where that
+  // fails is it looked at.
   sys::WideFile madeAhead;
+  const bool link = fidelity_.MakeLinks && ZAIsLinkEntry(item);
   if (outputAhead_) outputAhead_->Take(entryOrdinal_, path, madeAhead);
+  if (!madeAhead.IsOpen() && !link && !madeAhead.CreateNew(path)) prepareFolders(true);
   if (!madeAhead.IsOpen() && sys::WideFileExists(path) && !MayReplace(item, fileName, path)) return;
-  if (fidelity_.MakeLinks && ZAIsLinkEntry(item) && ExtractLink(index, fileName, path, destDir)) return;
+  if (link && ExtractLink(index, fileName, path, destDir)) return;
 
   PendingOutput out;
   if (!out.Create(path, std::move(madeAhead))) {

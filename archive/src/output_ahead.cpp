@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "sys/thread.h"
+
 namespace za {
 
 namespace {
@@ -13,10 +15,11 @@ void Remove(sys::WideFile& file, const std::u16string& path) {
 
 }  // namespace
 
-TZAOutputAhead::TZAOutputAhead(std::size_t count, TPathOf pathOf, TMaker maker)
+TZAOutputAhead::TZAOutputAhead(std::size_t count, TPathOf pathOf, TMaker maker, bool always)
     : count_(count),
       pathOf_(std::move(pathOf)),
       maker_(std::move(maker)),
+      always_(always),
       pipeline_(
           count,
           // Files are made a few at a time, and helpers woken only when
@@ -36,8 +39,12 @@ void TZAOutputAhead::OfferUpTo(std::size_t k) {
     ++pathsFrom_;
   }
   if (paths_.empty()) pathsFrom_ = std::max(pathsFrom_, k);
+  if (!always_ && k >= nextLook_) {
+    paused_ = sys::ProcessorsFree(pipeline_.AtWork()) < 2;
+    nextLook_ = k + kLookEvery;
+  }
   for (std::size_t next = pathsFrom_ + paths_.size(); next < count_ && next <= k + kAhead; ++next) {
-    paths_.push_back(pathOf_(next));
+    paths_.push_back(paused_ ? std::u16string() : pathOf_(next));
     if (!paths_.back().empty()) pipeline_.Offer(next, Made{paths_.back(), sys::WideFile()});
   }
 }

@@ -27,7 +27,10 @@ class TZAOutputAhead {
   // be made ahead. Asked only for the entries near the batch's one.
   using TPathOf = std::function<std::u16string(std::size_t k)>;
 
-  TZAOutputAhead(std::size_t count, TPathOf pathOf, TMaker maker);
+  // Files are made ahead only while a processor is free for the helpers,
+  // which is looked at now and then (on a busy machine handing each file
+  // over costs more thread switches than making it here), unless `always`.
+  TZAOutputAhead(std::size_t count, TPathOf pathOf, TMaker maker, bool always = false);
   ~TZAOutputAhead();
   TZAOutputAhead(const TZAOutputAhead&) = delete;
   TZAOutputAhead& operator=(const TZAOutputAhead&) = delete;
@@ -45,6 +48,7 @@ class TZAOutputAhead {
   };
   static constexpr std::size_t kAhead = 8;
   static constexpr unsigned kHelpers = 2;
+  static constexpr std::size_t kLookEvery = 256;  // entries between looks at the machine
   // Offers the entries up to `k` + kAhead that are not offered yet.
   void OfferUpTo(std::size_t k);
   std::size_t count_;
@@ -53,6 +57,9 @@ class TZAOutputAhead {
   // The paths of the entries from pathsFrom_ on that have been offered.
   std::deque<std::u16string> paths_;
   std::size_t pathsFrom_ = 0;
+  bool always_;
+  bool paused_ = false;
+  std::size_t nextLook_ = 0;
   TZAPipeline<Made> pipeline_;  // last: its helpers use the rest
 };
 

@@ -174,6 +174,13 @@ class TZAPipeline {
     Release(slot);
   }
 
+  // Helpers at work on an item now.
+  unsigned AtWork() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<unsigned>(std::count_if(slots_.begin(), slots_.end(),
+                                               [](const Slot& slot) { return slot.state == State::Making; }));
+  }
+
   // Runs `f` under the pipeline's lock (for state the items share).
   template <typename F>
   auto Locked(F&& f) {

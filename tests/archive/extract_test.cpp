@@ -523,7 +523,7 @@ TEST_F(ExtractTest, NothingIsWrittenThroughALinkBelowTheDestination) {
   EXPECT_EQ(Out("root.txt"), "root");
   EXPECT_EQ(Out("dir/readonly.txt"), "ro");
   // Nor is a file made ahead there, not even for a while.
-  zip.SetOutputAhead(true);
+  zip.SetOutputAhead(true, true);
   bool touched = false;
   zip.OnFileProgress = [&](za::TZABaseArchiver*, const std::u16string&, double, za::TZAProcessOperation,
                            za::TZAProgressPhase, bool&) { touched = touched || !fs::is_empty(dir_ / "elsewhere"); };
@@ -590,7 +590,7 @@ TEST_F(ExtractTest, OutputMadeAheadGivesTheSameFilesAndLeavesNothing) {
     a.entries.push_back(Entry{(i % 2 ? "odd/" : "even/") + std::to_string(i) + ".txt", std::to_string(i)});
   a.entries[7].crcOverride = 1;  // fails its check
   Open(a);
-  zip.SetOutputAhead(true);
+  zip.SetOutputAhead(true, true);
   zip.OnConfirmProcessFile = [](za::TZABaseArchiver*, const std::u16string& name, za::TZAProcessOperation,
                                 bool& confirm) { confirm = name != u"even\\10.txt"; };
   zip.OnExtractFile = [](za::TZABaseArchiver*, std::u16string& name, std::uint32_t&, const std::string&) {
@@ -629,7 +629,7 @@ TEST_F(ExtractTest, OutputMadeAheadIsNeverTakenForAnExistingFile) {
   for (int i = 0; i < 12; ++i) a.entries.push_back(Entry{std::to_string(i) + ".txt", std::to_string(i)});
   a.entries.push_back(Entry{"dup.txt", "second"});
   Open(a);
-  zip.SetOutputAhead(true);
+  zip.SetOutputAhead(true, true);
   zip.Options().OverwriteMode = za::omNever;
   zip.OnExtractFile = [](za::TZABaseArchiver*, std::u16string& name, std::uint32_t&, const std::string&) {
     if (name != u"2.txt") return;

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -386,8 +387,13 @@ class TZABaseArchiver {
   // threads, while the current one decodes: on many file systems creating
   // a file costs a small entry more than decoding it. Off by default: the
   // setup program extracts on its one thread.
+  // Files are made ahead only while the machine leaves a processor free
+  // for the helpers, unless `always`.
   bool OutputAhead() const { return outputAheadEnabled_; }
-  void SetOutputAhead(bool value) { outputAheadEnabled_ = value; }
+  void SetOutputAhead(bool value, bool always = false) {
+    outputAheadEnabled_ = value;
+    outputAheadAlways_ = value && always;
+  }
   // Testing inflates and checks the next plain entries (not encrypted,
   // stored or deflated, not too large) on a helper thread while the
   // current one is reported; what the helper did not pass is decoded as
@@ -601,6 +607,7 @@ class TZABaseArchiver {
   TZAProcessOperation updateOperation_ = poAdd;
   std::vector<std::u16string> moveSources_;
   bool outputAheadEnabled_ = false;
+  bool outputAheadAlways_ = false;
   bool testAheadEnabled_ = false;
   bool extractAheadEnabled_ = false;
   bool fastInflate_ = false;
@@ -643,7 +650,8 @@ class TZABaseArchiver {
   TZAProcessOperation operation_ = poExtract;
   std::u16string currentFileName_;
   std::u16string cachedCurrentDir_;
-  std::u16string lastFolderMade_;  // within one operation: known to exist
+  // Within one operation: folders made or found, and no link on the way.
+  std::unordered_set<std::u16string> foldersReady_;
   // The decoder, its buffers kept between entries of a batch.
   std::unique_ptr<TZADecoder> decoder_;
   std::unique_ptr<TZAEntryReader> entryReader_;

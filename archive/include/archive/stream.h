@@ -122,9 +122,10 @@ class TNullStream : public TZAStream {
 class TZAFileStream : public TZAStream {
  public:
   TZAFileStream(std::u16string_view fileName, std::uint16_t mode);
-  // Over a file the caller has opened already.
-  TZAFileStream(sys::WideFile file, std::u16string_view fileName)
-      : file_(std::move(file)), fileName_(fileName) {}
+  // Over a file the caller has opened already; `atStart` when its position
+  // is known to be 0 (a file just made), which spares the first write a seek.
+  TZAFileStream(sys::WideFile file, std::u16string_view fileName, bool atStart = false)
+      : file_(std::move(file)), fileName_(fileName), filePosition_(atStart ? 0 : -1) {}
   std::int64_t Read(void* buffer, std::int64_t count) override;
   std::int64_t Write(const void* buffer, std::int64_t count) override;
   std::int64_t Seek(std::int64_t offset, TZASeekOrigin origin) override;

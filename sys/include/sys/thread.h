@@ -24,4 +24,11 @@ class Thread {
 // handed to a helper thread pays only when a second one is free for it.
 unsigned ProcessorsAvailable();
 
+// Of those, the ones no other work of the machine keeps busy at this
+// moment, the caller's own counted as free, at least 1. `ownAtWork`: other
+// threads of this process at work now, which are not someone else's load.
+// A snapshot, cheap enough to take now and then during a long batch; where
+// the system cannot tell, every available processor counts as free.
+unsigned ProcessorsFree(unsigned ownAtWork = 0);
+
 }  // namespace sys

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
 #include "sys/thread.h"
 
 namespace sys {
@@ -21,6 +26,41 @@ TEST(ProcessorsAvailable, FollowsTheAffinity) {
   unsigned seen = ProcessorsAvailable();
   sched_setaffinity(0, sizeof old, &old);
   EXPECT_EQ(seen, 1u);
+}
+
+// The free count never goes beyond what the affinity allows nor below the
+// caller's own processor, and threads of our own that are said to be at
+// work are not taken for someone else's load.
+TEST(ProcessorsFree, StaysWithinTheAffinityAndLeavesOurOwnThreadsOut) {
+  cpu_set_t old;
+  ASSERT_EQ(sched_getaffinity(0, sizeof old, &old), 0);
+  unsigned available = ProcessorsAvailable();
+  unsigned free = ProcessorsFree();
+  EXPECT_GE(free, 1u);
+  EXPECT_LE(free, available);
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> spinners;
+  for (unsigned i = 0; i < available; ++i)
+    spinners.emplace_back([&] {
+      while (!stop) {
+      }
+    });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  unsigned declared = ProcessorsFree(available);
+  unsigned undeclared = ProcessorsFree();
+  stop = true;
+  for (std::thread& t : spinners) t.join();
+  EXPECT_GE(declared, undeclared);
+  if (available > 1) EXPECT_EQ(undeclared, 1u);  // our spinners fill every processor
+  int first = 0;
+  while (!CPU_ISSET(first, &old)) ++first;
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(first, &one);
+  ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+  unsigned alone = ProcessorsFree();
+  sched_setaffinity(0, sizeof old, &old);
+  EXPECT_EQ(alone, 1u);
 }
 
 }  // namespace
