@@ -264,6 +264,7 @@ TZADecodeVerdict TZABaseArchiver::DecodeEntry(TZAStream& archive, TZAStream& des
   BatchSink sink(*this, dest);
   // A second decoding goes back to where the data starts: within one volume.
   Decoder().SetFastInflate(fastInflate_ && !volumes_);
+  Decoder().SetWholeStoredWrites(mappedReads_);
   return Decoder().Decode(archive, packed, coding, cipher.get(), sink);
 }
 

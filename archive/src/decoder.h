@@ -79,6 +79,9 @@ class TZADecoder {
   // whose verdict and output stand.
   void SetFastInflate(bool value) { fast_ = value && TZAFastDeflateCodec::Available(); }
   bool FastInflate() const { return fast_; }
+  // Stored data fed at once is written at once (reported still piece by
+  // piece).
+  void SetWholeStoredWrites(bool value) { stored_.SetWholeWrites(value); }
 
   // Decodes `packed` bytes of `archive` from its position, decrypted by
   // `cipher` (whose header is read, or null), into `sink`.

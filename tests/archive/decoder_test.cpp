@@ -38,9 +38,11 @@ za::TZAEntryCoding Coding(std::uint16_t method, const std::string& plain) {
 }
 
 // Decodes `stored` (the data as the archive holds it) through a stream.
-za::TZADecodeVerdict FromStream(const std::string& stored, const za::TZAEntryCoding& coding, Recorder& sink) {
+za::TZADecodeVerdict FromStream(const std::string& stored, const za::TZAEntryCoding& coding, Recorder& sink,
+                                bool wholeStoredWrites = false) {
   za::TZABufferStream stream(stored.data(), stored.size());
   za::TZADecoder decoder;
+  decoder.SetWholeStoredWrites(wholeStoredWrites);
   return decoder.Decode(stream, stored.size(), coding, nullptr, sink);
 }
 
@@ -58,6 +60,29 @@ TEST(DecoderTest, StoredDataIsHandedOnInPiecesEachReportedFirst) {
   Recorder cut;
   EXPECT_EQ(FromStream(plain, shorter, cut).NativeError, za::neCorruptedEntry);
   EXPECT_LE(cut.out.size(), 100000u);
+}
+
+TEST(DecoderTest, StoredDataWrittenWholeIsReportedPieceByPieceAndStopsWhereAReportSays) {
+  // Two chunks: a whole one and what is left.
+  std::string plain = za::testing::Noise((1u << 20) + 100000, 5);
+  Recorder sink;
+  EXPECT_TRUE(FromStream(plain, Coding(0, plain), sink, true).Passed());
+  EXPECT_EQ(sink.out, plain);
+  EXPECT_EQ(sink.pieces, (std::vector<std::size_t>{1u << 20, 100000}));
+  EXPECT_EQ(sink.reports.size(), 17u + 2u);  // 17 pieces in the first chunk, 2 in the second
+  EXPECT_EQ(sink.reports.back(), plain.size());
+  // A report that stops: only the pieces reported before it are written.
+  Recorder stopped;
+  stopped.stopAtReport = 3;
+  za::TZADecodeVerdict v = FromStream(plain, Coding(0, plain), stopped, true);
+  EXPECT_TRUE(v.Stopped);
+  EXPECT_EQ(stopped.out, plain.substr(0, 2 * 0xFFFF));
+  // Data longer than declared: nothing past the declared size comes out.
+  za::TZAEntryCoding shorter = Coding(0, plain);
+  shorter.Declared = 100000;
+  Recorder cut;
+  EXPECT_EQ(FromStream(plain, shorter, cut, true).NativeError, za::neCorruptedEntry);
+  EXPECT_EQ(cut.out, plain.substr(0, 0xFFFF));
 }
 
 TEST(DecoderTest, DeflateVerdictsAreTheSameFromAStreamAndFromMemory) {

@@ -414,8 +414,8 @@ class TZABaseArchiver {
   bool FastInflate() const { return fastInflate_; }
   void SetFastInflate(bool value) { fastInflate_ = value; }
   // The archive is read through a mapping where the system gives one:
-  // stored data is checked and written from where it lies, without a copy.
-  // Off by default: the setup program reads its small payload as always.
+  // stored data is checked and written from where it lies, without a copy,
+  // up to a chunk per write. Off by default: the setup program reads its small payload as always.
   bool MappedReads() const { return mappedReads_; }
   void SetMappedReads(bool value) { mappedReads_ = value; }
   // New entries of up to 16 MiB are deflated by libdeflate where the build
