@@ -90,6 +90,8 @@ class PendingOutput {
     return true;
   }
   TZAFileStream& Stream() { return *stream_; }
+  // Made at its place: what is set on it now is set on what the user gets.
+  bool InPlace() const { return direct_; }
   // The system's error code of the last failed creation.
   int Error() const { return error_; }
   void Close() { stream_.reset(); }
@@ -350,11 +352,17 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
   outputHash_ = nullptr;
   ZASetOutputTimes(out.Stream().File(), item, fidelity_.ExactTimes, accessed);
   if (options_.FlushBuffers && sys::WideIsRemovableDrive(path)) out.Stream().File().Flush();
+  // Set through the file itself, a link put at its name meanwhile is not
+  // followed. Only a file that stays: one made read-only could not be
+  // removed again on Windows. A file put in place by name is set by name.
+  const bool stays = !failure && !skipped && !cancel_;
+  const bool attributesSet = stays && options_.SetAttributes && out.InPlace() &&
+                             out.Stream().File().SetAttributes(fileAttr);
   out.Close();
   if (failure) std::rethrow_exception(failure);
   if (skipped || cancel_) return;
   if (!out.Commit(path)) throw EZAException(neCannotCreateFile, this, {path});
-  if (options_.SetAttributes) sys::WideSetAttributes(path, fileAttr);
+  if (options_.SetAttributes && !attributesSet) sys::WideSetAttributes(path, fileAttr);
   FinishOutput(item, fileName, path);
   TZASha256::Digest digest;
   // A hash that failed reports nothing, so the file never passes for checked.

@@ -532,6 +532,31 @@ TEST_F(ExtractTest, NothingIsWrittenThroughALinkBelowTheDestination) {
   EXPECT_TRUE(fs::is_empty(dir_ / "elsewhere"));
 }
 
+TEST_F(ExtractTest, AttributesAreNotSetThroughALinkPutInTheFilesPlaceWhileItIsWritten) {
+  fs::create_directory(dir_ / "elsewhere");
+  Write("elsewhere/victim.txt", "keep me writable");
+  fs::permissions(dir_ / "elsewhere" / "victim.txt", fs::perms(0644));
+  Archive a;
+  a.entries.push_back(Entry{"ro.txt", "read-only"});
+  a.entries.back().attributes = 0x21;
+  Open(a);
+  bool swapped = false;
+  zip.OnFileProgress = [&](za::TZABaseArchiver*, const std::u16string&, double, za::TZAProcessOperation,
+                           za::TZAProgressPhase phase, bool&) {
+    if (phase != za::ppProcess || swapped) return;
+    swapped = true;
+    fs::rename(dir_ / "out" / "ro.txt", dir_ / "out" / "moved.txt");
+    fs::create_symlink(dir_ / "elsewhere" / "victim.txt", dir_ / "out" / "ro.txt");
+  };
+  ExtractAll();
+  ASSERT_TRUE(swapped);
+  struct stat st;
+  ASSERT_EQ(stat(Path("elsewhere/victim.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  ASSERT_EQ(stat(Path("out/moved.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0222, 0u);  // the file that was written got them
+}
+
 TEST_F(ExtractTest, ExtractedFilesAreReportedWithSizeAndSha256OfWhatWasWritten) {
   Archive a = WithBadEntry();
   a.entries.push_back(Entry::Deflated("dir/deep.txt", std::string(100000, 'd')));

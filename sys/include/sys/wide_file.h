@@ -64,6 +64,9 @@ class WideFile {
   // Last-write and last-access times, exact to what the file system keeps;
   // a null one stays as it is.
   bool SetTimes(const FileTime* modified, const FileTime* accessed);
+  // As WideSetAttributes, on this file: whatever is put at its name
+  // meanwhile (a link) is not followed.
+  bool SetAttributes(std::uint32_t attributes);
 
   // System error of the last failed call (errno or GetLastError()).
   int LastError() const { return lastError_; }

@@ -329,10 +329,10 @@ std::uint32_t WideGetAttributes(std::u16string_view name) {
   return attr;
 }
 
-bool WideSetAttributes(std::u16string_view name, std::uint32_t attributes) {
-  std::string path = NativeName(name);
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) return false;
+namespace {
+
+// The mode that `attributes` give a file of mode `st`.
+mode_t ModeFor(const struct stat& st, std::uint32_t attributes) {
   mode_t mode = st.st_mode & 07777;
   // Zip tools on Unix keep the file's mode in the upper half, its type bits
   // telling it apart from other uses of those bits. Only a regular file's or
@@ -345,7 +345,31 @@ bool WideSetAttributes(std::u16string_view name, std::uint32_t attributes) {
     mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
   else if (NoWriteBits(st))
     mode |= S_IWUSR;
+  return mode;
+}
+
+}  // namespace
+
+bool WideSetAttributes(std::u16string_view name, std::uint32_t attributes) {
+  std::string path = NativeName(name);
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return false;
+  mode_t mode = ModeFor(st, attributes);
   return mode == (st.st_mode & 07777) || chmod(path.c_str(), mode) == 0;
+}
+
+bool WideFile::SetAttributes(std::uint32_t attributes) {
+  struct stat st;
+  if (fstat(Fd(handle_), &st) != 0) {
+    lastError_ = errno;
+    return false;
+  }
+  mode_t mode = ModeFor(st, attributes);
+  if (mode != (st.st_mode & 07777) && fchmod(Fd(handle_), mode) != 0) {
+    lastError_ = errno;
+    return false;
+  }
+  return true;
 }
 
 std::int32_t WideGetDosDateTime(std::u16string_view name) {

@@ -152,6 +152,23 @@ bool WideFile::SetTimes(const FileTime* modified, const FileTime* accessed) {
   return true;
 }
 
+bool WideFile::SetAttributes(std::uint32_t attributes) {
+  // Only these can be set, as SetFileAttributesW takes them; none at all
+  // is spelt "normal". Times of 0 stay as they are.
+  constexpr DWORD kSettable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                              FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_TEMPORARY |
+                              FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  FILE_BASIC_INFO info{};
+  info.FileAttributes = attributes & kSettable;
+  if (info.FileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL)) info.FileAttributes &= ~FILE_ATTRIBUTE_NORMAL;
+  if (info.FileAttributes == 0) info.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  if (!SetFileInformationByHandle(H(handle_), FileBasicInfo, &info, sizeof info)) {
+    lastError_ = static_cast<int>(GetLastError());
+    return false;
+  }
+  return true;
+}
+
 bool WideGetFileTime(std::u16string_view name, FileTime& modified) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExW(Native(name).c_str(), GetFileExInfoStandard, &data)) return false;
