@@ -23,6 +23,8 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
 def main():
     args = tree_and_runs(ROOT)
+    # The tools run from inside the tree they archive.
+    args.tree = os.path.abspath(args.tree)
     build(args.tree)
     zarc = os.path.join(args.tree, "bin", "zarc")
     work = os.path.join(args.tree, "create-bench")
