@@ -243,7 +243,7 @@ void TZADirManager::DecodeStoredName(std::int32_t index, const std::uint8_t* nam
 void TZADirManager::ReadGuessesThroughCodePages() {
   // A name read as UTF-8 turns back into its stored bytes exactly.
   for (std::int32_t index : guessedUtf8_) {
-    std::string bytes = sys::WideToUtf8(Items.GetItem(index).EntryName);
+    std::string bytes = sys::WideToUtf8(Items.GetItem(index).EntryName.str());
     if (Options.OemNames) sys::OemToAnsiInPlace(bytes.data(), bytes.size());
     sys::AnsiToWide(bytes, wideName_);
     Items.SetName(index, wideName_);
@@ -318,6 +318,7 @@ void TZADirManager::ReadCentralDirectory(std::int64_t start, std::uint32_t count
   guessedUtf8_.clear();
   notUtf8_ = false;
   printableKept_ = PrintableAsciiKept();
+  std::u16string keptName;
   for (std::uint32_t k = 0; k < count; ++k) {
     std::int32_t i = static_cast<std::int32_t>(k - EntriesLeftOut);
     if (k == 0) DirectoryStart = window.Position();
@@ -333,7 +334,7 @@ void TZADirManager::ReadCentralDirectory(std::int64_t start, std::uint32_t count
     if (item.Header.CommentLength)
       item.Comment = std::string_view(reinterpret_cast<const char*>(window.Take(item.Header.CommentLength)),
                                       item.Header.CommentLength);
-    if (keepSome && !Options.KeepEntry(item.EntryName)) {
+    if (keepSome && !Options.KeepEntry(item.EntryName.ViewIn(keptName))) {
       Items.DropLast();
       ++EntriesLeftOut;
     }

@@ -139,7 +139,6 @@ void TZADirManager::RebuildFromLocalHeaders() {
       TDirItem& item = Items.ItemAt(i);
       item = TDirItem{};
       CentralDirectoryHeader& h = item.Header;
-      h.Signature = lh.Signature;
       h.VersionMadeBy = lh.VersionNeeded;
       static_cast<EntryHeaderFields&>(h) = lh;  // the fields the two headers share
       h.ExternalAttributes = (lh.UncompressedSize == 0 && !(lh.Flags & 8)) ? 0x10 : 0x20;

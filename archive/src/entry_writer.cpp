@@ -187,7 +187,6 @@ void TZAEntryWriter::Plan(TZAPlannedEntry& entry, const TDirItem& item, CentralD
   entry.Extra = extra.Bytes();
   if (entry.Extra.size() > 0xFFFF) throw EZAException(neNameTooLong, &owner_, {shown});
   entry.Comment = std::string(item.Comment.view().substr(0, 0xFFFF));
-  h.Signature = kCentralHeaderSignature;
   h.NameLength = static_cast<std::uint16_t>(entry.Name.size());
   h.ExtraLength = static_cast<std::uint16_t>(entry.Extra.size());
   h.CommentLength = static_cast<std::uint16_t>(entry.Comment.size());

@@ -18,6 +18,15 @@
 
 namespace za {
 
+namespace {
+
+// Folder, hidden, system and volume attributes the search does not take.
+bool AttributesRefused(const TDirItem& item, std::uint32_t searchAttr) {
+  return item.Header.ExternalAttributes & ~searchAttr & 0x1E;
+}
+
+}  // namespace
+
 std::recursive_mutex& ZAEngineLock() {
   static std::recursive_mutex lock;
   return lock;
@@ -37,7 +46,7 @@ void TZABaseArchiver::ForEachFound(std::u16string_view fileMask, std::u16string_
     // One walk, without setting up a search again for each entry found.
     const TZADirArray& items = dirManager_->Items;
     for (std::int32_t i = 0; i < items.Count(); ++i)
-      if (!(items.GetItem(i).Header.ExternalAttributes & ~s.SearchAttr & 0x1E)) f(i);
+      if (!AttributesRefused(items.GetItem(i), s.SearchAttr)) f(i);
     return;
   }
   for (std::int32_t i = SearchFrom(s); i >= 0; i = SearchFrom(s)) {
@@ -63,11 +72,11 @@ void TZABaseArchiver::SelectByMaskLists() {
   for (const std::u16string& mask : fileMasks_) SelectByMask(mask, options_.SearchAttr, u"");
   if (exclusionMasks_.empty()) return;
   TZADirArray& items = dirManager_->Items;
+  std::u16string scratch;
   for (std::int32_t i = 0; i < items.Count(); ++i) {
     TDirItem& item = items.ItemAt(i);
     if (!item.Selected) continue;
-    std::u16string_view n = item.EntryName;
-    n = paths::WithoutTrailingSeparator(n);
+    std::u16string_view n = paths::WithoutTrailingSeparator(item.EntryName.ViewIn(scratch));
     for (const std::u16string& exclusion : exclusionMasks_)
       if (MatchesMask(n, exclusion)) item.Selected = false;
   }
@@ -151,15 +160,15 @@ std::int32_t TZABaseArchiver::SearchFrom(TInternalSearchRec& s) {
     sys::WideLowerInPlace(maskFolder);
   }
   const bool everyName = TakesEveryName(s);
+  std::u16string scratch;
   for (std::int32_t i = std::max(s.Index, 0); i < items.Count(); ++i) {
     const TDirItem& item = items.GetItem(i);
     if (everyName) {
-      if (item.Header.ExternalAttributes & ~s.SearchAttr & 0x1E) continue;
+      if (AttributesRefused(item, s.SearchAttr)) continue;
       s.Index = i;
       return i;
     }
-    std::u16string_view n = item.EntryName;
-    n = paths::WithoutTrailingSeparator(n);
+    std::u16string_view n = paths::WithoutTrailingSeparator(item.EntryName.ViewIn(scratch));
     if (!options_.Recurse) {
       std::u16string folder(paths::FolderPart(paths::Backslashed(n), paths::kEventCuts));
       sys::WideLowerInPlace(folder);
@@ -167,7 +176,7 @@ std::int32_t TZABaseArchiver::SearchFrom(TInternalSearchRec& s) {
     }
     if (!MatchesMask(n, s.FileMask) && !MatchesMask(paths::NamePart(paths::Backslashed(n), paths::kEventCuts), s.FileMask)) continue;
     if (MatchesMask(n, s.ExclusionMask)) continue;
-    if (item.Header.ExternalAttributes & ~s.SearchAttr & 0x1E) continue;
+    if (AttributesRefused(item, s.SearchAttr)) continue;
     s.Index = i;
     return i;
   }
@@ -269,7 +278,7 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
     entryOrdinal_ = ordinal++;
     do {
       action = fxaIgnore;
-      fileName.assign(dirManager_->Items.GetItem(i).EntryName.view());
+      dirManager_->Items.GetItem(i).EntryName.CopyTo(fileName);
       std::replace(fileName.begin(), fileName.end(), u'/', u'\\');
       currentFileName_ = fileName;
       auto failed = [&](const EZAException& e, const std::u16string& message) {
@@ -307,7 +316,7 @@ void TZABaseArchiver::ExtractItemToStream(std::int32_t index, TZAStream& stream)
     selectedCount_ = 1;
     processedCount_ = 0;
     progressEnabled_ = true;
-    currentFileName_ = paths::Backslashed(dirManager_->Items.GetItem(index).EntryName);
+    currentFileName_ = paths::Backslashed(dirManager_->Items.GetItem(index).EntryName.str());
   }
   DecodeItem(index, stream);
 }

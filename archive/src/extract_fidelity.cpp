@@ -150,7 +150,7 @@ std::vector<std::int32_t> TZABaseArchiver::BatchOrder() {
     if (!item.Selected) continue;
     if (fidelityBatch_ && fidelity_.MakeLinks && ZAIsLinkEntry(item)) {
       links.push_back(i);
-      fidelityBatch_->Links.insert(paths::Backslashed(item.EntryName));
+      fidelityBatch_->Links.insert(paths::Backslashed(item.EntryName.str()));
     } else {
       order.push_back(i);
     }

@@ -165,7 +165,7 @@ std::unique_ptr<TZAOutputAhead> TZABaseArchiver::MakeOutputAhead(const std::vect
   // paths of the same hash are only left to the batch as well.
   auto pathOf = [this, destDir](std::int32_t index) {
     const TDirItem& item = dirManager_->Items.GetItem(index);
-    std::u16string name = paths::Backslashed(item.EntryName);
+    std::u16string name = paths::Backslashed(item.EntryName.str());
     if (fidelity_.DropEmptyComponents) name = ZADropEmptyComponents(name);
     if (!options_.CreateDirs) name = std::u16string(paths::NamePart(name, paths::kEventCuts));
     bool plain = !item.IsFolder() && !(fidelity_.MakeLinks && ZAIsLinkEntry(item)) && name.find(u':') == std::u16string::npos &&

@@ -17,6 +17,22 @@ namespace za {
 
 // ---- TZAEntryName
 
+bool TZAEntryName::FitsBytes(View v) {
+  return std::all_of(v.begin(), v.end(), [](char16_t c) { return c < 0x100; });
+}
+
+void TZAEntryName::Fill(std::uint32_t* block, View v, bool narrow) {
+  block[0] = static_cast<std::uint32_t>(v.size()) | (narrow ? kNarrow : 0);
+  // The last word's unused bytes are set: blocks are compared and copied whole.
+  block[BlockWords(v.size(), narrow) - 1] = 0;
+  if (narrow) {
+    auto* bytes = reinterpret_cast<unsigned char*>(block + 1);
+    for (std::size_t i = 0; i < v.size(); ++i) bytes[i] = static_cast<unsigned char>(v[i]);
+  } else {
+    std::memcpy(block + 1, v.data(), v.size() * sizeof(char16_t));
+  }
+}
+
 TZAEntryName& TZAEntryName::assign(View v) {
   if (v.empty()) {
     Release();
@@ -30,13 +46,48 @@ TZAEntryName& TZAEntryName::assign(View v) {
   return *this;
 }
 
+TZAEntryName& TZAEntryName::operator=(const TZAEntryName& o) {
+  if (this == &o) return *this;
+  std::uintptr_t old = p_;
+  p_ = 0;
+  Copy(o);
+  if (old & kOwned) delete[] reinterpret_cast<std::uint32_t*>(old & ~kOwned);
+  return *this;
+}
+
 void TZAEntryName::Own(View v) {
   if (v.empty()) return;
-  if (v.size() > std::numeric_limits<std::uint32_t>::max()) throw std::length_error("entry name");
-  auto* block = new std::uint32_t[BlockWords(v.size())];
-  block[0] = static_cast<std::uint32_t>(v.size());
-  std::memcpy(block + 1, v.data(), v.size() * sizeof(char16_t));
+  if (v.size() > kMaxUnits) throw std::length_error("entry name");
+  bool narrow = FitsBytes(v);
+  auto* block = new std::uint32_t[BlockWords(v.size(), narrow)];
+  Fill(block, v, narrow);
   p_ = reinterpret_cast<std::uintptr_t>(block) | kOwned;
+}
+
+void TZAEntryName::Copy(const TZAEntryName& o) {
+  if (o.empty()) return;
+  std::size_t words = o.Words();
+  auto* block = new std::uint32_t[words];
+  std::memcpy(block, o.Block(), words * sizeof(std::uint32_t));
+  p_ = reinterpret_cast<std::uintptr_t>(block) | kOwned;
+}
+
+bool TZAEntryName::operator==(View v) const {
+  if (v.size() != size()) return false;
+  if (!Narrow()) return v.empty() || View(Wide(), Count()) == v;
+  const unsigned char* b = Bytes();
+  for (std::size_t i = 0; i < v.size(); ++i)
+    if (b[i] != v[i]) return false;
+  return true;
+}
+
+bool TZAEntryName::operator==(const TZAEntryName& o) const {
+  if (size() != o.size()) return false;
+  if (empty()) return true;
+  // Every block is filled by Fill, which keeps in bytes whatever fits them:
+  // equal names are kept alike.
+  if (Narrow() != o.Narrow()) return false;
+  return std::memcmp(Block() + 1, o.Block() + 1, Narrow() ? Count() : Count() * sizeof(char16_t)) == 0;
 }
 
 // ---- TZANameArena
@@ -46,8 +97,9 @@ void TZANameArena::Place(TZAEntryName& name, std::u16string_view v) {
     name.Release();
     return;
   }
-  if (v.size() > std::numeric_limits<std::uint32_t>::max()) throw std::length_error("entry name");
-  std::size_t words = TZAEntryName::BlockWords(v.size());
+  if (v.size() > TZAEntryName::kMaxUnits) throw std::length_error("entry name");
+  bool narrow = TZAEntryName::FitsBytes(v);
+  std::size_t words = TZAEntryName::BlockWords(v.size(), narrow);
   if (chunks_.empty() || room_ - used_ < words) {
     std::size_t size = std::max(words, kChunkWords);
     chunks_.push_back(std::make_unique_for_overwrite<std::uint32_t[]>(size));
@@ -56,8 +108,7 @@ void TZANameArena::Place(TZAEntryName& name, std::u16string_view v) {
   }
   std::uint32_t* block = chunks_.back().get() + used_;
   used_ += words;
-  block[0] = static_cast<std::uint32_t>(v.size());
-  std::memcpy(block + 1, v.data(), v.size() * sizeof(char16_t));
+  TZAEntryName::Fill(block, v, narrow);
   name.Release();
   name.p_ = reinterpret_cast<std::uintptr_t>(block);
 }
@@ -65,11 +116,14 @@ void TZANameArena::Place(TZAEntryName& name, std::u16string_view v) {
 void TZANameArena::TakeBack(const TZAEntryName& name) {
   if (!name.InArena() || chunks_.empty()) return;
   const std::uint32_t* block = name.Block();
-  std::size_t words = TZAEntryName::BlockWords(block[0]);
+  std::size_t words = name.Words();
   if (used_ >= words && block == chunks_.back().get() + used_ - words) used_ -= words;
 }
 
 // ---- TDirItem
+
+// A directory holds one per entry: the record, its flags and three pointers.
+static_assert(sizeof(void*) != 8 || sizeof(TDirItem) == 72);
 
 const TZAEntrySource& TZAEntrySource::None() {
   static const TZAEntrySource none;
@@ -401,13 +455,17 @@ bool LowerEqual(std::u16string_view a, std::u16string_view b) {
 
 }  // namespace
 
-std::u16string_view TZANameIndex::NameOf(std::int32_t i) const {
+const TZAEntryName& TZANameIndex::EntryNameOf(std::int32_t i) const {
   return entries_.entries_[static_cast<std::size_t>(i)].EntryName;
+}
+
+std::u16string_view TZANameIndex::NameOf(std::int32_t i, std::u16string& scratch) const {
+  return EntryNameOf(i).ViewIn(scratch);
 }
 
 std::u16string TZANameIndex::operator[](std::int32_t i) const {
   if (i < 0 || i >= named_) throw EZAException(neItemIndex, nullptr);
-  return sys::WideLower(NameOf(i));
+  return sys::WideLower(EntryNameOf(i).str());
 }
 
 void TZANameIndex::Build() {
@@ -429,7 +487,7 @@ void TZANameIndex::Insert(std::int32_t i) {
       if (k != i) Insert(k);
   }
   std::size_t mask = slots_.size() - 1;
-  std::uint32_t h = LowerHash(NameOf(i));
+  std::uint32_t h = LowerHash(NameOf(i, scratch_));
   std::size_t p = h & mask;
   while (slots_[p].entry >= 0) p = (p + 1) & mask;
   slots_[p] = Slot{i, h};
@@ -439,7 +497,7 @@ void TZANameIndex::Insert(std::int32_t i) {
 void TZANameIndex::Remove(std::int32_t i) {
   if (slots_.empty()) return;
   std::size_t mask = slots_.size() - 1;
-  std::size_t p = LowerHash(NameOf(i)) & mask;
+  std::size_t p = LowerHash(NameOf(i, scratch_)) & mask;
   while (slots_[p].entry >= 0 && slots_[p].entry != i) p = (p + 1) & mask;
   if (slots_[p].entry < 0) return;
   // Later slots of the run move back into the gap unless their own place
@@ -462,7 +520,7 @@ std::int32_t TZANameIndex::Find(std::u16string_view name) {
   std::uint32_t h = LowerHash(name);
   std::int32_t last = -1;
   for (std::size_t p = h & mask; slots_[p].entry >= 0; p = (p + 1) & mask)
-    if (slots_[p].hash == h && slots_[p].entry > last && LowerEqual(NameOf(slots_[p].entry), name))
+    if (slots_[p].hash == h && slots_[p].entry > last && LowerEqual(NameOf(slots_[p].entry, scratch_), name))
       last = slots_[p].entry;
   return last;
 }
@@ -540,17 +598,17 @@ void TZADirArray::SetName(std::int32_t i, std::u16string_view name) {
   // loader names fresh entries and renames the last one it named; neither
   // makes the table.
   std::int32_t j;
+  std::u16string present;
   if (nameIndex_.Built())
-    j = nameIndex_.Find(item.EntryName);
+    j = nameIndex_.Find(item.EntryName.ViewIn(present));
   else if (i >= nameIndex_.Count() && item.EntryName.empty())
     j = nameIndex_.emptyNames_ > 0 ? i + 1 : -1;  // another entry's, or none
   else if (i == nameIndex_.Count() - 1)
     j = i;  // no later entry may have it
   else
-    j = nameIndex_.Find(item.EntryName);
+    j = nameIndex_.Find(item.EntryName.ViewIn(present));
   std::u16string copy;
-  if (name.data() >= item.EntryName.data() && name.data() <= item.EntryName.data() + item.EntryName.size())
-    name = copy.assign(name);
+  if (item.EntryName.Holds(name)) name = copy.assign(name);
   if (j < 0) {
     // A fresh entry's name is placed in the arena; a renamed one owns its
     // block, so that renaming leaves nothing behind.
@@ -622,7 +680,7 @@ void TZADirArray::ClearSelection() {
 // ---- TZAArchiveItem
 
 void FillArchiveItem(const TDirItem& item, TZAArchiveItem& out) {
-  std::u16string name = paths::Backslashed(item.EntryName);
+  std::u16string name = paths::Backslashed(item.EntryName.str());
   // Plain ASCII comes back from the ANSI code page as it went in: a search
   // over a million entries need not convert each name twice.
   if (std::all_of(name.begin(), name.end(), [](char16_t c) { return c < 0x80; })) {

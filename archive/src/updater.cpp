@@ -111,7 +111,6 @@ void TZAUpdater::AddEntry(std::u16string name, std::uint32_t attributes, std::in
   source.SourceFileName = sourceFile;
   item.Comment = comment;
   source.EntryPassword = a_.Password();
-  item.Header.Signature = kCentralHeaderSignature;
   item.Header.ExternalAttributes = attributes;
   std::uint32_t dos = dosTime < 0 ? DosNow() : static_cast<std::uint32_t>(dosTime);
   item.Header.ModDate = static_cast<std::uint16_t>(dos >> 16);
@@ -139,7 +138,7 @@ void TZAUpdater::Select(std::u16string_view fileMask, std::int32_t searchAttr, s
   if (a_.ExclusionMasks().empty()) return;
   for (std::int32_t i = 0; i < items.Count(); ++i) {
     TDirItem& item = items.ItemAt(i);
-    if (item.Selected && Excluded(NameWithoutSlash(item.EntryName))) item.Selected = false;
+    if (item.Selected && Excluded(NameWithoutSlash(item.EntryName.str()))) item.Selected = false;
   }
 }
 

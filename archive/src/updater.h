@@ -66,7 +66,7 @@ class TZAUpdater {
       }
       bool confirm = true;
       if (a_.OnConfirmProcessFile)
-        a_.OnConfirmProcessFile(&a_, paths::Backslashed(items.GetItem(i).EntryName), operation, confirm);
+        a_.OnConfirmProcessFile(&a_, paths::Backslashed(items.GetItem(i).EntryName.str()), operation, confirm);
       bool removed = confirm && work(i);
       if (confirm) state_.MarkPending();
       if (!removed) ++i;

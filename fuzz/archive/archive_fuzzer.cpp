@@ -131,7 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     za::TZAEntryTimes times = za::ZAReadEntryTimes(item.ExtraFields);
     if (times.Modified) sum += static_cast<std::uint64_t>(times.Modified->Seconds) + times.Modified->Nanoseconds;
     if (auto owner = za::ZAReadEntryOwner(item.ExtraFields)) sum += owner->User + owner->Group;
-    if (dir.Items.IndexOfName(item.EntryName) < 0) __builtin_trap();  // every name is indexed
+    if (dir.Items.IndexOfName(item.EntryName.str()) < 0) __builtin_trap();  // every name is indexed
   }
   if (dir.Items.NameIndex().Count() != dir.Items.Count()) __builtin_trap();
   std::vector<std::pair<std::u16string, std::int32_t>> log;

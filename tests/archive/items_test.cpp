@@ -10,6 +10,7 @@
 
 using za::TDirItem;
 using za::TZADirArray;
+using za::TZAEntryName;
 
 namespace {
 
@@ -81,7 +82,9 @@ TEST(DirArrayTest, OutOfStepIndexIsReported) {
 }
 
 TEST(DirArrayTest, NamesKeptByTheDirectoryStayWholeThroughCopiesDropsAndRenames) {
-  auto nameOf = [](int i) { return u"folder/" + std::u16string(static_cast<std::size_t>(i % 300), u'x') + u"/" +
+  // Every third name is beyond Latin-1, so the directory keeps both forms.
+  auto nameOf = [](int i) { return (i % 3 ? u"folder/" : u"п\u00e9pka/") +
+                                   std::u16string(static_cast<std::size_t>(i % 300), u'x') + u"/" +
                                    sys::Utf8ToWide(std::to_string(i)); };
   TDirItem copy;
   std::vector<TDirItem> moved;
@@ -101,11 +104,17 @@ TEST(DirArrayTest, NamesKeptByTheDirectoryStayWholeThroughCopiesDropsAndRenames)
       ASSERT_EQ(a.GetItem(k).EntryName, nameOf(i));
       ++k;
     }
-    a.SetName(1, a.GetItem(1).EntryName.view().substr(7));  // a rename from its own characters
-    EXPECT_EQ(a.GetItem(1).EntryName, nameOf(1).substr(7));
+    // Renames from the name's own characters, kept in bytes and in UTF-16.
+    std::u16string scratch;
+    EXPECT_TRUE(a.GetItem(1).EntryName.Narrow());
+    EXPECT_FALSE(a.GetItem(5).EntryName.Narrow());  // the seventh name
+    for (auto [k, i] : {std::pair{1, 1}, std::pair{5, 6}}) {
+      a.SetName(k, a.GetItem(k).EntryName.ViewIn(scratch).substr(7));
+      EXPECT_EQ(a.GetItem(k).EntryName, nameOf(i).substr(7));
+    }
     copy = a.GetItem(2);
     TDirItem& last = a.ItemAt(a.Count() - 1);
-    last.EntryName = last.EntryName.view().substr(1);
+    last.EntryName = last.EntryName.ViewIn(scratch).substr(1);
     EXPECT_EQ(last.EntryName, nameOf(n - 2).substr(1));  // the last of them was dropped
     moved.push_back(a.GetItem(0));
     a.SetCount(0);  // the directory's names go
@@ -122,6 +131,40 @@ TEST(DirArrayTest, NamesKeptByTheDirectoryStayWholeThroughCopiesDropsAndRenames)
   EXPECT_TRUE(fresh.IsFolder());
   fresh.EntryName = u"";
   EXPECT_TRUE(fresh.EntryName.empty());
+}
+
+// A name is kept in bytes while every unit is below 0x100; either way it
+// reads, compares and copies as the UTF-16 it was given.
+TEST(DirArrayTest, NamesReadAlikeInBytesAndInUtf16) {
+  const std::u16string latin = u"caf\u00e9/\u00ff.txt", wide = u"caf\u0100/\u00ff.txt";
+  TZAEntryName a(latin), b(wide), c(latin);
+  EXPECT_TRUE(a.Narrow());
+  EXPECT_EQ(a.NarrowView(), "caf\xe9/\xff.txt");
+  EXPECT_FALSE(b.Narrow());
+  EXPECT_EQ(a, c);
+  EXPECT_FALSE(a == b);  // the same length, one unit apart
+  EXPECT_EQ(a, latin);
+  EXPECT_FALSE(a == wide);
+  EXPECT_EQ(b, wide);
+  EXPECT_EQ(a[3], u'\u00e9');
+  EXPECT_EQ(b[3], u'\u0100');
+  EXPECT_EQ(a.back(), u't');
+  std::u16string scratch, copied = u"left over";
+  EXPECT_EQ(a.ViewIn(scratch), latin);
+  EXPECT_EQ(b.ViewIn(scratch), wide);
+  a.CopyTo(copied);
+  EXPECT_EQ(copied, latin);
+  b = a;
+  EXPECT_EQ(b, latin);
+  EXPECT_TRUE(b.Narrow());
+  EXPECT_EQ(a.str() + u"!", latin + u"!");
+  // Lookups fold the case of both forms alike.
+  TZADirArray dir;
+  dir.SetCount(2);
+  dir.SetName(0, latin);
+  dir.SetName(1, u"\u0414ir/a.txt");
+  EXPECT_EQ(dir.IndexOfName(u"CAF\u00c9/\u00ff.TXT"), 0);
+  EXPECT_EQ(dir.IndexOfName(u"\u0434IR/A.TXT"), 1);
 }
 
 TEST(DirArrayTest, WritingSourcesAreCopiedWithTheEntryAndAbsentWhenRead) {
@@ -285,7 +328,7 @@ TEST(DirArrayTest, NameIndexKeepsUpWithEveryChange) {
     std::u16string key = sys::WideLower(name);
     std::int32_t last = -1;
     for (std::int32_t i = 0; i < a.Count(); ++i)
-      if (sys::WideLower(a.GetItem(i).EntryName) == key) last = i;
+      if (sys::WideLower(a.GetItem(i).EntryName.str()) == key) last = i;
     return last;
   };
   auto check = [&] {
@@ -302,7 +345,7 @@ TEST(DirArrayTest, NameIndexKeepsUpWithEveryChange) {
       case 0: {
         std::u16string name = nameOf(static_cast<int>(random()));
         // Renaming an entry whose name a later one shares is refused.
-        if (expected(a.GetItem(i).EntryName) == i)
+        if (expected(a.GetItem(i).EntryName.str()) == i)
           a.SetName(i, name);
         else
           EXPECT_EQ(NativeErrorOf([&] { a.SetName(i, name); }), za::neNameListRename);

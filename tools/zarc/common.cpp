@@ -177,9 +177,10 @@ std::vector<std::int32_t> Select(za::TZipArchiver& zip, const Settings& settings
     if (!any && !settings.masks.empty()) unmatched.push_back(mask);
   }
   std::vector<std::int32_t> out;
+  std::u16string scratch;
   for (std::int32_t i = 0; i < zip.Count(); ++i) {
     if (!selected[static_cast<std::size_t>(i)]) continue;
-    std::u16string_view name = zip.Item(i).EntryName;
+    std::u16string_view name = zip.Item(i).EntryName.ViewIn(scratch);
     if (!name.empty() && name.back() == u'/') name.remove_suffix(1);
     bool excluded = false;
     for (const std::u16string& exclusion : settings.exclusions) excluded = excluded || za::MatchesMask(name, exclusion);

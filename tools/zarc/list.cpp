@@ -156,7 +156,7 @@ bool LinkTarget(za::TZipArchiver& zip, std::int32_t index, std::string& target) 
 void JsonEntry(za::TZipArchiver& zip, std::int32_t index, Line& line) {
   const za::TDirItem& item = zip.Item(index);
   line.Text("{\"name\":");
-  JsonString(line, sys::WideToUtf8(item.EntryName));
+  JsonString(line, sys::WideToUtf8(item.EntryName.str()));
   line.Text(",\"size\":").Number(item.UnpackedSize(), 0).Text(",\"packed_size\":").Number(item.PackedSize(), 0);
   line.Text(",\"method\":");
   JsonString(line, MethodName(item));

@@ -61,7 +61,7 @@ std::u16string Backslashed(std::u16string name) {
 
 // Whether a stored name is the one an event gives with backslashes,
 // without making a copy of each name the batch passes.
-bool SameName(std::u16string_view stored, std::u16string_view given) {
+bool SameName(const za::TZAEntryName& stored, std::u16string_view given) {
   if (stored.size() != given.size()) return false;
   for (std::size_t i = 0; i < stored.size(); ++i)
     if ((stored[i] == u'/' ? u'\\' : stored[i]) != given[i]) return false;

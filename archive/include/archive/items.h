@@ -53,11 +53,17 @@ class TZALazyString {
   std::unique_ptr<String> p_;
 };
 
-// An entry's name: its UTF-16 code units after their count in one block,
-// reached by one pointer. A directory keeps the names it loads in blocks of
-// its own (`TZANameArena`), so that a million names cost no million heap
-// allocations; any other name, and every copy, owns its block. A name taken
-// from a directory by a move still lies in that directory's arena.
+// An entry's name: its count of UTF-16 code units, then the units, in one
+// block reached by one pointer. A name whose units all lie below 0x100 (a
+// plain ASCII or Latin-1 name: nearly every name there is) keeps one byte
+// for each; the block's count says which. A directory keeps the names it
+// loads in blocks of its own (`TZANameArena`), so that a million names cost
+// no million heap allocations; any other name, and every copy, owns its
+// block. A name taken from a directory by a move still lies in that
+// directory's arena.
+//
+// There is no UTF-16 view of a name kept in bytes: `ViewIn` hands one out,
+// widened into a buffer of the caller's where the name needs it.
 class TZAEntryName {
  public:
   using View = std::u16string_view;
@@ -65,10 +71,10 @@ class TZAEntryName {
   explicit TZAEntryName(View v) { Own(v); }
   explicit TZAEntryName(const char16_t* s) { Own(View(s)); }
   explicit TZAEntryName(const std::u16string& s) { Own(s); }
-  TZAEntryName(const TZAEntryName& o) { Own(o.view()); }
+  TZAEntryName(const TZAEntryName& o) { Copy(o); }
   TZAEntryName(TZAEntryName&& o) noexcept : p_(o.p_) { o.p_ = 0; }
   ~TZAEntryName() { Release(); }
-  TZAEntryName& operator=(const TZAEntryName& o) { return assign(o.view()); }
+  TZAEntryName& operator=(const TZAEntryName& o);
   TZAEntryName& operator=(TZAEntryName&& o) noexcept {
     if (this != &o) {
       Release();
@@ -82,37 +88,72 @@ class TZAEntryName {
   TZAEntryName& operator=(const std::u16string& s) { return assign(s); }
   TZAEntryName& assign(View v);
 
-  View view() const { return p_ ? View(Chars(), Block()[0]) : View(); }
-  operator View() const { return view(); }
-  operator std::u16string() const { return std::u16string(view()); }
-  std::u16string str() const { return std::u16string(view()); }
+  // The units as UTF-16: the name's own when it keeps them so, else
+  // widened into `scratch` (valid while both are unchanged).
+  View ViewIn(std::u16string& scratch) const {
+    if (!p_) return View();
+    if (!Narrow()) return View(Wide(), Count());
+    scratch.assign(Bytes(), Bytes() + Count());
+    return scratch;
+  }
+  // Sets `out` to the name's units.
+  void CopyTo(std::u16string& out) const {
+    if (Narrow())
+      out.assign(Bytes(), Bytes() + Count());
+    else
+      out.assign(p_ ? Wide() : u"", size());
+  }
+  std::u16string str() const {
+    std::u16string s;
+    if (!p_) return s;
+    if (Narrow()) return std::u16string(Bytes(), Bytes() + Count());
+    return std::u16string(Wide(), Count());
+  }
+  operator std::u16string() const { return str(); }
+  // The name in bytes, one for each unit, when it is kept so.
+  bool Narrow() const { return p_ && (Block()[0] & kNarrow); }
+  std::string_view NarrowView() const {
+    return Narrow() ? std::string_view(reinterpret_cast<const char*>(Bytes()), Count()) : std::string_view();
+  }
+
   bool empty() const { return size() == 0; }
-  std::size_t size() const { return p_ ? Block()[0] : 0; }
+  std::size_t size() const { return p_ ? Count() : 0; }
   std::size_t length() const { return size(); }
-  const char16_t* data() const { return p_ ? Chars() : u""; }
-  const char16_t* begin() const { return data(); }
-  const char16_t* end() const { return data() + size(); }
-  char16_t back() const { return Chars()[size() - 1]; }
-  char16_t front() const { return Chars()[0]; }
-  char16_t operator[](std::size_t i) const { return Chars()[i]; }
-  bool operator==(View v) const { return view() == v; }
-  bool operator==(const char16_t* s) const { return view() == View(s); }
-  bool operator==(const std::u16string& s) const { return view() == View(s); }
-  bool operator==(const TZAEntryName& o) const { return view() == o.view(); }
-  friend std::u16string operator+(View a, const TZAEntryName& b) { return std::u16string(a) += b.view(); }
+  char16_t operator[](std::size_t i) const { return Narrow() ? Bytes()[i] : Wide()[i]; }
+  char16_t back() const { return (*this)[size() - 1]; }
+  char16_t front() const { return (*this)[0]; }
+  bool operator==(View v) const;
+  bool operator==(const char16_t* s) const { return *this == View(s); }
+  bool operator==(const std::u16string& s) const { return *this == View(s); }
+  bool operator==(const TZAEntryName& o) const;
+  friend std::u16string operator+(View a, const TZAEntryName& b) { return std::u16string(a) += b.str(); }
   friend std::u16string operator+(const TZAEntryName& a, View b) { return a.str() += b; }
+  // Whether `v` begins within the name's own units.
+  bool Holds(View v) const { return p_ && !Narrow() && v.data() >= Wide() && v.data() <= Wide() + Count(); }
   // Whether the name's block lies in a directory's arena.
   bool InArena() const { return p_ && !(p_ & kOwned); }
 
-  // The block layout: the count of code units, then the units.
-  static constexpr std::size_t BlockWords(std::size_t units) { return 1 + (units + 1) / 2; }
+  // The block layout: the count of code units (kNarrow set when they are
+  // bytes), then the units, in 32-bit words.
+  static bool FitsBytes(View v);
+  static constexpr std::size_t BlockWords(std::size_t units, bool narrow) {
+    return 1 + (narrow ? (units + 3) / 4 : (units + 1) / 2);
+  }
+  static constexpr std::uint32_t kNarrow = 0x80000000u;
+  static constexpr std::size_t kMaxUnits = 0x7FFFFFFF;
+  // Fills a block of BlockWords(v.size(), narrow) words.
+  static void Fill(std::uint32_t* block, View v, bool narrow);
 
  private:
   friend class TZANameArena;
   static constexpr std::uintptr_t kOwned = 1;
   const std::uint32_t* Block() const { return reinterpret_cast<const std::uint32_t*>(p_ & ~kOwned); }
-  const char16_t* Chars() const { return reinterpret_cast<const char16_t*>(Block() + 1); }
+  std::size_t Count() const { return Block()[0] & ~kNarrow; }
+  std::size_t Words() const { return BlockWords(Count(), Narrow()); }
+  const unsigned char* Bytes() const { return reinterpret_cast<const unsigned char*>(Block() + 1); }
+  const char16_t* Wide() const { return reinterpret_cast<const char16_t*>(Block() + 1); }
   void Own(View v);
+  void Copy(const TZAEntryName& o);
   void Release() {
     if (p_ & kOwned) delete[] reinterpret_cast<std::uint32_t*>(p_ & ~kOwned);
     p_ = 0;
@@ -309,10 +350,10 @@ class TZAEntryRareMembers {
 
 // One archive entry. Members are grouped to keep the record small: a
 // directory of many entries holds one of these per entry.
+// The small members fill the word behind the header, in front of the
+// pointers.
 struct TDirItem : TZAEntryRareMembers {
   CentralDirectoryHeader Header;
-  TZAEntryName EntryName;
-  TZAExtraFields ExtraFields;
   std::uint16_t ActualMethod = 0;
   std::uint8_t CompressionSetting = 0;
   // The flags share one byte: a million entries are 8 MB smaller for it.
@@ -321,6 +362,8 @@ struct TDirItem : TZAEntryRareMembers {
   bool IsNew : 1 = false;
   bool Selected : 1 = false;  // the selected flag
   std::uint8_t PendingFlags : 3 = 0;  // marks of a running update; unused by reading
+  TZAEntryName EntryName;
+  TZAExtraFields ExtraFields;
 
   // Sizes and offset with their Zip64 values where the header holds all ones.
   std::uint64_t PackedSize() const {
@@ -439,7 +482,10 @@ class TZANameIndex {
     std::uint32_t hash = 0;
   };
   explicit TZANameIndex(const TZADirArray& entries) : entries_(entries) {}
-  std::u16string_view NameOf(std::int32_t i) const;
+  // Entry `i`'s name as UTF-16; a name kept in bytes is widened into
+  // `scratch`.
+  std::u16string_view NameOf(std::int32_t i, std::u16string& scratch) const;
+  const TZAEntryName& EntryNameOf(std::int32_t i) const;
   // Of the entries in the index whose names equal `name` in lower case, the
   // last one; -1 when there is none. Makes the table.
   std::int32_t Find(std::u16string_view name);
@@ -449,7 +495,7 @@ class TZANameIndex {
   void Remove(std::int32_t i);
   void Append() {
     Insert(named_++);
-    Tally(NameOf(named_ - 1), +1);
+    Tally(EntryNameOf(named_ - 1), +1);
   }
   void Build();
   void Drop() { std::vector<Slot>().swap(slots_); }
@@ -458,7 +504,7 @@ class TZANameIndex {
     named_ = 0;
     emptyNames_ = 0;
   }
-  void Tally(std::u16string_view name, int step) {
+  void Tally(const TZAEntryName& name, int step) {
     if (name.empty()) emptyNames_ += step;
   }
 
@@ -470,6 +516,7 @@ class TZANameIndex {
   std::int32_t emptyNames_ = 0;
   std::vector<Slot> slots_;
   std::size_t used_ = 0;
+  mutable std::u16string scratch_;  // for NameOf
 };
 
 // The entries of one directory.

@@ -76,15 +76,17 @@ struct PackedRecord {
 
 // The fields that the local and the central header share, in the order
 // both store them.
+// Held as words first, then halves: a directory keeps one per entry, and
+// in file order they would be padded.
 struct EntryHeaderFields {
+  std::uint32_t Crc32 = 0;
+  std::uint32_t CompressedSize = 0;
+  std::uint32_t UncompressedSize = 0;
   std::uint16_t VersionNeeded = 0;
   std::uint16_t Flags = 0;
   std::uint16_t Method = 0;
   std::uint16_t ModTime = 0;
   std::uint16_t ModDate = 0;
-  std::uint32_t Crc32 = 0;
-  std::uint32_t CompressedSize = 0;
-  std::uint32_t UncompressedSize = 0;
   std::uint16_t NameLength = 0;
   std::uint16_t ExtraLength = 0;
 
@@ -95,10 +97,11 @@ struct EntryHeaderFields {
   }
 };
 
-// Central directory file header, 46 bytes (also TDirItem::Header).
+// Central directory file header, 46 bytes (also TDirItem::Header). Its
+// signature is skipped as read and written as the constant: nothing goes by
+// it, and a directory of a million entries holds no million copies of it.
 struct CentralDirectoryHeader : PackedRecord<CentralDirectoryHeader>, EntryHeaderFields {
   static constexpr std::size_t kSize = 46;
-  std::uint32_t Signature = 0;
   std::uint16_t VersionMadeBy = 0;
   std::uint16_t CommentLength = 0;
   std::uint16_t DiskNumberStart = 0;
@@ -108,12 +111,14 @@ struct CentralDirectoryHeader : PackedRecord<CentralDirectoryHeader>, EntryHeade
 
   template <class R, class F>
   static constexpr void Fields(R& r, F&& f) {
-    f(r.Signature, r.VersionMadeBy);
+    std::uint32_t signature = kCentralHeaderSignature;
+    f(signature, r.VersionMadeBy);
     SharedFields(r, f);
     f(r.CommentLength, r.DiskNumberStart, r.InternalAttributes, r.ExternalAttributes, r.LocalHeaderOffset);
   }
 };
 static_assert(CentralDirectoryHeader::FieldBytes() == CentralDirectoryHeader::kSize);
+static_assert(sizeof(CentralDirectoryHeader) == 44);
 
 // Local file header, 30 bytes (then the name and the extra field).
 struct LocalFileHeader : PackedRecord<LocalFileHeader>, EntryHeaderFields {
