@@ -161,6 +161,52 @@ std::uint32_t Be32(const std::uint8_t* p) {
   return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
 }
 
+// Where the first four equal bytes in a row begin in `w`, from `from` on
+// (`n` where none do). Text has few such runs: eight bytes are looked at
+// at once, each against the one after it.
+std::uint32_t RunOfFour(const std::uint8_t* w, std::uint32_t from, std::uint32_t n) {
+  std::uint32_t p = from;
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    for (; p + 8 <= n; p += 5) {
+      std::uint64_t x;
+      std::memcpy(&x, w + p, 8);
+      const std::uint64_t d = x ^ (x >> 8);  // byte k zero: bytes k and k + 1 are equal
+      const std::uint64_t zero = ~(((d & kLow7) + kLow7) | d | kLow7);
+      // Three equal pairs in a row begin at one of the first five bytes.
+      const std::uint64_t four = zero & (zero >> 8) & (zero >> 16) & 0x8080808080ull;
+      if (four) return p + static_cast<std::uint32_t>(std::countr_zero(four) >> 3);
+    }
+  }
+  for (; p + 3 < n; ++p)
+    if (w[p] == w[p + 1] && w[p] == w[p + 2] && w[p] == w[p + 3]) return p;
+  return n;
+}
+
+// Rounds of `live` walks in step from `at`, a byte each into a row of
+// `out`, until a round meets a position marked as a stop (not taken: it
+// is left for the caller) or `most` rounds are done. Returns the rounds
+// taken. The width is fixed here so that the walks' places stay in
+// registers and their loads are issued together.
+template <unsigned live>
+std::uint32_t Rounds(const std::uint32_t* tt, std::uint32_t* at, std::uint8_t* out, std::uint32_t most) {
+  std::uint32_t a[live];
+  for (unsigned q = 0; q < live; ++q) a[q] = at[q];
+  std::uint32_t r = 0;
+  for (; r < most; ++r, out += live) {
+    std::uint32_t e[live], any = 0;
+    for (unsigned q = 0; q < live; ++q) e[q] = tt[a[q]];
+    for (unsigned q = 0; q < live; ++q) any |= e[q];
+    if (any & kStop) break;
+    for (unsigned q = 0; q < live; ++q) {
+      out[q] = static_cast<std::uint8_t>(e[q]);
+      a[q] = (e[q] >> 8) & kIndex;
+    }
+  }
+  for (unsigned q = 0; q < live; ++q) at[q] = a[q];
+  return r;
+}
+
 }  // namespace
 
 template <typename T>
@@ -309,97 +355,125 @@ bool TZABZip2BlockDecoder::Walk(std::uint32_t origPtr) {
   // that is not one cycle (a damaged block) shows as stretches that do not
   // join up, or as a walk that goes on past the block's length.
   //
-  // How long each stretch is shows only at its end, so they are written in
-  // pieces taken from one pool as they fill: together they hold a block,
-  // where a buffer of a block's size for each would hold eight.
+  // Up to kWalks walks go at once, in rounds of a step each into one row,
+  // so that the loads of a round overlap and the walks' places stay in
+  // registers; a walk that ends hands its column to a stretch not yet
+  // begun. There are several times as many stretches as columns: how long
+  // each is shows only at its end, and what is left once the stretches run
+  // out goes with fewer columns, so the shorter they are, the less of the
+  // block is walked alone. Rows keep their width and columns their walks
+  // until a walk ends (a segment). Every step writes a byte and the walks
+  // stop once the steps pass the block's length: the rows hold a block
+  // and one round more.
   struct Stretch {
     std::uint32_t start, stop, length;
-    std::uint32_t first, last, pieces;  // of the pool, in the order written
   };
-  // Every step writes a byte, and the walks stop once the steps pass the
-  // block's length: no more full pieces than that makes, and one part
-  // full for each walk.
-  const std::uint32_t poolPieces = (n + kWalks) / kPiece + kWalks + 1;
-  std::uint8_t* pool = pool_.Reserve(std::size_t{poolPieces} * kPiece, 0, std::size_t{poolPieces} * kPiece);
-  std::uint32_t* after = after_.Reserve(poolPieces, 0, poolPieces);
-  std::uint32_t taken = 0;
-  Stretch walks[kWalks];
+  struct Segment {
+    std::size_t at;  // of the rows
+    std::uint32_t rows;
+    unsigned width;
+    std::uint8_t column[kStretches];  // of each stretch, kStretches where it has none
+  };
+  Stretch walks[kStretches];
   unsigned count = 0;
   const std::uint32_t first = (tt[origPtr] >> 8) & kIndex;
-  walks[count++] = {first, 0, 0, 0, 0, 0};
+  walks[count++] = {first, 0, 0};
   if (n >= 64 * 1024) {
-    for (unsigned k = 1; k < kWalks; ++k) {
-      const std::uint32_t s = static_cast<std::uint32_t>(std::uint64_t{n} * k / kWalks);
-      if (s != first) walks[count++] = {s, 0, 0, 0, 0, 0};
+    for (unsigned k = 1; k < kStretches; ++k) {
+      const std::uint32_t s = static_cast<std::uint32_t>(std::uint64_t{n} * k / kStretches);
+      if (s != first) walks[count++] = {s, 0, 0};
     }
   }
   for (unsigned k = 0; k < count; ++k) tt[walks[k].start] |= kStop;
-  // The walks still going, in step: every round loads for all of them
-  // before it uses any load, so that the loads overlap.
+  std::uint8_t* rows = rows_.Reserve(std::size_t{n} + kWalks, 0, std::size_t{n} + kWalks);
+  // A segment begins with the walks and at every round that ends one.
+  Segment segments[kStretches + 1];
+  unsigned segmentCount = 0;
   std::uint32_t at[kWalks];
-  std::uint8_t* put[kWalks];
-  std::uint8_t* end[kWalks];
-  unsigned id[kWalks], live = count;
-  auto next = [&](unsigned q) {
-    Stretch& w = walks[id[q]];
-    const std::uint32_t piece = taken++;
-    if (w.pieces++) after[w.last] = piece;
-    else w.first = piece;
-    w.last = piece;
-    put[q] = pool + std::size_t{piece} * kPiece;
-    end[q] = put[q] + kPiece;
+  unsigned id[kWalks], live = 0, begun = 0;
+  std::size_t filled = 0;
+  std::uint64_t steps = 0;
+  // A stretch's first step is onto its own start, a stop it does not heed.
+  auto begin = [&](unsigned q) -> std::uint32_t {
+    id[q] = begun;
+    const std::uint32_t e = tt[walks[begun++].start];
+    at[q] = (e >> 8) & kIndex;
+    return e;
   };
-  for (unsigned k = 0; k < count; ++k) {
-    id[k] = k;
-    next(k);
-    const std::uint32_t e = tt[walks[k].start];
-    *put[k]++ = static_cast<std::uint8_t>(e);
-    at[k] = (e >> 8) & kIndex;
-  }
-  std::uint64_t steps = count;
-  while (live) {
-    std::uint32_t e[kWalks], any = 0;
-    for (unsigned q = 0; q < live; ++q) e[q] = tt[at[q]];
-    for (unsigned q = 0; q < live; ++q) any |= e[q];
-    if (!(any & kStop)) {
-      for (unsigned q = 0; q < live; ++q) {
-        *put[q]++ = static_cast<std::uint8_t>(e[q]);
-        at[q] = (e[q] >> 8) & kIndex;
-        if (put[q] == end[q]) next(q);
-      }
-      steps += live;
-    } else {
-      for (unsigned q = 0; q < live;) {
-        if (e[q] & kStop) {
-          Stretch& w = walks[id[q]];
-          w.stop = at[q];
-          w.length = (w.pieces - 1) * kPiece + static_cast<std::uint32_t>(kPiece - (end[q] - put[q]));
-          --live;
-          at[q] = at[live], put[q] = put[live], end[q] = end[live], id[q] = id[live], e[q] = e[live];
-          continue;
-        }
-        *put[q]++ = static_cast<std::uint8_t>(e[q]);
-        at[q] = (e[q] >> 8) & kIndex;
-        if (put[q] == end[q]) next(q);
-        ++steps;
-        ++q;
-      }
+  // The row of `e` opens a segment of the walks now going.
+  auto open = [&](const std::uint32_t* e) {
+    Segment& s = segments[segmentCount++];
+    s.at = filled;
+    s.rows = 1;
+    s.width = live;
+    std::fill(std::begin(s.column), std::end(s.column), static_cast<std::uint8_t>(kStretches));
+    for (unsigned q = 0; q < live; ++q) {
+      s.column[id[q]] = static_cast<std::uint8_t>(q);
+      rows[filled++] = static_cast<std::uint8_t>(e[q]);
     }
-    if (steps > n) return false;
+    steps += live;
+  };
+  {
+    std::uint32_t e[kWalks];
+    while (live < kWalks && begun < count) e[live] = begin(live), ++live;
+    open(e);
   }
-  bool used[kWalks] = {};
+  while (live) {
+    if (steps > n) return false;
+    // Rounds that cannot pass the block's length before they are checked.
+    const std::uint32_t most = static_cast<std::uint32_t>((n - steps) / live + 1);
+    std::uint32_t done;
+    switch (live) {
+      case 1: done = Rounds<1>(tt, at, rows + filled, most); break;
+      case 2: done = Rounds<2>(tt, at, rows + filled, most); break;
+      case 3: done = Rounds<3>(tt, at, rows + filled, most); break;
+      case 4: done = Rounds<4>(tt, at, rows + filled, most); break;
+      case 5: done = Rounds<5>(tt, at, rows + filled, most); break;
+      case 6: done = Rounds<6>(tt, at, rows + filled, most); break;
+      case 7: done = Rounds<7>(tt, at, rows + filled, most); break;
+      default: done = Rounds<kWalks>(tt, at, rows + filled, most); break;
+    }
+    filled += std::size_t{done} * live;
+    steps += std::uint64_t{done} * live;
+    segments[segmentCount - 1].rows += done;
+    if (done == most) return false;  // past the block's length, no stop met
+    // The round that met a stop: a walk that met one ends there and its
+    // column goes to the next stretch, or away once there is none; the
+    // others take their step into the first row of the next segment.
+    std::uint32_t e[kWalks];
+    for (unsigned q = 0; q < live; ++q) e[q] = tt[at[q]];
+    unsigned kept = 0;
+    for (unsigned q = 0; q < live; ++q) {
+      if (e[q] & kStop) {
+        walks[id[q]].stop = at[q];
+        if (begun == count) continue;
+        e[kept] = begin(kept);
+        ++kept;
+        continue;
+      }
+      id[kept] = id[q];
+      at[kept] = (e[q] >> 8) & kIndex;
+      e[kept++] = e[q];
+    }
+    live = kept;
+    if (live) open(e);
+  }
+  for (unsigned k = 0; k < count; ++k)
+    for (unsigned g = 0; g < segmentCount; ++g)
+      if (segments[g].column[k] != kStretches) walks[k].length += segments[g].rows;
+
+  bool used[kStretches] = {};
   std::uint32_t made = 0;
   std::uint8_t* walked = walked_.Reserve(n, 0, n);
   for (unsigned k = 0;;) {
     const Stretch& w = walks[k];
     if (used[k] || w.length > n - made) return false;
     used[k] = true;
-    for (std::uint32_t piece = w.first, left = w.length; left;) {
-      const std::uint32_t part = left < kPiece ? left : kPiece;
-      std::memcpy(walked + made, pool + std::size_t{piece} * kPiece, part);
-      made += part;
-      left -= part;
-      if (left) piece = after[piece];
+    for (unsigned g = 0; g < segmentCount; ++g) {
+      const Segment& s = segments[g];
+      if (s.column[k] == kStretches) continue;
+      const std::uint8_t* p = rows + s.at + s.column[k];
+      for (std::uint32_t r = 0; r < s.rows; ++r, p += s.width) walked[made++] = *p;
     }
     if (w.stop == first) break;
     unsigned following = 0;
@@ -411,40 +485,32 @@ bool TZABZip2BlockDecoder::Walk(std::uint32_t origPtr) {
 }
 
 bool TZABZip2BlockDecoder::Unrun(std::uint64_t room) {
-  // Four equal bytes in a row are followed by a count of as many more.
+  // Four equal bytes in a row are followed by a count of as many more;
+  // the bytes between such runs go out as they are, in one copy.
   const std::uint8_t* w = walked_.data.get();
   const std::uint32_t n = count_;
   const std::size_t limit = room < kLargestOutput ? static_cast<std::size_t>(room) : kLargestOutput;
-  std::uint8_t* out = out_.Reserve(std::min<std::size_t>(n, limit), 0, limit);
-  // The buffer may be larger than this block's limit, kept from a block
-  // that had more room.
-  std::size_t made = 0, fits = std::min(out_.size, limit);
-  int last = -1;
-  unsigned same = 0;
-  for (std::uint32_t i = 0; i < n;) {
-    const std::uint8_t c = w[i++];
-    if (made >= fits) {
-      if (made >= limit) return false;
-      out = out_.Reserve(made + 1, made, limit);
-      fits = std::min(out_.size, limit);
+  out_.Reserve(std::min<std::size_t>(n, limit), 0, limit);
+  std::size_t made = 0;
+  // `size` bytes from `from`, or as many of `c` where it is null.
+  auto put = [&](const std::uint8_t* from, std::size_t size, std::uint8_t c) {
+    if (size > limit - made) return false;
+    if (made + size > out_.size) out_.Reserve(made + size, made, limit);
+    if (from) std::memcpy(out_.data.get() + made, from, size);
+    else std::memset(out_.data.get() + made, c, size);
+    made += size;
+    return true;
+  };
+  for (std::uint32_t start = 0;;) {
+    const std::uint32_t run = RunOfFour(w, start, n);
+    if (run == n) {
+      if (!put(w + start, n - start, 0)) return false;
+      break;
     }
-    out[made++] = c;
-    if (c != last) {
-      last = c;
-      same = 1;
-      continue;
-    }
-    if (++same < 4) continue;
-    if (i == n) break;
-    const unsigned more = w[i++];
-    if (more > limit - made) return false;
-    if (made + more > out_.size) {
-      out = out_.Reserve(made + more, made, limit);
-      fits = std::min(out_.size, limit);
-    }
-    std::memset(out + made, c, more);
-    made += more;
-    last = -1;
+    if (!put(w + start, run + 4 - start, 0)) return false;
+    if (run + 4 == n) break;
+    if (!put(nullptr, w[run + 4], w[run])) return false;
+    start = run + 5;
   }
   made_ = made;
   return true;

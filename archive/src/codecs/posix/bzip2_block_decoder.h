@@ -39,7 +39,8 @@ class TZABZip2BlockDecoder {
   bool Walk(std::uint32_t origPtr);
   bool Unrun(std::uint64_t room);
 
-  static constexpr unsigned kWalks = 8;
+  static constexpr unsigned kWalks = 8;       // walks at once
+  static constexpr unsigned kStretches = 32;  // of a block walked apart
 
   // Buffers grow to what the blocks need and are kept for the next; they
   // are not cleared, as every block writes what it reads.
@@ -54,11 +55,7 @@ class TZABZip2BlockDecoder {
   std::uint32_t count_ = 0;   // of tt_ used
   std::uint32_t bytes_[256] = {};  // how often each byte is in the block
   Buffer<std::uint8_t> walked_;
-  // The walks' stretches, in pieces of one pool, and the piece that
-  // follows each in its stretch.
-  static constexpr std::uint32_t kPiece = 32 * 1024;
-  Buffer<std::uint8_t> pool_;
-  Buffer<std::uint32_t> after_;
+  Buffer<std::uint8_t> rows_;  // the walks' steps, a row per round
   Buffer<std::uint8_t> out_;
   std::size_t made_ = 0;
 };
