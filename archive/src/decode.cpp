@@ -24,6 +24,13 @@ static_assert(kZACodecPiece == TZADecodeAhead::kLargestKept + 1);
 constexpr std::uint64_t kWorthAhead = 2u << 10;
 constexpr std::uint64_t kStoredWorthAhead = 64u << 10;
 
+// The size an entry's progress is reported against: its Zip64 value is
+// taken where the packed size, not this one, holds all ones.
+std::uint64_t ReportedSize(const TDirItem& entry) {
+  const CentralDirectoryHeader& h = entry.Header;
+  return h.CompressedSize == 0xFFFFFFFF ? std::uint64_t{entry.Zip64UncompressedSize} : h.UncompressedSize;
+}
+
 // Whether what the directory says of an entry lets the helper take it:
 // only what decodes without a question or a cipher, and is worth the
 // handing over.
@@ -31,9 +38,9 @@ bool WorthAhead(const TDirItem& entry, bool keep) {
   const CentralDirectoryHeader& h = entry.Header;
   if ((h.Flags & 1) || h.VersionNeeded >= kNoAesVersion) return false;
   std::uint64_t packed = entry.PackedSize();
-  std::uint64_t size = h.CompressedSize == 0xFFFFFFFF ? std::uint64_t{entry.Zip64UncompressedSize} : h.UncompressedSize;
-  // The decoder reports against this size and checks the declared one.
-  if (packed == 0 || size != entry.UnpackedSize()) return false;
+  std::uint64_t size = entry.UnpackedSize();
+  // The decoder reports against one size and checks the declared one.
+  if (packed == 0 || ReportedSize(entry) != size) return false;
   if (entry.ActualMethod == 0 ? packed < kStoredWorthAhead : entry.ActualMethod == 8 && packed < kWorthAhead)
     return false;
   // Extraction gains only where decoding costs more than writing: stored
@@ -134,7 +141,7 @@ void TZABaseArchiver::ReadAhead(TZADecodeAhead& ahead, const std::vector<std::in
     // The rest is left to the batch.
     if (!WorthAhead(entry, keep) || !Decoder().CodecFor(entry.ActualMethod)) continue;
     std::uint64_t packed = entry.PackedSize();
-    std::uint64_t size = h.CompressedSize == 0xFFFFFFFF ? std::uint64_t{entry.Zip64UncompressedSize} : h.UncompressedSize;
+    std::uint64_t size = entry.UnpackedSize();  // the reported one too, as WorthAhead found
     std::uint64_t bytes = packed + (keep ? size : 0);
     if (!ahead.Wants(k, bytes)) {
       if (bytes > TZADecodeAhead::kHeld) continue;  // more than the helper ever holds
@@ -226,7 +233,7 @@ TZADecodeVerdict TZABaseArchiver::DecodeEntry(TZAStream& archive, TZAStream& des
   bool aes = entry.CryptoAlgorithm != caPkzipClassic;
   TZAEntryCoding coding;
   coding.Method = entry.ActualMethod;
-  coding.Declared = h.UncompressedSize == 0xFFFFFFFF ? std::uint64_t{entry.Zip64UncompressedSize} : h.UncompressedSize;
+  coding.Declared = entry.UnpackedSize();
   coding.Crc32 = h.Crc32;
   coding.Checked = h.VersionNeeded < kNoAesVersion;
   coding.Authenticated = encrypted && aes;
@@ -241,15 +248,16 @@ TZADecodeVerdict TZABaseArchiver::DecodeEntry(TZAStream& archive, TZAStream& des
     decodeFailure_.Kind = TZADecodeFailure::dfOverlap;
     return TZADecoder::Failed();
   }
-  std::uint64_t unpacked = h.CompressedSize == 0xFFFFFFFF ? std::uint64_t{entry.Zip64UncompressedSize} : h.UncompressedSize;
-  expectedSize_ = unpacked ? unpacked : 2;
+  TZADecoder& decoder = Decoder();
+  std::uint64_t reported = ReportedSize(entry);
+  expectedSize_ = reported ? reported : 2;
   // Deflate64 is refused in its own words unless a codec for it was given.
-  if (entry.ActualMethod == 9 && !Decoder().CodecFor(9)) {
+  if (entry.ActualMethod == 9 && !decoder.CodecFor(9)) {
     TZADecodeVerdict deflate64 = TZADecoder::Failed();
     deflate64.NativeError = neDeflate64;
     return deflate64;
   }
-  if (!Decoder().CodecFor(entry.ActualMethod)) return TZADecoder::Failed();
+  if (!decoder.CodecFor(entry.ActualMethod)) return TZADecoder::Failed();
   std::uint64_t packed = span.Packed;
   if (encrypted) {
     if (!cipher) return TZADecoder::Failed();  // no decryption for this entry in this build
@@ -263,9 +271,9 @@ TZADecodeVerdict TZABaseArchiver::DecodeEntry(TZAStream& archive, TZAStream& des
   }
   BatchSink sink(*this, dest);
   // A second decoding goes back to where the data starts: within one volume.
-  Decoder().SetFastInflate(fastInflate_ && !volumes_);
-  Decoder().SetWholeStoredWrites(mappedReads_);
-  return Decoder().Decode(archive, packed, coding, cipher.get(), sink);
+  decoder.SetFastInflate(fastInflate_ && !volumes_);
+  decoder.SetWholeStoredWrites(mappedReads_);
+  return decoder.Decode(archive, packed, coding, cipher.get(), sink);
 }
 
 bool TZABaseArchiver::PasswordAccepted(TZAStream& archive, TZAEntryCipher& cipher, const LocalFileHeader& local,

@@ -82,9 +82,29 @@ void TZABaseArchiver::SelectByMaskLists() {
   }
 }
 
+bool TZABaseArchiver::SelectOnlyByEveryName(std::u16string_view fileMask, std::int32_t searchAttr,
+                                            std::u16string_view exclusionMask) {
+  TInternalSearchRec s;
+  if (!StartSearch(fileMask, s, exclusionMask, searchAttr) || !TakesEveryName(s)) return false;
+  TZADirArray& items = dirManager_->Items;
+  for (std::int32_t i = 0; i < items.Count(); ++i) {
+    TDirItem& item = items.ItemAt(i);
+    item.Selected = !AttributesRefused(item, s.SearchAttr);
+  }
+  return true;
+}
+
 void TZABaseArchiver::RunOperation(TZAProcessOperation operation, const std::u16string_view* mask,
                                    std::int32_t searchAttr, std::u16string_view exclusionMask) {
   CheckReadyForOperation();
+  // A million entries are walked once for the selection, not cleared first.
+  bool selected = mask ? SelectOnlyByEveryName(*mask, searchAttr, exclusionMask)
+                       : fileMasks_.size() == 1 && exclusionMasks_.empty() &&
+                             SelectOnlyByEveryName(fileMasks_[0], options_.SearchAttr, u"");
+  if (selected) {
+    ProcessFiles(operation);
+    return;
+  }
   dirManager_->Items.ClearSelection();
   if (mask)
     SelectByMask(*mask, searchAttr, exclusionMask);
@@ -174,7 +194,9 @@ std::int32_t TZABaseArchiver::SearchFrom(TInternalSearchRec& s) {
       sys::WideLowerInPlace(folder);
       if (folder != maskFolder) continue;
     }
-    if (!MatchesMask(n, s.FileMask) && !MatchesMask(paths::NamePart(paths::Backslashed(n), paths::kEventCuts), s.FileMask)) continue;
+    // The name part as an event's name is cut, found in the stored name
+    // (its "/" among the cuts) without a copy of it.
+    if (!MatchesMask(n, s.FileMask) && !MatchesMask(paths::NamePart(n, paths::kAnyCuts), s.FileMask)) continue;
     if (MatchesMask(n, s.ExclusionMask)) continue;
     if (AttributesRefused(item, s.SearchAttr)) continue;
     s.Index = i;
@@ -265,6 +287,10 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
     TZADecodeAhead*& member;
     ~DecodeAheadScope() { member = nullptr; }
   } decodeAheadScope{decodeAhead_};
+  struct EntryScope {
+    std::int32_t& entry;
+    ~EntryScope() { entry = -1; }
+  } entryScope{batchEntry_};
   if (keep) decodeAhead_ = decodeAhead.get();
   std::size_t ordinal = 0;
   if (reports && OnOverallProgress) OnOverallProgress(this, 0.0, operation, ppStart, cancel_);
@@ -276,6 +302,7 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
     if (cancel_ || !dirManager_ || i >= dirManager_->Items.Count()) break;
     if (!dirManager_->Items.GetItem(i).Selected) continue;
     entryOrdinal_ = ordinal++;
+    batchEntry_ = i;
     do {
       action = fxaIgnore;
       dirManager_->Items.GetItem(i).EntryName.CopyTo(fileName);

@@ -117,6 +117,35 @@ TEST_F(ArchiverTest, OpensReadsAndClosesAnArchiveFile) {
   zip.CloseArchive();                             // harmless when closed
 }
 
+// A batch says which entry it is at, for handlers that would otherwise
+// find it by name; a selection by a mask that takes every name leaves no
+// entry of an earlier selection selected that the attributes refuse.
+TEST_F(ArchiverTest, BatchNamesTheEntryItIsAtAndSelectsAfresh) {
+  za::testing::Archive a;
+  a.entries.push_back(za::testing::Entry{"a.txt", "alpha"});
+  za::testing::Entry hidden{"h.txt", "hidden"};
+  hidden.attributes = 0x22;
+  a.entries.push_back(hidden);
+  a.entries.push_back(za::testing::Entry{"c.txt", "gamma"});
+  Write("batch.zip", a.Build());
+  TZipArchiver zip;
+  zip.SetFileName(WidePath("batch.zip"));
+  zip.OpenArchive(za::kZAModeReadOnly);
+  std::vector<std::int32_t> seen;
+  zip.OnConfirmProcessFile = [&](za::TZABaseArchiver*, const std::u16string& name, za::TZAProcessOperation,
+                                 bool&) {
+    seen.push_back(zip.BatchEntry());
+    EXPECT_EQ(zip.Item(zip.BatchEntry()).EntryName, name);
+  };
+  EXPECT_EQ(zip.BatchEntry(), -1);
+  zip.TestFiles(u"*.*", 0x3F, u"");  // hidden ones too
+  EXPECT_EQ(seen, (std::vector<std::int32_t>{0, 1, 2}));
+  seen.clear();
+  zip.TestFiles(u"*", 0x21, u"");  // not the hidden one, selected before
+  EXPECT_EQ(seen, (std::vector<std::int32_t>{0, 2}));
+  EXPECT_EQ(zip.BatchEntry(), -1);
+}
+
 // A load filter makes only the entries it keeps, in directory order, with
 // a name index that finds them; the rest are counted, and the archive
 // cannot be written back without them.

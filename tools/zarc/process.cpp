@@ -59,15 +59,6 @@ std::u16string Backslashed(std::u16string name) {
   return name;
 }
 
-// Whether a stored name is the one an event gives with backslashes,
-// without making a copy of each name the batch passes.
-bool SameName(const za::TZAEntryName& stored, std::u16string_view given) {
-  if (stored.size() != given.size()) return false;
-  for (std::size_t i = 0; i < stored.size(); ++i)
-    if ((stored[i] == u'/' ? u'\\' : stored[i]) != given[i]) return false;
-  return true;
-}
-
 class Session {
  public:
   Session(za::TZipArchiver& zip, const Settings& settings)
@@ -246,18 +237,9 @@ class Session {
     zip_.Options().OverwriteMode = za::omPrompt;
     zip_.SetFileMasks(settings_.masks.empty() ? za::TZAWideStrings{u"*.*"} : settings_.masks);
     zip_.SetExclusionMasks(settings_.exclusions);
-    zip_.OnConfirmProcessFile = [this](za::TZABaseArchiver*, const std::u16string& name, za::TZAProcessOperation,
+    zip_.OnConfirmProcessFile = [this](za::TZABaseArchiver*, const std::u16string&, za::TZAProcessOperation,
                                        bool& confirm) {
-      // Entries come in directory order, but for links, which come last;
-      // the name finds the one the engine is at.
-      std::int32_t index = -1;
-      while (cursor_ < selected_.size() && index < 0) {
-        std::int32_t i = selected_[cursor_++];
-        if (SameName(zip_.Item(i).EntryName, name) && !(Extracting() && za::ZAIsLinkEntry(zip_.Item(i)))) index = i;
-      }
-      for (std::size_t k = 0; index < 0 && k < selected_.size(); ++k)
-        if (SameName(zip_.Item(selected_[k]).EntryName, name)) index = selected_[k];
-      if (index >= 0) confirm = Begin(index);
+      if (std::int32_t index = zip_.BatchEntry(); index >= 0) confirm = Begin(index);
     };
     zip_.OnOverallProgress = [this](za::TZABaseArchiver*, double percent, za::TZAProcessOperation,
                                     za::TZAProgressPhase phase, bool& cancel) {
@@ -486,7 +468,6 @@ class Session {
   bool ask_;
   ProgressBar bar_;
   std::vector<std::int32_t> selected_;
-  std::size_t cursor_ = 0;
   std::int32_t current_ = -1;
   bool entryFailed_ = false, keptNow_ = false, stopped_ = false;
   std::size_t files_ = 0, folders_ = 0, kept_ = 0, failed_ = 0, dropped_ = 0, warned_ = 0;

@@ -267,6 +267,10 @@ class TZABaseArchiver {
   // True when the entry decoded last was written although it failed its
   // check, as ExtractCorruptedFiles lets it be: the caller can name it.
   bool LastEntryDamaged() const { return lastEntryDamaged_; }
+  // The entry an extraction or test batch is at, by its index; -1 outside
+  // one. A handler of the batch's events then need not find the entry by
+  // the name the event gives, among a million.
+  std::int32_t BatchEntry() const { return batchEntry_; }
   // Off by default: a read error of the archive stream (a local header past
   // the end of the archive) leaves the batch. On, it fails that entry alone,
   // reported to OnProcessFileFailure as native error 8 with the stream's
@@ -498,6 +502,9 @@ class TZABaseArchiver {
   template <class F>
   void ForEachFound(std::u16string_view fileMask, std::u16string_view exclusionMask, std::int32_t searchAttr, F&& f);
   void SelectByMaskLists();
+  // When `fileMask` takes every name: the selection made by it alone, the
+  // clearing of the one before in the same walk. False when it does not.
+  bool SelectOnlyByEveryName(std::u16string_view fileMask, std::int32_t searchAttr, std::u16string_view exclusionMask);
   // Selects by the mask (by the mask lists when there is none) and runs the
   // per-entry loop.
   void RunOperation(TZAProcessOperation operation, const std::u16string_view* mask, std::int32_t searchAttr,
@@ -617,6 +624,7 @@ class TZABaseArchiver {
   TZAFidelityBatch* fidelityBatch_ = nullptr;  // of the running extraction
   TZADecodeAhead* decodeAhead_ = nullptr;  // of the running extraction
   std::size_t entryOrdinal_ = 0;           // of the entry the batch is at, among the selected
+  std::int32_t batchEntry_ = -1;           // its index
   TZAOutputFailure outputFailure_;
   TZADecodeFailure decodeFailure_;
 

@@ -93,13 +93,13 @@ class TZAEntryName {
   View ViewIn(std::u16string& scratch) const {
     if (!p_) return View();
     if (!Narrow()) return View(Wide(), Count());
-    scratch.assign(Bytes(), Bytes() + Count());
+    Widen(scratch);
     return scratch;
   }
   // Sets `out` to the name's units.
   void CopyTo(std::u16string& out) const {
     if (Narrow())
-      out.assign(Bytes(), Bytes() + Count());
+      Widen(out);
     else
       out.assign(p_ ? Wide() : u"", size());
   }
@@ -152,6 +152,14 @@ class TZAEntryName {
   std::size_t Words() const { return BlockWords(Count(), Narrow()); }
   const unsigned char* Bytes() const { return reinterpret_cast<const unsigned char*>(Block() + 1); }
   const char16_t* Wide() const { return reinterpret_cast<const char16_t*>(Block() + 1); }
+  // Unit by unit into the string's own room: assigning the range of bytes
+  // would make a temporary string of it first.
+  void Widen(std::u16string& out) const {
+    const std::size_t n = Count();
+    out.resize(n);
+    const unsigned char* b = Bytes();
+    for (std::size_t i = 0; i < n; ++i) out[i] = b[i];
+  }
   void Own(View v);
   void Copy(const TZAEntryName& o);
   void Release() {
