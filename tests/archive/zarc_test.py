@@ -140,6 +140,10 @@ class ZarcTest(unittest.TestCase):
         self.assertIn("names.zip: b/same.txt: not extracted: an earlier entry", result.stderr)
         self.assertEqual(self.read("flat", "same.txt"), b"a")
         self.assertEqual(sorted(os.listdir(self.path("flat"))), ["same.txt", "файл.txt"])
+        # Names of one byte a unit and of UTF-16 are shown alike, control characters as ^X.
+        shown = self.make("shown.zip", [("caf\u00e9\x01\x7f\u0085.txt", b"x"), ("папка/\u00e9.txt", b"y")])
+        self.assertEqual(zarc("list", "-1", shown).stdout, "caf\u00e9^A^?\u0085.txt\nпапка/\u00e9.txt\n")
+        self.assertIn("  caf\u00e9^A^?\u0085.txt\n", zarc("list", shown).stdout)
 
     def test_unix_zip_names_read_as_peers_show_them(self):
         # Info-ZIP on Unix stores the name's bytes, UTF-8 here, without the flag.

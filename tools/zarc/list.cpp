@@ -69,6 +69,24 @@ class Line {
     for (int shift = 28; shift >= 0; shift -= 4) s_.push_back("0123456789abcdef"[(v >> shift) & 15]);
     return *this;
   }
+  // A name as Printable shows it; one kept in bytes (Latin-1) goes to UTF-8
+  // straight from them, so that a million names make no strings.
+  Line& Name(const za::TZAEntryName& name) {
+    if (!name.Narrow()) return Text(Printable(name.str()));
+    for (char c : name.NarrowView()) {
+      unsigned char u = static_cast<unsigned char>(c);
+      if (u < 0x20 || u == 0x7F) {
+        s_.push_back('^');
+        s_.push_back(static_cast<char>(u ^ 0x40));
+      } else if (u < 0x80) {
+        s_.push_back(c);
+      } else {
+        s_.push_back(static_cast<char>(0xC0 | (u >> 6)));
+        s_.push_back(static_cast<char>(0x80 | (u & 0x3F)));
+      }
+    }
+    return *this;
+  }
   Line& Text(std::string_view t, std::size_t width = 0) {
     s_.append(t);
     if (t.size() < width) s_.append(width - t.size(), ' ');
@@ -194,7 +212,7 @@ int ListForScripts(za::TZipArchiver& zip, const Settings& settings, const std::v
     if (settings.listing == Settings::kJson)
       JsonEntry(zip, i, line);
     else
-      line.Text(Printable(zip.Item(i).EntryName)).Text("\n");
+      line.Name(zip.Item(i).EntryName).Text("\n");
     if (line.Size() > 1 << 16) line.Flush();
   }
   line.Flush();
@@ -262,7 +280,7 @@ int List(za::TZipArchiver& zip, const Settings& settings) {
     line.Text(" ").Hex(item.Header.Crc32).Text("  ");
     line.Text(Attributes(item.Header.ExternalAttributes, za::ZAIsLinkEntry(item))).Text(" ");
     // Names as stored, with "/", whatever the system's separator.
-    line.Text(item.Header.Flags & 1 ? "Yes" : "No ").Text("  ").Text(Printable(item.EntryName));
+    line.Text(item.Header.Flags & 1 ? "Yes" : "No ").Text("  ").Name(item.EntryName);
     if (za::ZAIsLinkEntry(item)) line.Text(" -> ").Text(target);
     line.Text("\n");
     if (!item.Comment.empty())
