@@ -225,7 +225,7 @@ void TZABaseArchiver::ProcessEntry(std::int32_t i, const std::u16string& fileNam
     if (cachedCurrentDir_.empty()) cachedCurrentDir_ = sys::WideCurrentDirectory();
     std::u16string destDir = baseDir_.empty() ? cachedCurrentDir_ : baseDir_;
     if (destDir.empty() || destDir.back() != u'\\') destDir += u'\\';
-    ExtractItem(i, fileName, destDir);
+    ExtractItem(i, fileName, std::move(destDir));
   } else if (operation == poTest && !dirManager_->Items.GetItem(i).IsFolder()) {
     if (decodeAhead) ReadAhead(*decodeAhead, selected, entryOrdinal_, false);
     if (!decodeAhead || !PassedAhead(*decodeAhead, entryOrdinal_, i)) {

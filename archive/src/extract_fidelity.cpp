@@ -76,12 +76,13 @@ TZATimesToSet ZATimesOf(const TDirItem& item, bool exact, std::optional<sys::Fil
 
 bool ZASetOutputTimes(sys::WideFile& file, const TDirItem& item, bool exact,
                       std::optional<sys::FileTime> localAccessed) {
+  // The blocks are read once: a million small entries pay for every pass.
   if (exact) {
-    TZATimesToSet found = ZATimesOf(item, true, localAccessed);
-    // No block but the MS-DOS fields: the file's own local time.
-    if (ZAReadEntryTimes(item.ExtraFields).Modified)
-      return file.SetTimes(&*found.Modified, found.Accessed ? &*found.Accessed : nullptr);
+    TZAEntryTimes found = ZAReadEntryTimes(item.ExtraFields);
+    if (!found.Accessed) found.Accessed = localAccessed;
+    if (found.Modified) return file.SetTimes(&*found.Modified, found.Accessed ? &*found.Accessed : nullptr);
   }
+  // No block but the MS-DOS fields: the file's own local time.
   return file.SetDosDateTime((static_cast<std::uint32_t>(item.Header.ModDate) << 16) | item.Header.ModTime);
 }
 

@@ -82,11 +82,13 @@ class PendingOutput {
   bool Create(std::u16string_view path, sys::WideFile file) {
     direct_ = file.IsOpen() || (!sys::WideFileExists(path) && !sys::WideDirectoryExists(path) &&
                                 file.CreateNew(path));
-    std::u16string name(path);
-    if (!direct_ && (sys::WideDirectoryExists(path) || !MakeTempFile(paths::FolderPart(path), name, file, &error_)))
+    std::u16string name;
+    if (direct_)
+      name.assign(path);
+    else if (sys::WideDirectoryExists(path) || !MakeTempFile(paths::FolderPart(path), name, file, &error_))
       return false;
-    name_ = name;
-    stream_.emplace(std::move(file), name_, true);
+    stream_.emplace(std::move(file), name, true);
+    name_ = std::move(name);
     return true;
   }
   TZAFileStream& Stream() { return *stream_; }
@@ -272,23 +274,29 @@ bool TZABaseArchiver::MayReplace(const TDirItem& item, const std::u16string& fil
 void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, std::u16string destDir) {
   const TDirItem& item = dirManager_->Items.GetItem(index);
   std::uint32_t fileAttr = item.Header.ExternalAttributes;
-  const std::u16string stored = fileName;
-  if (OnExtractFile) OnExtractFile(this, fileName, fileAttr, item.Comment.str());
+  bool fromArchive = true;
+  if (OnExtractFile) {
+    const std::u16string stored = fileName;
+    OnExtractFile(this, fileName, fileAttr, item.Comment.str());
+    fromArchive = fileName == stored;
+  }
   outputFailure_ = {};
-  const bool fromArchive = fileName == stored;
-  if (fromArchive && fidelity_.DropEmptyComponents) fileName = ZADropEmptyComponents(fileName);
-  const std::u16string named = destDir + fileName;
-  if (fileName.find(u':') != std::u16string::npos || fileName.find(u"\\\\") != std::u16string::npos)
-    destDir.clear();
-  if (!options_.CreateDirs) fileName = std::u16string(paths::NamePart(fileName, paths::kEventCuts));
+  if (fromArchive && fidelity_.DropEmptyComponents && fileName.find(u"\\\\") != std::u16string::npos)
+    fileName = ZADropEmptyComponents(fileName);
+  const bool noPlaceBelow =
+      fileName.find(u':') != std::u16string::npos || fileName.find(u"\\\\") != std::u16string::npos;
   // What is judged is where a name from the archive ends up, not how it is
   // spelt: "\abs.txt" lands inside the destination, "..\up.txt" does too
   // once its folders are dropped. A name set by the handler is the caller's
   // choice.
-  if (fromArchive && (destDir.empty() || HasParentComponent(fileName))) {
+  const std::u16string_view placed =
+      options_.CreateDirs ? std::u16string_view(fileName) : paths::NamePart(fileName, paths::kEventCuts);
+  if (fromArchive && (noPlaceBelow || destDir.empty() || HasParentComponent(placed))) {
     outputFailure_.NameRefused = true;
-    throw EZAException(neCannotCreateFile, this, {named});
+    throw EZAException(neCannotCreateFile, this, {destDir + fileName});
   }
+  if (noPlaceBelow) destDir.clear();
+  if (!options_.CreateDirs) fileName = std::u16string(placed);
   // A folder is made and looked at once per operation: a million entries in
   // a hundred folders cost a hundred checks, not a million. Should one have
   // gone meanwhile (a handler may remove it), the file cannot be made there,

@@ -28,6 +28,10 @@ bool NtfsFileTimes();
 // for the superuser of a system of Unix owners, as tar gives them.
 bool RestoresOwnersByDefault();
 
+// Whether files to extract into are made ahead on helper threads: only
+// where making a file costs much more than writing a small one.
+bool MakesFilesAhead();
+
 // Standard output takes bytes as they are (entries written by -p).
 void SetBinaryOutput();
 // Standard input gives bytes as they are (an archive read from a pipe).

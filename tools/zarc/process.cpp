@@ -54,11 +54,6 @@ class StdoutStream : public za::TZAStream {
   int error_ = 0;
 };
 
-std::u16string Backslashed(std::u16string name) {
-  std::replace(name.begin(), name.end(), u'/', u'\\');
-  return name;
-}
-
 class Session {
  public:
   Session(za::TZipArchiver& zip, const Settings& settings)
@@ -128,12 +123,23 @@ class Session {
     entryFailed_ = true;
   }
 
-  // Where an entry lands, as the file system compares names.
-  std::u16string DestinationKey(const za::TDirItem& item) const {
-    std::u16string key = Backslashed(item.EntryName);
-    if (settings_.junkPaths) key = std::u16string(za::ZAFileNamePart(key));
-    if (NamesIgnoreCase()) sys::WideLowerInPlace(key);
-    return key;
+  // Where an entry lands, as the file system compares names; made in one
+  // buffer, valid until the next call: a million entries need no million
+  // keys.
+  std::u16string_view DestinationKey(const za::TDirItem& item) const {
+    std::u16string_view name = item.EntryName;
+    keyBuffer_.assign(name.begin(), name.end());
+    std::replace(keyBuffer_.begin(), keyBuffer_.end(), u'/', u'\\');
+    std::u16string_view key = keyBuffer_;
+    if (settings_.junkPaths) key = za::ZAFileNamePart(key);
+    if (!NamesIgnoreCase()) return key;
+    std::size_t from = keyBuffer_.size() - key.size();
+    keyBuffer_.erase(0, from);
+    sys::WideLowerInPlace(keyBuffer_);
+    return keyBuffer_;
+  }
+  std::size_t DestinationHash(const za::TDirItem& item) const {
+    return std::hash<std::u16string_view>{}(DestinationKey(item));
   }
 
   // The destinations that more than one selected entry goes to, by hash:
@@ -143,16 +149,16 @@ class Session {
     if (!Extracting()) return;
     std::vector<std::size_t> hashes;
     hashes.reserve(selected_.size());
-    for (std::int32_t i : selected_) hashes.push_back(std::hash<std::u16string>{}(DestinationKey(zip_.Item(i))));
+    for (std::int32_t i : selected_) hashes.push_back(DestinationHash(zip_.Item(i)));
     std::sort(hashes.begin(), hashes.end());
     for (std::size_t k = 0; k + 1 < hashes.size(); ++k)
       if (hashes[k] == hashes[k + 1] && (shared_.empty() || shared_.back() != hashes[k])) shared_.push_back(hashes[k]);
   }
   bool Shared(std::size_t hash) const { return std::binary_search(shared_.begin(), shared_.end(), hash); }
 
-  bool WrittenBefore(const std::u16string& key) const {
-    std::size_t hash = std::hash<std::u16string>{}(key);
+  bool WrittenBefore(const za::TDirItem& item, std::size_t hash) const {
     if (!Shared(hash)) return false;
+    const std::u16string key(DestinationKey(item));
     auto [from, to] = written_.equal_range(hash);
     for (auto it = from; it != to; ++it)
       if (DestinationKey(zip_.Item(it->second)) == key) return true;
@@ -176,7 +182,8 @@ class Session {
                              std::to_string(item.ActualMethod) + ")");
       return false;
     }
-    if (Extracting() && !item.IsFolder() && WrittenBefore(DestinationKey(item))) {
+    destinationHash_ = Extracting() ? DestinationHash(item) : 0;
+    if (Extracting() && !item.IsFolder() && WrittenBefore(item, destinationHash_)) {
       Fail(kWarning, "not extracted: an earlier entry of this archive was written under the same file name");
       return false;
     }
@@ -205,10 +212,7 @@ class Session {
       if (settings_.verbose) std::printf("   skipping: %s (exists)\n", shown.c_str());
     } else {
       ++files_;
-      if (Extracting()) {
-        std::size_t hash = std::hash<std::u16string>{}(DestinationKey(item));
-        if (Shared(hash)) written_.emplace(hash, current_);
-      }
+      if (Extracting() && Shared(destinationHash_)) written_.emplace(destinationHash_, current_);
       if (!settings_.verbose) return;
       if (settings_.command == Settings::kTest)
         std::printf("    testing: %s   OK\n", shown.c_str());
@@ -475,6 +479,8 @@ class Session {
   // landed: a million destinations kept as strings would cost more than
   // the entries.
   std::vector<std::size_t> shared_;  // sorted
+  std::size_t destinationHash_ = 0;  // of the entry begun last
+  mutable std::u16string keyBuffer_;
   std::unordered_multimap<std::size_t, std::int32_t> written_;
   bool asked_ = false;
   std::u16string lastAsked_;

@@ -212,7 +212,7 @@ int Run(const std::vector<std::u16string>& args) {
   zip.SetUtf8FlagNames(true);
   zip.SetPaddedEndRecord(true);
   zip.SetExtraMethods(&za::ZAExtraMethods());
-  zip.SetOutputAhead(true);
+  zip.SetOutputAhead(MakesFilesAhead());
   zip.SetTestAhead(true);
   zip.SetExtractAhead(true);
   zip.SetFastInflate(true);

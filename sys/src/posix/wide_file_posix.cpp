@@ -83,6 +83,29 @@ bool RoomOnDisk(int fd, std::int64_t count) {
   std::int64_t after = std::max<std::int64_t>(st.st_size, static_cast<std::int64_t>(at) + count);
   return UsedOnDisk(folder) - st.st_size + after <= capacity;
 }
+// mktime of the local time `tm` that `dos` packs. mktime looks at the zone
+// again on every call, and a million entries of one archive share a few
+// times; the last answer is kept with the zone it was given in, as TZ may
+// be changed meanwhile.
+time_t CachedMktime(std::uint32_t dos, struct tm& tm) {
+  thread_local struct {
+    bool valid = false;
+    std::uint32_t dos = 0;
+    bool zoneSet = false;
+    std::string zone;
+    time_t t = 0;
+  } last;
+  const char* zone = std::getenv("TZ");
+  if (last.valid && last.dos == dos && last.zoneSet == (zone != nullptr) && (!zone || last.zone == zone)) return last.t;
+  time_t t = mktime(&tm);
+  last.valid = t != static_cast<time_t>(-1);
+  last.dos = dos;
+  last.zoneSet = zone != nullptr;
+  last.zone = zone ? zone : "";
+  last.t = t;
+  return t;
+}
+
 }  // namespace
 
 bool WideFile::Open(std::u16string_view name, FileAccess access, FileShare) {
@@ -196,7 +219,7 @@ bool WideFile::SetDosDateTime(std::uint32_t dosDateTime) {
     lastError_ = EINVAL;  // FileSetDate refuses an invalid date too
     return false;
   }
-  time_t t = mktime(&tm);
+  time_t t = CachedMktime(dosDateTime, tm);
   if (t == static_cast<time_t>(-1)) {
     lastError_ = EINVAL;
     return false;
@@ -392,9 +415,15 @@ void WideSetRemovableFolder(std::u16string_view folder, std::int64_t capacity) {
 }
 
 bool WideIsRemovableDrive(std::u16string_view path) {
-  std::string p = NativeName(path);
-  std::lock_guard<std::mutex> lock(g_removableLock);
-  return !g_removableFolder.empty() && p.compare(0, g_removableFolder.size(), g_removableFolder) == 0;
+  std::string folder;
+  {
+    // Asked once per extracted file: without a stand-in drive no name is
+    // converted.
+    std::lock_guard<std::mutex> lock(g_removableLock);
+    if (g_removableFolder.empty()) return false;
+    folder = g_removableFolder;
+  }
+  return NativeName(path).compare(0, folder.size(), folder) == 0;
 }
 
 std::int64_t WideFreeSpace(std::u16string_view folder) {

@@ -51,6 +51,12 @@ bool NtfsFileTimes() { return false; }
 
 bool RestoresOwnersByDefault() { return geteuid() == 0; }
 
+// Here a file is made in about the time its few bytes take to write, and
+// files made on another thread meet the batch's own in the kernel's locks:
+// a million small entries took as long with the helpers as without, for
+// two fifths more processor time.
+bool MakesFilesAhead() { return false; }
+
 void SetBinaryOutput() {}
 
 void SetBinaryInput() {}

@@ -63,6 +63,9 @@ bool NtfsFileTimes() { return true; }
 // account here.
 bool RestoresOwnersByDefault() { return false; }
 
+// Making a file on Windows costs far more than writing a small one.
+bool MakesFilesAhead() { return true; }
+
 void SetBinaryOutput() { _setmode(_fileno(stdout), _O_BINARY); }
 
 void SetBinaryInput() { _setmode(_fileno(stdin), _O_BINARY); }
