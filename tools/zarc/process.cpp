@@ -127,8 +127,7 @@ class Session {
   // buffer, valid until the next call: a million entries need no million
   // keys.
   std::u16string_view DestinationKey(const za::TDirItem& item) const {
-    std::u16string_view name = item.EntryName;
-    keyBuffer_.assign(name.begin(), name.end());
+    item.EntryName.CopyTo(keyBuffer_);
     std::replace(keyBuffer_.begin(), keyBuffer_.end(), u'/', u'\\');
     std::u16string_view key = keyBuffer_;
     if (settings_.junkPaths) key = za::ZAFileNamePart(key);
