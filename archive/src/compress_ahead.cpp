@@ -20,16 +20,27 @@ constexpr std::size_t kAhead = 64;  // jobs a helper may be ahead of the commit
 }  // namespace
 
 bool ZAEncodeBuffer(TZAEncoder& encoder, const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out) {
+  // Output that reaches the data's size is stored instead, so it is not
+  // kept: for random data it would be a second copy of the file.
   class Sink final : public TZAEncodeSink {
    public:
-    explicit Sink(std::vector<std::uint8_t>& out) : out_(out) {}
-    void Put(std::uint8_t* bytes, std::size_t n) override { out_.insert(out_.end(), bytes, bytes + n); }
+    Sink(std::vector<std::uint8_t>& out, std::size_t limit) : out_(out), limit_(limit) {}
+    void Put(std::uint8_t* bytes, std::size_t n) override {
+      if (full_ || n >= limit_ - out_.size()) {
+        full_ = true;
+        return;
+      }
+      out_.insert(out_.end(), bytes, bytes + n);
+    }
+    bool Full() const { return full_; }
 
    private:
     std::vector<std::uint8_t>& out_;
-  } sink(out);
+    std::size_t limit_;
+    bool full_ = false;
+  } sink(out, size);
   out.clear();
-  return encoder.Encode(data, size, true, sink) && out.size() < size;
+  return encoder.Encode(data, size, true, sink) && !sink.Full();
 }
 
 TZACompressAhead::TZACompressAhead(std::vector<Job> jobs) {

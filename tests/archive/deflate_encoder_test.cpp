@@ -107,6 +107,18 @@ TEST(DeflateEncoderTest, DataWhoseStartDoesNotCompressStillInflatesBackAndKeepsW
       // text after it is still compressed.
       EXPECT_LT(packed.size(), data == &noise ? noise.size() + noise.size() / 50 : mostlyText.size() / 2);
     }
+    // Text that begins well past a start of noise is still compressed.
+    const std::string lateText = za::testing::Noise(100000, 8) + Text(100000) + za::testing::Noise(50000, 9);
+    std::string late = Encoded(*za::ZAFastDeflateEncoder(level, lateText.size()), lateText, 65536);
+    EXPECT_EQ(Inflated(late), lateText);
+    EXPECT_LT(late.size(), lateText.size() - 50000);
+    // Noise larger than one stored block, and just past the sample.
+    for (std::size_t size : {std::size_t{200000}, std::size_t{32769}}) {
+      const std::string more = za::testing::Noise(size, 10);
+      std::string packed = Encoded(*za::ZAFastDeflateEncoder(level, more.size()), more, 65536);
+      EXPECT_EQ(Inflated(packed), more);
+      EXPECT_LE(packed.size(), more.size() + 5 * (more.size() / 65535 + 1));
+    }
     // Smaller than the sample taken, and nothing at all.
     std::string small = za::testing::Noise(3000, 7);
     EXPECT_EQ(Inflated(Encoded(*za::ZAFastDeflateEncoder(level, small.size()), small, 1000)), small);

@@ -37,6 +37,14 @@ constexpr std::uint64_t kLargestHeld = 16u << 20;
 // took 0.1 s.
 constexpr std::size_t kSample = 32 * 1024;
 constexpr std::size_t kWorthSearching = 16;  // a sixteenth
+// A probe of kProbe bytes tells first: text and the like shrink within a
+// few KiB, and only a start that does not is tried on the whole sample.
+// Past a sample that does not shrink, a probe every kStretch tells
+// whether any of the rest might: a file of random data then costs a
+// twelfth of a pass through the cheapest compressor rather than a whole
+// one, to come out as it went in.
+constexpr std::size_t kStretch = 48 * 1024;
+constexpr std::size_t kProbe = 4 * 1024;
 
 struct FreeCompressor {
   void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
@@ -62,6 +70,44 @@ bool Cheapest(const std::uint8_t* data, std::size_t size, std::vector<std::uint8
   if (ZAFastestDeflate(data, size, out)) return true;
   libdeflate_compressor* c = CompressorFor(1);
   return c && Libdeflate(c, data, size, out);
+}
+
+// A compressor that fails here is left to fail where its output counts.
+bool Barely(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& packed) {
+  return Cheapest(data, size, packed) && packed.size() > size - size / kWorthSearching;
+}
+
+// A small probe first: text and the like show it in their first few KiB,
+// and only what does not is tried on the whole sample.
+bool StartBarely(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& packed) {
+  std::size_t sample = std::min(size, kSample);
+  return Barely(data, std::min(sample, kProbe), packed) && (sample <= kProbe || Barely(data, sample, packed));
+}
+
+bool NothingLaterShrinks(const std::uint8_t* data, std::size_t size) {
+  std::vector<std::uint8_t> scratch;
+  for (std::size_t at = kSample; at < size; at += kStretch)
+    if (!Barely(data + at, std::min(kProbe, size - at), scratch)) return false;
+  return true;
+}
+
+// Deflate's stored blocks: the data as it is, five bytes a block of at
+// most 64 KiB, as a compressor writes what it cannot shrink.
+void StoredBlocks(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out) {
+  constexpr std::size_t kBlock = 65535;
+  out.clear();
+  out.reserve(size + 5 * (size / kBlock + 1));
+  std::size_t at = 0;
+  do {
+    const std::size_t n = std::min(kBlock, size - at);
+    const bool last = at + n == size;
+    const std::uint8_t header[5] = {static_cast<std::uint8_t>(last ? 1 : 0), static_cast<std::uint8_t>(n),
+                                    static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(~n),
+                                    static_cast<std::uint8_t>(~n >> 8)};
+    out.insert(out.end(), header, header + 5);
+    out.insert(out.end(), data + at, data + at + n);
+    at += n;
+  } while (at < size);
 }
 
 class LibdeflateEncoder final : public TZAEncoder {
@@ -100,9 +146,11 @@ class LibdeflateEncoder final : public TZAEncoder {
  private:
   bool Whole(const std::uint8_t* data, std::size_t size, TZAEncodeSink& sink) {
     std::vector<std::uint8_t> packed;
-    std::size_t sample = std::min(size, kSample);
-    if (Cheapest(data, sample, packed) && packed.size() > sample - sample / kWorthSearching) {
-      if (sample < size && !Cheapest(data, size, packed)) return false;
+    if (StartBarely(data, size, packed)) {
+      if (size > kSample && NothingLaterShrinks(data, size))
+        StoredBlocks(data, size, packed);
+      else if (!Cheapest(data, size, packed))
+        return false;
       sink.Put(packed.data(), packed.size());
       return true;
     }
