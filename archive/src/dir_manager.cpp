@@ -199,11 +199,15 @@ bool TZADirManager::PrintableAsciiKept() {
   return wide == std::u16string(printable.begin(), printable.end());
 }
 
+bool TZADirManager::ReadsAsItsBytes(const std::uint8_t* name, std::size_t length) const {
+  return printableKept_ && std::all_of(name, name + length, [](std::uint8_t b) { return b >= 0x20 && b < 0x7F; });
+}
+
 void TZADirManager::DecodeName(const std::uint8_t* name, std::size_t length, std::uint16_t flags,
                                std::uint16_t madeBy) {
   // Every reading of such a name gives its bytes back: UTF-8 or not, the
   // flag and the guess decide nothing.
-  if (printableKept_ && std::all_of(name, name + length, [](std::uint8_t b) { return b >= 0x20 && b < 0x7F; })) {
+  if (ReadsAsItsBytes(name, length)) {
     lastGuess_ = NameGuess::None;
     wideName_.resize(length);
     for (std::size_t i = 0; i < length; ++i) wideName_[i] = name[i];
@@ -232,6 +236,13 @@ void TZADirManager::DecodeStoredName(std::int32_t index, const std::uint8_t* nam
                                      std::uint16_t flags, std::uint16_t madeBy) {
   if (length == 0) {
     Items.SetName(index, std::u16string_view());
+    return;
+  }
+  // Nearly every name of a million: kept in the bytes it was read from,
+  // with no pass through UTF-16.
+  if (ReadsAsItsBytes(name, length)) {
+    lastGuess_ = NameGuess::None;
+    Items.SetNarrowName(index, std::string_view(reinterpret_cast<const char*>(name), length));
     return;
   }
   DecodeName(name, length, flags, madeBy);

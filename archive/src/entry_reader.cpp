@@ -1,6 +1,7 @@
 #include "entry_reader.h"
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 
 #include "archive/errors.h"
@@ -36,6 +37,42 @@ std::uint64_t TZAEntryReader::StartKey(std::uint32_t volume, std::uint64_t offse
   return (std::uint64_t{std::min<std::uint32_t>(volume, 0xFFFF)} << 48) | std::min(offset, kOffsets);
 }
 
+void TZAEntryReader::Survey(const TZADirManager& dir) {
+  const TZADirArray& items = dir.Items;
+  starts_.clear();
+  next_ = 0;
+  startsOf_ = &dir;
+  inOrder_ = true;
+  std::uint64_t last = 0;
+  bool any = false;
+  for (std::int32_t i = 0; i < items.Count() && inOrder_; ++i) {
+    const TDirItem& item = items.GetItem(i);
+    if (!HasStoredData(item)) continue;
+    std::uint64_t key = StartKey(dir, item);
+    inOrder_ = !any || key > last;
+    last = key;
+    any = true;
+  }
+  if (inOrder_) return;
+  for (std::int32_t i = 0; i < items.Count(); ++i)
+    if (HasStoredData(items.GetItem(i))) starts_.push_back(StartKey(dir, items.GetItem(i)));
+  std::sort(starts_.begin(), starts_.end());
+}
+
+std::int64_t TZAEntryReader::LimitInOrder(const TZADirArray& items, std::int32_t index, std::uint64_t start) const {
+  // The entries without data between two that have it are passed over by
+  // the entry in front of them alone: a batch in order walks each once.
+  const TDirItem* entries = &items.GetItem(0);
+  for (std::int32_t j = index + 1; j < items.Count(); ++j) {
+    const TDirItem& next = entries[j];
+    if (!HasStoredData(next)) continue;
+    std::uint64_t key = StartKey(*startsOf_, next);
+    if ((key >> 48) != (start >> 48)) return -1;
+    return static_cast<std::int64_t>(key & ((std::uint64_t{1} << 48) - 1));
+  }
+  return -1;
+}
+
 std::int64_t TZAEntryReader::DataLimit(const TZADirManager& dir, const TDirItem& item) {
   // A directory rebuilt from local headers may hold headers found inside
   // other entries' data; only a central directory is held to this rule.
@@ -45,17 +82,19 @@ std::int64_t TZAEntryReader::DataLimit(const TZADirManager& dir, const TDirItem&
   // Only a local header on the same volume bounds an entry's data (data
   // that runs on into the next volume has no header of that volume in
   // front of it).
-  if (startsOf_ != &dir) {
-    starts_.clear();
-    for (std::int32_t i = 0; i < items.Count(); ++i)
-      if (HasStoredData(items.GetItem(i)))
-        starts_.push_back(StartKey(EntryVolume(dir, items.GetItem(i)), items.GetItem(i).LocalOffset()));
-    // An archive written in one go has them in order already.
-    if (!std::is_sorted(starts_.begin(), starts_.end())) std::sort(starts_.begin(), starts_.end());
-    startsOf_ = &dir;
-    next_ = 0;
+  if (startsOf_ != &dir) Survey(dir);
+  const std::uint64_t start = StartKey(dir, item);
+  if (inOrder_) {
+    // The entry is one of the directory's, found by where it lies; a copy
+    // of one is found through the starts, taken once it is asked for.
+    const TDirItem* entries = &items.GetItem(0);
+    std::less<const TDirItem*> before;
+    if (!before(&item, entries) && before(&item, entries + items.Count()))
+      return LimitInOrder(items, static_cast<std::int32_t>(&item - entries), start);
+    if (starts_.empty())
+      for (std::int32_t i = 0; i < items.Count(); ++i)
+        if (HasStoredData(items.GetItem(i))) starts_.push_back(StartKey(dir, items.GetItem(i)));
   }
-  const std::uint64_t start = StartKey(EntryVolume(dir, item), item.LocalOffset());
   // A batch mostly goes through the entries in the order of their local
   // headers: the one after the last found is tried before a search.
   auto range = std::make_pair(starts_.begin() + static_cast<std::ptrdiff_t>(next_), starts_.end());

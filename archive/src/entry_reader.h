@@ -52,11 +52,24 @@ class TZAEntryReader {
 
  private:
   bool volumes_ = false;
-  // Local header offsets of the directory with their volumes, sorted
-  // (built on demand): one word each, for a million entries.
   static std::uint64_t StartKey(std::uint32_t volume, std::uint64_t offset);
-  std::vector<std::uint64_t> starts_;
+  std::uint64_t StartKey(const TZADirManager& dir, const TDirItem& entry) const {
+    return StartKey(EntryVolume(dir, entry), entry.LocalOffset());
+  }
+  // Takes the layout of `dir`: whether its entries lie in the order of their
+  // local headers, else the sorted starts.
+  void Survey(const TZADirManager& dir);
+  // The limit of the entry at `index` of a directory in order; `start` is
+  // its own key.
+  std::int64_t LimitInOrder(const TZADirArray& items, std::int32_t index, std::uint64_t start) const;
   const TZADirManager* startsOf_ = nullptr;
+  // An archive written in one go has its local headers in the order of the
+  // directory, each after the one before: the next entry with data is then
+  // the bound, and nothing need be kept for a million entries.
+  bool inOrder_ = false;
+  // Otherwise the local header offsets with their volumes, sorted: one word
+  // each.
+  std::vector<std::uint64_t> starts_;
   std::size_t next_ = 0;  // in starts_: after the last one found
 };
 

@@ -37,6 +37,12 @@ void TZAEntryName::Fill(std::uint32_t* block, View v, bool narrow) {
   }
 }
 
+void TZAEntryName::FillNarrow(std::uint32_t* block, std::string_view units) {
+  block[0] = static_cast<std::uint32_t>(units.size()) | kNarrow;
+  block[BlockWords(units.size(), true) - 1] = 0;
+  std::memcpy(block + 1, units.data(), units.size());
+}
+
 TZAEntryName& TZAEntryName::assign(View v) {
   if (v.empty()) {
     Release();
@@ -103,7 +109,25 @@ void TZANameArena::Place(TZAEntryName& name, std::u16string_view v) {
   }
   if (v.size() > TZAEntryName::kMaxUnits) throw std::length_error("entry name");
   bool narrow = TZAEntryName::FitsBytes(v);
-  std::size_t words = TZAEntryName::BlockWords(v.size(), narrow);
+  std::uint32_t* block = Room(TZAEntryName::BlockWords(v.size(), narrow));
+  TZAEntryName::Fill(block, v, narrow);
+  name.Release();
+  name.p_ = reinterpret_cast<std::uintptr_t>(block);
+}
+
+void TZANameArena::PlaceNarrow(TZAEntryName& name, std::string_view units) {
+  if (units.empty()) {
+    name.Release();
+    return;
+  }
+  if (units.size() > TZAEntryName::kMaxUnits) throw std::length_error("entry name");
+  std::uint32_t* block = Room(TZAEntryName::BlockWords(units.size(), true));
+  TZAEntryName::FillNarrow(block, units);
+  name.Release();
+  name.p_ = reinterpret_cast<std::uintptr_t>(block);
+}
+
+std::uint32_t* TZANameArena::Room(std::size_t words) {
   if (chunks_.empty() || room_ - used_ < words) {
     std::size_t size = std::max(words, kChunkWords);
     chunks_.push_back(std::make_unique_for_overwrite<std::uint32_t[]>(size));
@@ -112,9 +136,7 @@ void TZANameArena::Place(TZAEntryName& name, std::u16string_view v) {
   }
   std::uint32_t* block = chunks_.back().get() + used_;
   used_ += words;
-  TZAEntryName::Fill(block, v, narrow);
-  name.Release();
-  name.p_ = reinterpret_cast<std::uintptr_t>(block);
+  return block;
 }
 
 void TZANameArena::TakeBack(const TZAEntryName& name) {
@@ -629,6 +651,18 @@ void TZADirArray::SetName(std::int32_t i, std::u16string_view name) {
   item.EntryName.assign(name);
   nameIndex_.Insert(i);
   nameIndex_.Tally(item.EntryName, +1);
+}
+
+void TZADirArray::SetNarrowName(std::int32_t i, std::string_view units) {
+  TDirItem& item = ItemAt(i);
+  // A loader naming a fresh entry, as SetName finds it: placed as it is.
+  if (!units.empty() && !nameIndex_.Built() && i >= nameIndex_.Count() && item.EntryName.empty() &&
+      nameIndex_.emptyNames_ == 0) {
+    names_.PlaceNarrow(item.EntryName, units);
+    if (i == nameIndex_.Count()) nameIndex_.Append();
+    return;
+  }
+  SetName(i, std::u16string(units.begin(), units.end()));
 }
 
 std::int32_t TZADirArray::IndexOfName(std::u16string_view name) { return nameIndex_.Find(name); }

@@ -83,6 +83,31 @@ TEST(EntryReaderTest, ADirectoryOutOfHeaderOrderStillBoundsEachEntryByTheNextHea
   EXPECT_EQ(l.reader.DataLimit(l.dir, l.dir.Items.GetItem(1)), static_cast<std::int64_t>(bytes.rfind("PK\x03\x04", first)));
 }
 
+TEST(EntryReaderTest, EntriesInHeaderOrderAreBoundByTheNextEntryWithData) {
+  // Folders between them hold no data and bound nothing; a copy of an
+  // entry is bound as the entry is.
+  Archive a;
+  a.entries.push_back(Entry{"one", "1111"});
+  a.entries.push_back(Entry{"dir/", ""});
+  a.entries.push_back(Entry{"sub/", ""});
+  a.entries.push_back(Entry{"two", "2222"});
+  a.entries.push_back(Entry{"end", "3333"});
+  a.entries[0].packedOverride = 80;  // past the folders, into "two"
+  std::string bytes = a.Build();
+  Loaded l(bytes);
+  // Each name first follows its 30-byte local header.
+  std::int64_t two = static_cast<std::int64_t>(bytes.find("two")) - 30;
+  EXPECT_EQ(l.reader.DataLimit(l.dir, l.dir.Items.GetItem(0)), two);
+  EXPECT_TRUE(l.Find(0).Overlaps);
+  EXPECT_EQ(l.reader.DataLimit(l.dir, l.dir.Items.GetItem(1)), -1);
+  EXPECT_EQ(l.reader.DataLimit(l.dir, l.dir.Items.GetItem(4)), -1);
+  EXPECT_FALSE(l.Find(3).Overlaps);
+  za::TDirItem copy = l.dir.Items.GetItem(0);
+  EXPECT_EQ(l.reader.DataLimit(l.dir, copy), two);
+  EXPECT_EQ(l.reader.DataLimit(l.dir, l.dir.Items.GetItem(3)),
+            static_cast<std::int64_t>(bytes.find("end")) - 30);
+}
+
 TEST(EntryReaderTest, SharedLocalHeaderAndUnreadableHeader) {
   Archive a;
   a.entries.push_back(Entry{"x", "data"});

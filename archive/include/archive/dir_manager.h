@@ -100,6 +100,9 @@ class TZADirManager {
   // header is known).
   void DecodeStoredName(std::int32_t index, const std::uint8_t* name, std::size_t length, std::uint16_t flags,
                         std::uint16_t madeBy = 0);
+  // Whether the stored bytes of a name are its units whatever the flags
+  // and the code page say.
+  bool ReadsAsItsBytes(const std::uint8_t* name, std::size_t length) const;
   void DecodeName(const std::uint8_t* name, std::size_t length, std::uint16_t flags,
                   std::uint16_t madeBy = 0);  // into wideName_
   void WalkExtraField(std::int32_t index, const std::uint8_t* extra, std::size_t length);

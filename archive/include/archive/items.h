@@ -143,6 +143,9 @@ class TZAEntryName {
   static constexpr std::size_t kMaxUnits = 0x7FFFFFFF;
   // Fills a block of BlockWords(v.size(), narrow) words.
   static void Fill(std::uint32_t* block, View v, bool narrow);
+  // Fills a block of BlockWords(units.size(), true) words with units that
+  // are all below 0x80.
+  static void FillNarrow(std::uint32_t* block, std::string_view units);
 
  private:
   friend class TZANameArena;
@@ -176,6 +179,8 @@ class TZANameArena {
  public:
   // Sets `name` (empty before) to `v`, placed in the arena.
   void Place(TZAEntryName& name, std::u16string_view v);
+  // The same for units that are all below 0x80, given as bytes.
+  void PlaceNarrow(TZAEntryName& name, std::string_view units);
   // Gives back the bytes of `name` when it is the last one placed.
   void TakeBack(const TZAEntryName& name);
   void Clear() {
@@ -185,6 +190,7 @@ class TZANameArena {
 
  private:
   static constexpr std::size_t kChunkWords = 64 * 1024;
+  std::uint32_t* Room(std::size_t words);
   std::vector<std::unique_ptr<std::uint32_t[]>> chunks_;
   std::size_t used_ = 0, room_ = 0;  // words of the last chunk
 };
@@ -544,6 +550,8 @@ class TZADirArray {
   TDirItem& ItemAt(std::int32_t i);               // native error 3
   void SetItem(std::int32_t i, const TDirItem& item);  // native errors 1, 58
   void SetName(std::int32_t i, std::u16string_view name);  // native error 59
+  // SetName of a name whose units are all below 0x80, given as bytes.
+  void SetNarrowName(std::int32_t i, std::string_view units);
   void Delete(std::int32_t i);  // native error 4
   // Takes the last entry out as if it had never been set.
   void DropLast();
