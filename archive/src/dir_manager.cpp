@@ -200,7 +200,12 @@ bool TZADirManager::PrintableAsciiKept() {
 }
 
 bool TZADirManager::ReadsAsItsBytes(const std::uint8_t* name, std::size_t length) const {
-  return printableKept_ && std::all_of(name, name + length, [](std::uint8_t b) { return b >= 0x20 && b < 0x7F; });
+  if (!printableKept_) return false;
+  // Every byte is looked at, without a branch for each, so that the test
+  // of a million names goes many bytes at a time.
+  std::uint8_t highest = 0;  // of the bytes counted from 0x20 on, those below wrapping round
+  for (std::size_t i = 0; i < length; ++i) highest = std::max<std::uint8_t>(highest, name[i] - 0x20);
+  return highest < 0x7F - 0x20;
 }
 
 void TZADirManager::DecodeName(const std::uint8_t* name, std::size_t length, std::uint16_t flags,

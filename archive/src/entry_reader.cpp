@@ -117,9 +117,18 @@ TZAEntrySpan TZAEntryReader::Find(TZAStream& stream, const TZADirManager& dir, c
       stream.Seek(static_cast<std::int64_t>(offset), TZASeekOrigin::soBeginning) < 0)
     throw EReadError();
   TZAEntrySpan span;
-  std::uint8_t raw[LocalFileHeader::kSize];
-  stream.ReadBuffer(raw, sizeof raw);
-  span.Local.Parse(raw);
+  constexpr std::int64_t kHeader = LocalFileHeader::kSize;
+  // Where the stream shows its bytes, the header is parsed where it lies;
+  // bytes lost under the view are read again, as a read finds them.
+  const std::uint8_t* shown = nameAndExtra || volumes_ ? nullptr : stream.View(kHeader);
+  if (shown && !stream.ViewLost()) {
+    span.Local.Parse(shown);
+  } else {
+    if (shown) stream.Seek(static_cast<std::int64_t>(offset), TZASeekOrigin::soBeginning);
+    std::uint8_t raw[LocalFileHeader::kSize];
+    stream.ReadBuffer(raw, sizeof raw);
+    span.Local.Parse(raw);
+  }
   std::int64_t skip = static_cast<std::int64_t>(span.Local.NameLength) + span.Local.ExtraLength;
   if (nameAndExtra) {
     nameAndExtra->resize(static_cast<std::size_t>(skip));
@@ -133,9 +142,11 @@ TZAEntrySpan TZAEntryReader::Find(TZAStream& stream, const TZADirManager& dir, c
       stream.ReadBuffer(discard, n);
     }
   } else {
-    stream.Seek(skip, TZASeekOrigin::soCurrent);
+    // One seek to where the data begins, which is then known.
+    span.Start = static_cast<std::int64_t>(offset) + kHeader + skip;
+    stream.Seek(span.Start, TZASeekOrigin::soBeginning);
   }
-  span.Start = stream.Position();
+  if (nameAndExtra || volumes_) span.Start = stream.Position();
   span.Declared = entry.PackedSize();
   span.Packed = span.Declared;
   // Reading never runs into the central directory (of an archive in one

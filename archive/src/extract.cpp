@@ -68,6 +68,13 @@ std::vector<std::int32_t> TZABaseArchiver::FindIndexes(std::u16string_view fileM
   return found;
 }
 
+std::int32_t TZABaseArchiver::CountFound(std::u16string_view fileMask, std::u16string_view exclusionMask,
+                                         std::int32_t searchAttr) {
+  std::int32_t found = 0;
+  ForEachFound(fileMask, exclusionMask, searchAttr, [&found](std::int32_t) { ++found; });
+  return found;
+}
+
 void TZABaseArchiver::SelectByMaskLists() {
   for (const std::u16string& mask : fileMasks_) SelectByMask(mask, options_.SearchAttr, u"");
   if (exclusionMasks_.empty()) return;
@@ -305,8 +312,7 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
     batchEntry_ = i;
     do {
       action = fxaIgnore;
-      dirManager_->Items.GetItem(i).EntryName.CopyTo(fileName);
-      std::replace(fileName.begin(), fileName.end(), u'/', u'\\');
+      dirManager_->Items.GetItem(i).EntryName.CopyBackslashedTo(fileName);
       currentFileName_ = fileName;
       auto failed = [&](const EZAException& e, const std::u16string& message) {
         action = fxaIgnore;

@@ -43,6 +43,20 @@ void TZAEntryName::FillNarrow(std::uint32_t* block, std::string_view units) {
   std::memcpy(block + 1, units.data(), units.size());
 }
 
+void TZAEntryName::CopyBackslashedTo(std::u16string& out) const {
+  const std::size_t n = size();
+  out.resize(n);
+  // One pass that widens and turns the separators, without a branch.
+  char16_t* to = out.data();
+  if (Narrow()) {
+    const unsigned char* b = Bytes();
+    for (std::size_t i = 0; i < n; ++i) to[i] = b[i] == '/' ? u'\\' : char16_t{b[i]};
+  } else {
+    const char16_t* w = n ? Wide() : nullptr;
+    for (std::size_t i = 0; i < n; ++i) to[i] = w[i] == u'/' ? u'\\' : w[i];
+  }
+}
+
 TZAEntryName& TZAEntryName::assign(View v) {
   if (v.empty()) {
     Release();
@@ -585,14 +599,8 @@ void TZADirArray::SetCount(std::int32_t n) {
   count_ = n;
 }
 
-const TDirItem& TZADirArray::GetItem(std::int32_t i) const {
-  if (i < 0 || i >= count_) throw EZAException(neItemIndexRead, nullptr);
-  return entries_[static_cast<std::size_t>(i)];
-}
-
-TDirItem& TZADirArray::ItemAt(std::int32_t i) {
-  if (i < 0 || i >= count_) throw EZAException(neItemIndexWrite, nullptr);
-  return entries_[static_cast<std::size_t>(i)];
+void TZADirArray::RefuseIndex(bool write) {
+  throw EZAException(write ? neItemIndexWrite : neItemIndexRead, nullptr);
 }
 
 void TZADirArray::SetItem(std::int32_t i, const TDirItem& item) {

@@ -103,6 +103,8 @@ za::TZAUserDialogs& ZarcDialogs();
 // order, as the engine selects them; `unmatched` gets every mask that
 // selects nothing.
 std::vector<std::int32_t> Select(za::TZipArchiver& zip, const Settings& settings, za::TZAWideStrings& unmatched);
+// How many entries Select selects, with no list of them where it needs none.
+std::size_t CountSelected(za::TZipArchiver& zip, const Settings& settings, za::TZAWideStrings& unmatched);
 // With masks that name entries outright, only the entries they may select
 // are loaded: one name out of a million entries costs little.
 void LoadOnlyNamed(za::TZipArchiver& zip, const Settings& settings);

@@ -189,6 +189,14 @@ std::vector<std::int32_t> Select(za::TZipArchiver& zip, const Settings& settings
   return out;
 }
 
+std::size_t CountSelected(za::TZipArchiver& zip, const Settings& settings, za::TZAWideStrings& unmatched) {
+  if (settings.masks.size() > 1 || !settings.exclusions.empty()) return Select(zip, settings, unmatched).size();
+  const std::u16string mask = settings.masks.empty() ? u"*.*" : settings.masks[0];
+  std::int32_t found = zip.CountFound(mask, u"", zip.Options().SearchAttr);
+  if (found == 0 && !settings.masks.empty()) unmatched.push_back(mask);
+  return static_cast<std::size_t>(found);
+}
+
 namespace {
 
 // A volume of a split archive that is not there is named, and refused (the

@@ -64,8 +64,12 @@ class Session {
   int Run() {
     if (!Open(zip_, settings_, report_, outcome_)) return outcome_.Final(false);
     za::TZAWideStrings unmatched;
-    selected_ = Select(zip_, settings_, unmatched);
-    if (ReportUnmatched(unmatched, selected_.empty(), EmptyArchive(zip_), report_, outcome_)) {
+    // A test names its entries as the engine reaches them: a count does.
+    if (settings_.command == Settings::kTest && !settings_.toStdout)
+      selectedCount_ = CountSelected(zip_, settings_, unmatched);
+    else
+      selectedCount_ = (selected_ = Select(zip_, settings_, unmatched)).size();
+    if (ReportUnmatched(unmatched, selectedCount_ == 0, EmptyArchive(zip_), report_, outcome_)) {
       zip_.CloseArchive();
       return outcome_.Final(false);
     }
@@ -94,9 +98,9 @@ class Session {
     std::size_t handled = files_ + folders_ + kept_ + failed_;
     // However it was stopped, entries left out make it a failure.
     if (stopped_) outcome_.Note(kWarning);
-    if (stopped_ && handled < selected_.size())
-      report_.Archive("stopped: " + std::to_string(selected_.size() - handled) + " more selected " +
-                      (selected_.size() - handled == 1 ? "entry was" : "entries were") + " not processed");
+    if (stopped_ && handled < selectedCount_)
+      report_.Archive("stopped: " + std::to_string(selectedCount_ - handled) + " more selected " +
+                      (selectedCount_ - handled == 1 ? "entry was" : "entries were") + " not processed");
     if (!settings_.toStdout && !settings_.quiet) Summary();
     return outcome_.Final(files_ + folders_ + kept_ > 0);
   }
@@ -470,7 +474,8 @@ class Session {
   Overwrite overwrite_;
   bool ask_;
   ProgressBar bar_;
-  std::vector<std::int32_t> selected_;
+  std::vector<std::int32_t> selected_;  // but for a test
+  std::size_t selectedCount_ = 0;
   std::int32_t current_ = -1;
   bool entryFailed_ = false, keptNow_ = false, stopped_ = false;
   std::size_t files_ = 0, folders_ = 0, kept_ = 0, failed_ = 0, dropped_ = 0, warned_ = 0;

@@ -260,6 +260,8 @@ class TZABaseArchiver {
   // without filling a record for each (for a tool selecting among many).
   std::vector<std::int32_t> FindIndexes(std::u16string_view fileMask, std::u16string_view exclusionMask,
                                         std::int32_t searchAttr);
+  // How many entries FindIndexes finds, with no list of them.
+  std::int32_t CountFound(std::u16string_view fileMask, std::u16string_view exclusionMask, std::int32_t searchAttr);
   // Decodes entry `index` into `stream`; native error 16 for a bad index,
   // 8 when the entry does not decode (unless ExtractCorruptedFiles). Called
   // on its own, it raises the progress events as for a batch of one entry.

@@ -96,6 +96,9 @@ class TZAEntryName {
     Widen(scratch);
     return scratch;
   }
+  // Sets `out` to the name's units with each '/' made a '\\', as events
+  // name an entry.
+  void CopyBackslashedTo(std::u16string& out) const;
   // Sets `out` to the name's units.
   void CopyTo(std::u16string& out) const {
     if (Narrow())
@@ -546,8 +549,16 @@ class TZADirArray {
 
   std::int32_t Count() const { return count_; }
   void SetCount(std::int32_t n);
-  const TDirItem& GetItem(std::int32_t i) const;  // native error 2
-  TDirItem& ItemAt(std::int32_t i);               // native error 3
+  // Asked for several times for each of a million entries: the check is
+  // inline, the error not.
+  const TDirItem& GetItem(std::int32_t i) const {  // native error 2
+    if (i < 0 || i >= count_) RefuseIndex(false);
+    return entries_[static_cast<std::size_t>(i)];
+  }
+  TDirItem& ItemAt(std::int32_t i) {  // native error 3
+    if (i < 0 || i >= count_) RefuseIndex(true);
+    return entries_[static_cast<std::size_t>(i)];
+  }
   void SetItem(std::int32_t i, const TDirItem& item);  // native errors 1, 58
   void SetName(std::int32_t i, std::u16string_view name);  // native error 59
   // SetName of a name whose units are all below 0x80, given as bytes.
@@ -568,6 +579,7 @@ class TZADirArray {
 
  private:
   friend class TZANameIndex;
+  [[noreturn]] static void RefuseIndex(bool write);
   void FreeEntry(TDirItem& item);
   std::unique_ptr<TDirItem[]> entries_;
   TZANameArena names_;  // the names the entries were given while fresh
