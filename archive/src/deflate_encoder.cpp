@@ -18,9 +18,8 @@ constexpr std::size_t kLargestBuffer = 256 * 1024;
 class ZlibDeflateEncoder final : public TZAEncoder {
  public:
   ZlibDeflateEncoder(int level, std::uint64_t size)
-      // As much room as the source takes, up to a chunk: the small files
-      // of a tree get small buffers.
-      : packed_(static_cast<std::size_t>(std::clamp<std::uint64_t>(size + 1, 4096, kLargestBuffer))) {
+      // As much room as the source takes, up to a chunk.
+      : room_(static_cast<std::size_t>(std::clamp<std::uint64_t>(size + 1, 4096, kLargestBuffer))) {
     std::memset(&z_, 0, sizeof z_);
     if (deflateInit2(&z_, std::clamp(level, 1, 9), Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
       throw std::bad_alloc();
@@ -32,20 +31,30 @@ class ZlibDeflateEncoder final : public TZAEncoder {
   std::uint16_t Method() const override { return 8; }
   std::uint16_t VersionNeeded() const override { return 20; }
   bool Encode(const std::uint8_t* data, std::size_t size, bool end, TZAEncodeSink& sink) override {
+    // The output is handed on before Encode returns, so the encoders of a
+    // thread share one buffer: a tree's files are each compressed by an
+    // encoder of their own, and a buffer apiece was made and cleared for
+    // every one of them.
+    thread_local std::unique_ptr<std::uint8_t[]> packed;
+    thread_local std::size_t packedSize = 0;
+    if (packedSize < room_) {
+      packed.reset(new std::uint8_t[room_]);
+      packedSize = room_;
+    }
     z_.next_in = const_cast<std::uint8_t*>(data);
     z_.avail_in = static_cast<uInt>(size);
     do {
-      z_.next_out = packed_.data();
-      z_.avail_out = static_cast<uInt>(packed_.size());
+      z_.next_out = packed.get();
+      z_.avail_out = static_cast<uInt>(room_);
       if (deflate(&z_, end ? Z_FINISH : Z_NO_FLUSH) == Z_STREAM_ERROR) return false;
-      sink.Put(packed_.data(), packed_.size() - z_.avail_out);
+      sink.Put(packed.get(), room_ - z_.avail_out);
     } while (z_.avail_out == 0);
     return true;
   }
 
  private:
   z_stream z_;
-  std::vector<std::uint8_t> packed_;
+  std::size_t room_;
 };
 
 }  // namespace
