@@ -333,7 +333,13 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
     } while (action == fxaRetry);
     if (action == fxaAbort || cancel_) break;
   }
-  if (fidelity) fidelity->SetFolderTimes();
+  if (fidelity) {
+    // Past every entry: what is said now is of the folders named.
+    batchEntry_ = -1;
+    fidelity->SetFolderTimes([this](const std::u16string& name, int error) {
+      if (OnExtractNotice) OnExtractNotice(this, name, enTimeNotSet, u"", error);
+    });
+  }
   bool cancel = cancel_;
   if (reports && OnOverallProgress) OnOverallProgress(this, 100.0, operation, ppEnd, cancel);
   cancel_ = cancel || cancel_;

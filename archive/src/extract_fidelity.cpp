@@ -15,7 +15,10 @@ namespace za {
 
 namespace {
 
-std::optional<sys::FileTime> DosToUtc(std::uint16_t date, std::uint16_t time) {
+// The local time an MS-DOS date and time stand for; nothing where a field
+// is out of its range (a day past the month's end is the next month's, as
+// for the system).
+std::optional<std::tm> DosFields(std::uint16_t date, std::uint16_t time) {
   std::tm tm{};
   tm.tm_year = (date >> 9) + 80;
   tm.tm_mon = ((date >> 5) & 15) - 1;
@@ -26,7 +29,13 @@ std::optional<sys::FileTime> DosToUtc(std::uint16_t date, std::uint16_t time) {
   tm.tm_isdst = -1;
   if (tm.tm_mon < 0 || tm.tm_mon > 11 || tm.tm_mday < 1 || tm.tm_hour > 23 || tm.tm_min > 59 || tm.tm_sec > 59)
     return std::nullopt;
-  std::time_t t = std::mktime(&tm);
+  return tm;
+}
+
+std::optional<sys::FileTime> DosToUtc(std::uint16_t date, std::uint16_t time) {
+  std::optional<std::tm> tm = DosFields(date, time);
+  if (!tm) return std::nullopt;
+  std::time_t t = std::mktime(&*tm);
   if (t == static_cast<std::time_t>(-1)) return std::nullopt;
   return sys::FileTime{static_cast<std::int64_t>(t), 0};
 }
@@ -74,16 +83,23 @@ TZATimesToSet ZATimesOf(const TDirItem& item, bool exact, std::optional<sys::Fil
   return t;
 }
 
-bool ZASetOutputTimes(sys::WideFile& file, const TDirItem& item, bool exact,
-                      std::optional<sys::FileTime> localAccessed) {
+std::optional<int> ZASetOutputTimes(sys::WideFile& file, const TDirItem& item, bool exact,
+                                    std::optional<sys::FileTime> localAccessed) {
   // The blocks are read once: a million small entries pay for every pass.
   if (exact) {
     TZAEntryTimes found = ZAReadEntryTimes(item.ExtraFields);
     if (!found.Accessed) found.Accessed = localAccessed;
-    if (found.Modified) return file.SetTimes(&*found.Modified, found.Accessed ? &*found.Accessed : nullptr);
+    if (found.Modified) {
+      if (file.SetTimes(&*found.Modified, found.Accessed ? &*found.Accessed : nullptr)) return std::nullopt;
+      return file.LastError();
+    }
   }
-  // No block but the MS-DOS fields: the file's own local time.
-  return file.SetDosDateTime((static_cast<std::uint32_t>(item.Header.ModDate) << 16) | item.Header.ModTime);
+  // No block but the MS-DOS fields: the file's own local time. A date the
+  // system refuses as well is told apart from a system that refuses.
+  if (!DosFields(item.Header.ModDate, item.Header.ModTime)) return 0;
+  if (file.SetDosDateTime((static_cast<std::uint32_t>(item.Header.ModDate) << 16) | item.Header.ModTime))
+    return std::nullopt;
+  return file.LastError();
 }
 
 bool ZALinkStaysInside(std::u16string_view name, std::u16string_view target, const std::u16string& destDir,
@@ -122,12 +138,12 @@ std::u16string ZADropEmptyComponents(std::u16string_view name) {
   return s;
 }
 
-void TZAFidelityBatch::NoteFolder(std::u16string path, const TZATimesToSet& times) {
+void TZAFidelityBatch::NoteFolder(std::u16string path, std::u16string name, const TZATimesToSet& times) {
   while (!path.empty() && IsSeparator(path.back())) path.pop_back();
-  folders_.push_back(Folder{std::move(path), times});
+  folders_.push_back(Folder{std::move(path), std::move(name), times});
 }
 
-void TZAFidelityBatch::SetFolderTimes() {
+void TZAFidelityBatch::SetFolderTimes(const std::function<void(const std::u16string& name, int error)>& notSet) {
   // Deepest first: a folder's time is set after those of the folders in it.
   std::stable_sort(folders_.begin(), folders_.end(), [](const Folder& a, const Folder& b) {
     return std::count_if(a.Path.begin(), a.Path.end(), IsSeparator) >
@@ -135,8 +151,11 @@ void TZAFidelityBatch::SetFolderTimes() {
   });
   for (const Folder& f : folders_) {
     // A link in the place of a folder is not ours to change.
-    if (!f.Times.Modified || sys::WideIsLink(f.Path) || !sys::WideDirectoryExists(f.Path)) continue;
-    sys::WideSetFileTimes(f.Path, &*f.Times.Modified, f.Times.Accessed ? &*f.Times.Accessed : nullptr);
+    if (sys::WideIsLink(f.Path) || !sys::WideDirectoryExists(f.Path)) continue;
+    int error = 0;
+    if (!f.Times.Modified ||
+        !sys::WideSetFileTimes(f.Path, &*f.Times.Modified, f.Times.Accessed ? &*f.Times.Accessed : nullptr, &error))
+      notSet(f.Name, error);
   }
   folders_.clear();
 }
@@ -197,7 +216,11 @@ bool TZABaseArchiver::ExtractLink(std::int32_t index, const std::u16string& file
     throw EZAException(neCannotCreateFile, this, {path});
   }
   TZATimesToSet times = ZATimesOf(item, fidelity_.ExactTimes, LocalAccessTime(index));
-  if (times.Modified) sys::WideSetFileTimes(path, &*times.Modified, times.Accessed ? &*times.Accessed : nullptr);
+  error = 0;
+  if ((!times.Modified ||
+       !sys::WideSetFileTimes(path, &*times.Modified, times.Accessed ? &*times.Accessed : nullptr, &error)) &&
+      OnExtractNotice)
+    OnExtractNotice(this, fileName, enTimeNotSet, u"", error);
   FinishOutput(item, fileName, path);
   return true;
 }

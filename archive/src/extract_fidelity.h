@@ -3,6 +3,7 @@
 // fidelity options ask for it: exact times, folder times, symbolic links
 // and owners.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -22,10 +23,11 @@ struct TZATimesToSet {
 // `localAccessed` stands for an access time the central blocks lack.
 TZATimesToSet ZATimesOf(const TDirItem& item, bool exact, std::optional<sys::FileTime> localAccessed = {});
 
-// Gives the file the entry's last-write (and access) time; false when the
-// system refuses.
-bool ZASetOutputTimes(sys::WideFile& file, const TDirItem& item, bool exact,
-                      std::optional<sys::FileTime> localAccessed = {});
+// Gives the file the entry's last-write (and access) time. Nothing when it
+// did; else the system's error, or 0 when all the entry gives is an MS-DOS
+// date and time that is no valid moment.
+std::optional<int> ZASetOutputTimes(sys::WideFile& file, const TDirItem& item, bool exact,
+                                    std::optional<sys::FileTime> localAccessed = {});
 
 // Whether a link at `name` (below the destination, "\" between
 // components) with the text `target` points inside the destination:
@@ -43,15 +45,17 @@ class TZAFidelityBatch {
  public:
   // The batch's link entries, by their names below the destination.
   std::set<std::u16string> Links;
-  // A folder the batch made or found for a folder entry; its time is set
-  // once every entry is written, deepest folder first, as writing into a
-  // folder changes its time.
-  void NoteFolder(std::u16string path, const TZATimesToSet& times);
-  void SetFolderTimes();
+  // A folder the batch made or found for the folder entry `name`; its time
+  // is set once every entry is written, deepest folder first, as writing
+  // into a folder changes its time.
+  void NoteFolder(std::u16string path, std::u16string name, const TZATimesToSet& times);
+  // `notSet` hears of each folder whose time could not be set: the
+  // system's error, or 0 when the entry's time is no valid moment.
+  void SetFolderTimes(const std::function<void(const std::u16string& name, int error)>& notSet);
 
  private:
   struct Folder {
-    std::u16string Path;
+    std::u16string Path, Name;
     TZATimesToSet Times;
   };
   std::vector<Folder> folders_;

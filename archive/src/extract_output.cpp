@@ -323,7 +323,7 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
   prepareFolders(false);
   if (item.IsFolder()) {
     if (fidelityBatch_ && fidelity_.ExactTimes && options_.CreateDirs)
-      fidelityBatch_->NoteFolder(destDir + fileName, ZATimesOf(item, true, LocalAccessTime(index)));
+      fidelityBatch_->NoteFolder(destDir + fileName, fileName, ZATimesOf(item, true, LocalAccessTime(index)));
     if (options_.CreateDirs) FinishOutput(item, fileName, destDir + fileName);
     return;
   }
@@ -358,7 +358,7 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
     failure = std::current_exception();
   }
   outputHash_ = nullptr;
-  ZASetOutputTimes(out.Stream().File(), item, fidelity_.ExactTimes, accessed);
+  const std::optional<int> timeNotSet = ZASetOutputTimes(out.Stream().File(), item, fidelity_.ExactTimes, accessed);
   if (options_.FlushBuffers && sys::WideIsRemovableDrive(path)) out.Stream().File().Flush();
   // Set through the file itself, a link put at its name meanwhile is not
   // followed. Only a file that stays: one made read-only could not be
@@ -371,6 +371,9 @@ void TZABaseArchiver::ExtractItem(std::int32_t index, std::u16string fileName, s
   if (skipped || cancel_) return;
   if (!out.Commit(path)) throw EZAException(neCannotCreateFile, this, {path});
   if (options_.SetAttributes && !attributesSet) sys::WideSetAttributes(path, fileAttr);
+  // The file is what the entry holds: a time it lacks is a warning, not a
+  // failed entry.
+  if (timeNotSet && OnExtractNotice) OnExtractNotice(this, fileName, enTimeNotSet, u"", *timeNotSet);
   FinishOutput(item, fileName, path);
   TZASha256::Digest digest;
   // A hash that failed reports nothing, so the file never passes for checked.

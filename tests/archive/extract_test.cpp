@@ -673,6 +673,39 @@ TEST_F(ExtractTest, OutputMadeAheadIsNeverTakenForAnExistingFile) {
   }
 }
 
+// An entry whose time cannot be given keeps its data and is named, a file
+// once it is in place, a folder once the batch sets folder times.
+TEST_F(ExtractTest, TimesNotSetAreNamedAndTheDataKept) {
+  Archive a;
+  a.entries.push_back(Entry{"good.txt", "g"});
+  a.entries.push_back(Entry{"nodate.txt", "n"});
+  a.entries.back().date = 0;
+  a.entries.push_back(Entry{"dir/", ""});
+  a.entries.back().attributes = 0x10;
+  a.entries.back().date = 0x5BA1;  // month 13
+  a.entries.push_back(Entry{"dir/in.txt", "i"});
+  Open(a);
+  std::vector<std::pair<std::u16string, int>> notices;
+  zip.OnExtractNotice = [&](za::TZABaseArchiver*, const std::u16string& name, za::TZAExtractNotice notice,
+                            const std::u16string&, std::int32_t error) {
+    EXPECT_EQ(notice, za::enTimeNotSet);
+    notices.emplace_back(name, error);
+  };
+  RecordFailures();
+  using Named = std::vector<std::pair<std::u16string, int>>;
+  for (bool exact : {false, true}) {
+    fs::remove_all(dir_ / "out");
+    notices.clear();
+    zip.Fidelity().ExactTimes = exact;  // which also sets folder times
+    ExtractAll();
+    EXPECT_EQ(failures, std::vector<int>{});
+    EXPECT_EQ(Out("nodate.txt"), "n");
+    EXPECT_EQ(Out("dir/in.txt"), "i");
+    const Named named = exact ? Named{{u"nodate.txt", 0}, {u"dir\\", 0}} : Named{{u"nodate.txt", 0}};
+    EXPECT_EQ(notices, named);
+  }
+}
+
 TEST_F(ExtractTest, FolderRemovedByAHandlerIsMadeAgain) {
   Archive a;
   a.entries.push_back(Entry{"dir/a.txt", "a"});

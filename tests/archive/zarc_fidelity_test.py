@@ -160,6 +160,22 @@ class FidelityTest(Case):
                     st = os.stat(os.path.join(out, name))
                     self.assertEqual((int(st.st_mtime), int(st.st_atime)), (WHEN, accessed), name)
 
+    def test_a_date_that_is_no_moment_is_named(self):
+        """Files keep their data and the run says which times it could not give."""
+        path = self.path("nodate.zip")
+        with zipfile.ZipFile(path, "w") as z:
+            for name, data in (("d/", ""), ("d/a.txt", "a\n"), ("b.txt", "b\n")):
+                z.writestr(zipfile.ZipInfo(name, (1980, 0, 0, 0, 0, 0) if name != "b.txt" else (2024, 3, 1, 12, 0, 0)),
+                           data)
+        result = zarc("extract", path, "-d", self.path("out"))
+        self.assertEqual(result.returncode, 1, result.stderr)
+        for name in ("d/a.txt", "d/"):
+            self.assertIn(f"{name}: time not set: the archive gives no valid date for it", result.stderr)
+        self.assertNotIn("b.txt", result.stderr)
+        self.assertIn("0 failed, 2 warnings", result.stdout)
+        with open(self.path("out", "d", "a.txt")) as f:
+            self.assertEqual(f.read(), "a\n")
+
     def test_newer_and_older_across_zones(self):
         """Zipped in New York; the user's copy edited an hour later."""
         with open(self.path("a.txt"), "w") as f:

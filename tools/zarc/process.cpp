@@ -277,8 +277,12 @@ class Session {
       confirm = Replace(path);
       keptNow_ = !confirm;
     };
-    zip_.OnExtractNotice = [this](za::TZABaseArchiver*, const std::u16string&, za::TZAExtractNotice notice,
-                                  const std::u16string& detail, std::int32_t error) { Notice(notice, detail, error); };
+    zip_.OnExtractNotice = [this](za::TZABaseArchiver*, const std::u16string& name, za::TZAExtractNotice notice,
+                                  const std::u16string& detail, std::int32_t error) {
+      // Folder times are set once every entry is written: the engine names
+      // the folder.
+      Notice(zip_.BatchEntry() < 0 ? name : CurrentName(), notice, detail, error);
+    };
     zip_.OnPassword = [this](za::TZABaseArchiver*, const std::u16string& name, std::string& password, bool& skip) {
       Password(name, password, skip);
     };
@@ -316,7 +320,8 @@ class Session {
   }
 
   // Written, but not as asked: a warning, and the run says so in its status.
-  void Notice(za::TZAExtractNotice notice, const std::u16string& detail, std::int32_t error) {
+  void Notice(const std::u16string& name, za::TZAExtractNotice notice, const std::u16string& detail,
+              std::int32_t error) {
     bar_.Clear();
     std::string text;
     switch (notice) {
@@ -329,9 +334,12 @@ class Session {
         text = "link to '" + Printable(detail) + "' written as a file holding its text: this system makes no links";
         break;
       case za::enOwnerNotSet: text = "owner not set: " + SystemReason(error); break;
-      case za::enTimeNotSet: text = "time not set: " + SystemReason(error); break;
+      case za::enTimeNotSet:
+        text = error ? "time not set: " + SystemReason(error)
+                     : std::string("time not set: the archive gives no valid date for it");
+        break;
     }
-    report_.Entry(CurrentName(), text);
+    report_.Entry(name, text);
     outcome_.Note(kWarning);
     ++warned_;
   }

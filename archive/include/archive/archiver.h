@@ -90,7 +90,7 @@ enum TZAExtractNotice {
   enLinkUnsafe,    // a link whose text leaves the destination, written as a file
   enNoLinks,       // the system makes no links: written as a file
   enOwnerNotSet,   // the owner could not be given (the system's error)
-  enTimeNotSet,    // the time could not be given (the system's error)
+  enTimeNotSet,    // the time could not be given (the system's error; 0: the entry's time is no valid moment)
 };
 
 class TZASpanningOptions {
