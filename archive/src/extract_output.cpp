@@ -156,6 +156,13 @@ constexpr std::size_t kFoldersKept = 4096;
 }  // namespace
 
 std::unique_ptr<TZAOutputAhead> TZABaseArchiver::MakeOutputAhead(const std::vector<std::int32_t>& order) {
+  const std::uint64_t from = outputAheadFrom_;
+  auto worthAhead = [this, from](std::int32_t index) {
+    return dirManager_->Items.GetItem(index).UnpackedSize() >= from;
+  };
+  // No helpers, and no walk over a million names, for a batch of entries
+  // that are all made here.
+  if (from > 0 && std::none_of(order.begin(), order.end(), worthAhead)) return nullptr;
   // Where each selected entry goes unless a handler says otherwise, as
   // ExtractItem works it out.
   if (cachedCurrentDir_.empty()) cachedCurrentDir_ = sys::WideCurrentDirectory();
@@ -193,7 +200,10 @@ std::unique_ptr<TZAOutputAhead> TZABaseArchiver::MakeOutputAhead(const std::vect
     if (hashes[k] == hashes[k + 1] && (shared->empty() || shared->back() != hashes[k])) shared->push_back(hashes[k]);
   hashes.clear();
   hashes.shrink_to_fit();
-  auto pathOfOrdinal = [selected, shared, pathOf, hashOf](std::size_t k) {
+  // The paths that entries made here go to count among those two entries
+  // share, above: one made ahead must not be taken for one of them.
+  auto pathOfOrdinal = [selected, shared, pathOf, hashOf, worthAhead](std::size_t k) {
+    if (!worthAhead((*selected)[k])) return std::u16string();
     std::u16string path = pathOf((*selected)[k]);
     if (!path.empty() && std::binary_search(shared->begin(), shared->end(), hashOf(path))) path.clear();
     return path;

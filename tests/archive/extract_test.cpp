@@ -673,6 +673,34 @@ TEST_F(ExtractTest, OutputMadeAheadIsNeverTakenForAnExistingFile) {
   }
 }
 
+// Files made ahead only for the larger entries meet the files the batch
+// makes for the smaller ones at the same places, as all made ahead do.
+TEST_F(ExtractTest, OutputMadeAheadForLargerEntriesOnlyMeetsTheOthers) {
+  Archive a;
+  a.entries.push_back(Entry{"dup.txt", "s"});
+  a.entries.push_back(Entry{"big0.txt", std::string(100, '0')});
+  a.entries.push_back(Entry{"small.txt", "t"});
+  a.entries.push_back(Entry{"dup.txt", std::string(100, 'L')});
+  a.entries.push_back(Entry{"big1.txt", std::string(100, '1')});
+  Open(a);
+  zip.SetOutputAhead(true, true);
+  zip.SetOutputAheadFrom(50);
+  zip.Options().OverwriteMode = za::omNever;
+  zip.OnExtractFile = [](za::TZABaseArchiver*, std::u16string& name, std::uint32_t&, const std::string&) {
+    if (name != u"small.txt") return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the helpers have made big1.txt by now
+    name = u"big1.txt";
+  };
+  RecordFailures();
+  ExtractAll();
+  EXPECT_EQ(failures, std::vector<int>{});
+  EXPECT_EQ(Out("dup.txt"), "s");
+  EXPECT_EQ(Out("big1.txt"), "t");  // the small entry sent there came first
+  EXPECT_EQ(Out("big0.txt"), std::string(100, '0'));
+  for (const auto& e : fs::directory_iterator(dir_ / "out"))
+    EXPECT_EQ(e.path().filename().string().rfind("~za", 0), std::string::npos) << e.path();
+}
+
 // An entry whose time cannot be given keeps its data and is named, a file
 // once it is in place, a folder once the batch sets folder times.
 TEST_F(ExtractTest, TimesNotSetAreNamedAndTheDataKept) {

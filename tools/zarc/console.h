@@ -2,6 +2,7 @@
 // What zarc needs of the console that differs between systems: the program's
 // entry point, whether a standard stream is a terminal, and a line read
 // without echo for passwords.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -28,9 +29,11 @@ bool NtfsFileTimes();
 // for the superuser of a system of Unix owners, as tar gives them.
 bool RestoresOwnersByDefault();
 
-// Whether files to extract into are made ahead on helper threads: only
-// where making a file costs much more than writing a small one.
-bool MakesFilesAhead();
+// The smallest entry whose file is made ahead on a helper thread while the
+// entries before it are written: where making a file costs about what
+// writing a few KiB does, only an entry that keeps the batch busy long
+// enough hides the making of the next one.
+std::uint64_t SmallestFileMadeAhead();
 
 // Standard output takes bytes as they are (entries written by -p).
 void SetBinaryOutput();

@@ -212,7 +212,8 @@ int Run(const std::vector<std::u16string>& args) {
   zip.SetUtf8FlagNames(true);
   zip.SetPaddedEndRecord(true);
   zip.SetExtraMethods(&za::ZAExtraMethods());
-  zip.SetOutputAhead(MakesFilesAhead());
+  zip.SetOutputAhead(true);
+  zip.SetOutputAheadFrom(SmallestFileMadeAhead());
   zip.SetTestAhead(true);
   zip.SetExtractAhead(true);
   zip.SetFastInflate(true);

@@ -400,6 +400,13 @@ class TZABaseArchiver {
     outputAheadEnabled_ = value;
     outputAheadAlways_ = value && always;
   }
+  // Only entries of at least this many bytes (as declared, unpacked) have
+  // their files made ahead; the smaller ones are made by the batch as it
+  // reaches them. Where making a file costs about what writing a few KiB
+  // does, a tiny entry leaves the batch nothing to do meanwhile, and handing
+  // its file over costs more than making it. 0, the default: every entry.
+  std::uint64_t OutputAheadFrom() const { return outputAheadFrom_; }
+  void SetOutputAheadFrom(std::uint64_t bytes) { outputAheadFrom_ = bytes; }
   // Testing inflates and checks the next plain entries (not encrypted,
   // stored or deflated, not too large) on a helper thread while the
   // current one is reported; what the helper did not pass is decoded as
@@ -617,6 +624,7 @@ class TZABaseArchiver {
   std::vector<std::u16string> moveSources_;
   bool outputAheadEnabled_ = false;
   bool outputAheadAlways_ = false;
+  std::uint64_t outputAheadFrom_ = 0;
   bool testAheadEnabled_ = false;
   bool extractAheadEnabled_ = false;
   bool fastInflate_ = false;

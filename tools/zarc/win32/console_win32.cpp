@@ -64,7 +64,7 @@ bool NtfsFileTimes() { return true; }
 bool RestoresOwnersByDefault() { return false; }
 
 // Making a file on Windows costs far more than writing a small one.
-bool MakesFilesAhead() { return true; }
+std::uint64_t SmallestFileMadeAhead() { return 0; }
 
 void SetBinaryOutput() { _setmode(_fileno(stdout), _O_BINARY); }
 
