@@ -50,14 +50,10 @@ bool WorthAhead(const TDirItem& entry, bool keep) {
 
 }  // namespace
 
-bool TZABaseArchiver::AnyWorthAhead(const std::vector<std::int32_t>& selected, bool keep) {
-  if (!dirManager_) return false;
-  const TDirItem* entries = dirManager_->Items.Count() ? &dirManager_->Items.GetItem(0) : nullptr;
-  for (std::int32_t index : selected)
-    if (index >= 0 && index < dirManager_->Items.Count() && WorthAhead(entries[index], keep) &&
-        Decoder().CodecFor(entries[index].ActualMethod))
-      return true;
-  return false;
+bool TZABaseArchiver::WorthAheadAt(std::int32_t index, bool keep) {
+  if (!dirManager_ || index < 0 || index >= dirManager_->Items.Count()) return false;
+  const TDirItem& entry = dirManager_->Items.GetItem(index);
+  return WorthAhead(entry, keep) && Decoder().CodecFor(entry.ActualMethod);
 }
 
 // The batch's side of the decoder: its progress reports and its writer,

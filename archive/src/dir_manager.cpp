@@ -7,6 +7,7 @@
 #include "archive/byte_reader.h"
 #include "archive/errors.h"
 #include "archive/stream.h"
+#include "entry_reader.h"
 #include "sys/codepage.h"
 
 namespace za {
@@ -329,6 +330,7 @@ void TZADirManager::ReadCentralDirectory(std::int64_t start, std::uint32_t count
   const bool keepSome = static_cast<bool>(Options.KeepEntry);
   const bool grow = spread || keepSome;
   EntriesLeftOut = 0;
+  HeaderOrder = TZAHeaderOrder{};
   Items.SetCount(grow ? 0 : static_cast<std::int32_t>(count));
   TZAReadWindow window(*ArchiveStream, start, spread ? -1 : ArchiveStream->Size());
   guessedUtf8_.clear();
@@ -353,6 +355,12 @@ void TZADirManager::ReadCentralDirectory(std::int64_t start, std::uint32_t count
     if (keepSome && !Options.KeepEntry(item.EntryName.ViewIn(keptName))) {
       Items.DropLast();
       ++EntriesLeftOut;
+    } else if (item.PackedSize() > 0) {
+      std::uint32_t volume = item.Header.DiskNumberStart != 0xFFFF ? item.Header.DiskNumberStart
+                             : HasZip64End                          ? std::uint32_t{item.Zip64DiskStart}
+                                                                    : 0;
+      HeaderOrder.Take(TZAEntryReader::StartKey(0, item.LocalOffset()),
+                       TZAEntryReader::StartKey(volume, item.LocalOffset()));
     }
   }
   if (notUtf8_) ReadGuessesThroughCodePages();
@@ -443,6 +451,7 @@ bool TZADirManager::LocateDirectory(std::int64_t p, std::int64_t& start, std::ui
 }
 
 void TZADirManager::LoadDirectory() {
+  HeaderOrder = TZAHeaderOrder{};
   VolumeInfo = TZAVolumeNumberInfo{};
   ResetEndRecord();
   PrefixLength = 0;
@@ -481,6 +490,10 @@ void TZADirManager::LoadDirectory() {
     RebuildFromLocalHeaders();
     return;
   }
+  // Offsets moved for a prefix may no longer keep their order: the reader
+  // then finds it for itself.
+  HeaderOrder.Known = true;
+  HeaderOrder.Changes = Items.Changes();
 
   if (VolumeInfo.LastVolumeNumber == 0) {
     DetectPrefix(p);

@@ -107,6 +107,7 @@ void TZADirManager::DetectPrefix(std::int64_t position) {
 }
 
 void TZADirManager::ApplyPrefixOffset() {
+  HeaderOrder.Known = false;
   std::uint32_t prefix = static_cast<std::uint32_t>(PrefixLength);
   for (std::int32_t i = 0; i < Items.Count(); ++i) {
     TDirItem& item = Items.ItemAt(i);

@@ -42,10 +42,12 @@ void TZAEntryReader::Survey(const TZADirManager& dir) {
   starts_.clear();
   next_ = 0;
   startsOf_ = &dir;
-  inOrder_ = true;
+  const TZAHeaderOrder& loaded = dir.HeaderOrder;
+  const bool known = loaded.Known && loaded.Changes == items.Changes();
+  inOrder_ = !known || (volumes_ ? loaded.ByVolume : loaded.ByOffset);
   std::uint64_t last = 0;
   bool any = false;
-  for (std::int32_t i = 0; i < items.Count() && inOrder_; ++i) {
+  for (std::int32_t i = 0; i < items.Count() && inOrder_ && !known; ++i) {
     const TDirItem& item = items.GetItem(i);
     if (!HasStoredData(item)) continue;
     std::uint64_t key = StartKey(dir, item);

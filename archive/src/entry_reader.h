@@ -50,9 +50,12 @@ class TZAEntryReader {
   TZAEntrySpan Find(TZAStream& stream, const TZADirManager& dir, const TDirItem& entry,
                     std::vector<std::uint8_t>* nameAndExtra = nullptr);
 
+  // The key an entry's local header is sorted by: its volume, then its
+  // offset.
+  static std::uint64_t StartKey(std::uint32_t volume, std::uint64_t offset);
+
  private:
   bool volumes_ = false;
-  static std::uint64_t StartKey(std::uint32_t volume, std::uint64_t offset);
   std::uint64_t StartKey(const TZADirManager& dir, const TDirItem& entry) const {
     return StartKey(EntryVolume(dir, entry), entry.LocalOffset());
   }

@@ -70,6 +70,11 @@ std::vector<std::int32_t> TZABaseArchiver::FindIndexes(std::u16string_view fileM
 
 std::int32_t TZABaseArchiver::CountFound(std::u16string_view fileMask, std::u16string_view exclusionMask,
                                          std::int32_t searchAttr) {
+  // Every attribute taken and every name: every entry, without a walk
+  // over a million of them.
+  TInternalSearchRec s;
+  if (!StartSearch(fileMask, s, exclusionMask, searchAttr)) return 0;
+  if (TakesEveryName(s) && !(~s.SearchAttr & 0x1E)) return dirManager_->Items.Count();
   std::int32_t found = 0;
   ForEachFound(fileMask, exclusionMask, searchAttr, [&found](std::int32_t) { ++found; });
   return found;
@@ -286,10 +291,11 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
   std::unique_ptr<TZADecodeAhead> decodeAhead;
   const bool keep = operation == poExtract;
   // A helper with nothing to take would still cost its bookkeeping for
-  // each of a million small entries.
-  if ((keep ? extractAheadEnabled_ : operation == poTest && testAheadEnabled_) && helperPays && !volumes_ &&
-      order.size() > 1 && AnyWorthAhead(order, keep))
-    decodeAhead = std::make_unique<TZADecodeAhead>(order.size());
+  // each of a million small entries: it is made once the next entry is
+  // worth handing over, as the batch comes to it, not by a walk of its own
+  // over every entry first.
+  const bool aheadAllowed = (keep ? extractAheadEnabled_ : operation == poTest && testAheadEnabled_) &&
+                            helperPays && !volumes_ && order.size() > 1;
   struct DecodeAheadScope {
     TZADecodeAhead*& member;
     ~DecodeAheadScope() { member = nullptr; }
@@ -298,7 +304,6 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
     std::int32_t& entry;
     ~EntryScope() { entry = -1; }
   } entryScope{batchEntry_};
-  if (keep) decodeAhead_ = decodeAhead.get();
   std::size_t ordinal = 0;
   if (reports && OnOverallProgress) OnOverallProgress(this, 0.0, operation, ppStart, cancel_);
   TZAAction action = fxaIgnore;
@@ -310,6 +315,10 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
     if (!dirManager_->Items.GetItem(i).Selected) continue;
     entryOrdinal_ = ordinal++;
     batchEntry_ = i;
+    if (aheadAllowed && !decodeAhead && ordinal < order.size() && WorthAheadAt(order[ordinal], keep)) {
+      decodeAhead = std::make_unique<TZADecodeAhead>(order.size());
+      if (keep) decodeAhead_ = decodeAhead.get();
+    }
     do {
       action = fxaIgnore;
       dirManager_->Items.GetItem(i).EntryName.CopyBackslashedTo(fileName);

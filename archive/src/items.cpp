@@ -578,6 +578,7 @@ void TZADirArray::FreeEntry(TDirItem& item) {
 
 void TZADirArray::SetCount(std::int32_t n) {
   if (n < 0) throw EZAException(neItemIndex, nullptr);
+  ++changes_;
   if (n < nameIndex_.Count()) {
     // Names of entries past the count are no more looked up.
     nameIndex_.Reset();
@@ -605,6 +606,7 @@ void TZADirArray::RefuseIndex(bool write) {
 
 void TZADirArray::SetItem(std::int32_t i, const TDirItem& item) {
   if (i < 0 || i >= count_) throw EZAException(neItemIndex, nullptr);
+  ++changes_;
   TDirItem& slot = entries_[static_cast<std::size_t>(i)];
   const bool indexed = i < nameIndex_.Count();
   if (indexed) {
@@ -677,6 +679,7 @@ std::int32_t TZADirArray::IndexOfName(std::u16string_view name) { return nameInd
 
 void TZADirArray::Delete(std::int32_t i) {
   if (i < 0 || i >= count_) throw EZAException(neItemIndexDelete, nullptr);
+  ++changes_;
   TDirItem& item = entries_[static_cast<std::size_t>(i)];
   FreeEntry(item);
   // Every later entry moves down one place: the table is made again when
@@ -694,6 +697,7 @@ void TZADirArray::Delete(std::int32_t i) {
 
 void TZADirArray::DropLast() {
   if (count_ <= 0) throw EZAException(neItemIndexDelete, nullptr);
+  ++changes_;
   TDirItem& item = entries_[static_cast<std::size_t>(count_ - 1)];
   if (nameIndex_.Count() == count_) {
     nameIndex_.Remove(count_ - 1);
@@ -714,6 +718,7 @@ void TZADirArray::Assign(const TZADirArray& other) {
 }
 
 void TZADirArray::Clear() {
+  ++changes_;
   for (std::int32_t i = 0; i < count_; ++i) entries_[static_cast<std::size_t>(i)].ExtraFields.Clear();
   count_ = 0;
   nameIndex_.Reset();

@@ -108,6 +108,33 @@ TEST(EntryReaderTest, EntriesInHeaderOrderAreBoundByTheNextEntryWithData) {
             static_cast<std::int64_t>(bytes.find("end")) - 30);
 }
 
+TEST(EntryReaderTest, TheLoadersOrderHoldsOnlyForTheEntriesItWasFoundFor) {
+  Archive a;
+  a.entries.push_back(Entry{"x", "data"});
+  a.entries.push_back(Entry{"y", "more"});
+  a.entries.push_back(Entry{"z", "last"});
+  Loaded l(a.Build());
+  EXPECT_TRUE(l.dir.HeaderOrder.Known);
+  EXPECT_TRUE(l.dir.HeaderOrder.ByOffset);
+  // An entry set afterwards with the local header of another: the two
+  // share it, which the loader's order cannot tell.
+  za::TDirItem again = l.dir.Items.GetItem(0);
+  l.dir.Items.SetItem(2, again);
+  EXPECT_EQ(l.reader.DataLimit(l.dir, l.dir.Items.GetItem(2)), 0);
+  EXPECT_TRUE(l.Find(0).Overlaps);
+
+  // Headers out of the directory's order are found so by the loader.
+  std::string bytes = a.Build();
+  std::size_t first = bytes.find("PK\x01\x02"), size = 46 + 1;
+  std::string x = bytes.substr(first, size), z = bytes.substr(first + 2 * size, size);
+  bytes.replace(first, size, z);
+  bytes.replace(first + 2 * size, size, x);
+  Loaded swapped(bytes);
+  EXPECT_FALSE(swapped.dir.HeaderOrder.ByOffset);
+  EXPECT_EQ(swapped.reader.DataLimit(swapped.dir, swapped.dir.Items.GetItem(2)),
+            static_cast<std::int64_t>(bytes.find("y")) - 30);
+}
+
 TEST(EntryReaderTest, SharedLocalHeaderAndUnreadableHeader) {
   Archive a;
   a.entries.push_back(Entry{"x", "data"});

@@ -73,6 +73,17 @@ class Reporter {
   std::string archive_;
 };
 
+// Appends one byte of UTF-8 text as Printable shows it: a control
+// character as ^X, any other byte as it is.
+inline void AppendPrintable(std::string& out, char byte) {
+  unsigned char u = static_cast<unsigned char>(byte);
+  if (u < 0x20 || u == 0x7F) {
+    out.push_back('^');
+    out.push_back(static_cast<char>(u ^ 0x40));
+  } else {
+    out.push_back(byte);
+  }
+}
 // Text for a terminal: UTF-8, control characters shown as ^X.
 std::string Printable(const std::u16string& text);
 // A name or path for a terminal: Printable, with the system's separator.

@@ -38,15 +38,7 @@ int Outcome::Final(bool anyProcessed) const { return worst_ == kBadPassword && a
 
 std::string Printable(const std::u16string& text) {
   std::string out;
-  for (char c : sys::WideToUtf8(text)) {
-    unsigned char u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F) {
-      out.push_back('^');
-      out.push_back(static_cast<char>(u ^ 0x40));
-    } else {
-      out.push_back(c);
-    }
-  }
+  for (char c : sys::WideToUtf8(text)) AppendPrintable(out, c);
   return out;
 }
 

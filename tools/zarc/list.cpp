@@ -75,11 +75,8 @@ class Line {
     if (!name.Narrow()) return Text(Printable(name.str()));
     for (char c : name.NarrowView()) {
       unsigned char u = static_cast<unsigned char>(c);
-      if (u < 0x20 || u == 0x7F) {
-        s_.push_back('^');
-        s_.push_back(static_cast<char>(u ^ 0x40));
-      } else if (u < 0x80) {
-        s_.push_back(c);
+      if (u < 0x80) {
+        AppendPrintable(s_, c);
       } else {
         s_.push_back(static_cast<char>(0xC0 | (u >> 6)));
         s_.push_back(static_cast<char>(0x80 | (u & 0x3F)));

@@ -552,8 +552,8 @@ class TZABaseArchiver {
   // Reads the data of the selected entries after the `ordinal`-th for the
   // helper, as far as it takes them; `keep` for extraction.
   void ReadAhead(TZADecodeAhead& ahead, const std::vector<std::int32_t>& selected, std::size_t ordinal, bool keep);
-  // Whether ReadAhead would hand any of the entries to the helper.
-  bool AnyWorthAhead(const std::vector<std::int32_t>& selected, bool keep);
+  // Whether ReadAhead would hand entry `index` to the helper.
+  bool WorthAheadAt(std::int32_t index, bool keep);
   // Sets up what DecodeItem does for an entry decoded elsewhere and gives
   // its first report; true when that report cancels.
   bool CancelledBeforeDecoding(std::int32_t index);

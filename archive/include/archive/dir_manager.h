@@ -16,6 +16,28 @@ namespace za {
 
 class TZAStream;
 
+// Whether the local headers of the entries with data come in the order of
+// the directory, each after the one before, as an archive written in one go
+// has them: the loader finds it as it reads the headers, so that no reader
+// walks a million entries again to learn it. Keys as the entry reader makes
+// them: by offset alone, and by volume and offset.
+struct TZAHeaderOrder {
+  bool Known = false;
+  bool ByOffset = true, ByVolume = true;
+  std::uint64_t Changes = 0;  // of the entries it holds for (TZADirArray::Changes)
+  std::uint64_t LastOffset = 0, LastVolume = 0;
+  bool Any = false;
+  void Take(std::uint64_t offsetKey, std::uint64_t volumeKey) {
+    if (Any) {
+      ByOffset = ByOffset && offsetKey > LastOffset;
+      ByVolume = ByVolume && volumeKey > LastVolume;
+    }
+    LastOffset = offsetKey;
+    LastVolume = volumeKey;
+    Any = true;
+  }
+};
+
 // What the loader is told by the component that opens the archive; the
 // defaults are the setup program's.
 struct TZADirOptions {
@@ -86,6 +108,9 @@ class TZADirManager {
   std::uint32_t EntriesLeftOut = 0;
   // Whether the last LoadDirectory had to rebuild from local headers.
   bool Rebuilt = false;
+  // As the last LoadDirectory found the local headers; holds while the
+  // entries' Changes are those it names.
+  TZAHeaderOrder HeaderOrder;
   // Where CheckEndRecord found the end record (-1: nowhere).
   std::int64_t EndRecordPosition = -1;
   // Local headers the rebuild passed over although their name could be read,

@@ -571,6 +571,10 @@ class TZADirArray {
   void ClearSelection();
 
   const TZANameIndex& NameIndex() const { return nameIndex_; }
+  // Counts the changes of which entries the array holds (counts, entries
+  // set, deleted, cleared); what is changed in place through ItemAt is not
+  // counted.
+  std::uint64_t Changes() const { return changes_; }
   std::int32_t GrowStep() const { return growStep_; }
   std::int32_t Capacity() const { return capacity_; }
   // Index of the entry whose lower-case name equals lower(name), -1 if none
@@ -584,6 +588,7 @@ class TZADirArray {
   std::unique_ptr<TDirItem[]> entries_;
   TZANameArena names_;  // the names the entries were given while fresh
   std::int32_t capacity_ = 0, count_ = 0, growStep_ = kInitialGrowStep;
+  std::uint64_t changes_ = 0;
   TZANameIndex nameIndex_{*this};
 };
 
