@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
+#include <numeric>
 #include <optional>
 
 #include "archive/archiver.h"
@@ -95,13 +96,16 @@ void TZABaseArchiver::SelectByMaskLists() {
 }
 
 bool TZABaseArchiver::SelectOnlyByEveryName(std::u16string_view fileMask, std::int32_t searchAttr,
-                                            std::u16string_view exclusionMask) {
+                                            std::u16string_view exclusionMask, bool& every) {
   TInternalSearchRec s;
+  every = false;
   if (!StartSearch(fileMask, s, exclusionMask, searchAttr) || !TakesEveryName(s)) return false;
   TZADirArray& items = dirManager_->Items;
+  every = true;
   for (std::int32_t i = 0; i < items.Count(); ++i) {
     TDirItem& item = items.ItemAt(i);
     item.Selected = !AttributesRefused(item, s.SearchAttr);
+    every = every && item.Selected;
   }
   return true;
 }
@@ -110,11 +114,12 @@ void TZABaseArchiver::RunOperation(TZAProcessOperation operation, const std::u16
                                    std::int32_t searchAttr, std::u16string_view exclusionMask) {
   CheckReadyForOperation();
   // A million entries are walked once for the selection, not cleared first.
-  bool selected = mask ? SelectOnlyByEveryName(*mask, searchAttr, exclusionMask)
+  bool every = false;
+  bool selected = mask ? SelectOnlyByEveryName(*mask, searchAttr, exclusionMask, every)
                        : fileMasks_.size() == 1 && exclusionMasks_.empty() &&
-                             SelectOnlyByEveryName(fileMasks_[0], options_.SearchAttr, u"");
+                             SelectOnlyByEveryName(fileMasks_[0], options_.SearchAttr, u"", every);
   if (selected) {
-    ProcessFiles(operation);
+    ProcessFiles(operation, every);
     return;
   }
   dirManager_->Items.ClearSelection();
@@ -252,7 +257,7 @@ void TZABaseArchiver::ProcessEntry(std::int32_t i, const std::u16string& fileNam
   if (!cancel_) ++processedCount_;
 }
 
-void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
+void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation, bool everyEntry) {
   std::lock_guard<std::recursive_mutex> lock(ZAEngineLock());
   struct BatchScope {
     bool& flag;
@@ -279,7 +284,14 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation) {
     ~FidelityScope() { member = nullptr; }
   } fidelityScope{fidelityBatch_};
   fidelityBatch_ = fidelity ? &*fidelity : nullptr;
-  const std::vector<std::int32_t> order = BatchOrder();
+  // Every entry in its order needs no walk to be found; links go last.
+  std::vector<std::int32_t> order;
+  if (everyEntry && !fidelityBatch_) {
+    order.resize(static_cast<std::size_t>(dirManager_->Items.Count()));
+    std::iota(order.begin(), order.end(), 0);
+  } else {
+    order = BatchOrder();
+  }
   selectedCount_ = static_cast<std::int32_t>(order.size());
   std::unique_ptr<TZAOutputAhead> ahead;
   if (operation == poExtract && outputAheadEnabled_ && helperPays) ahead = MakeOutputAhead(order);

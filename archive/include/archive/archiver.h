@@ -512,8 +512,10 @@ class TZABaseArchiver {
   void ForEachFound(std::u16string_view fileMask, std::u16string_view exclusionMask, std::int32_t searchAttr, F&& f);
   void SelectByMaskLists();
   // When `fileMask` takes every name: the selection made by it alone, the
-  // clearing of the one before in the same walk. False when it does not.
-  bool SelectOnlyByEveryName(std::u16string_view fileMask, std::int32_t searchAttr, std::u16string_view exclusionMask);
+  // clearing of the one before in the same walk. False when it does not;
+  // `every` tells whether it took every entry.
+  bool SelectOnlyByEveryName(std::u16string_view fileMask, std::int32_t searchAttr, std::u16string_view exclusionMask,
+                             bool& every);
   // Selects by the mask (by the mask lists when there is none) and runs the
   // per-entry loop.
   void RunOperation(TZAProcessOperation operation, const std::u16string_view* mask, std::int32_t searchAttr,
@@ -525,7 +527,8 @@ class TZABaseArchiver {
                    std::int32_t searchAttr);
   std::int32_t SearchFrom(TInternalSearchRec& s);
   bool TakesEveryName(const TInternalSearchRec& s) const;
-  void ProcessFiles(TZAProcessOperation operation);
+  // `everyEntry`: every entry is selected, in the directory's order.
+  void ProcessFiles(TZAProcessOperation operation, bool everyEntry = false);
   // One entry of the batch, from its confirmation to its last report.
   void ProcessEntry(std::int32_t index, const std::u16string& fileName, TZAProcessOperation operation,
                     TZADecodeAhead* decodeAhead, const std::vector<std::int32_t>& selected);
