@@ -23,6 +23,16 @@ struct Loaded {
   za::TZAEntryReader reader;
 };
 
+// The three central headers of an archive, each with a name of `nameLength`
+// bytes, listed in reverse.
+std::string ThreeHeadersReversed(std::string bytes, std::size_t nameLength) {
+  std::size_t first = bytes.find("PK\x01\x02"), size = 46 + nameLength;
+  std::string head = bytes.substr(first, size), last = bytes.substr(first + 2 * size, size);
+  bytes.replace(first, size, last);
+  bytes.replace(first + 2 * size, size, head);
+  return bytes;
+}
+
 TEST(EntryReaderTest, SpanStartsBehindTheLocalNameAndExtraField) {
   Archive a;
   a.entries.push_back(Entry{"a.txt", "alpha"});
@@ -69,18 +79,13 @@ TEST(EntryReaderTest, ADirectoryOutOfHeaderOrderStillBoundsEachEntryByTheNextHea
   a.entries.push_back(Entry{"two", "2222"});
   a.entries.push_back(Entry{"six", "6666"});
   a.entries[0].packedOverride = 10;  // runs into the header of "two"
-  std::string bytes = a.Build();
-  // The central headers (of one size) listed in reverse.
-  std::size_t first = bytes.find("PK\x01\x02"), size = 46 + 3;
-  std::string one = bytes.substr(first, size), six = bytes.substr(first + 2 * size, size);
-  bytes.replace(first, size, six);
-  bytes.replace(first + 2 * size, size, one);
+  std::string bytes = ThreeHeadersReversed(a.Build(), 3);
   Loaded l(bytes);
   ASSERT_EQ(l.dir.Items.GetItem(2).EntryName, u"one");
   EXPECT_TRUE(l.Find(2).Overlaps);
   EXPECT_FALSE(l.Find(1).Overlaps);
   EXPECT_FALSE(l.Find(0).Overlaps);
-  EXPECT_EQ(l.reader.DataLimit(l.dir, l.dir.Items.GetItem(1)), static_cast<std::int64_t>(bytes.rfind("PK\x03\x04", first)));
+  EXPECT_EQ(l.reader.DataLimit(l.dir, l.dir.Items.GetItem(1)), static_cast<std::int64_t>(bytes.rfind("PK\x03\x04", bytes.find("PK\x01\x02"))));
 }
 
 TEST(EntryReaderTest, EntriesInHeaderOrderAreBoundByTheNextEntryWithData) {
@@ -124,11 +129,7 @@ TEST(EntryReaderTest, TheLoadersOrderHoldsOnlyForTheEntriesItWasFoundFor) {
   EXPECT_TRUE(l.Find(0).Overlaps);
 
   // Headers out of the directory's order are found so by the loader.
-  std::string bytes = a.Build();
-  std::size_t first = bytes.find("PK\x01\x02"), size = 46 + 1;
-  std::string x = bytes.substr(first, size), z = bytes.substr(first + 2 * size, size);
-  bytes.replace(first, size, z);
-  bytes.replace(first + 2 * size, size, x);
+  std::string bytes = ThreeHeadersReversed(a.Build(), 1);
   Loaded swapped(bytes);
   EXPECT_FALSE(swapped.dir.HeaderOrder.ByOffset);
   EXPECT_EQ(swapped.reader.DataLimit(swapped.dir, swapped.dir.Items.GetItem(2)),
