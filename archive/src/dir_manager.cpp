@@ -356,11 +356,8 @@ void TZADirManager::ReadCentralDirectory(std::int64_t start, std::uint32_t count
       Items.DropLast();
       ++EntriesLeftOut;
     } else if (item.PackedSize() > 0) {
-      std::uint32_t volume = item.Header.DiskNumberStart != 0xFFFF ? item.Header.DiskNumberStart
-                             : HasZip64End                          ? std::uint32_t{item.Zip64DiskStart}
-                                                                    : 0;
       HeaderOrder.Take(TZAEntryReader::StartKey(0, item.LocalOffset()),
-                       TZAEntryReader::StartKey(volume, item.LocalOffset()));
+                       TZAEntryReader::StartKey(TZAEntryReader::GivenVolume(*this, item), item.LocalOffset()));
     }
   }
   if (notUtf8_) ReadGuessesThroughCodePages();

@@ -23,7 +23,10 @@ void TZAEntryReader::Forget() {
 }
 
 std::uint32_t TZAEntryReader::EntryVolume(const TZADirManager& dir, const TDirItem& entry) const {
-  if (!volumes_) return 0;
+  return volumes_ ? GivenVolume(dir, entry) : 0;
+}
+
+std::uint32_t TZAEntryReader::GivenVolume(const TZADirManager& dir, const TDirItem& entry) {
   if (entry.Header.DiskNumberStart != 0xFFFF) return entry.Header.DiskNumberStart;
   return dir.HasZip64End ? std::uint32_t{entry.Zip64DiskStart} : 0;
 }
@@ -45,20 +48,25 @@ void TZAEntryReader::Survey(const TZADirManager& dir) {
   const TZAHeaderOrder& loaded = dir.HeaderOrder;
   const bool known = loaded.Known && loaded.Changes == items.Changes();
   inOrder_ = !known || (volumes_ ? loaded.ByVolume : loaded.ByOffset);
-  std::uint64_t last = 0;
-  bool any = false;
+  // Not known from the loader: walked here, by the keys this reader uses.
+  TZAHeaderOrder walked;
   for (std::int32_t i = 0; i < items.Count() && inOrder_ && !known; ++i) {
     const TDirItem& item = items.GetItem(i);
     if (!HasStoredData(item)) continue;
-    std::uint64_t key = StartKey(dir, item);
-    inOrder_ = !any || key > last;
-    last = key;
-    any = true;
+    const std::uint64_t key = StartKey(dir, item);
+    walked.Take(key, key);
+    inOrder_ = walked.ByOffset;
   }
   if (inOrder_) return;
+  TakeStarts(dir);
+  std::sort(starts_.begin(), starts_.end());
+}
+
+void TZAEntryReader::TakeStarts(const TZADirManager& dir) {
+  const TZADirArray& items = dir.Items;
+  starts_.clear();
   for (std::int32_t i = 0; i < items.Count(); ++i)
     if (HasStoredData(items.GetItem(i))) starts_.push_back(StartKey(dir, items.GetItem(i)));
-  std::sort(starts_.begin(), starts_.end());
 }
 
 std::int64_t TZAEntryReader::LimitInOrder(const TZADirArray& items, std::int32_t index, std::uint64_t start) const {
@@ -93,9 +101,7 @@ std::int64_t TZAEntryReader::DataLimit(const TZADirManager& dir, const TDirItem&
     std::less<const TDirItem*> before;
     if (!before(&item, entries) && before(&item, entries + items.Count()))
       return LimitInOrder(items, static_cast<std::int32_t>(&item - entries), start);
-    if (starts_.empty())
-      for (std::int32_t i = 0; i < items.Count(); ++i)
-        if (HasStoredData(items.GetItem(i))) starts_.push_back(StartKey(dir, items.GetItem(i)));
+    if (starts_.empty()) TakeStarts(dir);
   }
   // A batch mostly goes through the entries in the order of their local
   // headers: the one after the last found is tried before a search.

@@ -38,6 +38,9 @@ class TZAEntryReader {
 
   // The volume that holds an entry's local header (0 for one stream).
   std::uint32_t EntryVolume(const TZADirManager& dir, const TDirItem& entry) const;
+  // The volume of an entry's local header as the directory gives it,
+  // whether or not volumes are read.
+  static std::uint32_t GivenVolume(const TZADirManager& dir, const TDirItem& entry);
   // Where the data of `entry`, one of `dir`'s, must end: the next entry's
   // local header (or -1: no bound, 0: it shares its local header with
   // another entry).
@@ -62,6 +65,9 @@ class TZAEntryReader {
   // Takes the layout of `dir`: whether its entries lie in the order of their
   // local headers, else the sorted starts.
   void Survey(const TZADirManager& dir);
+  // Sets starts_ to the keys of the entries with data, in the directory's
+  // order.
+  void TakeStarts(const TZADirManager& dir);
   // The limit of the entry at `index` of a directory in order; `start` is
   // its own key.
   std::int64_t LimitInOrder(const TZADirArray& items, std::int32_t index, std::uint64_t start) const;

@@ -21,10 +21,16 @@ namespace za {
 
 namespace {
 
-// Folder, hidden, system and volume attributes the search does not take.
+// Folder, hidden, system and volume: the attributes a search may refuse.
+constexpr std::uint32_t kRefusableAttributes = 0x1E;
+
+// Those of them the search does not take.
 bool AttributesRefused(const TDirItem& item, std::uint32_t searchAttr) {
-  return item.Header.ExternalAttributes & ~searchAttr & 0x1E;
+  return item.Header.ExternalAttributes & ~searchAttr & kRefusableAttributes;
 }
+
+// Whether a search refuses no entry for its attributes.
+bool RefusesNoAttributes(std::uint32_t searchAttr) { return !(~searchAttr & kRefusableAttributes); }
 
 }  // namespace
 
@@ -75,7 +81,7 @@ std::int32_t TZABaseArchiver::CountFound(std::u16string_view fileMask, std::u16s
   // over a million of them.
   TInternalSearchRec s;
   if (!StartSearch(fileMask, s, exclusionMask, searchAttr)) return 0;
-  if (TakesEveryName(s) && !(~s.SearchAttr & 0x1E)) return dirManager_->Items.Count();
+  if (TakesEveryName(s) && RefusesNoAttributes(s.SearchAttr)) return dirManager_->Items.Count();
   std::int32_t found = 0;
   ForEachFound(fileMask, exclusionMask, searchAttr, [&found](std::int32_t) { ++found; });
   return found;

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <optional>
 
 #include "archive/mask.h"
 #include "archive/time_blocks.h"
@@ -147,16 +148,27 @@ std::string MethodName(const za::TDirItem& item) {
   }
 }
 
+namespace {
+
+// The one mask a selection is made by when no other mask or exclusion
+// joins it: the default mask where the user gave none.
+std::optional<std::u16string> SoleMask(const Settings& settings) {
+  if (settings.masks.size() > 1 || !settings.exclusions.empty()) return std::nullopt;
+  return settings.masks.empty() ? u"*.*" : settings.masks[0];
+}
+
+}  // namespace
+
 std::vector<std::int32_t> Select(za::TZipArchiver& zip, const Settings& settings, za::TZAWideStrings& unmatched) {
-  za::TZAWideStrings masks = settings.masks;
-  if (masks.empty()) masks.push_back(u"*.*");
   // One mask and no exclusion: what it finds is the selection, in order,
   // with no second list of a million entries beside it.
-  if (masks.size() == 1 && settings.exclusions.empty()) {
-    std::vector<std::int32_t> found = zip.FindIndexes(masks[0], u"", zip.Options().SearchAttr);
-    if (found.empty() && !settings.masks.empty()) unmatched.push_back(masks[0]);
+  if (std::optional<std::u16string> mask = SoleMask(settings)) {
+    std::vector<std::int32_t> found = zip.FindIndexes(*mask, u"", zip.Options().SearchAttr);
+    if (found.empty() && !settings.masks.empty()) unmatched.push_back(*mask);
     return found;
   }
+  za::TZAWideStrings masks = settings.masks;
+  if (masks.empty()) masks.push_back(u"*.*");
   std::vector<bool> selected(static_cast<std::size_t>(zip.Count()));
   for (const std::u16string& mask : masks) {
     bool any = false;
@@ -182,10 +194,10 @@ std::vector<std::int32_t> Select(za::TZipArchiver& zip, const Settings& settings
 }
 
 std::size_t CountSelected(za::TZipArchiver& zip, const Settings& settings, za::TZAWideStrings& unmatched) {
-  if (settings.masks.size() > 1 || !settings.exclusions.empty()) return Select(zip, settings, unmatched).size();
-  const std::u16string mask = settings.masks.empty() ? u"*.*" : settings.masks[0];
-  std::int32_t found = zip.CountFound(mask, u"", zip.Options().SearchAttr);
-  if (found == 0 && !settings.masks.empty()) unmatched.push_back(mask);
+  std::optional<std::u16string> mask = SoleMask(settings);
+  if (!mask) return Select(zip, settings, unmatched).size();
+  std::int32_t found = zip.CountFound(*mask, u"", zip.Options().SearchAttr);
+  if (found == 0 && !settings.masks.empty()) unmatched.push_back(*mask);
   return static_cast<std::size_t>(found);
 }
 
