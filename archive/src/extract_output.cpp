@@ -87,6 +87,7 @@ class PendingOutput {
       name.assign(path);
     else if (sys::WideDirectoryExists(path) || !MakeTempFile(paths::FolderPart(path), name, file, &error_))
       return false;
+    file.SetFreshPages(true);
     stream_.emplace(std::move(file), name, true);
     name_ = std::move(name);
     return true;

@@ -54,6 +54,13 @@ class WideFile {
   // Bytes transferred (fewer at the end of the file), or -1 on an error.
   std::int64_t Read(void* buffer, std::int64_t count);
   std::int64_t Write(const void* buffer, std::int64_t count);
+  // A file filled with fresh pages, such as an extracted one. On POSIX its
+  // writes go a page at a time once the process's writes to such files are
+  // seen to fill the cache slowly (where the memory has to come back from a
+  // virtual machine's host first: see src/posix/cache_fill_posix.h);
+  // Windows writes as asked.
+  void SetFreshPages(bool value) { freshPages_ = value; }
+  bool FreshPages() const { return freshPages_; }
   // The new position, or -1 on an error. Positions past the end are allowed.
   std::int64_t Seek(std::int64_t offset, SeekOrigin origin);
   std::int64_t Size();  // -1 on an error
@@ -78,6 +85,7 @@ class WideFile {
   static constexpr std::intptr_t kNoHandle = -1;
   std::intptr_t handle_ = kNoHandle;
   int lastError_ = 0;
+  bool freshPages_ = false;
 };
 
 bool WideFileExists(std::u16string_view name);       // a directory does not count

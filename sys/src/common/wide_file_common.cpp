@@ -5,7 +5,8 @@ namespace sys {
 
 WideFile::~WideFile() { Close(); }
 
-WideFile::WideFile(WideFile&& other) noexcept : handle_(other.handle_), lastError_(other.lastError_) {
+WideFile::WideFile(WideFile&& other) noexcept
+    : handle_(other.handle_), lastError_(other.lastError_), freshPages_(other.freshPages_) {
   other.handle_ = kNoHandle;
 }
 
@@ -14,6 +15,7 @@ WideFile& WideFile::operator=(WideFile&& other) noexcept {
     Close();
     handle_ = other.handle_;
     lastError_ = other.lastError_;
+    freshPages_ = other.freshPages_;
     other.handle_ = kNoHandle;
   }
   return *this;

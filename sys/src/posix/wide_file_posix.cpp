@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <mutex>
 
+#include "cache_fill_posix.h"
 #include "io_posix.h"
 #include "path_posix.h"
 #include "sys/codepage.h"
@@ -166,8 +167,24 @@ std::int64_t WideFile::Write(const void* buffer, std::int64_t count) {
     return -1;
   }
   const auto* p = static_cast<const char*>(buffer);
-  return posix::TransferAll(count, lastError_,
-                            [&](std::int64_t at, std::size_t n) { return ::write(Fd(handle_), p + at, n); });
+  auto whole = [&] {
+    return posix::TransferAll(count, lastError_,
+                              [&](std::int64_t at, std::size_t n) { return ::write(Fd(handle_), p + at, n); });
+  };
+  posix::CacheFill& fill = posix::CacheFill::Process();
+  if (!freshPages_ || count < posix::CacheFill::kTimedFrom) return whole();
+  if (fill.Paged()) {
+    static const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    return posix::TransferAll(count, lastError_, [&](std::int64_t at, std::size_t n) {
+      return ::write(Fd(handle_), p + at, std::min(n, page));
+    });
+  }
+  timespec start{}, end{};
+  bool timed = clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start) == 0;
+  std::int64_t done = whole();
+  if (timed && done > 0 && clock_gettime(CLOCK_THREAD_CPUTIME_ID, &end) == 0)
+    fill.Note(done, (end.tv_sec - start.tv_sec) * 1000000000LL + (end.tv_nsec - start.tv_nsec));
+  return done;
 }
 
 std::int64_t WideFile::Seek(std::int64_t offset, SeekOrigin origin) {
