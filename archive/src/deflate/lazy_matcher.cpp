@@ -82,6 +82,7 @@ void TZALazyMatcher::Parse(const std::uint8_t* data, std::size_t size, const TZA
   // those with eight.
   const std::size_t hashable = size >= kMinMatch ? size - kMinMatch + 1 : 0;
   const std::size_t hashable8 = size >= 8 ? size - 7 : 0;
+  unsigned lastDistance = 0;  // of the last match taken
   // Puts `at` at the heads of its chains; the earlier heads are the
   // first candidates.
   struct Heads {
@@ -114,24 +115,33 @@ void TZALazyMatcher::Parse(const std::uint8_t* data, std::size_t size, const TZA
     unsigned found = 0;
     const bool shortWorth = best < kShortMatch;
     if (best < kMinMatch - 1) best = kMinMatch - 1;
-    auto walk = [&](std::uint32_t candidate, const std::uint32_t* prev, unsigned chain) {
-      while (candidate + kWindow > here && chain-- > 0) {
-        const std::uint8_t* const match = data + (candidate - kOffset);
-        // A longer match must agree at its last bytes and at its first four.
-        if (Load32(match + best - 3) == Load32(scan + best - 3) && Load32(match) == Load32(scan)) {
-          const unsigned length = CommonLength(match, scan, most);
-          if (length > best) {
-            best = found = length;
-            distance = here - candidate;
-            if (length >= nice) return;
-          }
+    // True where the search may end.
+    auto consider = [&](std::uint32_t candidate) {
+      const std::uint8_t* const match = data + (candidate - kOffset);
+      // A longer match must agree at its last bytes and at its first four.
+      if (Load32(match + best - 3) == Load32(scan + best - 3) && Load32(match) == Load32(scan)) {
+        const unsigned length = CommonLength(match, scan, most);
+        if (length > best) {
+          best = found = length;
+          distance = here - candidate;
+          return length >= nice;
         }
-        candidate = prev[(candidate - kOffset) & kWindowMask];
       }
+      return false;
     };
-    if (at < hashable8) walk(candidates.eight, prev8, good ? effort.chain >> 2 : effort.chain);
+    auto walk = [&](std::uint32_t candidate, const std::uint32_t* prev, unsigned chain) {
+      for (; candidate + kWindow > here && chain-- > 0; candidate = prev[(candidate - kOffset) & kWindowMask])
+        if (consider(candidate)) return true;
+      return false;
+    };
+    if (at < hashable8 && walk(candidates.eight, prev8, good ? effort.chain >> 2 : effort.chain)) return found;
     // Nothing of eight bytes or more: the shorter kin may have four.
-    if (best < 8) walk(candidates.four, prev4, good ? effort.shortChain >> 2 : effort.shortChain);
+    if (best < 8 && walk(candidates.four, prev4, good ? effort.shortChain >> 2 : effort.shortChain)) return found;
+    // Data of records repeats at the distance it last did: rows of a
+    // table, lines of a log. A chain may not reach back to it past the
+    // many nearer pieces alike, so it is tried last, and taken only where
+    // it is longer than what they gave.
+    if (lastDistance && lastDistance <= at) consider(here - lastDistance);
     if (!found && shortWorth && candidates.three + kShortReach >= here &&
         (Load32(data + (candidates.three - kOffset)) & 0xFFFFFF) == (Load32(scan) & 0xFFFFFF)) {
       // Taken only where it costs less than its bytes as literals did in
@@ -159,6 +169,7 @@ void TZALazyMatcher::Parse(const std::uint8_t* data, std::size_t size, const TZA
       // The match found one byte back stands: its positions go into the
       // chains, the one at `at` already did.
       blocks.Match(prevLength, prevDistance);
+      lastDistance = prevDistance;
       const std::size_t end = at - 1 + prevLength;
       for (std::size_t p = at + 1; p < std::min(end, hashable); ++p) insert(p);
       at = end;

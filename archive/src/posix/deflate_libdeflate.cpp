@@ -23,23 +23,43 @@ namespace za {
 
 namespace {
 
-// libdeflate's level for zlib's, 0 where zlib stays. CPU seconds and
-// bytes, every file of the tree whole (417 MB):
+// libdeflate's level for zlib's, 0 where it does not stand for it. CPU
+// seconds and bytes, every file of the tree whole (417 MB):
 //   zlib        1: 4.7 s 203.4 MB  2: 5.0 s 199.9  3: 5.6 s 193.9  4: 5.2 s 192.8
 //               5: 6.0 s 189.6     6: 10.0 s 186.7 7: 20.2 s 185.3 8, 9: 45 s 184.4
 //   libdeflate  1: 1.9 s 200.3     2: 2.6 s 196.4  3: 2.8 s 192.9  4: 3.1 s 191.6
 //               6: 5.1 s 188.5     7: 10.3 s 186.2 8: 32.0 s 184.0 9: 56 s 183.1
 // At 6 only libdeflate's 7 is as small, and it is no faster; at 7 its 7 is
-// larger and its 8 slower.
-constexpr std::array<int, 10> kLevelFor = {0, 1, 2, 3, 4, 6, 0, 0, 8, 8};
-// Our own matcher's effort for zlib's level, where it stands for it (a
-// chain of 0: it does not). CPU seconds and bytes against zlib's, one
-// core, every file whole:
-//   level 6  text of the mixed tree (25.7 MB)  0.32 s 4.163 MB, zlib 0.59 s 4.214 MB
-//            this project's sources (1.9 MB)    0.04 s 0.648 MB, zlib 0.05 s 0.649 MB
-//            a build's binaries (6.9 MB)        0.13 s 2.566 MB, zlib 0.31 s 2.570 MB
+// larger and its 8 slower. From 5 up our own matcher (below) is faster
+// and smaller than both.
+constexpr std::array<int, 10> kLevelFor = {0, 1, 2, 3, 4, 0, 0, 0, 0, 0};
+// Our own matcher's effort for zlib's level where it stands for it (a
+// chain of 0: it does not), in the place of either. CPU seconds and
+// bytes, one core, every file whole, of the mixed tree's text (a tenth of
+// it, 25.7 MB), a build's binaries (7.0 MB) and this project's sources
+// (2.0 MB):
+//   zlib        5: 0.37 s 4.482 MB  0.19 s 2.625 MB  0.05 s 0.654 MB
+//               6: 0.73 s 4.214     0.31 s 2.596     0.06 s 0.652
+//               7: 1.68 s 4.085     0.41 s 2.587     0.06 s 0.651
+//               8: 3.91 s 4.000     0.82 s 2.576     0.08 s 0.651
+//               9: 3.94 s 4.000     2.01 s 2.574     0.08 s 0.651
+//   libdeflate  6: 0.37 s 4.379     0.13 s 2.565     0.03 s 0.652
+//               8: 3.10 s 3.962     0.37 s 2.542     0.04 s 0.648
+//   ours for    5: 0.24 s 4.301     0.13 s 2.572     0.04 s 0.650
+//               6: 0.32 s 4.162     0.14 s 2.566     0.04 s 0.650
+//               7: 0.49 s 4.075     0.17 s 2.559     0.04 s 0.649
+//               8: 0.96 s 3.982     0.23 s 2.555     0.04 s 0.649
+//               9: 1.37 s 3.950     0.27 s 2.554     0.04 s 0.649
+// On text whose lines come back every 1000 (28 KB), libdeflate's 8 was
+// 40% larger than zlib's 9 and ours no larger. At 4 and below libdeflate's
+// output is larger than ours but takes less time on binaries and sources.
 constexpr std::array<TZAMatchEffort, 10> kOwnEffort = {{
-    {}, {}, {}, {}, {}, {}, {8, 16, 128, 32, 16}, {}, {}, {},
+    {}, {}, {}, {}, {},
+    {8, 16, 64, 16, 8},
+    {8, 16, 128, 32, 16},
+    {16, 32, 128, 64, 32},
+    {32, 128, 258, 256, 128},
+    {32, 128, 258, 1024, 128},
 }};
 // What the encoder holds at most; larger sources stream through zlib.
 constexpr std::uint64_t kLargestHeld = 16u << 20;
