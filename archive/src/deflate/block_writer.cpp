@@ -1,6 +1,7 @@
 #include "block_writer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 #include "deflate_tables.h"
@@ -88,6 +89,7 @@ void TZADeflateBlocks::Start(const std::uint8_t* data, TZABitWriter* bits) {
   blockStart_ = chunkStart_ = at_ = storedStart_ = 0;
   count_ = chunkFirst_ = 0;
   nextCheck_ = kFirstCosts;
+  blockBits_ = 0;
   litFreq_.fill(0);
   distFreq_.fill(0);
   chunkLit_.fill(0);
@@ -113,17 +115,18 @@ void TZADeflateBlocks::Checkpoint() {
     nextCheck_ = std::min(count_ * 2, chunkFirst_ + kChunk);
     return;
   }
-  if (chunkFirst_ > 0 && SplitWorth()) {
-    Write(chunkFirst_, chunkStart_, false);
-  }
+  if (SplitWorth()) Write(chunkFirst_, chunkStart_, false);
   MergeChunk();
   UpdateCosts();
-  if (count_ + kChunk > kBlockSymbols) Write(count_, at_, false);
+  if (count_ + kChunk > kBlockSymbols) {
+    Write(count_, at_, false);
+    blockBits_ = 0;
+  }
   nextCheck_ = count_ < kFirstCosts ? kFirstCosts : count_ < kChunk ? std::min(count_ * 2, kChunk) : count_ + kChunk;
 }
 
 void TZADeflateBlocks::Finish() {
-  if (chunkFirst_ > 0 && count_ > chunkFirst_ && SplitWorth()) Write(chunkFirst_, chunkStart_, false);
+  if (count_ > chunkFirst_ && SplitWorth()) Write(chunkFirst_, chunkStart_, false);
   MergeChunk();
   Write(count_, at_, true);
 }
@@ -144,10 +147,9 @@ template <std::size_t N>
 double EntropyBits(const std::array<std::uint32_t, N>& freq, const std::array<std::uint32_t, N>* more = nullptr) {
   double total = 0, sum = 0;
   for (std::size_t s = 0; s < N; ++s) {
-    const double f = static_cast<double>(freq[s]) + (more ? (*more)[s] : 0);
-    if (f > 0) {
+    if (const std::uint32_t f = freq[s] + (more ? (*more)[s] : 0)) {
       total += f;
-      sum += f * std::log2(f);
+      sum += f * std::log2(static_cast<double>(f));
     }
   }
   return total > 0 ? total * std::log2(total) - sum : 0;
@@ -159,11 +161,13 @@ constexpr double kOwnCodesBits = 600;
 
 }  // namespace
 
-bool TZADeflateBlocks::SplitWorth() const {
-  const double apart = EntropyBits(litFreq_) + EntropyBits(distFreq_) + EntropyBits(chunkLit_) +
-                       EntropyBits(chunkDist_) + kOwnCodesBits;
+bool TZADeflateBlocks::SplitWorth() {
+  // The block's own bits were the last check's, with its chunk or alone.
+  const double chunk = EntropyBits(chunkLit_) + EntropyBits(chunkDist_);
   const double together = EntropyBits(litFreq_, &chunkLit_) + EntropyBits(distFreq_, &chunkDist_);
-  return apart < together;
+  const bool split = chunkFirst_ > 0 && blockBits_ + chunk + kOwnCodesBits < together;
+  blockBits_ = split ? chunk : together;
+  return split;
 }
 
 void TZADeflateBlocks::UpdateCosts() {
@@ -172,10 +176,12 @@ void TZADeflateBlocks::UpdateCosts() {
   std::uint64_t litTotal = 1, distTotal = 1;
   for (unsigned s = 0; s < 286; ++s) litTotal += lit[s] = litFreq_[s] + chunkLit_[s];
   for (unsigned c = 0; c < 30; ++c) distTotal += dist[c] = distFreq_[c] + chunkDist_[c];
-  // A code's length is about the log of its share; one not seen yet would
-  // come about as long as the rarest.
+  // A code's length is about the log of its share, rounded (the bits of
+  // the share over the square root of two); one not seen yet would come
+  // about as long as the rarest.
   auto cost = [](std::uint64_t total, std::uint32_t f) {
-    return static_cast<std::uint8_t>(f ? std::clamp(std::lround(std::log2(static_cast<double>(total) / f)), 1L, 15L) : kUnseenCost);
+    return static_cast<std::uint8_t>(
+        f ? std::clamp<int>(std::bit_width(total * 181 / (std::uint64_t{f} * 256)), 1, 15) : kUnseenCost);
   };
   for (unsigned s = 0; s < 286; ++s) litCost_[s] = cost(litTotal, lit[s]);
   for (unsigned c = 0; c < 30; ++c) distCost_[c] = static_cast<std::uint8_t>(cost(distTotal, dist[c]) + kTables.distExtra[c]);

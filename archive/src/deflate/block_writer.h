@@ -51,7 +51,10 @@ class TZADeflateBlocks {
 
  private:
   void Checkpoint();
-  bool SplitWorth() const;
+  // Whether the chunk ends the block before it (never the block's first);
+  // either way the block's bits as they then stand are kept for the next
+  // check.
+  bool SplitWorth();
   void MergeChunk();
   void UpdateCosts();
   // Writes the first `count` symbols, which cover the input from
@@ -81,6 +84,7 @@ class TZADeflateBlocks {
   std::array<std::uint32_t, 30> distFreq_{};
   std::array<std::uint32_t, 286> chunkLit_{};
   std::array<std::uint32_t, 30> chunkDist_{};
+  double blockBits_ = 0;  // the entropy of the block's counts
   std::array<std::uint8_t, 286> litCost_{};
   std::array<std::uint8_t, 30> distCost_{};
 };
