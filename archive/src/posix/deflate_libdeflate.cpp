@@ -145,11 +145,15 @@ void StoredBlocks(const std::uint8_t* data, std::size_t size, std::vector<std::u
   } while (at < size);
 }
 
-class LibdeflateEncoder final : public TZAEncoder {
+// The faster deflate of every level: the source is held whole (up to
+// kLargestHeld) and given to whichever compressor serves the level, or to
+// the cheapest one where it barely shrinks; a larger one streams through
+// zlib.
+class HeldSourceEncoder final : public TZAEncoder {
  public:
   // `c` null and `own` without a chain: zlib at `zlibLevel` for what is
   // worth a search.
-  LibdeflateEncoder(int zlibLevel, libdeflate_compressor* c, const TZAMatchEffort& own, std::uint64_t size)
+  HeldSourceEncoder(int zlibLevel, libdeflate_compressor* c, const TZAMatchEffort& own, std::uint64_t size)
       : zlibLevel_(zlibLevel), size_(size), c_(c), own_(own) {}
 
   std::uint16_t Method() const override { return 8; }
@@ -221,7 +225,7 @@ std::unique_ptr<TZAEncoder> ZAFastDeflateEncoder(int level, std::uint64_t size) 
   if (int mapped = kLevelFor[static_cast<std::size_t>(level)];
       !own.chain && mapped != 0 && !(c = CompressorFor(mapped)))
     return nullptr;
-  return std::make_unique<LibdeflateEncoder>(level, c, own, size);
+  return std::make_unique<HeldSourceEncoder>(level, c, own, size);
 }
 
 }  // namespace za

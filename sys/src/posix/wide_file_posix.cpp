@@ -171,8 +171,8 @@ std::int64_t WideFile::Write(const void* buffer, std::int64_t count) {
     return posix::TransferAll(count, lastError_,
                               [&](std::int64_t at, std::size_t n) { return ::write(Fd(handle_), p + at, n); });
   };
-  posix::CacheFill& fill = posix::CacheFill::Process();
   if (!freshPages_ || count < posix::CacheFill::kTimedFrom) return whole();
+  posix::CacheFill& fill = posix::CacheFill::Process();
   if (fill.Paged()) {
     static const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
     return posix::TransferAll(count, lastError_, [&](std::int64_t at, std::size_t n) {
