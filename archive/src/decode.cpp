@@ -19,8 +19,10 @@ static_assert(kZACodecPiece == TZADecodeAhead::kLargestKept + 1);
 
 // Packed bytes below which an entry is checked by the batch itself: handing
 // it to the helper and taking its outcome back costs more than inflating it.
-// Stored data is only summed, cheaper still; the other methods' decoders
-// cost enough for any entry to be worth it.
+// Stored data is only summed, cheaper still (and where the archive shows
+// its bytes in place, summing them there costs less than the copy the
+// helper would need); the other methods' decoders cost enough for any entry
+// to be worth it.
 constexpr std::uint64_t kWorthAhead = 2u << 10;
 constexpr std::uint64_t kStoredWorthAhead = 64u << 10;
 
@@ -34,14 +36,15 @@ std::uint64_t ReportedSize(const TDirItem& entry) {
 // Whether what the directory says of an entry lets the helper take it:
 // only what decodes without a question or a cipher, and is worth the
 // handing over.
-bool WorthAhead(const TDirItem& entry, bool keep) {
+bool WorthAhead(const TDirItem& entry, bool keep, bool viewed) {
   const CentralDirectoryHeader& h = entry.Header;
   if ((h.Flags & 1) || h.VersionNeeded >= kNoAesVersion) return false;
   std::uint64_t packed = entry.PackedSize();
   std::uint64_t size = entry.UnpackedSize();
   // The decoder reports against one size and checks the declared one.
   if (packed == 0 || ReportedSize(entry) != size) return false;
-  if (entry.ActualMethod == 0 ? packed < kStoredWorthAhead : entry.ActualMethod == 8 && packed < kWorthAhead)
+  if (entry.ActualMethod == 0 ? viewed || packed < kStoredWorthAhead
+                              : entry.ActualMethod == 8 && packed < kWorthAhead)
     return false;
   // Extraction gains only where decoding costs more than writing: stored
   // data is written straight from the archive.
@@ -50,10 +53,17 @@ bool WorthAhead(const TDirItem& entry, bool keep) {
 
 }  // namespace
 
+bool TZABaseArchiver::LocalHeaderMissing(const TZAEntrySpan& span, const TDirItem& entry) const {
+  // A folder's offset is left as it was behind an added stub (it has no
+  // data to find): where it points says nothing of the archive.
+  return localHeadersChecked_ && !(entry.Header.ExternalAttributes & 0x10) &&
+         span.Local.Signature != kLocalHeaderSignature;
+}
+
 bool TZABaseArchiver::WorthAheadAt(std::int32_t index, bool keep) {
   if (!dirManager_ || index < 0 || index >= dirManager_->Items.Count()) return false;
   const TDirItem& entry = dirManager_->Items.GetItem(index);
-  return WorthAhead(entry, keep) && Decoder().CodecFor(entry.ActualMethod);
+  return WorthAhead(entry, keep, stream_ && stream_->Viewed()) && Decoder().CodecFor(entry.ActualMethod);
 }
 
 // The batch's side of the decoder: its progress reports and its writer,
@@ -135,7 +145,7 @@ void TZABaseArchiver::ReadAhead(TZADecodeAhead& ahead, const std::vector<std::in
     const TDirItem& entry = items.GetItem(index);
     const CentralDirectoryHeader& h = entry.Header;
     // The rest is left to the batch.
-    if (!WorthAhead(entry, keep) || !Decoder().CodecFor(entry.ActualMethod)) continue;
+    if (!WorthAhead(entry, keep, stream_->Viewed()) || !Decoder().CodecFor(entry.ActualMethod)) continue;
     std::uint64_t packed = entry.PackedSize();
     std::uint64_t size = entry.UnpackedSize();  // the reported one too, as WorthAhead found
     std::uint64_t bytes = packed + (keep ? size : 0);
@@ -148,7 +158,7 @@ void TZABaseArchiver::ReadAhead(TZADecodeAhead& ahead, const std::vector<std::in
       TZAEntrySpan span = EntryReader().Find(*stream_, *dirManager_, entry);
       packed = span.Packed;
       // More than one input chunk would cut the batch's output elsewhere.
-      if (span.Overlaps || packed == 0 || (keep && packed > kZACodecPiece)) continue;
+      if (span.Overlaps || packed == 0 || (keep && packed > kZACodecPiece) || LocalHeaderMissing(span, entry)) continue;
       TZADecodeAhead::Job job;
       job.Data = ahead.TakeBuffer();
       job.Deflated = entry.ActualMethod == 8;
@@ -242,6 +252,11 @@ TZADecodeVerdict TZABaseArchiver::DecodeEntry(TZAStream& archive, TZAStream& des
   TZAEntrySpan span = EntryReader().Find(archive, *dirManager_, entry);
   if (span.Overlaps) {
     decodeFailure_.Kind = TZADecodeFailure::dfOverlap;
+    return TZADecoder::Failed();
+  }
+  if (LocalHeaderMissing(span, entry)) {
+    decodeFailure_.Kind = TZADecodeFailure::dfLocalHeader;
+    decodeFailure_.LocalOffset = entry.LocalOffset();
     return TZADecoder::Failed();
   }
   TZADecoder& decoder = Decoder();

@@ -323,6 +323,30 @@ TEST(DecodeTest, OverlappingEntriesDoNotDecode) {
   EXPECT_THROW(zip.ExtractItemToStream(1, out), za::EZAException);
 }
 
+TEST(DecodeTest, AnEntryWhoseLocalHeaderIsNotThereFailsWhereThatIsChecked) {
+  Archive a;
+  a.entries.push_back(Entry{"a.txt", std::string(100, 'a')});
+  a.entries.push_back(Entry{"empty.txt", ""});
+  a.entries.back().offsetOverride = 40;  // within a.txt's data
+  a.entries.push_back(Entry{"folder/", ""});
+  a.entries.back().attributes = 0x10;
+  a.entries.back().offsetOverride = 41;  // as a folder's is left behind an added stub
+  a.entries.push_back(Entry{"c.txt", "ccc"});
+  Opened o(a);
+  int error = -1;
+  EXPECT_EQ(o.Decoded(1, &error), "");
+  EXPECT_EQ(error, 0) << "unchecked by default";
+  o.zip.SetLocalHeadersChecked(true);
+  o.Decoded(1, &error);
+  EXPECT_EQ(error, za::neCorruptedEntry);
+  EXPECT_EQ(o.zip.LastDecodeFailure().Kind, za::TZABaseArchiver::TZADecodeFailure::dfLocalHeader);
+  EXPECT_EQ(o.zip.LastDecodeFailure().LocalOffset, 40u);
+  EXPECT_EQ(o.Decoded(2, &error), "");
+  EXPECT_EQ(error, 0);
+  EXPECT_EQ(o.Decoded(3, &error), "ccc");
+  EXPECT_EQ(error, 0);
+}
+
 TEST(DecodeTest, StubAddedInFrontStillDecodes) {
   Archive a;
   a.entries.push_back(Entry::Deflated("a.txt", std::string(300, 'a')));

@@ -103,6 +103,14 @@ class ZarcTest(unittest.TestCase):
         self.assertIn("a.txt: damaged: its data cannot be read", local.stderr)
         self.assertEqual(sorted(os.listdir(self.path("out"))), ["b.txt", "c.txt"])
         shutil.rmtree(self.path("out"))
+        # An empty entry pointing into another's data: nothing to fail a check, but no header either.
+        for command in ("test", "extract"):
+            missing = run("zip_local_header_missing.zip", command)
+            self.assertEqual(missing.returncode, 2, missing.stderr)
+            self.assertIn("empty.txt: damaged: no local header at offset 60", missing.stderr)
+            self.assertIn("2 files %s, 1 failed" % ("tested" if command == "test" else "extracted"), missing.stdout)
+        self.assertFalse(os.path.exists(self.path("out", "empty.txt")))
+        shutil.rmtree(self.path("out"))
         crc = "zip_crc_mismatch.zip"
         self.assertEqual(run(crc, "extract", "-q").returncode, 2)
         self.assertFalse(os.path.exists(self.path("out", "b.txt")))

@@ -89,6 +89,7 @@ struct Entry {
   bool zip64 = false;  // all-ones sizes and offset, real values in a Zip64 block
   // Overrides of the central header, when set.
   std::int64_t crcOverride = -1, sizeOverride = -1, packedOverride = -1;
+  std::int64_t offsetOverride = -1;  // the local header's offset as the central header gives it
   std::string localName;  // a local name other than the central one
 };
 
@@ -195,7 +196,8 @@ struct Archive {
       Put16(out, 0);
       Put16(out, 0);
       Put32(out, e.attributes);
-      Put32(out, e.zip64 ? 0xFFFFFFFF : static_cast<std::uint32_t>(offsets[i]));
+      Put32(out, e.zip64 ? 0xFFFFFFFF
+                         : static_cast<std::uint32_t>(e.offsetOverride >= 0 ? e.offsetOverride : offsets[i]));
       out += e.name + extra + e.comment;
     }
     std::uint64_t dirSize = out.size() - dirStart;

@@ -358,6 +358,7 @@ class Session {
         return "size differs: " + std::to_string(f.Produced) + " bytes decoded, " + std::to_string(f.Declared) +
                " declared";
       case F::dfOverlap: return "overlaps another entry (possible zip bomb)";
+      case F::dfLocalHeader: return "no local header at offset " + std::to_string(f.LocalOffset);
       case F::dfData: return "invalid compressed data";
       case F::dfNone: break;
     }

@@ -218,6 +218,9 @@ int Run(const std::vector<std::u16string>& args) {
   zip.SetExtractAhead(true);
   zip.SetFastInflate(true);
   zip.SetMappedReads(true);
+  // As unzip, 7z and bsdtar: an entry whose local header is not there is
+  // damaged, even one with no data to fail its check.
+  zip.SetLocalHeadersChecked(true);
   // A local header past the end of the archive fails its entry alone, as
   // unzip and 7z go on with the others.
   zip.SetReadErrorFailsEntry(true);

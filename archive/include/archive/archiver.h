@@ -35,6 +35,7 @@ class TZADecodeAhead;
 class TZAEntryReader;
 class TZADecoder;
 struct TZADecodeVerdict;
+struct TZAEntrySpan;
 
 using TZAWideStrings = std::vector<std::u16string>;
 
@@ -431,10 +432,17 @@ class TZABaseArchiver {
   // up to a chunk per write. Off by default: the setup program reads its small payload as always.
   bool MappedReads() const { return mappedReads_; }
   void SetMappedReads(bool value) { mappedReads_ = value; }
-  // New entries of up to 16 MiB are deflated by libdeflate where the build
-  // has it, at a level of its own that is faster than zlib's at the same
-  // level and no larger (the bytes written differ from zlib's). Off by
-  // default: the setup program's archives stay as zlib writes them.
+  // An entry whose local header signature is not where the directory puts
+  // it fails as damaged (dfLocalHeader), as unzip, 7z and bsdtar fail it,
+  // rather than being decoded from whatever lies there. Off by default: the
+  // setup program reads its payload as it always has.
+  bool LocalHeadersChecked() const { return localHeadersChecked_; }
+  void SetLocalHeadersChecked(bool value) { localHeadersChecked_ = value; }
+  // New entries of up to 16 MiB are deflated by a faster compressor where
+  // the build has one (libdeflate's at levels 1 to 4, our own above), faster
+  // than zlib at the same level and no larger (the bytes written differ
+  // from zlib's). Off by default: the setup program's archives stay as zlib
+  // writes them.
   bool FastDeflate() const { return fastDeflate_; }
   void SetFastDeflate(bool value) { fastDeflate_ = value; }
 
@@ -450,8 +458,9 @@ class TZABaseArchiver {
   // Why the last entry that did not decode (or was written damaged) failed
   // its check: what came out against what the directory declares.
   struct TZADecodeFailure {
-    enum TKind { dfNone, dfData, dfSize, dfCrc, dfOverlap } Kind = dfNone;
+    enum TKind { dfNone, dfData, dfSize, dfCrc, dfOverlap, dfLocalHeader } Kind = dfNone;
     std::uint64_t Produced = 0, Declared = 0;
+    std::uint64_t LocalOffset = 0;  // dfLocalHeader: where the directory puts the header
     std::uint32_t Crc32 = 0, DeclaredCrc32 = 0;
   };
   const TZADecodeFailure& LastDecodeFailure() const { return decodeFailure_; }
@@ -539,6 +548,8 @@ class TZABaseArchiver {
   TZAAction DefaultFailureAnswer(const EZAException& e);
   bool ConfirmOverwrite(const std::u16string& fileName, std::u16string& path);
   std::unique_ptr<TZAOutputAhead> MakeOutputAhead(const std::vector<std::int32_t>& order);
+  // Whether the header found for an entry is none, where that is checked.
+  bool LocalHeaderMissing(const TZAEntrySpan& span, const TDirItem& entry) const;
   // The selected entries in the order the batch takes them: links last
   // when the batch makes them (extract_fidelity.cpp, as the two below).
   std::vector<std::int32_t> BatchOrder();
@@ -632,6 +643,7 @@ class TZABaseArchiver {
   bool extractAheadEnabled_ = false;
   bool fastInflate_ = false;
   bool mappedReads_ = false;
+  bool localHeadersChecked_ = false;
   bool fastDeflate_ = false;
   TZAOutputAhead* outputAhead_ = nullptr;  // of the running batch
   TZAFidelityBatch* fidelityBatch_ = nullptr;  // of the running extraction

@@ -42,6 +42,8 @@ class TZAStream {
   // Whether the stream shows its bytes where they lie (View) and serves
   // small reads from there, where it can; off unless asked for.
   virtual void SetViewed(bool) {}
+  // Whether views were asked for and none has failed yet.
+  virtual bool Viewed() const { return false; }
   // The next `count` bytes where they lie, the position moved past them,
   // for a reader that only looks at them: no copy. Null, nothing moved,
   // where the stream does not show them so (the reader reads instead).
@@ -139,6 +141,7 @@ class TZAFileStream : public TZAStream {
       view_.Unmap();
     }
   }
+  bool Viewed() const override { return viewed_ && !viewFailed_; }
   const std::uint8_t* View(std::int64_t count) override;
   bool ViewLost() const override { return view_.Lost(); }
   const std::u16string& FileName() const { return fileName_; }
