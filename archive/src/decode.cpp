@@ -10,6 +10,7 @@
 #include "decode_ahead.h"
 #include "decoder.h"
 #include "entry_reader.h"
+#include "stored_blocks.h"
 
 namespace za {
 
@@ -49,6 +50,13 @@ bool WorthAhead(const TDirItem& entry, bool keep, bool viewed) {
   // Extraction gains only where decoding costs more than writing: stored
   // data is written straight from the archive.
   return !(keep && (entry.ActualMethod == 0 || size == 0 || size > TZADecodeAhead::kLargestKept));
+}
+
+// Whether the deflate data at `start` begins with a stored block, looked
+// at without moving what the stream shows (the batch's entry, behind).
+bool BeginsStored(TZAStream& stream, std::int64_t start) {
+  std::uint8_t first;
+  return stream.Peek(start, &first, 1) == 1 && ZABeginsStored(first);
 }
 
 }  // namespace
@@ -155,10 +163,17 @@ void TZABaseArchiver::ReadAhead(TZADecodeAhead& ahead, const std::vector<std::in
     }
     try {
       // As DecodeEntry finds the data; any doubt leaves the entry to it.
-      TZAEntrySpan span = EntryReader().Find(*stream_, *dirManager_, entry);
+      // Looked at and read without moving the view of the batch's entry.
+      TZAEntrySpan span = EntryReader().Look(*stream_, *dirManager_, entry);
       packed = span.Packed;
       // More than one input chunk would cut the batch's output elsewhere.
       if (span.Overlaps || packed == 0 || (keep && packed > kZACodecPiece) || LocalHeaderMissing(span, entry)) continue;
+      // Deflate data of stored blocks alone is summed and written by the
+      // batch from where the archive shows it (the decoder's in-place
+      // path): a copy for the helper costs more than the helper saves.
+      if (entry.ActualMethod == 8 && TZADecoder::StoredBlocksFitInPlace(packed, size) && stream_->Viewed() &&
+          BeginsStored(*stream_, span.Start))
+        continue;
       TZADecodeAhead::Job job;
       job.Data = ahead.TakeBuffer();
       job.Deflated = entry.ActualMethod == 8;
@@ -170,7 +185,7 @@ void TZABaseArchiver::ReadAhead(TZADecodeAhead& ahead, const std::vector<std::in
       std::size_t head = prefix.size();
       job.Data.resize(head + static_cast<std::size_t>(packed));
       if (head) std::memcpy(job.Data.data(), prefix.data(), head);
-      if (stream_->Read(job.Data.data() + head, static_cast<std::int64_t>(packed)) !=
+      if (stream_->Peek(span.Start, job.Data.data() + head, static_cast<std::int64_t>(packed)) !=
           static_cast<std::int64_t>(packed))
         continue;
       job.Size = size;
@@ -284,6 +299,7 @@ TZADecodeVerdict TZABaseArchiver::DecodeEntry(TZAStream& archive, TZAStream& des
   // A second decoding goes back to where the data starts: within one volume.
   decoder.SetFastInflate(fastInflate_ && !volumes_);
   decoder.SetWholeStoredWrites(mappedReads_);
+  decoder.SetStoredBlocksInPlace(mappedReads_);
   return decoder.Decode(archive, packed, coding, cipher.get(), sink);
 }
 

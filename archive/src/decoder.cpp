@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "archive/errors.h"
+#include "stored_blocks.h"
 
 namespace za {
 
@@ -88,6 +89,8 @@ TZADecodeVerdict TZADecoder::Decode(TZAStream& archive, std::uint64_t packed, co
                                     TZAEntryCipher* cipher, TZADecodeSink& sink) {
   TZACodec* codec = CodecFor(coding.Method);
   if (!codec) return Failed();
+  if (coding.Method == 8 && !cipher && storedBlocksInPlace_)
+    if (std::optional<TZADecodeVerdict> verdict = StoredBlocksInPlace(archive, packed, coding, sink)) return *verdict;
   // A cipher cannot go back to the start of the data for a second decoding.
   if (!fast_ || coding.Method != 8 || cipher) return Stream(*codec, archive, packed, coding, cipher, sink, nullptr);
   std::int64_t start = archive.Position();
@@ -136,6 +139,31 @@ TZADecodeVerdict TZADecoder::Stream(TZACodec& codec, TZAStream& archive, std::ui
     consumed += n;
   }
   return Judge(true, out, coding, cipher, &archive);
+}
+
+std::optional<TZADecodeVerdict> TZADecoder::StoredBlocksInPlace(TZAStream& archive, std::uint64_t packed,
+                                                                const TZAEntryCoding& coding, TZADecodeSink& sink) {
+  // A declared size that is not the content's leaves the verdict, cut
+  // where zlib cuts, to zlib.
+  if (!StoredBlocksFitInPlace(packed, coding.Declared)) return std::nullopt;
+  const std::int64_t start = archive.Position();
+  const std::uint8_t* data = archive.View(static_cast<std::int64_t>(packed));
+  if (!data) return std::nullopt;
+  if (archive.ViewLost() ||
+      ZAStoredBlocksContent(data, static_cast<std::size_t>(packed)) != static_cast<std::int64_t>(coding.Declared)) {
+    archive.SetPosition(start);
+    return std::nullopt;
+  }
+  TZACodecOutput out(sink, coding.Declared);
+  if (!out.Report()) {
+    ZAForEachStoredBlock(data, [&](const std::uint8_t* piece, std::size_t size) {
+      if (!out.Write(piece, size)) return false;
+      out.Count(piece, size);
+      return true;
+    });
+  }
+  // Bytes gone from under the view were zeros: as a read that failed.
+  return Judge(!archive.ViewLost(), out, coding, nullptr, &archive);
 }
 
 TZADecodeVerdict TZADecoder::DecodeBuffer(std::uint8_t* data, std::size_t size, const TZAEntryCoding& coding,

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "archive/entry_cipher.h"
@@ -82,6 +83,16 @@ class TZADecoder {
   // Stored data fed at once is written at once (reported still piece by
   // piece).
   void SetWholeStoredWrites(bool value) { stored_.SetWholeWrites(value); }
+  // Deflated entries in the clear made of stored blocks alone are summed
+  // and written from where the archive shows them, where it does; zlib
+  // would hand on the same bytes with the same verdict.
+  void SetStoredBlocksInPlace(bool value) { storedBlocksInPlace_ = value; }
+  // The entries that path takes: within one input chunk and one output
+  // piece, where zlib decodes the data in one step (a report, then
+  // everything at once), and large enough for the copy it saves to count.
+  static bool StoredBlocksFitInPlace(std::uint64_t packed, std::uint64_t declared) {
+    return packed >= (4u << 10) && packed <= kZACodecPiece && declared < kZACodecPiece;
+  }
 
   // Decodes `packed` bytes of `archive` from its position, decrypted by
   // `cipher` (whose header is read, or null), into `sink`.
@@ -106,6 +117,11 @@ class TZADecoder {
                           TZAEntryCipher* cipher, TZADecodeSink& sink, TZACodecTrail* trail);
   TZADecodeVerdict Whole(TZACodec& codec, std::uint8_t* data, std::size_t size, const TZAEntryCoding& coding,
                          TZADecodeSink& sink, std::uint8_t* output, std::size_t outputSize, TZACodecTrail* trail);
+  // The verdict on deflate data of stored blocks alone shown in place;
+  // none for data that an inflater has to decide (the position is then
+  // where it was).
+  std::optional<TZADecodeVerdict> StoredBlocksInPlace(TZAStream& archive, std::uint64_t packed,
+                                                      const TZAEntryCoding& coding, TZADecodeSink& sink);
   // Runs `decode(codec, sink, trail)` with the faster inflater, and again
   // with zlib when that does not pass.
   template <typename DecodeWith>
@@ -115,6 +131,7 @@ class TZADecoder {
   TZADeflateCodec deflate_;
   TZAFastDeflateCodec fastDeflate_;
   bool fast_ = false;
+  bool storedBlocksInPlace_ = false;
   const TZAMethods* methods_ = nullptr;
   // Codecs of other methods, made when an entry first needs one.
   std::vector<std::pair<std::uint16_t, std::unique_ptr<TZACodec>>> extra_;

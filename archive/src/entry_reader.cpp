@@ -155,6 +155,24 @@ TZAEntrySpan TZAEntryReader::Find(TZAStream& stream, const TZADirManager& dir, c
     stream.Seek(span.Start, TZASeekOrigin::soBeginning);
   }
   if (nameAndExtra || volumes_) span.Start = stream.Position();
+  Bound(span, dir, entry);
+  return span;
+}
+
+TZAEntrySpan TZAEntryReader::Look(TZAStream& stream, const TZADirManager& dir, const TDirItem& entry) {
+  std::uint64_t offset = entry.LocalOffset();
+  std::uint8_t raw[LocalFileHeader::kSize];
+  if (volumes_ || offset > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) ||
+      stream.Peek(static_cast<std::int64_t>(offset), raw, sizeof raw) != static_cast<std::int64_t>(sizeof raw))
+    throw EReadError();
+  TZAEntrySpan span;
+  span.Local.Parse(raw);
+  span.Start = static_cast<std::int64_t>(offset + sizeof raw) + span.Local.NameLength + span.Local.ExtraLength;
+  Bound(span, dir, entry);
+  return span;
+}
+
+void TZAEntryReader::Bound(TZAEntrySpan& span, const TZADirManager& dir, const TDirItem& entry) {
   span.Declared = entry.PackedSize();
   span.Packed = span.Declared;
   // Reading never runs into the central directory (of an archive in one
@@ -166,7 +184,6 @@ TZAEntrySpan TZAEntryReader::Find(TZAStream& stream, const TZADirManager& dir, c
   std::int64_t limit = DataLimit(dir, entry);
   span.Overlaps = limit == 0 || (limit > 0 && (span.Start > limit ||
                                                span.Packed > static_cast<std::uint64_t>(limit - span.Start)));
-  return span;
 }
 
 }  // namespace za

@@ -52,12 +52,20 @@ class TZAEntryReader {
   // header that cannot be reached or read raises EReadError.
   TZAEntrySpan Find(TZAStream& stream, const TZADirManager& dir, const TDirItem& entry,
                     std::vector<std::uint8_t>* nameAndExtra = nullptr);
+  // The same for an archive in one stream, found without moving the
+  // stream or what it shows: a look ahead of the entry the batch is at,
+  // whose bytes stay shown for it.
+  TZAEntrySpan Look(TZAStream& stream, const TZADirManager& dir, const TDirItem& entry);
 
   // The key an entry's local header is sorted by: its volume, then its
   // offset.
   static std::uint64_t StartKey(std::uint32_t volume, std::uint64_t offset);
 
  private:
+  // The data's size, cut where the central directory begins, and whether
+  // it runs into another entry's.
+  void Bound(TZAEntrySpan& span, const TZADirManager& dir, const TDirItem& entry);
+
   bool volumes_ = false;
   std::uint64_t StartKey(const TZADirManager& dir, const TDirItem& entry) const {
     return StartKey(EntryVolume(dir, entry), entry.LocalOffset());

@@ -34,6 +34,14 @@ std::int64_t TZAStream::Size() {
   return size;
 }
 
+std::int64_t TZAStream::Peek(std::int64_t position, void* buffer, std::int64_t count) {
+  const std::int64_t at = Position();
+  if (at < 0 || Seek(position, TZASeekOrigin::soBeginning) < 0) return -1;
+  const std::int64_t n = Read(buffer, count);
+  Seek(at, TZASeekOrigin::soBeginning);
+  return n;
+}
+
 void TZAStream::ReadBuffer(void* buffer, std::int64_t count) {
   if (count < 0 || (count != 0 && Read(buffer, count) != count)) throw EReadError();
 }
@@ -140,12 +148,16 @@ TZAFileStream::TZAFileStream(std::u16string_view fileName, std::uint16_t mode) :
 }
 
 std::int64_t TZAFileStream::ReadDirect(void* buffer, std::int64_t count) {
-  if (filePosition_ != position_ && file_.Seek(position_, sys::SeekOrigin::Begin) < 0) {
+  return TZAFileStream::Peek(position_, buffer, count);
+}
+
+std::int64_t TZAFileStream::Peek(std::int64_t position, void* buffer, std::int64_t count) {
+  if (filePosition_ != position && file_.Seek(position, sys::SeekOrigin::Begin) < 0) {
     filePosition_ = -1;
     return -1;
   }
   std::int64_t n = file_.Read(buffer, count);
-  filePosition_ = n < 0 ? -1 : position_ + n;
+  filePosition_ = n < 0 ? -1 : position + n;
   return n;
 }
 

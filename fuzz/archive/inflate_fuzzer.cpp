@@ -17,6 +17,10 @@
 // decodes to the declared size and CRC-32 would pass where zlib fails it,
 // and only after the first block, whose header the decoder checks itself.
 //
+// Data of stored blocks alone, which the decoder may take from where the
+// archive shows it without an inflater, must be data zlib takes to its end
+// with the same content.
+//
 // The first byte chooses the output buffer, the second where the input is
 // cut; the third chooses the declared size, which is either the size zlib
 // made (with its CRC-32) or an arbitrary one. The rest is raw deflate data.
@@ -31,6 +35,7 @@
 
 #include "../../archive/src/decoder.h"
 #include "../../archive/src/deflate_header.h"
+#include "../../archive/src/stored_blocks.h"
 
 namespace {
 
@@ -138,6 +143,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (accepted && quick.events.out != slow.events.out) Trap("different output");
   if (!known && slow.events.out.compare(0, quick.events.out.size(), quick.events.out) != 0)
     Trap("output zlib does not make");
+
+  if (const std::int64_t stored = za::ZAStoredBlocksContent(input.data() + 2, input.size() - 2); stored >= 0) {
+    std::string walked;
+    za::ZAForEachStoredBlock(input.data() + 2, [&](const std::uint8_t* p, std::size_t n) {
+      walked.append(reinterpret_cast<const char*>(p), n);
+      return true;
+    });
+    if (end != Z_STREAM_END || static_cast<std::size_t>(stored) != walked.size() ||
+        (walked.size() <= limit && walked != slow.events.out))
+      Trap("stored blocks walked are not what zlib inflates");
+  }
 
   za::TZAEntryCoding coding;
   coding.Method = 8;

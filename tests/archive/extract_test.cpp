@@ -786,6 +786,72 @@ TEST_F(ExtractTest, EmptyBaseDirMeansTheCurrentFolderOfTheFirstExtraction) {
   EXPECT_FALSE(fs::exists(dir_ / "second" / "here.txt"));
 }
 
+// Deflate data of stored blocks alone (zlib's level 0, as compressors write
+// noise) is read where the mapped archive shows it, without an inflater:
+// every outcome is still zlib's, intact or not, and so is that of data the
+// walk leaves to the inflater.
+TEST_F(ExtractTest, StoredBlocksShownInPlaceGiveZlibsOutcome) {
+  std::string noise(150000, '\0');
+  std::uint32_t x = 7;
+  for (char& c : noise) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 23);
+  auto deflated = [&](const std::string& name, const std::string& data) {
+    Entry e(name, data, 8);
+    e.plain = noise;
+    e.hasPlain = true;
+    return e;
+  };
+  const std::string stored = za::testing::RawDeflate(noise, 0);
+  // A stored block of the first 1,000 bytes, the rest compressed after it.
+  std::string mixed = {'\0', static_cast<char>(0xE8), 0x03, 0x17, static_cast<char>(0xFC)};
+  mixed += noise.substr(0, 1000) + za::testing::RawDeflate(noise.substr(1000));
+  Archive a;
+  a.entries.push_back(deflated("intact", stored));
+  a.entries.push_back(deflated("crc", stored));
+  a.entries.back().crcOverride = za::testing::Crc(noise) ^ 1;
+  a.entries.push_back(deflated("short", stored));
+  a.entries.back().sizeOverride = static_cast<std::int64_t>(noise.size()) - 1;
+  a.entries.push_back(deflated("long", stored));
+  a.entries.back().sizeOverride = static_cast<std::int64_t>(noise.size()) + 1;
+  a.entries.push_back(deflated("trailing", stored + "more bytes"));
+  a.entries.push_back(deflated("mixed", mixed));
+  a.entries.push_back(deflated("cut", stored.substr(0, stored.size() - 10)));
+  Write("a.zip", a.Build());
+  auto outcomes = [&](bool mapped) {
+    za::TZipArchiver z;
+    z.SetFileName(WidePath("a.zip"));
+    z.OpenArchive();
+    z.SetMappedReads(mapped);
+    z.SetTestAhead(true);
+    std::vector<std::string> seen;
+    for (std::int32_t i = 0; i < z.Count(); ++i) {
+      za::TZAMemoryStream out;
+      int native = 0;
+      try {
+        z.ExtractItemToStream(i, out);
+      } catch (const za::EZAException& e) {
+        native = e.NativeError;
+      }
+      const auto& f = z.LastDecodeFailure();
+      seen.push_back(std::to_string(native) + " " + std::to_string(f.Kind) + " " + std::to_string(f.Produced) +
+                     " " + std::to_string(f.Crc32) + " " + std::to_string(za::testing::Crc(std::string(
+                         out.Data().begin(), out.Data().end()))));
+    }
+    // The batch, whose helper leaves such data to it.
+    z.OnProcessFileFailure = [&](za::TZABaseArchiver*, const std::u16string& name, za::TZAProcessOperation,
+                                 std::int32_t native, std::int32_t, const std::u16string&, za::TZAAction& action) {
+      seen.push_back(std::string(name.begin(), name.end()) + " " + std::to_string(native));
+      action = za::fxaIgnore;
+    };
+    z.TestFiles(u"*.*", 10431, u"");
+    return seen;
+  };
+  const std::vector<std::string> read = outcomes(false), shown = outcomes(true);
+  EXPECT_EQ(shown, read);
+  ASSERT_EQ(read.size(), 7u + 4u);
+  EXPECT_EQ(read[0], "0 0 0 0 " + std::to_string(za::testing::Crc(noise)));
+  EXPECT_EQ(read[7], "crc " + std::to_string(za::neCorruptedEntry));
+}
+
 TEST_F(ExtractTest, ClosedArchiveAndTesting) {
   int events = 0;
   zip.OnOverallProgress = [&](auto...) { ++events; };

@@ -52,6 +52,10 @@ class TZAStream {
   // Whether bytes the last View showed were lost meanwhile (the file was
   // cut short under them): what was made of them must not count.
   virtual bool ViewLost() const { return false; }
+  // `count` bytes at `position`, read without moving the position or what
+  // the stream shows (its view, its window): a look ahead of where a
+  // reader is that costs it nothing. The bytes read, or -1.
+  virtual std::int64_t Peek(std::int64_t position, void* buffer, std::int64_t count);
 
   std::int64_t Position() { return Seek(0, TZASeekOrigin::soCurrent); }
   void SetPosition(std::int64_t position) { Seek(position, TZASeekOrigin::soBeginning); }
@@ -144,6 +148,7 @@ class TZAFileStream : public TZAStream {
   bool Viewed() const override { return viewed_ && !viewFailed_; }
   const std::uint8_t* View(std::int64_t count) override;
   bool ViewLost() const override { return view_.Lost(); }
+  std::int64_t Peek(std::int64_t position, void* buffer, std::int64_t count) override;
   const std::u16string& FileName() const { return fileName_; }
   // The file itself: what is done with it is not known here, so the window
   // and the file's position are forgotten.
