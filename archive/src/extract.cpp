@@ -299,6 +299,9 @@ void TZABaseArchiver::ProcessFiles(TZAProcessOperation operation, bool everyEntr
     order = BatchOrder();
   }
   selectedCount_ = static_cast<std::int32_t>(order.size());
+  // Whether the archive shows its bytes decides which entries the helper
+  // takes, from the first one on.
+  if (stream_) stream_->SetViewed(mappedReads_);
   std::unique_ptr<TZAOutputAhead> ahead;
   if (operation == poExtract && outputAheadEnabled_ && helperPays) ahead = MakeOutputAhead(order);
   struct AheadScope {
