@@ -91,6 +91,16 @@ class TZACodec {
   // What was wrong with the data when Feed failed, for codecs that can
   // say more than that it did not decode.
   virtual const TZACodecFault* Fault() const { return nullptr; }
+
+  // A codec that stands in, faster, for another of its method: what it
+  // does not pass conclusively is decoded again by that one, whose output
+  // and verdict stand. Null for a codec that judges its data itself.
+  virtual TZACodec* Reference() { return nullptr; }
+  // After a pass: whether the reference would have passed the same.
+  virtual bool Conclusive() const { return true; }
+  // How much input the entry has, its prefix included: told before the
+  // first Feed, so that a codec can tell the last chunk from the others.
+  virtual void Expect(std::uint64_t /*size*/) {}
 };
 
 // The largest output piece a codec hands on, and the input chunk the

@@ -43,13 +43,15 @@ bool TZAReplaySink::Finish() {
 }
 
 template <typename DecodeWith>
-TZADecodeVerdict TZADecoder::FastThenZlib(TZADecodeSink& sink, DecodeWith&& decode) {
+TZADecodeVerdict TZADecoder::FastThen(TZACodec& fast, TZACodec& reference, TZADecodeSink& sink,
+                                      DecodeWith&& decode) {
   TZACodecTrail trail;
-  TZADecodeVerdict verdict = decode(fastDeflate_, sink, &trail);
-  // A stop came at a report that zlib would have reached the same way.
-  if ((verdict.Passed() && fastDeflate_.Conclusive()) || verdict.Stopped) return verdict;
+  TZADecodeVerdict verdict = decode(fast, sink, &trail);
+  // A stop came at a report that the reference would have reached the
+  // same way.
+  if ((verdict.Passed() && fast.Conclusive()) || verdict.Stopped) return verdict;
   TZAReplaySink replay(sink, trail);
-  verdict = decode(deflate_, replay, nullptr);
+  verdict = decode(reference, replay, nullptr);
   if (!replay.Finish()) verdict.NativeError = neCorruptedEntry;
   return verdict;
 }
@@ -91,10 +93,15 @@ TZADecodeVerdict TZADecoder::Decode(TZAStream& archive, std::uint64_t packed, co
   if (!codec) return Failed();
   if (coding.Method == 8 && !cipher && storedBlocksInPlace_)
     if (std::optional<TZADecodeVerdict> verdict = StoredBlocksInPlace(archive, packed, coding, sink)) return *verdict;
+  TZACodec* fast = nullptr;
+  TZACodec* reference = codec->Reference();
+  if (reference) fast = codec;
+  else if (fast_ && coding.Method == 8) fast = &fastDeflate_, reference = &deflate_;
   // A cipher cannot go back to the start of the data for a second decoding.
-  if (!fast_ || coding.Method != 8 || cipher) return Stream(*codec, archive, packed, coding, cipher, sink, nullptr);
+  if (cipher && reference) codec = reference;
+  if (!fast || cipher) return Stream(*codec, archive, packed, coding, cipher, sink, nullptr);
   std::int64_t start = archive.Position();
-  return FastThenZlib(sink, [&](TZACodec& with, TZADecodeSink& into, TZACodecTrail* trail) {
+  return FastThen(*fast, *reference, sink, [&](TZACodec& with, TZADecodeSink& into, TZACodecTrail* trail) {
     archive.SetPosition(start);
     return Stream(with, archive, packed, coding, nullptr, into, trail);
   });
@@ -105,6 +112,7 @@ TZADecodeVerdict TZADecoder::Stream(TZACodec& codec, TZAStream& archive, std::ui
                                     TZACodecTrail* trail) {
   if (!codec.Begin(coding.Declared, nullptr, 0)) return Failed();
   std::span<const std::uint8_t> prefix = codec.Prefix();
+  codec.Expect(packed + prefix.size());
   // The chunk buffer grows to what an entry needs, up to a piece, and is
   // kept for the rest of the batch.
   std::size_t need = static_cast<std::size_t>(std::min<std::uint64_t>(kZACodecPiece, packed)) + kHeadroom;
@@ -170,8 +178,12 @@ TZADecodeVerdict TZADecoder::DecodeBuffer(std::uint8_t* data, std::size_t size, 
                                           TZADecodeSink& sink, std::uint8_t* output, std::size_t outputSize) {
   TZACodec* codec = CodecFor(coding.Method);
   if (!codec) return Failed();
-  if (!fast_ || coding.Method != 8) return Whole(*codec, data, size, coding, sink, output, outputSize, nullptr);
-  return FastThenZlib(sink, [&](TZACodec& with, TZADecodeSink& into, TZACodecTrail* trail) {
+  TZACodec* fast = nullptr;
+  TZACodec* reference = codec->Reference();
+  if (reference) fast = codec;
+  else if (fast_ && coding.Method == 8) fast = &fastDeflate_, reference = &deflate_;
+  if (!fast) return Whole(*codec, data, size, coding, sink, output, outputSize, nullptr);
+  return FastThen(*fast, *reference, sink, [&](TZACodec& with, TZADecodeSink& into, TZACodecTrail* trail) {
     return Whole(with, data, size, coding, into, output, outputSize, trail);
   });
 }
@@ -180,6 +192,7 @@ TZADecodeVerdict TZADecoder::Whole(TZACodec& codec, std::uint8_t* data, std::siz
                                    const TZAEntryCoding& coding, TZADecodeSink& sink, std::uint8_t* output,
                                    std::size_t outputSize, TZACodecTrail* trail) {
   if (!codec.Begin(coding.Declared, output, outputSize)) return Failed();
+  codec.Expect(size);
   TZACodecOutput out(sink, coding.Declared, trail);
   // Fed whole rather than in chunks: a codec's verdict does not depend on
   // where its input is cut.

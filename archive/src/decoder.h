@@ -43,10 +43,10 @@ struct TZADecodeVerdict {
   bool Passed() const { return NativeError == 0; }
 };
 
-// The sink of zlib's decoding after the faster inflater's: what that one
-// handed on is not handed on again while zlib makes the same, write by
-// write and report by report; from where zlib differs, its output takes
-// the place of the rest.
+// The sink of the reference's decoding after the faster codec's (zlib's
+// after the faster inflater's): what that one handed on is not handed on
+// again while the reference makes the same, write by write and report by
+// report; from where it differs, its output takes the place of the rest.
 class TZAReplaySink final : public TZADecodeSink {
  public:
   TZAReplaySink(TZADecodeSink& sink, const TZACodecTrail& trail) : sink_(sink), trail_(trail) {}
@@ -122,10 +122,11 @@ class TZADecoder {
   // where it was).
   std::optional<TZADecodeVerdict> StoredBlocksInPlace(TZAStream& archive, std::uint64_t packed,
                                                       const TZAEntryCoding& coding, TZADecodeSink& sink);
-  // Runs `decode(codec, sink, trail)` with the faster inflater, and again
-  // with zlib when that does not pass.
+  // Runs `decode(codec, sink, trail)` with the faster codec, and again
+  // with its reference (zlib for the faster inflater) when that does not
+  // pass conclusively.
   template <typename DecodeWith>
-  TZADecodeVerdict FastThenZlib(TZADecodeSink& sink, DecodeWith&& decode);
+  TZADecodeVerdict FastThen(TZACodec& fast, TZACodec& reference, TZADecodeSink& sink, DecodeWith&& decode);
 
   TZAStoredCodec stored_;
   TZADeflateCodec deflate_;

@@ -30,7 +30,7 @@ class TZAFastDeflateCodec final : public TZACodec {
   // once it is whole, so of a stream cut within one only zlib can tell),
   // and the first block's codes are ones zlib takes (this inflater takes
   // incomplete ones).
-  bool Conclusive() const;
+  bool Conclusive() const override;
   void Release();
 
  private:

@@ -5,7 +5,9 @@
 // where the first byte says, and must reach the same verdict and output;
 // so is BZip2 data to the codec that decodes its blocks apart, and every
 // block our own block decoder takes must be one that libbz2 decodes alone
-// to the same bytes.
+// to the same bytes. LZMA data must get liblzma's verdict, and wherever our
+// own decoder, fed in pieces, comes to a clean end, liblzma must decode
+// the same bytes.
 #include <cstddef>
 #include <cstdint>
 #include <algorithm>
@@ -15,6 +17,7 @@
 #include "../../archive/src/codecs/deflate64_codec.h"
 #include "../../archive/src/codecs/posix/bzip2_block_decoder.h"
 #include "../../archive/src/codecs/posix/bzip2_blocks.h"
+#include "../../archive/src/codecs/posix/lzma_streams.h"
 #include "../../archive/src/decoder.h"
 
 namespace {
@@ -51,6 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto feed = [&](za::TZACodec& codec, std::size_t piece) {
     za::TZACodecOutput out(sink, declared);
     bool ok = codec.Begin(declared, nullptr, 0);
+    codec.Expect(stream.size());
     for (std::size_t at = 0; ok && at < stream.size(); at += piece)
       ok = codec.Feed(stream.data() + at, std::min(piece, stream.size() - at), out);
     return std::make_pair(ok && out.Produced() == declared, out.Crc32());
@@ -60,6 +64,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (method == 9) {
     za::TZADeflate64Codec codec;
     got = feed(codec, piece);
+  } else if (method == 14) {
+    expected = feed(*za::ZALiblzmaLzmaCodec(), stream.size() + 1);
+    std::unique_ptr<za::TZACodec> own = za::ZALzmaCodec();
+    std::pair<bool, std::uint32_t> mine = feed(*own, piece);
+    if (mine.first && own->Conclusive() && mine != expected) std::abort();
   } else if (method == 12) {
     expected = feed(*za::ZABZip2CodecAs(false), stream.size() + 1);
     got = feed(*za::ZABZip2CodecAs(true), piece);

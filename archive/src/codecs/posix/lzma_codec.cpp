@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "library_codec.h"
+#include "lzma_streams.h"
 
 namespace za {
 
@@ -224,7 +225,8 @@ class XzEncoder final : public LiblzmaEncoder {
 
 }  // namespace
 
-std::unique_ptr<TZACodec> ZALzmaCodec() { return std::make_unique<LzmaCodec>(); }
+std::unique_ptr<TZACodec> ZALzmaCodec() { return ZAOwnLzmaCodec(ZALiblzmaLzmaCodec()); }
+std::unique_ptr<TZACodec> ZALiblzmaLzmaCodec() { return std::make_unique<LzmaCodec>(); }
 std::unique_ptr<TZACodec> ZAXzCodec() { return std::make_unique<XzCodec>(); }
 std::unique_ptr<TZAEncoder> ZALzmaEncoder(int level, std::uint64_t size) {
   return std::make_unique<LzmaEncoder>(level, size);
