@@ -129,7 +129,7 @@ class OwnLzmaCodec final : public OwnLzmaBase {
     const std::uint8_t* const end = data + size;
     if (!started_) {
       std::size_t n = std::min<std::size_t>(kStart - have_, size);
-      std::memcpy(start_ + have_, p, n);
+      if (n) std::memcpy(start_ + have_, p, n);
       have_ += n;
       p += n;
       if (have_ < kStart) return last ? Fail() : true;
@@ -138,7 +138,7 @@ class OwnLzmaCodec final : public OwnLzmaBase {
     if (carry_) {
       // What the last chunk left, with the start of this one behind it.
       std::size_t n = std::min<std::size_t>(end - p, kSym);
-      std::memcpy(tail_ + carry_, p, n);
+      if (n) std::memcpy(tail_ + carry_, p, n);
       std::size_t held = carry_ + n;
       const std::uint8_t* t = tail_;
       if (last && p + n == end) return Finish(t, held, out);
@@ -157,7 +157,7 @@ class OwnLzmaCodec final : public OwnLzmaBase {
     Run run = Symbols(p, end, nullptr, out);
     if (run != Run::Need) return Outcome(run);
     std::size_t left = static_cast<std::size_t>(end - p);
-    std::memcpy(tail_, p, left);
+    if (left) std::memcpy(tail_, p, left);
     if (last) {
       const std::uint8_t* t = tail_;
       return Finish(t, left, out);
