@@ -56,6 +56,12 @@ TZADecodeVerdict TZADecoder::FastThen(TZACodec& fast, TZACodec& reference, TZADe
   return verdict;
 }
 
+std::pair<TZACodec*, TZACodec*> TZADecoder::FastAndReference(TZACodec& codec, std::uint16_t method) {
+  if (TZACodec* reference = codec.Reference()) return {&codec, reference};
+  if (fast_ && method == 8) return {&fastDeflate_, &deflate_};
+  return {nullptr, nullptr};
+}
+
 TZACodec* TZADecoder::CodecFor(std::uint16_t method) {
   switch (method) {
     case 0: return &stored_;
@@ -93,10 +99,7 @@ TZADecodeVerdict TZADecoder::Decode(TZAStream& archive, std::uint64_t packed, co
   if (!codec) return Failed();
   if (coding.Method == 8 && !cipher && storedBlocksInPlace_)
     if (std::optional<TZADecodeVerdict> verdict = StoredBlocksInPlace(archive, packed, coding, sink)) return *verdict;
-  TZACodec* fast = nullptr;
-  TZACodec* reference = codec->Reference();
-  if (reference) fast = codec;
-  else if (fast_ && coding.Method == 8) fast = &fastDeflate_, reference = &deflate_;
+  auto [fast, reference] = FastAndReference(*codec, coding.Method);
   // A cipher cannot go back to the start of the data for a second decoding.
   if (cipher && reference) codec = reference;
   if (!fast || cipher) return Stream(*codec, archive, packed, coding, cipher, sink, nullptr);
@@ -178,10 +181,7 @@ TZADecodeVerdict TZADecoder::DecodeBuffer(std::uint8_t* data, std::size_t size, 
                                           TZADecodeSink& sink, std::uint8_t* output, std::size_t outputSize) {
   TZACodec* codec = CodecFor(coding.Method);
   if (!codec) return Failed();
-  TZACodec* fast = nullptr;
-  TZACodec* reference = codec->Reference();
-  if (reference) fast = codec;
-  else if (fast_ && coding.Method == 8) fast = &fastDeflate_, reference = &deflate_;
+  auto [fast, reference] = FastAndReference(*codec, coding.Method);
   if (!fast) return Whole(*codec, data, size, coding, sink, output, outputSize, nullptr);
   return FastThen(*fast, *reference, sink, [&](TZACodec& with, TZADecodeSink& into, TZACodecTrail* trail) {
     return Whole(with, data, size, coding, into, output, outputSize, trail);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "archive/entry_cipher.h"
@@ -122,6 +123,9 @@ class TZADecoder {
   // where it was).
   std::optional<TZADecodeVerdict> StoredBlocksInPlace(TZAStream& archive, std::uint64_t packed,
                                                       const TZAEntryCoding& coding, TZADecodeSink& sink);
+  // The faster codec that decodes what `codec` of `method` is given, and
+  // the reference it stands in for; nulls where there is none.
+  std::pair<TZACodec*, TZACodec*> FastAndReference(TZACodec& codec, std::uint16_t method);
   // Runs `decode(codec, sink, trail)` with the faster codec, and again
   // with its reference (zlib for the faster inflater) when that does not
   // pass conclusively.

@@ -67,15 +67,10 @@ bool TZALzmaDecoder::SetWindow(std::uint8_t* buffer, std::size_t size, std::size
   capacity_ = capacity;
   dictionary_ = dictionary;
   pos_ = 0;
-  ResetDictionary();
-  ResetState(model_);
-  return true;
-}
-
-void TZALzmaDecoder::ResetDictionary() {
   total_ = 0;
   wrapped_ = false;
   pending_ = 0;
+  return true;
 }
 
 void TZALzmaDecoder::ResetState(const TZALzmaModel& model) {
@@ -271,10 +266,6 @@ TZALzmaDecoder::Stop TZALzmaDecoder::Decode(const std::uint8_t*& input, const st
       state = state < kLiteralStates ? 7 : 10;
       lengths = &P.Match;
     } else {
-      if (total == 0) {
-        stop = Stop::Failed;
-        break;
-      }
       bool g0 = false;
       ZA_BIT(&P.IsRepG0[state], (void)0, g0 = true);
       if (!g0) {

@@ -44,13 +44,11 @@ class TZALzmaDecoder {
   TZALzmaDecoder(const TZALzmaDecoder&) = delete;
   TZALzmaDecoder& operator=(const TZALzmaDecoder&) = delete;
 
-  // The window: `capacity` bytes at `buffer` (the caller's, `size` bytes,
-  // kept by it), or of its own when that is null or smaller; matches reach
-  // back at most `dictionary` bytes. Everything is reset. False when it
-  // cannot be had.
+  // The window, empty: `capacity` bytes at `buffer` (the caller's, `size`
+  // bytes, kept by it), or of its own when that is null or smaller;
+  // matches reach back at most `dictionary` bytes. False when it cannot be
+  // had. ResetState follows.
   bool SetWindow(std::uint8_t* buffer, std::size_t size, std::size_t capacity, std::uint32_t dictionary);
-  // Forgets the data before: matches may not reach behind this point.
-  void ResetDictionary();
   // New probabilities and state for `model`.
   void ResetState(const TZALzmaModel& model);
   // Starts the range decoder on its first 5 bytes; false where the first
@@ -89,9 +87,8 @@ class TZALzmaDecoder {
   std::size_t physical_ = 0;  // the buffer's size, from window_
   bool wrapped_ = false;      // past the position lies data a match may still reach
   std::size_t pos_ = 0;
-  std::uint64_t full_ = 0;  // bytes in the window a match may reach, up to the dictionary
   std::uint32_t dictionary_ = 0;
-  std::uint64_t total_ = 0;  // bytes since the dictionary was reset, for the position bits
+  std::uint64_t total_ = 0;  // bytes decoded, for the position bits and the reach of matches
   TZALzmaModel model_;
   std::uint32_t range_ = 0, code_ = 0;
   std::uint32_t state_ = 0;

@@ -1,10 +1,7 @@
 #include "lzma_streams.h"
 
-#include <lzma.h>
-
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
 #include "library_codec.h"
 #include "lzma_decoder.h"
@@ -15,11 +12,15 @@ namespace {
 
 constexpr std::size_t kSym = TZALzmaDecoder::kSymbolInput;
 
-// The decoder, its window and the handing on of what it holds, one piece
-// and one report at a time.
-class OwnLzmaBase : public TZACodec {
+// The zip form of LZMA1: a 2-byte version, a 2-byte property size (5), the
+// properties, then one range-coded stream up to the declared size, maybe
+// followed by the end marker. It ends cleanly where the declared size is
+// reached and the range decoder is done, or holds the end marker and then
+// is done: what liblzma takes as the end. The decoder's window is handed on
+// one piece and one report at a time.
+class OwnLzmaCodec final : public TZACodec {
  public:
-  explicit OwnLzmaBase(std::unique_ptr<TZACodec> reference) : reference_(std::move(reference)) {}
+  explicit OwnLzmaCodec(std::unique_ptr<TZACodec> reference) : reference_(std::move(reference)) {}
   TZACodec* Reference() override { return reference_.get(); }
   bool Conclusive() const override { return ended_; }
   void Expect(std::uint64_t size) override { expected_ = size; }
@@ -32,14 +33,60 @@ class OwnLzmaBase : public TZACodec {
     fed_ = 0;
     flushed_ = 0;
     ended_ = failed_ = reported_ = false;
-    Restart();
+    started_ = false;
+    have_ = 0;
+    carry_ = 0;
     return true;
   }
 
- protected:
-  enum class Run { Need, End, Failed, Stopped };
+  bool Feed(std::uint8_t* data, std::size_t size, TZACodecOutput& out) override {
+    if (ended_) return true;
+    if (failed_) return false;
+    fed_ += size;
+    const bool last = fed_ >= expected_;
+    const std::uint8_t* p = data;
+    const std::uint8_t* const end = data + size;
+    if (!started_) {
+      std::size_t n = std::min<std::size_t>(kStart - have_, size);
+      if (n) std::memcpy(start_ + have_, p, n);
+      have_ += n;
+      p += n;
+      if (have_ < kStart) return last ? Fail() : true;
+      if (!StartStream()) return Fail();
+    }
+    if (carry_) {
+      // What the last chunk left, with the start of this one behind it.
+      std::size_t n = std::min<std::size_t>(end - p, kSym);
+      if (n) std::memcpy(tail_ + carry_, p, n);
+      std::size_t held = carry_ + n;
+      const std::uint8_t* t = tail_;
+      if (last && p + n == end) return Finish(t, held, out);
+      Run run = Symbols(t, tail_ + held, nullptr, out);
+      if (run != Run::Need) return Outcome(run);
+      std::size_t used = static_cast<std::size_t>(t - tail_);
+      if (used < carry_) {
+        // This chunk was too short to decode from: all of it is carried.
+        std::memmove(tail_, t, held - used);
+        carry_ = held - used;
+        return true;
+      }
+      p += used - carry_;
+      carry_ = 0;
+    }
+    Run run = Symbols(p, end, nullptr, out);
+    if (run != Run::Need) return Outcome(run);
+    std::size_t left = static_cast<std::size_t>(end - p);
+    if (left) std::memcpy(tail_, p, left);
+    if (last) {
+      const std::uint8_t* t = tail_;
+      return Finish(t, left, out);
+    }
+    carry_ = left;
+    return true;
+  }
 
-  virtual void Restart() = 0;
+ private:
+  enum class Run { Need, End, Failed, Stopped };
 
   // The window for matches of up to `dictionary` bytes back: the entry's
   // whole output where that is no more (in the caller's buffer when it
@@ -109,71 +156,7 @@ class OwnLzmaBase : public TZACodec {
   std::uint64_t expected_ = UINT64_MAX, fed_ = 0;
   std::size_t flushed_ = 0;  // window position up to which output was handed on
   bool ended_ = false, failed_ = false, reported_ = false;
-};
-
-// The zip form of LZMA1: a 2-byte version, a 2-byte property size (5), the
-// properties, then one range-coded stream up to the declared size, maybe
-// followed by the end marker. It ends cleanly where the declared size is
-// reached and the range decoder is done, or holds the end marker and then
-// is done: what liblzma takes as the end.
-class OwnLzmaCodec final : public OwnLzmaBase {
- public:
-  using OwnLzmaBase::OwnLzmaBase;
-
-  bool Feed(std::uint8_t* data, std::size_t size, TZACodecOutput& out) override {
-    if (ended_) return true;
-    if (failed_) return false;
-    fed_ += size;
-    const bool last = fed_ >= expected_;
-    const std::uint8_t* p = data;
-    const std::uint8_t* const end = data + size;
-    if (!started_) {
-      std::size_t n = std::min<std::size_t>(kStart - have_, size);
-      if (n) std::memcpy(start_ + have_, p, n);
-      have_ += n;
-      p += n;
-      if (have_ < kStart) return last ? Fail() : true;
-      if (!StartStream()) return Fail();
-    }
-    if (carry_) {
-      // What the last chunk left, with the start of this one behind it.
-      std::size_t n = std::min<std::size_t>(end - p, kSym);
-      if (n) std::memcpy(tail_ + carry_, p, n);
-      std::size_t held = carry_ + n;
-      const std::uint8_t* t = tail_;
-      if (last && p + n == end) return Finish(t, held, out);
-      Run run = Symbols(t, tail_ + held, nullptr, out);
-      if (run != Run::Need) return Outcome(run);
-      std::size_t used = static_cast<std::size_t>(t - tail_);
-      if (used < carry_) {
-        // This chunk was too short to decode from: all of it is carried.
-        std::memmove(tail_, t, held - used);
-        carry_ = held - used;
-        return true;
-      }
-      p += used - carry_;
-      carry_ = 0;
-    }
-    Run run = Symbols(p, end, nullptr, out);
-    if (run != Run::Need) return Outcome(run);
-    std::size_t left = static_cast<std::size_t>(end - p);
-    if (left) std::memcpy(tail_, p, left);
-    if (last) {
-      const std::uint8_t* t = tail_;
-      return Finish(t, left, out);
-    }
-    carry_ = left;
-    return true;
-  }
-
- private:
   static constexpr std::size_t kStart = 4 + 5 + 5;  // version, property size, properties, range coder
-
-  void Restart() override {
-    started_ = false;
-    have_ = 0;
-    carry_ = 0;
-  }
 
   bool StartStream() {
     if ((start_[2] | start_[3] << 8) != 5) return false;
