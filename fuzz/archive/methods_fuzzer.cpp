@@ -5,9 +5,9 @@
 // where the first byte says, and must reach the same verdict and output;
 // so is BZip2 data to the codec that decodes its blocks apart, and every
 // block our own block decoder takes must be one that libbz2 decodes alone
-// to the same bytes. LZMA data must get liblzma's verdict, and wherever our
-// own decoder, fed in pieces, comes to a clean end, liblzma must decode
-// the same bytes.
+// to the same bytes. LZMA and XZ data must get liblzma's verdict, and
+// wherever our own decoder, fed in pieces, comes to a clean end, liblzma
+// must decode the same bytes.
 #include <cstddef>
 #include <cstdint>
 #include <algorithm>
@@ -64,9 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (method == 9) {
     za::TZADeflate64Codec codec;
     got = feed(codec, piece);
-  } else if (method == 14) {
-    expected = feed(*za::ZALiblzmaLzmaCodec(), stream.size() + 1);
-    std::unique_ptr<za::TZACodec> own = za::ZALzmaCodec();
+  } else if (method == 14 || method == 95) {
+    expected = feed(method == 14 ? *za::ZALiblzmaLzmaCodec() : *za::ZALiblzmaXzCodec(), stream.size() + 1);
+    std::unique_ptr<za::TZACodec> own = method == 14 ? za::ZALzmaCodec() : za::ZAXzCodec();
     std::pair<bool, std::uint32_t> mine = feed(*own, piece);
     if (mine.first && own->Conclusive() && mine != expected) std::abort();
   } else if (method == 12) {

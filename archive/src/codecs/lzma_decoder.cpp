@@ -84,6 +84,12 @@ void TZALzmaDecoder::ResetState(const TZALzmaModel& model) {
   pending_ = 0;
 }
 
+void TZALzmaDecoder::Put(const std::uint8_t* data, std::size_t size) {
+  if (size) std::memcpy(window_ + pos_, data, size);
+  pos_ += size;
+  total_ += size;
+}
+
 bool TZALzmaDecoder::StartRange(const std::uint8_t* data) {
   if (data[0] != 0) return false;
   code_ = std::uint32_t{data[1]} << 24 | std::uint32_t{data[2]} << 16 | std::uint32_t{data[3]} << 8 | data[4];

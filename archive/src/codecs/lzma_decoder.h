@@ -49,6 +49,16 @@ class TZALzmaDecoder {
   // matches reach back at most `dictionary` bytes. False when it cannot be
   // had. ResetState follows.
   bool SetWindow(std::uint8_t* buffer, std::size_t size, std::size_t capacity, std::uint32_t dictionary);
+  // Matches reach back no further than here, and at most `dictionary`
+  // bytes: LZMA2's reset of the dictionary, which keeps the window.
+  void ResetDictionary(std::uint32_t dictionary) {
+    dictionary_ = dictionary;
+    total_ = 0;
+    pending_ = 0;
+  }
+  // Bytes stored as they are, into the window at Position(): no more than
+  // it holds before its capacity.
+  void Put(const std::uint8_t* data, std::size_t size);
   // New probabilities and state for `model`.
   void ResetState(const TZALzmaModel& model);
   // Starts the range decoder on its first 5 bytes; false where the first

@@ -227,7 +227,8 @@ class XzEncoder final : public LiblzmaEncoder {
 
 std::unique_ptr<TZACodec> ZALzmaCodec() { return ZAOwnLzmaCodec(ZALiblzmaLzmaCodec()); }
 std::unique_ptr<TZACodec> ZALiblzmaLzmaCodec() { return std::make_unique<LzmaCodec>(); }
-std::unique_ptr<TZACodec> ZAXzCodec() { return std::make_unique<XzCodec>(); }
+std::unique_ptr<TZACodec> ZAXzCodec() { return ZAOwnXzCodec(ZALiblzmaXzCodec()); }
+std::unique_ptr<TZACodec> ZALiblzmaXzCodec() { return std::make_unique<XzCodec>(); }
 std::unique_ptr<TZAEncoder> ZALzmaEncoder(int level, std::uint64_t size) {
   return std::make_unique<LzmaEncoder>(level, size);
 }
