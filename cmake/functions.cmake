@@ -45,3 +45,11 @@ function(rovend_add_subfolders)
     endif()
   endforeach()
 endfunction()
+
+# A tool's executable: with the libraries linked from their archives, the
+# C++ runtime too, where no sanitizer needs the shared one.
+function(rovend_static_runtime target)
+  if(NOT ROVEND_WINDOWS AND ROVEND_STATIC_LIBRARIES AND NOT ROVEND_SANITIZE AND NOT ROVEND_FUZZ)
+    target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc)
+  endif()
+endfunction()
