@@ -61,7 +61,6 @@ class OwnXzCodec final : public TZACodec {
 
   bool Begin(std::uint64_t declared, std::uint8_t* output, std::size_t outputSize) override {
     outlet_.Begin(declared, output, outputSize);
-    declared_ = declared;
     expected_ = UINT64_MAX;
     fed_ = 0;
     ended_ = failed_ = windowSet_ = false;
@@ -151,7 +150,7 @@ class OwnXzCodec final : public TZACodec {
         if (at_ < index_.size()) return Run::More;
         if (!outlet_.Hand(out)) return Run::Stopped;
         state_ = State::Done;
-        ended_ = out.Produced() == declared_;
+        ended_ = outlet_.Room(out) == 0;  // all handed on: the declared size came out
         return Run::More;
       case State::Done: break;
     }
@@ -364,7 +363,7 @@ class OwnXzCodec final : public TZACodec {
   std::unique_ptr<TZACodec> reference_;
   TZALzmaDecoder decoder_;
   TZALzmaOutlet outlet_;
-  std::uint64_t declared_ = 0, expected_ = UINT64_MAX, fed_ = 0;
+  std::uint64_t expected_ = UINT64_MAX, fed_ = 0;
   bool ended_ = false, failed_ = false, windowSet_ = false;
   State state_ = State::StreamHeader;
   std::uint8_t check_ = kCheckNone;
