@@ -20,7 +20,7 @@ namespace za {
 namespace {
 
 constexpr std::size_t kSym = TZALzmaDecoder::kSymbolInput;
-constexpr std::size_t kStreamHeader = 12, kStreamFooter = 12;
+constexpr std::size_t kStreamHeader = 12;
 constexpr std::uint8_t kMagic[6] = {0xFD, '7', 'z', 'X', 'Z', 0};
 constexpr std::uint64_t kFilterLzma2 = 0x21;
 constexpr std::size_t kChunkPacked = 1u << 16;  // the most an LZMA2 chunk holds
